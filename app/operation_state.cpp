@@ -1,0 +1,19 @@
+#include "app/operation_state.h"
+
+operation_data ped;
+std::mutex lock_ped;
+std::atomic<int> flag_abort_requested{0};
+char version_storage[32];
+char status_storage[128];
+
+void ped_set_progress(double fraction)
+{
+    std::lock_guard<std::mutex> guard(lock_ped);
+    ped.progress = fraction;
+}
+
+double ped_get_progress()
+{
+    std::lock_guard<std::mutex> guard(lock_ped);
+    return ped.progress;
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite: the normal
+# build, the same suite under ASan/UBSan, and short runs of every fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc)
+
+bash scripts/install-deps.sh
+
+echo "== Build and test (RelWithDebInfo)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== Build and test under ASan/UBSan"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DDRAVLEN_SANITIZE=ON -DDRAVLEN_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+   ctest --output-on-failure -j"$jobs")
+
+echo "== Fuzz targets (short runs)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DDRAVLEN_FUZZ=ON -DDRAVLEN_GUI=OFF -DDRAVLEN_TESTS=OFF -DDRAVLEN_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs"
+runs=${DRAVLEN_FUZZ_RUNS:-20000}
+fuzz_pass=0
+fuzz_fail=0
+for f in build-fuzz/fuzz/*_fuzz; do
+  [ -x "$f" ] || continue
+  name=$(basename "$f")
+  # Work on a copy of the seed corpus so runs never write into the tree.
+  corpus="build-fuzz/corpus-${name%_fuzz}"
+  rm -rf "$corpus"; mkdir -p "$corpus"
+  seeds="$root/fuzz/corpus/${name%_fuzz}"
+  [ -d "$seeds" ] && cp -r "$seeds/." "$corpus/"
+  args=(-runs="$runs" -max_len=210000 -rss_limit_mb=2048 "$corpus")
+  if "$f" "${args[@]}" >"build-fuzz/$name.log" 2>&1; then
+    echo "fuzz $name: ok ($runs runs)"
+    fuzz_pass=$((fuzz_pass + 1))
+  else
+    echo "fuzz $name: FAILED"; tail -n 40 "build-fuzz/$name.log"
+    fuzz_fail=$((fuzz_fail + 1))
+  fi
+done
+echo "fuzz: $fuzz_pass passed, $fuzz_fail failed"
+[ "$fuzz_fail" -eq 0 ]
