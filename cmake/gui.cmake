@@ -1,0 +1,38 @@
+# GTK part of the programs: everything in app/ that is not core, plus
+# render/, ui/ and operations/. Built once per track count as a static
+# library that both the program and the GUI tests link.
+file(GLOB _gui_app CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
+list(REMOVE_ITEM _gui_app
+     ${CMAKE_SOURCE_DIR}/app/operation_state.cpp
+     ${CMAKE_SOURCE_DIR}/app/options.cpp
+     ${CMAKE_SOURCE_DIR}/app/main.cpp)
+file(GLOB _gui_rest CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/render/*.cpp
+     ${CMAKE_SOURCE_DIR}/ui/*.cpp
+     ${CMAKE_SOURCE_DIR}/operations/*.cpp)
+set(DRAVLEN_GUI_SOURCES ${_gui_app} ${_gui_rest})
+
+set(DRAVLEN_HAVE_GUI_LIB OFF)
+if(DRAVLEN_GUI_SOURCES)
+  set(DRAVLEN_HAVE_GUI_LIB ON)
+  foreach(T 35 40)
+    add_library(dravlen_gui${T} STATIC ${DRAVLEN_GUI_SOURCES})
+    target_link_libraries(dravlen_gui${T} PUBLIC dravlen_core${T} PkgConfig::GTK2)
+    target_compile_definitions(dravlen_gui${T} PUBLIC
+        DRAVLEN_LOCALEDIR="${CMAKE_INSTALL_PREFIX}/share/locale")
+  endforeach()
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/app/main.cpp AND DRAVLEN_HAVE_GUI_LIB)
+  foreach(T 35 40)
+    if(T EQUAL 35)
+      set(_prog dravlen-client)
+    else()
+      set(_prog dravlen-client40)
+    endif()
+    add_executable(${_prog} ${CMAKE_SOURCE_DIR}/app/main.cpp)
+    target_link_libraries(${_prog} PRIVATE dravlen_gui${T})
+    # Signal handlers are connected by name from the window builders.
+    set_target_properties(${_prog} PROPERTIES ENABLE_EXPORTS ON)
+  endforeach()
+endif()
