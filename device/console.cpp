@@ -1,0 +1,141 @@
+#include "device/console.h"
+
+#include "app/operation_state.h"
+#include "device/serial.h"
+
+#include <cstring>
+#include <string>
+
+const char console_text_unable_to_request_command[] = "Unable to request command execution on device";
+const char console_text_communication_error[] = "Communication error";
+const char console_text_unable_to_sync[] = "Unable to sync with device";
+const char console_text_device_not_present[] = "Device not present";
+const char console_text_filename_missing[] = "Filename missing";
+const char console_text_file_not_found[] = "File not found";
+const char console_text_command_failed[] = "Command failed";
+
+namespace {
+
+const char prompt[4] = {'\r', '\n', '>', ' '};
+const size_t window_size = 256;
+const size_t max_line_size = 256;
+
+bool aborted(std::atomic<int> *abort)
+{
+    return abort && abort->load(std::memory_order_relaxed) != 0;
+}
+
+} // namespace
+
+int console_read(int handle, void *buffer, size_t count, std::atomic<int> *abort)
+{
+    unsigned char *out = static_cast<unsigned char *>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        if (aborted(abort))
+            return 0;
+        size_t got = 0;
+        if (!serial_read_chunk(handle, out + done, count - done, &got, abort))
+            return 0;
+        done += got;
+    }
+    return 1;
+}
+
+int console_write(int handle, const void *buffer, size_t count, std::atomic<int> *abort)
+{
+    const unsigned char *in = static_cast<const unsigned char *>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        if (aborted(abort))
+            return 0;
+        size_t put = 0;
+        if (!serial_write_chunk(handle, in + done, count - done, &put, abort))
+            return 0;
+        done += put;
+    }
+    return 1;
+}
+
+int console_synch_with_device(int handle, std::atomic<int> *abort)
+{
+    unsigned char window[window_size];
+    size_t fill = 0;
+    for (;;) {
+        if (aborted(abort))
+            return 0;
+        size_t got = 0;
+        if (!serial_read_chunk(handle, window + fill, window_size - fill, &got, abort))
+            return 0;
+        fill += got;
+        if (got > 0 && fill >= sizeof prompt
+            && memcmp(window + fill - sizeof prompt, prompt, sizeof prompt) == 0) {
+            int waiting = 0;
+            if (!serial_bytes_waiting(handle, &waiting))
+                return 0;
+            // A prompt with more bytes behind it was not the monitor's last word.
+            if (waiting == 0)
+                return 1;
+        }
+        if (fill == window_size) {
+            // Keep the tail so a prompt split across the boundary is still found.
+            memmove(window, window + fill - (sizeof prompt - 1), sizeof prompt - 1);
+            fill = sizeof prompt - 1;
+        }
+    }
+}
+
+int console_execute_command(int handle, const char *command, std::atomic<int> *abort)
+{
+    std::string line = std::string(command) + "\r\n";
+    // Refused before anything goes out: the monitor would act on a line that
+    // the client then reports as failed.
+    if (line.size() > max_line_size)
+        return 0;
+    if (!console_write(handle, line.data(), line.size() - 1, abort))
+        return 0;
+    std::string echo(line.size(), '\0');
+    if (!console_read(handle, &echo[0], echo.size(), abort))
+        return 0;
+    return echo == line;
+}
+
+int console_check_success(int handle, std::atomic<int> *abort)
+{
+    char answer[2];
+    if (!console_read(handle, answer, sizeof answer, abort))
+        return 0;
+    return answer[0] == 'O' && answer[1] == 'K';
+}
+
+const char *console_answer_failure_text(const char answer[2])
+{
+    if (answer[0] == 'N' && answer[1] == 'P')
+        return console_text_device_not_present;
+    if (answer[0] == 'F' && answer[1] == 'M')
+        return console_text_filename_missing;
+    if (answer[0] == 'N' && answer[1] == 'F')
+        return console_text_file_not_found;
+    return console_text_command_failed;
+}
+
+int wrapper_process_command(int handle, int device, const char *command_word,
+                            GSourceFunc finisher)
+{
+    std::atomic<int> *abort = &flag_abort_requested;
+    const char *failure = nullptr;
+    std::string command = std::string(command_word) + " " + std::to_string(device);
+    char answer[2];
+    if (!console_execute_command(handle, command.c_str(), abort))
+        failure = console_text_unable_to_request_command;
+    else if (!console_read(handle, answer, sizeof answer, abort))
+        failure = console_text_communication_error;
+    else if (answer[0] != 'O' || answer[1] != 'K')
+        failure = console_answer_failure_text(answer);
+    else if (!console_synch_with_device(handle, abort))
+        failure = console_text_unable_to_sync;
+    if (!failure)
+        return 1;
+    g_idle_add(finisher, const_cast<char *>(failure));
+    return 0;
+}
