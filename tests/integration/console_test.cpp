@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include "app/operation_state.h"
+#include "device/console.h"
+#include "device/serial.h"
+
+#include <glib.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+double seconds_since(clock_type::time_point start)
+{
+    return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+// A scripted device on the far side of a real pty: writes chosen bytes with
+// chosen pauses, reads what the client sends, and can hang up.
+struct peer_step {
+    enum kind_type { send, pause, expect, hangup, mark } kind;
+    std::string bytes;   // send: bytes to write
+    int amount;          // pause: milliseconds; expect: bytes to read
+};
+
+peer_step send_bytes(const std::string &b) { return {peer_step::send, b, 0}; }
+peer_step pause_ms(int ms) { return {peer_step::pause, "", ms}; }
+peer_step expect_bytes(int n) { return {peer_step::expect, "", n}; }
+peer_step hang_up() { return {peer_step::hangup, "", 0}; }
+peer_step mark_done() { return {peer_step::mark, "", 0}; }
+
+struct pty_peer {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    std::string received;          // what the client sent, in order
+    std::atomic<int> marked{0};    // set by a mark step
+    std::thread worker;
+};
+
+void peer_open(pty_peer *p)
+{
+    ASSERT_EQ(openpty(&p->master, &p->slave, nullptr, nullptr, nullptr), 0);
+    termios tio;
+    ASSERT_EQ(tcgetattr(p->slave, &tio), 0);
+    cfmakeraw(&tio);
+    ASSERT_EQ(tcsetattr(p->slave, TCSANOW, &tio), 0);
+    p->path = ttyname(p->slave);
+}
+
+void peer_read(pty_peer *p, int n)
+{
+    while (n > 0) {
+        pollfd pf{p->master, POLLIN, 0};
+        if (poll(&pf, 1, 3000) <= 0)
+            return;
+        char buf[512];
+        ssize_t got = read(p->master, buf, std::min<int>(n, sizeof buf));
+        if (got <= 0)
+            return;
+        p->received.append(buf, static_cast<size_t>(got));
+        n -= static_cast<int>(got);
+    }
+}
+
+void peer_play(pty_peer *p, std::vector<peer_step> steps)
+{
+    p->worker = std::thread([p, steps]() {
+        for (const peer_step &s : steps) {
+            switch (s.kind) {
+            case peer_step::send:
+                if (write(p->master, s.bytes.data(), s.bytes.size()) < 0)
+                    return;
+                break;
+            case peer_step::pause:
+                std::this_thread::sleep_for(std::chrono::milliseconds(s.amount));
+                break;
+            case peer_step::expect:
+                peer_read(p, s.amount);
+                break;
+            case peer_step::hangup:
+                close(p->master);
+                p->master = -1;
+                break;
+            case peer_step::mark:
+                p->marked = 1;
+                break;
+            }
+        }
+    });
+}
+
+void peer_close(pty_peer *p)
+{
+    if (p->worker.joinable())
+        p->worker.join();
+    if (p->master >= 0)
+        close(p->master);
+    if (p->slave >= 0)
+        close(p->slave);
+    p->master = p->slave = -1;
+}
+
+std::vector<std::string> finished_texts;
+
+gboolean record_finisher(gpointer data)
+{
+    finished_texts.push_back(data ? static_cast<const char *>(data) : "(none)");
+    return G_SOURCE_REMOVE;
+}
+
+void run_idle_callbacks()
+{
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+}
+
+class ConsolePty : public ::testing::Test {
+protected:
+    pty_peer peer;
+    int handle = -1;
+    std::atomic<int> abort_flag{0};
+
+    void SetUp() override
+    {
+        flag_abort_requested = 0;
+        run_idle_callbacks();
+        finished_texts.clear();
+        peer_open(&peer);
+        ASSERT_TRUE(serial_connect_and_configure_port(&handle, peer.path.c_str()));
+    }
+    void TearDown() override
+    {
+        flag_abort_requested = 1; // lets a stuck client call end
+        peer_close(&peer);
+        if (handle >= 0)
+            serial_disconnect_port(handle);
+        flag_abort_requested = 0;
+        run_idle_callbacks();
+    }
+};
+
+TEST_F(ConsolePty, ReadsExactCountOfBinaryDataAcrossPauses)
+{
+    // Bytes a cooked or flow-controlled line would eat or rewrite.
+    std::string data("\x00\r\n\x11\x13\x03\x04\x7f\xff", 9);
+    peer_play(&peer, {send_bytes(data.substr(0, 2)), pause_ms(30), send_bytes(data.substr(2, 4)),
+                      pause_ms(30), send_bytes(data.substr(6))});
+    std::string got(data.size(), '?');
+    ASSERT_TRUE(console_read(handle, &got[0], got.size(), &abort_flag));
+    EXPECT_EQ(got, data);
+
+    std::string out("\r\n\x11\x13\x00\xfe", 6);
+    ASSERT_TRUE(console_write(handle, out.data(), out.size(), &abort_flag));
+    peer_read(&peer, static_cast<int>(out.size()));
+    EXPECT_EQ(peer.received, out);
+}
+
+TEST_F(ConsolePty, ChunkReadEndsAfterQuietGap)
+{
+    peer_play(&peer, {send_bytes("abc"), pause_ms(80), send_bytes("def")});
+    char buf[16];
+    size_t got = 0;
+    ASSERT_TRUE(serial_read_chunk(handle, buf, sizeof buf, &got, &abort_flag));
+    EXPECT_EQ(std::string(buf, got), "abc");
+    ASSERT_TRUE(serial_read_chunk(handle, buf, sizeof buf, &got, &abort_flag));
+    EXPECT_EQ(std::string(buf, got), "def");
+}
+
+TEST_F(ConsolePty, ZeroByteReadAndWriteCompleteAtOnce)
+{
+    abort_flag = 1;
+    char c = 0;
+    EXPECT_TRUE(console_read(handle, &c, 0, &abort_flag));
+    EXPECT_TRUE(console_write(handle, &c, 0, &abort_flag));
+    EXPECT_FALSE(console_read(handle, &c, 1, &abort_flag));
+    EXPECT_FALSE(console_write(handle, &c, 1, &abort_flag));
+    EXPECT_FALSE(console_synch_with_device(handle, &abort_flag));
+}
+
+TEST_F(ConsolePty, AbortEndsWaitOnSilentDevice)
+{
+    std::thread aborter([this]() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        abort_flag = 1;
+    });
+    auto start = clock_type::now();
+    char buf[4];
+    EXPECT_FALSE(console_read(handle, buf, sizeof buf, &abort_flag));
+    double waited = seconds_since(start);
+    aborter.join();
+    EXPECT_GE(waited, 0.14);
+    EXPECT_LT(waited, 0.15 + 0.2);
+}
+
+TEST_F(ConsolePty, HangUpFailsReadsAndWritesAtOnce)
+{
+    peer_play(&peer, {send_bytes("ab"), pause_ms(20), hang_up()});
+    close(peer.slave); // only the client holds the port now
+    peer.slave = -1;
+    char buf[10];
+    auto start = clock_type::now();
+    EXPECT_FALSE(console_read(handle, buf, sizeof buf, &abort_flag));
+    EXPECT_LT(seconds_since(start), 0.5);
+    start = clock_type::now();
+    EXPECT_FALSE(console_write(handle, "v\r", 2, &abort_flag));
+    EXPECT_FALSE(console_synch_with_device(handle, &abort_flag));
+    EXPECT_LT(seconds_since(start), 0.5);
+}
+
+TEST_F(ConsolePty, PromptSplitOverReadsIsFound)
+{
+    peer_play(&peer, {send_bytes("boot noise\r"), pause_ms(30), send_bytes("\n>"), pause_ms(30),
+                      send_bytes(" ")});
+    EXPECT_TRUE(console_synch_with_device(handle, &abort_flag));
+}
+
+TEST_F(ConsolePty, PromptSplitAcrossWindowBoundaryIsFound)
+{
+    const std::string prompt = "\r\n> ";
+    for (size_t head = 1; head <= 3; ++head) {
+        // The first read fills the 256-byte window exactly with the prompt's
+        // first `head` bytes at its end; the rest arrives later.
+        std::string first = std::string(256 - head, 'x') + prompt.substr(0, head);
+        pty_peer &p = peer;
+        p.marked = 0;
+        peer_play(&p, {send_bytes(first), pause_ms(40), mark_done(), send_bytes(prompt.substr(head))});
+        EXPECT_TRUE(console_synch_with_device(handle, &abort_flag)) << "split after " << head;
+        EXPECT_EQ(p.marked.load(), 1);
+        p.worker.join();
+    }
+}
+
+TEST_F(ConsolePty, PromptEndingTheFullWindowCounts)
+{
+    peer_play(&peer, {send_bytes(std::string(252, 'y') + "\r\n> ")});
+    EXPECT_TRUE(console_synch_with_device(handle, &abort_flag));
+}
+
+TEST_F(ConsolePty, PromptWithBytesQueuedBehindDoesNotCount)
+{
+    // The window fills exactly at the end of the first prompt while more
+    // bytes already wait; only the later prompt synchronises.
+    peer_play(&peer, {send_bytes(std::string(252, 'z') + "\r\n> more"), pause_ms(60), mark_done(),
+                      send_bytes("\r\n> ")});
+    ASSERT_TRUE(console_synch_with_device(handle, &abort_flag));
+    EXPECT_EQ(peer.marked.load(), 1);
+}
+
+TEST_F(ConsolePty, LongNoiseWithoutPromptKeepsWaitingUntilAbort)
+{
+    std::string noise;
+    for (int i = 0; i < 1000; ++i)
+        noise += "\r\n>x";
+    peer_play(&peer, {send_bytes(noise)});
+    std::thread aborter([this]() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        abort_flag = 1;
+    });
+    EXPECT_FALSE(console_synch_with_device(handle, &abort_flag));
+    aborter.join();
+}
+
+TEST_F(ConsolePty, CommandIsSentWithCrOnlyAndEchoChecked)
+{
+    peer_play(&peer, {expect_bytes(2), send_bytes("v\r\n")});
+    EXPECT_TRUE(console_execute_command(handle, "v", &abort_flag));
+    peer.worker.join();
+    EXPECT_EQ(peer.received, "v\r");
+
+    for (const char *bad : {"V\r\n", "v\n\r", "w\r\n"}) {
+        peer.received.clear();
+        peer_play(&peer, {expect_bytes(2), send_bytes(bad)});
+        EXPECT_FALSE(console_execute_command(handle, "v", &abort_flag)) << bad;
+        peer.worker.join();
+    }
+}
+
+TEST_F(ConsolePty, OverlongCommandLineIsRefusedUnsent)
+{
+    std::string longest(254, 'a'); // 256 bytes with CR LF
+    peer_play(&peer, {expect_bytes(255), send_bytes(longest + "\r\n")});
+    EXPECT_TRUE(console_execute_command(handle, longest.c_str(), &abort_flag));
+    peer.worker.join();
+    EXPECT_EQ(peer.received, longest + "\r");
+
+    peer.received.clear();
+    std::string too_long(255, 'b');
+    EXPECT_FALSE(console_execute_command(handle, too_long.c_str(), &abort_flag));
+    pollfd pf{peer.master, POLLIN, 0};
+    EXPECT_EQ(poll(&pf, 1, 50), 0) << "nothing may reach the device";
+}
+
+TEST_F(ConsolePty, CheckSuccessAcceptsOnlyOk)
+{
+    peer_play(&peer, {send_bytes("OK"), pause_ms(20), send_bytes("ok"), pause_ms(20), send_bytes("KO")});
+    EXPECT_TRUE(console_check_success(handle, &abort_flag));
+    EXPECT_FALSE(console_check_success(handle, &abort_flag));
+    EXPECT_FALSE(console_check_success(handle, &abort_flag));
+}
+
+TEST_F(ConsolePty, ProcessedCommandCarriesDeviceNumberAndResyncsAfterOk)
+{
+    peer_play(&peer, {expect_bytes(5), send_bytes("rb 9\r\nOK"), pause_ms(30), mark_done(),
+                      send_bytes("\r\n> ")});
+    EXPECT_TRUE(wrapper_process_command(handle, 9, "rb", record_finisher));
+    peer.worker.join();
+    EXPECT_EQ(peer.received, "rb 9\r");
+    EXPECT_EQ(peer.marked.load(), 1);
+    run_idle_callbacks();
+    EXPECT_TRUE(finished_texts.empty());
+}
+
+TEST_F(ConsolePty, ProcessedCommandReportsEachFailureOnce)
+{
+    struct failure_case {
+        std::vector<peer_step> script;
+        const char *text;
+    };
+    std::vector<failure_case> cases = {
+        {{expect_bytes(5), send_bytes("di 8\r\n"), pause_ms(50), hang_up()}, "Communication error"},
+        {{expect_bytes(5), send_bytes("dj 8\r\n")}, "Unable to request command execution on device"},
+        {{expect_bytes(5), send_bytes("di 8\r\nOK"), pause_ms(50), hang_up()}, "Unable to sync with device"},
+    };
+    for (failure_case &c : cases) {
+        peer_close(&peer);
+        serial_disconnect_port(handle);
+        peer.received.clear();
+        peer_open(&peer);
+        ASSERT_TRUE(serial_connect_and_configure_port(&handle, peer.path.c_str()));
+        close(peer.slave);
+        peer.slave = -1;
+        finished_texts.clear();
+        peer_play(&peer, c.script);
+        EXPECT_FALSE(wrapper_process_command(handle, 8, "di", record_finisher));
+        run_idle_callbacks();
+        ASSERT_EQ(finished_texts.size(), 1u);
+        EXPECT_EQ(finished_texts[0], c.text);
+    }
+}
+
+TEST_F(ConsolePty, AnswerTexts)
+{
+    EXPECT_STREQ(console_answer_failure_text("NP"), "Device not present");
+    EXPECT_STREQ(console_answer_failure_text("FM"), "Filename missing");
+    EXPECT_STREQ(console_answer_failure_text("NF"), "File not found");
+    EXPECT_STREQ(console_answer_failure_text("KO"), "Command failed");
+    EXPECT_STREQ(console_answer_failure_text("N?"), "Command failed");
+}
+
+TEST_F(ConsolePty, PortIsExclusiveUntilClosed)
+{
+    int second = -1;
+    EXPECT_FALSE(serial_connect_and_configure_port(&second, peer.path.c_str()));
+    EXPECT_EQ(second, -1);
+    ASSERT_TRUE(serial_disconnect_port(handle));
+    handle = -1;
+    ASSERT_TRUE(serial_connect_and_configure_port(&second, peer.path.c_str()));
+    handle = second;
+}
+
+TEST(SerialOpen, BareNameIsTriedUnderDev)
+{
+    int h = -1;
+    EXPECT_TRUE(serial_connect_and_configure_port(&h, "ptmx"));
+    EXPECT_GE(h, 0);
+    serial_disconnect_port(h);
+}
+
+TEST(SerialOpen, RefusesMissingPortsAndNonTerminals)
+{
+    int h = 7;
+    EXPECT_FALSE(serial_connect_and_configure_port(&h, ""));
+    EXPECT_EQ(h, -1);
+    EXPECT_FALSE(serial_connect_and_configure_port(&h, "/dev/ttyACM-none"));
+    EXPECT_FALSE(serial_connect_and_configure_port(&h, "ttyACM-none"));
+    EXPECT_FALSE(serial_connect_and_configure_port(&h, "/dev/null"));
+    EXPECT_EQ(h, -1);
+}
+
+} // namespace
