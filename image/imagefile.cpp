@@ -1,0 +1,374 @@
+#include "image/imagefile.h"
+
+#include <glib/gi18n-lib.h>
+#include <glib/gstdio.h>
+#include <openssl/evp.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "image/d64.h"
+#include "image/directory.h"
+
+filer_ui_hooks filer_hooks = {};
+int filer_auto_naming_side_b = 0;
+int filer_auto_naming_offset = 1;
+gchar *utf8_path_lastopenfile_d64 = nullptr;
+
+namespace {
+
+void report_status(const char *text)
+{
+    if (filer_hooks.status)
+        filer_hooks.status(text);
+}
+
+void report_log_view(const char *text)
+{
+    if (filer_hooks.log_view)
+        filer_hooks.log_view(text);
+}
+
+void report_log_both(const char *text)
+{
+    if (filer_hooks.log_both)
+        filer_hooks.log_both(text);
+}
+
+// Written to a temporary file beside the target and renamed over it, so a
+// failed write never costs the file that was there before.
+gboolean write_file_atomically(const char *path, const char *data, gsize length, GError **error)
+{
+    return g_file_set_contents_full(path, data, (gssize)length,
+                                    (GFileSetContentsFlags)(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                            G_FILE_SET_CONTENTS_DURABLE),
+                                    0666, error);
+}
+
+// Asks before replacing an existing image; 1 to go on.
+int may_overwrite(const char *path)
+{
+    if (!g_file_test(path, G_FILE_TEST_IS_REGULAR))
+        return 1;
+    if (!filer_hooks.confirm)
+        return 0;
+    gchar *name = g_path_get_basename(path);
+    // The image folder names where the file is; a path built without one
+    // (folder unset) is named by its own folder.
+    gchar *dir = options_d64_dir_string ? g_strdup(options_d64_dir_string)
+                                        : g_path_get_dirname(path);
+    gchar *folder = g_path_get_basename(dir);
+    gchar *markup = g_markup_printf_escaped(
+        _("<span size=\"x-large\"><b>A file named \"%s\" already exists. Do you want to "
+          "replace it?</b></span>\n\nThe file already exists in \"%s\". Replacing it will "
+          "overwrite its contents."),
+        name, folder);
+    int yes = filer_hooks.confirm(markup);
+    g_free(markup);
+    g_free(folder);
+    g_free(dir);
+    g_free(name);
+    return yes;
+}
+
+void write_log_file(const char *path, int reread)
+{
+    int length = 0;
+    const char *log = filer_hooks.per_disk_log ? filer_hooks.per_disk_log(&length) : nullptr;
+    if (!log)
+        return;  // no per-disk log: leave any older file alone
+    if (length < 0)
+        length = 0;
+    gchar *name = g_strdup_printf("%s%s.log", path, reread ? "-reread" : "");
+    gchar *old = nullptr;
+    gsize old_length = 0;
+    if (reread && g_file_test(name, G_FILE_TEST_IS_REGULAR) &&
+        g_file_get_contents(name, &old, &old_length, nullptr)) {
+        std::string joined(old, old_length);
+        joined.append(log, (size_t)length);
+        write_file_atomically(name, joined.data(), joined.size(), nullptr);
+    } else {
+        write_file_atomically(name, log, (gsize)length, nullptr);
+    }
+    g_free(old);
+    g_free(name);
+}
+
+void write_digest_file(const char *path, const uint8_t *data, size_t length)
+{
+    gchar *hex = filer_md5_hex(data, length);
+    if (!hex)
+        return;
+    gchar *base = g_path_get_basename(path);
+    gchar *text = g_strdup_printf("%s *%s", hex, base);
+    gchar *name = g_strdup_printf("%s.md5", path);
+    write_file_atomically(name, text, strlen(text), nullptr);
+    g_free(name);
+    g_free(text);
+    g_free(base);
+    g_free(hex);
+}
+
+struct dump_patterns {
+    const char *auto_before;
+    const char *auto_after;
+    const char *suggest_before;
+    const char *suggest_after;
+};
+
+const dump_patterns PATTERNS[] = {
+    {"%04d%c%s%s.%s", "%04d%c%s%s.%s", "%s.%s", "%s.%s"},
+    {"T18_%04d%c%s%s.%s", "%04d%c_T18%s%s.%s", "T18_%s.%s", "%s_T18.%s"},
+    {"T18+_%04d%c%s%s.%s", "%04d%c_T18+%s%s.%s", "T18+_%s.%s", "%s_T18+.%s"},
+    {"BAM_%04d%c%s%s.%s", "%04d%c_BAM%s%s.%s", "BAM_%s.%s", "%s_BAM.%s"},
+};
+
+const dump_patterns &patterns_of(filer_dump_kind kind)
+{
+    int i = (int)kind;
+    if (i < 0 || i >= (int)G_N_ELEMENTS(PATTERNS))
+        i = 0;
+    return PATTERNS[i];
+}
+
+// Reads at most limit + 1 bytes, so an endless or huge file is refused
+// without being read whole.
+int read_bounded(const char *path, size_t limit, std::vector<uint8_t> &out, gchar **error_text)
+{
+    int fd = g_open(path, O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        int e = errno;
+        *error_text = g_strdup_printf("Failed to open file \"%s\": %s", path, g_strerror(e));
+        return 0;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        *error_text = g_strdup_printf("Failed to read from file \"%s\": %s", path,
+                                      g_strerror(EISDIR));
+        close(fd);
+        return 0;
+    }
+    out.assign(limit + 1, 0);
+    size_t have = 0;
+    while (have < out.size()) {
+        ssize_t n = read(fd, out.data() + have, out.size() - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            int e = errno;
+            *error_text = g_strdup_printf("Failed to read from file \"%s\": %s", path,
+                                          g_strerror(e));
+            close(fd);
+            return 0;
+        }
+        if (n == 0)
+            break;
+        have += (size_t)n;
+    }
+    close(fd);
+    out.resize(have);
+    return 1;
+}
+
+}  // namespace
+
+int64_t filer_image_size_to_save(const uint8_t *image)
+{
+    const uint8_t *info = image + d64_base_size;
+    for (int64_t i = 0; i < d64_block_error_info_size; i++)
+        if (info[i] != D64_ERR_OK)
+            return d64_base_size + d64_block_error_info_size;
+    return d64_base_size;
+}
+
+int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread)
+{
+    if (!path)
+        return 0;
+    if (auto_naming && options_confirm_overwrite && !may_overwrite(path)) {
+        report_status(_(" Imaging interrupted: file exists"));
+        report_log_view("Unable to save disk image to file: file exists");
+        return 0;
+    }
+
+    int64_t size = filer_image_size_to_save(d64_storage);
+    GError *error = nullptr;
+    if (!write_file_atomically(path, (const char *)d64_storage, (gsize)size, &error)) {
+        report_status(_(" Imaging failed: Unable to save to file"));
+        gchar *line = g_strdup_printf("Unable to save disk image to file: %s\n",
+                                      error ? error->message : "unknown error");
+        report_log_both(line);
+        g_free(line);
+        if (error)
+            g_error_free(error);
+        return 0;
+    }
+
+    // path may be utf8_path_lastopenfile_d64 itself: copy before freeing.
+    gchar *copy = g_strdup(path);
+    g_free(utf8_path_lastopenfile_d64);
+    utf8_path_lastopenfile_d64 = copy;
+    options_save_to_file();
+    gchar *line = g_strdup_printf("Disk image saved to: %s\n", copy);
+    report_log_view(line);
+    g_free(line);
+    if (filer_hooks.window_title) {
+        gchar *base = g_path_get_basename(copy);
+        filer_hooks.window_title(base);
+        g_free(base);
+    }
+
+    write_log_file(copy, reread);
+    if (options_create_md5_digest)
+        write_digest_file(copy, d64_storage, (size_t)size);
+    return 1;
+}
+
+void sanitize_filename(char *name)
+{
+    if (!name)
+        return;
+    unsigned char copy[17];
+    memcpy(copy, name, sizeof copy);
+    copy[16] = 0;
+    for (int i = 0; i < 16 && copy[i]; i++) {
+        unsigned char c = copy[i];
+        bool keep = g_ascii_isalnum(c) || strchr("!()+-.", c) != nullptr;
+        if (!keep)
+            copy[i] = ' ';
+    }
+    auto blank = [](unsigned char c) { return g_ascii_isspace(c) || c == 0xA0; };
+    unsigned char *start = copy;
+    while (*start && blank(*start))
+        start++;
+    size_t n = strlen((const char *)start);
+    while (n > 0 && blank(start[n - 1]))
+        n--;
+    memmove(name, start, n);
+    name[n] = '\0';
+}
+
+void filer_auto_naming_advance(int *side_b, int *offset)
+{
+    if (!*side_b) {
+        *side_b = 1;
+        return;
+    }
+    *offset = (*offset + 1) % 10000;
+    if (*offset <= 0)
+        *offset = 1;
+    *side_b = 0;
+}
+
+void auto_naming_next_combination()
+{
+    int side_b = filer_auto_naming_side_b;
+    int offset = filer_auto_naming_offset;
+    if (filer_hooks.auto_naming_get)
+        filer_hooks.auto_naming_get(&side_b, &offset);
+    filer_auto_naming_advance(&side_b, &offset);
+    filer_auto_naming_side_b = side_b;
+    filer_auto_naming_offset = offset;
+    if (filer_hooks.auto_naming_set)
+        filer_hooks.auto_naming_set(side_b, offset);
+}
+
+const char *filer_d64_extension()
+{
+    return options_file_extensions_uppercase ? "D64" : "d64";
+}
+
+gchar *filer_auto_name(filer_dump_kind kind, int offset, int side_b, const char *disk_name)
+{
+    const dump_patterns &p = patterns_of(kind);
+    const char *format = options_special_flags_before_offset ? p.auto_before : p.auto_after;
+    char side = side_b ? 'B' : 'A';
+    if (!options_side_letters_uppercase)
+        side = g_ascii_tolower(side);
+    bool append = options_append_disk_name && disk_name;
+    return g_strdup_printf(format, offset, side, append ? "_" : "", append ? disk_name : "",
+                           filer_d64_extension());
+}
+
+gchar *filer_suggested_name(filer_dump_kind kind, const char *disk_name)
+{
+    const dump_patterns &p = patterns_of(kind);
+    const char *format = options_special_flags_before_offset ? p.suggest_before : p.suggest_after;
+    return g_strdup_printf(format, disk_name ? disk_name : "", filer_d64_extension());
+}
+
+gchar *filer_auto_name_path(filer_dump_kind kind, const char *disk_name)
+{
+    int side_b = filer_auto_naming_side_b;
+    int offset = filer_auto_naming_offset;
+    if (filer_hooks.auto_naming_get)
+        filer_hooks.auto_naming_get(&side_b, &offset);
+    gchar *name = filer_auto_name(kind, offset, side_b, disk_name);
+    if (!options_d64_dir_string)
+        return name;
+    gchar *path = g_build_filename(options_d64_dir_string, name, nullptr);
+    g_free(name);
+    return path;
+}
+
+void filer_disk_name_for_file(const uint8_t *image, int has_read_data, char *name17)
+{
+    if (!has_read_data) {
+        g_strlcpy(name17, "UNFORMATTED", D64_NAME_BUFFER_SIZE);
+        return;
+    }
+    d64_get_diskname(image, name17);
+    sanitize_filename(name17);
+    if (!name17[0])
+        g_strlcpy(name17, "NO NAME", D64_NAME_BUFFER_SIZE);
+}
+
+gchar *filer_md5_hex(const void *data, size_t length)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digest_length = 0;
+    if (!EVP_Digest(data, length, digest, &digest_length, EVP_md5(), nullptr))
+        return nullptr;
+    GString *hex = g_string_sized_new(2 * digest_length);
+    for (unsigned int i = 0; i < digest_length; i++)
+        g_string_append_printf(hex, "%02x", digest[i]);
+    return g_string_free(hex, FALSE);
+}
+
+int filer_load_d64_image(const char *path, guint64 *file_size)
+{
+    const size_t plain = (size_t)d64_base_size;
+    const size_t with_info = (size_t)(d64_base_size + d64_block_error_info_size);
+    std::vector<uint8_t> data;
+    gchar *error_text = nullptr;
+    if (!path || !read_bounded(path, with_info, data, &error_text)) {
+        report_status(_(" Load failed: Unable to load from image"));
+        gchar *line = g_strdup_printf("Unable to load from image: %s\n",
+                                      error_text ? error_text : "no file");
+        report_log_view(line);
+        g_free(line);
+        g_free(error_text);
+        return 0;
+    }
+    if (data.size() != plain && data.size() != with_info) {
+        report_status(_(" Load failed: Image size is not as expected"));
+        report_log_view(TRACKS == 40 ? "Image size is not as expected for a 40-track disk\n"
+                                     : "Image size is not as expected for a 35-track disk\n");
+        g_free(utf8_path_lastopenfile_d64);
+        utf8_path_lastopenfile_d64 = nullptr;
+        return 0;
+    }
+    memcpy(d64_storage, data.data(), data.size());
+    if (data.size() == plain)
+        d64_init_error_info_contents(d64_storage, D64_ERR_OK);
+    if (file_size)
+        *file_size = data.size();
+    return 1;
+}
