@@ -1,0 +1,448 @@
+#include "image/imagefile.h"
+
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "image/d64.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+// What the GUI hooks received.
+struct captured_ui {
+    std::vector<std::string> status, log_view, log_both, titles, questions;
+    int answer = 0;
+    std::string per_disk_log;
+    bool has_log = true;
+};
+captured_ui ui;
+
+void reset_hooks()
+{
+    ui = captured_ui();
+    filer_hooks = {};
+    filer_hooks.status = [](const char *t) { ui.status.push_back(t); };
+    filer_hooks.log_view = [](const char *t) { ui.log_view.push_back(t); };
+    filer_hooks.log_both = [](const char *t) { ui.log_both.push_back(t); };
+    filer_hooks.window_title = [](const char *t) { ui.titles.push_back(t); };
+    filer_hooks.confirm = [](const char *m) {
+        ui.questions.push_back(m);
+        return ui.answer;
+    };
+    filer_hooks.per_disk_log = [](int *len) -> const char * {
+        *len = (int)ui.per_disk_log.size();
+        return ui.has_log ? ui.per_disk_log.c_str() : nullptr;
+    };
+}
+
+std::string store_bytes(int64_t n)
+{
+    return std::string((const char *)d64_storage, (size_t)n);
+}
+
+// A store with recognisable data and every sector read cleanly.
+void fill_clean_image()
+{
+    d64_init_disk_image_contents(d64_storage);
+    for (int64_t i = 0; i < d64_base_size; i++)
+        d64_storage[i] = (uint8_t)(i * 7 + (i >> 8));
+    d64_init_error_info_contents(d64_storage, D64_ERR_OK);
+}
+
+class ImageFile : public ::testing::Test {
+protected:
+    std::string dir;
+
+    void SetUp() override
+    {
+        d64_module_init();
+        dir = scratch_dir_new();
+        ASSERT_FALSE(dir.empty());
+        options_set_defaults();
+        utf8_path_configfile = g_strdup((dir + "/user.ini").c_str());
+        g_free(utf8_path_lastopenfile_d64);
+        utf8_path_lastopenfile_d64 = nullptr;
+        reset_hooks();
+        fill_clean_image();
+    }
+    void TearDown() override
+    {
+        filer_hooks = {};
+        options_module_shutdown();
+        g_free(utf8_path_lastopenfile_d64);
+        utf8_path_lastopenfile_d64 = nullptr;
+        scratch_dir_remove(dir);
+    }
+    std::string at(const char *name) const { return dir + "/" + name; }
+};
+
+TEST_F(ImageFile, SizeFollowsErrorInfo)
+{
+    EXPECT_EQ(filer_image_size_to_save(d64_storage), d64_base_size);
+    EXPECT_EQ(d64_base_size, TRACKS == 35 ? 174848 : 196608);
+
+    // One bad sector anywhere, even the very last, brings the error info along.
+    d64_set_block_error_info(d64_storage, TRACKS, 16, D64_ERR_CHECKSUM);
+    EXPECT_EQ(filer_image_size_to_save(d64_storage), TRACKS == 35 ? 175531 : 197376);
+
+    // Inaccessible sectors are still not clean.
+    d64_init_error_info_contents(d64_storage, D64_ERR_INACCESSIBLE);
+    EXPECT_EQ(filer_image_size_to_save(d64_storage), d64_base_size + d64_block_error_info_size);
+}
+
+TEST_F(ImageFile, SaveAndLoadRoundTrips)
+{
+    // Clean image: plain D64; loading it back marks every sector as read.
+    std::string p = at("clean.d64");
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
+    EXPECT_EQ(scratch_read(p), store_bytes(d64_base_size));
+    std::string expected = store_bytes(d64_base_size + d64_block_error_info_size);
+    d64_storage_init_and_set_to_not_ready();
+    guint64 size = 0;
+    ASSERT_EQ(filer_load_d64_image(p.c_str(), &size), 1);
+    EXPECT_EQ(size, (guint64)d64_base_size);
+    EXPECT_EQ(store_bytes(d64_base_size + d64_block_error_info_size), expected);
+
+    // With error info: every error byte comes back as it was, odd ones too.
+    d64_set_block_error_info(d64_storage, 18, 0, D64_ERR_GCR);
+    d64_set_block_error_info(d64_storage, 1, 0, 0x00);
+    d64_set_block_error_info(d64_storage, 2, 3, 0xFF);
+    std::string q = at("errors.d64");
+    ASSERT_EQ(save_d64_image_and_ancillary_files(q.c_str(), 0, 0), 1);
+    expected = store_bytes(d64_base_size + d64_block_error_info_size);
+    EXPECT_EQ(scratch_read(q), expected);
+    d64_storage_init_and_set_to_not_ready();
+    ASSERT_EQ(filer_load_d64_image(q.c_str(), &size), 1);
+    EXPECT_EQ(size, (guint64)(d64_base_size + d64_block_error_info_size));
+    EXPECT_EQ(store_bytes(d64_base_size + d64_block_error_info_size), expected);
+
+    // A save remembers the path, names the window and tells the log view.
+    EXPECT_STREQ(utf8_path_lastopenfile_d64, q.c_str());
+    ASSERT_FALSE(ui.titles.empty());
+    EXPECT_EQ(ui.titles.back(), "errors.d64");
+    EXPECT_EQ(ui.log_view.back(), "Disk image saved to: " + q + "\n");
+    EXPECT_TRUE(g_file_test(utf8_path_configfile, G_FILE_TEST_IS_REGULAR));
+}
+
+TEST_F(ImageFile, LogFilesNormalAndReread)
+{
+    std::string p = at("disk.d64");
+    scratch_write(p + ".log", "stale log\n");
+    ui.per_disk_log = "first\n";
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
+    EXPECT_EQ(scratch_read(p + ".log"), "first\n");
+
+    // Re-read saves append to their own log, created when missing...
+    ui.per_disk_log = "reread one\n";
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 1), 1);
+    EXPECT_EQ(scratch_read(p + "-reread.log"), "reread one\n");
+    ui.per_disk_log = "reread two\n";
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 1), 1);
+    EXPECT_EQ(scratch_read(p + "-reread.log"), "reread one\nreread two\n");
+    EXPECT_EQ(scratch_read(p + ".log"), "first\n");
+
+    // ...and a later normal save leaves that file alone.
+    ui.per_disk_log = "second\n";
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
+    EXPECT_EQ(scratch_read(p + ".log"), "second\n");
+    EXPECT_EQ(scratch_read(p + "-reread.log"), "reread one\nreread two\n");
+
+    // Without a per-disk log nothing replaces the existing one.
+    ui.has_log = false;
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
+    EXPECT_EQ(scratch_read(p + ".log"), "second\n");
+}
+
+// Runs md5sum in the folder so that it prints the bare file name.
+std::string run_md5sum(const std::string &dir, const std::vector<std::string> &args, int *status)
+{
+    std::vector<const char *> argv = {"md5sum"};
+    for (const std::string &a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    gchar *out = nullptr;
+    GError *error = nullptr;
+    gboolean ok = g_spawn_sync(dir.c_str(), (gchar **)argv.data(), nullptr, G_SPAWN_SEARCH_PATH,
+                               nullptr, nullptr, &out, nullptr, status, &error);
+    EXPECT_TRUE(ok) << (error ? error->message : "");
+    if (error)
+        g_error_free(error);
+    std::string s = out ? out : "";
+    g_free(out);
+    return s;
+}
+
+TEST_F(ImageFile, DigestMatchesMd5sum)
+{
+    std::string p = at("plain.d64");
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
+    EXPECT_FALSE(g_file_test((p + ".md5").c_str(), G_FILE_TEST_EXISTS));
+
+    options_create_md5_digest = 1;
+    for (int with_errors = 0; with_errors < 2; with_errors++) {
+        if (with_errors)
+            d64_set_block_error_info(d64_storage, 20, 5, D64_ERR_CHECKSUM);
+        ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
+        std::string digest = scratch_read(p + ".md5");
+        int status = -1;
+        std::string printed = run_md5sum(dir, {"-b", "plain.d64"}, &status);
+        EXPECT_EQ(digest + "\n", printed);
+        run_md5sum(dir, {"-c", "--status", "plain.d64.md5"}, &status);
+        EXPECT_EQ(status, 0);
+    }
+    gchar *empty = filer_md5_hex("", 0);
+    EXPECT_STREQ(empty, "d41d8cd98f00b204e9800998ecf8427e");
+    g_free(empty);
+}
+
+TEST_F(ImageFile, OverwriteQuestion)
+{
+    std::string p = at("0001a.d64");
+    ASSERT_TRUE(scratch_write(p, "good old image"));
+    ASSERT_TRUE(scratch_write(p + ".log", "old log"));
+    options_create_md5_digest = 1;
+
+    // Declined: all three files as they were, nothing remembered.
+    ui.answer = 0;
+    EXPECT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 0);
+    ASSERT_EQ(ui.questions.size(), 1u);
+    EXPECT_NE(ui.questions[0].find("A file named \"0001a.d64\" already exists"), std::string::npos);
+    EXPECT_EQ(scratch_read(p), "good old image");
+    EXPECT_EQ(scratch_read(p + ".log"), "old log");
+    EXPECT_FALSE(g_file_test((p + ".md5").c_str(), G_FILE_TEST_EXISTS));
+    EXPECT_EQ(utf8_path_lastopenfile_d64, nullptr);
+    EXPECT_EQ(ui.status.back(), " Imaging interrupted: file exists");
+    EXPECT_EQ(ui.log_view.back(), "Unable to save disk image to file: file exists");
+
+    // No GUI to ask: treated as declined.
+    filer_hooks.confirm = nullptr;
+    EXPECT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 0);
+    EXPECT_EQ(scratch_read(p), "good old image");
+
+    // Names chosen in the save dialog, or the question switched off: no question.
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
+    options_confirm_overwrite = 0;
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 1);
+    EXPECT_EQ(ui.questions.size(), 1u);
+
+    // Accepted: replaced.
+    options_confirm_overwrite = 1;
+    reset_hooks();
+    ui.answer = 1;
+    ASSERT_TRUE(scratch_write(p, "good old image"));
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 1);
+    EXPECT_EQ(ui.questions.size(), 1u);
+    EXPECT_EQ(scratch_read(p), store_bytes(d64_base_size));
+
+    // Markup special characters in the name are escaped.
+    std::string amp = at("a&b.d64");
+    ASSERT_TRUE(scratch_write(amp, "x"));
+    ui.answer = 0;
+    save_d64_image_and_ancillary_files(amp.c_str(), 1, 0);
+    EXPECT_NE(ui.questions.back().find("a&amp;b.d64"), std::string::npos);
+}
+
+TEST_F(ImageFile, FailedSaveKeepsExistingFile)
+{
+    std::string p = at("keep.d64");
+    ASSERT_TRUE(scratch_write(p, "good old image"));
+    ASSERT_TRUE(scratch_write(p + ".log", "old log"));
+    options_create_md5_digest = 1;
+    std::string before = scratch_list(dir);
+
+    // A file size limit makes the write itself fail halfway.
+    struct rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int saved = save_d64_image_and_ancillary_files(p.c_str(), 0, 0);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(scratch_read(p), "good old image");
+    EXPECT_EQ(scratch_read(p + ".log"), "old log");
+    EXPECT_EQ(scratch_list(dir), before);  // no temporary file left behind
+    EXPECT_EQ(utf8_path_lastopenfile_d64, nullptr);
+    EXPECT_EQ(ui.status.back(), " Imaging failed: Unable to save to file");
+    ASSERT_EQ(ui.log_both.size(), 1u);
+    EXPECT_EQ(ui.log_both[0].rfind("Unable to save disk image to file: ", 0), 0u);
+
+    // Missing folder, and a folder standing where the file should go.
+    EXPECT_EQ(save_d64_image_and_ancillary_files(at("nowhere/x.d64").c_str(), 0, 0), 0);
+    ASSERT_EQ(g_mkdir(at("isdir.d64").c_str(), 0700), 0);
+    EXPECT_EQ(save_d64_image_and_ancillary_files(at("isdir.d64").c_str(), 0, 0), 0);
+    EXPECT_TRUE(g_file_test(at("isdir.d64").c_str(), G_FILE_TEST_IS_DIR));
+}
+
+TEST_F(ImageFile, LoadRefusesWrongSizes)
+{
+    const int64_t plain = d64_base_size;
+    const int64_t full = d64_base_size + d64_block_error_info_size;
+    const int64_t other_full = TRACKS == 35 ? 197376 : 175531;
+    const int64_t other_plain = TRACKS == 35 ? 196608 : 174848;
+    const int64_t bad_sizes[] = {0, 1, plain - 1, plain + 1, full - 1, full + 1,
+                                 other_plain, other_full, 4 * full};
+    for (int64_t n : bad_sizes) {
+        SCOPED_TRACE(n);
+        std::string p = at("bad.d64");
+        ASSERT_TRUE(scratch_write(p, std::string((size_t)n, '\x01')));
+        d64_storage_init_and_set_to_not_ready();
+        std::string reset_store = store_bytes(full);
+        reset_hooks();
+        utf8_path_lastopenfile_d64 = g_strdup(p.c_str());
+        EXPECT_EQ(filer_load_d64_image(p.c_str(), nullptr), 0);
+        EXPECT_EQ(store_bytes(full), reset_store);
+        EXPECT_EQ(utf8_path_lastopenfile_d64, nullptr);
+        EXPECT_EQ(ui.status.back(), " Load failed: Image size is not as expected");
+        EXPECT_EQ(ui.log_view.back(), TRACKS == 35
+                                          ? "Image size is not as expected for a 35-track disk\n"
+                                          : "Image size is not as expected for a 40-track disk\n");
+    }
+
+    // Unreadable: a different failure, and the remembered path stays.
+    const char *unreadable[] = {"missing.d64", "."};
+    for (const char *name : unreadable) {
+        reset_hooks();
+        d64_storage_init_and_set_to_not_ready();
+        std::string reset_store = store_bytes(full);
+        utf8_path_lastopenfile_d64 = g_strdup("kept");
+        EXPECT_EQ(filer_load_d64_image(at(name).c_str(), nullptr), 0);
+        EXPECT_EQ(store_bytes(full), reset_store);
+        EXPECT_STREQ(utf8_path_lastopenfile_d64, "kept");
+        EXPECT_EQ(ui.status.back(), " Load failed: Unable to load from image");
+        EXPECT_EQ(ui.log_view.back().rfind("Unable to load from image: ", 0), 0u);
+        g_free(utf8_path_lastopenfile_d64);
+        utf8_path_lastopenfile_d64 = nullptr;
+    }
+}
+
+TEST(ImageFileNames, SanitizeFilename)
+{
+    struct {
+        const char *in;
+        const char *out;
+    } cases[] = {
+        {"  MY*GAME/1  ", "MY GAME 1"},
+        {"   \xA0\xA0   \xA0", ""},
+        {"", ""},
+        {"A!(B)+C-D.E", "A!(B)+C-D.E"},
+        {"\x01\x1f" "ab\x80\xff" "c\xA0", "ab  c"},
+        {"x\xA0\xA0y", "x  y"},
+        {"..", ".."},
+    };
+    for (auto &c : cases) {
+        char buf[17] = {};
+        strncpy(buf, c.in, 16);
+        sanitize_filename(buf);
+        EXPECT_STREQ(buf, c.out) << "input: " << c.in;
+    }
+    // A full 16 characters without room for more; nothing past byte 16 is read.
+    char full[18];
+    memcpy(full, "ABCDEFGHIJKLMNOP", 16);
+    full[16] = 'Q';
+    full[17] = 'R';
+    sanitize_filename(full);
+    EXPECT_STREQ(full, "ABCDEFGHIJKLMNOP");
+}
+
+TEST(ImageFileNames, AutoNamingSequence)
+{
+    int side_b = 0, offset = 1;
+    std::string seen;
+    for (int i = 0; i < 5; i++) {
+        seen += std::to_string(offset) + (side_b ? "B" : "A") + " ";
+        filer_auto_naming_advance(&side_b, &offset);
+    }
+    EXPECT_EQ(seen, "1A 1B 2A 2B 3A ");
+
+    side_b = 1;
+    offset = 9999;
+    filer_auto_naming_advance(&side_b, &offset);
+    EXPECT_EQ(offset, 1);
+    EXPECT_EQ(side_b, 0);
+
+    // The GUI's controls are the state when it provides them.
+    static int widget_side, widget_offset;
+    widget_side = 1;
+    widget_offset = 41;
+    filer_hooks = {};
+    filer_hooks.auto_naming_get = [](int *s, int *o) {
+        *s = widget_side;
+        *o = widget_offset;
+    };
+    filer_hooks.auto_naming_set = [](int s, int o) {
+        widget_side = s;
+        widget_offset = o;
+    };
+    auto_naming_next_combination();
+    EXPECT_EQ(widget_side, 0);
+    EXPECT_EQ(widget_offset, 42);
+    filer_hooks = {};
+}
+
+TEST(ImageFileNames, DumpNamePatterns)
+{
+    options_set_defaults();
+    auto check = [](gchar *got, const char *want) {
+        EXPECT_STREQ(got, want);
+        g_free(got);
+    };
+    check(filer_auto_name(FILER_DUMP_WHOLE_DISK, 12, 1, "GAMES"), "0012b.d64");
+    options_append_disk_name = 1;
+    check(filer_auto_name(FILER_DUMP_WHOLE_DISK, 12, 1, "GAMES"), "0012b_GAMES.d64");
+    check(filer_auto_name(FILER_DUMP_DIR_TRACK, 3, 0, "X"), "0003a_T18_X.d64");
+    options_append_disk_name = 0;
+    options_file_extensions_uppercase = 1;
+    options_side_letters_uppercase = 1;
+    check(filer_auto_name(FILER_DUMP_DIR_TRACK_FIRST_SECTORS, 9999, 0, "X"), "9999A_T18+.D64");
+    check(filer_auto_name(FILER_DUMP_BAM, 7, 1, "X"), "0007B_BAM.D64");
+    check(filer_suggested_name(FILER_DUMP_BAM, "GAMES"), "GAMES_BAM.D64");
+    options_special_flags_before_offset = 1;
+    check(filer_auto_name(FILER_DUMP_BAM, 7, 1, "X"), "BAM_0007B.D64");
+    check(filer_auto_name(FILER_DUMP_DIR_TRACK, 7, 1, "X"), "T18_0007B.D64");
+    check(filer_auto_name(FILER_DUMP_WHOLE_DISK, 7, 1, "X"), "0007B.D64");
+    check(filer_suggested_name(FILER_DUMP_DIR_TRACK_FIRST_SECTORS, "G"), "T18+_G.D64");
+    check(filer_suggested_name(FILER_DUMP_WHOLE_DISK, "NO NAME"), "NO NAME.D64");
+
+    // The image folder, when set, holds generated names.
+    options_special_flags_before_offset = 0;
+    options_set_string(&options_d64_dir_string, "/some/folder");
+    filer_auto_naming_side_b = 0;
+    filer_auto_naming_offset = 5;
+    check(filer_auto_name_path(FILER_DUMP_WHOLE_DISK, "X"), "/some/folder/0005A.D64");
+    options_module_shutdown();
+}
+
+TEST(ImageFileNames, DiskNameForFile)
+{
+    d64_module_init();
+    d64_storage_init_and_set_to_not_ready();
+    uint8_t *bam = d64_storage + d64_sector_offset(18, 0);
+    bam[0] = 18;
+    bam[1] = 1;
+    memset(bam + 0x90, 0xA0, 16);
+    memcpy(bam + 0x90, " MY*GAME/1", 10);
+    char name[17];
+    filer_disk_name_for_file(d64_storage, 1, name);
+    EXPECT_STREQ(name, "MY GAME 1");
+    memset(bam + 0x90, 0xA0, 16);
+    filer_disk_name_for_file(d64_storage, 1, name);
+    EXPECT_STREQ(name, "NO NAME");
+    filer_disk_name_for_file(d64_storage, 0, name);
+    EXPECT_STREQ(name, "UNFORMATTED");
+    d64_storage_init_and_set_to_not_ready();
+}
+
+}  // namespace
