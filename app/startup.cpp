@@ -1,0 +1,136 @@
+#include "app/startup.h"
+
+#include <gtk/gtk.h>
+#include <glib/gi18n.h>
+
+#include <initializer_list>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/log.h"
+#include "app/operation.h"
+#include "app/options.h"
+#include "image/d64.h"
+#include "ui/dialogs.h"
+#include "ui/handlers.h"
+#include "ui/sector_contents_window.h"
+#include "ui/widgets.h"
+#include "ui/window_main.h"
+
+#if __has_include("render/palette.h")
+#include "render/palette.h"
+#define DRAVLEN_HAVE_PALETTE 1
+#endif
+#if __has_include("render/c64pixbufs.h")
+#include "render/c64pixbufs.h"
+#define DRAVLEN_HAVE_C64PIXBUFS 1
+#endif
+#if __has_include("ui/settings.h")
+#include "ui/settings.h"
+#define DRAVLEN_HAVE_SETTINGS 1
+#endif
+
+static std::vector<void (*)(void)> &quit_cleanups()
+{
+    static std::vector<void (*)(void)> list;
+    return list;
+}
+
+void startup_add_quit_cleanup(void (*cleanup)(void))
+{
+    quit_cleanups().push_back(cleanup);
+}
+
+const char *startup_initialise(void)
+{
+#ifdef DRAVLEN_HAVE_PALETTE
+    palette_module_init();
+#endif
+#ifdef DRAVLEN_HAVE_C64PIXBUFS
+    c64pixbufs_module_init();
+#endif
+    d64_module_init();
+    d64_storage_init_and_set_to_not_ready();
+
+    window_main = create_window_main();
+    gtk_widget_show(window_main);
+    g_signal_connect(window_main, "destroy", G_CALLBACK(quit_program), nullptr);
+    gtk_drag_dest_set(window_main,
+                      (GtkDestDefaults)(GTK_DEST_DEFAULT_MOTION | GTK_DEST_DEFAULT_DROP),
+                      target_list, n_targets,
+                      (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
+
+#ifdef DRAVLEN_HAVE_SETTINGS
+    window_connection_settings = create_window_connection_settings();
+    window_format_parameters = create_window_format_parameters();
+    window_application_settings = create_window_application_settings();
+#endif
+    window_sector_contents = create_window_sector_contents();
+
+    notebook_main_set_page(2);
+    notebook_main_set_page(1);
+    notebook_main_set_page(0);
+
+    controls_install_filer_hooks();
+    const char *path = options_module_init();
+    char *text =
+        g_strdup_printf("Started Dravlen client 3.11.0\nConfiguration file: %s\n", path);
+    log_textview_append(text);
+    g_free(text);
+
+    controls_adjust_from_options();
+    controls_set_textview_fonts();
+
+    progressbar_main = lookup_widget(window_main, "progressbar_main");
+    gtk_widget_show(window_sector_contents);
+    gtk_widget_hide(window_sector_contents);
+
+#if TRACKS == 40
+    for (const char *name : {"button_save_PRG", "button_load_PRG", "button_scratch_file",
+                             "button_validate_disk", "button_format_disk",
+                             "menuitem_dump_bam_based"})
+        gtk_widget_hide(lookup_widget(window_main, name));
+    if (window_application_settings)
+        gtk_widget_hide(lookup_widget(window_application_settings,
+                                      "checkbutton_application_settings_show_notifications_"
+                                      "tracks_beyond_35"));
+#endif
+    gtk_widget_hide(lookup_widget(window_main, "menuitem_reread_based_on_bam_contents"));
+    return path;
+}
+
+void prepare_to_quit_program(void)
+{
+    flag_abort_requested.store(1, std::memory_order_relaxed);
+    for (auto cleanup : quit_cleanups())
+        cleanup();
+}
+
+static gboolean confirm_quit(void)
+{
+    return get_user_confirmation(_("Are you sure you want to quit?"));
+}
+
+void on_menuitem_quit_activate(GtkMenuItem *, gpointer)
+{
+    if (!confirm_quit())
+        return;
+    options_save_to_file();
+    prepare_to_quit_program();
+    gtk_main_quit();
+}
+
+gboolean on_window_main_delete_event(GtkWidget *, GdkEvent *, gpointer)
+{
+    if (!confirm_quit())
+        return TRUE;
+    options_save_to_file();
+    prepare_to_quit_program();
+    return FALSE;
+}
+
+void quit_program(GtkWidget *, gpointer)
+{
+    prepare_to_quit_program();
+    gtk_main_quit();
+}

@@ -1,0 +1,13 @@
+// Start-up after toolkit initialisation, and the three ways of quitting.
+#pragma once
+
+// Initialises the modules, builds the windows, loads and applies the options
+// and writes the start-up log lines.  Returns the options file path.
+const char *startup_initialise(void);
+
+// Frees what the drawing modules hold and asks a running worker to stop.
+void prepare_to_quit_program(void);
+
+// Modules that hold drawing surfaces or text screens register a function
+// here to free them when the program quits; they run in registration order.
+void startup_add_quit_cleanup(void (*cleanup)(void));

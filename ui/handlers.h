@@ -1,0 +1,58 @@
+// Menu and button handlers of the main window.  Each lives in the module of
+// the job it starts; the ones whose job is not built yet are placeholders in
+// ui/pending_handlers.cpp.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#define DRAVLEN_MENU_HANDLER(name) void name(GtkMenuItem *item, gpointer data)
+#define DRAVLEN_BUTTON_HANDLER(name) void name(GtkButton *button, gpointer data)
+
+DRAVLEN_MENU_HANDLER(on_menuitem_quit_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_connection_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_format_parameters_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_application_settings_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_fonts_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_zoom_2x_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_zoom_4x_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_read_firmware_version_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_reset_into_bootloader_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_update_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_initialize_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_query_error_channel_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_export_sector_grid_to_png_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_disk_directory_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_export_directory_to_png_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_reset_drive_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_reset_the_iec_bus_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_format_ii_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_1541_drive_rom_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_1571_drive_rom_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_the_whole_disk_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_only_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_and_first_sector_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_bam_based_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_load_d64_file_for_rereads_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_all_sectors_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_and_first_sector_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_based_on_bam_contents_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_track_range_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_about_activate);
+
+DRAVLEN_BUTTON_HANDLER(on_button_save_image_to_D64_clicked);
+DRAVLEN_BUTTON_HANDLER(on_button_load_image_from_D64_clicked);
+DRAVLEN_BUTTON_HANDLER(on_button_directory_clicked);
+DRAVLEN_BUTTON_HANDLER(on_button_save_PRG_clicked);
+DRAVLEN_BUTTON_HANDLER(on_button_format_disk_clicked);
+DRAVLEN_BUTTON_HANDLER(on_button_validate_disk_clicked);
+DRAVLEN_BUTTON_HANDLER(on_button_scratch_file_clicked);
+DRAVLEN_BUTTON_HANDLER(on_button_load_PRG_clicked);
+DRAVLEN_BUTTON_HANDLER(on_button_abort_operation_clicked);
+
+void on_checkbutton_disk_dump_auto_naming_toggled(GtkToggleButton *button, gpointer data);
+gboolean on_window_main_delete_event(GtkWidget *widget, GdkEvent *event, gpointer data);
+void quit_program(GtkWidget *widget, gpointer data);
+
+// Loads a D64 for re-reads (the drop target uses it too).
+void core_load_d64_file_for_rereads(const char *path);

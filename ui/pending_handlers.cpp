@@ -1,0 +1,216 @@
+// Handlers of menu items and buttons whose jobs are not built yet.  Each
+// does nothing; when a job lands, its module defines the handler and the
+// placeholder here goes.
+#include "ui/handlers.h"
+
+DRAVLEN_MENU_HANDLER(on_menuitem_zoom_2x_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_zoom_4x_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_read_firmware_version_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reset_into_bootloader_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_update_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_query_error_channel_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_export_sector_grid_to_png_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_disk_directory_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_export_directory_to_png_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_format_ii_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_1541_drive_rom_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_1571_drive_rom_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_the_whole_disk_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_only_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_and_first_sector_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_dump_bam_based_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_load_d64_file_for_rereads_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_all_sectors_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_and_first_sector_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_based_on_bam_contents_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_track_range_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+#if !__has_include("ui/settings.h")
+DRAVLEN_MENU_HANDLER(on_menuitem_connection_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_format_parameters_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_application_settings_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_fonts_activate)
+{
+    (void)item;
+    (void)data;
+}
+
+#endif
+
+DRAVLEN_BUTTON_HANDLER(on_button_save_image_to_D64_clicked)
+{
+    (void)button;
+    (void)data;
+}
+
+DRAVLEN_BUTTON_HANDLER(on_button_load_image_from_D64_clicked)
+{
+    (void)button;
+    (void)data;
+}
+
+DRAVLEN_BUTTON_HANDLER(on_button_directory_clicked)
+{
+    (void)button;
+    (void)data;
+}
+
+DRAVLEN_BUTTON_HANDLER(on_button_save_PRG_clicked)
+{
+    (void)button;
+    (void)data;
+}
+
+DRAVLEN_BUTTON_HANDLER(on_button_format_disk_clicked)
+{
+    (void)button;
+    (void)data;
+}
+
+DRAVLEN_BUTTON_HANDLER(on_button_validate_disk_clicked)
+{
+    (void)button;
+    (void)data;
+}
+
+DRAVLEN_BUTTON_HANDLER(on_button_scratch_file_clicked)
+{
+    (void)button;
+    (void)data;
+}
+
+DRAVLEN_BUTTON_HANDLER(on_button_load_PRG_clicked)
+{
+    (void)button;
+    (void)data;
+}
+
+void core_load_d64_file_for_rereads(const char *path)
+{
+    (void)path;
+}
