@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-const uint8_t gcr_decode_table[32] = {
+constexpr uint8_t gcr_decode_table[32] = {
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // 00-07
     0xFF, 0x08, 0x00, 0x01, 0xFF, 0x0C, 0x04, 0x05,  // 08-0F
     0xFF, 0xFF, 0x02, 0x03, 0xFF, 0x0F, 0x06, 0x07,  // 10-17
@@ -11,15 +11,29 @@ const uint8_t gcr_decode_table[32] = {
 
 namespace {
 
-const uint8_t gcr_encode_table[16] = {
+constexpr uint8_t gcr_encode_table[16] = {
     0x0A, 0x0B, 0x12, 0x13, 0x0E, 0x0F, 0x16, 0x17,
     0x09, 0x19, 0x1A, 0x1B, 0x0D, 0x1D, 0x1E, 0x15,
 };
 
-// Ten code bits of one data byte.
+// Ten code bits of each data byte.
+struct Encode10Table {
+    uint16_t entry[256];
+};
+
+constexpr Encode10Table make_encode10_table()
+{
+    Encode10Table t{};
+    for (int b = 0; b < 256; ++b)
+        t.entry[b] = (uint16_t)((gcr_encode_table[b >> 4] << 5) | gcr_encode_table[b & 0x0F]);
+    return t;
+}
+
+constexpr Encode10Table encode10_table = make_encode10_table();
+
 inline uint32_t code10(uint8_t b)
 {
-    return ((uint32_t)gcr_encode_table[b >> 4] << 5) | gcr_encode_table[b & 0x0F];
+    return encode10_table.entry[b];
 }
 
 // One data byte from ten code bits; adds invalid codes to *bad.
@@ -43,16 +57,39 @@ void gcr_encode_group(const uint8_t *data, uint8_t *gcr)
     gcr[4] = (uint8_t)bits;
 }
 
-int gcr_decode_group(const uint8_t *gcr, uint8_t *data)
+// Ten code bits -> data byte in bits 7..0 and the number of invalid codes
+// (0 to 2) in bits 9..8: one lookup per byte on the hot path.
+struct Decode10Table {
+    uint16_t entry[1024];
+};
+
+constexpr Decode10Table make_decode10_table()
+{
+    Decode10Table t{};
+    for (int bits = 0; bits < 1024; ++bits) {
+        int hi = gcr_decode_table[bits >> 5];
+        int lo = gcr_decode_table[bits & 0x1F];
+        int bad = (hi > 15 ? 1 : 0) + (lo > 15 ? 1 : 0);
+        t.entry[bits] = (uint16_t)((bad << 8) | (((hi << 4) | (lo & 0x0F)) & 0xFF));
+    }
+    return t;
+}
+
+constexpr Decode10Table decode10_table = make_decode10_table();
+
+inline int gcr_decode_group(const uint8_t *gcr, uint8_t *data)
 {
     uint64_t bits = ((uint64_t)gcr[0] << 32) | ((uint64_t)gcr[1] << 24) | ((uint64_t)gcr[2] << 16) |
                     ((uint64_t)gcr[3] << 8) | gcr[4];
-    int bad = 0;
-    data[0] = decode10((uint32_t)(bits >> 30), &bad);
-    data[1] = decode10((uint32_t)(bits >> 20), &bad);
-    data[2] = decode10((uint32_t)(bits >> 10), &bad);
-    data[3] = decode10((uint32_t)bits, &bad);
-    return bad;
+    uint16_t a = decode10_table.entry[(bits >> 30) & 0x3FF];
+    uint16_t b = decode10_table.entry[(bits >> 20) & 0x3FF];
+    uint16_t c = decode10_table.entry[(bits >> 10) & 0x3FF];
+    uint16_t d = decode10_table.entry[bits & 0x3FF];
+    data[0] = (uint8_t)a;
+    data[1] = (uint8_t)b;
+    data[2] = (uint8_t)c;
+    data[3] = (uint8_t)d;
+    return (a >> 8) + (b >> 8) + (c >> 8) + (d >> 8);
 }
 
 }  // namespace
@@ -108,5 +145,19 @@ int gcr_5_to_4_decode(const uint8_t *gcr, uint8_t *data, int gcr_count, int data
         }
         data[k] = decode10(code, &bad);
     }
+    return bad;
+}
+
+void gcr_encode_groups(const uint8_t *data, uint8_t *gcr, int groups)
+{
+    for (int g = 0; g < groups; ++g)
+        gcr_encode_group(data + 4 * g, gcr + 5 * g);
+}
+
+int gcr_decode_groups(const uint8_t *gcr, uint8_t *data, int groups)
+{
+    int bad = 0;
+    for (int g = 0; g < groups; ++g)
+        bad += gcr_decode_group(gcr + 5 * g, data + 4 * g);
     return bad;
 }

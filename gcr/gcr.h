@@ -16,3 +16,8 @@ void gcr_4_to_5_encode(const uint8_t *data, uint8_t *gcr, int data_count, int gc
 // invalid 5-bit codes met (0 = clean); an invalid code decodes as nibble 0xF.
 // Never reads gcr past gcr_count nor writes data past data_count.
 int gcr_5_to_4_decode(const uint8_t *gcr, uint8_t *data, int gcr_count, int data_count);
+
+// Whole runs of 4 <-> 5 byte groups (the body of a sector) in one call, so
+// the per-group work stays inlined. Decode returns the total invalid codes.
+void gcr_encode_groups(const uint8_t *data, uint8_t *gcr, int groups);
+int gcr_decode_groups(const uint8_t *gcr, uint8_t *data, int groups);

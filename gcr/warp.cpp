@@ -19,20 +19,52 @@ inline uint64_t bus_order_word(uint64_t r)
     return ((x << 3) & lanes(0x88)) | ((x >> 3) & lanes(0x11)) | (x & lanes(0x66));
 }
 
-}  // namespace
+// Big-endian words keep the packet's bit order (MSB first) across bytes.
+// Spelled out so the compiler turns them into one load/store and a swap.
+inline uint64_t load_be64(const uint8_t *p)
+{
+    return ((uint64_t)p[0] << 56) | ((uint64_t)p[1] << 48) | ((uint64_t)p[2] << 40) |
+           ((uint64_t)p[3] << 32) | ((uint64_t)p[4] << 24) | ((uint64_t)p[5] << 16) |
+           ((uint64_t)p[6] << 8) | (uint64_t)p[7];
+}
 
-int warp_validate_incoming_stream(const uint8_t *packet)
+inline void store_be64(uint8_t *p, uint64_t w)
+{
+    p[0] = (uint8_t)(w >> 56);
+    p[1] = (uint8_t)(w >> 48);
+    p[2] = (uint8_t)(w >> 40);
+    p[3] = (uint8_t)(w >> 32);
+    p[4] = (uint8_t)(w >> 24);
+    p[5] = (uint8_t)(w >> 16);
+    p[6] = (uint8_t)(w >> 8);
+    p[7] = (uint8_t)w;
+}
+
+// XOR of n bytes (n a multiple of 8).
+inline uint8_t xor_bytes(const uint8_t *p, int n)
 {
     uint64_t acc = 0;
-    for (int i = 0; i < 320; i += 8) {
+    for (int i = 0; i < n; i += 8) {
         uint64_t w;
-        std::memcpy(&w, packet + i, 8);
+        std::memcpy(&w, p + i, 8);
         acc ^= w;
     }
     acc ^= acc >> 32;
     acc ^= acc >> 16;
     acc ^= acc >> 8;
-    uint8_t x = (uint8_t)(acc ^ packet[320] ^ packet[321] ^ packet[322]);
+    return (uint8_t)acc;
+}
+
+inline uint8_t xor_of_256(const uint8_t *p)
+{
+    return xor_bytes(p, 256);
+}
+
+}  // namespace
+
+int warp_validate_incoming_stream(const uint8_t *packet)
+{
+    uint8_t x = (uint8_t)(xor_bytes(packet, 320) ^ packet[320] ^ packet[321] ^ packet[322]);
     if (packet[323] == x)
         return 1;
     // The device may clear bit 3 of byte 321 (the end-of-track flag, once
@@ -44,33 +76,27 @@ int warp_validate_incoming_stream(const uint8_t *packet)
 
 void warp_normalise_incoming_stream(uint8_t *packet)
 {
+    // Transform and drop the two marker bits in one pass, 8 bytes at a time:
+    // each output word needs the transformed first byte of the next word,
+    // which is still unwritten because the pass runs forwards.
     for (int i = 0; i < 320; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, packet + i, 8);
-        w = bus_order_word(w);
-        std::memcpy(packet + i, &w, 8);
+        uint64_t w = bus_order_word(load_be64(packet + i));
+        uint8_t next = warp_bus_order_transform(packet[i + 8]);
+        store_be64(packet + i, (w << 2) | (next >> 6));
     }
-    for (int i = 320; i < WARP_PACKET_SIZE; ++i)
-        packet[i] = warp_bus_order_transform(packet[i]);
-
-    // Drop the two marker bits so the data starts on a byte boundary. Each
-    // byte reads only its right neighbour, which is not yet rewritten.
-    for (int i = 0; i < 321; ++i)
-        packet[i] = (uint8_t)((packet[i] << 2) | (packet[i + 1] >> 6));
-    uint8_t s = packet[321];
-    packet[321] = (uint8_t)(((s << 2) & 0xC0) | (s & 0x01));
+    uint8_t s320 = warp_bus_order_transform(packet[320]);
+    uint8_t s321 = warp_bus_order_transform(packet[321]);
+    packet[320] = (uint8_t)((s320 << 2) | (s321 >> 6));
+    packet[321] = (uint8_t)(((s321 << 2) & 0xC0) | (s321 & 0x01));
+    packet[322] = warp_bus_order_transform(packet[322]);
+    packet[323] = warp_bus_order_transform(packet[323]);
 }
 
 int warp_decode_gcr_stream(const uint8_t *packet, uint8_t *data, uint32_t *sector,
                            uint8_t *checksum, uint32_t *checksum_ok, uint32_t *end_of_track)
 {
-    int bad = 0;
-    uint8_t sum = 0;
-    for (int g = 0; g < 64; ++g) {
-        uint8_t *d = data + 4 * g;
-        bad += gcr_5_to_4_decode(packet + 5 * g, d, 5, 4);
-        sum ^= (uint8_t)(d[0] ^ d[1] ^ d[2] ^ d[3]);
-    }
+    int bad = gcr_decode_groups(packet, data, 64);
+    uint8_t sum = xor_of_256(data);
     uint8_t received = 0;
     bad += gcr_5_to_4_decode(packet + 320, &received, 2, 1);
 
@@ -83,12 +109,8 @@ int warp_decode_gcr_stream(const uint8_t *packet, uint8_t *data, uint32_t *secto
 
 void warp_encode_gcr_stream(const uint8_t *data, uint8_t *packet, uint8_t sector, uint8_t track)
 {
-    uint8_t sum = 0;
-    for (int g = 0; g < 64; ++g) {
-        const uint8_t *d = data + 4 * g;
-        gcr_4_to_5_encode(d, packet + 5 * g, 4, 5);
-        sum ^= (uint8_t)(d[0] ^ d[1] ^ d[2] ^ d[3]);
-    }
+    uint8_t sum = xor_of_256(data);
+    gcr_encode_groups(data, packet, 64);
     gcr_4_to_5_encode(&sum, packet + 320, 1, 2);
     // After the shift these bits read 0 1 0 1: the start of the first off byte.
     packet[321] |= 0x14;
