@@ -1,2 +1,194 @@
-// Placeholder until the simulator lands.
-int main() { return 0; }
+// dravlen-sim: plays the Dravlen board with up to four drives over a pty.
+#include "sim.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+sim_options opt;
+volatile int flag_quit = 0;
+
+static void on_signal(int) { flag_quit = 1; }
+
+static void usage() {
+  fprintf(stderr,
+          "usage: dravlen-sim [--link PATH] [--drive N=FILE] [--blank N] [--save N=FILE]\n"
+          "  [--version TEXT] [--old-firmware] [--corrupt-checksum T/S] [--corrupt-random PERCENT]\n"
+          "  [--seed N] [--drop T/S] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
+          "  [--answer CMD=XX] [--wrong-echo CMD] [--garbage TEXT] [--drive-timing]\n"
+          "  [--bootloader-link PATH] [--flash-out FILE] [--log FILE]\n");
+}
+
+static int parse_long(const char *s, long long *v) {
+  char *end;
+  *v = strtoll(s, &end, 10);
+  return *s && !*end;
+}
+
+static int parse_ts(const char *s, std::pair<int, int> *ts) {
+  int t, sec;
+  char extra;
+  if (sscanf(s, "%d/%d%c", &t, &sec, &extra) != 2) return 0;
+  *ts = {t, sec};
+  return 1;
+}
+
+// "N=VALUE" with N a device number 8 to 11.
+static int parse_device_value(const char *s, int *dev, std::string *value) {
+  const char *eq = strchr(s, '=');
+  if (!eq) return 0;
+  long long n;
+  if (!parse_long(std::string(s, eq).c_str(), &n) || n < 8 || n > 11) return 0;
+  *dev = (int)n;
+  *value = eq + 1;
+  return !value->empty();
+}
+
+static int parse_args(int argc, char **argv) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    auto need = [&](const char **v) {
+      if (i + 1 >= argc) {
+        fprintf(stderr, "dravlen-sim: %s needs a value\n", a.c_str());
+        return 0;
+      }
+      *v = argv[++i];
+      return 1;
+    };
+    const char *v = nullptr;
+    long long n;
+    std::pair<int, int> ts;
+    int dev;
+    std::string value;
+    if (a == "--old-firmware") {
+      opt.old_firmware = true;
+    } else if (a == "--drive-timing") {
+      opt.drive_timing = true;
+    } else if (!need(&v)) {
+      return 0;
+    } else if (a == "--link") {
+      opt.link = v;
+    } else if (a == "--bootloader-link") {
+      opt.bootloader_link = v;
+    } else if (a == "--flash-out") {
+      opt.flash_out = v;
+    } else if (a == "--log") {
+      opt.log_path = v;
+    } else if (a == "--version") {
+      opt.version = v;
+    } else if (a == "--garbage") {
+      opt.garbage = v;
+    } else if (a == "--drive") {
+      if (!parse_device_value(v, &dev, &value)) goto bad;
+      opt.drive_file[dev] = value;
+    } else if (a == "--save") {
+      if (!parse_device_value(v, &dev, &value)) goto bad;
+      opt.save_file[dev] = value;
+    } else if (a == "--blank") {
+      if (!parse_long(v, &n) || n < 8 || n > 11) goto bad;
+      opt.blank[n] = true;
+    } else if (a == "--corrupt-checksum") {
+      if (!parse_ts(v, &ts)) goto bad;
+      opt.corrupt.insert(ts);
+    } else if (a == "--drop") {
+      if (!parse_ts(v, &ts)) goto bad;
+      opt.drop.insert(ts);
+    } else if (a == "--no-sector-track") {
+      if (!parse_long(v, &n) || n < 1 || n > 42) goto bad;
+      opt.no_sector_tracks.insert((int)n);
+    } else if (a == "--corrupt-random") {
+      if (!parse_long(v, &n) || n < 0 || n > 100) goto bad;
+      opt.corrupt_random = (int)n;
+    } else if (a == "--seed") {
+      if (!parse_long(v, &n)) goto bad;
+      opt.seed = (unsigned)n;
+    } else if (a == "--silent-after") {
+      if (!parse_long(v, &n) || n < 0) goto bad;
+      opt.silent_after = n;
+    } else if (a == "--hangup-after") {
+      if (!parse_long(v, &n) || n < 0) goto bad;
+      opt.hangup_after = n;
+    } else if (a == "--answer") {
+      const char *eq = strchr(v, '=');
+      if (!eq || eq == v || strlen(eq + 1) != 2) goto bad;
+      opt.answers[std::string(v, eq)] = eq + 1;
+    } else if (a == "--wrong-echo") {
+      opt.wrong_echo.insert(v);
+    } else {
+      fprintf(stderr, "dravlen-sim: unknown option %s\n", a.c_str());
+      return 0;
+    }
+    continue;
+  bad:
+    fprintf(stderr, "dravlen-sim: bad value for %s: %s\n", a.c_str(), v);
+    return 0;
+  }
+  return 1;
+}
+
+static int place_link(const std::string &link, const std::string &target) {
+  unlink(link.c_str());
+  if (symlink(target.c_str(), link.c_str()) != 0) {
+    perror(link.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+int main(int argc, char **argv) {
+  if (!parse_args(argc, argv)) {
+    usage();
+    return 2;
+  }
+  for (int dev = 8; dev < 12; dev++) {
+    if (!opt.drive_file[dev].empty()) {
+      drives[dev] = new disk_image;
+      std::string err;
+      if (!disk_load(drives[dev], opt.drive_file[dev], &err)) {
+        fprintf(stderr, "dravlen-sim: drive %d: %s\n", dev, err.c_str());
+        return 2;
+      }
+    } else if (opt.blank[dev]) {
+      drives[dev] = new disk_image;
+      disk_init_blank(drives[dev], 35);
+      dos_format(drives[dev], "BLANK", "00", 35, 1);
+    } else if (!opt.save_file[dev].empty()) {
+      fprintf(stderr, "dravlen-sim: --save %d without a disk in that drive\n", dev);
+      return 2;
+    }
+  }
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = on_signal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  std::string port;
+  if (!link_setup(&port)) {
+    perror("dravlen-sim: openpty");
+    return 1;
+  }
+  if (!opt.link.empty() && !place_link(opt.link, port)) return 1;
+  std::string boot_port;
+  if (!opt.bootloader_link.empty() && !boot_start(opt.bootloader_link, &boot_port)) return 1;
+  device_init();
+  printf("PORT %s\n", port.c_str());
+  if (!boot_port.empty()) printf("BOOTLOADER %s\n", opt.bootloader_link.c_str());
+  printf("READY\n");
+  fflush(stdout);
+
+  while (!flag_quit) {
+    if (!link_wait_open()) break;
+    device_session();
+  }
+  device_save_all();
+  boot_stop();
+  boot_write_flash();
+  link_close();
+  if (!opt.link.empty()) unlink(opt.link.c_str());
+  if (!opt.bootloader_link.empty()) unlink(opt.bootloader_link.c_str());
+  return 0;
+}

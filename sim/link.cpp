@@ -1,0 +1,197 @@
+// The device port: the master side of a pty.  The slave is never held open
+// here, so the master reports POLLHUP exactly while no client has the port
+// open.  Polling alone misses a close quickly followed by a reopen, so
+// inotify on the slave node counts openings and closings as well; POLLHUP
+// is the fallback when inotify is not available.
+#include "sim.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/inotify.h>
+#include <termios.h>
+#include <unistd.h>
+
+static int master = -1;
+static long long sent = 0;
+static int hung_up = 0;
+static const int POLL_MS = 3;
+static int watch = -1;             // inotify descriptor
+static int open_count = 0;         // client descriptors open on the slave
+static unsigned long closings = 0;  // times the slave became fully closed
+static unsigned long session_mark = 0;
+
+void sleep_us(long us) {
+  struct timespec ts = {us / 1000000, (us % 1000000) * 1000};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !flag_quit) {
+  }
+}
+
+int pty_open_raw(int *m, std::string *slave_path) {
+  int s;
+  char name[256];
+  struct termios tio;
+  memset(&tio, 0, sizeof tio);
+  cfmakeraw(&tio);
+  cfsetispeed(&tio, B921600);
+  cfsetospeed(&tio, B921600);
+  tio.c_cflag |= CREAD | CLOCAL;
+  if (openpty(m, &s, name, &tio, nullptr) != 0) return 0;
+  close(s);
+  fcntl(*m, F_SETFL, fcntl(*m, F_GETFL) | O_NONBLOCK);
+  *slave_path = name;
+  return 1;
+}
+
+int link_setup(std::string *client_path) {
+  if (!pty_open_raw(&master, client_path)) return 0;
+  watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch >= 0 && inotify_add_watch(watch, client_path->c_str(), IN_OPEN | IN_CLOSE) < 0) {
+    close(watch);
+    watch = -1;
+  }
+  if (watch < 0) fprintf(stderr, "dravlen-sim: no inotify, falling back to POLLHUP polling\n");
+  return 1;
+}
+
+static short poll_master(short events, int ms) {
+  struct pollfd p = {master, events, 0};
+  if (poll(&p, 1, ms) <= 0) return 0;
+  return p.revents;
+}
+
+static void read_events() {
+  if (watch < 0) return;
+  alignas(struct inotify_event) char buf[4096];
+  for (;;) {
+    ssize_t n = read(watch, buf, sizeof buf);
+    if (n <= 0) return;
+    for (char *p = buf; p < buf + n;) {
+      struct inotify_event *e = (struct inotify_event *)p;
+      if (e->mask & IN_OPEN) open_count++;
+      if ((e->mask & IN_CLOSE) && open_count > 0 && --open_count == 0) closings++;
+      p += sizeof(struct inotify_event) + e->len;
+    }
+  }
+}
+
+int link_client_present() {
+  if (master < 0) return 0;
+  if (watch >= 0) {
+    read_events();
+    return open_count > 0;
+  }
+  return !(poll_master(0, 0) & POLLHUP);
+}
+
+// The client that the current session serves has gone.
+static int session_over() {
+  if (master < 0 || hung_up) return 1;
+  if (watch >= 0) {
+    read_events();
+    return closings != session_mark;
+  }
+  return poll_master(0, 0) & POLLHUP;
+}
+
+int link_hung_up() { return hung_up; }
+
+int link_wait_open() {
+  while (!flag_quit) {
+    if (!hung_up && link_client_present()) {
+      session_mark = closings;
+      // Whatever an earlier client left behind is not for this one.
+      uint8_t junk[512];
+      while (read(master, junk, sizeof junk) > 0) {
+      }
+      return 1;
+    }
+    sleep_us(POLL_MS * 1000);
+  }
+  return 0;
+}
+
+int link_read(void *buf, size_t n) {
+  uint8_t *p = (uint8_t *)buf;
+  size_t got = 0;
+  while (got < n) {
+    if (flag_quit || hung_up) return 0;
+    // Bytes the client wrote before it closed are still taken.
+    short r = poll_master(POLLIN, POLL_MS);
+    if (r & POLLIN) {
+      ssize_t k = read(master, p + got, n - got);
+      if (k > 0) {
+        got += (size_t)k;
+        continue;
+      }
+      if (k < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) return 0;
+    }
+    if (session_over()) return 0;
+  }
+  return 1;
+}
+
+// Sends bytes to the client, honouring --silent-after and --hangup-after.
+int link_write(const void *buf, size_t n) {
+  const uint8_t *p = (const uint8_t *)buf;
+  size_t done = 0;
+  if (hung_up) return 0;
+  if (opt.hangup_after >= 0 && sent + (long long)n >= opt.hangup_after) {
+    size_t allowed = (size_t)(opt.hangup_after - sent);
+    // Write what is allowed, then drop the line.
+    while (done < allowed) {
+      if (session_over()) return 0;
+      ssize_t k = write(master, p + done, allowed - done);
+      if (k > 0) done += (size_t)k;
+      else if (k < 0 && errno != EAGAIN && errno != EINTR) return 0;
+      else poll_master(POLLOUT, POLL_MS);
+    }
+    sent += (long long)allowed;
+    tcdrain(master);
+    sleep_us(20000);
+    close(master);
+    master = -1;
+    hung_up = 1;
+    fprintf(stderr, "dravlen-sim: hung up after %lld bytes\n", sent);
+    return 0;
+  }
+  if (opt.silent_after >= 0 && sent + (long long)n > opt.silent_after) {
+    size_t allowed = sent >= opt.silent_after ? 0 : (size_t)(opt.silent_after - sent);
+    sent += (long long)n;
+    n = allowed;
+  } else {
+    sent += (long long)n;
+  }
+  while (done < n) {
+    if (flag_quit || session_over()) return 0;
+    short r = poll_master(POLLOUT, POLL_MS);
+    if (!(r & POLLOUT)) continue;
+    ssize_t k = write(master, p + done, n - done);
+    if (k > 0) done += (size_t)k;
+    else if (k < 0 && errno != EAGAIN && errno != EINTR) return 0;
+  }
+  return 1;
+}
+
+int link_write_str(const std::string &s) { return link_write(s.data(), s.size()); }
+
+// A command line ends with CR; a stray LF is ignored.
+int link_read_line(std::string *line) {
+  line->clear();
+  for (;;) {
+    uint8_t c;
+    if (!link_read(&c, 1)) return 0;
+    if (c == '\r') return 1;
+    if (c == '\n') continue;
+    if (line->size() < 1024) *line += (char)c;
+  }
+}
+
+void link_close() {
+  if (master >= 0) close(master);
+  master = -1;
+}
