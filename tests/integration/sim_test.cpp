@@ -40,7 +40,7 @@ struct temp_dir {
 };
 
 // Runs a tool by argument vector; 1 when it exited 0.
-[[maybe_unused]] int run_tool(const std::vector<std::string> &args, std::string *out = nullptr, const char *cwd = nullptr) {
+int run_tool(const std::vector<std::string> &args, std::string *out = nullptr, const char *cwd = nullptr) {
   std::vector<gchar *> argv;
   for (const std::string &a : args) argv.push_back(g_strdup(a.c_str()));
   argv.push_back(nullptr);
@@ -229,4 +229,218 @@ TEST_F(SimTest, SilentAndHangupLimitsCountEveryByteSent) {
   bytes b;
   EXPECT_FALSE(p.read_n(&b, 6, 2000));
   EXPECT_EQ(std::string(b.begin(), b.end()), "di 8");
+}
+
+// ---------------------------------------------------------------- warp streams
+
+namespace {
+
+// An incoming packet taken apart the long way, bit by bit.
+struct packet_info {
+  bool no_sector = false;
+  bool transmission_ok = false;
+  bool gcr_ok = false;
+  bool checksum_ok = false;
+  bool eot = false;
+  int sector = -1;
+  uint8_t data[256] = {};
+};
+
+uint8_t from_bus(uint8_t r) {
+  uint8_t x = (uint8_t)(r ^ 0xFF);
+  return (uint8_t)(((x << 3) & 0x88) | ((x >> 3) & 0x11) | (x & 0x66));
+}
+
+int nibble(int code) {
+  static const int codes[16] = {0x0A, 0x0B, 0x12, 0x13, 0x0E, 0x0F, 0x16, 0x17,
+                                0x09, 0x19, 0x1A, 0x1B, 0x0D, 0x1D, 0x1E, 0x15};
+  for (int i = 0; i < 16; i++)
+    if (codes[i] == code) return i;
+  return -1;
+}
+
+packet_info take_apart(const bytes &p) {
+  packet_info info;
+  info.no_sector = (p[321] & 0x0F) == 0;
+  uint8_t x = 0;
+  for (int i = 0; i < 323; i++) x ^= p[i];
+  info.transmission_ok = p[323] == x || (!(p[321] & 0x08) && p[323] == (x ^ 0x08));
+  std::vector<int> bits;
+  for (int i = 0; i < 322; i++)
+    for (int b = 7; b >= 0; b--) bits.push_back((from_bus(p[i]) >> b) & 1);
+  int bad = 0;
+  uint8_t dec[257];
+  for (int k = 0; k < 257; k++) {
+    int v = 0;
+    for (int h = 0; h < 2; h++) {
+      int code = 0;
+      for (int b = 0; b < 5; b++) code = code * 2 + bits[2 + k * 10 + h * 5 + b];
+      int n = nibble(code);
+      if (n < 0) bad++;
+      v = v * 16 + (n < 0 ? 15 : n);
+    }
+    dec[k] = (uint8_t)v;
+  }
+  memcpy(info.data, dec, 256);
+  uint8_t sum = 0;
+  for (int i = 0; i < 256; i++) sum ^= dec[i];
+  info.gcr_ok = bad == 0;
+  info.checksum_ok = sum == dec[256];
+  uint8_t last = from_bus(p[321]);
+  info.eot = last & 1;
+  uint8_t sb = from_bus(p[322]);
+  int n = nibble(sb & 0x1F);
+  info.sector = n < 0 ? -1 : n + ((sb & 0x20) ? 16 : 0);
+  return info;
+}
+
+int sectors_of(int t) { return t <= 17 ? 21 : t <= 24 ? 19 : t <= 30 ? 18 : 17; }
+int first_block(int t) {
+  int b = 0;
+  for (int i = 1; i < t; i++) b += sectors_of(i);
+  return b;
+}
+
+// Packets of one "ws" pass grouped by track, following the end-of-track
+// flags and the no-sector packets as the client does.
+std::vector<std::vector<packet_info>> read_pass(port *p, int first, int last) {
+  std::vector<std::vector<packet_info>> tracks(last + 1);
+  for (int t = first; t <= last;) {
+    bytes raw;
+    if (!p->read_n(&raw, 324)) {
+      ADD_FAILURE() << "stream ended in track " << t;
+      return tracks;
+    }
+    packet_info info = take_apart(raw);
+    tracks[t].push_back(info);
+    if (info.no_sector || info.eot) t++;
+  }
+  return tracks;
+}
+
+std::string make_disk(const temp_dir &dir, const char *name, std::vector<std::string> extra = {}) {
+  std::string content = dir.file("content.prg");
+  std::string data;
+  for (int i = 0; i < 3000; i++) data += (char)(i * 37 + i / 256);
+  g_file_set_contents(content.c_str(), data.data(), (gssize)data.size(), nullptr);
+  std::vector<std::string> args = {"cc1541", "-q", "-n", "WARP TEST", "-i", "wt", "-f", "DATA", "-w", content};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.push_back(dir.file(name));
+  EXPECT_TRUE(run_tool(args));
+  return dir.file(name);
+}
+
+}  // namespace
+
+TEST_F(SimTest, WholeDiskPassDeliversEverySectorOncePerTrack) {
+  std::string d64 = make_disk(dir, "disk.d64", {"-g", dir.file("disk.g64")});
+  std::string image = read_file(d64);
+  ASSERT_EQ(image.size(), 174848u);
+  for (const std::string &file : {d64, dir.file("disk.g64")}) {
+    SCOPED_TRACE(file);
+    start({"--drive", "8=" + file});
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    ASSERT_TRUE(p.command("ws 35 8 1"));
+    auto tracks = read_pass(&p, 1, 35);
+    EXPECT_TRUE(p.prompt());
+    for (int t = 1; t <= 35; t++) {
+      ASSERT_EQ((int)tracks[t].size(), sectors_of(t)) << "track " << t;
+      std::vector<int> seen(sectors_of(t), 0);
+      for (size_t i = 0; i < tracks[t].size(); i++) {
+        const packet_info &k = tracks[t][i];
+        EXPECT_TRUE(k.transmission_ok && k.gcr_ok && k.checksum_ok) << t << "/" << k.sector;
+        EXPECT_EQ(k.eot, i + 1 == tracks[t].size());
+        ASSERT_TRUE(k.sector >= 0 && k.sector < sectors_of(t));
+        seen[k.sector]++;
+        EXPECT_EQ(0, memcmp(k.data, image.data() + (first_block(t) + k.sector) * 256, 256))
+            << t << "/" << k.sector;
+      }
+      EXPECT_EQ(std::vector<int>(sectors_of(t), 1), seen) << "track " << t;
+    }
+    ASSERT_TRUE(sim_stop(&sim));
+  }
+}
+
+TEST_F(SimTest, InjectedFaultsAndErrorInfoChangeTheStatedPackets) {
+  std::string d64 = make_disk(dir, "disk.d64");
+  std::string image = read_file(d64);
+  // Error info: 23 on 4/0, 21 on 5/1, 27 on 6/2, 20 on 7/3, 24 on 8/4.
+  std::string info(683, '\x01');
+  info[first_block(4) + 0] = 0x05;
+  info[first_block(5) + 1] = 0x03;
+  info[first_block(6) + 2] = 0x09;
+  info[first_block(7) + 3] = 0x02;
+  info[first_block(8) + 4] = 0x06;
+  std::string with_info = image + info;
+  std::string path = dir.file("errors.d64");
+  g_file_set_contents(path.c_str(), with_info.data(), (gssize)with_info.size(), nullptr);
+  start({"--drive", "8=" + path, "--drop", "1/5", "--corrupt-checksum", "2/3", "--no-sector-track", "3"});
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  ASSERT_TRUE(p.command("ws 40 8 1"));
+  auto tracks = read_pass(&p, 1, 40);
+  EXPECT_TRUE(p.prompt());
+  auto find = [&](int t, int s) -> const packet_info * {
+    for (const packet_info &k : tracks[t])
+      if (k.sector == s && !k.no_sector) return &k;
+    return nullptr;
+  };
+  EXPECT_EQ(tracks[1].size(), 20u);
+  EXPECT_EQ(find(1, 5), nullptr);
+  ASSERT_NE(find(2, 3), nullptr);
+  EXPECT_FALSE(find(2, 3)->transmission_ok);
+  ASSERT_EQ(tracks[3].size(), 1u);
+  EXPECT_TRUE(tracks[3][0].no_sector);
+  ASSERT_NE(find(4, 0), nullptr);
+  EXPECT_TRUE(find(4, 0)->gcr_ok);
+  EXPECT_FALSE(find(4, 0)->checksum_ok);
+  EXPECT_EQ(find(5, 1), nullptr);
+  EXPECT_EQ(tracks[5].size(), 20u);
+  ASSERT_NE(find(6, 2), nullptr);
+  EXPECT_FALSE(find(6, 2)->gcr_ok);
+  EXPECT_EQ(find(7, 3), nullptr);
+  ASSERT_NE(find(8, 4), nullptr);
+  EXPECT_FALSE(find(8, 4)->gcr_ok);
+  // Untouched sectors stay clean; tracks beyond the disk have no sectors.
+  for (int t : {9, 18, 35}) {
+    EXPECT_EQ((int)tracks[t].size(), sectors_of(t));
+    for (const packet_info &k : tracks[t]) EXPECT_TRUE(k.transmission_ok && k.gcr_ok && k.checksum_ok);
+  }
+  for (int t = 36; t <= 40; t++) {
+    ASSERT_EQ(tracks[t].size(), 1u);
+    EXPECT_TRUE(tracks[t][0].no_sector);
+  }
+  // Single-sector reads see the same faults, and need "w1" first.
+  ASSERT_TRUE(p.command("w2 8 18 0"));
+  bytes raw;
+  ASSERT_TRUE(p.read_n(&raw, 324));
+  EXPECT_TRUE(take_apart(raw).no_sector);
+  EXPECT_TRUE(p.prompt());
+  ASSERT_TRUE(p.command("w1 8"));
+  EXPECT_TRUE(p.prompt());
+  struct {
+    const char *cmd;
+    bool no_sector, transmission_ok, checksum_ok;
+  } reads[] = {{"w2 8 18 0", false, true, true},
+               {"w2 8 5 1", true, true, true},
+               {"w2 8 2 3", false, false, true},
+               {"w2 8 4 0", false, true, false},
+               {"w2 8 3 0", true, true, true}};
+  for (const auto &r : reads) {
+    ASSERT_TRUE(p.command(r.cmd));
+    ASSERT_TRUE(p.read_n(&raw, 324));
+    packet_info k = take_apart(raw);
+    EXPECT_EQ(k.no_sector, r.no_sector) << r.cmd;
+    if (!r.no_sector) {
+      EXPECT_EQ(k.transmission_ok, r.transmission_ok) << r.cmd;
+      EXPECT_EQ(k.checksum_ok, r.checksum_ok) << r.cmd;
+    }
+    EXPECT_TRUE(p.prompt());
+  }
+  ASSERT_TRUE(p.command("w2 8 18 0"));
+  ASSERT_TRUE(p.read_n(&raw, 324));
+  packet_info bam = take_apart(raw);
+  EXPECT_EQ(bam.sector, 0);
+  EXPECT_EQ(0, memcmp(bam.data, image.data() + first_block(18) * 256, 256));
 }
