@@ -171,6 +171,12 @@ TEST(GcrCodec, ShortShapesStayInsideTheirCounts)
     const uint8_t tail[1] = {0x52};
     EXPECT_EQ(gcr_5_to_4_decode(tail, d, 1, 1), 1);
     EXPECT_EQ(d[0], 0x0F);
+    // For the first byte only its first code decides: zero there stops,
+    // whatever the rest of the short input holds.
+    const uint8_t low_bits[1] = {0x07};
+    d[0] = 0xEE;
+    EXPECT_EQ(gcr_5_to_4_decode(low_bits, d, 1, 4), 0);
+    EXPECT_EQ(d[0], 0xEE);
 }
 
 }  // namespace
