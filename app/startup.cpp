@@ -17,18 +17,9 @@
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
-#if __has_include("render/palette.h")
-#include "render/palette.h"
-#define DRAVLEN_HAVE_PALETTE 1
-#endif
-#if __has_include("render/c64pixbufs.h")
 #include "render/c64pixbufs.h"
-#define DRAVLEN_HAVE_C64PIXBUFS 1
-#endif
-#if __has_include("ui/settings.h")
+#include "render/palette.h"
 #include "ui/settings.h"
-#define DRAVLEN_HAVE_SETTINGS 1
-#endif
 
 static std::vector<void (*)(void)> &quit_cleanups()
 {
@@ -43,12 +34,8 @@ void startup_add_quit_cleanup(void (*cleanup)(void))
 
 const char *startup_initialise(void)
 {
-#ifdef DRAVLEN_HAVE_PALETTE
     palette_module_init();
-#endif
-#ifdef DRAVLEN_HAVE_C64PIXBUFS
     c64pixbufs_module_init();
-#endif
     d64_module_init();
     d64_storage_init_and_set_to_not_ready();
 
@@ -60,11 +47,9 @@ const char *startup_initialise(void)
                       target_list, n_targets,
                       (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
 
-#ifdef DRAVLEN_HAVE_SETTINGS
     window_connection_settings = create_window_connection_settings();
     window_format_parameters = create_window_format_parameters();
     window_application_settings = create_window_application_settings();
-#endif
     window_sector_contents = create_window_sector_contents();
 
     notebook_main_set_page(2);
@@ -90,10 +75,9 @@ const char *startup_initialise(void)
                              "button_validate_disk", "button_format_disk",
                              "menuitem_dump_bam_based"})
         gtk_widget_hide(lookup_widget(window_main, name));
-    if (window_application_settings)
-        gtk_widget_hide(lookup_widget(window_application_settings,
-                                      "checkbutton_application_settings_show_notifications_"
-                                      "tracks_beyond_35"));
+    gtk_widget_hide(lookup_widget(window_application_settings,
+                                  "checkbutton_application_settings_show_notifications_"
+                                  "tracks_beyond_35"));
 #endif
     gtk_widget_hide(lookup_widget(window_main, "menuitem_reread_based_on_bam_contents"));
     return path;

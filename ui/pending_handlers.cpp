@@ -135,33 +135,6 @@ DRAVLEN_MENU_HANDLER(on_menuitem_reread_track_range_activate)
     (void)data;
 }
 
-#if !__has_include("ui/settings.h")
-DRAVLEN_MENU_HANDLER(on_menuitem_connection_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_format_parameters_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_application_settings_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_fonts_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-#endif
-
 DRAVLEN_BUTTON_HANDLER(on_button_save_image_to_D64_clicked)
 {
     (void)button;

@@ -4,14 +4,9 @@
 
 #include <glib/gi18n.h>
 
+#include "ui/settings.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
-
-static gboolean on_window_sector_contents_delete_event(GtkWidget *widget, GdkEvent *, gpointer)
-{
-    gtk_widget_hide(widget);
-    return TRUE;
-}
 
 GtkWidget *create_window_sector_contents(void)
 {
@@ -30,6 +25,8 @@ GtkWidget *create_window_sector_contents(void)
     gtk_widget_show_all(vbox);
     g_signal_connect(window, "delete_event", G_CALLBACK(on_window_sector_contents_delete_event),
                      nullptr);
+    g_signal_connect(window, "key_press_event",
+                     G_CALLBACK(on_window_sector_contents_key_press_event), nullptr);
     return window;
 }
 

@@ -1,0 +1,181 @@
+// Operations run end to end from the menu against the device simulator:
+// the worker thread, the finisher's verdict, Abort on a silent device and
+// the paths where an operation never starts.
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+#include "app/log.h"
+#include "app/operation.h"
+#include "app/options.h"
+#include "tests/gui/support/shell_support.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/sim_process.h"
+#include "ui/widgets.h"
+#include "ui/window_main.h"
+
+namespace {
+
+GtkWidget *w(const char *name)
+{
+    return lookup_widget(window_main, name);
+}
+
+class ShellOperation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        shell_test_start();
+        dir = scratch_dir_new();
+        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
+        shell_log_clear();
+    }
+    void TearDown() override
+    {
+        if (started)
+            sim_stop(&sim);
+        operation_thread_create = operation_thread_create_default;
+        scratch_dir_remove(dir);
+    }
+    void start_sim(std::vector<std::string> args)
+    {
+        args.push_back("--log");
+        args.push_back(dir + "/commands.log");
+        ASSERT_TRUE(sim_start(&sim, args));
+        started = true;
+        options_set_string(&options_device_port_string, sim.port.c_str());
+    }
+    bool wait_idle(int timeout_ms = 10000)
+    {
+        return shell_pump_until([] { return !operation_is_running(); }, timeout_ms);
+    }
+    std::string commands() { return scratch_read(dir + "/commands.log"); }
+
+    sim_process sim{};
+    bool started = false;
+    std::string dir;
+};
+
+bool ends_with(const std::string &s, const std::string &tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TEST_F(ShellOperation, GenericCommandCompletes)
+{
+    start_sim({"--blank", "8"});
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_initialize")));
+    EXPECT_EQ(shell_status_text(), " Initialization requested on drive 8");
+    EXPECT_TRUE(operation_is_running());
+    EXPECT_FALSE(gtk_widget_get_sensitive(w("button_directory")));
+    EXPECT_TRUE(gtk_widget_get_sensitive(w("button_abort_operation")));
+    ASSERT_TRUE(wait_idle());
+
+    std::string status = shell_status_text();
+    EXPECT_EQ(status.rfind(" Command completed in ", 0), 0u) << status;
+    EXPECT_TRUE(ends_with(status, " seconds")) << status;
+    EXPECT_EQ(shell_log_text(), "================================\nInitializing drive\nCompleted\n");
+    EXPECT_EQ(tmr, nullptr);
+    EXPECT_TRUE(gtk_widget_get_sensitive(w("button_directory")));
+    EXPECT_FALSE(gtk_widget_get_sensitive(w("button_abort_operation")));
+    EXPECT_NE(commands().find("di 8"), std::string::npos) << commands();
+}
+
+TEST_F(ShellOperation, BusResetGoesToTheSelectedDrive)
+{
+    start_sim({"--blank", "9"});
+    gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 1);
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_reset_the_iec_bus")));
+    EXPECT_EQ(shell_status_text(), " Reset of the IEC bus requested");
+    ASSERT_TRUE(wait_idle());
+    EXPECT_NE(commands().find("rb 9"), std::string::npos) << commands();
+    EXPECT_EQ(options_drive_index, 1);
+}
+
+TEST_F(ShellOperation, DeviceAnswerBecomesTheFailureText)
+{
+    start_sim({});  // no drive on the bus
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_reset_drive")));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(shell_status_text(), " Command failed: Device not present");
+    EXPECT_TRUE(ends_with(shell_log_text(), "Resetting drive\nFailed\n")) << shell_log_text();
+}
+
+TEST_F(ShellOperation, PortThatCannotBeOpenedFails)
+{
+    options_set_string(&options_device_port_string, (dir + "/no-such-port").c_str());
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_initialize")));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(shell_status_text(), " Command failed: Unable to access communication port to device");
+}
+
+TEST_F(ShellOperation, AbortOnASilentDeviceEndsAsAbortedWithinASecond)
+{
+    // The device sends its first prompt, then never echoes the command.
+    start_sim({"--blank", "8", "--silent-after", "4"});
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_initialize")));
+    shell_pump(300);
+    ASSERT_TRUE(operation_is_running());
+
+    gint64 t0 = g_get_monotonic_time();
+    gtk_button_clicked(GTK_BUTTON(w("button_abort_operation")));
+    ASSERT_TRUE(wait_idle(1000));
+    EXPECT_LT(g_get_monotonic_time() - t0, 1000000);
+    EXPECT_EQ(shell_status_text(), " Command aborted: please wait for the drive to finish");
+    EXPECT_TRUE(ends_with(shell_log_text(), "Initializing drive\nAborted\n")) << shell_log_text();
+    EXPECT_TRUE(gtk_widget_get_sensitive(w("menuitem_tools")));
+    EXPECT_FALSE(gtk_widget_get_sensitive(w("button_abort_operation")));
+    EXPECT_EQ(flag_abort_requested.load(), 1);  // stays set until the next start
+}
+
+TEST_F(ShellOperation, FailureAfterAbortIsReportedAsAborted)
+{
+    controls_enable(0);
+    tmr = g_timer_new();
+    flag_abort_requested = 1;
+    idle_finish_cmd_execution((gpointer) "Communication error");
+    EXPECT_EQ(shell_status_text(), " Command aborted: please wait for the drive to finish");
+    EXPECT_EQ(shell_log_text(), "Aborted\n");
+    EXPECT_EQ(tmr, nullptr);
+    EXPECT_FALSE(operation_is_running());
+}
+
+int refuse_thread(const char *, void (*)(void), GError **error)
+{
+    g_set_error_literal(error, G_THREAD_ERROR, G_THREAD_ERROR_AGAIN, "no threads left");
+    return 0;
+}
+
+bool undone;
+
+TEST_F(ShellOperation, ThreadThatCannotStartLeavesTheWindowIdle)
+{
+    options_set_string(&options_device_port_string, "/dev/null");
+    operation_thread_create = refuse_thread;
+    log_warpsave_new(0);
+    undone = false;
+    operation_start_info info = {" Starting", "Title\n", 1, 1, "test",
+                                 [] {}, [] { undone = true; }};
+    EXPECT_EQ(operation_start(&info), 0);
+    EXPECT_EQ(shell_status_text(), " Failed: no threads left");
+    EXPECT_EQ(shell_log_text(), "================================\nTitle\nFailed to start thread\n");
+    EXPECT_EQ(tmr, nullptr);
+    EXPECT_EQ(log_warpsave, nullptr);
+    EXPECT_TRUE(undone);
+    EXPECT_FALSE(operation_is_running());
+    EXPECT_TRUE(gtk_widget_get_sensitive(w("button_save_image_to_D64")));
+    EXPECT_FALSE(gtk_widget_get_visible(progressbar_main));
+}
+
+TEST_F(ShellOperation, EmptyDevicePortStopsBeforeAnything)
+{
+    options_set_string(&options_device_port_string, "");
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_reset_drive")));
+    EXPECT_EQ(shell_status_text(), " Error: Invalid device port");
+    EXPECT_EQ(shell_log_text(), "");
+    EXPECT_FALSE(operation_is_running());
+}
+
+}  // namespace

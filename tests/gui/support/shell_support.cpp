@@ -1,0 +1,161 @@
+#include "shell_support.h"
+
+#include <glib/gstdio.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "app/startup.h"
+#include "tests/support/scratch_dir.h"
+#include "ui/widgets.h"
+#include "ui/window_main.h"
+
+const char *const shell_test_user_ini =
+    "[imaging]\n"
+    "drive_index=2\n"
+    "max_sector_errors=55\n"
+    "sector_read_retries=7\n"
+    "outmost_track=3\n"
+    "[interface]\n"
+    "font_description=Monospace 13\n"
+    "expansion=2\n";
+
+static std::string config_home;
+
+const std::string &shell_test_start()
+{
+    if (!config_home.empty())
+        return config_home;
+    config_home = scratch_dir_new();
+    std::string folder = config_home + "/dravlen-client";
+    g_mkdir_with_parents(folder.c_str(), 0700);
+    scratch_write(folder + "/user.ini", shell_test_user_ini);
+    g_setenv("XDG_CONFIG_HOME", config_home.c_str(), TRUE);
+    gtk_init_check(nullptr, nullptr);
+    startup_initialise();
+    shell_pump(50);
+    std::atexit([] { scratch_dir_remove(config_home); });
+    return config_home;
+}
+
+std::string shell_test_config_path()
+{
+    return shell_test_start() + "/dravlen-client/user.ini";
+}
+
+bool shell_pump_until(const std::function<bool()> &cond, int timeout_ms)
+{
+    gint64 end = g_get_monotonic_time() + (gint64)timeout_ms * 1000;
+    while (!cond()) {
+        if (g_get_monotonic_time() > end)
+            return false;
+        if (!g_main_context_iteration(nullptr, FALSE))
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void shell_pump(int ms)
+{
+    shell_pump_until([] { return false; }, ms);
+}
+
+namespace {
+struct pending_answer {
+    std::string name;
+    int response;
+    std::function<void(GtkWidget *)> before;
+    std::shared_ptr<bool> done;
+    bool prepared = false;
+    gint64 answer_at = 0;
+    int delay_ms;
+};
+
+GtkWidget *find_toplevel(const std::string &name)
+{
+    GtkWidget *found = nullptr;
+    GList *list = gtk_window_list_toplevels();
+    for (GList *l = list; l; l = l->next) {
+        GtkWidget *w = GTK_WIDGET(l->data);
+        if (gtk_widget_get_visible(w) && name == gtk_widget_get_name(w))
+            found = w;
+    }
+    g_list_free(list);
+    return found;
+}
+
+gboolean answer_tick(gpointer data)
+{
+    auto *p = static_cast<pending_answer *>(data);
+    GtkWidget *dialog = find_toplevel(p->name);
+    if (!dialog)
+        return TRUE;
+    if (!p->prepared) {
+        if (p->before)
+            p->before(dialog);
+        p->prepared = true;
+        p->answer_at = g_get_monotonic_time() + (gint64)p->delay_ms * 1000;
+        return TRUE;
+    }
+    if (g_get_monotonic_time() < p->answer_at)
+        return TRUE;
+    gtk_dialog_response(GTK_DIALOG(dialog), p->response);
+    *p->done = true;
+    delete p;
+    return FALSE;
+}
+}  // namespace
+
+std::shared_ptr<bool> shell_answer_dialog(const char *name, int response,
+                                          std::function<void(GtkWidget *)> before, int delay_ms)
+{
+    auto *p = new pending_answer{name, response, std::move(before), std::make_shared<bool>(false),
+                                 false, 0, delay_ms};
+    auto done = p->done;
+    g_timeout_add(20, answer_tick, p);
+    return done;
+}
+
+std::string shell_log_text()
+{
+    GtkTextBuffer *buffer =
+        gtk_text_view_get_buffer(GTK_TEXT_VIEW(lookup_widget(window_main, "textview_log")));
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    char *text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+    std::string s = text;
+    g_free(text);
+    return s;
+}
+
+void shell_log_clear()
+{
+    GtkTextBuffer *buffer =
+        gtk_text_view_get_buffer(GTK_TEXT_VIEW(lookup_widget(window_main, "textview_log")));
+    gtk_text_buffer_set_text(buffer, "", 0);
+}
+
+std::string shell_status_text()
+{
+    // The status bar keeps its message in a label inside its frame.
+    GtkStatusbar *bar = GTK_STATUSBAR(lookup_widget(window_main, "statusbar_main"));
+    return gtk_label_get_text(GTK_LABEL(bar->label));
+}
+
+static void catch_warning(const gchar *, GLogLevelFlags, const gchar *message, gpointer data)
+{
+    auto *c = static_cast<shell_warning_catcher *>(data);
+    c->text += message;
+    c->text += "\n";
+}
+
+shell_warning_catcher::shell_warning_catcher()
+{
+    handler = g_log_set_handler(nullptr, G_LOG_LEVEL_WARNING, catch_warning, this);
+}
+
+shell_warning_catcher::~shell_warning_catcher()
+{
+    g_log_remove_handler(nullptr, handler);
+}

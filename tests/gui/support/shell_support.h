@@ -1,0 +1,42 @@
+// Helpers for tests that drive the whole main window: one start-up per test
+// process with its own configuration folder, pumping the main loop, and
+// answering modal dialogs from a timer.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// Options written to user.ini before the one start-up of the process.
+extern const char *const shell_test_user_ini;
+
+// Starts the program's windows once (XDG_CONFIG_HOME in a scratch folder
+// holding shell_test_user_ini).  Returns the configuration folder.
+const std::string &shell_test_start();
+std::string shell_test_config_path();
+
+// Runs the main loop until cond() holds or timeout_ms pass; returns cond().
+bool shell_pump_until(const std::function<bool()> &cond, int timeout_ms);
+void shell_pump(int ms);
+
+// Answers the next dialog called `name` with `response` once it is shown.
+// Before answering, `before` runs with the dialog (may be empty).  The
+// returned flag becomes true when the dialog was answered.
+std::shared_ptr<bool> shell_answer_dialog(const char *name, int response,
+                                          std::function<void(GtkWidget *)> before = {},
+                                          int delay_ms = 0);
+
+// Text of the log view and of the main status bar.
+std::string shell_log_text();
+std::string shell_status_text();
+void shell_log_clear();
+
+// Collects warnings logged while it lives.
+struct shell_warning_catcher {
+    shell_warning_catcher();
+    ~shell_warning_catcher();
+    std::string text;
+    guint handler;
+};
