@@ -119,6 +119,28 @@ int *number_variable(const char *key)
     return nullptr;
 }
 
+// The key-file reader sets its error twice (and warns) for a value holding a
+// bad escape and ending in a lone backslash; such a value could not be read
+// anyway, so it is refused before the reader sees it.
+bool ends_in_lone_backslash(const gchar *raw)
+{
+    size_t n = strlen(raw), run = 0;
+    while (run < n && raw[n - 1 - run] == '\\')
+        run++;
+    return run % 2 == 1;
+}
+
+// The string value of a key, or NULL when it is absent or unreadable.
+gchar *read_string(GKeyFile *kf, const char *group, const char *key)
+{
+    gchar *raw = g_key_file_get_value(kf, group, key, nullptr);
+    if (!raw)
+        return nullptr;
+    bool bad = ends_in_lone_backslash(raw);
+    g_free(raw);
+    return bad ? nullptr : g_key_file_get_string(kf, group, key, nullptr);
+}
+
 // Absent keys keep the default; present but unreadable ones read as 0/false,
 // as the key-file reader gives them.
 int read_number(GKeyFile *kf, const char *group, const char *key, bool is_bool, int fallback)
@@ -138,7 +160,7 @@ int read_number(GKeyFile *kf, const char *group, const char *key, bool is_bool, 
 // A folder is taken only from a file URI naming an existing folder.
 void read_folder(GKeyFile *kf, const char *key, gchar **variable)
 {
-    gchar *uri = g_key_file_get_string(kf, "directories", key, nullptr);
+    gchar *uri = read_string(kf, "directories", key);
     if (!uri)
         return;
     gchar *path = g_filename_from_uri(uri, nullptr, nullptr);
@@ -150,6 +172,11 @@ void read_folder(GKeyFile *kf, const char *key, gchar **variable)
 
 void read_position(GKeyFile *kf)
 {
+    gchar *raw = g_key_file_get_value(kf, "position", "window_main", nullptr);
+    bool bad = !raw || ends_in_lone_backslash(raw);
+    g_free(raw);
+    if (bad)
+        return;
     gsize n = 0;
     GError *error = nullptr;
     gint *list = g_key_file_get_integer_list(kf, "position", "window_main", &n, &error);
@@ -163,7 +190,7 @@ void read_position(GKeyFile *kf)
 void load_keyfile(GKeyFile *kf)
 {
     for (const string_option &o : STRING_OPTIONS) {
-        gchar *v = g_key_file_get_string(kf, o.group, o.key, nullptr);
+        gchar *v = read_string(kf, o.group, o.key);
         options_set_string(o.variable, v ? v : o.fallback);
         g_free(v);
     }
@@ -182,7 +209,7 @@ void load_keyfile(GKeyFile *kf)
     read_position(kf);
 
     if (g_key_file_has_key(kf, "misc", "d64_extension", nullptr)) {
-        gchar *ext = g_key_file_get_string(kf, "misc", "d64_extension", nullptr);
+        gchar *ext = read_string(kf, "misc", "d64_extension");
         options_file_extensions_uppercase = (ext && strcmp(ext, "D64") == 0) ? 1 : 0;
         g_free(ext);
     }
