@@ -1,0 +1,81 @@
+// Screenshots of the main window (each tab) and its dialogs, for looking at
+// them.  Runs only when DRAVLEN_SCREENSHOT_DIR names the folder to write
+// main_*.png into (scripts/screenshots.sh sets it).
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+#include "app/log.h"
+#include "tests/gui/support/shell_support.h"
+#include "ui/dialogs.h"
+#include "ui/widgets.h"
+#include "ui/window_main.h"
+
+namespace {
+
+bool snap(GtkWidget *window, const std::string &path)
+{
+    gtk_widget_show(window);
+    gtk_window_present(GTK_WINDOW(window));
+    shell_pump(400);
+    gtk_widget_queue_draw(window);
+    gdk_window_process_updates(window->window, TRUE);
+    gdk_display_sync(gtk_widget_get_display(window));
+    GdkPixmap *pixmap = gtk_widget_get_snapshot(window, nullptr);
+    if (!pixmap)
+        return false;
+    gint width = 0, height = 0;
+    gdk_drawable_get_size(pixmap, &width, &height);
+    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, pixmap, gtk_widget_get_colormap(window),
+                                                   0, 0, 0, 0, width, height);
+    g_object_unref(pixmap);
+    if (!shot)
+        return false;
+    bool saved = gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, NULL);
+    g_object_unref(shot);
+    return saved;
+}
+
+TEST(ShellScreenshots, MainWindowTabsAndDialogs)
+{
+    const char *dir = g_getenv("DRAVLEN_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "DRAVLEN_SCREENSHOT_DIR not set";
+    shell_test_start();
+    std::string prefix = std::string(dir) + (TRACKS == 40 ? "/main40_" : "/main_");
+    log_textview_append("================================\nInitializing drive\nCompleted\n");
+    const char *tabs[] = {"tab0_disk_imaging", "tab1_files_directory", "tab2_logging"};
+    for (int page = 0; page < 3; page++) {
+        notebook_main_set_page(page);
+        EXPECT_TRUE(snap(window_main, prefix + tabs[page] + ".png"));
+    }
+    notebook_main_set_page(0);
+    // Open menus are separate windows: take them from the screen.
+    for (const char *menu : {"menuitem_tools", "menuitem_special_dumps"}) {
+        gtk_window_move(GTK_WINDOW(window_main), 0, 0);
+        gtk_menu_shell_select_item(GTK_MENU_SHELL(lookup_widget(window_main, "menubar_main")),
+                                   lookup_widget(window_main, menu));
+        shell_pump(600);
+        GdkWindow *root = gdk_get_default_root_window();
+        GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, root, nullptr, 0, 0, 0, 0, 900, 700);
+        ASSERT_NE(shot, nullptr);
+        EXPECT_TRUE(gdk_pixbuf_save(shot, (prefix + menu + ".png").c_str(), "png", nullptr, NULL));
+        g_object_unref(shot);
+        gtk_menu_shell_deactivate(GTK_MENU_SHELL(lookup_widget(window_main, "menubar_main")));
+        shell_pump(100);
+    }
+    if (TRACKS == 40)
+        return;
+    GtkWidget *about = create_dialog_about();
+    EXPECT_TRUE(snap(about, std::string(dir) + "/main_about.png"));
+    gtk_widget_destroy(about);
+    GtkWidget *question = create_dialog_yes_no_confirmation();
+    gtk_label_set_markup(GTK_LABEL(lookup_widget(question, "label_yes_no_confirmation")),
+                         "Are you sure you want to quit?");
+    EXPECT_TRUE(snap(question, std::string(dir) + "/main_quit_question.png"));
+    gtk_widget_destroy(question);
+}
+
+}  // namespace
