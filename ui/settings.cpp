@@ -8,17 +8,12 @@
 #include <gdk/gdkkeysyms.h>
 #include <glib/gi18n.h>
 
+#include "app/controls.h"
 #include "app/options.h"
 #include "ui/widgets.h"
-
-void controls_set_textview_fonts();
+#include "ui/window_main.h"
 
 namespace {
-
-// The three windows live for the whole run; their menu handlers reach them here.
-GtkWidget *connection_settings_window;
-GtkWidget *format_parameters_window;
-GtkWidget *application_settings_window;
 
 // Stock icon plus mnemonic label, as every settings window's OK button has.
 GtkWidget *settings_ok_button_new(GtkWidget *toplevel, const char *name)
@@ -41,11 +36,12 @@ GtkWidget *settings_ok_button_new(GtkWidget *toplevel, const char *name)
 GtkWidget *settings_window_new(const char *name, const char *title)
 {
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_widget_set_name(window, name);
     gtk_window_set_title(GTK_WINDOW(window), title);
     gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+    if (window_main)
+        gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(window_main));
     widgets_register(window, window, name);
     return window;
 }
@@ -208,13 +204,12 @@ GtkWidget *create_window_connection_settings(void)
                                    G_CALLBACK(on_window_connection_settings_delete_event),
                                    G_CALLBACK(on_window_connection_settings_key_press_event));
     gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(window)));
-    connection_settings_window = window;
     return window;
 }
 
 void on_menuitem_connection_activate(GtkMenuItem *, gpointer)
 {
-    GtkWidget *window = connection_settings_window;
+    GtkWidget *window = window_connection_settings;
     if (!window)
         return;
     gtk_entry_set_text(GTK_ENTRY(lookup_widget(window, "entry_connection_settings_device_port")),
@@ -316,13 +311,12 @@ GtkWidget *create_window_format_parameters(void)
                                    G_CALLBACK(on_window_format_parameters_delete_event),
                                    G_CALLBACK(on_window_format_parameters_key_press_event));
     gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(window)));
-    format_parameters_window = window;
     return window;
 }
 
 void on_menuitem_format_parameters_activate(GtkMenuItem *, gpointer)
 {
-    GtkWidget *window = format_parameters_window;
+    GtkWidget *window = window_format_parameters;
     if (!window)
         return;
     // Cleared first: set_text skips the insertion when the text is unchanged,
@@ -435,7 +429,6 @@ GtkWidget *create_window_application_settings(void)
     settings_connect_hide_handlers(w, G_CALLBACK(on_window_application_settings_delete_event),
                                    G_CALLBACK(on_window_application_settings_key_press_event));
     gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(w)));
-    application_settings_window = w;
     return w;
 }
 
@@ -483,7 +476,7 @@ const app_radio app_radios[] = {
 
 void on_menuitem_application_settings_activate(GtkMenuItem *, gpointer)
 {
-    GtkWidget *window = application_settings_window;
+    GtkWidget *window = window_application_settings;
     if (!window)
         return;
     for (const app_radio &r : app_radios)
@@ -536,11 +529,12 @@ gboolean on_window_sector_contents_key_press_event(GtkWidget *widget, GdkEventKe
 GtkWidget *create_fontselectiondialog_select_font(void)
 {
     GtkWidget *dialog = gtk_font_selection_dialog_new(_("Select Font"));
-    gtk_widget_set_name(dialog, "fontselectiondialog_select_font");
     gtk_container_set_border_width(GTK_CONTAINER(dialog), 4);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_window_set_type_hint(GTK_WINDOW(dialog), GDK_WINDOW_TYPE_HINT_DIALOG);
+    if (window_main)
+        gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(window_main));
     GtkFontSelectionDialog *fsd = GTK_FONT_SELECTION_DIALOG(dialog);
     GtkWidget *apply = gtk_font_selection_dialog_get_apply_button(fsd);
     gtk_widget_show(apply);
@@ -582,12 +576,13 @@ void on_menuitem_fonts_activate(GtkMenuItem *, gpointer)
 GtkWidget *create_dialog_colorselection(void)
 {
     GtkWidget *dialog = gtk_color_selection_dialog_new(_("Select color"));
-    gtk_widget_set_name(dialog, "dialog_colorselection");
     gtk_container_set_border_width(GTK_CONTAINER(dialog), 4);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_window_set_type_hint(GTK_WINDOW(dialog), GDK_WINDOW_TYPE_HINT_DIALOG);
+    if (window_main)
+        gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(window_main));
     GtkColorSelectionDialog *csd = GTK_COLOR_SELECTION_DIALOG(dialog);
     gtk_widget_show(csd->help_button);
     widgets_register(dialog, dialog, "dialog_colorselection");

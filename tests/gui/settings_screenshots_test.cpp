@@ -3,12 +3,15 @@
 // settings_*.png into (scripts/settings_screenshots.sh sets it).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include <gtk/gtk.h>
 
 #include "app/options.h"
+#include "tests/gui/support/shell_support.h"
 #include "ui/settings.h"
+#include "ui/window_main.h"
 
 namespace {
 
@@ -51,14 +54,12 @@ TEST(SettingsScreenshots, EachWindowAndDialog)
     const char *dir = g_getenv("DRAVLEN_SCREENSHOT_DIR");
     if (!dir || !*dir)
         GTEST_SKIP() << "DRAVLEN_SCREENSHOT_DIR not set";
-    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    shell_test_start();
     g_mkdir_with_parents(dir, 0755);
-    options_set_defaults();
     std::string base = std::string(dir) + "/settings_";
-
-    GtkWidget *connection = create_window_connection_settings();
-    GtkWidget *format = create_window_format_parameters();
-    GtkWidget *application = create_window_application_settings();
+    GtkWidget *connection = window_connection_settings;
+    GtkWidget *format = window_format_parameters;
+    GtkWidget *application = window_application_settings;
 
     on_menuitem_format_parameters_activate(nullptr, nullptr);
     EXPECT_TRUE(snap(format, base + "format_parameters.png"));
@@ -81,10 +82,6 @@ TEST(SettingsScreenshots, EachWindowAndDialog)
     GtkWidget *colour = create_dialog_colorselection();
     EXPECT_TRUE(snap(colour, base + "colour.png"));
     gtk_widget_destroy(colour);
-
-    gtk_widget_destroy(connection);
-    gtk_widget_destroy(format);
-    gtk_widget_destroy(application);
 }
 
 }  // namespace

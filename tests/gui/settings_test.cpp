@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,12 @@
 #include <glib/gstdio.h>
 #include <gtk/gtk.h>
 
+#include "app/controls.h"
 #include "app/options.h"
 #include "ui/settings.h"
+#include "tests/gui/support/shell_support.h"
 #include "ui/widgets.h"
+#include "ui/window_main.h"
 
 namespace {
 
@@ -24,22 +28,18 @@ void pump()
         gtk_main_iteration();
 }
 
-// The settings windows exist once per run, as in the program.
+// The program's own start-up builds the settings windows once per run.
 struct settings_windows {
     GtkWidget *connection;
     GtkWidget *format;
     GtkWidget *application;
 };
 
-settings_windows &windows()
+settings_windows windows()
 {
-    static settings_windows w = [] {
-        gtk_init_check(nullptr, nullptr);
-        return settings_windows{create_window_connection_settings(),
-                                create_window_format_parameters(),
-                                create_window_application_settings()};
-    }();
-    return w;
+    shell_test_start();
+    return settings_windows{window_connection_settings, window_format_parameters,
+                            window_application_settings};
 }
 
 GtkWidget *find(GtkWidget *window, const char *name)
@@ -95,15 +95,15 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        windows();
+        windows();  // XDG_CONFIG_HOME now points at a scratch folder
         char *dir = g_dir_make_tmp("settings_test_XXXXXX", nullptr);
         ASSERT_NE(dir, nullptr);
         tmp_dir = dir;
         g_free(dir);
-        g_setenv("XDG_CONFIG_HOME", tmp_dir.c_str(), TRUE);
-        options_set_defaults();
-        g_free(utf8_path_configfile);
+        // Each test saves into a file of its own, so "not written" can be checked.
+        start_up_path = utf8_path_configfile;
         utf8_path_configfile = g_build_filename(tmp_dir.c_str(), "user.ini", nullptr);
+        options_set_defaults();
     }
 
     void TearDown() override
@@ -113,6 +113,11 @@ protected:
         pump();
         g_remove(utf8_path_configfile);
         g_rmdir(tmp_dir.c_str());
+        g_free(utf8_path_configfile);
+        utf8_path_configfile = start_up_path;
+        // Leave the program as start-up left it for tests that run after these.
+        options_load_from_file();
+        controls_set_textview_fonts();
     }
 
     bool file_written() const { return g_file_test(utf8_path_configfile, G_FILE_TEST_EXISTS); }
@@ -162,6 +167,7 @@ protected:
     }
 
     std::string tmp_dir;
+    gchar *start_up_path = nullptr;
 };
 
 // ------------------------------------------------------------ connection
@@ -352,6 +358,10 @@ TEST_F(SettingsTest, ApplicationWindowShowsEveryOptionBothWays)
         }
     }
     EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(w)), find(w, "button_application_settings_ok"));
+    // Opening shows the window, not the check box that the 40-track build hides.
+    EXPECT_EQ(GTK_WIDGET_VISIBLE(find(
+                  w, "checkbutton_application_settings_show_notifications_tracks_beyond_35")),
+              TRACKS == 35);
     EXPECT_TRUE(GTK_WIDGET_HAS_DEFAULT(find(w, "button_application_settings_ok")));
 }
 
@@ -532,6 +542,15 @@ void click(GtkWidget *dialog, const char *name)
     gtk_button_clicked(GTK_BUTTON(lookup_widget(dialog, name)));
 }
 
+// Family and size of the log view's font.
+std::string log_font()
+{
+    GtkWidget *log = lookup_widget(window_main, "textview_log");
+    const PangoFontDescription *font = gtk_widget_get_style(log)->font_desc;
+    return std::string(pango_font_description_get_family(font)) + " " +
+           std::to_string(pango_font_description_get_size(font) / PANGO_SCALE);
+}
+
 TEST_F(SettingsTest, FontApplySavesAndKeepsDialogOpenCancelKeepsIt)
 {
     GKeyFile *before = snapshot();
@@ -550,6 +569,7 @@ TEST_F(SettingsTest, FontApplySavesAndKeepsDialogOpenCancelKeepsIt)
             // Still open after Apply, with the option already saved.
             runs_seen++;
             EXPECT_STREQ(options_font_description_string, "Sans 14");
+            EXPECT_EQ(log_font(), "Sans 14");
             EXPECT_TRUE(file_written());
         },
         [&](GtkWidget *d) {
@@ -564,6 +584,7 @@ TEST_F(SettingsTest, FontApplySavesAndKeepsDialogOpenCancelKeepsIt)
     EXPECT_EQ(script.next, script.steps.size());
     EXPECT_EQ(open_toplevel_named("fontselectiondialog_select_font"), nullptr);
     EXPECT_STREQ(options_font_description_string, "Sans 14");
+    EXPECT_EQ(log_font(), "Sans 14");
     expect_saved_changes(before, {{"interface", "font_description", "Sans 14"}});
 }
 
@@ -578,6 +599,7 @@ TEST_F(SettingsTest, FontOkSavesAndCloses)
     on_menuitem_fonts_activate(nullptr, nullptr);
     EXPECT_EQ(open_toplevel_named("fontselectiondialog_select_font"), nullptr);
     EXPECT_STREQ(options_font_description_string, "Monospace 12");
+    EXPECT_EQ(log_font(), "Monospace 12");
     EXPECT_TRUE(file_written());
 }
 
@@ -623,6 +645,3 @@ TEST_F(SettingsTest, ColourOkStoresAndSavesOtherAnswersChangeNothing)
 }
 
 }  // namespace
-
-// Until the main window module provides it.
-extern "C++" __attribute__((weak)) void controls_set_textview_fonts() {}
