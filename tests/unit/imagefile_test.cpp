@@ -146,7 +146,8 @@ TEST_F(ImageFile, LogFilesNormalAndReread)
     ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 1), 1);
     EXPECT_EQ(scratch_read(p + "-reread.log"), "reread one\n");
     ui.per_disk_log = "reread two\n";
-    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 1), 1);
+    ASSERT_STREQ(utf8_path_lastopenfile_d64, p.c_str());  // saving to the remembered path itself
+    ASSERT_EQ(save_d64_image_and_ancillary_files(utf8_path_lastopenfile_d64, 0, 1), 1);
     EXPECT_EQ(scratch_read(p + "-reread.log"), "reread one\nreread two\n");
     EXPECT_EQ(scratch_read(p + ".log"), "first\n");
 
@@ -216,6 +217,10 @@ TEST_F(ImageFile, OverwriteQuestion)
     EXPECT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 0);
     ASSERT_EQ(ui.questions.size(), 1u);
     EXPECT_NE(ui.questions[0].find("A file named \"0001a.d64\" already exists"), std::string::npos);
+    gchar *folder = g_path_get_basename(dir.c_str());  // no image folder set: the path's own
+    EXPECT_NE(ui.questions[0].find(std::string("already exists in \"") + folder + "\""),
+              std::string::npos);
+    g_free(folder);
     EXPECT_EQ(scratch_read(p), "good old image");
     EXPECT_EQ(scratch_read(p + ".log"), "old log");
     EXPECT_FALSE(g_file_test((p + ".md5").c_str(), G_FILE_TEST_EXISTS));
