@@ -1,6 +1,7 @@
 #include "ui/filechooser.h"
 
 #include <glib/gi18n.h>
+#include <glib/gstdio.h>
 
 #include <cstring>
 #include <initializer_list>
@@ -134,26 +135,36 @@ void show_preview_picture(GtkWidget *dialog, const uint8_t *image, int shifted)
 
 void fileopen_update_d64_preview_cb(GtkFileChooser *chooser, gpointer data)
 {
-    GtkWidget *dialog = GTK_WIDGET(data);
-    GtkWidget *label = lookup_widget(dialog, "label_preview_sector_errors");
     char *name = gtk_file_chooser_get_preview_filename(chooser);
     if (!name) {
         gtk_file_chooser_set_preview_widget_active(chooser, FALSE);
         return;
     }
+    fileopen_d64_preview_show(GTK_WIDGET(data), name);
+    g_free(name);
+}
+
+}  // namespace
+
+int fileopen_d64_preview_show(GtkWidget *dialog, const char *name)
+{
+    GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+    GtkWidget *label = lookup_widget(dialog, "label_preview_sector_errors");
     gchar *contents = nullptr;
     gsize length = 0;
-    int ok = g_file_test(name, G_FILE_TEST_IS_REGULAR) &&
-             g_file_get_contents(name, &contents, &length, nullptr);
-    g_free(name);
+    // Checked before reading, so browsing past a huge file stays quick.
+    GStatBuf st;
+    int ok = g_stat(name, &st) == 0 && S_ISREG(st.st_mode) &&
+             (st.st_size == d64_base_size ||
+              st.st_size == d64_base_size + d64_block_error_info_size) &&
+             g_file_get_contents(name, &contents, &length, nullptr) &&
+             (int64_t)length <= D64_STORAGE_SIZE;
     fileopen_d64_preview preview;
     uint8_t *image = nullptr;
     if (ok) {
         image = static_cast<uint8_t *>(g_malloc0(D64_STORAGE_SIZE));
-        if ((int64_t)length <= D64_STORAGE_SIZE)
-            memcpy(image, contents, length);
-        ok = (int64_t)length <= D64_STORAGE_SIZE &&
-             fileopen_d64_preview_examine(image, (int64_t)length, &preview);
+        memcpy(image, contents, length);
+        ok = fileopen_d64_preview_examine(image, (int64_t)length, &preview);
     }
     g_free(contents);
     if (!ok) {
@@ -161,15 +172,14 @@ void fileopen_update_d64_preview_cb(GtkFileChooser *chooser, gpointer data)
         gtk_label_set_text(GTK_LABEL(label), _("Sector errors: N/A"));
         gtk_file_chooser_set_preview_widget_active(chooser, FALSE);
         g_free(image);
-        return;
+        return 0;
     }
     show_preview_picture(dialog, image, preview.shifted_track);
     gtk_label_set_text(GTK_LABEL(label), preview.label);
     gtk_file_chooser_set_preview_widget_active(chooser, TRUE);
     g_free(image);
+    return 1;
 }
-
-}  // namespace
 
 int fileopen_d64_preview_examine(uint8_t *image, int64_t size, fileopen_d64_preview *preview)
 {
@@ -250,7 +260,7 @@ int fileopen_save_d64_file(const char *suggested_name, char **path)
     return *path != nullptr;
 }
 
-int fileopen_load_d64_file(char **path, const char *title, const char *preselected_path)
+GtkWidget *fileopen_create_load_d64_dialog(const char *title)
 {
     GtkWidget *dialog = create_filechooserdialog_load(title);
     add_filters(dialog, _("  Disk image files (*.D64) "), {"*.D64", "*.d64"});
@@ -263,6 +273,12 @@ int fileopen_load_d64_file(char **path, const char *title, const char *preselect
     gtk_widget_show(label);
     gtk_file_chooser_set_preview_widget(GTK_FILE_CHOOSER(dialog), preview);
     g_signal_connect(dialog, "update-preview", G_CALLBACK(fileopen_update_d64_preview_cb), dialog);
+    return dialog;
+}
+
+int fileopen_load_d64_file(char **path, const char *title, const char *preselected_path)
+{
+    GtkWidget *dialog = fileopen_create_load_d64_dialog(title);
     if (preselected_path)
         gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), preselected_path);
     *path = run_chooser(dialog, &options_d64_dir_string, 0);

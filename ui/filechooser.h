@@ -33,6 +33,11 @@ struct fileopen_d64_preview {
 };
 int fileopen_d64_preview_examine(uint8_t *image, int64_t size, fileopen_d64_preview *preview);
 
+// The load D64 chooser with its preview, and what its preview shows for the
+// file `name` (1 when it is an image; label and picture are updated).
+GtkWidget *fileopen_create_load_d64_dialog(const char *title);
+int fileopen_d64_preview_show(GtkWidget *dialog, const char *name);
+
 // Directory drawing for the previews, supplied by the directory view: draws
 // the image's directory at least `min_rows` text rows tall (null when none).
 extern GdkPixbuf *(*fileopen_preview_draw_directory)(const uint8_t *image, int min_rows);
