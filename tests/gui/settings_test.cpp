@@ -14,9 +14,11 @@
 #include <gtk/gtk.h>
 
 #include "app/controls.h"
+#include "app/operation.h"
 #include "app/options.h"
 #include "ui/settings.h"
 #include "tests/gui/support/shell_support.h"
+#include "ui/handlers.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
@@ -196,6 +198,18 @@ TEST_F(SettingsTest, ConnectionOkSavesBothPortsAsTyped)
     EXPECT_STREQ(options_bootloader_port_string, "");
     expect_saved_changes(before, {{"connection", "device_port", "/dev/ttyUSB0 x,y"},
                                   {"connection", "bootloader_port", ""}});
+}
+
+TEST_F(SettingsTest, EmptyDevicePortIsKeptAndDeviceJobsRefuseIt)
+{
+    GtkWidget *w = windows().connection;
+    on_menuitem_connection_activate(nullptr, nullptr);
+    gtk_entry_set_text(GTK_ENTRY(find(w, "entry_connection_settings_device_port")), "");
+    gtk_button_clicked(GTK_BUTTON(find(w, "button_connection_settings_ok")));
+    pump();
+    EXPECT_STREQ(options_device_port_string, "");
+    on_menuitem_initialize_activate(nullptr, nullptr);
+    EXPECT_EQ(shell_status_text(), " Error: Invalid device port");
 }
 
 // --------------------------------------------------------- typing filter
