@@ -14,11 +14,10 @@
 #include <gtk/gtk.h>
 
 #include "app/controls.h"
-#include "app/operation.h"
 #include "app/options.h"
-#include "ui/settings.h"
 #include "tests/gui/support/shell_support.h"
 #include "ui/handlers.h"
+#include "ui/settings.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
@@ -28,20 +27,6 @@ void pump()
 {
     while (gtk_events_pending())
         gtk_main_iteration();
-}
-
-// The program's own start-up builds the settings windows once per run.
-struct settings_windows {
-    GtkWidget *connection;
-    GtkWidget *format;
-    GtkWidget *application;
-};
-
-settings_windows windows()
-{
-    shell_test_start();
-    return settings_windows{window_connection_settings, window_format_parameters,
-                            window_application_settings};
 }
 
 GtkWidget *find(GtkWidget *window, const char *name)
@@ -97,7 +82,9 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        windows();  // XDG_CONFIG_HOME now points at a scratch folder
+        // The program's own start-up builds the settings windows once per run
+        // and points XDG_CONFIG_HOME at a scratch folder.
+        shell_test_start();
         char *dir = g_dir_make_tmp("settings_test_XXXXXX", nullptr);
         ASSERT_NE(dir, nullptr);
         tmp_dir = dir;
@@ -110,7 +97,8 @@ protected:
 
     void TearDown() override
     {
-        for (GtkWidget *w : {windows().connection, windows().format, windows().application})
+        for (GtkWidget *w :
+             {window_connection_settings, window_format_parameters, window_application_settings})
             gtk_widget_hide(w);
         pump();
         g_remove(utf8_path_configfile);
@@ -176,7 +164,7 @@ protected:
 
 TEST_F(SettingsTest, ConnectionOkSavesBothPortsAsTyped)
 {
-    GtkWidget *w = windows().connection;
+    GtkWidget *w = window_connection_settings;
     options_set_string(&options_device_port_string, "/dev/ttyACM5");
     options_set_string(&options_bootloader_port_string, "/dev/ttyACM6");
     GKeyFile *before = snapshot();
@@ -202,7 +190,7 @@ TEST_F(SettingsTest, ConnectionOkSavesBothPortsAsTyped)
 
 TEST_F(SettingsTest, EmptyDevicePortIsKeptAndDeviceJobsRefuseIt)
 {
-    GtkWidget *w = windows().connection;
+    GtkWidget *w = window_connection_settings;
     on_menuitem_connection_activate(nullptr, nullptr);
     gtk_entry_set_text(GTK_ENTRY(find(w, "entry_connection_settings_device_port")), "");
     gtk_button_clicked(GTK_BUTTON(find(w, "button_connection_settings_ok")));
@@ -216,7 +204,7 @@ TEST_F(SettingsTest, EmptyDevicePortIsKeptAndDeviceJobsRefuseIt)
 
 TEST_F(SettingsTest, TypingFilterUppercasesAndRejectsWholeInsertions)
 {
-    GtkWidget *w = windows().format;
+    GtkWidget *w = window_format_parameters;
     on_menuitem_format_parameters_activate(nullptr, nullptr);
     const char *name = "entry_format_parameters_disk_name";
     gtk_entry_set_text(GTK_ENTRY(find(w, name)), "");
@@ -245,7 +233,7 @@ TEST_F(SettingsTest, TypingFilterUppercasesAndRejectsWholeInsertions)
 
 TEST_F(SettingsTest, TypingFilterLengthLimits)
 {
-    GtkWidget *w = windows().format;
+    GtkWidget *w = window_format_parameters;
     on_menuitem_format_parameters_activate(nullptr, nullptr);
     gtk_entry_set_text(GTK_ENTRY(find(w, "entry_format_parameters_disk_name")), "");
     gtk_entry_set_text(GTK_ENTRY(find(w, "entry_format_parameters_disk_id")), "");
@@ -258,7 +246,7 @@ TEST_F(SettingsTest, TypingFilterLengthLimits)
 
 TEST_F(SettingsTest, FormatWindowOpensWithFilteredOptions)
 {
-    GtkWidget *w = windows().format;
+    GtkWidget *w = window_format_parameters;
     // A value from a hand-edited file that the filter refuses shows as empty;
     // a lower-case one shows upper-cased.
     options_set_string(&options_disk_name_string, "bad,name");
@@ -275,7 +263,7 @@ TEST_F(SettingsTest, FormatWindowOpensWithFilteredOptions)
 
 TEST_F(SettingsTest, FormatOkSavesNameAndIdWithoutCommandCharacters)
 {
-    GtkWidget *w = windows().format;
+    GtkWidget *w = window_format_parameters;
     GKeyFile *before = snapshot();
     on_menuitem_format_parameters_activate(nullptr, nullptr);
 
@@ -353,7 +341,7 @@ bool active(GtkWidget *w, const char *name)
 
 TEST_F(SettingsTest, ApplicationWindowShowsEveryOptionBothWays)
 {
-    GtkWidget *w = windows().application;
+    GtkWidget *w = window_application_settings;
     for (int value : {1, 0}) {
         // The focus goes back to OK on every opening.
         gtk_widget_grab_focus(find(w, "checkbutton_application_settings_create_md5_digest"));
@@ -381,7 +369,7 @@ TEST_F(SettingsTest, ApplicationWindowShowsEveryOptionBothWays)
 
 TEST_F(SettingsTest, ApplicationOkSavesEveryToggle)
 {
-    GtkWidget *w = windows().application;
+    GtkWidget *w = window_application_settings;
     GKeyFile *before = snapshot();
     on_menuitem_application_settings_activate(nullptr, nullptr);
 
@@ -425,11 +413,11 @@ TEST_F(SettingsTest, EscapeAndCloseHideWithoutSaving)
         gchar **option;
     };
     const window_case cases[] = {
-        {windows().connection, [] { on_menuitem_connection_activate(nullptr, nullptr); },
+        {window_connection_settings, [] { on_menuitem_connection_activate(nullptr, nullptr); },
          "entry_connection_settings_device_port", &options_device_port_string},
-        {windows().format, [] { on_menuitem_format_parameters_activate(nullptr, nullptr); },
+        {window_format_parameters, [] { on_menuitem_format_parameters_activate(nullptr, nullptr); },
          "entry_format_parameters_disk_name", &options_disk_name_string},
-        {windows().application,
+        {window_application_settings,
          [] { on_menuitem_application_settings_activate(nullptr, nullptr); }, nullptr, nullptr},
     };
     for (const window_case &c : cases) {
