@@ -121,7 +121,7 @@ int cc1541_read_file(const std::string &path, std::string *contents)
 }
 
 int cc1541_build_d64(const std::string &path, const std::string &diskname, const std::string &id,
-                     const std::vector<cc1541_file> &files, std::string *error)
+                     const std::vector<cc1541_file> &files, std::string *error, const std::string &g64_path)
 {
     gchar *folder = g_path_get_dirname(path.c_str());
     std::vector<std::string> args = {"-q", "-n", cc1541_escape(diskname), "-i", cc1541_escape(id)};
@@ -150,6 +150,10 @@ int cc1541_build_d64(const std::string &path, const std::string &diskname, const
         g_free(local);
     }
     g_free(folder);
+    if (!g64_path.empty()) {
+        args.push_back("-g");
+        args.push_back(g64_path);
+    }
     args.push_back(path);
     std::string out, err;
     int ok = cc1541_run(args, &out, &err);

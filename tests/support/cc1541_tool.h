@@ -35,9 +35,11 @@ int cc1541_available();
 // Runs cc1541 with the arguments; 1 if it exited with status 0.
 int cc1541_run(const std::vector<std::string> &args, std::string *out, std::string *err);
 // Builds a new image at path with the files (contents are filler bytes
-// written beside the image). 1 on success.
+// written beside the image); with g64_path, also the raw GCR form of the
+// same disk. 1 on success.
 int cc1541_build_d64(const std::string &path, const std::string &diskname, const std::string &id,
-                     const std::vector<cc1541_file> &files, std::string *error = nullptr);
+                     const std::vector<cc1541_file> &files, std::string *error = nullptr,
+                     const std::string &g64_path = std::string());
 // Parses what cc1541 prints for the image. 1 on success.
 int cc1541_read_listing(const std::string &path, cc1541_listing *listing, std::string *error = nullptr);
 // "#41#42..." notation of PETSCII bytes for cc1541 name arguments.

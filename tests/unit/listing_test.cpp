@@ -268,6 +268,12 @@ TEST_F(ListingVsCc1541, MixedTypesFlagsAndNames)
         {"TRAIL\xA0\xA0\xA0", "PRG", false, false, 20, -1},
     };
     check("MY DISK\xA0X", "XY 2A", files);
+
+    // The helper also makes the raw GCR form of a disk for other tests.
+    std::string g64;
+    ASSERT_TRUE(cc1541_build_d64(dir + "/g.d64", "G", "GG 2A", files, nullptr, dir + "/g.g64"));
+    ASSERT_TRUE(cc1541_read_file(dir + "/g.g64", &g64));
+    EXPECT_EQ(g64.substr(0, 8), "GCR-1541");
 }
 
 TEST_F(ListingVsCc1541, DirectoryOverSeveralSectors)
