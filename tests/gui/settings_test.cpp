@@ -72,6 +72,13 @@ void send_delete(GtkWidget *window)
     pump();
 }
 
+// Opens a settings window the way the user does, through the main menu.
+void open_from_menu(const char *item)
+{
+    gtk_menu_item_activate(GTK_MENU_ITEM(lookup_widget(window_main, item)));
+    pump();
+}
+
 struct key_value {
     const char *group;
     const char *key;
@@ -169,8 +176,7 @@ TEST_F(SettingsTest, ConnectionOkSavesBothPortsAsTyped)
     options_set_string(&options_bootloader_port_string, "/dev/ttyACM6");
     GKeyFile *before = snapshot();
 
-    on_menuitem_connection_activate(nullptr, nullptr);
-    pump();
+    open_from_menu("menuitem_connection");
     EXPECT_TRUE(GTK_WIDGET_VISIBLE(w));
     EXPECT_EQ(entry_of(w, "entry_connection_settings_device_port"), "/dev/ttyACM5");
     EXPECT_EQ(entry_of(w, "entry_connection_settings_bootloader_port"), "/dev/ttyACM6");
@@ -265,7 +271,8 @@ TEST_F(SettingsTest, FormatOkSavesNameAndIdWithoutCommandCharacters)
 {
     GtkWidget *w = window_format_parameters;
     GKeyFile *before = snapshot();
-    on_menuitem_format_parameters_activate(nullptr, nullptr);
+    open_from_menu("menuitem_format_parameters");
+    ASSERT_TRUE(GTK_WIDGET_VISIBLE(w));
 
     // Text that got past the filter still cannot break the format command.
     GtkWidget *name = find(w, "entry_format_parameters_disk_name");
@@ -371,7 +378,8 @@ TEST_F(SettingsTest, ApplicationOkSavesEveryToggle)
 {
     GtkWidget *w = window_application_settings;
     GKeyFile *before = snapshot();
-    on_menuitem_application_settings_activate(nullptr, nullptr);
+    open_from_menu("menuitem_application_settings");
+    ASSERT_TRUE(GTK_WIDGET_VISIBLE(w));
 
     // Flip every control away from its default.
     std::vector<key_value> changes;
@@ -598,7 +606,7 @@ TEST_F(SettingsTest, FontOkSavesAndCloses)
         click(d, "button_select_font_ok");
     }};
     script.start();
-    on_menuitem_fonts_activate(nullptr, nullptr);
+    open_from_menu("menuitem_fonts");
     EXPECT_EQ(open_toplevel_named("fontselectiondialog_select_font"), nullptr);
     EXPECT_STREQ(options_font_description_string, "Monospace 12");
     EXPECT_EQ(log_font(), "Monospace 12");
