@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <glib/gstdio.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <gtk/gtk.h>
 
 #include <cstring>
@@ -471,3 +473,48 @@ TEST_F(Shell, AboutBoxNamesTheBuild)
 }
 
 }  // namespace
+
+// The programs themselves ----------------------------------------------
+
+// Starts a program with its own configuration folder; it must write the
+// default options file on its first start and keep running.
+void start_program_and_check_first_run(const char *program)
+{
+    std::string home = scratch_dir_new();
+    std::vector<char *> argv = {const_cast<char *>(program), nullptr};
+    char **envp = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", home.c_str(), TRUE);
+    GPid pid;
+    GError *error = nullptr;
+    gboolean spawned = g_spawn_async(nullptr, argv.data(), envp, G_SPAWN_DO_NOT_REAP_CHILD,
+                                     nullptr, nullptr, &pid, &error);
+    g_strfreev(envp);
+    ASSERT_TRUE(spawned) << (error ? error->message : "");
+    std::string ini = home + "/dravlen-client/user.ini";
+    bool written = shell_pump_until([&] { return g_file_test(ini.c_str(), G_FILE_TEST_EXISTS); },
+                                    10000);
+    g_usleep(300000);
+    int status = 0;
+    bool still_running = waitpid(pid, &status, WNOHANG) == 0;
+    kill(pid, SIGTERM);
+    waitpid(pid, &status, 0);
+    g_spawn_close_pid(pid);
+    EXPECT_TRUE(written) << program;
+    EXPECT_TRUE(still_running) << program;
+    std::string text = scratch_read(ini);
+    EXPECT_NE(text.find("[imaging]\ndrive_index=0\nmax_sector_errors=10\nsector_read_retries=3\n"
+                        "outmost_track=1\nfirst_sector_in_dir_order=false\n"),
+              std::string::npos)
+        << text;
+    scratch_dir_remove(home);
+}
+
+TEST(ShellPrograms, BothBuildsStartAndWriteTheirFirstOptionsFile)
+{
+#if defined(DRAVLEN_CLIENT_PATH) && defined(DRAVLEN_CLIENT40_PATH)
+    gtk_init_check(nullptr, nullptr);
+    start_program_and_check_first_run(DRAVLEN_CLIENT_PATH);
+    start_program_and_check_first_run(DRAVLEN_CLIENT40_PATH);
+#else
+    GTEST_SKIP() << "programs not built";
+#endif
+}
