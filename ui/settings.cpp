@@ -160,15 +160,15 @@ GtkWidget *settings_check(GtkWidget *toplevel, GtkWidget *box, const char *label
 }
 
 // "Caption: " followed by a radio pair on one row.
-void settings_radio_row(GtkWidget *toplevel, GtkWidget *box, const char *caption,
-                        const char *label_true, const char *name_true,
+void settings_radio_row(GtkWidget *toplevel, GtkWidget *box, GtkSizeGroup *captions,
+                        const char *caption, const char *label_true, const char *name_true,
                         const char *label_false, const char *name_false)
 {
     GtkWidget *hbox = gtk_hbox_new(FALSE, 4);
     gtk_box_pack_start(GTK_BOX(box), hbox, FALSE, FALSE, 0);
     GtkWidget *label = gtk_label_new(caption);
     gtk_misc_set_alignment(GTK_MISC(label), 0, 0.5);
-    gtk_widget_set_size_request(label, 120, -1);
+    gtk_size_group_add_widget(captions, label);  // lines the radio pairs up
     gtk_box_pack_start(GTK_BOX(hbox), label, FALSE, FALSE, 0);
     GtkWidget *first = gtk_radio_button_new_with_mnemonic(NULL, label_true);
     GtkWidget *second = gtk_radio_button_new_with_mnemonic_from_widget(
@@ -367,21 +367,23 @@ GtkWidget *create_window_application_settings(void)
     gtk_table_set_col_spacings(GTK_TABLE(table), 4);
 
     GtkWidget *files = settings_frame(table, _("<b>File generation and naming</b>"), 0, 0, 3);
-    settings_radio_row(w, files, _("File extensions: "),
+    GtkSizeGroup *captions = gtk_size_group_new(GTK_SIZE_GROUP_HORIZONTAL);
+    settings_radio_row(w, files, captions, _("File extensions: "),
                        _("D64/PRG (uppercase)"),
                        "radiobutton_application_settings_file_extensions_uppercase",
                        _("d64/prg (lowercase)"),
                        "radiobutton_application_settings_file_extensions_lowercase");
-    settings_radio_row(w, files, _("Disk side letters: "),
+    settings_radio_row(w, files, captions, _("Disk side letters: "),
                        _("A/B (uppercase)"),
                        "radiobutton_application_settings_side_letters_uppercase",
                        _("a/b (lowercase)"),
                        "radiobutton_application_settings_side_letters_lowercase");
-    settings_radio_row(w, files, _("Special flags: "),
+    settings_radio_row(w, files, captions, _("Special flags: "),
                        _("before disk offset"),
                        "radiobutton_application_settings_special_flags_before_offset",
                        _("after disk offset"),
                        "radiobutton_application_settings_special_flags_after_offset");
+    g_object_unref(captions);  // the labels keep it alive
     settings_check(w, files, _("Append disk name to image name"),
                    "checkbutton_application_settings_append_disk_name",
                    _("When auto naming is enabled, select whether or not the disk name should "
