@@ -36,3 +36,13 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/app/main.cpp AND DRAVLEN_HAVE_GUI_LIB)
     set_target_properties(${_prog} PROPERTIES ENABLE_EXPORTS ON)
   endforeach()
 endif()
+
+# Message template for translators: `cmake --build <dir> --target dravlen-pot`
+# rewrites po/dravlen-client.pot from the sources.
+find_program(DRAVLEN_XGETTEXT xgettext)
+if(DRAVLEN_XGETTEXT)
+  add_custom_target(dravlen-pot
+      COMMAND bash ${CMAKE_SOURCE_DIR}/po/update-pot.sh
+      WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+      COMMENT "Regenerating po/dravlen-client.pot")
+endif()

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Regenerates po/dravlen-client.pot from the translatable texts of the sources.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+find app ui render operations device image -name '*.cpp' 2>/dev/null | LC_ALL=C sort > po/POTFILES
+xgettext --language=C++ --from-code=UTF-8 --keyword=_ --keyword=N_ \
+  --add-comments=TRANSLATORS: --package-name=dravlen-client --package-version=3.11.0 \
+  --files-from=po/POTFILES --output=po/dravlen-client.pot
+rm -f po/POTFILES
+echo "po/dravlen-client.pot: $(grep -c '^msgid ' po/dravlen-client.pot) messages"
