@@ -7,6 +7,8 @@
 #include <glib.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -53,9 +55,13 @@ struct pty_peer {
 void peer_open(pty_peer *p)
 {
     ASSERT_EQ(openpty(&p->master, &p->slave, nullptr, nullptr, nullptr), 0);
+    // Start from a cooked, flow-controlled line so that the client has to
+    // make it raw itself.
     termios tio;
     ASSERT_EQ(tcgetattr(p->slave, &tio), 0);
-    cfmakeraw(&tio);
+    tio.c_iflag |= ICRNL | IXON | IXOFF;
+    tio.c_oflag |= OPOST | ONLCR;
+    tio.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
     ASSERT_EQ(tcsetattr(p->slave, TCSANOW, &tio), 0);
     p->path = ttyname(p->slave);
 }
@@ -127,14 +133,46 @@ void run_idle_callbacks()
     }
 }
 
+// Sets the abort flags if a test has not finished within a few seconds, so a
+// broken synchronisation fails the test instead of hanging the suite.
+struct watchdog {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread t;
+    void start(std::atomic<int> *flag)
+    {
+        t = std::thread([this, flag]() {
+            std::unique_lock<std::mutex> lock(m);
+            if (!cv.wait_for(lock, std::chrono::seconds(5), [this]() { return done; })) {
+                ADD_FAILURE() << "watchdog: test took too long";
+                *flag = 1;
+                flag_abort_requested = 1;
+            }
+        });
+    }
+    void stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            done = true;
+        }
+        cv.notify_all();
+        if (t.joinable())
+            t.join();
+    }
+};
+
 class ConsolePty : public ::testing::Test {
 protected:
     pty_peer peer;
     int handle = -1;
     std::atomic<int> abort_flag{0};
+    watchdog dog;
 
     void SetUp() override
     {
+        dog.start(&abort_flag);
         flag_abort_requested = 0;
         run_idle_callbacks();
         finished_texts.clear();
@@ -143,7 +181,7 @@ protected:
     }
     void TearDown() override
     {
-        flag_abort_requested = 1; // lets a stuck client call end
+        dog.stop();
         peer_close(&peer);
         if (handle >= 0)
             serial_disconnect_port(handle);
