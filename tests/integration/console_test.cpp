@@ -3,6 +3,7 @@
 #include "app/operation_state.h"
 #include "device/console.h"
 #include "device/serial.h"
+#include "tests/support/sim_process.h"
 
 #include <glib.h>
 
@@ -426,6 +427,157 @@ TEST(SerialOpen, RefusesMissingPortsAndNonTerminals)
     EXPECT_FALSE(serial_connect_and_configure_port(&h, "ttyACM-none"));
     EXPECT_FALSE(serial_connect_and_configure_port(&h, "/dev/null"));
     EXPECT_EQ(h, -1);
+}
+
+// The same protocol against the device simulator.
+class ConsoleSim : public ::testing::Test {
+protected:
+    sim_process sim{};
+    bool sim_running = false;
+    std::atomic<int> abort_flag{0};
+    watchdog dog;
+
+    void SetUp() override
+    {
+        flag_abort_requested = 0;
+        run_idle_callbacks();
+        finished_texts.clear();
+        dog.start(&abort_flag);
+    }
+    void TearDown() override
+    {
+        dog.stop();
+        if (sim_running) {
+            EXPECT_TRUE(sim_stop(&sim));
+        }
+        flag_abort_requested = 0;
+        run_idle_callbacks();
+    }
+    void start(const std::vector<std::string> &args)
+    {
+        ASSERT_TRUE(sim_start(&sim, args));
+        sim_running = true;
+    }
+    // Opens the port and waits for the prompt, as every operation begins.
+    int open_synced()
+    {
+        int h = -1;
+        if (!serial_connect_and_configure_port(&h, sim.port.c_str()))
+            return -1;
+        if (!console_synch_with_device(h, &abort_flag)) {
+            serial_disconnect_port(h);
+            return -1;
+        }
+        return h;
+    }
+};
+
+TEST_F(ConsoleSim, SynchronisesThroughNoiseAndStaysInStep)
+{
+    // Noise with fake prompts that have bytes behind them, longer than the
+    // window, before every real prompt.
+    std::string noise;
+    for (int i = 0; i < 40; ++i)
+        noise += "boot\r\n> x";
+    start({"--garbage", noise, "--blank", "8"});
+    for (int session = 0; session < 2; ++session) {
+        int h = open_synced();
+        ASSERT_GE(h, 0);
+        // After "OK" the second synchronisation eats noise and prompt, so the
+        // next command's echo is the next thing read.
+        EXPECT_TRUE(wrapper_process_command(h, 8, "di", record_finisher));
+        ASSERT_TRUE(console_execute_command(h, "v", &abort_flag));
+        char version[13];
+        ASSERT_TRUE(console_read(h, version, sizeof version, &abort_flag));
+        EXPECT_EQ(std::string(version, sizeof version), "Dravlen 1.1\r\n");
+        EXPECT_TRUE(console_read(h, version, 0, &abort_flag));
+        serial_disconnect_port(h);
+    }
+    run_idle_callbacks();
+    EXPECT_TRUE(finished_texts.empty());
+}
+
+TEST_F(ConsoleSim, EveryAnswerHasItsFailureText)
+{
+    start({"--answer", "di=NP", "--answer", "rs=FM", "--answer", "rb=NF", "--answer", "dc=KO",
+           "--answer", "ff=ZZ", "--wrong-echo", "wd", "--blank", "9"});
+    struct answer_case {
+        const char *word;
+        const char *text;
+    };
+    const answer_case answers[] = {
+        {"di", "Device not present"},
+        {"rs", "Filename missing"},
+        {"rb", "File not found"},
+        {"dc \"V0\"", "Command failed"},
+        {"ff \"A,B\" 35", "Command failed"},
+        {"wd", "Unable to request command execution on device"},
+    };
+    for (const answer_case &c : answers) {
+        int h = open_synced();
+        ASSERT_GE(h, 0) << c.word;
+        finished_texts.clear();
+        EXPECT_FALSE(wrapper_process_command(h, 9, c.word, record_finisher)) << c.word;
+        serial_disconnect_port(h);
+        run_idle_callbacks();
+        ASSERT_EQ(finished_texts.size(), 1u) << c.word;
+        EXPECT_EQ(finished_texts[0], c.text) << c.word;
+    }
+}
+
+TEST_F(ConsoleSim, WrongEchoFailsTheCommand)
+{
+    start({"--wrong-echo", "v"});
+    int h = open_synced();
+    ASSERT_GE(h, 0);
+    EXPECT_FALSE(console_execute_command(h, "v", &abort_flag));
+    serial_disconnect_port(h);
+}
+
+TEST_F(ConsoleSim, AbortEndsWaitOnSilentDevice)
+{
+    start({"--silent-after", "4"}); // the first prompt, then nothing
+    int h = open_synced();
+    ASSERT_GE(h, 0);
+    std::thread aborter([this]() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        abort_flag = 1;
+    });
+    auto start_time = clock_type::now();
+    EXPECT_FALSE(console_execute_command(h, "v", &abort_flag));
+    double waited = seconds_since(start_time);
+    aborter.join();
+    EXPECT_GE(waited, 0.19);
+    EXPECT_LT(waited, 0.2 + 0.5);
+    serial_disconnect_port(h);
+}
+
+TEST_F(ConsoleSim, HangUpMidReadFailsAtOnce)
+{
+    start({"--hangup-after", "6", "--blank", "8"}); // prompt, then "v\r" of the echo
+    int h = open_synced();
+    ASSERT_GE(h, 0);
+    auto start_time = clock_type::now();
+    EXPECT_FALSE(console_execute_command(h, "v", &abort_flag));
+    EXPECT_LT(seconds_since(start_time), 0.5);
+    EXPECT_FALSE(console_synch_with_device(h, &abort_flag));
+    EXPECT_EQ(abort_flag.load(), 0) << "ended by the hang-up, not by the watchdog";
+    serial_disconnect_port(h);
+}
+
+TEST_F(ConsoleSim, SecondClientIsRefusedWhileThePortIsHeld)
+{
+    start({"--blank", "8"});
+    int first = open_synced();
+    ASSERT_GE(first, 0);
+    int second = -1;
+    EXPECT_FALSE(serial_connect_and_configure_port(&second, sim.port.c_str()));
+    // The holder is undisturbed.
+    EXPECT_TRUE(wrapper_process_command(first, 8, "di", record_finisher));
+    serial_disconnect_port(first);
+    second = open_synced();
+    ASSERT_GE(second, 0);
+    serial_disconnect_port(second);
 }
 
 } // namespace
