@@ -14,6 +14,7 @@
 #include "ui/dialogs.h"
 #include "ui/handlers.h"
 #include "ui/sector_contents_window.h"
+#include "ui/sector_grid.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
@@ -40,6 +41,7 @@ const char *startup_initialise(void)
     d64_storage_init_and_set_to_not_ready();
 
     window_main = create_window_main();
+    sector_grid_module_init();
     gtk_widget_show(window_main);
     g_signal_connect(window_main, "destroy", G_CALLBACK(quit_program), nullptr);
     gtk_drag_dest_set(window_main,

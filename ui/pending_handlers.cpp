@@ -3,18 +3,6 @@
 // placeholder here goes.
 #include "ui/handlers.h"
 
-DRAVLEN_MENU_HANDLER(on_menuitem_zoom_2x_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_zoom_4x_activate)
-{
-    (void)item;
-    (void)data;
-}
-
 DRAVLEN_MENU_HANDLER(on_menuitem_read_firmware_version_activate)
 {
     (void)item;
@@ -34,12 +22,6 @@ DRAVLEN_MENU_HANDLER(on_menuitem_update_activate)
 }
 
 DRAVLEN_MENU_HANDLER(on_menuitem_query_error_channel_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_export_sector_grid_to_png_activate)
 {
     (void)item;
     (void)data;
