@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <cstring>
 #include <string>
@@ -118,6 +119,24 @@ void peer_close(pty_peer *p)
     if (p->slave >= 0)
         close(p->slave);
     p->master = p->slave = -1;
+}
+
+// Runs `call` while another thread sets `flag` after `delay_ms`; returns the
+// seconds from setting the flag to the call's return (negative when it
+// returned before), and the call's result in *result.
+double abort_latency(std::atomic<int> *flag, int delay_ms, const std::function<int()> &call,
+                     int *result)
+{
+    std::atomic<long long> set_at{0};
+    std::thread aborter([&]() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+        set_at = clock_type::now().time_since_epoch().count();
+        *flag = 1;
+    });
+    *result = call();
+    long long returned_at = clock_type::now().time_since_epoch().count();
+    aborter.join();
+    return std::chrono::duration<double>(clock_type::duration(returned_at - set_at.load())).count();
 }
 
 std::vector<std::string> finished_texts;
@@ -231,17 +250,13 @@ TEST_F(ConsolePty, ZeroByteReadAndWriteCompleteAtOnce)
 
 TEST_F(ConsolePty, AbortEndsWaitOnSilentDevice)
 {
-    std::thread aborter([this]() {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        abort_flag = 1;
-    });
-    auto start = clock_type::now();
     char buf[4];
-    EXPECT_FALSE(console_read(handle, buf, sizeof buf, &abort_flag));
-    double waited = seconds_since(start);
-    aborter.join();
-    EXPECT_GE(waited, 0.14);
-    EXPECT_LT(waited, 0.15 + 0.2);
+    int ok = 1;
+    double latency = abort_latency(&abort_flag, 150,
+                                   [&]() { return console_read(handle, buf, sizeof buf, &abort_flag); }, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_GE(latency, 0.0);
+    EXPECT_LT(latency, 0.5);
 }
 
 TEST_F(ConsolePty, HangUpFailsReadsAndWritesAtOnce)
@@ -304,12 +319,12 @@ TEST_F(ConsolePty, LongNoiseWithoutPromptKeepsWaitingUntilAbort)
     for (int i = 0; i < 1000; ++i)
         noise += "\r\n>x";
     peer_play(&peer, {send_bytes(noise)});
-    std::thread aborter([this]() {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        abort_flag = 1;
-    });
-    EXPECT_FALSE(console_synch_with_device(handle, &abort_flag));
-    aborter.join();
+    int ok = 1;
+    double latency = abort_latency(&abort_flag, 200,
+                                   [&]() { return console_synch_with_device(handle, &abort_flag); }, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_GE(latency, 0.0);
+    EXPECT_LT(latency, 0.5);
 }
 
 TEST_F(ConsolePty, CommandIsSentWithCrOnlyAndEchoChecked)
@@ -539,16 +554,13 @@ TEST_F(ConsoleSim, AbortEndsWaitOnSilentDevice)
     start({"--silent-after", "4"}); // the first prompt, then nothing
     int h = open_synced();
     ASSERT_GE(h, 0);
-    std::thread aborter([this]() {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        abort_flag = 1;
-    });
-    auto start_time = clock_type::now();
-    EXPECT_FALSE(console_execute_command(h, "v", &abort_flag));
-    double waited = seconds_since(start_time);
-    aborter.join();
-    EXPECT_GE(waited, 0.19);
-    EXPECT_LT(waited, 0.2 + 0.5);
+    int ok = 1;
+    double latency = abort_latency(&abort_flag, 200,
+                                   [&]() { return console_execute_command(h, "v", &abort_flag); }, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_GE(latency, 0.0);
+    EXPECT_LT(latency, 0.5);
+    RecordProperty("abort_latency_us", static_cast<int>(latency * 1e6));
     serial_disconnect_port(h);
 }
 
