@@ -444,3 +444,147 @@ TEST_F(SimTest, InjectedFaultsAndErrorInfoChangeTheStatedPackets) {
   EXPECT_EQ(bam.sector, 0);
   EXPECT_EQ(0, memcmp(bam.data, image.data() + first_block(18) * 256, 256));
 }
+
+// ---------------------------------------------------------------- DOS-level commands
+
+namespace {
+
+// Reads an "OK"-led file transfer: load address, counted chunks, zero count.
+int read_file_transfer(port *p, bytes *file, int *chunks) {
+  if (p->read_str(2) != "OK") return 0;
+  if (!p->read_n(file, 2)) return 0;
+  *chunks = 0;
+  for (;;) {
+    bytes cnt, part;
+    if (!p->read_n(&cnt, 2)) return 0;
+    size_t n = cnt[0] | (cnt[1] << 8);
+    if (n == 0) return 1;
+    if (!p->read_n(&part, n)) return 0;
+    file->insert(file->end(), part.begin(), part.end());
+    (*chunks)++;
+  }
+}
+
+// Serves the drive's requests for the bytes of a file being written.
+int serve_file_requests(port *p, const std::string &content) {
+  size_t sent = 0;
+  while (sent < content.size()) {
+    bytes cnt;
+    if (!p->read_n(&cnt, 2)) return 0;
+    size_t n = cnt[0] | (cnt[1] << 8);
+    if (n == 0 || sent + n > content.size()) return 0;
+    if (!p->write_str(content.substr(sent, n))) return 0;
+    sent += n;
+  }
+  return 1;
+}
+
+int simple_command(port *p, const std::string &line, const char *answer = "OK") {
+  return p->command(line) && p->read_str(2) == answer && p->prompt();
+}
+
+}  // namespace
+
+TEST_F(SimTest, ImportedAndScratchedFilesShowInTheSavedImage) {
+  // Lower-case names on the PC side are the plain PETSCII letters the
+  // client sends.
+  std::string one(3000, 'a'), two(600, 'b');
+  g_file_set_contents(dir.file("one").c_str(), one.data(), (gssize)one.size(), nullptr);
+  g_file_set_contents(dir.file("two").c_str(), two.data(), (gssize)two.size(), nullptr);
+  ASSERT_TRUE(run_tool({"cc1541", "-q", "-n", "files", "-i", "ab", "-f", "first", "-w", dir.file("one"), "-f",
+                        "second", "-w", dir.file("two"), dir.file("base.d64")}));
+  std::string saved = dir.file("saved.d64");
+  start({"--drive", "8=" + dir.file("base.d64"), "--save", "8=" + saved});
+  std::string content;
+  for (int i = 0; i < 5000; i++) content += (char)(i * 13 + i / 251);
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  ASSERT_TRUE(p.command("du \"NEWFILE\" 8 5000"));
+  ASSERT_EQ(p.read_str(2), "OK");
+  ASSERT_TRUE(serve_file_requests(&p, content));
+  EXPECT_TRUE(p.prompt());
+  EXPECT_TRUE(simple_command(&p, "dc \"S:FIRST\" 8"));
+  // The same name again, a missing file and a missing name are refused.
+  ASSERT_TRUE(p.command("du \"NEWFILE\" 8 10"));
+  EXPECT_EQ(p.read_str(2), "KO");
+  EXPECT_TRUE(p.prompt());
+  EXPECT_TRUE(simple_command(&p, "dd \"NOSUCH\" 8 1", "NF"));
+  EXPECT_TRUE(simple_command(&p, "dd \"\" 8 1", "FM"));
+  EXPECT_TRUE(simple_command(&p, "dd \"SECOND\" 9 1", "NP"));
+  // Reading back gives the file in block-sized chunks.
+  ASSERT_TRUE(p.command("dd \"NEW*\" 8 1"));
+  bytes back;
+  int chunks = 0;
+  ASSERT_TRUE(read_file_transfer(&p, &back, &chunks));
+  EXPECT_EQ(std::string(back.begin(), back.end()), content);
+  EXPECT_EQ(chunks, 20);
+  EXPECT_TRUE(p.prompt());
+  // The listing counts the blocks: 664 - 12 - 3 (second) - 20 (new) = 629 + 12 freed.
+  ASSERT_TRUE(p.command("dd \"$\" 8"));
+  bytes dollar;
+  ASSERT_TRUE(read_file_transfer(&p, &dollar, &chunks));
+  ASSERT_EQ(dollar.size() % 32, 0u);
+  ASSERT_EQ(dollar.size(), 4u * 32);
+  std::string text(dollar.begin(), dollar.end());
+  EXPECT_NE(text.find("\"SECOND\""), std::string::npos);
+  EXPECT_NE(text.find("  \"NEWFILE\"          PRG "), std::string::npos);
+  EXPECT_EQ(text.find("FIRST"), std::string::npos);
+  EXPECT_EQ(dollar[3 * 32 + 2] | (dollar[3 * 32 + 3] << 8), 664 - 3 - 20);
+  EXPECT_EQ(text.substr(3 * 32 + 4, 12), "BLOCKS FREE.");
+  close(p.fd);
+  p.fd = -1;
+  ASSERT_TRUE(sim_stop(&sim));
+
+  std::string out;
+  ASSERT_TRUE(run_tool({"cbmconvert", "-N", "-d", saved}, &out, dir.path.c_str())) << out;
+  EXPECT_EQ(read_file(dir.file("newfile.prg")), content);
+  EXPECT_EQ(read_file(dir.file("second.prg")), two);
+  EXPECT_FALSE(g_file_test(dir.file("first.prg").c_str(), G_FILE_TEST_EXISTS));
+  ASSERT_TRUE(run_tool({"cc1541", saved}, &out));
+  EXPECT_NE(out.find("641 blocks free"), std::string::npos) << out;
+}
+
+TEST_F(SimTest, FormatsLeaveANamedEmptyDisk) {
+  std::string content(20000, 'x');
+  g_file_set_contents(dir.file("big").c_str(), content.data(), (gssize)content.size(), nullptr);
+  ASSERT_TRUE(run_tool({"cc1541", "-q", "-n", "old", "-f", "big", "-w", dir.file("big"), dir.file("a.d64")}));
+  ASSERT_TRUE(run_tool({"cc1541", "-q", "-n", "old", "-f", "big", "-w", dir.file("big"), dir.file("b.d64")}));
+  start({"--drive", "8=" + dir.file("a.d64"), "--save", "8=" + dir.file("a_out.d64"), "--drive",
+         "9=" + dir.file("b.d64"), "--save", "9=" + dir.file("b_out.d64")});
+  {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    EXPECT_TRUE(simple_command(&p, "ff \"fresh disk,q7\" 35 8"));
+    EXPECT_TRUE(simple_command(&p, "dc \"N:other,z9\" 9"));
+    EXPECT_TRUE(simple_command(&p, "dc \"V0\" 9"));
+    EXPECT_TRUE(simple_command(&p, "ff \"x,y\" 35 10", "NP"));
+  }
+  ASSERT_TRUE(sim_stop(&sim));
+  std::string out;
+  ASSERT_TRUE(run_tool({"cc1541", dir.file("a_out.d64")}, &out));
+  EXPECT_NE(out.find("\"FRESH DISK      \" Q7 2a"), std::string::npos) << out;
+  EXPECT_NE(out.find("664 blocks free"), std::string::npos) << out;
+  EXPECT_EQ(out.find("big"), std::string::npos) << out;
+  ASSERT_TRUE(run_tool({"cc1541", dir.file("b_out.d64")}, &out));
+  EXPECT_NE(out.find("\"OTHER           \" Z9 2a"), std::string::npos) << out;
+  EXPECT_NE(out.find("664 blocks free"), std::string::npos) << out;
+}
+
+TEST_F(SimTest, ValidateFreesBlocksOfUnclosedFiles) {
+  std::string content(3000, 'o');
+  g_file_set_contents(dir.file("f").c_str(), content.data(), (gssize)content.size(), nullptr);
+  ASSERT_TRUE(run_tool({"cc1541", "-q", "-f", "open", "-O", "-w", dir.file("f"), "-f", "kept", "-w",
+                        dir.file("f"), dir.file("v.d64")}));
+  start({"--drive", "8=" + dir.file("v.d64"), "--save", "8=" + dir.file("v_out.d64")});
+  {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    EXPECT_TRUE(simple_command(&p, "dc \"V0\" 8"));
+  }
+  ASSERT_TRUE(sim_stop(&sim));
+  std::string out;
+  ASSERT_TRUE(run_tool({"cc1541", dir.file("v_out.d64")}, &out));
+  EXPECT_EQ(out.find("open"), std::string::npos) << out;
+  EXPECT_NE(out.find("kept"), std::string::npos) << out;
+  EXPECT_NE(out.find("652 blocks free"), std::string::npos) << out;
+}
