@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -421,6 +422,14 @@ TEST_F(ConsolePty, PortIsExclusiveUntilClosed)
     EXPECT_EQ(second, -1);
     ASSERT_TRUE(serial_disconnect_port(handle));
     handle = -1;
+    // Exclusive mode outlives the descriptor on a pty; it must not lock out
+    // the next non-root client.
+    int plain = open(peer.path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(plain, 0);
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(plain, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(plain);
     ASSERT_TRUE(serial_connect_and_configure_port(&second, peer.path.c_str()));
     handle = second;
 }
