@@ -662,3 +662,42 @@ TEST_F(SimTest, RomDumpSendsWholePagesInBusOrder) {
   // The top half of the 1571 dump is the same $C000-$FFFF range.
   EXPECT_TRUE(std::equal(rom.begin(), rom.end(), rom71.begin() + 64 * 256));
 }
+
+// ---------------------------------------------------------------- bootloader
+
+TEST_F(SimTest, AvrdudeFlashesAHexImageThroughTheBootloaderPort) {
+  // 1000 data bytes in 16-byte records, then the end record.
+  bytes data;
+  std::string hex;
+  for (int addr = 0; addr < 1000; addr += 16) {
+    int n = std::min(16, 1000 - addr);
+    uint8_t rec[20] = {(uint8_t)n, (uint8_t)(addr >> 8), (uint8_t)addr, 0};
+    int sum = n + (addr >> 8) + (addr & 0xFF);
+    for (int i = 0; i < n; i++) {
+      rec[4 + i] = (uint8_t)((addr + i) * 31 + 7);
+      data.push_back(rec[4 + i]);
+      sum += rec[4 + i];
+    }
+    char line[64] = ":";
+    for (int i = 0; i < 4 + n; i++) sprintf(line + 1 + 2 * i, "%02X", rec[i]);
+    sprintf(line + 1 + 2 * (4 + n), "%02X\r\n", (unsigned)(-sum & 0xFF));
+    hex += line;
+  }
+  hex += ":00000001FF\r\n";
+  g_file_set_contents(dir.file("fw.hex").c_str(), hex.data(), (gssize)hex.size(), nullptr);
+  start({"--bootloader-link", dir.file("boot"), "--flash-out", dir.file("flash.bin")});
+  EXPECT_EQ(sim.bootloader_port, dir.file("boot"));
+  std::string out;
+  ASSERT_TRUE(run_tool({"avrdude", "-v", "-pm32u4", "-cavr109", "-P" + dir.file("boot"), "-b57600", "-D",
+                        "-Uflash:w:fw.hex:i"},
+                       &out, dir.path.c_str()))
+      << out;
+  EXPECT_NE(out.find("1000 bytes of flash verified"), std::string::npos) << out;
+  // Written on leaving the bootloader already, before the simulator stops.
+  std::string flashed = read_file(dir.file("flash.bin"));
+  ASSERT_GE(flashed.size(), data.size());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), (const uint8_t *)flashed.data()));
+  // avrdude pads the last block with erased bytes.
+  EXPECT_EQ(flashed.find_first_not_of('\xff', data.size()), std::string::npos);
+  EXPECT_LT(flashed.size(), data.size() + 128);
+}
