@@ -249,17 +249,6 @@ TEST_F(ConsolePty, ZeroByteReadAndWriteCompleteAtOnce)
     EXPECT_FALSE(console_synch_with_device(handle, &abort_flag));
 }
 
-TEST_F(ConsolePty, AbortEndsWaitOnSilentDevice)
-{
-    char buf[4];
-    int ok = 1;
-    double latency = abort_latency(&abort_flag, 150,
-                                   [&]() { return console_read(handle, buf, sizeof buf, &abort_flag); }, &ok);
-    EXPECT_FALSE(ok);
-    EXPECT_GE(latency, 0.0);
-    EXPECT_LT(latency, 0.5);
-}
-
 TEST_F(ConsolePty, HangUpFailsReadsAndWritesAtOnce)
 {
     peer_play(&peer, {send_bytes("ab"), pause_ms(20), hang_up()});
@@ -312,20 +301,6 @@ TEST_F(ConsolePty, PromptWithBytesQueuedBehindDoesNotCount)
                       send_bytes("\r\n> ")});
     ASSERT_TRUE(console_synch_with_device(handle, &abort_flag));
     EXPECT_EQ(peer.marked.load(), 1);
-}
-
-TEST_F(ConsolePty, LongNoiseWithoutPromptKeepsWaitingUntilAbort)
-{
-    std::string noise;
-    for (int i = 0; i < 1000; ++i)
-        noise += "\r\n>x";
-    peer_play(&peer, {send_bytes(noise)});
-    int ok = 1;
-    double latency = abort_latency(&abort_flag, 200,
-                                   [&]() { return console_synch_with_device(handle, &abort_flag); }, &ok);
-    EXPECT_FALSE(ok);
-    EXPECT_GE(latency, 0.0);
-    EXPECT_LT(latency, 0.5);
 }
 
 TEST_F(ConsolePty, CommandIsSentWithCrOnlyAndEchoChecked)
@@ -404,15 +379,6 @@ TEST_F(ConsolePty, ProcessedCommandReportsEachFailureOnce)
         ASSERT_EQ(finished_texts.size(), 1u);
         EXPECT_EQ(finished_texts[0], c.text);
     }
-}
-
-TEST_F(ConsolePty, AnswerTexts)
-{
-    EXPECT_STREQ(console_answer_failure_text("NP"), "Device not present");
-    EXPECT_STREQ(console_answer_failure_text("FM"), "Filename missing");
-    EXPECT_STREQ(console_answer_failure_text("NF"), "File not found");
-    EXPECT_STREQ(console_answer_failure_text("KO"), "Command failed");
-    EXPECT_STREQ(console_answer_failure_text("N?"), "Command failed");
 }
 
 TEST_F(ConsolePty, PortIsExclusiveUntilClosed)
