@@ -19,6 +19,7 @@
 #include "ui/window_main.h"
 
 #include "render/c64pixbufs.h"
+#include "render/dirview.h"
 #include "render/palette.h"
 #include "ui/settings.h"
 
@@ -41,6 +42,7 @@ const char *startup_initialise(void)
     d64_storage_init_and_set_to_not_ready();
 
     window_main = create_window_main();
+    dirview_module_init();
     sector_grid_module_init();
     gtk_widget_show(window_main);
     g_signal_connect(window_main, "destroy", G_CALLBACK(quit_program), nullptr);

@@ -33,12 +33,6 @@ DRAVLEN_MENU_HANDLER(on_menuitem_disk_directory_activate)
     (void)data;
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_export_directory_to_png_activate)
-{
-    (void)item;
-    (void)data;
-}
-
 DRAVLEN_MENU_HANDLER(on_menuitem_format_ii_activate)
 {
     (void)item;

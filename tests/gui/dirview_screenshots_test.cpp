@@ -1,0 +1,127 @@
+// Screenshots of the directory panel for a 20-file disk (blue, and red when
+// the directory came from track 19), plus its PNG export, for looking at
+// them.  Runs only when DRAVLEN_SCREENSHOT_DIR names the folder to write
+// into (scripts/dirview_screenshots.sh sets it).
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "image/d64.h"
+#include "image/imagefile.h"
+#include "render/dirview.h"
+#include "tests/gui/support/shell_support.h"
+#include "tests/support/cc1541_tool.h"
+#include "tests/support/scratch_dir.h"
+#include "ui/widgets.h"
+#include "ui/window_main.h"
+
+namespace {
+
+bool snap(GtkWidget *widget, const std::string &path)
+{
+    shell_pump(300);
+    gtk_widget_queue_draw(widget);
+    gdk_window_process_updates(widget->window, TRUE);
+    gdk_display_sync(gtk_widget_get_display(widget));
+    GdkPixmap *pixmap = gtk_widget_get_snapshot(widget, nullptr);
+    if (!pixmap)
+        return false;
+    gint width = 0, height = 0;
+    gdk_drawable_get_size(pixmap, &width, &height);
+    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, pixmap, gtk_widget_get_colormap(widget),
+                                                   0, 0, 0, 0, width, height);
+    g_object_unref(pixmap);
+    if (!shot)
+        return false;
+    bool saved = gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, NULL);
+    g_object_unref(shot);
+    return saved;
+}
+
+std::vector<cc1541_file> twenty_files()
+{
+    const char *names[] = {"INTRO",        "GAME",          "HIGHSCORES",     "MUSIC DISK",
+                           "LOADER",       "PART 2",        "PART 3",         "PICTURES",
+                           "NOTES",        "SAVE GAME",     "EDITOR V1.2",    "CHARSET",
+                           "SPRITES",      "SEQ DATA",      "USR FILE",       "ABCDEFGHIJKLMNOP",
+                           "END",          "BONUS",         "CREDITS",        "README"};
+    std::vector<cc1541_file> files;
+    for (int i = 0; i < 20; i++) {
+        cc1541_file f;
+        f.name = names[i];
+        f.data_size = 100 + 700 * (size_t)i;
+        if (i == 8 || i == 13)
+            f.type = "SEQ";
+        if (i == 14)
+            f.type = "USR";
+        if (i == 9)
+            f.locked = true;
+        if (i == 16)
+            f.open = true;
+        files.push_back(f);
+    }
+    return files;
+}
+
+TEST(DirviewScreenshots, PanelWithTwentyFiles)
+{
+    const char *out = g_getenv("DRAVLEN_SCREENSHOT_DIR");
+    if (!out)
+        GTEST_SKIP() << "DRAVLEN_SCREENSHOT_DIR not set";
+    if (!cc1541_available())
+        GTEST_SKIP() << "cc1541 not installed";
+    shell_test_start();
+    // The 2x zoom, through its menu item so the panel gets its size too.
+    int saved_expansion = options_expansion;
+    gtk_check_menu_item_set_active(
+        GTK_CHECK_MENU_ITEM(lookup_widget(window_main, "menuitem_zoom_2x")), TRUE);
+    std::string dir = scratch_dir_new();
+    std::string disk = dir + "/twenty.d64", error;
+    ASSERT_EQ(cc1541_build_d64(disk, "SCREENSHOT DISK", "SD", twenty_files(), &error), 1) << error;
+    ASSERT_EQ(filer_load_d64_image(disk.c_str(), nullptr), 1);
+
+    std::string prefix = std::string(out) + (TRACKS == 40 ? "/dirview40_" : "/dirview_");
+    notebook_main_set_page(1);
+    shell_pump_until([] { return dir_filer != nullptr; }, 2000);
+    GtkWidget *frame = lookup_widget(window_main, "hbox_files_directory");
+
+    flag_dir_in_track_18 = 1;
+    decode_and_show_directory_listing();
+    ASSERT_EQ(filer_get_number_items(dir_filer), 20);
+    // Current item on the sixth row, page scrolled by two.
+    for (int i = 0; i < 15; i++)
+        filer_move_down(dir_filer);
+    for (int i = 0; i < 8; i++)
+        filer_move_up(dir_filer);
+    drawingarea_directory_listing_redraw();
+    vscrollbar_files_directory_sync();
+    EXPECT_TRUE(snap(frame, prefix + "panel.png"));
+
+    GError *gerror = nullptr;
+    EXPECT_EQ(filer_save_dir_listing_to_png(dir_filer, (prefix + "export.png").c_str(), 1, 1,
+                                            &gerror), 1);
+    g_clear_error(&gerror);
+
+    // Directory only on track 19: the panel turns red.
+    memcpy(d64_storage + d64_sector_offset(19, 0), d64_storage + d64_sector_offset(18, 0),
+           19 * 256);
+    d64_storage[d64_sector_offset(18, 0)] = 0;
+    decode_and_show_directory_listing();
+    EXPECT_EQ(flag_dir_in_track_18, 0);
+    EXPECT_TRUE(snap(frame, prefix + "panel_red.png"));
+
+    flag_dir_in_track_18 = 1;
+    drawingarea_directory_listing_reset();
+    EXPECT_TRUE(snap(frame, prefix + "placeholder.png"));
+    if (saved_expansion == 2)
+        gtk_check_menu_item_set_active(
+            GTK_CHECK_MENU_ITEM(lookup_widget(window_main, "menuitem_zoom_4x")), TRUE);
+    scratch_dir_remove(dir);
+}
+
+}  // namespace
