@@ -5,6 +5,8 @@
 
 #include <gtk/gtk.h>
 
+#include <pthread.h>
+
 #include <string>
 
 #include "app/log.h"
@@ -167,6 +169,47 @@ TEST_F(ShellOperation, ThreadThatCannotStartLeavesTheWindowIdle)
     EXPECT_FALSE(operation_is_running());
     EXPECT_TRUE(gtk_widget_get_sensitive(w("button_save_image_to_D64")));
     EXPECT_FALSE(gtk_widget_get_visible(progressbar_main));
+}
+
+// A worker that reports through idle callbacks only, as every job does.
+char worker_thread_name[16];
+
+gboolean idle_finish_test(gpointer failure)
+{
+    if (operation_finish_decide(static_cast<const char *>(failure), " Test aborted",
+                                " Test failed: %s") == OPERATION_SUCCEEDED) {
+        statusbar_main_update(" Test completed");
+        operation_log_completed();
+    }
+    operation_finish_cleanup();
+    return FALSE;
+}
+
+void thread_test_worker()
+{
+    pthread_getname_np(pthread_self(), worker_thread_name, sizeof worker_thread_name);
+    for (int i = 1; i <= 4; i++) {
+        log_queue_printf("step %d\n", i);
+        operation_report_progress(i / 8.0);
+    }
+    operation_idle_add(idle_finish_test, nullptr);
+}
+
+TEST_F(ShellOperation, NamedWorkerReportsInOrderAndEndsInItsFinisher)
+{
+    options_set_string(&options_device_port_string, "/dev/null");
+    worker_thread_name[0] = 0;
+    operation_start_info info = {" Testing", "Testing\n", 1, 1, "test_worker",
+                                 thread_test_worker, nullptr};
+    ASSERT_EQ(operation_start(&info), 1);
+    EXPECT_TRUE(gtk_widget_get_visible(progressbar_main));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_STREQ(worker_thread_name, "test_worker");
+    EXPECT_EQ(shell_log_text(), "================================\nTesting\nstep 1\nstep 2\nstep 3\n"
+                                "step 4\nCompleted\n");
+    EXPECT_EQ(shell_status_text(), " Test completed");
+    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progressbar_main)), 0.5);
+    EXPECT_EQ(flag_abort_requested.load(), 0);
 }
 
 TEST_F(ShellOperation, EmptyDevicePortStopsBeforeAnything)

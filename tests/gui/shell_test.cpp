@@ -6,6 +6,7 @@
 #include <glib/gstdio.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
 
 #include <cstring>
@@ -158,6 +159,35 @@ TEST_F(Shell, ViewMenuSwitchesTabs)
     EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(w("notebook_main"))), 1);
     gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_view_disk_imaging_tab")));
     EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(w("notebook_main"))), 0);
+}
+
+bool press(guint key, GdkModifierType mods)
+{
+    return gtk_accel_groups_activate(G_OBJECT(window_main), key, mods);
+}
+
+TEST_F(Shell, AcceleratorsReachTheirItemsOnlyWhileIdle)
+{
+    EXPECT_TRUE(press(GDK_3, GDK_MOD1_MASK));
+    EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(w("notebook_main"))), 2);
+    EXPECT_TRUE(press(GDK_1, GDK_MOD1_MASK));
+    EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(w("notebook_main"))), 0);
+
+    // While busy the locked menus do not answer their keys.
+    controls_enable(0);
+    char *port = g_strdup(options_device_port_string);
+    options_set_string(&options_device_port_string, "");
+    statusbar_main_update(" before");
+    EXPECT_FALSE(press(GDK_i, GDK_CONTROL_MASK));
+    EXPECT_FALSE(press(GDK_F1, (GdkModifierType)0));
+    EXPECT_EQ(shell_status_text(), " before");
+    EXPECT_TRUE(press(GDK_2, GDK_MOD1_MASK));  // viewing stays possible
+    controls_enable(1);
+    EXPECT_TRUE(press(GDK_i, GDK_CONTROL_MASK));
+    EXPECT_EQ(shell_status_text(), " Error: Invalid device port");
+    options_set_string(&options_device_port_string, port);
+    g_free(port);
+    notebook_main_set_page(0);
 }
 
 // Quitting -------------------------------------------------------------
