@@ -701,3 +701,28 @@ TEST_F(SimTest, AvrdudeFlashesAHexImageThroughTheBootloaderPort) {
   EXPECT_EQ(flashed.find_first_not_of('\xff', data.size()), std::string::npos);
   EXPECT_LT(flashed.size(), data.size() + 128);
 }
+
+TEST_F(SimTest, DriveTimingSpendsARevolutionPerTrackRead) {
+  std::string d64 = make_disk(dir, "disk.d64");
+  for (bool paced : {false, true}) {
+    std::vector<std::string> args = {"--drive", "8=" + d64};
+    if (paced) args.push_back("--drive-timing");
+    start(args);
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    gint64 t0 = g_get_monotonic_time();
+    ASSERT_TRUE(p.command("ws 35 8 31"));
+    auto tracks = read_pass(&p, 31, 35);
+    EXPECT_EQ(tracks[35].size(), 17u);
+    EXPECT_TRUE(p.prompt());
+    double seconds = (g_get_monotonic_time() - t0) / 1e6;
+    // Five revolutions of 0.2 s plus stepping out from the directory track.
+    if (paced) {
+      EXPECT_GE(seconds, 1.0);
+      EXPECT_LT(seconds, 4.0);
+    } else {
+      EXPECT_LT(seconds, 0.8);
+    }
+    ASSERT_TRUE(sim_stop(&sim));
+  }
+}
