@@ -187,7 +187,6 @@ GtkWidget *create_window_sector_contents(void)
                      nullptr);
     g_signal_connect(window, "key_press_event",
                      G_CALLBACK(on_window_sector_contents_key_press_event), nullptr);
-    gtk_widget_grab_default(follow);
     startup_add_quit_cleanup(release_dump);
     return window;
 }

@@ -166,6 +166,21 @@ TEST_F(Grid, MixedStatusImageIsPaintedFromItsErrorBytes)
     EXPECT_COLOUR(grid_surface_pixel(r.x + 2, r.y + 2), WHITE);
 }
 
+TEST_F(Grid, WidgetShowsTheSurface)
+{
+    load_mixed_status_image();
+    shell_pump(100);
+    GdkPixbuf *shot = grid_widget_snapshot(main_item("drawingarea_sectors"));
+    ASSERT_NE(shot, nullptr);
+    for (int t : {1, 4, 5, 6, 7, TRACKS}) {
+        GdkRectangle r;
+        sector_grid_cell_rectangle(t, 1, &r);
+        int x = r.x + r.width - 2, y = r.y + r.height / 2;
+        EXPECT_COLOUR(grid_pixbuf_pixel(shot, x, y), grid_surface_pixel(x, y)) << t;
+    }
+    g_object_unref(shot);
+}
+
 TEST_F(Grid, ErrorBytesMapToCellCodes)
 {
     const int expected[16] = {2, 4, 2, 1, 2, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0};

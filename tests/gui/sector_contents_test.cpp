@@ -256,6 +256,28 @@ TEST_F(SectorContents, ZoomEscapeAndClose)
     EXPECT_EQ(expansion_sector_contents, 1);
     EXPECT_EQ(req.width, 1024);
     EXPECT_EQ(req.height, 256);
+    // Each pixel of the dump becomes a 2 x 2 block on screen.
+    uint8_t *data = d64_storage + d64_sector_offset(2, 0);
+    for (int i = 0; i < 256; i++)
+        data[i] = (uint8_t)(i * 37);
+    show(2, 0);
+    gtk_widget_show(window_sector_contents);
+    shell_pump(200);
+    GdkPixbuf *shot = grid_widget_snapshot(area);
+    ASSERT_NE(shot, nullptr);
+    ASSERT_GE(gdk_pixbuf_get_width(shot), 1024);
+    ASSERT_GE(gdk_pixbuf_get_height(shot), 256);
+    int differ = 0;
+    for (int y = 0; y < 128; y += 3)
+        for (int x = 0; x < 512; x += 5) {
+            grid_rgb want = grid_pixbuf_pixel(pixbuf_sector_contents, x, y);
+            for (int k = 0; k < 4; k++) {
+                grid_rgb got = grid_pixbuf_pixel(shot, 2 * x + k % 2, 2 * y + k / 2);
+                differ += got.r != want.r || got.g != want.g || got.b != want.b;
+            }
+        }
+    g_object_unref(shot);
+    EXPECT_EQ(differ, 0);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w("radiobutton_sector_contents_zoom_level1")),
                                  TRUE);
     gtk_widget_size_request(area, &req);
