@@ -51,12 +51,6 @@ DRAVLEN_MENU_HANDLER(on_menuitem_dump_1571_drive_rom_activate)
     (void)data;
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_dump_the_whole_disk_activate)
-{
-    (void)item;
-    (void)data;
-}
-
 DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_only_activate)
 {
     (void)item;
@@ -108,12 +102,6 @@ DRAVLEN_MENU_HANDLER(on_menuitem_reread_based_on_bam_contents_activate)
 DRAVLEN_MENU_HANDLER(on_menuitem_reread_track_range_activate)
 {
     (void)item;
-    (void)data;
-}
-
-DRAVLEN_BUTTON_HANDLER(on_button_save_image_to_D64_clicked)
-{
-    (void)button;
     (void)data;
 }
 
