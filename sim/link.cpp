@@ -24,6 +24,7 @@ static int watch = -1;             // inotify descriptor
 static int open_count = 0;         // client descriptors open on the slave
 static unsigned long closings = 0;  // times the slave became fully closed
 static unsigned long session_mark = 0;
+static std::string slave_name;
 
 void sleep_us(long us) {
   struct timespec ts = {us / 1000000, (us % 1000000) * 1000};
@@ -49,6 +50,7 @@ int pty_open_raw(int *m, std::string *slave_path) {
 
 int link_setup(std::string *client_path) {
   if (!pty_open_raw(&master, client_path)) return 0;
+  slave_name = *client_path;
   watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (watch >= 0 && inotify_add_watch(watch, client_path->c_str(), IN_OPEN | IN_CLOSE) < 0) {
     close(watch);
@@ -178,6 +180,18 @@ int link_write(const void *buf, size_t n) {
 }
 
 int link_write_str(const std::string &s) { return link_write(s.data(), s.size()); }
+
+// Bytes the last client left unread would still wait in the slave's queue
+// for the next one, which a real port does not do: a brief open of our own
+// throws them away.  Our own open and close balance out in the counts.
+void link_end_session() {
+  if (master < 0 || hung_up) return;
+  int fd = open(slave_name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  tcflush(fd, TCIFLUSH);
+  close(fd);
+  read_events();
+}
 
 // A command line ends with CR; a stray LF is ignored.
 int link_read_line(std::string *line) {

@@ -183,6 +183,7 @@ int main(int argc, char **argv) {
   while (!flag_quit) {
     if (!link_wait_open()) break;
     device_session();
+    link_end_session();
   }
   device_save_all();
   boot_stop();

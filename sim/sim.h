@@ -118,6 +118,7 @@ int link_write(const void *buf, size_t n);
 int link_write_str(const std::string &s);
 int link_read_line(std::string *line);
 int link_hung_up();
+void link_end_session();  // discards what the client left unread
 void link_close();
 
 // ---------------------------------------------------------------- device monitor
