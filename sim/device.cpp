@@ -87,6 +87,15 @@ static int corrupt_packet(int t, int s) {
   return 0;
 }
 
+// A block read, following --sequence where one is given for it.
+static int read_packet(disk_image *d, int t, int s, uint8_t out[324]) {
+  auto it = opt.sequence.find({t, s});
+  if (it == opt.sequence.end() || it->second.empty()) return packet_for_sector(d, t, s, out);
+  int err = it->second.front();
+  if (it->second.size() > 1) it->second.erase(it->second.begin());
+  return packet_for_block(d, t, s, (uint8_t)err, out);
+}
+
 // Two-letter answer for a DOS result.
 static int answer_dos(disk_image *d, int code) {
   if (code == 0 || code == 1) return link_write_str("OK");
@@ -102,7 +111,7 @@ static int send_sector_read(int dev, int t, int s) {
   timing_step(dev, t);
   timing_wait(REVOLUTION_US / 2);
   if (!d || !geo_valid(d->tracks, t, s) || opt.no_sector_tracks.count(t) || !w1_loaded ||
-      !packet_for_sector(d, t, s, p)) {
+      !read_packet(d, t, s, p)) {
     if (!w1_loaded) fprintf(stderr, "dravlen-sim: w2 without w1 on this connection\n");
     packet_no_sector(p);
     packet_finish(p, 0, 0);
@@ -123,7 +132,9 @@ static int send_whole_disk(int tracks, int dev, int first) {
       for (int s : track_read_order(d, t)) {
         if (opt.drop.count({t, s})) continue;
         std::vector<uint8_t> p(324);
-        if (!packet_for_sector(d, t, s, p.data())) continue;
+        if (!read_packet(d, t, s, p.data())) continue;
+        auto renumber = opt.sector_number.find({t, s});
+        if (renumber != opt.sector_number.end()) packet_set_sector_number(p.data(), renumber->second);
         packets.push_back(p);
         sectors.push_back(s);
       }

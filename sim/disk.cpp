@@ -33,7 +33,6 @@ void disk_init_blank(disk_image *d, int tracks) {
   d->data.assign(geo_blocks(42) * 256, 0);
   d->errors.assign(geo_blocks(42), 1);
   d->raw.assign(43, bytes());
-  d->header_id = {'0', '0'};
 }
 
 void disk_set_tracks(disk_image *d, int tracks) {
@@ -180,10 +179,8 @@ static int load_g64(disk_image *d, const bytes &f, std::string *err) {
     if (any) last = t;
   }
   d->tracks = last > 35 ? 40 : 35;
-  for (size_t i = 0; i < d->errors.size(); i++)
+  for (int i = 0; i < geo_blocks(d->tracks); i++)
     if (d->errors[i] != 1) d->error_info = true;
-  uint8_t *bam = disk_block(d, 18, 0);
-  d->header_id = {bam[162], bam[163]};
   return 1;
 }
 
@@ -210,8 +207,6 @@ int disk_load(disk_image *d, const std::string &path, std::string *err) {
   memcpy(d->data.data(), f.data(), base);
   d->error_info = info;
   if (info) memcpy(d->errors.data(), f.data() + base, geo_blocks(tracks));
-  uint8_t *bam = disk_block(d, 18, 0);
-  d->header_id = {bam[162], bam[163]};
   return 1;
 }
 

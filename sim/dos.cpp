@@ -90,7 +90,6 @@ void dos_format(disk_image *d, const std::string &name, const std::string &id, i
     memset(blk, 0, 256);
     for (int t = 1; t <= d->tracks; t++)
       for (int s = 0; s < geo_sectors(t); s++) write_block(d, t, s, blk);
-    d->header_id = {(uint8_t)(id.size() > 0 ? id[0] : '0'), (uint8_t)(id.size() > 1 ? id[1] : '0')};
   }
   // A format without an ID keeps the one on the disk.
   std::string new_id = full ? id : std::string(bam(d) + 162, bam(d) + 164);

@@ -16,7 +16,7 @@ static void usage() {
   fprintf(stderr,
           "usage: dravlen-sim [--link PATH] [--drive N=FILE] [--blank N] [--save N=FILE]\n"
           "  [--version TEXT] [--old-firmware] [--corrupt-checksum T/S] [--corrupt-random PERCENT]\n"
-          "  [--seed N] [--drop T/S] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
+          "  [--seed N] [--drop T/S] [--sequence T/S=C1,C2..] [--sector-number T/S=N] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
           "  [--answer CMD=XX] [--wrong-echo CMD] [--garbage TEXT] [--drive-timing]\n"
           "  [--bootloader-link PATH] [--flash-out FILE] [--log FILE]\n");
 }
@@ -95,6 +95,27 @@ static int parse_args(int argc, char **argv) {
     } else if (a == "--drop") {
       if (!parse_ts(v, &ts)) goto bad;
       opt.drop.insert(ts);
+    } else if (a == "--sequence") {
+      // T/S=C1,C2,...
+      const char *eq = strchr(v, '=');
+      if (!eq || !parse_ts(std::string(v, eq).c_str(), &ts)) goto bad;
+      std::vector<int> codes;
+      for (const char *c = eq + 1; *c;) {
+        char *end;
+        long code = strtol(c, &end, 10);
+        if (end == c || code < 1 || code > 11) goto bad;
+        codes.push_back((int)code);
+        c = *end == ',' ? end + 1 : end;
+        if (*end && *end != ',') goto bad;
+      }
+      if (codes.empty()) goto bad;
+      opt.sequence[ts] = codes;
+    } else if (a == "--sector-number") {
+      const char *eq = strchr(v, '=');
+      if (!eq || !parse_ts(std::string(v, eq).c_str(), &ts) || !parse_long(eq + 1, &n) || n < 0 ||
+          n > 31)
+        goto bad;
+      opt.sector_number[ts] = (int)n;
     } else if (a == "--no-sector-track") {
       if (!parse_long(v, &n) || n < 1 || n > 42) goto bad;
       opt.no_sector_tracks.insert((int)n);

@@ -28,6 +28,11 @@ struct sim_options {
   std::set<std::pair<int, int>> corrupt;
   std::set<std::pair<int, int>> drop;
   std::set<int> no_sector_tracks;
+  // Successive reads of a block (whole-disk pass or single-sector read) see
+  // these D64 error codes in turn; the last one repeats.
+  std::map<std::pair<int, int>, std::vector<int>> sequence;
+  // The whole-disk pass sends this block with another sector number.
+  std::map<std::pair<int, int>, int> sector_number;
   int corrupt_random = 0;
   unsigned seed = 1;
   long long silent_after = -1;
@@ -54,7 +59,6 @@ struct disk_image {
   bytes errors;             // D64 error code per block (1 = fine)
   bool error_info = false;  // the source carried error info
   std::vector<bytes> raw;   // raw GCR per track from a G64; empty = rebuild from blocks
-  bytes header_id;          // id written into synthesised headers
   int status_code = 73;     // drive error channel
   std::string status_text = "CBM DOS V2.6 1541";
   int status_track = 0, status_sector = 0;
@@ -91,6 +95,9 @@ uint8_t value_from_bus(uint8_t r);
 // Builds an incoming packet for disk block t/s.  0 when the drive would find
 // no sector there.  End-of-track flag and checksum are set by packet_finish.
 int packet_for_sector(disk_image *d, int t, int s, uint8_t out[324]);
+// The same from the block data, read as if its error code were `err`.
+int packet_for_block(disk_image *d, int t, int s, uint8_t err, uint8_t out[324]);
+void packet_set_sector_number(uint8_t out[324], int sector);
 void packet_no_sector(uint8_t out[324]);
 void packet_finish(uint8_t p[324], int eot, int corrupt);
 // Outgoing packet from the client: 1 when it is well-formed.

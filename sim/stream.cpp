@@ -90,7 +90,11 @@ int packet_for_sector(disk_image *d, int t, int s, uint8_t out[324]) {
     }
     return 0;
   }
-  uint8_t err = disk_error(d, t, s);
+  return packet_for_block(d, t, s, disk_error(d, t, s), out);
+}
+
+int packet_for_block(disk_image *d, int t, int s, uint8_t err, uint8_t out[324]) {
+  uint8_t v[324];
   if (err == 2 || err == 3 || err == 4) return 0;
   uint8_t blk[260];
   blk[0] = 0x07;
@@ -109,6 +113,10 @@ int packet_for_sector(disk_image *d, int t, int s, uint8_t out[324]) {
   packet_values_from_bits(bits, 0, s, v);
   packet_to_bus(v, out);
   return 1;
+}
+
+void packet_set_sector_number(uint8_t out[324], int sector) {
+  out[322] = bus_from_value((uint8_t)(gcr_code_of[sector & 15] | ((sector & 16) ? 0x20 : 0)));
 }
 
 void packet_no_sector(uint8_t out[324]) {

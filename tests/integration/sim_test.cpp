@@ -726,3 +726,54 @@ TEST_F(SimTest, DriveTimingSpendsARevolutionPerTrackRead) {
     ASSERT_TRUE(sim_stop(&sim));
   }
 }
+
+TEST_F(SimTest, FortyTrackDisksStreamAndSaveAllTracks) {
+  std::string d64 = make_disk(dir, "forty.d64", {"-4"});
+  std::string image = read_file(d64);
+  ASSERT_EQ(image.size(), 196608u);
+  start({"--drive", "8=" + d64, "--save", "8=" + dir.file("forty_out.d64")});
+  {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    ASSERT_TRUE(p.command("ws 40 8 36"));
+    auto tracks = read_pass(&p, 36, 40);
+    EXPECT_TRUE(p.prompt());
+    for (int t = 36; t <= 40; t++) {
+      ASSERT_EQ(tracks[t].size(), 17u);
+      for (const packet_info &k : tracks[t])
+        EXPECT_EQ(0, memcmp(k.data, image.data() + (first_block(t) + k.sector) * 256, 256));
+    }
+    // A quick format keeps the ID and the blocks beyond the directory.
+    EXPECT_TRUE(simple_command(&p, "dc \"N:renamed\" 8"));
+  }
+  ASSERT_TRUE(sim_stop(&sim));
+  std::string saved = read_file(dir.file("forty_out.d64"));
+  ASSERT_EQ(saved.size(), 196608u);
+  EXPECT_EQ(saved.substr(0, first_block(18) * 256), image.substr(0, first_block(18) * 256));
+  EXPECT_EQ(saved.substr(first_block(18) * 256 + 162, 2), image.substr(first_block(18) * 256 + 162, 2));
+  EXPECT_EQ(saved.substr(first_block(18) * 256 + 144, 7), "renamed");
+}
+
+TEST_F(SimTest, RandomCorruptionFollowsTheSeed) {
+  std::string d64 = make_disk(dir, "disk.d64");
+  std::vector<std::vector<bool>> runs;
+  for (const char *seed : {"7", "7", "8"}) {
+    start({"--drive", "8=" + d64, "--corrupt-random", "30", "--seed", seed});
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    ASSERT_TRUE(p.command("ws 35 8 1"));
+    auto tracks = read_pass(&p, 1, 35);
+    EXPECT_TRUE(p.prompt());
+    std::vector<bool> bad;
+    for (int t = 1; t <= 35; t++)
+      for (const packet_info &k : tracks[t]) bad.push_back(!k.transmission_ok);
+    ASSERT_EQ(bad.size(), 683u);
+    int count = (int)std::count(bad.begin(), bad.end(), true);
+    EXPECT_GT(count, 683 * 20 / 100);
+    EXPECT_LT(count, 683 * 40 / 100);
+    runs.push_back(bad);
+    ASSERT_TRUE(sim_stop(&sim));
+  }
+  EXPECT_EQ(runs[0], runs[1]);
+  EXPECT_NE(runs[0], runs[2]);
+}
