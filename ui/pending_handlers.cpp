@@ -51,60 +51,6 @@ DRAVLEN_MENU_HANDLER(on_menuitem_dump_1571_drive_rom_activate)
     (void)data;
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_only_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_and_first_sector_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_dump_bam_based_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_load_d64_file_for_rereads_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_all_sectors_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_and_first_sector_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_based_on_bam_contents_activate)
-{
-    (void)item;
-    (void)data;
-}
-
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_track_range_activate)
-{
-    (void)item;
-    (void)data;
-}
-
 DRAVLEN_BUTTON_HANDLER(on_button_load_image_from_D64_clicked)
 {
     (void)button;
@@ -145,9 +91,4 @@ DRAVLEN_BUTTON_HANDLER(on_button_load_PRG_clicked)
 {
     (void)button;
     (void)data;
-}
-
-void core_load_d64_file_for_rereads(const char *path)
-{
-    (void)path;
 }

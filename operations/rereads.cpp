@@ -1,0 +1,594 @@
+#include "operations/rereads.h"
+
+#include <glib/gi18n.h>
+
+#include <algorithm>
+
+#include "app/log.h"
+#include "app/operation.h"
+#include "app/operation_state.h"
+#include "app/options.h"
+#include "device/console.h"
+#include "device/serial.h"
+#include "image/d64.h"
+#include "image/directory.h"
+#include "image/imagefile.h"
+#include "operations/disk_checks.h"
+#include "operations/imaging.h"
+#include "operations/sector_reads.h"
+#include "operations/special_dumps.h"
+#include "render/dirview.h"
+#include "ui/filechooser.h"
+#include "ui/handlers.h"
+#include "ui/sector_grid.h"
+#include "ui/widgets.h"
+#include "ui/window_main.h"
+
+namespace {
+
+// Which sectors a re-read looks at.
+enum reread_selection {
+    SELECT_ALL,            // tracks outmost_track to TRACKS
+    SELECT_DIR_TRACK,      // track 18
+    SELECT_DIR_TRACK_PRGS, // track 18, then the first sector of every PRG
+    SELECT_TRACK_RANGE,    // ped's range
+    SELECT_ALLOCATED,      // what the BAM allocates
+};
+
+void finish(GSourceFunc finisher, const char *message)
+{
+    operation_idle_add(finisher, const_cast<char *>(message));
+}
+
+GSourceFunc finisher_of(reread_selection selection)
+{
+    return selection == SELECT_ALL ? idle_finish_rereading_all_sectors
+                                   : idle_finish_rereading_sectors;
+}
+
+GSourceFunc unlocked_finisher_of(reread_selection selection)
+{
+    return selection == SELECT_ALL ? dumps_locked<idle_finish_rereading_all_sectors>
+                                   : dumps_locked<idle_finish_rereading_sectors>;
+}
+
+// Opens the port and waits for the prompt; -1 after the finisher has been
+// posted.
+int open_port(GSourceFunc finisher)
+{
+    int handle = -1;
+    if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
+        finish(finisher, dumps_text_unable_to_access_port);
+        return -1;
+    }
+    if (!console_synch_with_device(handle, &flag_abort_requested)) {
+        serial_disconnect_port(handle);
+        finish(finisher, console_text_unable_to_sync);
+        return -1;
+    }
+    return handle;
+}
+
+void tracks_of(reread_selection selection, int *first, int *last)
+{
+    switch (selection) {
+    case SELECT_DIR_TRACK:
+    case SELECT_DIR_TRACK_PRGS:
+        *first = *last = 18;
+        break;
+    case SELECT_TRACK_RANGE:
+        *first = ped.range_first_track;
+        *last = ped.range_last_track;
+        break;
+    default:
+        *first = dumps_first_track();
+        *last = TRACKS;
+        break;
+    }
+}
+
+// One pass over the tracks with `tries` reads per faulty sector (0: the
+// single-try form).  0 after a failure whose finisher has been posted.
+int reread_pass(int handle, reread_selection selection, int tries, GSourceFunc finisher)
+{
+    int first, last;
+    tracks_of(selection, &first, &last);
+    for (int t = first; t <= last; t++) {
+        int ok;
+        if (tries == 0)
+            ok = wrapper_reread_all_sectors_in_track_once(handle, t, finisher);
+        else if (t == 18)
+            ok = wrapper_reread_all_sectors_in_dir_track(handle, tries, finisher);
+        else
+            ok = wrapper_reread_all_sectors_in_track(handle, t, tries, finisher);
+        if (!ok)
+            return 0;
+    }
+    return 1;
+}
+
+int reread_selected_tracks(int handle, reread_selection selection, GSourceFunc finisher)
+{
+    int tries = ped.tries_per_sector;
+    if (!options_retry_sectors_once_per_pass)
+        return tries < 1 || reread_pass(handle, selection, tries, finisher);
+    // A sector that stays bad gets its reads spread over the passes.
+    for (int pass = 0; pass < tries; pass++)
+        if (!reread_pass(handle, selection, 0, finisher))
+            return 0;
+    return 1;
+}
+
+const char *no_errors_text(reread_selection selection)
+{
+    switch (selection) {
+    case SELECT_DIR_TRACK:
+        return "No errors to correct on track 18";
+    case SELECT_TRACK_RANGE:
+        return "No errors to correct in track range";
+    default:
+        return "No errors to correct on disk";
+    }
+}
+
+// The all-sector, dir-track, dir-track-and-first-sector and track-range
+// workers.
+void reread_sectors_with_errors(reread_selection selection)
+{
+    GSourceFunc finisher = finisher_of(selection);
+    int handle = open_port(finisher);
+    if (handle < 0)
+        return;
+    int first, last;
+    tracks_of(selection, &first, &last);
+    int count = d64_count_accessible_sector_errors(d64_storage, first, last);
+    const char *failure = nullptr;
+    if (count == 0 && selection != SELECT_DIR_TRACK_PRGS) {
+        failure = no_errors_text(selection);
+        log_queue_printf("%s\n", failure);
+    } else if (count > ped.max_sector_errors) {
+        if (selection == SELECT_TRACK_RANGE) {
+            log_queue_printf("Too many errors in track range (%d) to retry reading (max is %d)\n",
+                             count, ped.max_sector_errors);
+            failure = "Too many errors in track range to retry";
+        } else {
+            log_queue_printf("Too many errors (%d) to retry reading (max is %d)\n", count,
+                             ped.max_sector_errors);
+            failure = "Too many errors to retry";
+        }
+    }
+    if (failure) {
+        serial_disconnect_port(handle);
+        finish(finisher, failure);
+        return;
+    }
+    // The first-sector pass needs the drive's sector code too, so "di" and
+    // "w1" go out even when track 18 is clean.
+    if (!dumps_start_sector_reads(handle, finisher, unlocked_finisher_of(selection)) ||
+        (count > 0 && !reread_selected_tracks(handle, selection, finisher)) ||
+        (selection == SELECT_DIR_TRACK_PRGS &&
+         wrapper_read_first_sector_of_all_prgs(handle, 1, finisher) != 1)) {
+        serial_disconnect_port(handle);
+        return;
+    }
+    if (selection != SELECT_DIR_TRACK_PRGS)
+        g_usleep(10);
+    serial_disconnect_port(handle);
+    finish(finisher, nullptr);
+}
+
+// Heading of the per-disk log and the log view for a re-read.
+gchar *heading_of(reread_selection selection)
+{
+    switch (selection) {
+    case SELECT_ALL:
+        return ped.outmost_track != 1
+                   ? g_strdup_printf("Re-reading sectors (expected outermost track: %d)\n",
+                                     ped.outmost_track)
+                   : g_strdup("Re-reading sectors with errors\n");
+    case SELECT_DIR_TRACK:
+        return g_strdup("Re-reading track 18 sectors with errors\n");
+    case SELECT_DIR_TRACK_PRGS:
+        return g_strdup("Re-reading track 18+ sectors with errors\n");
+    case SELECT_TRACK_RANGE:
+        return g_strdup_printf(
+            "Re-reading sectors with errors in track range %d-%d (both inclusive)\n",
+            ped.range_first_track, ped.range_last_track);
+    case SELECT_ALLOCATED:
+        return ped.outmost_track != 1
+                   ? g_strdup_printf(
+                         "Re-reading allocated sectors only (expected outermost track: %d)\n",
+                         ped.outmost_track)
+                   : g_strdup("Re-reading allocated sectors only\n");
+    }
+    return g_strdup("");
+}
+
+// Runs the track-range dialog; 1 with ped's range set when accepted.
+int ask_track_range(void)
+{
+    GtkWidget *dialog = create_dialog_track_range();
+    GtkSpinButton *start =
+        GTK_SPIN_BUTTON(lookup_widget(dialog, "spinbutton_track_range_start_track"));
+    GtkSpinButton *end = GTK_SPIN_BUTTON(lookup_widget(dialog, "spinbutton_track_range_end_track"));
+    int low, high;
+    rereads_track_range_bounds(gtk_spin_button_get_value_as_int(start),
+                               gtk_spin_button_get_value_as_int(end), options_outmost_track, &low,
+                               &high);
+    gtk_spin_button_set_range(start, low, high);
+    gtk_spin_button_set_range(end, low, high);
+    gtk_spin_button_set_value(start, low);
+    gtk_spin_button_set_value(end, high);
+    int accepted = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK;
+    if (accepted)
+        rereads_track_range_resolve(gtk_spin_button_get_value_as_int(start),
+                                    gtk_spin_button_get_value_as_int(end), options_outmost_track,
+                                    &ped.range_first_track, &ped.range_last_track);
+    gtk_widget_destroy(dialog);
+    return accepted;
+}
+
+struct reread_operation {
+    reread_selection selection;
+    const char *thread_name;
+    void (*worker)(void);
+};
+
+void start_reread(const reread_operation &op)
+{
+    if (!utf8_path_lastopenfile_d64) {
+        statusbar_main_update(_(" First dump a disk or load a disk image"));
+        return;
+    }
+    if (!operation_check_device_port())
+        return;
+    dumps_copy_controls_to_ped(op.selection == SELECT_ALL || op.selection == SELECT_ALLOCATED);
+    if (op.selection == SELECT_TRACK_RANGE && !ask_track_range())
+        return;
+
+    char *status = g_strdup_printf(_(" Re-reading process started on drive %d"), ped.device);
+    gchar *heading = heading_of(op.selection);
+    log_warpsave_new(1);
+    log_warpsave_append(heading);
+    notebook_main_set_page(0);
+    operation_start_info info = {status, heading, 0, 1, op.thread_name, op.worker, nullptr};
+    operation_start(&info);
+    g_free(status);
+    g_free(heading);
+}
+
+const reread_operation reread_all = {SELECT_ALL, "reread_all",
+                                     thread_reread_all_sectors_with_errors};
+const reread_operation reread_dir_track = {SELECT_DIR_TRACK, "reread_dir_track",
+                                           thread_reread_dir_track_sectors_with_errors};
+const reread_operation reread_dir_track_prgs = {SELECT_DIR_TRACK_PRGS,
+                                                "reread_dir_track_and_first_sector",
+                                                thread_retry_dir_track_and_first_sector};
+const reread_operation reread_track_range = {SELECT_TRACK_RANGE, "reread_track_range",
+                                             thread_reread_track_range_sectors_with_errors};
+const reread_operation reread_allocated = {SELECT_ALLOCATED, "reread_allocated_sectors",
+                                           thread_reread_allocated_sectors};
+
+// What both finishers do first; 1 on success, after the status line.
+int report_outcome(const char *message, const char *completed_format)
+{
+    operation_outcome outcome = operation_finish_decide(
+        message, _(" Re-reading aborted: please wait for the drive to finish"),
+        _(" Re-reading failed: %s"));
+    if (outcome == OPERATION_ABORTED) {
+        log_warpsave_append("Aborted\n");
+        return 0;
+    }
+    if (outcome == OPERATION_FAILED) {
+        log_warpsave_append("Failed\n");
+        return 0;
+    }
+    int errors = d64_count_accessible_sector_errors(d64_storage, 1, TRACKS);
+    int prg_errors = count_accessible_sector_errors_on_first_sector_of_all_prgs();
+    char *text = g_strdup_printf(completed_format, operation_elapsed_seconds(), errors, prg_errors);
+    statusbar_main_update(text);
+    g_free(text);
+    controls_set_accessible_sector_error_count(errors);
+    return 1;
+}
+
+// Writes the image back to the file it came from, log under "-reread".
+void save_back(void)
+{
+    log_warpsave_and_log_textview_append("Completed\n");
+    if (!utf8_path_lastopenfile_d64)
+        return;
+    // The save replaces the remembered path with a copy of what it is given.
+    gchar *path = g_strdup(utf8_path_lastopenfile_d64);
+    save_d64_image_and_ancillary_files(path, 0, 1);
+    g_free(path);
+}
+
+void run_notification_checks(void)
+{
+#if TRACKS != 40
+    if (options_notify_tracks_beyond_35)
+        check_if_tracks_beyond_35_are_used();
+#endif
+    if (options_notify_side_b_1571)
+        check_if_1571_side_b();
+}
+
+}  // namespace
+
+void rereads_track_range_bounds(int start, int end, int outmost, int *low, int *high)
+{
+    *low = std::max(start, outmost);
+    *high = std::min(end, TRACKS);
+}
+
+void rereads_track_range_resolve(int s, int e, int outmost, int *first, int *last)
+{
+    *first = std::min(std::max(s, outmost), TRACKS);
+    *last = std::min(std::max(e, outmost), TRACKS);
+    if (*last < *first)
+        *last = *first;
+}
+
+GtkWidget *create_dialog_track_range(void)
+{
+    GtkWidget *dialog = gtk_dialog_new();
+    gtk_window_set_title(GTK_WINDOW(dialog), _("Track range"));
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+    gtk_window_set_type_hint(GTK_WINDOW(dialog), GDK_WINDOW_TYPE_HINT_DIALOG);
+    if (window_main)
+        gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(window_main));
+    widgets_register(dialog, dialog, "dialog_track_range");
+
+    GtkWidget *vbox = GTK_DIALOG(dialog)->vbox;
+    widgets_register(dialog, vbox, "vbox_track_range");
+    GtkWidget *table = gtk_table_new(2, 2, FALSE);
+    gtk_container_set_border_width(GTK_CONTAINER(table), 6);
+    gtk_table_set_row_spacings(GTK_TABLE(table), 2);
+    gtk_box_pack_start(GTK_BOX(vbox), table, TRUE, TRUE, 0);
+    widgets_register(dialog, table, "table_track_range");
+
+    struct row {
+        const char *label_text, *label_name, *spin_name, *tooltip;
+        double value;
+    } rows[] = {
+        {N_("Start track of range: "), "label_track_range_start_track",
+         "spinbutton_track_range_start_track", N_("Index of the start track"), 1},
+        {N_("End track of range: "), "label_track_range_end_track",
+         "spinbutton_track_range_end_track", N_("Index of the end track"), 40},
+    };
+    for (int i = 0; i < 2; i++) {
+        GtkWidget *label = gtk_label_new(_(rows[i].label_text));
+        gtk_misc_set_alignment(GTK_MISC(label), 0, 0.5);
+        gtk_table_attach(GTK_TABLE(table), label, 0, 1, i, i + 1, GTK_FILL, GTK_FILL, 0, 0);
+        widgets_register(dialog, label, rows[i].label_name);
+        GtkObject *adjustment = gtk_adjustment_new(rows[i].value, 1, 40, 1, 10, 0);
+        GtkWidget *spin = gtk_spin_button_new(GTK_ADJUSTMENT(adjustment), 1, 0);
+        gtk_spin_button_set_numeric(GTK_SPIN_BUTTON(spin), TRUE);
+        gtk_widget_set_tooltip_text(spin, _(rows[i].tooltip));
+        gtk_table_attach(GTK_TABLE(table), spin, 1, 2, i, i + 1,
+                         (GtkAttachOptions)(GTK_EXPAND | GTK_FILL), GTK_FILL, 0, 0);
+        widgets_register(dialog, spin, rows[i].spin_name);
+    }
+
+    GtkWidget *buttons = GTK_DIALOG(dialog)->action_area;
+    gtk_button_box_set_layout(GTK_BUTTON_BOX(buttons), GTK_BUTTONBOX_END);
+    widgets_register(dialog, buttons, "hbuttonbox_track_range");
+    widgets_register(dialog,
+                     gtk_dialog_add_button(GTK_DIALOG(dialog), "gtk-cancel", GTK_RESPONSE_CANCEL),
+                     "cancelbutton_track_range");
+    GtkWidget *ok = gtk_dialog_add_button(GTK_DIALOG(dialog), "gtk-ok", GTK_RESPONSE_OK);
+    widgets_register(dialog, ok, "okbutton_track_range");
+    gtk_widget_set_can_default(ok, TRUE);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    gtk_widget_show_all(vbox);
+    return dialog;
+}
+
+void core_load_d64_file_for_rereads(const char *path)
+{
+    // Loading resets the image store that a running worker writes into.
+    if (operation_is_running())
+        return;
+    // The caller may pass the remembered path itself, which a failed load
+    // frees.
+    gchar *file = g_strdup(path);
+    statusbar_main_update(_(" Loading disk image"));
+    log_textview_append("================================\n");
+    log_textview_append("Loading disk image\n");
+
+    d64_init_disk_image_contents(d64_storage);
+    d64_init_error_info_contents(d64_storage, D64_ERR_NO_SYNC);
+    drawingarea_sector_grid_reset();
+    drawingarea_directory_listing_reset();
+
+    guint64 size = 0;
+    if (!filer_load_d64_image(file, &size)) {
+        // Re-reads write back to the remembered path: they must not save a
+        // cleared image over a file that merely failed to open.
+        g_free(utf8_path_lastopenfile_d64);
+        utf8_path_lastopenfile_d64 = nullptr;
+        g_free(file);
+        return;
+    }
+
+    drawingarea_sector_grid_refresh_from_error_info();
+    if (verify_and_correct_misaligned_tracks(0) != 0)
+        drawingarea_sector_grid_refresh_from_error_info();
+
+    if (sector_grid_image_holds_read_data()) {
+        flag_dir_in_track_18 = 1;
+        if (d64_is_bam_sector_error_free(d64_storage)) {
+            decode_and_show_directory_listing();
+            notebook_main_set_page(1);
+        } else {
+            log_textview_append(_("BAM sector contains errors: not listing directory contents\n"));
+        }
+        disk_checks_show_allocated_sectors_if_trusted();
+        run_notification_checks();
+    }
+
+    gchar *base = g_path_get_basename(file);
+    window_main_title_update(base);
+    int errors = d64_count_accessible_sector_errors(d64_storage, 1, TRACKS);
+    char *status = g_strdup_printf(_(" Disk image loaded [%d]: %s"), errors, base);
+    statusbar_main_update(status);
+    g_free(status);
+    controls_set_accessible_sector_error_count(errors);
+    char *line = g_strdup_printf("Completed (%s, %llu bytes)\n", base, (unsigned long long)size);
+    log_textview_append(line);
+    g_free(line);
+    g_free(base);
+    g_free(file);
+    options_save_to_file();
+}
+
+void thread_reread_all_sectors_with_errors(void)
+{
+    reread_sectors_with_errors(SELECT_ALL);
+}
+
+void thread_reread_dir_track_sectors_with_errors(void)
+{
+    reread_sectors_with_errors(SELECT_DIR_TRACK);
+}
+
+void thread_retry_dir_track_and_first_sector(void)
+{
+    reread_sectors_with_errors(SELECT_DIR_TRACK_PRGS);
+}
+
+void thread_reread_track_range_sectors_with_errors(void)
+{
+    reread_sectors_with_errors(SELECT_TRACK_RANGE);
+}
+
+void thread_reread_allocated_sectors(void)
+{
+    GSourceFunc finisher = idle_finish_rereading_sectors;
+    int handle = open_port(finisher);
+    if (handle < 0)
+        return;
+    if (!dumps_start_sector_reads(handle, finisher, unlocked_finisher_of(SELECT_ALLOCATED))) {
+        serial_disconnect_port(handle);
+        return;
+    }
+    int tries = ped.tries_per_sector;
+    if (d64_is_bam_sector_error_free(d64_storage)) {
+        log_queue_printf("BAM sector was already correctly read previously, using its contents\n");
+    } else if (!wrapper_read_dir_track_sector_with_retries(handle, 0, tries, 1, finisher)) {
+        serial_disconnect_port(handle);
+        return;
+    }
+    const char *failure = nullptr;
+    if (!d64_is_bam_sector_error_free(d64_storage))
+        failure = "BAM sector contains errors";
+    else if (!d64_is_first_dir_link_valid(d64_storage))
+        failure = "Unexpected first dir t/s link";
+    if (failure) {
+        serial_disconnect_port(handle);
+        finish(finisher, failure);
+        return;
+    }
+    operation_idle_add(idle_decode_bam_and_show_allocated_sectors, nullptr);
+
+    for (int t = dumps_first_track(); t <= TRACKS; t++) {
+        int order[21];
+        int n = special_dumps_allocated_visit_order(t, order);
+        for (int i = 0; i < n; i++) {
+            int s = order[i];
+            // An inaccessible sector lies where the drive cannot reach.
+            if (!d64_is_sector_allocated(d64_storage, t, s) ||
+                d64_get_block_error_info(d64_storage, t, s) == D64_ERR_INACCESSIBLE)
+                continue;
+            if (!wrapper_read_sector_with_retries(handle, t, s, tries, 1, finisher)) {
+                serial_disconnect_port(handle);
+                return;
+            }
+        }
+    }
+    serial_disconnect_port(handle);
+    finish(finisher, nullptr);
+}
+
+gboolean idle_finish_rereading_all_sectors(gpointer message)
+{
+    if (report_outcome(static_cast<const char *>(message),
+                       _(" Re-reading completed in %.2lf seconds [%d/%d]"))) {
+        if (ped.outmost_track <= 1) {
+            int k = verify_and_correct_misaligned_tracks(1);
+            if (k > 0)
+                check_if_inaccessible_tracks_are_used(k);
+        } else {
+            check_if_inaccessible_tracks_are_used(ped.outmost_track - 1);
+        }
+        save_back();
+        if (dumps_show_directory_and_allocated_sectors())
+            run_notification_checks();
+    }
+    operation_finish_cleanup();
+    return FALSE;
+}
+
+gboolean idle_finish_rereading_sectors(gpointer message)
+{
+    if (report_outcome(static_cast<const char *>(message),
+                       _(" Partial re-reading completed in %.2lf seconds [%d/%d]"))) {
+        save_back();
+        dumps_show_directory_and_allocated_sectors();
+    }
+    sector_query_list_free();
+    operation_finish_cleanup();
+    return FALSE;
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_load_d64_file_for_rereads_activate)
+{
+    (void)item;
+    (void)data;
+    char *path = nullptr;
+    if (!fileopen_load_d64_file(&path, _("Select a disk image for re-reading sectors with errors"),
+                                utf8_path_lastopenfile_d64))
+        return;
+    g_free(utf8_path_lastopenfile_d64);
+    utf8_path_lastopenfile_d64 = g_strdup(path);
+    core_load_d64_file_for_rereads(path);
+    g_free(path);
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_all_sectors_activate)
+{
+    (void)item;
+    (void)data;
+    start_reread(reread_all);
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_activate)
+{
+    (void)item;
+    (void)data;
+    start_reread(reread_dir_track);
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_and_first_sector_activate)
+{
+    (void)item;
+    (void)data;
+    start_reread(reread_dir_track_prgs);
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_track_range_activate)
+{
+    (void)item;
+    (void)data;
+    start_reread(reread_track_range);
+}
+
+DRAVLEN_MENU_HANDLER(on_menuitem_reread_based_on_bam_contents_activate)
+{
+    (void)item;
+    (void)data;
+    start_reread(reread_allocated);
+}
