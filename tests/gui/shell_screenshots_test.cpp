@@ -6,8 +6,13 @@
 #include <gtk/gtk.h>
 
 #include <string>
+#include <vector>
 
 #include "app/log.h"
+#include "image/d64.h"
+#include "tests/support/cc1541_tool.h"
+#include "tests/support/scratch_dir.h"
+#include "ui/filechooser.h"
 #include "tests/gui/support/shell_support.h"
 #include "ui/dialogs.h"
 #include "ui/widgets.h"
@@ -68,6 +73,28 @@ TEST(ShellScreenshots, MainWindowTabsAndDialogs)
     }
     if (TRACKS == 40)
         return;
+    // The load chooser previewing a disk with two sector errors.
+    std::string tmp = scratch_dir_new();
+    std::string disk = tmp + "/GAMES.d64";
+    std::vector<cc1541_file> files(3);
+    files[0].name = "ELITE";
+    files[1].name = "PIRATES";
+    files[2].name = "M.U.L.E.";
+    ASSERT_TRUE(cc1541_build_d64(disk, "GAMES", "01", files));
+    std::string image = scratch_read(disk);
+    std::string errors(d64_block_error_info_size, '\1');
+    errors[3] = 5;
+    errors[40] = 15;
+    scratch_write(disk, image + errors);
+    GtkWidget *chooser = fileopen_create_load_d64_dialog("Select a disk image");
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), tmp.c_str());
+    gtk_widget_show(chooser);
+    shell_pump(500);
+    fileopen_d64_preview_show(chooser, disk.c_str());
+    EXPECT_TRUE(snap(chooser, std::string(dir) + "/main_load_d64_chooser.png"));
+    gtk_widget_destroy(chooser);
+    scratch_dir_remove(tmp);
+
     GtkWidget *about = create_dialog_about();
     EXPECT_TRUE(snap(about, std::string(dir) + "/main_about.png"));
     gtk_widget_destroy(about);
