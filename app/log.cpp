@@ -19,10 +19,14 @@ void log_textview_append(const char *text)
     GtkTextIter end;
     gtk_text_buffer_get_end_iter(buffer, &end);
     gtk_text_buffer_insert(buffer, &end, text, -1);
-    // Keep the newest line in sight.
-    GtkTextMark *mark = gtk_text_buffer_get_insert(buffer);
+    // Keep the newest line in sight without moving the cursor of someone
+    // typing notes into the view.
+    GtkTextMark *mark = gtk_text_buffer_get_mark(buffer, "log_end");
     gtk_text_buffer_get_end_iter(buffer, &end);
-    gtk_text_buffer_place_cursor(buffer, &end);
+    if (mark)
+        gtk_text_buffer_move_mark(buffer, mark, &end);
+    else
+        mark = gtk_text_buffer_create_mark(buffer, "log_end", &end, FALSE);
     gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(view), mark);
 }
 

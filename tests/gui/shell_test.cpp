@@ -374,6 +374,20 @@ TEST_F(Shell, PerDiskLogHeaderAppendAndDelete)
     EXPECT_EQ(log_warpsave, nullptr);
 }
 
+TEST_F(Shell, AppendingLeavesTheUsersCursorAlone)
+{
+    shell_log_clear();
+    GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(w("textview_log")));
+    gtk_text_buffer_set_text(buffer, "my note", -1);
+    GtkTextIter at;
+    gtk_text_buffer_get_iter_at_offset(buffer, &at, 2);
+    gtk_text_buffer_place_cursor(buffer, &at);
+    log_textview_append("\nCompleted\n");
+    gtk_text_buffer_get_iter_at_mark(buffer, &at, gtk_text_buffer_get_insert(buffer));
+    EXPECT_EQ(gtk_text_iter_get_offset(&at), 2);
+    EXPECT_EQ(shell_log_text(), "my note\nCompleted\n");
+}
+
 TEST_F(Shell, LinesFromAWorkerReachBothLogsInOrder)
 {
     shell_log_clear();
