@@ -1,8 +1,9 @@
 // The device port: the master side of a pty.  The slave is never held open
 // here, so the master reports POLLHUP exactly while no client has the port
 // open.  Polling alone misses a close quickly followed by a reopen, so
-// inotify on the slave node counts openings and closings as well; POLLHUP
-// is the fallback when inotify is not available.
+// inotify on the slave node counts openings and closings as well.  Its
+// events can be coalesced, so POLLHUP stays the judge whenever the two
+// disagree.
 #include "sim.h"
 
 #include <cerrno>
@@ -21,8 +22,8 @@ static long long sent = 0;
 static int hung_up = 0;
 static const int POLL_MS = 3;
 static int watch = -1;             // inotify descriptor
-static int open_count = 0;         // client descriptors open on the slave
-static unsigned long closings = 0;  // times the slave became fully closed
+static int open_count = 0;          // descriptors open on the slave, as far as inotify tells
+static unsigned long closings = 0;  // times that count fell to zero
 static unsigned long session_mark = 0;
 static std::string slave_name;
 
@@ -66,6 +67,16 @@ static short poll_master(short events, int ms) {
   return p.revents;
 }
 
+// Waits for the master or for an opening/closing of the slave.  With
+// inotify the wait is event driven; without it, a short poll period.
+static short wait_master(short events) {
+  if (watch < 0) return poll_master(events, POLL_MS);
+  struct pollfd p[2] = {{master, events, 0}, {watch, POLLIN, 0}};
+  if (poll(p, 2, 100) <= 0) return 0;
+  // POLLHUP without a client is answered by session_over().
+  return (short)(p[0].revents & ~POLLHUP);
+}
+
 static void read_events() {
   if (watch < 0) return;
   alignas(struct inotify_event) char buf[4096];
@@ -83,21 +94,20 @@ static void read_events() {
 
 int link_client_present() {
   if (master < 0) return 0;
-  if (watch >= 0) {
-    read_events();
-    return open_count > 0;
+  read_events();
+  if (poll_master(0, 0) & POLLHUP) {
+    open_count = 0;
+    return 0;
   }
-  return !(poll_master(0, 0) & POLLHUP);
+  if (open_count == 0) open_count = 1;
+  return 1;
 }
 
 // The client that the current session serves has gone.
 static int session_over() {
   if (master < 0 || hung_up) return 1;
-  if (watch >= 0) {
-    read_events();
-    return closings != session_mark;
-  }
-  return poll_master(0, 0) & POLLHUP;
+  read_events();
+  return closings != session_mark || (poll_master(0, 0) & POLLHUP);
 }
 
 int link_hung_up() { return hung_up; }
@@ -112,7 +122,12 @@ int link_wait_open() {
       }
       return 1;
     }
-    sleep_us(POLL_MS * 1000);
+    if (watch >= 0 && !hung_up) {
+      struct pollfd p = {watch, POLLIN, 0};
+      poll(&p, 1, 100);
+    } else {
+      sleep_us(POLL_MS * 1000);
+    }
   }
   return 0;
 }
@@ -123,7 +138,7 @@ int link_read(void *buf, size_t n) {
   while (got < n) {
     if (flag_quit || hung_up) return 0;
     // Bytes the client wrote before it closed are still taken.
-    short r = poll_master(POLLIN, POLL_MS);
+    short r = wait_master(POLLIN);
     if (r & POLLIN) {
       ssize_t k = read(master, p + got, n - got);
       if (k > 0) {
@@ -170,7 +185,7 @@ int link_write(const void *buf, size_t n) {
   }
   while (done < n) {
     if (flag_quit || session_over()) return 0;
-    short r = poll_master(POLLOUT, POLL_MS);
+    short r = wait_master(POLLOUT);
     if (!(r & POLLOUT)) continue;
     ssize_t k = write(master, p + done, n - done);
     if (k > 0) done += (size_t)k;
@@ -183,7 +198,8 @@ int link_write_str(const std::string &s) { return link_write(s.data(), s.size())
 
 // Bytes the last client left unread would still wait in the slave's queue
 // for the next one, which a real port does not do: a brief open of our own
-// throws them away.  Our own open and close balance out in the counts.
+// throws them away.  Our own close event is consumed here, before the next
+// session takes its mark.
 void link_end_session() {
   if (master < 0 || hung_up) return;
   int fd = open(slave_name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

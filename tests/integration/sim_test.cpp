@@ -151,6 +151,19 @@ TEST_F(SimTest, EveryOpeningGetsAPromptEvenWhenReopenedAtOnce) {
   }
 }
 
+TEST_F(SimTest, ASecondOpenerLeavingDoesNotEndTheSession) {
+  start({"--blank", "8"});
+  port first(sim.port);
+  ASSERT_TRUE(first.prompt());
+  {
+    port second(sim.port);
+    ASSERT_GE(second.fd, 0);
+  }
+  g_usleep(50000);
+  EXPECT_TRUE(first.command("di 8"));
+  EXPECT_EQ(first.read_until_quiet(), "OK\r\n> ");
+}
+
 TEST_F(SimTest, BytesSentWhileNobodyListensAreNotSeenByTheNextClient) {
   start({"--blank", "8"});
   {
