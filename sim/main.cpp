@@ -210,6 +210,7 @@ int main(int argc, char **argv) {
   boot_stop();
   boot_write_flash();
   link_close();
+  for (int dev = 8; dev < 12; dev++) delete drives[dev];
   if (!opt.link.empty()) unlink(opt.link.c_str());
   if (!opt.bootloader_link.empty()) unlink(opt.bootloader_link.c_str());
   return 0;
