@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <string>
 #include <termios.h>
@@ -791,4 +793,67 @@ TEST_F(SimTest, RandomCorruptionFollowsTheSeed) {
   }
   EXPECT_EQ(runs[0], runs[1]);
   EXPECT_NE(runs[0], runs[2]);
+}
+
+TEST_F(SimTest, ManyImportsScratchesAndAValidateKeepTheDiskConsistent) {
+  std::string saved = dir.file("busy.d64");
+  start({"--blank", "8", "--save", "8=" + saved});
+  std::map<std::string, std::string> files;
+  auto import = [&](port *p, const std::string &name, size_t size) {
+    std::string content;
+    for (size_t i = 0; i < size; i++) content += (char)(i * 7 + name.size() * 31 + name[name.size() - 1]);
+    if (!p->command("du \"" + name + "\" 8 " + std::to_string(size))) return 0;
+    std::string answer = p->read_str(2);
+    if (answer == "OK" && serve_file_requests(p, content)) files[name] = content;
+    return (int)(p->prompt() && answer == "OK");
+  };
+  {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    for (int i = 0; i < 30; i++) ASSERT_TRUE(import(&p, "F" + std::to_string(i), (size_t)(i * 1111 % 9000 + 2)));
+    for (int i = 0; i < 30; i += 3) {
+      EXPECT_TRUE(simple_command(&p, "dc \"S:F" + std::to_string(i) + "\" 8"));
+      files.erase("F" + std::to_string(i));
+    }
+    for (int i = 30; i < 40; i++) ASSERT_TRUE(import(&p, "F" + std::to_string(i), (size_t)(i * 2345 % 12000 + 2)));
+    // A file larger than what is left is refused before any data moves.
+    EXPECT_FALSE(import(&p, "HUGE", 168000));
+    EXPECT_TRUE(simple_command(&p, "dc \"V0\" 8"));
+  }
+  ASSERT_TRUE(sim_stop(&sim));
+  std::string out;
+  ASSERT_TRUE(run_tool({"cbmconvert", "-N", "-d", saved}, &out, dir.path.c_str())) << out;
+  int blocks = 0;
+  for (const auto &f : files) {
+    std::string pc = f.first;
+    for (char &c : pc) c = (char)g_ascii_tolower(c);
+    EXPECT_TRUE(read_file(dir.file((pc + ".prg").c_str())) == f.second) << f.first;
+    blocks += (int)((f.second.size() + 253) / 254);
+  }
+  ASSERT_TRUE(run_tool({"cc1541", saved}, &out));
+  EXPECT_NE(out.find(std::to_string(664 - blocks) + " blocks free"), std::string::npos) << out;
+}
+
+TEST_F(SimTest, DirectoryHoldsAtMost144Files) {
+  start({"--blank", "8"});
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  for (int i = 0; i < 145; i++) {
+    std::string line = "du \"N" + std::to_string(i) + "\" 8 2";
+    ASSERT_TRUE(p.command(line));
+    std::string answer = p.read_str(2);
+    if (i < 144) {
+      ASSERT_EQ(answer, "OK") << i;
+      ASSERT_TRUE(serve_file_requests(&p, "ab"));
+    } else {
+      EXPECT_EQ(answer, "KO");
+    }
+    ASSERT_TRUE(p.prompt());
+  }
+  ASSERT_TRUE(p.command("dd \"$\" 8"));
+  bytes dollar;
+  int chunks;
+  ASSERT_TRUE(read_file_transfer(&p, &dollar, &chunks));
+  EXPECT_EQ(dollar.size(), (144u + 2) * 32);
+  EXPECT_EQ(dollar[145 * 32 + 2] | (dollar[145 * 32 + 3] << 8), 664 - 144);
 }
