@@ -1,0 +1,197 @@
+#include "imaging_support.h"
+
+#include <gtk/gtk.h>
+
+#include "app/operation.h"
+#include "app/options.h"
+#include "tests/gui/support/shell_support.h"
+#include "tests/support/cc1541_tool.h"
+#include "tests/support/scratch_dir.h"
+#include "ui/handlers.h"
+#include "ui/widgets.h"
+#include "ui/window_main.h"
+
+int img_sectors(int track)
+{
+    if (track <= 17)
+        return 21;
+    if (track <= 24)
+        return 19;
+    if (track <= 30)
+        return 18;
+    return 17;
+}
+
+int img_block(int track, int sector)
+{
+    int b = 0;
+    for (int t = 1; t < track; t++)
+        b += img_sectors(t);
+    return b + sector;
+}
+
+int img_blocks(int tracks)
+{
+    return img_block(tracks + 1, 0);
+}
+
+bool img_build_disk(const std::string &dir, const std::string &name, int tracks, std::string *d64,
+                    std::string *g64)
+{
+    *d64 = dir + "/" + name + ".d64";
+    // cc1541 turns ASCII capitals into shifted PETSCII: lower case gives the
+    // plain letters a disk name is normally made of.
+    std::string petscii_name = name;
+    for (char &c : petscii_name)
+        c = (char)g_ascii_tolower(c);
+    std::vector<std::string> args = {"-n", petscii_name, "-i", "ab"};
+    if (tracks == 40)
+        args.push_back("-4");
+    if (g64) {
+        *g64 = dir + "/" + name + ".g64";
+        args.push_back("-g");
+        args.push_back(*g64);
+    }
+    // Sizes that spread over several tracks, with contents no two blocks share.
+    const size_t sizes[] = {9000, 700, 30000, 2500};
+    const char *names[] = {"alpha", "beta", "gamma", "delta"};
+    for (int i = 0; i < 4; i++) {
+        std::string content(sizes[i], '\0');
+        uint32_t x = 0x9E3779B9u * (i + 1);
+        for (char &c : content) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            c = (char)(x >> 24);
+        }
+        std::string local = dir + "/" + names[i] + ".bin";
+        if (!scratch_write(local, content))
+            return false;
+        args.insert(args.end(), {"-f", names[i], "-w", local});
+    }
+    args.push_back(*d64);
+    std::string out, err;
+    return cc1541_run(args, &out, &err) == 1;
+}
+
+std::string img_disk::file() const
+{
+    return data + std::string(errors.begin(), errors.end());
+}
+
+bool img_load(const std::string &path, img_disk *disk)
+{
+    bool ok = false;
+    std::string bytes = scratch_read(path, &ok);
+    if (!ok)
+        return false;
+    for (int tracks : {35, 40}) {
+        size_t base = 256 * (size_t)img_blocks(tracks);
+        if (bytes.size() != base && bytes.size() != base + img_blocks(tracks))
+            continue;
+        disk->tracks = tracks;
+        disk->data = bytes.substr(0, base);
+        if (bytes.size() == base)
+            disk->errors.assign(img_blocks(tracks), 1);
+        else
+            disk->errors.assign(bytes.begin() + base, bytes.end());
+        return true;
+    }
+    return false;
+}
+
+bool img_save(const std::string &path, const img_disk &disk)
+{
+    return scratch_write(path, disk.file());
+}
+
+void img_prepare_window(const std::string &folder, int retries, int max_errors, int outmost)
+{
+    options_set_string(&options_d64_dir_string, folder.c_str());
+    options_create_md5_digest = 1;
+    options_confirm_overwrite = 0;
+    options_append_disk_name = 1;
+    options_file_extensions_uppercase = 0;
+    options_notify_side_b_1571 = 1;
+    options_notify_tracks_beyond_35 = 1;
+    options_retry_sectors_once_per_pass = 0;
+    GtkWidget *check = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
+    // The toggle handler would ask for the folder: it is set above.
+    g_signal_handlers_block_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
+                                    nullptr);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), TRUE);
+    g_signal_handlers_unblock_by_func(check,
+                                      (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
+                                      nullptr);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(lookup_widget(window_main, "combobox_drive")), 0);
+    gtk_toggle_button_set_active(
+        GTK_TOGGLE_BUTTON(lookup_widget(window_main, "checkbutton_pre_initialize_disk")), FALSE);
+    gtk_spin_button_set_value(
+        GTK_SPIN_BUTTON(lookup_widget(window_main, "spinbutton_sector_read_retries")), retries);
+    gtk_spin_button_set_value(
+        GTK_SPIN_BUTTON(lookup_widget(window_main, "spinbutton_max_sector_errors")), max_errors);
+    gtk_spin_button_set_value(
+        GTK_SPIN_BUTTON(lookup_widget(window_main, "spinbutton_outmost_track")), outmost);
+}
+
+bool img_run_dump(int timeout_ms)
+{
+    gtk_menu_item_activate(
+        GTK_MENU_ITEM(lookup_widget(window_main, "menuitem_dump_the_whole_disk")));
+    return shell_pump_until([] { return !operation_is_running(); }, timeout_ms);
+}
+
+std::string img_saved_image(const std::string &folder)
+{
+    std::string found;
+    GDir *d = g_dir_open(folder.c_str(), 0, nullptr);
+    if (!d)
+        return found;
+    while (const char *name = g_dir_read_name(d)) {
+        std::string n = name;
+        if (n.size() > 4 && (n.compare(n.size() - 4, 4, ".d64") == 0 ||
+                             n.compare(n.size() - 4, 4, ".D64") == 0))
+            found = folder + "/" + n;
+    }
+    g_dir_close(d);
+    return found;
+}
+
+std::vector<std::string> img_commands(const std::string &log_path, const std::string &prefix)
+{
+    std::vector<std::string> lines;
+    std::string text = scratch_read(log_path);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
+}
+
+bool img_in_order(const std::string &text, const std::vector<std::string> &pieces)
+{
+    size_t at = 0;
+    for (const std::string &p : pieces) {
+        size_t found = text.find(p, at);
+        if (found == std::string::npos)
+            return false;
+        at = found + p.size();
+    }
+    return true;
+}
+
+int img_count(const std::string &text, const std::string &piece)
+{
+    int n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        n++;
+    return n;
+}

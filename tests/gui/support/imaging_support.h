@@ -1,0 +1,45 @@
+// Helpers for the imaging tests: disks built with cc1541 and patched in
+// code (error info, track layouts), the simulator as the device, and running
+// a whole-disk dump through the main window until its finisher has run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/sim_process.h"
+
+// 1541 geometry, written out independently of the program's tables.
+int img_sectors(int track);
+int img_block(int track, int sector);  // index of the block on the disk
+int img_blocks(int tracks);
+
+// A cc1541 disk of a few PRG files (deterministic contents).  tracks 40 uses
+// the 40-track layout; g64 also writes the raw GCR form (35 tracks only).
+bool img_build_disk(const std::string &dir, const std::string &name, int tracks,
+                    std::string *d64, std::string *g64 = nullptr);
+
+// A D64 (35 tracks) as bytes plus one error byte per block.
+struct img_disk {
+    std::string data;              // 256 bytes per block
+    std::vector<uint8_t> errors;   // one per block
+    int tracks = 35;
+    const char *block(int t, int s) const { return data.data() + 256 * img_block(t, s); }
+    uint8_t &error(int t, int s) { return errors[img_block(t, s)]; }
+    std::string file() const;      // D64 with error info
+};
+bool img_load(const std::string &path, img_disk *disk);
+bool img_save(const std::string &path, const img_disk &disk);
+
+// Main-window settings for a dump: auto naming into `folder`, the three
+// spin buttons, drive 8, no pre-initialisation.
+void img_prepare_window(const std::string &folder, int retries, int max_errors, int outmost);
+// Starts the dump from the menu item and pumps until the controls are back.
+bool img_run_dump(int timeout_ms = 60000);
+// The one image file saved in the folder, or "".
+std::string img_saved_image(const std::string &folder);
+// Lines of the simulator's --log that start with `prefix`.
+std::vector<std::string> img_commands(const std::string &log_path, const std::string &prefix);
+// True when the pieces occur in `text` in this order.
+bool img_in_order(const std::string &text, const std::vector<std::string> &pieces);
+int img_count(const std::string &text, const std::string &piece);
