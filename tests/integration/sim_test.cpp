@@ -857,3 +857,31 @@ TEST_F(SimTest, DirectoryHoldsAtMost144Files) {
   EXPECT_EQ(dollar.size(), (144u + 2) * 32);
   EXPECT_EQ(dollar[145 * 32 + 2] | (dollar[145 * 32 + 3] << 8), 664 - 144);
 }
+
+TEST_F(SimTest, ReadSequencesAndRenumberedSectorsReachTheClient) {
+  std::string d64 = make_disk(dir, "disk.d64");
+  start({"--drive", "8=" + d64, "--sequence", "18/0=3,5,9,1", "--sector-number", "30/0=19"});
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  ASSERT_TRUE(p.command("ws 35 8 30"));
+  auto tracks = read_pass(&p, 30, 35);
+  EXPECT_TRUE(p.prompt());
+  std::vector<int> numbers;
+  for (const packet_info &k : tracks[30]) numbers.push_back(k.sector);
+  EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 19), 1);
+  EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 0), 0);
+  ASSERT_TRUE(p.command("w1 8"));
+  EXPECT_TRUE(p.prompt());
+  // No sync, checksum error, GCR error, then good for every later read.
+  for (int i = 0; i < 5; i++) {
+    ASSERT_TRUE(p.command("w2 8 18 0"));
+    bytes raw;
+    ASSERT_TRUE(p.read_n(&raw, 324));
+    packet_info k = take_apart(raw);
+    EXPECT_EQ(k.no_sector, i == 0) << i;
+    if (i == 1) EXPECT_TRUE(k.gcr_ok && !k.checksum_ok);
+    if (i == 2) EXPECT_FALSE(k.gcr_ok);
+    if (i >= 3) EXPECT_TRUE(k.gcr_ok && k.checksum_ok) << i;
+    EXPECT_TRUE(p.prompt());
+  }
+}
