@@ -879,9 +879,13 @@ TEST_F(SimTest, ReadSequencesAndRenumberedSectorsReachTheClient) {
     ASSERT_TRUE(p.read_n(&raw, 324));
     packet_info k = take_apart(raw);
     EXPECT_EQ(k.no_sector, i == 0) << i;
-    if (i == 1) EXPECT_TRUE(k.gcr_ok && !k.checksum_ok);
-    if (i == 2) EXPECT_FALSE(k.gcr_ok);
-    if (i >= 3) EXPECT_TRUE(k.gcr_ok && k.checksum_ok) << i;
+    if (i == 1) {
+      EXPECT_TRUE(k.gcr_ok && !k.checksum_ok);
+    } else if (i == 2) {
+      EXPECT_FALSE(k.gcr_ok);
+    } else if (i >= 3) {
+      EXPECT_TRUE(k.gcr_ok && k.checksum_ok) << i;
+    }
     EXPECT_TRUE(p.prompt());
   }
 }
