@@ -181,15 +181,6 @@ TEST_F(Grid, WidgetShowsTheSurface)
     g_object_unref(shot);
 }
 
-TEST_F(Grid, ErrorBytesMapToCellCodes)
-{
-    const int expected[16] = {2, 4, 2, 1, 2, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0};
-    for (int e = 0; e < 16; e++)
-        EXPECT_EQ(sector_grid_code_from_error(e), expected[e]) << e;
-    EXPECT_EQ(sector_grid_code_from_error(0x10), 2);
-    EXPECT_EQ(sector_grid_code_from_error(0xFF), 2);
-}
-
 TEST_F(Grid, ExportWritesTheSurfaceAsItStandsAtEitherZoom)
 {
     load_mixed_status_image();
