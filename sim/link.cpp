@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -196,14 +197,22 @@ int link_write(const void *buf, size_t n) {
 
 int link_write_str(const std::string &s) { return link_write(s.data(), s.size()); }
 
-// Bytes the last client left unread would still wait in the slave's queue
-// for the next one, which a real port does not do: a brief open of our own
-// throws them away.  Our own close event is consumed here, before the next
+// A pty slave outlives its client, unlike a real port: bytes the client
+// left unread would wait for the next one, and an exclusive mode it set
+// would lock out the next non-root opener.  A brief open of our own clears
+// both.  Our own open and close events are consumed here, before the next
 // session takes its mark.
 void link_end_session() {
+  static int warned = 0;
   if (master < 0 || hung_up) return;
   int fd = open(slave_name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
+  if (fd < 0) {
+    if (!warned++)
+      fprintf(stderr, "dravlen-sim: cannot reset the port after a client (%s); run as root when the client "
+              "sets exclusive mode\n", strerror(errno));
+    return;
+  }
+  ioctl(fd, TIOCNXCL);
   tcflush(fd, TCIFLUSH);
   close(fd);
   read_events();

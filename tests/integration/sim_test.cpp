@@ -12,6 +12,9 @@
 #include <map>
 #include <poll.h>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -164,6 +167,29 @@ TEST_F(SimTest, ASecondOpenerLeavingDoesNotEndTheSession) {
   g_usleep(50000);
   EXPECT_TRUE(first.command("di 8"));
   EXPECT_EQ(first.read_until_quiet(), "OK\r\n> ");
+}
+
+TEST_F(SimTest, ExclusiveModeOfALeavingClientDoesNotLockOutTheNext) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  start({"--blank", "8"});
+  ASSERT_EQ(chmod(sim.port.c_str(), 0666), 0);
+  {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    ASSERT_EQ(ioctl(p.fd, TIOCEXCL), 0);
+  }
+  g_usleep(100000);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A client without root rights, as in everyday use.
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    int fd = open(sim.port.c_str(), O_RDWR | O_NOCTTY);
+    _exit(fd >= 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(SimTest, BytesSentWhileNobodyListensAreNotSeenByTheNextClient) {
