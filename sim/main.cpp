@@ -1,4 +1,13 @@
 // dravlen-sim: plays the Dravlen board with up to four drives over a pty.
+//
+// Behaviour where the board's answers leave room:
+// - commands without status letters ("ws", "w2", "wd", "wr") still run for
+//   an absent drive: no-sector packets, an all-$FF ROM, or data that goes
+//   nowhere, as a bus without a listener would give;
+// - "w2" before "w1" on the same connection gets a no-sector packet;
+// - "ff" with 40 tracks leaves a 40-track disk (saved as such); the BAM
+//   covers 35 tracks, as the 1541's does;
+// - "j" is not echoed and gets no prompt until the client reopens the port.
 #include "sim.h"
 
 #include <csignal>
