@@ -214,8 +214,10 @@ int (*operation_thread_create)(const char *, void (*)(void), GError **) =
 int operation_start(const operation_start_info *info)
 {
     statusbar_main_update(info->status_text);
-    log_textview_append("================================\n");
-    log_textview_append(info->log_title);
+    if (info->log_title) {  // null: the handler has logged them already
+        log_textview_append("================================\n");
+        log_textview_append(info->log_title);
+    }
     if (info->with_progress) {
         gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progressbar_main), 0.0);
         gtk_widget_show(progressbar_main);

@@ -43,7 +43,7 @@ int operation_check_device_port(void);
 
 struct operation_start_info {
     const char *status_text;   // already formatted and translated
-    const char *log_title;     // e.g. "Initializing drive\n"
+    const char *log_title;     // e.g. "Initializing drive\n"; null when already logged
     int with_progress;         // show and reset the progress bar
     int with_timer;            // create tmr
     const char *thread_name;

@@ -1,0 +1,27 @@
+// The device firmware the client carries and the file it is flashed from.
+//
+// The image is an Intel HEX text embedded at build time from the file named
+// by the CMake cache variable DRAVLEN_FIRMWARE_HEX (default
+// device/firmware/dravlen32u4.hex).  The file in this repository is a small
+// TEST image (a loop and a text saying so), not the board's firmware, which
+// cannot be shipped here; packagers supply the real one (see README.md).
+#pragma once
+
+// Version of the firmware the client offers; the version check judges the
+// device against major and minor.
+constexpr int FIRMWARE_VERSION_MAJOR = 2;
+constexpr int FIRMWARE_VERSION_MINOR = 4;
+constexpr int FIRMWARE_VERSION_PATCH = 0;
+
+// The Intel HEX text, every record ended by CR LF (generated source).
+extern const char firmware[];
+extern const int firmware_record_count;
+
+// Relative: it lies in the current working folder, where avrdude finds it.
+extern const char firmware_file_name[];
+
+// Writes the payload followed by one zero byte to firmware_file_name,
+// replacing any old file.  1 on success.
+int firmware_save_firmware(void);
+// Deletes the file; a missing file is no error.  1 on success.
+int firmware_unlink_firmware(void);

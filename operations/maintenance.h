@@ -1,0 +1,28 @@
+// Device maintenance: the firmware version and its verdict, the reset into
+// the bootloader, the firmware update through avrdude, and the drive's error
+// channel.  The handlers are declared in ui/handlers.h.
+#pragma once
+
+#include <glib.h>
+
+// Workers and their finishers.
+void thread_receive_firmware_version(void);
+gboolean idle_finish_firmware_version_receipt(gpointer failure);
+void thread_reset_device(void);
+gboolean idle_finish_device_reset(gpointer failure);
+void thread_update_device(void);
+gboolean idle_finish_device_update(gpointer failure);
+void thread_receive_status_message(void);
+gboolean idle_finish_drive_status_receipt(gpointer failure);
+
+// What the version text says about the device against the firmware the
+// client carries: "current", "should upgrade", "should downgrade", or
+// "unknown version" when the text does not begin with "<major>.<minor>".
+// Untranslated.
+const char *firmware_version_verdict(const char *version);
+
+// The version text reported for a firmware that answers "v" with its prompt.
+extern const char maintenance_old_firmware_version[];
+
+// avrdude's argument vector for the bootloader port (g_strfreev it).
+char **maintenance_avrdude_argv(const char *bootloader_port);

@@ -1,0 +1,285 @@
+// Device maintenance end to end against the simulator: firmware version and
+// its verdict, drive status, reset into the bootloader and the firmware
+// update with the real avrdude.
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+#include <glib/gstdio.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app/operation.h"
+#include "app/options.h"
+#include "device/firmware.h"
+#include "operations/maintenance.h"
+#include "tests/gui/support/drive_support.h"
+#include "tests/gui/support/shell_support.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/sim_process.h"
+#include "ui/widgets.h"
+#include "ui/window_main.h"
+
+namespace {
+
+GtkWidget *w(const char *name)
+{
+    return lookup_widget(window_main, name);
+}
+
+bool ends_with(const std::string &s, const std::string &tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class DriveMaintenance : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        shell_test_start();
+        dir = scratch_dir_new();
+        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
+        shell_log_clear();
+        char *cwd = g_get_current_dir();
+        saved_cwd = cwd;
+        g_free(cwd);
+        // The firmware file is written into the working folder.
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        if (started)
+            sim_stop(&sim);
+        if (fake.worker.joinable())
+            fake_monitor_stop(&fake);
+        operation_thread_create = operation_thread_create_default;
+        options_set_string(&options_bootloader_port_string, "");
+        EXPECT_EQ(chdir(saved_cwd.c_str()), 0);
+        scratch_dir_remove(dir);
+    }
+    void start_sim(std::vector<std::string> args)
+    {
+        args.push_back("--log");
+        args.push_back(dir + "/commands.log");
+        ASSERT_TRUE(sim_start(&sim, args));
+        started = true;
+        options_set_string(&options_device_port_string, sim.port.c_str());
+    }
+    void start_fake(std::map<std::string, std::string> answers)
+    {
+        fake.answers = std::move(answers);
+        ASSERT_TRUE(fake_monitor_start(&fake));
+        options_set_string(&options_device_port_string, fake.path.c_str());
+    }
+    void run(const char *menu_item, int timeout_ms = 10000)
+    {
+        gtk_menu_item_activate(GTK_MENU_ITEM(w(menu_item)));
+        ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, timeout_ms));
+    }
+    bool firmware_file_exists()
+    {
+        return g_file_test((dir + "/dravlen32u4.hex").c_str(), G_FILE_TEST_EXISTS);
+    }
+    std::string commands() { return scratch_read(dir + "/commands.log"); }
+
+    sim_process sim{};
+    bool started = false;
+    fake_monitor fake;
+    std::string dir, saved_cwd;
+};
+
+TEST(DriveFirmwareVerdict, ComparesMajorAndMinorOnly)
+{
+    EXPECT_STREQ(firmware_version_verdict("2.4.0.0.0"), "current");
+    EXPECT_STREQ(firmware_version_verdict("2.4"), "current");
+    EXPECT_STREQ(firmware_version_verdict("2.3.9"), "should upgrade");
+    EXPECT_STREQ(firmware_version_verdict("1.13.0.35"), "should upgrade");
+    EXPECT_STREQ(firmware_version_verdict("1.999"), "should upgrade");
+    EXPECT_STREQ(firmware_version_verdict("2.5.0"), "should downgrade");
+    EXPECT_STREQ(firmware_version_verdict("3.0.0"), "should downgrade");
+    // Texts without "<major>.<minor>" in front get no verdict.
+    for (const char *odd : {"Dravlen 1.1", "2", "2.", ".4", " 2.4", "-1.4", "", "99999999999.4"})
+        EXPECT_STREQ(firmware_version_verdict(odd), "unknown version") << odd;
+}
+
+TEST(DriveFirmwareVerdict, AvrdudeArgumentsKeepThePortWhole)
+{
+    char **argv = maintenance_avrdude_argv("/tmp/my \"boot\" port");
+    std::vector<std::string> args(argv, argv + g_strv_length(argv));
+    g_strfreev(argv);
+    EXPECT_EQ(args, (std::vector<std::string>{"avrdude", "-v", "-pm32u4", "-cavr109",
+                                              "-P/tmp/my \"boot\" port", "-b57600", "-D",
+                                              "-Uflash:w:dravlen32u4.hex:i"}));
+}
+
+TEST_F(DriveMaintenance, VersionTextsAndVerdicts)
+{
+    start_sim({"--version", "2.4.0.0.0"});
+    run("menuitem_read_firmware_version");
+    EXPECT_EQ(shell_status_text(), " Firmware version: v2.4.0.0.0 (current)");
+    EXPECT_EQ(shell_log_text(),
+              "================================\nReading firmware version\n2.4.0.0.0\nCompleted\n");
+    sim_stop(&sim);
+
+    // A version line longer than 31 characters is cut.
+    start_sim({"--version", "2.5.1 built with a rather long banner text"});
+    shell_log_clear();
+    run("menuitem_read_firmware_version");
+    EXPECT_EQ(shell_status_text(), " Firmware version: v2.5.1 built with a rather long  (should downgrade)");
+    sim_stop(&sim);
+
+    start_sim({"--old-firmware"});
+    run("menuitem_read_firmware_version");
+    EXPECT_EQ(shell_status_text(), " Firmware version: v1.13.0.35 (should upgrade)");
+}
+
+TEST_F(DriveMaintenance, VersionFailures)
+{
+    start_sim({"--wrong-echo", "v"});
+    run("menuitem_read_firmware_version");
+    EXPECT_EQ(shell_status_text(),
+              " Firmware version reading failed: Unable to request firmware version on device");
+    EXPECT_TRUE(ends_with(shell_log_text(), "Failed\n"));
+    sim_stop(&sim);
+
+    // Hang-up right after the echo of "v".
+    start_sim({"--hangup-after", "7"});
+    run("menuitem_read_firmware_version");
+    EXPECT_EQ(shell_status_text(), " Firmware version reading failed: Communication error");
+    sim_stop(&sim);
+
+    start_sim({"--silent-after", "0"});
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_read_firmware_version")));
+    shell_pump(200);
+    gtk_button_clicked(GTK_BUTTON(w("button_abort_operation")));
+    ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 2000));
+    EXPECT_EQ(shell_status_text(), " Firmware version reading aborted");
+}
+
+TEST_F(DriveMaintenance, DriveStatusOfTheSelectedDrive)
+{
+    start_sim({"--blank", "9"});
+    gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 1);
+    run("menuitem_query_error_channel");
+    std::string status = shell_status_text();
+    EXPECT_EQ(status.rfind(" Status read in ", 0), 0u) << status;
+    EXPECT_TRUE(ends_with(status, " seconds: 73,CBM DOS V2.6 1541,00,00")) << status;
+    EXPECT_TRUE(ends_with(shell_log_text(), "Reading disk status\n73,CBM DOS V2.6 1541,00,00\nCompleted\n"))
+        << shell_log_text();
+    EXPECT_NE(commands().find("de 9"), std::string::npos);
+    EXPECT_EQ(options_drive_index, 1);
+
+    gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
+    run("menuitem_query_error_channel");
+    EXPECT_EQ(shell_status_text(), " Status reading failed: Device not present");
+}
+
+TEST_F(DriveMaintenance, LongStatusIsCutAndDeviceAnswersMapped)
+{
+    std::string long_status(200, 'S');
+    start_fake({{"de 8", "OK" + std::string(1, (char)200) + long_status}});
+    run("menuitem_query_error_channel");
+    EXPECT_TRUE(ends_with(shell_status_text(), ": " + std::string(127, 'S'))) << shell_status_text();
+    fake_monitor_stop(&fake);
+
+    for (auto [answer, text] : std::vector<std::pair<std::string, std::string>>{
+             {"FM", "Filename missing"}, {"NF", "File not found"}, {"KO", "Command failed"}}) {
+        fake_monitor f;
+        f.answers = {{"de 8", answer}};
+        ASSERT_TRUE(fake_monitor_start(&f));
+        options_set_string(&options_device_port_string, f.path.c_str());
+        run("menuitem_query_error_channel");
+        EXPECT_EQ(shell_status_text(), " Status reading failed: " + text);
+        fake_monitor_stop(&f);
+    }
+}
+
+TEST_F(DriveMaintenance, ResetIntoBootloader)
+{
+    start_sim({});
+    run("menuitem_reset_into_bootloader");
+    EXPECT_EQ(shell_status_text(), " Device reset succeeded");
+    EXPECT_EQ(shell_log_text(), "================================\nResetting device\nCompleted\n");
+    EXPECT_EQ(tmr, nullptr);
+    EXPECT_NE(commands().find("j\n"), std::string::npos) << commands();
+}
+
+TEST_F(DriveMaintenance, UpdateFlashesTheCarriedImageThroughAPortNameWithSpaces)
+{
+    std::string boot = dir + "/boot port \"x\"";
+    start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
+    options_set_string(&options_bootloader_port_string, boot.c_str());
+    run("menuitem_update", 60000);
+    EXPECT_EQ(shell_status_text(), " Firmware update succeeded");
+    EXPECT_EQ(shell_log_text(), "================================\nUpdating device firmware\nCompleted\n");
+    EXPECT_FALSE(firmware_file_exists());
+    std::string expected = drive_hex_data(firmware);
+    std::string flashed = scratch_read(dir + "/flash.bin");
+    ASSERT_GE(flashed.size(), expected.size());
+    EXPECT_EQ(flashed.substr(0, expected.size()), expected);
+    // avrdude pads the last page with erased bytes only.
+    EXPECT_EQ(flashed.find_first_not_of('\xff', expected.size()), std::string::npos);
+}
+
+TEST_F(DriveMaintenance, UpdateFailuresLeaveNoFirmwareFile)
+{
+    start_sim({});
+    // No bootloader port: refused before the file is written.
+    options_set_string(&options_bootloader_port_string, "");
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    EXPECT_EQ(shell_status_text(), " Error: Invalid bootloader port");
+    EXPECT_FALSE(operation_is_running());
+    EXPECT_FALSE(firmware_file_exists());
+    EXPECT_EQ(shell_log_text(), "");
+
+    // avrdude finds nothing at the port and exits with an error.
+    options_set_string(&options_bootloader_port_string, (dir + "/nothing-here").c_str());
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    EXPECT_TRUE(firmware_file_exists());
+    ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 60000));
+    EXPECT_EQ(shell_status_text(), " Firmware update failed: The avrdude executable exited with error");
+    EXPECT_FALSE(firmware_file_exists());
+
+    // avrdude cannot be started at all.
+    std::string path = g_getenv("PATH");
+    g_setenv("PATH", dir.c_str(), TRUE);
+    run("menuitem_update", 20000);
+    g_setenv("PATH", path.c_str(), TRUE);
+    EXPECT_EQ(shell_status_text(), " Firmware update failed: Unable to start the avrdude executable");
+    EXPECT_FALSE(firmware_file_exists());
+
+    // Abort while waiting for the bootloader.
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    shell_pump(300);
+    gtk_button_clicked(GTK_BUTTON(w("button_abort_operation")));
+    ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 60000));
+    EXPECT_EQ(shell_status_text(), " Firmware update aborted");
+    EXPECT_FALSE(firmware_file_exists());
+
+    // The worker thread cannot be created.
+    operation_thread_create = [](const char *, void (*)(void), GError **error) {
+        g_set_error_literal(error, G_THREAD_ERROR, G_THREAD_ERROR_AGAIN, "no threads");
+        return 0;
+    };
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    EXPECT_EQ(shell_status_text(), " Failed: no threads");
+    EXPECT_FALSE(firmware_file_exists());
+    EXPECT_FALSE(operation_is_running());
+}
+
+TEST_F(DriveMaintenance, UpdateStopsWhenTheDeviceCannotBeReset)
+{
+    start_sim({"--silent-after", "0"});
+    options_set_string(&options_bootloader_port_string, "/dev/null");
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    shell_pump(200);
+    gtk_button_clicked(GTK_BUTTON(w("button_abort_operation")));
+    ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 2000));
+    EXPECT_EQ(shell_status_text(), " Firmware update aborted");
+    EXPECT_FALSE(firmware_file_exists());
+    EXPECT_EQ(commands().find("j"), std::string::npos);
+}
+
+}  // namespace
