@@ -915,3 +915,40 @@ TEST_F(SimTest, ReadSequencesAndRenumberedSectorsReachTheClient) {
     EXPECT_TRUE(p.prompt());
   }
 }
+
+TEST_F(SimTest, RawTracksAreReadAtAnyBitPosition) {
+  std::string d64 = make_disk(dir, "disk.d64", {"-g", dir.file("disk.g64")});
+  std::string image = read_file(d64);
+  std::string g64 = read_file(dir.file("disk.g64"));
+  ASSERT_GT(g64.size(), 1000u);
+  // Rotate track 1 by 3 bits, and track 2 by 13, so its blocks no longer
+  // start on byte boundaries and one of them straddles the index.
+  for (int t : {1, 2}) {
+    int shift = t == 1 ? 3 : 13;
+    size_t table = 12 + (size_t)(t - 1) * 2 * 4;
+    size_t off = (uint8_t)g64[table] | (uint8_t)g64[table + 1] << 8 | (uint8_t)g64[table + 2] << 16;
+    size_t len = (uint8_t)g64[off] | (uint8_t)g64[off + 1] << 8;
+    std::string track = g64.substr(off + 2, len);
+    size_t bits = len * 8;
+    std::string rotated(len, '\0');
+    for (size_t i = 0; i < bits; i++) {
+      size_t from = (i + bits - shift) % bits;
+      int bit = ((uint8_t)track[from / 8] >> (7 - from % 8)) & 1;
+      rotated[i / 8] = (char)(rotated[i / 8] | bit << (7 - i % 8));
+    }
+    g64.replace(off + 2, len, rotated);
+  }
+  g_file_set_contents(dir.file("rotated.g64").c_str(), g64.data(), (gssize)g64.size(), nullptr);
+  start({"--drive", "8=" + dir.file("rotated.g64")});
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  ASSERT_TRUE(p.command("ws 35 8 1"));
+  auto tracks = read_pass(&p, 1, 2);
+  for (int t = 1; t <= 2; t++) {
+    ASSERT_EQ(tracks[t].size(), 21u) << t;
+    for (const packet_info &k : tracks[t]) {
+      EXPECT_TRUE(k.transmission_ok && k.gcr_ok && k.checksum_ok) << t << "/" << k.sector;
+      EXPECT_EQ(0, memcmp(k.data, image.data() + (first_block(t) + k.sector) * 256, 256)) << t << "/" << k.sector;
+    }
+  }
+}
