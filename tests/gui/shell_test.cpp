@@ -436,6 +436,7 @@ TEST_F(Shell, DropIsRefusedWhileBusyAndTakenWhenIdle)
 {
     std::string dir = scratch_dir_new();
     std::string path = dir + "/dropped disk.d64";
+    scratch_write(path, std::string(d64_base_size, '\0'));  // loads cleanly
     char *uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
     uri_selection selection(std::string(uri) + "\r\n");
     g_free(uri);
