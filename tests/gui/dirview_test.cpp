@@ -583,6 +583,23 @@ TEST_F(DirviewFiles, PreviewPictureOfAnImage)
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(gdk_pixbuf_get_height(out), 256);
     g_object_unref(out);
+
+    // A file whose directory sits on track 19 previews it in red.
+    std::vector<uint8_t> file(D64_STORAGE_SIZE, 0);
+    memcpy(file.data(), d64_storage, (size_t)d64_base_size);
+    memcpy(file.data() + d64_sector_offset(19, 0), file.data() + d64_sector_offset(18, 0),
+           19 * 256);
+    file[d64_sector_offset(18, 0)] = 0;
+    fileopen_d64_preview preview;
+    ASSERT_EQ(fileopen_d64_preview_examine(file.data(), d64_base_size, &preview), 1);
+    ASSERT_EQ(preview.shifted_track, 19);
+    out = fileopen_preview_draw_directory(file.data(), 32);
+    ASSERT_NE(out, nullptr);
+    fileopen_preview_blues_to_reds(out);
+    EXPECT_TRUE(cell_shows(out, 6, 1, normal_glyph('G'), 1, light_red, red));
+    EXPECT_TRUE(cell_shows(out, 3, 0, reverse_glyph('D'), 1, light_red, red));
+    EXPECT_EQ(pixel(out, 0, 255), red);
+    g_object_unref(out);
 }
 
 // The panel of the real main window.
