@@ -201,6 +201,24 @@ TEST_F(ImagingChecks, LoopingChainsEndOnTheSharedBudget)
     EXPECT_EQ(disk_checks_count_tracks_beyond_35_hints(d64_storage), 0);
 }
 
+#if TRACKS != 40
+TEST_F(ImagingChecks, TracksBeyond35AreAnnounced)
+{
+    bam({});
+    prg(0, 17, 0);
+    block(17, 0)[0] = 40;
+    block(17, 0)[1] = 3;
+    std::string notice;
+    auto answered = shell_answer_dialog("dialog_notice", GTK_RESPONSE_CLOSE, [&](GtkWidget *d) {
+        notice = gtk_label_get_text(GTK_LABEL(lookup_widget(d, "label_notice")));
+    });
+    check_if_tracks_beyond_35_are_used();
+    EXPECT_TRUE(*answered);
+    EXPECT_NE(notice.find("dump it as a 40 track disk"), std::string::npos) << notice;
+    EXPECT_EQ(shell_log_text(), "Tracks beyond 35 might be in use\n");
+}
+#endif
+
 TEST_F(ImagingChecks, SideBOfA1571Disk)
 {
     EXPECT_FALSE(disk_checks_looks_like_1571_side_b(d64_storage));

@@ -16,6 +16,7 @@
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
+#include "ui/handlers.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
@@ -485,6 +486,88 @@ TEST_F(ImagingDump, HangUpInTheMiddleOfThePassFails)
     EXPECT_EQ(shell_status_text(), " Imaging failed: Communication error");
     EXPECT_TRUE(img_in_order(shell_log_text(), {"Imaging disk\n", "Failed\n"}));
     EXPECT_EQ(img_saved_image(out), "");
+}
+
+TEST_F(ImagingDump, SaveDialogWithoutAutoNaming)
+{
+    img_disk disk = build("DIALOG");
+    std::string served = serve(disk, "dialog");
+    GtkWidget *check = w("checkbutton_disk_dump_auto_naming");
+    g_signal_handlers_block_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
+                                    nullptr);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), FALSE);
+    g_signal_handlers_unblock_by_func(check,
+                                      (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
+                                      nullptr);
+    start_sim({"--drive", "8=" + served});
+    std::string folder = out;
+    auto chosen = shell_answer_dialog("filechooserdialog_save", GTK_RESPONSE_OK,
+                                      [folder](GtkWidget *d) {
+                                          gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d),
+                                                                              folder.c_str());
+                                          gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d),
+                                                                            "chosen.d64");
+                                      });
+    ASSERT_TRUE(img_run_dump());
+    EXPECT_TRUE(*chosen);
+    EXPECT_EQ(img_saved_image(out), out + "/chosen.d64");
+    EXPECT_TRUE(scratch_read(out + "/chosen.d64").substr(0, disk.data.size()) == disk.data);
+
+    scratch_dir_remove(out);
+    g_mkdir(out.c_str(), 0700);
+    shell_log_clear();
+    auto declined = shell_answer_dialog("filechooserdialog_save", GTK_RESPONSE_CANCEL);
+    ASSERT_TRUE(img_run_dump());
+    EXPECT_TRUE(*declined);
+    EXPECT_EQ(img_saved_image(out), "");
+    EXPECT_NE(shell_log_text().find("Disk image not saved at user's request\n"), std::string::npos);
+}
+
+TEST_F(ImagingDump, FailedInitialisationEndsTheDump)
+{
+    img_disk disk = build("INIT");
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w("checkbutton_pre_initialize_disk")), TRUE);
+    start_sim({"--drive", "8=" + serve(disk, "init"), "--answer", "di=NP"});
+    ASSERT_TRUE(img_run_dump(10000));
+    EXPECT_EQ(shell_status_text(), " Imaging failed: Device not present");
+    EXPECT_EQ(commands("di"), std::vector<std::string>{"di 8"});
+    EXPECT_TRUE(commands("ws").empty());
+    EXPECT_EQ(img_saved_image(out), "");
+}
+
+TEST_F(ImagingDump, OnlyTheOuterFourTracksReadLooksLikeSideB)
+{
+    img_disk disk = build("SIDEB");
+    std::vector<std::string> args = {"--drive", "8=" + serve(disk, "sideb")};
+    for (int t = 5; t <= TRACKS; t++)
+        args.insert(args.end(), {"--no-sector-track", std::to_string(t)});
+    start_sim(args);
+    img_prepare_window(out, 0, 1000, 1);
+    std::string notice;
+    auto answered = shell_answer_dialog("dialog_notice", GTK_RESPONSE_CLOSE, [&](GtkWidget *d) {
+        notice = gtk_label_get_text(GTK_LABEL(lookup_widget(d, "label_notice")));
+    });
+    ASSERT_TRUE(img_run_dump());
+    EXPECT_TRUE(*answered);
+    EXPECT_NE(notice.find("side B of a 1571 disk"), std::string::npos) << notice;
+    EXPECT_NE(shell_log_text().find("Possibly side B of a 1571 disk\n"), std::string::npos);
+    EXPECT_NE(img_saved_image(out), "");
+}
+
+TEST_F(ImagingDump, HeaderSectorWithErrorsIsNeitherListedNorUsedForTheBam)
+{
+    img_disk disk = build("BADBAM");
+    img_prepare_window(out, 0, 1000, 1);
+    start_sim({"--drive", "8=" + serve(disk, "badbam"), "--sequence", "18/0=5"});
+    ASSERT_TRUE(img_run_dump());
+    std::string view = shell_log_text();
+    EXPECT_NE(view.find("BAM sector contains errors: not listing directory contents\n"),
+              std::string::npos) << view;
+#if TRACKS != 40
+    EXPECT_NE(view.find("BAM sector contains errors: not marking sectors in use\n"),
+              std::string::npos) << view;
+#endif
+    EXPECT_EQ(saved().error(18, 0), 5);
 }
 
 TEST_F(ImagingDump, EmptyPortStopsBeforeAnythingStarts)
