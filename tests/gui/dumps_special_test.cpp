@@ -201,7 +201,7 @@ TEST_F(DumpsSpecial, FirstSectorPassReadsInTrackOrderOrDirectoryOrder)
     };
     std::string log = scratch_read(out + "/T18+_RESCUE ME.d64.log");
     EXPECT_TRUE(dumps_in_order(log, {"Dumping track 18+\n", line(game), line(loader),
-                                     "First BASIC line: 10 ", line(data), line(tail),
+                                     "First BASIC line: 10 PRINT\"HI\"\n", line(data), line(tail),
                                      "Completed\n"}))
         << log;
     EXPECT_EQ(log.find("NOTES"), std::string::npos);
@@ -238,6 +238,18 @@ TEST_F(DumpsSpecial, FirstSectorPassReadsInTrackOrderOrDirectoryOrder)
                                       "Disk image not saved at user's request\n"}))
         << view;
     EXPECT_FALSE(g_file_test((out + "/T18+_RESCUE ME.d64").c_str(), G_FILE_TEST_EXISTS));
+}
+
+TEST_F(DumpsSpecial, DiskWithoutSyncOnTrack18IsStillSavedAsUnformatted)
+{
+    start_sim({"--no-sector-track", "18"});
+    dumps_prepare_window(0, 10, 1);
+    dumps_set_auto_naming(true, out, false, 7);
+    ASSERT_TRUE(run("menuitem_dump_track_18_only"));
+    EXPECT_TRUE(ends_with(shell_status_text(), dumps_fmt(" seconds [%d/0]", dumps_blocks(TRACKS))))
+        << shell_status_text();
+    dumps_disk d = saved("0007a_T18_UNFORMATTED.d64");
+    EXPECT_EQ(std::set<uint8_t>(d.errors.begin(), d.errors.end()), std::set<uint8_t>{0x03});
 }
 
 #if TRACKS != 40
@@ -287,7 +299,7 @@ TEST_F(DumpsSpecial, BamDumpReadsEachAllocatedSectorOnceFromTheOutermostTrack)
 }
 #endif
 
-TEST_F(DumpsSpecial, BamDumpRefusesABadBamSector)
+TEST_F(DumpsSpecial, BadBamSectorStopsTheBamDumpAndSkipsTheFirstSectorPass)
 {
     disk.error(18, 0) = 0x05;
     start_sim();
@@ -298,6 +310,14 @@ TEST_F(DumpsSpecial, BamDumpRefusesABadBamSector)
     EXPECT_EQ(shell_status_text(), " BAM-based read failed: BAM sector contains errors");
     EXPECT_EQ(w2().size(), 2u);  // the BAM sector, twice
     EXPECT_EQ(scratch_list(out), "");
+
+    // The dir-track-and-first-sector dump skips its pass and succeeds.
+    ASSERT_TRUE(run("menuitem_dump_track_18_and_first_sector"));
+    EXPECT_TRUE(starts_with(shell_status_text(), " Track 18+ read completed in "))
+        << shell_status_text();
+    EXPECT_NE(shell_log_text().find("BAM sector contains errors: not iterating through PRG files\n"),
+              std::string::npos);
+    EXPECT_EQ(w2().size(), 2u + 19u + 1u);  // track 18, the BAM sector twice
 }
 
 TEST_F(DumpsSpecial, FailuresAndAbortSaveNothing)
