@@ -1,6 +1,5 @@
 // Menu and button handlers of the main window.  Each lives in the module of
-// the job it starts; the ones whose job is not built yet are placeholders in
-// ui/pending_handlers.cpp.
+// the job it starts.
 #pragma once
 
 #include <gtk/gtk.h>
