@@ -155,6 +155,7 @@ find "$images" -mindepth 1 -maxdepth 1 -type f -delete
 deadline=$((SECONDS + ${DRAVLEN_DEMO_TIMEOUT:-300}))
 marker=$demo/.autostart
 touch "$marker"
+session_start=$SECONDS
 XDG_CONFIG_HOME=$config "${as_user[@]}" "$client" >"$demo/client.out" 2>&1 &
 client_pid=$!
 
@@ -230,4 +231,4 @@ if kill -0 "$client_pid" 2>/dev/null; then
 fi
 wait "$client_pid" || fail "the client exited with status $?"
 client_pid=""
-say "client quit after $SECONDS seconds"
+say "client quit; $((SECONDS - session_start)) s from its start, $SECONDS s in all"
