@@ -3,7 +3,12 @@
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
 
+#include <condition_variable>
+#include <cstdarg>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <utility>
 
 #include "app/log.h"
 #include "app/operation.h"
@@ -30,9 +35,120 @@ namespace {
 uint8_t receive_buffer[WARP_PACKET_SIZE];
 uint8_t decode_buffer[256];
 
+// The stream is drained in as large reads as the port offers, but never past
+// the packets that must still come (at least one per remaining track), so
+// the prompt after the pass stays in the port for the re-read phase.
+struct pass_reader {
+    uint8_t buffer[32 * WARP_PACKET_SIZE];
+    size_t start, end;
+};
+pass_reader reader;
+
+int read_packet(int handle, size_t bytes_still_due, uint8_t *packet)
+{
+    while (reader.end - reader.start < WARP_PACKET_SIZE) {
+        if (reader.start > 0) {
+            memmove(reader.buffer, reader.buffer + reader.start, reader.end - reader.start);
+            reader.end -= reader.start;
+            reader.start = 0;
+        }
+        size_t need = WARP_PACKET_SIZE - reader.end;
+        size_t ask = need;
+        int waiting = 0;
+        if (serial_bytes_waiting(handle, &waiting) && waiting > 0) {
+            size_t limit = bytes_still_due > reader.end ? bytes_still_due - reader.end : 0;
+            size_t room = sizeof reader.buffer - reader.end;
+            size_t more = (size_t)waiting < limit ? (size_t)waiting : limit;
+            if (more > room)
+                more = room;
+            if (more > ask)
+                ask = more;
+        }
+        size_t got = 0;
+        if (flag_abort_requested.load(std::memory_order_relaxed) ||
+            !serial_read_chunk(handle, reader.buffer + reader.end, ask, &got,
+                               &flag_abort_requested))
+            return 0;
+        reader.end += got;
+    }
+    memcpy(packet, reader.buffer + reader.start, WARP_PACKET_SIZE);
+    reader.start += WARP_PACKET_SIZE;
+    return 1;
+}
+
+// The fast pass announces every sector.  One idle source per announcement
+// costs the worker more than reading the stream, so the worker's callbacks
+// go into one ordered queue that a single idle source drains, a few
+// milliseconds at a time so the window stays responsive.  Everything the
+// worker posts goes through it up to the re-read phase, which waits for it
+// to run dry before the single-sector reads post on their own.
+std::mutex batch_lock;
+std::condition_variable batch_drained;
+std::deque<std::pair<GSourceFunc, gpointer>> batch;
+bool batch_posted = false;
+
+gboolean idle_run_batch(gpointer)
+{
+    gint64 deadline = g_get_monotonic_time() + 8000;
+    for (;;) {
+        std::pair<GSourceFunc, gpointer> call;
+        {
+            std::lock_guard<std::mutex> hold(batch_lock);
+            if (batch.empty()) {
+                batch_posted = false;
+                batch_drained.notify_all();
+                return FALSE;
+            }
+            call = batch.front();
+            batch.pop_front();
+        }
+        call.first(call.second);
+        if (g_get_monotonic_time() > deadline)
+            return TRUE;
+    }
+}
+
+void post(GSourceFunc function, gpointer data)
+{
+    std::lock_guard<std::mutex> hold(batch_lock);
+    batch.emplace_back(function, data);
+    if (!batch_posted) {
+        batch_posted = true;
+        operation_idle_add(idle_run_batch, nullptr);
+    }
+}
+
+void wait_until_batch_drained()
+{
+    std::unique_lock<std::mutex> hold(batch_lock);
+    batch_drained.wait(hold, [] { return batch.empty() && !batch_posted; });
+}
+
+void post_cell(int track, int sector, uint8_t checksum, int code)
+{
+    auto *rec = g_try_new(cell_activation_record, 1);
+    if (!rec)
+        return;
+    rec->track = track;
+    rec->sector = sector;
+    rec->checksum = checksum;
+    rec->code = code;
+    post(idle_drawingarea_sector_grid_activate_cell_and_free, rec);
+}
+
+void post_log(const char *format, ...) G_GNUC_PRINTF(1, 2);
+void post_log(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char *text = g_strdup_vprintf(format, args);
+    va_end(args);
+    post(idle_log_warpsave_and_log_textview_append_and_free, text);
+}
+
 void finish(const char *message)
 {
-    operation_idle_add(idle_finish_disk_image_receipt, const_cast<char *>(message));
+    post(idle_finish_disk_image_receipt, const_cast<char *>(message));
 }
 
 // wrapper_process_command queues its finisher with plain g_idle_add, which
@@ -46,20 +162,37 @@ gboolean idle_finish_disk_image_receipt_locked(gpointer message)
 }
 
 // The "ws" stream from the first track to TRACKS.  0 on a failed read.
+void next_track(int *track, uint32_t *seen, int *lost)
+{
+    if (*track == 18)
+        post(idle_decode_and_show_directory_listing, nullptr);
+    (*track)++;
+    *seen = 0;
+    *lost = 0;
+}
+
 int receive_fast_pass(int handle, int first_track)
 {
     int track = first_track;
+    uint32_t seen = 0;  // sectors of this track received so far
+    int lost = 0;       // a packet of this track failed its transmission check
+    reader.start = reader.end = 0;
     while (track <= TRACKS) {
-        if (!console_read(handle, receive_buffer, sizeof receive_buffer, &flag_abort_requested))
+        // After a lost packet this track's end may already have gone by.
+        size_t due = (size_t)(TRACKS - track + (lost ? 0 : 1)) * WARP_PACKET_SIZE;
+        if (!read_packet(handle, due, receive_buffer))
             return 0;
         if (warp_incoming_stream_is_empty(receive_buffer)) {
-            log_queue_printf("Sector retries exhausted for track %d\n", track);
+            post_log("Sector retries exhausted for track %d\n", track);
             track++;
+            seen = 0;
+            lost = 0;
             continue;
         }
         if (!warp_validate_incoming_stream(receive_buffer)) {
             // Dropped whole, end-of-track flag included.
-            log_queue_printf("Transmission validation failed, skipping packet\n");
+            post_log("Transmission validation failed, skipping packet\n");
+            lost = 1;
             continue;
         }
         warp_normalise_incoming_stream(receive_buffer);
@@ -67,31 +200,39 @@ int receive_fast_pass(int handle, int first_track)
         uint8_t checksum;
         int gcr_ok = warp_decode_gcr_stream(receive_buffer, decode_buffer, &sector, &checksum,
                                             &checksum_ok, &end_of_track);
+        // The drive sends every sector of a track once.  A sector this track
+        // already received, after a packet was lost, means the lost one
+        // carried the end of the track: this packet opens the next track and
+        // must not overwrite the previous one.
+        if (lost && sector < 32 && (seen & (1u << sector))) {
+            next_track(&track, &seen, &lost);
+            if (track > TRACKS)
+                break;
+        }
+        if (sector < 32)
+            seen |= 1u << sector;
         if (sector >= (uint32_t)d64_sectors_of_track(track)) {
-            log_queue_printf("Invalid sector value received: %d\n", (int)sector);
+            post_log("Invalid sector value received: %d\n", (int)sector);
         } else {
             int s = (int)sector;
             uint8_t error;
             if (gcr_ok && checksum_ok) {
                 error = D64_ERR_OK;
-                sector_grid_queue_cell(track, s, checksum, CELL_READ_OK);
+                post_cell(track, s, checksum, CELL_READ_OK);
             } else if (gcr_ok) {
                 error = D64_ERR_CHECKSUM;
-                sector_grid_queue_cell(track, s, checksum, CELL_CHECKSUM_FAILED);
-                operation_idle_add(idle_increase_accessible_sector_error_count, nullptr);
+                post_cell(track, s, checksum, CELL_CHECKSUM_FAILED);
+                post(idle_increase_accessible_sector_error_count, nullptr);
             } else {
                 error = D64_ERR_GCR;
-                sector_grid_queue_cell(track, s, checksum, CELL_GCR_FAILED);
-                operation_idle_add(idle_increase_accessible_sector_error_count, nullptr);
+                post_cell(track, s, checksum, CELL_GCR_FAILED);
+                post(idle_increase_accessible_sector_error_count, nullptr);
             }
             memcpy(d64_storage + d64_sector_offset(track, s), decode_buffer, 256);
             d64_set_block_error_info(d64_storage, track, s, error);
         }
-        if (end_of_track) {
-            if (track == 18)
-                operation_idle_add(idle_decode_and_show_directory_listing, nullptr);
-            track++;
-        }
+        if (end_of_track)
+            next_track(&track, &seen, &lost);
     }
     return 1;
 }
@@ -100,6 +241,7 @@ int receive_fast_pass(int handle, int first_track)
 // finisher has been posted.
 int reread_faulty_sectors(int handle, int first_track)
 {
+    wait_until_batch_drained();
     if (!console_synch_with_device(handle, &flag_abort_requested)) {
         finish(console_text_unable_to_sync);
         return 0;
@@ -198,19 +340,19 @@ int thread_receive_disk_image(void)
     }
 
     int count = d64_count_accessible_sector_errors(d64_storage, first, TRACKS);
-    operation_idle_add(idle_set_accessible_sector_error_count, GINT_TO_POINTER(count));
+    post(idle_set_accessible_sector_error_count, GINT_TO_POINTER(count));
 
     switch (imaging_reread_decide(d64_storage, first, ped.tries_per_sector, ped.max_sector_errors,
                                   count)) {
     case IMAGING_REREAD_UNFORMATTED:
-        log_queue_printf("The disk appears to be unformatted so no retry will be performed\n");
+        post_log("The disk appears to be unformatted so no retry will be performed\n");
         break;
     case IMAGING_REREAD_BAD_DIR_LINK:
-        log_queue_printf("Unexpected first dir t/s link: not retrying any sectors with errors; if "
+        post_log("Unexpected first dir t/s link: not retrying any sectors with errors; if "
                       "the disk is shifted, re-read any sectors with errors\n");
         break;
     case IMAGING_REREAD_TOO_MANY:
-        log_queue_printf("Too many errors (%d) to retry reading (max is %d)\n", count,
+        post_log("Too many errors (%d) to retry reading (max is %d)\n", count,
                       ped.max_sector_errors);
         break;
     case IMAGING_REREAD_RUN:

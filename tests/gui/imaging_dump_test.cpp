@@ -207,6 +207,24 @@ TEST_F(ImagingDump, DamagedDiskKeepsItsErrorsAndRetriesFixWhatTheyCan)
     EXPECT_EQ(commands("w2 8 1 ").size(), 0u);
 }
 
+TEST_F(ImagingDump, LostEndOfTrackPacketDoesNotPourTheNextTrackIntoThisOne)
+{
+    img_disk disk = build("LOSTEOT");
+    // 2/16 is the last packet of track 2 in the simulator's read order.
+    start_sim({"--drive", "8=" + serve(disk, "losteot"), "--corrupt-checksum", "2/16"});
+    ASSERT_TRUE(img_run_dump());
+    img_disk got = saved();
+    for (int t = 1; t <= 35; t++)
+        for (int s = 0; s < img_sectors(t); s++) {
+            ASSERT_EQ(got.error(t, s), t == 2 && s == 16 ? 3 : 1) << t << "/" << s;
+            if (got.error(t, s) == 1) {
+                ASSERT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))
+                    << t << "/" << s;
+            }
+        }
+    EXPECT_EQ(label_text("label_sector_errors_count"), std::to_string(1 + MISSING));
+}
+
 // Successive reads of one block see the given error codes in turn: a
 // checksum failure is never replaced by worse, a missing sector takes the
 // first thing that decodes, and a good read ends the attempts.
