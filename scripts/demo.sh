@@ -162,6 +162,11 @@ client_pid=$!
 say() { echo "demo: $*"; }
 fail() {
   say "FAILED: $*"
+  # What was on screen, for whoever reads the failure.
+  if command -v xwd >/dev/null && command -v convert >/dev/null &&
+     xwd -root -silent 2>/dev/null | convert xwd:- "$demo/failure.png" 2>/dev/null; then
+    say "screen at the failure: $demo/failure.png"
+  fi
   [ -s "$demo/client.out" ] && { echo "--- client output"; tail -n 30 "$demo/client.out"; }
   exit 1
 }
@@ -184,7 +189,9 @@ type_into() {
   shift
   xdotool windowfocus "$id" 2>/dev/null || true
   sleep 0.3
-  xdotool key --clearmodifiers "$@"
+  # The window may go away between press and release; the callers check
+  # what the keys achieved.
+  xdotool key --window "$id" --clearmodifiers "$@" 2>/dev/null || true
 }
 
 main=$(wait_window '^Dravlen client') || fail "the main window did not appear"
@@ -203,10 +210,14 @@ while [ $SECONDS -lt $deadline ]; do
   fi
   id=$(find_window '^Save disk image to D64$')
   if [ -n "$id" ]; then
-    sleep 0.5
     say "imaging done, saving under the suggested name"
-    type_into "$id" Return
+    # A key that reaches the chooser before it takes input is lost: press
+    # again for as long as the chooser is still up.
     for _ in $(seq 40); do
+      if [ -n "$(find_window '^Save disk image to D64$')" ]; then
+        sleep 0.5
+        type_into "$id" Return
+      fi
       saved=$(find "$images" -maxdepth 1 -newer "$marker" -iname '*.d64' | head -n 1)
       [ -n "$saved" ] && [ -s "$saved.log" ] && break
       sleep 0.5
