@@ -75,7 +75,7 @@ TEST_F(DemoDisk, ListsItsProgramsWithIntactChains)
 {
     char name[17];
     d64_get_diskname(image.data(), name);
-    EXPECT_STREQ(name, "DRAVLEN DEMO");
+    EXPECT_STREQ(name, "DRAVLEN DEMO\xA0\xA0\xA0\xA0");
 
     const std::vector<std::string> expected = {"HELLO", "GAME", "WORN", "FONT", "MUSIC", "NOTES"};
     std::vector<std::string> names;
