@@ -176,7 +176,9 @@ int dos_find_file(disk_image *d, const std::string &pattern, int *dir_t, int *di
 }
 
 bytes dos_directory_program(disk_image *d) {
-  bytes p = {0x01, 0x04};
+  // Delivered as a C64 program at $0801; the links are dummies that the
+  // receiver rebuilds.
+  bytes p = {0x01, 0x08};
   uint8_t *b = bam(d);
   // Header line: reverse on, quoted name, id and DOS type.
   p.insert(p.end(), {0x01, 0x01, 0x00, 0x00, 0x12, '"'});

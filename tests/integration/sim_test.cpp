@@ -568,6 +568,7 @@ TEST_F(SimTest, ImportedAndScratchedFilesShowInTheSavedImage) {
   ASSERT_TRUE(read_file_transfer(&p, &dollar, &chunks));
   ASSERT_EQ(dollar.size() % 32, 0u);
   ASSERT_EQ(dollar.size(), 4u * 32);
+  EXPECT_EQ(dollar[0] | dollar[1] << 8, 0x0801);  // loads as a BASIC program
   std::string text(dollar.begin(), dollar.end());
   EXPECT_NE(text.find("\"SECOND\""), std::string::npos);
   EXPECT_NE(text.find("  \"NEWFILE\"          PRG "), std::string::npos);
