@@ -233,6 +233,21 @@ TEST_F(SimTest, MonitorAnswersVersionStatusAndSimpleCommands) {
   EXPECT_EQ(read_file(dir.file("cmds.log")), "v\ndi 8\nrs 8\nrb 8\ndi 9\nrs 8\nde 8\n");
 }
 
+TEST_F(SimTest, LinkPointsAtThePortWhileTheSimulatorRuns) {
+  std::string link = dir.file("dravlen");
+  start({"--link", link});
+  gchar *target = g_file_read_link(link.c_str(), nullptr);
+  ASSERT_NE(target, nullptr);
+  EXPECT_EQ(std::string(target), sim.port);
+  g_free(target);
+  {
+    port p(link);
+    EXPECT_TRUE(p.prompt());
+  }
+  ASSERT_TRUE(sim_stop(&sim));
+  EXPECT_FALSE(g_file_test(link.c_str(), G_FILE_TEST_IS_SYMLINK));
+}
+
 TEST_F(SimTest, OldFirmwareAnswersVersionWithThePromptAtOnce) {
   start({"--old-firmware"});
   port p(sim.port);
