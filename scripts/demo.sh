@@ -19,6 +19,9 @@
 #                              status is 0 only if the image and its log were
 #                              written.
 #   DRAVLEN_DEMO_TIMEOUT=SEC   limit of the unattended run (default 300)
+#   DRAVLEN_DEMO_SCREENSHOT=PNG  unattended run: also save a picture of the
+#                              main window once the image is saved (a path
+#                              relative to the top of the checkout)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -229,6 +232,17 @@ done
 [ -n "$saved" ] || fail "no image was saved in $images"
 grep -q '^Completed$' "$saved.log" || fail "the log beside the image does not end in Completed"
 say "saved $saved ($(stat -c %s "$saved") bytes)"
+
+if [ -n "${DRAVLEN_DEMO_SCREENSHOT:-}" ]; then
+  # Keep the pointer off the window so that no tooltip covers it.
+  xdotool mousemove 4000 4000 2>/dev/null || true
+  sleep 1.5
+  if xwd -id "$main" -silent | convert xwd:- "$DRAVLEN_DEMO_SCREENSHOT"; then
+    say "picture of the window: $DRAVLEN_DEMO_SCREENSHOT"
+  else
+    fail "no picture of the window"
+  fi
+fi
 
 type_into "$main" ctrl+q
 confirm=$(wait_window '^Confirmation$') || fail "the quit question did not appear"
