@@ -229,6 +229,9 @@ while [ $SECONDS -lt $deadline ]; do
   fi
   sleep 0.5
 done
+if [ -z "$saved" ] && [ $SECONDS -ge $deadline ]; then
+  fail "imaging did not end within ${DRAVLEN_DEMO_TIMEOUT:-300} s"
+fi
 [ -n "$saved" ] || fail "no image was saved in $images"
 grep -q '^Completed$' "$saved.log" || fail "the log beside the image does not end in Completed"
 say "saved $saved ($(stat -c %s "$saved") bytes)"
