@@ -13,6 +13,7 @@
 #
 # Environment of this script (the client itself reads none):
 #   DRAVLEN_BUILD_DIR=DIR      build folder (default: build)
+#   DRAVLEN_DEMO_SIM=1         use the simulator even with a board attached
 #   DRAVLEN_DEMO_AUTOSTART=1   unattended run, always against the simulator:
 #                              image the demo disk (F1), save it, quit. Needs
 #                              an X display (xvfb-run) and xdotool. The exit
@@ -24,7 +25,6 @@
 #                              relative to the top of the checkout)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 autostart=${DRAVLEN_DEMO_AUTOSTART:-0}
 build=$(realpath -m "${DRAVLEN_BUILD_DIR:-build}")
 
@@ -53,7 +53,7 @@ if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; 
            env HOME="$home" USER="$user" LOGNAME="$user")
 fi
 
-if [ "$autostart" != 1 ] && [ -e /dev/ttyACM0 ]; then
+if [ "$autostart" != 1 ] && [ "${DRAVLEN_DEMO_SIM:-0}" != 1 ] && [ -e /dev/ttyACM0 ]; then
   echo "A board is attached (/dev/ttyACM0): starting the client with your own configuration."
   echo "If it cannot reach the board, set the port in Configuration > Connection settings"
   echo "(see \"Using a real board\" in README.md)."
