@@ -23,7 +23,7 @@ echo "== Fuzz targets (short runs)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DDRAVLEN_FUZZ=ON -DDRAVLEN_GUI=OFF -DDRAVLEN_TESTS=OFF -DDRAVLEN_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs"
-runs=${DRAVLEN_FUZZ_RUNS:-20000}
+runs=${DRAVLEN_FUZZ_RUNS:-50000}
 fuzz_pass=0
 fuzz_fail=0
 for f in build-fuzz/fuzz/*_fuzz; do
