@@ -120,12 +120,12 @@ const char *firmware_version_verdict(const char *version)
     const char *p = version;
     int major, minor;
     if (!read_number(&p, &major) || *p++ != '.' || !read_number(&p, &minor))
-        return "unknown version";
+        return N_("unknown version");
     long long diff = ((long long)major - FIRMWARE_VERSION_MAJOR) * 1000 + minor -
                      FIRMWARE_VERSION_MINOR;
     if (diff == 0)
-        return "current";
-    return diff < 0 ? "should upgrade" : "should downgrade";
+        return N_("current");
+    return diff < 0 ? N_("should upgrade") : N_("should downgrade");
 }
 
 char **maintenance_avrdude_argv(const char *bootloader_port)

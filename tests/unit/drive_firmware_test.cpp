@@ -61,8 +61,9 @@ TEST(DriveFirmware, FileHoldsThePayloadAndItsTerminatorAndGoesAway)
     EXPECT_EQ(firmware_unlink_firmware(), 1);  // already gone
     // A folder that cannot take the file.
     g_chmod(dir.c_str(), 0500);
-    if (geteuid() != 0)
+    if (geteuid() != 0) {
         EXPECT_EQ(firmware_save_firmware(), 0);
+    }
     g_chmod(dir.c_str(), 0700);
     EXPECT_EQ(chdir(cwd), 0);
     g_free(cwd);
