@@ -37,6 +37,7 @@ protected:
     void SetUp() override
     {
         shell_test_start();
+        saved_state = img_window_state_save();
         dir = scratch_dir_new();
         out = dir + "/images";
         g_mkdir(out.c_str(), 0700);
@@ -48,6 +49,7 @@ protected:
         if (started)
             sim_stop(&sim);
         scratch_dir_remove(dir);
+        img_window_state_restore(saved_state);
     }
     void start_sim(std::vector<std::string> args)
     {
@@ -85,6 +87,7 @@ protected:
     std::string disk_log() { return scratch_read(img_saved_image(out) + ".log"); }
 
     sim_process sim{};
+    img_window_state *saved_state = nullptr;
     bool started = false;
     std::string dir, out;
 };

@@ -47,6 +47,7 @@ protected:
     void SetUp() override
     {
         shell_test_start();
+        saved_state = img_window_state_save();
         dir = scratch_dir_new();
         std::string d64;
         ASSERT_TRUE(img_build_disk(dir, "READS", 35, &d64));
@@ -66,6 +67,7 @@ protected:
         if (started)
             sim_stop(&sim);
         scratch_dir_remove(dir);
+        img_window_state_restore(saved_state);
     }
     void start_sim(std::vector<std::string> args)
     {
@@ -108,6 +110,7 @@ protected:
     int error(int t, int s) { return d64_get_block_error_info(d64_storage, t, s); }
 
     sim_process sim{};
+    img_window_state *saved_state = nullptr;
     bool started = false;
     std::string dir, served;
     img_disk disk;

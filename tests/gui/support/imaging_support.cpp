@@ -4,6 +4,7 @@
 
 #include "app/operation.h"
 #include "app/options.h"
+#include "image/imagefile.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -103,6 +104,113 @@ bool img_load(const std::string &path, img_disk *disk)
 bool img_save(const std::string &path, const img_disk &disk)
 {
     return scratch_write(path, disk.file());
+}
+
+namespace {
+
+GtkWidget *main_widget(const char *name)
+{
+    return lookup_widget(window_main, name);
+}
+
+std::string view_text()
+{
+    GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(main_widget("textview_log")));
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    char *text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+    std::string s = text;
+    g_free(text);
+    return s;
+}
+
+const char *const toggles[] = {"checkbutton_disk_dump_auto_naming",
+                               "checkbutton_pre_initialize_disk",
+                               "radiobutton_disk_dump_auto_naming_side_a",
+                               "radiobutton_disk_dump_auto_naming_side_b"};
+const char *const spins[] = {"spinbutton_sector_read_retries", "spinbutton_max_sector_errors",
+                             "spinbutton_outmost_track", "spinbutton_disk_dump_auto_naming_offset"};
+int *const int_options[] = {&options_create_md5_digest, &options_confirm_overwrite,
+                            &options_append_disk_name, &options_file_extensions_uppercase,
+                            &options_notify_side_b_1571, &options_notify_tracks_beyond_35,
+                            &options_retry_sectors_once_per_pass, &options_drive_index,
+                            &options_max_sector_errors, &options_sector_read_retries,
+                            &options_outmost_track};
+gchar **const string_options[] = {&options_d64_dir_string, &options_device_port_string};
+
+}  // namespace
+
+struct img_window_state {
+    std::string log, title, label, config;
+    int drive;
+    bool toggle[4];
+    double spin[4];
+    int ints[11];
+    std::string strings[2];
+    bool string_set[2];
+    std::string last_path;
+    bool last_path_set;
+};
+
+img_window_state *img_window_state_save()
+{
+    auto *st = new img_window_state;
+    st->log = view_text();
+    st->title = gtk_window_get_title(GTK_WINDOW(window_main));
+    st->label = gtk_label_get_text(GTK_LABEL(main_widget("label_sector_errors_count")));
+    st->config = scratch_read(shell_test_config_path());
+    st->drive = gtk_combo_box_get_active(GTK_COMBO_BOX(main_widget("combobox_drive")));
+    for (int i = 0; i < 4; i++) {
+        st->toggle[i] = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(main_widget(toggles[i])));
+        st->spin[i] = gtk_spin_button_get_value(GTK_SPIN_BUTTON(main_widget(spins[i])));
+    }
+    for (int i = 0; i < 11; i++)
+        st->ints[i] = *int_options[i];
+    for (int i = 0; i < 2; i++) {
+        st->string_set[i] = *string_options[i] != nullptr;
+        st->strings[i] = st->string_set[i] ? *string_options[i] : "";
+    }
+    st->last_path_set = utf8_path_lastopenfile_d64 != nullptr;
+    st->last_path = st->last_path_set ? utf8_path_lastopenfile_d64 : "";
+    return st;
+}
+
+void img_window_state_restore(img_window_state *st)
+{
+    GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(main_widget("textview_log")));
+    gtk_text_buffer_set_text(buffer, st->log.c_str(), -1);
+    gtk_window_set_title(GTK_WINDOW(window_main), st->title.c_str());
+    gtk_label_set_text(GTK_LABEL(main_widget("label_sector_errors_count")), st->label.c_str());
+    scratch_write(shell_test_config_path(), st->config);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(main_widget("combobox_drive")), st->drive);
+    GtkWidget *check = main_widget(toggles[0]);
+    g_signal_handlers_block_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
+                                    nullptr);
+    // Side B first, so that restoring side A leaves the pair as it was.
+    for (int i : {0, 1, 3, 2})
+        if (st->toggle[i])
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(main_widget(toggles[i])), TRUE);
+        else if (i < 2)
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(main_widget(toggles[i])), FALSE);
+    g_signal_handlers_unblock_by_func(check,
+                                      (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
+                                      nullptr);
+    for (int i = 0; i < 4; i++)
+        gtk_spin_button_set_value(GTK_SPIN_BUTTON(main_widget(spins[i])), st->spin[i]);
+    for (int i = 0; i < 11; i++)
+        *int_options[i] = st->ints[i];
+    for (int i = 0; i < 2; i++) {
+        if (st->string_set[i]) {
+            options_set_string(string_options[i], st->strings[i].c_str());
+        } else {
+            g_free(*string_options[i]);
+            *string_options[i] = nullptr;
+        }
+    }
+    g_free(utf8_path_lastopenfile_d64);
+    utf8_path_lastopenfile_d64 = st->last_path_set ? g_strdup(st->last_path.c_str()) : nullptr;
+    notebook_main_set_page(0);
+    delete st;
 }
 
 void img_prepare_window(const std::string &folder, int retries, int max_errors, int outmost)

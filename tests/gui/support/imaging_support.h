@@ -31,6 +31,12 @@ struct img_disk {
 bool img_load(const std::string &path, img_disk *disk);
 bool img_save(const std::string &path, const img_disk &disk);
 
+// What the imaging tests change in the one main window and the options of
+// the test process, kept so that later tests find what start-up left.
+struct img_window_state;
+img_window_state *img_window_state_save();
+void img_window_state_restore(img_window_state *state);  // frees it
+
 // Main-window settings for a dump: auto naming into `folder`, the three
 // spin buttons, drive 8, no pre-initialisation.
 void img_prepare_window(const std::string &folder, int retries, int max_errors, int outmost);
