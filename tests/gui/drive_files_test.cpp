@@ -58,10 +58,12 @@ protected:
     {
         shell_test_start();
         dir = scratch_dir_new();
+        saved_drive = combo_active_drive_get_index();
+        saved_drive_option = options_drive_index;
         gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
         request_confirmation_to_modify_disk = 0;
         options_file_extensions_uppercase = 0;
-        shell_log_clear();
+        log_clear();
     }
     void TearDown() override
     {
@@ -71,6 +73,10 @@ protected:
         drawingarea_directory_listing_reset();
         notebook_main_set_page(0);
         scratch_dir_remove(dir);
+        // Later tests of the window expect what start-up left.
+        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), saved_drive);
+        options_drive_index = saved_drive_option;
+        gtk_window_set_title(GTK_WINDOW(window_main), "Dravlen client");
     }
     void start_sim(std::vector<std::string> args)
     {
@@ -161,6 +167,11 @@ protected:
     sim_process sim{};
     bool started = false;
     fake_monitor fake;
+    int saved_drive = 0, saved_drive_option = 0;
+    // The log since log_clear(); the start-up lines stay for other tests.
+    size_t log_mark = 0;
+    void log_clear() { log_mark = shell_log_text().size(); }
+    std::string log_text() { return shell_log_text().substr(log_mark); }
     std::string dir;
 };
 
@@ -202,7 +213,7 @@ TEST_F(DriveFiles, DirectoryOfTwentyFilesEqualsCc1541sListing)
     EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(w("notebook_main"))), 1);
     ASSERT_TRUE(wait_idle());
     EXPECT_TRUE(starts_with(shell_status_text(), " Directory listing completed in ")) << shell_status_text();
-    EXPECT_EQ(shell_log_text(), "================================\nReading disk directory\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nReading disk directory\nCompleted\n");
     EXPECT_EQ(flag_dir_listing_was_last_operation, 1);
     EXPECT_TRUE(gtk_widget_has_focus(w("button_directory")));
     EXPECT_NE(commands().find("di 8\ndd \"$\" 8\n"), std::string::npos) << commands();
@@ -265,7 +276,7 @@ TEST_F(DriveFiles, UnrelinkableDirectoryKeepsTheLinesShownWhileReceiving)
                 {"dd \"$\" 8", "OK\x01\x08" + drive_u16(94) + records + drive_u16(0)}});
     list_directory();
     EXPECT_TRUE(starts_with(shell_status_text(), " Directory listing completed in "));
-    EXPECT_EQ(shell_log_text(), "================================\nReading disk directory\n");
+    EXPECT_EQ(log_text(), "================================\nReading disk directory\n");
     EXPECT_EQ(drive_panel_row(0), "257 " + std::string(24, 'A'));
     EXPECT_EQ(drive_panel_row(1), "2 BBB@" + std::string(22, 'B'));
     EXPECT_EQ(drive_panel_row(2), "219 " + std::string(24, 'C'));  // 0x4343 % 1000
@@ -289,10 +300,10 @@ TEST_F(DriveFiles, DirectoryFailuresResetThePanel)
         std::vector<std::string> args = {"--blank", "8"};
         args.insert(args.end(), f.args.begin(), f.args.end());
         start_sim(args);
-        shell_log_clear();
+        log_clear();
         list_directory();
         EXPECT_EQ(shell_status_text(), " Directory listing failed: " + f.text) << f.args[1];
-        EXPECT_EQ(shell_log_text(), "================================\nReading disk directory\nFailed\n");
+        EXPECT_EQ(log_text(), "================================\nReading disk directory\nFailed\n");
         EXPECT_EQ(filer_get_number_items(dir_filer), 0);
         stop_sim();
     }
@@ -323,21 +334,21 @@ TEST_F(DriveFiles, ImportedPrgEqualsThePcFileOnDiskAndExportsBack)
     EXPECT_EQ(shell_status_text(), " PRG import requested on drive 8 (168656 bytes - 664 blocks)");
     ASSERT_TRUE(wait_idle(60000));
     EXPECT_TRUE(starts_with(shell_status_text(), " PRG import completed in ")) << shell_status_text();
-    EXPECT_EQ(shell_log_text(), "================================\nImporting PRG\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nImporting PRG\nCompleted\n");
     EXPECT_FALSE(gtk_widget_get_visible(progressbar_main));
     EXPECT_NE(commands().find("du \"BIG GAME\" 8 168656"), std::string::npos);
 
     list_directory();
     ASSERT_EQ(filer_get_number_items(dir_filer), 1);
     select_item(0);
-    shell_log_clear();
+    log_clear();
     auto answered = save_to(dir + "/exported.prg");
     click("button_save_PRG");
     EXPECT_EQ(shell_status_text(), " PRG export requested on drive 8 (allegedly 664 blocks)");
     ASSERT_TRUE(wait_idle(60000));
     EXPECT_TRUE(*answered);
     EXPECT_TRUE(starts_with(shell_status_text(), " PRG export completed in ")) << shell_status_text();
-    EXPECT_EQ(shell_log_text(), "================================\nExporting PRG\nPRG saved to: " + dir +
+    EXPECT_EQ(log_text(), "================================\nExporting PRG\nPRG saved to: " + dir +
                                     "/exported.prg\n");
     EXPECT_NE(commands().find("dd \"BIG GAME\" 8 1"), std::string::npos);
     EXPECT_TRUE(scratch_read(dir + "/exported.prg") == pc);
@@ -378,16 +389,16 @@ TEST_F(DriveFiles, ImportSizesAndNames)
     EXPECT_TRUE(scratch_read(dir + "/x/two.prg") == patterned(255));
 
     // Sizes that never start.
-    shell_log_clear();
+    log_clear();
     scratch_write(dir + "/huge.prg", patterned(PRG_STORAGE_SIZE + 1));
     import(dir + "/huge.prg");
     EXPECT_EQ(shell_status_text(), " Import failed: File is too large for a disk");
-    EXPECT_EQ(shell_log_text(), "================================\nImporting PRG\n"
+    EXPECT_EQ(log_text(), "================================\nImporting PRG\n"
                                 "Unable to fit file on a single 35-track disk\n");
     scratch_write(dir + "/tiny.prg", "\x01");
     import(dir + "/tiny.prg");
     EXPECT_EQ(shell_status_text(), " Import failed: File is too small");
-    EXPECT_TRUE(ends_with(shell_log_text(), "File is too small to be a valid PRG file\n"));
+    EXPECT_TRUE(ends_with(log_text(), "File is too small to be a valid PRG file\n"));
     EXPECT_FALSE(operation_is_running());
 }
 
@@ -436,12 +447,12 @@ TEST_F(DriveFiles, ExportNeedsAPrgAndReportsDeviceFaults)
 
     // The export sends no "di" first, and a cancelled chooser saves nothing.
     select_item(0);
-    shell_log_clear();
+    log_clear();
     auto answered = save_to("");
     click("button_save_PRG");
     ASSERT_TRUE(wait_idle());
     EXPECT_TRUE(*answered);
-    EXPECT_EQ(shell_log_text(), "================================\nExporting PRG\n"
+    EXPECT_EQ(log_text(), "================================\nExporting PRG\n"
                                 "PRG not saved at user's request\n");
     EXPECT_TRUE(ends_with(commands(), "dd \"$\" 8\ndd \"FILE0\" 8 1\n")) << commands();
     stop_sim();
@@ -466,13 +477,13 @@ TEST_F(DriveFiles, ExportNeedsAPrgAndReportsDeviceFaults)
 
     // Abort while the file arrives: reported as aborted, nothing offered.
     start_sim({"--drive", "8=" + disk, "--drive-timing"});
-    shell_log_clear();
+    log_clear();
     click("button_save_PRG");
     shell_pump(300);
     click("button_abort_operation");
     ASSERT_TRUE(wait_idle(3000));
     EXPECT_EQ(shell_status_text(), " PRG export aborted: please wait for the drive to finish");
-    EXPECT_EQ(shell_log_text(), "================================\nExporting PRG\nAborted\n");
+    EXPECT_EQ(log_text(), "================================\nExporting PRG\nAborted\n");
 }
 
 TEST_F(DriveFiles, ExportLargerThanTheBufferIsNotSaved)
@@ -487,7 +498,7 @@ TEST_F(DriveFiles, ExportLargerThanTheBufferIsNotSaved)
     click("button_save_PRG");
     ASSERT_TRUE(wait_idle());
     EXPECT_EQ(shell_status_text(), " PRG export failed: Received data does not fit into the buffer");
-    EXPECT_TRUE(ends_with(shell_log_text(), "Failed\n"));
+    EXPECT_TRUE(ends_with(log_text(), "Failed\n"));
 }
 
 TEST_F(DriveFiles, DosCommandsChangeTheSavedDisk)
@@ -499,12 +510,12 @@ TEST_F(DriveFiles, DosCommandsChangeTheSavedDisk)
     start_sim({"--drive", "8=" + disk, "--save", "8=" + out});
     list_directory();
     select_item(2);
-    shell_log_clear();
+    log_clear();
     click("button_scratch_file");
     EXPECT_EQ(shell_status_text(), " File scratching requested on drive 8");
     ASSERT_TRUE(wait_idle());
     EXPECT_TRUE(starts_with(shell_status_text(), " Command completed in "));
-    EXPECT_EQ(shell_log_text(), "================================\nScratching file\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nScratching file\nCompleted\n");
     cc1541_listing listing;
     ASSERT_TRUE(cc1541_read_listing(out, &listing));
     ASSERT_EQ(listing.entries.size(), 3u);
@@ -517,22 +528,22 @@ TEST_F(DriveFiles, DosCommandsChangeTheSavedDisk)
     options_set_string(&options_disk_name_string, "FRESH DISK");
     options_set_string(&options_disk_id_string, "FD");
     d64_set_block_error_info(d64_storage, 18, 0, D64_ERR_OK);
-    shell_log_clear();
+    log_clear();
     click("button_format_disk");
     EXPECT_EQ(shell_status_text(), " Disk formatting requested on drive 8");
     EXPECT_EQ(d64_get_block_error_info(d64_storage, 18, 0), D64_ERR_NO_SYNC);
     EXPECT_EQ(d64_count_accessible_sector_errors(d64_storage, 1, TRACKS),
               start_sector_of_track[TRACKS + 1]);
     ASSERT_TRUE(wait_idle(30000));
-    EXPECT_EQ(shell_log_text(), "================================\nFormatting disk\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nFormatting disk\nCompleted\n");
     ASSERT_TRUE(cc1541_read_listing(out, &listing));
     EXPECT_EQ(listing.diskname.substr(0, 10), "fresh disk");
     EXPECT_TRUE(listing.entries.empty());
 
-    shell_log_clear();
+    log_clear();
     gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_format_ii")));
     ASSERT_TRUE(wait_idle(30000));
-    EXPECT_EQ(shell_log_text(), "================================\nFast formatting disk\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nFast formatting disk\nCompleted\n");
     std::string log = commands();
     EXPECT_NE(log.find("dc \"S:FILE2\" 8\ndc \"V0\" 8\ndc \"N:FRESH DISK,FD\" 8\nff \"FRESH DISK,FD\" " +
                        std::to_string(TRACKS) + " 8\n"),
@@ -554,7 +565,7 @@ TEST_F(DriveFiles, DosCommandChecksAndFaults)
     click("button_validate_disk");
     EXPECT_TRUE(*answered);
     EXPECT_FALSE(operation_is_running());
-    EXPECT_EQ(shell_log_text(), "");
+    EXPECT_EQ(log_text(), "");
     click("button_validate_disk");
     ASSERT_TRUE(wait_idle());
     EXPECT_EQ(shell_status_text(), " Command failed: Device not present");
@@ -580,7 +591,7 @@ TEST_F(DriveFiles, RomDumpsOf1541And1571)
     ASSERT_TRUE(wait_idle());
     EXPECT_TRUE(*answered);
     EXPECT_TRUE(starts_with(shell_status_text(), " Drive ROM dumping completed in "));
-    EXPECT_EQ(shell_log_text(), "================================\nDumping Drive ROM\nDrive ROM saved to: " +
+    EXPECT_EQ(log_text(), "================================\nDumping Drive ROM\nDrive ROM saved to: " +
                                     dir + "/rom1541.prg\n");
     std::string rom41 = scratch_read(dir + "/rom1541.prg");
     ASSERT_EQ(rom41.size(), 16386u);
@@ -597,11 +608,11 @@ TEST_F(DriveFiles, RomDumpsOf1541And1571)
     EXPECT_TRUE(rom71.substr(2 + 16384) == rom41.substr(2));
     EXPECT_NE(commands().find("wd 8\nwd 8 128\n"), std::string::npos) << commands();
 
-    shell_log_clear();
+    log_clear();
     save_to("");
     gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_dump_1541_drive_rom")));
     ASSERT_TRUE(wait_idle());
-    EXPECT_TRUE(ends_with(shell_log_text(), "Drive ROM not saved at user's request\n"));
+    EXPECT_TRUE(ends_with(log_text(), "Drive ROM not saved at user's request\n"));
 }
 
 TEST_F(DriveFiles, RomBytesArriveInBusOrderAndFaultsAreReported)

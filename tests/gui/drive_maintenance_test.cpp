@@ -40,8 +40,10 @@ protected:
     {
         shell_test_start();
         dir = scratch_dir_new();
+        saved_drive = combo_active_drive_get_index();
+        saved_drive_option = options_drive_index;
         gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
-        shell_log_clear();
+        log_clear();
         char *cwd = g_get_current_dir();
         saved_cwd = cwd;
         g_free(cwd);
@@ -58,6 +60,10 @@ protected:
         options_set_string(&options_bootloader_port_string, "");
         EXPECT_EQ(chdir(saved_cwd.c_str()), 0);
         scratch_dir_remove(dir);
+        // Later tests of the window expect what start-up left.
+        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), saved_drive);
+        options_drive_index = saved_drive_option;
+        gtk_window_set_title(GTK_WINDOW(window_main), "Dravlen client");
     }
     void start_sim(std::vector<std::string> args)
     {
@@ -87,6 +93,11 @@ protected:
     sim_process sim{};
     bool started = false;
     fake_monitor fake;
+    int saved_drive = 0, saved_drive_option = 0;
+    // The log since log_clear(); the start-up lines stay for other tests.
+    size_t log_mark = 0;
+    void log_clear() { log_mark = shell_log_text().size(); }
+    std::string log_text() { return shell_log_text().substr(log_mark); }
     std::string dir, saved_cwd;
 };
 
@@ -119,13 +130,13 @@ TEST_F(DriveMaintenance, VersionTextsAndVerdicts)
     start_sim({"--version", "2.4.0.0.0"});
     run("menuitem_read_firmware_version");
     EXPECT_EQ(shell_status_text(), " Firmware version: v2.4.0.0.0 (current)");
-    EXPECT_EQ(shell_log_text(),
+    EXPECT_EQ(log_text(),
               "================================\nReading firmware version\n2.4.0.0.0\nCompleted\n");
     sim_stop(&sim);
 
     // A version line longer than 31 characters is cut.
     start_sim({"--version", "2.5.1 built with a rather long banner text"});
-    shell_log_clear();
+    log_clear();
     run("menuitem_read_firmware_version");
     EXPECT_EQ(shell_status_text(), " Firmware version: v2.5.1 built with a rather long  (should downgrade)");
     sim_stop(&sim);
@@ -141,7 +152,7 @@ TEST_F(DriveMaintenance, VersionFailures)
     run("menuitem_read_firmware_version");
     EXPECT_EQ(shell_status_text(),
               " Firmware version reading failed: Unable to request firmware version on device");
-    EXPECT_TRUE(ends_with(shell_log_text(), "Failed\n"));
+    EXPECT_TRUE(ends_with(log_text(), "Failed\n"));
     sim_stop(&sim);
 
     // Hang-up right after the echo of "v".
@@ -166,8 +177,8 @@ TEST_F(DriveMaintenance, DriveStatusOfTheSelectedDrive)
     std::string status = shell_status_text();
     EXPECT_EQ(status.rfind(" Status read in ", 0), 0u) << status;
     EXPECT_TRUE(ends_with(status, " seconds: 73,CBM DOS V2.6 1541,00,00")) << status;
-    EXPECT_TRUE(ends_with(shell_log_text(), "Reading disk status\n73,CBM DOS V2.6 1541,00,00\nCompleted\n"))
-        << shell_log_text();
+    EXPECT_TRUE(ends_with(log_text(), "Reading disk status\n73,CBM DOS V2.6 1541,00,00\nCompleted\n"))
+        << log_text();
     EXPECT_NE(commands().find("de 9"), std::string::npos);
     EXPECT_EQ(options_drive_index, 1);
 
@@ -201,7 +212,7 @@ TEST_F(DriveMaintenance, ResetIntoBootloader)
     start_sim({});
     run("menuitem_reset_into_bootloader");
     EXPECT_EQ(shell_status_text(), " Device reset succeeded");
-    EXPECT_EQ(shell_log_text(), "================================\nResetting device\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nResetting device\nCompleted\n");
     EXPECT_EQ(tmr, nullptr);
     EXPECT_NE(commands().find("j\n"), std::string::npos) << commands();
 }
@@ -213,7 +224,7 @@ TEST_F(DriveMaintenance, UpdateFlashesTheCarriedImageThroughAPortNameWithSpaces)
     options_set_string(&options_bootloader_port_string, boot.c_str());
     run("menuitem_update", 60000);
     EXPECT_EQ(shell_status_text(), " Firmware update succeeded");
-    EXPECT_EQ(shell_log_text(), "================================\nUpdating device firmware\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nUpdating device firmware\nCompleted\n");
     EXPECT_FALSE(firmware_file_exists());
     std::string expected = drive_hex_data(firmware);
     std::string flashed = scratch_read(dir + "/flash.bin");
@@ -232,7 +243,7 @@ TEST_F(DriveMaintenance, UpdateFailuresLeaveNoFirmwareFile)
     EXPECT_EQ(shell_status_text(), " Error: Invalid bootloader port");
     EXPECT_FALSE(operation_is_running());
     EXPECT_FALSE(firmware_file_exists());
-    EXPECT_EQ(shell_log_text(), "");
+    EXPECT_EQ(log_text(), "");
 
     // avrdude finds nothing at the port and exits with an error.
     options_set_string(&options_bootloader_port_string, (dir + "/nothing-here").c_str());

@@ -50,9 +50,11 @@ protected:
     {
         shell_test_start();
         dir = scratch_dir_new();
+        saved_drive = combo_active_drive_get_index();
+        saved_drive_option = options_drive_index;
         gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
         request_confirmation_to_modify_disk = 0;
-        shell_log_clear();
+        log_clear();
     }
     void TearDown() override
     {
@@ -61,6 +63,10 @@ protected:
         if (fake.worker.joinable())
             fake_monitor_stop(&fake);
         scratch_dir_remove(dir);
+        // Later tests of the window expect what start-up left.
+        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), saved_drive);
+        options_drive_index = saved_drive_option;
+        gtk_window_set_title(GTK_WINDOW(window_main), "Dravlen client");
     }
     void start_sim(std::vector<std::string> args)
     {
@@ -109,6 +115,11 @@ protected:
     sim_process sim{};
     bool started = false;
     fake_monitor fake;
+    int saved_drive = 0, saved_drive_option = 0;
+    // The log since log_clear(); the start-up lines stay for other tests.
+    size_t log_mark = 0;
+    void log_clear() { log_mark = shell_log_text().size(); }
+    std::string log_text() { return shell_log_text().substr(log_mark); }
     std::string dir;
 };
 
@@ -137,7 +148,7 @@ TEST_F(DriveRestore, DiskBecomesByteIdenticalToTheImage)
     ASSERT_TRUE(wait_idle());
     std::string status = shell_status_text();
     EXPECT_EQ(status.rfind(" Restore completed in ", 0), 0u) << status;
-    EXPECT_EQ(shell_log_text(), "================================\nRestoring disk image\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nRestoring disk image\nCompleted\n");
     EXPECT_EQ(error_count(), "0");
     ASSERT_TRUE(sim_stop(&sim));
     started = false;
@@ -182,7 +193,7 @@ TEST_F(DriveRestore, ImagesWithErrorsOrOfTheWrongSizeAreRefused)
     restore(dir + "/bad.d64");
     EXPECT_FALSE(operation_is_running());
     EXPECT_EQ(shell_status_text(), " Restore failed: Image contains errors");
-    EXPECT_EQ(shell_log_text(), "================================\nRestoring disk image\n"
+    EXPECT_EQ(log_text(), "================================\nRestoring disk image\n"
                                 "Image contains errors and won't be restored\n");
     EXPECT_EQ(error_count(), "1");
 
@@ -196,10 +207,10 @@ TEST_F(DriveRestore, ImagesWithErrorsOrOfTheWrongSizeAreRefused)
     EXPECT_EQ(error_count(), "0");
 
     scratch_write(dir + "/short.d64", plain.substr(1));
-    shell_log_clear();
+    log_clear();
     restore(dir + "/short.d64");
     EXPECT_EQ(shell_status_text(), " Restore failed: Image size is not as expected");
-    EXPECT_TRUE(ends_with(shell_log_text(), TRACKS == 40
+    EXPECT_TRUE(ends_with(log_text(), TRACKS == 40
                                                 ? "Image size is not as expected for a 40-track disk\n"
                                                 : "Image size is not as expected for a 35-track disk\n"));
     EXPECT_TRUE(gtk_widget_get_sensitive(w("button_load_image_from_D64")));
@@ -221,12 +232,12 @@ TEST_F(DriveRestore, DeclinedConfirmationOrChooserStartsNothing)
     auto answered = shell_answer_dialog("dialog_yes_no_confirmation", GTK_RESPONSE_NO);
     gtk_button_clicked(GTK_BUTTON(w("button_load_image_from_D64")));
     EXPECT_TRUE(*answered);
-    EXPECT_EQ(shell_log_text(), "");
+    EXPECT_EQ(log_text(), "");
     // The warning is shown once only: next the chooser comes straight away.
     answered = shell_answer_dialog("filechooserdialog_load", GTK_RESPONSE_CANCEL);
     gtk_button_clicked(GTK_BUTTON(w("button_load_image_from_D64")));
     EXPECT_TRUE(*answered);
-    EXPECT_EQ(shell_log_text(), "");
+    EXPECT_EQ(log_text(), "");
     EXPECT_FALSE(operation_is_running());
 
     options_set_string(&options_device_port_string, "");
@@ -244,7 +255,7 @@ TEST_F(DriveRestore, DeviceFaultsEndTheRestore)
     restore(source);
     ASSERT_TRUE(wait_idle());
     EXPECT_EQ(shell_status_text(), " Restore failed: Unable to initiate imaging process on device");
-    EXPECT_TRUE(ends_with(shell_log_text(), "Failed\n"));
+    EXPECT_TRUE(ends_with(log_text(), "Failed\n"));
     sim_stop(&sim);
 
     start_sim({"--blank", "8", "--hangup-after", "100"});
@@ -270,7 +281,7 @@ TEST_F(DriveRestore, DeviceFaultsEndTheRestore)
     gtk_button_clicked(GTK_BUTTON(w("button_abort_operation")));
     ASSERT_TRUE(wait_idle(3000));
     EXPECT_EQ(shell_status_text(), " Restore aborted: please wait for the drive to finish");
-    EXPECT_TRUE(ends_with(shell_log_text(), "Aborted\n"));
+    EXPECT_TRUE(ends_with(log_text(), "Aborted\n"));
 }
 
 }  // namespace
