@@ -307,6 +307,15 @@ TEST_F(DriveFiles, DirectoryFailuresResetThePanel)
         EXPECT_EQ(filer_get_number_items(dir_filer), 0);
         stop_sim();
     }
+
+    start_sim({"--blank", "8", "--silent-after", "30"});
+    click("button_directory");
+    shell_pump(200);
+    click("button_abort_operation");
+    ASSERT_TRUE(wait_idle(2000));
+    EXPECT_EQ(shell_status_text(), " Directory listing aborted: please wait for the drive to finish");
+    EXPECT_TRUE(ends_with(log_text(), "Aborted\n"));
+    EXPECT_EQ(filer_get_number_items(dir_filer), 0);
 }
 
 TEST_F(DriveFiles, DirectoryLargerThanItsBufferFails)
@@ -425,6 +434,14 @@ TEST_F(DriveFiles, ImportFailures)
         EXPECT_FALSE(gtk_widget_get_visible(progressbar_main));
         stop_sim();
     }
+
+    start_sim({"--blank", "8", "--silent-after", "4"});
+    import(dir + "/f.prg");
+    shell_pump(200);
+    click("button_abort_operation");
+    ASSERT_TRUE(wait_idle(2000));
+    EXPECT_EQ(shell_status_text(), " PRG import aborted: please wait for the drive to finish");
+    stop_sim();
 
     // A device asking for more than the file holds.
     start_fake({{"du \"f\" 8 1000", "OK" + drive_u16(600) + drive_u16(401)}});
