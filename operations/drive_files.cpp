@@ -211,7 +211,8 @@ void save_received(const char *name, const save_texts &texts)
 int take_current_item_name(void)
 {
     char name[17];
-    if (!filer_get_current_item_filename(dir_filer, name) || !name[0])
+    if (!filer_get_current_item_filename(dir_filer, name) ||
+        !drive_files_name_is_safe_for_command(name, 0))
         return 0;
     g_strlcpy(ped.file_name, name, sizeof ped.file_name);
     return 1;
@@ -269,6 +270,14 @@ void drive_files_c64_name_from_path(const char *path, char name17[17])
         *cut = 0;
     g_strlcpy(name17, base, 17);
     g_free(base);
+}
+
+int drive_files_name_is_safe_for_command(const char *name, int for_scratch)
+{
+    if (!name || !name[0])
+        return 0;
+    const char *refused = for_scratch ? "\"\r\n*?" : "\"\r\n";
+    return strpbrk(name, refused) ? 0 : 1;
 }
 
 int drive_files_blocks_of_size(int size)
@@ -543,10 +552,13 @@ void on_button_load_PRG_clicked(GtkButton *, gpointer)
     } else if (length < 2) {
         statusbar_main_update(_(" Import failed: File is too small"));
         log_textview_append("File is too small to be a valid PRG file\n");
+    } else if (drive_files_c64_name_from_path(path, ped.file_name),
+               !drive_files_name_is_safe_for_command(ped.file_name, 0)) {
+        statusbar_main_update(_(" Import failed: Invalid file name"));
+        log_textview_append("The file name cannot be sent to the drive\n");
     } else {
         memcpy(prg_storage, contents, length);
         ped.received_size = (int)length;
-        drive_files_c64_name_from_path(path, ped.file_name);
         take_drive_selection();
         char *status =
             g_strdup_printf(_(" PRG import requested on drive %d (%d bytes - %d blocks)"),
@@ -565,7 +577,8 @@ void on_button_scratch_file_clicked(GtkButton *, gpointer)
     if (!operation_check_device_port())
         return;
     char name[17];
-    if (!filer_get_current_item_filename(dir_filer, name) || !name[0]) {
+    if (!filer_get_current_item_filename(dir_filer, name) ||
+        !drive_files_name_is_safe_for_command(name, 1)) {
         statusbar_main_update(_(" Error: Invalid file selection"));
         return;
     }

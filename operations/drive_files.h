@@ -41,6 +41,11 @@ void drive_files_c64_name_from_path(const char *path, char name17[17]);
 // Blocks of 254 bytes a file of `size` bytes occupies.
 int drive_files_blocks_of_size(int size);
 
+// 1 when a C64 file name can stand inside a quoted drive command: no quote,
+// CR or LF (they would end or split the command line), not empty, and for
+// scratching no wildcard, which would scratch every file that matches.
+int drive_files_name_is_safe_for_command(const char *name, int for_scratch);
+
 // The lines shown while a "$" program arrives.  Call after every piece with
 // the bytes received so far; appends the new lines (g_free'd strings) to
 // `lines`.  *clear_first is set when the panel must be cleared before them.

@@ -194,6 +194,17 @@ TEST(DriveFilesNames, ImportNameCutAndBlockCount)
     drive_files_c64_name_from_path("/x/a very long file name.prg", name);
     EXPECT_STREQ(name, "a very long file");
 
+    // Names that would break the quoted command line, or scratch more than
+    // the one file, never reach the drive.
+    EXPECT_TRUE(drive_files_name_is_safe_for_command("GAME", 1));
+    EXPECT_TRUE(drive_files_name_is_safe_for_command("A*B", 0));
+    EXPECT_FALSE(drive_files_name_is_safe_for_command("A*B", 1));
+    EXPECT_FALSE(drive_files_name_is_safe_for_command("WHO?", 1));
+    EXPECT_FALSE(drive_files_name_is_safe_for_command("", 0));
+    EXPECT_FALSE(drive_files_name_is_safe_for_command("SAY\"HI", 0));
+    EXPECT_FALSE(drive_files_name_is_safe_for_command("TWO\rLINES", 0));
+    EXPECT_FALSE(drive_files_name_is_safe_for_command("TWO\nLINES", 0));
+
     EXPECT_EQ(drive_files_blocks_of_size(2), 1);
     EXPECT_EQ(drive_files_blocks_of_size(254), 1);
     EXPECT_EQ(drive_files_blocks_of_size(255), 2);
@@ -442,6 +453,13 @@ TEST_F(DriveFiles, ImportFailures)
     ASSERT_TRUE(wait_idle(2000));
     EXPECT_EQ(shell_status_text(), " PRG import aborted: please wait for the drive to finish");
     stop_sim();
+
+    // A PC name that would break the command line is refused before the
+    // port is opened.
+    scratch_write(dir + "/say\"hi.prg", patterned(300));
+    import(dir + "/say\"hi.prg");
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(shell_status_text(), " Import failed: Invalid file name");
 
     // A device asking for more than the file holds.
     start_fake({{"du \"f\" 8 1000", "OK" + drive_u16(600) + drive_u16(401)}});
