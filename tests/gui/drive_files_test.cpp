@@ -226,7 +226,7 @@ TEST_F(DriveFiles, DirectoryOfTwentyFilesEqualsCc1541sListing)
     EXPECT_TRUE(starts_with(shell_status_text(), " Directory listing completed in ")) << shell_status_text();
     EXPECT_EQ(log_text(), "================================\nReading disk directory\nCompleted\n");
     EXPECT_EQ(flag_dir_listing_was_last_operation, 1);
-    EXPECT_TRUE(gtk_widget_has_focus(w("button_directory")));
+    EXPECT_TRUE(gtk_widget_is_focus(w("button_directory")));
     EXPECT_NE(commands().find("di 8\ndd \"$\" 8\n"), std::string::npos) << commands();
 
     char name[17];
