@@ -13,11 +13,8 @@
 
 #include "app/options.h"
 
-#if __has_include("device/console.h") && __has_include("device/serial.h")
 #include "device/console.h"
 #include "device/serial.h"
-#define DRAVLEN_HAVE_CONSOLE 1
-#endif
 
 GTimer *tmr = nullptr;
 
@@ -306,7 +303,6 @@ gboolean idle_finish_cmd_execution(gpointer failure)
     return FALSE;
 }
 
-#ifdef DRAVLEN_HAVE_CONSOLE
 // The console layer queues its finisher with plain g_idle_add, which runs
 // without the GDK lock.
 static gboolean idle_finish_cmd_execution_locked(gpointer failure)
@@ -317,19 +313,32 @@ static gboolean idle_finish_cmd_execution_locked(gpointer failure)
     return FALSE;
 }
 
-void thread_console_cmd_execute(void)
+int operation_open_port_and_sync(GSourceFunc finisher)
 {
     int handle = -1;
     if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
-        operation_idle_add(idle_finish_cmd_execution,
-                           (gpointer) "Unable to access communication port to device");
-        return;
+        operation_idle_add(finisher, (gpointer) "Unable to access communication port to device");
+        return -1;
     }
     if (!console_synch_with_device(handle, &flag_abort_requested)) {
         serial_disconnect_port(handle);
-        operation_idle_add(idle_finish_cmd_execution, (gpointer) "Unable to sync with device");
-        return;
+        operation_idle_add(finisher, (gpointer)console_text_unable_to_sync);
+        return -1;
     }
+    return handle;
+}
+
+void operation_close_and_finish(int handle, GSourceFunc finisher, const char *failure)
+{
+    serial_disconnect_port(handle);
+    operation_idle_add(finisher, const_cast<char *>(failure));
+}
+
+void thread_console_cmd_execute(void)
+{
+    int handle = operation_open_port_and_sync(idle_finish_cmd_execution);
+    if (handle < 0)
+        return;
     if (!wrapper_process_command(handle, ped.device, ped.command,
                                  idle_finish_cmd_execution_locked)) {
         serial_disconnect_port(handle);
@@ -338,12 +347,6 @@ void thread_console_cmd_execute(void)
     serial_disconnect_port(handle);
     operation_idle_add(idle_finish_cmd_execution, nullptr);
 }
-#else
-void thread_console_cmd_execute(void)
-{
-    operation_idle_add(idle_finish_cmd_execution, (gpointer) "Unable to access communication port to device");
-}
-#endif
 
 int core_console_cmd_execute(const char *command, const char *thread_name,
                              const char *status_text, const char *log_title)

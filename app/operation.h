@@ -35,6 +35,14 @@ gboolean idle_decrease_accessible_sector_error_count(gpointer data);
 // callbacks run in the order they were queued.  Safe from any thread.
 void operation_idle_add(GSourceFunc function, gpointer data);
 
+// Worker prologue shared by every device job: opens the device port and waits
+// for the prompt.  Returns the handle, or -1 after queueing `finisher` with
+// the failure text ("Unable to access communication port to device" or
+// "Unable to sync with device").
+int operation_open_port_and_sync(GSourceFunc finisher);
+// Worker epilogue: closes the port, then queues the finisher.
+void operation_close_and_finish(int handle, GSourceFunc finisher, const char *failure);
+
 // Worker side: stores the fraction under lock_ped and queues the bar update.
 void operation_report_progress(double fraction);
 

@@ -33,7 +33,6 @@ const char drive_files_text_overrequest[] = "Device asked for more bytes than th
 
 namespace {
 
-const char text_no_port[] = "Unable to access communication port to device";
 const char text_no_directory_request[] = "Unable to request directory on device";
 const char text_no_load_request[] = "Unable to request PRG loading on device";
 const char text_no_save_request[] = "Unable to request PRG saving on device";
@@ -41,31 +40,8 @@ const char text_no_rom_request[] = "Unable to request ROM dumping on device";
 
 constexpr int MAX_PROGRESS_LINES = 15;
 
-void finish(GSourceFunc finisher, const char *failure)
-{
-    operation_idle_add(finisher, const_cast<char *>(failure));
-}
-
-void close_and_finish(int handle, GSourceFunc finisher, const char *failure)
-{
-    serial_disconnect_port(handle);
-    finish(finisher, failure);
-}
-
-int open_and_sync(GSourceFunc finisher)
-{
-    int handle = -1;
-    if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
-        finish(finisher, text_no_port);
-        return -1;
-    }
-    if (!console_synch_with_device(handle, &flag_abort_requested)) {
-        serial_disconnect_port(handle);
-        finish(finisher, console_text_unable_to_sync);
-        return -1;
-    }
-    return handle;
-}
+constexpr auto close_and_finish = operation_close_and_finish;
+constexpr auto open_and_sync = operation_open_port_and_sync;
 
 void show_status_printf(const char *format, ...) G_GNUC_PRINTF(1, 2);
 void show_status_printf(const char *format, ...)

@@ -23,7 +23,6 @@ const char maintenance_old_firmware_version[] = "1.13.0.35";
 
 namespace {
 
-const char text_no_port[] = "Unable to access communication port to device";
 const char text_no_version_request[] = "Unable to request firmware version on device";
 const char text_no_reset[] = "Unable to initiate reset on device";
 const char text_no_status_request[] = "Unable to request status on device";
@@ -33,34 +32,8 @@ const char text_avrdude_not_started[] = "Unable to start the avrdude executable"
 // The device needs this long to come back as its bootloader port.
 const gulong bootloader_wait_us = 2000000;
 
-void finish(GSourceFunc finisher, const char *failure)
-{
-    operation_idle_add(finisher, const_cast<char *>(failure));
-}
-
-// Opens the device port and waits for the prompt; on failure the finisher
-// is queued and -1 returned.
-int open_and_sync(GSourceFunc finisher)
-{
-    int handle = -1;
-    if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
-        finish(finisher, text_no_port);
-        return -1;
-    }
-    if (!console_synch_with_device(handle, &flag_abort_requested)) {
-        serial_disconnect_port(handle);
-        finish(finisher, console_text_unable_to_sync);
-        return -1;
-    }
-    return handle;
-}
-
-// Finishes a worker: closes the port, then queues the finisher.
-void close_and_finish(int handle, GSourceFunc finisher, const char *failure)
-{
-    serial_disconnect_port(handle);
-    finish(finisher, failure);
-}
+constexpr auto open_and_sync = operation_open_port_and_sync;
+constexpr auto close_and_finish = operation_close_and_finish;
 
 // "<digits>" at *p into *value; false without digits or on overflow.
 bool read_number(const char **p, int *value)

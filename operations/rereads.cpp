@@ -52,22 +52,7 @@ GSourceFunc unlocked_finisher_of(reread_selection selection)
                                    : dumps_locked<idle_finish_rereading_sectors>;
 }
 
-// Opens the port and waits for the prompt; -1 after the finisher has been
-// posted.
-int open_port(GSourceFunc finisher)
-{
-    int handle = -1;
-    if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
-        finish(finisher, dumps_text_unable_to_access_port);
-        return -1;
-    }
-    if (!console_synch_with_device(handle, &flag_abort_requested)) {
-        serial_disconnect_port(handle);
-        finish(finisher, console_text_unable_to_sync);
-        return -1;
-    }
-    return handle;
-}
+constexpr auto open_port = operation_open_port_and_sync;
 
 void tracks_of(reread_selection selection, int *first, int *last)
 {

@@ -26,7 +26,6 @@
 #include "ui/window_main.h"
 
 GSList *sector_query_list = nullptr;
-const char dumps_text_unable_to_access_port[] = "Unable to access communication port to device";
 
 void sector_query_list_free(void)
 {
@@ -136,16 +135,9 @@ void finish(GSourceFunc finisher, const char *message)
 // open handle, or -1 after the finisher has been posted.
 int open_for_sector_reads(GSourceFunc finisher, GSourceFunc finisher_unlocked)
 {
-    int handle = -1;
-    if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
-        finish(finisher, dumps_text_unable_to_access_port);
+    int handle = operation_open_port_and_sync(finisher);
+    if (handle < 0)
         return -1;
-    }
-    if (!console_synch_with_device(handle, &flag_abort_requested)) {
-        serial_disconnect_port(handle);
-        finish(finisher, console_text_unable_to_sync);
-        return -1;
-    }
     if (!dumps_start_sector_reads(handle, finisher, finisher_unlocked)) {
         serial_disconnect_port(handle);
         return -1;

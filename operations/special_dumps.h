@@ -37,8 +37,6 @@ gboolean idle_finish_allocated_sector_receipt(gpointer message);
 // count written to order (room for 21).
 int special_dumps_allocated_visit_order(int track, int *order);
 
-// Shared with the re-reads.
-extern const char dumps_text_unable_to_access_port[];
 // Copies the drive, "Max errors", "Read retries" and (with_outmost) the
 // "Outermost track" widgets into the options and ped; tries are retries + 1.
 void dumps_copy_controls_to_ped(int with_outmost);
