@@ -303,16 +303,6 @@ gboolean idle_finish_cmd_execution(gpointer failure)
     return FALSE;
 }
 
-// The console layer queues its finisher with plain g_idle_add, which runs
-// without the GDK lock.
-static gboolean idle_finish_cmd_execution_locked(gpointer failure)
-{
-    gdk_threads_enter();
-    idle_finish_cmd_execution(failure);
-    gdk_threads_leave();
-    return FALSE;
-}
-
 int operation_open_port_and_sync(GSourceFunc finisher)
 {
     int handle = -1;
@@ -340,7 +330,7 @@ void thread_console_cmd_execute(void)
     if (handle < 0)
         return;
     if (!wrapper_process_command(handle, ped.device, ped.command,
-                                 idle_finish_cmd_execution_locked)) {
+                                 idle_finish_cmd_execution)) {
         serial_disconnect_port(handle);
         return;
     }

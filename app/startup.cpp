@@ -10,6 +10,7 @@
 #include "app/log.h"
 #include "app/operation.h"
 #include "app/options.h"
+#include "device/console.h"
 #include "image/d64.h"
 #include "ui/dialogs.h"
 #include "ui/handlers.h"
@@ -36,6 +37,7 @@ void startup_add_quit_cleanup(void (*cleanup)(void))
 
 const char *startup_initialise(void)
 {
+    console_finisher_queue = operation_idle_add;
     palette_module_init();
     c64pixbufs_module_init();
     d64_module_init();

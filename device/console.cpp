@@ -119,6 +119,13 @@ const char *console_answer_failure_text(const char answer[2])
     return console_text_command_failed;
 }
 
+static void console_queue_with_g_idle_add(GSourceFunc finisher, gpointer data)
+{
+    g_idle_add(finisher, data);
+}
+
+void (*console_finisher_queue)(GSourceFunc, gpointer) = console_queue_with_g_idle_add;
+
 int wrapper_process_command(int handle, int device, const char *command_word,
                             GSourceFunc finisher)
 {
@@ -136,6 +143,6 @@ int wrapper_process_command(int handle, int device, const char *command_word,
         failure = console_text_unable_to_sync;
     if (!failure)
         return 1;
-    g_idle_add(finisher, const_cast<char *>(failure));
+    console_finisher_queue(finisher, const_cast<char *>(failure));
     return 0;
 }

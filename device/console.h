@@ -42,3 +42,7 @@ const char *console_answer_failure_text(const char answer[2]);
 // only closes the port.  Uses flag_abort_requested.
 int wrapper_process_command(int handle, int device, const char *command_word,
                             GSourceFunc finisher);
+
+// How wrapper_process_command queues its finisher: g_idle_add by default; the
+// GUI puts its own queue here so finishers run under its lock and in order.
+extern void (*console_finisher_queue)(GSourceFunc finisher, gpointer data);

@@ -196,14 +196,6 @@ int take_current_item_name(void)
 
 // ---------------------------------------------------------------- directory
 
-gboolean idle_finish_directory_listing_receipt_locked(gpointer failure)
-{
-    gdk_threads_enter();
-    idle_finish_directory_listing_receipt(failure);
-    gdk_threads_leave();
-    return FALSE;
-}
-
 drive_files_listing_progress listing_progress;
 
 void post_listing_progress(int stored)
@@ -298,7 +290,7 @@ void thread_receive_directory_listing(void)
     if (handle < 0)
         return;
     if (!wrapper_process_command(handle, ped.device, "di",
-                                 idle_finish_directory_listing_receipt_locked)) {
+                                 idle_finish_directory_listing_receipt)) {
         serial_disconnect_port(handle);
         return;
     }

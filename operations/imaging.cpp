@@ -151,16 +151,6 @@ void finish(const char *message)
     post(idle_finish_disk_image_receipt, const_cast<char *>(message));
 }
 
-// wrapper_process_command queues its finisher with plain g_idle_add, which
-// runs without the GDK lock.
-gboolean idle_finish_disk_image_receipt_locked(gpointer message)
-{
-    gdk_threads_enter();
-    idle_finish_disk_image_receipt(message);
-    gdk_threads_leave();
-    return FALSE;
-}
-
 // The "ws" stream from the first track to TRACKS.  0 on a failed read.
 void next_track(int *track, uint32_t *seen, int *lost)
 {
@@ -321,7 +311,7 @@ int thread_receive_disk_image(void)
         return 0;
     }
     if (ped.pre_initialize &&
-        !wrapper_process_command(handle, ped.device, "di", idle_finish_disk_image_receipt_locked)) {
+        !wrapper_process_command(handle, ped.device, "di", idle_finish_disk_image_receipt)) {
         serial_disconnect_port(handle);
         return 0;
     }

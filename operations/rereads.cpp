@@ -46,12 +46,6 @@ GSourceFunc finisher_of(reread_selection selection)
                                    : idle_finish_rereading_sectors;
 }
 
-GSourceFunc unlocked_finisher_of(reread_selection selection)
-{
-    return selection == SELECT_ALL ? dumps_locked<idle_finish_rereading_all_sectors>
-                                   : dumps_locked<idle_finish_rereading_sectors>;
-}
-
 constexpr auto open_port = operation_open_port_and_sync;
 
 void tracks_of(reread_selection selection, int *first, int *last)
@@ -149,7 +143,7 @@ void reread_sectors_with_errors(reread_selection selection)
     }
     // The first-sector pass needs the drive's sector code too, so "di" and
     // "w1" go out even when track 18 is clean.
-    if (!dumps_start_sector_reads(handle, finisher, unlocked_finisher_of(selection)) ||
+    if (!dumps_start_sector_reads(handle, finisher) ||
         (count > 0 && !reread_selected_tracks(handle, selection, finisher)) ||
         (selection == SELECT_DIR_TRACK_PRGS &&
          wrapper_read_first_sector_of_all_prgs(handle, 1, finisher) != 1)) {
@@ -456,7 +450,7 @@ void thread_reread_allocated_sectors(void)
     int handle = open_port(finisher);
     if (handle < 0)
         return;
-    if (!dumps_start_sector_reads(handle, finisher, unlocked_finisher_of(SELECT_ALLOCATED))) {
+    if (!dumps_start_sector_reads(handle, finisher)) {
         serial_disconnect_port(handle);
         return;
     }

@@ -133,12 +133,12 @@ void finish(GSourceFunc finisher, const char *message)
 
 // Worker prologue of the three dumps: port, prompt, "di", "w1".  Returns the
 // open handle, or -1 after the finisher has been posted.
-int open_for_sector_reads(GSourceFunc finisher, GSourceFunc finisher_unlocked)
+int open_for_sector_reads(GSourceFunc finisher)
 {
     int handle = operation_open_port_and_sync(finisher);
     if (handle < 0)
         return -1;
-    if (!dumps_start_sector_reads(handle, finisher, finisher_unlocked)) {
+    if (!dumps_start_sector_reads(handle, finisher)) {
         serial_disconnect_port(handle);
         return -1;
     }
@@ -264,9 +264,9 @@ int dumps_first_track(void)
     return ped.outmost_track < 1 ? 1 : ped.outmost_track;
 }
 
-int dumps_start_sector_reads(int handle, GSourceFunc finisher, GSourceFunc finisher_unlocked)
+int dumps_start_sector_reads(int handle, GSourceFunc finisher)
 {
-    if (!wrapper_process_command(handle, ped.device, "di", finisher_unlocked))
+    if (!wrapper_process_command(handle, ped.device, "di", finisher))
         return 0;
     char command[16];
     g_snprintf(command, sizeof command, "w1 %d", ped.device);
@@ -380,7 +380,7 @@ int wrapper_read_first_sector_of_all_prgs(int handle, int mode, GSourceFunc fini
 void thread_receive_dir_track(void)
 {
     GSourceFunc finisher = idle_finish_dir_track_receipt;
-    int handle = open_for_sector_reads(finisher, dumps_locked<idle_finish_dir_track_receipt>);
+    int handle = open_for_sector_reads(finisher);
     if (handle < 0)
         return;
     if (!read_dir_track(handle, finisher)) {
@@ -394,8 +394,7 @@ void thread_receive_dir_track(void)
 void thread_receive_dir_track_and_first_sector(void)
 {
     GSourceFunc finisher = idle_finish_dir_track_and_first_sector_receipt;
-    int handle = open_for_sector_reads(
-        finisher, dumps_locked<idle_finish_dir_track_and_first_sector_receipt>);
+    int handle = open_for_sector_reads(finisher);
     if (handle < 0)
         return;
     sector_query_list_free();
@@ -412,7 +411,7 @@ void thread_receive_allocated_sectors(void)
 {
     GSourceFunc finisher = idle_finish_allocated_sector_receipt;
     int handle =
-        open_for_sector_reads(finisher, dumps_locked<idle_finish_allocated_sector_receipt>);
+        open_for_sector_reads(finisher);
     if (handle < 0)
         return;
     if (!wrapper_read_dir_track_sector_with_retries(handle, 0, ped.tries_per_sector, 1,

@@ -42,23 +42,12 @@ int special_dumps_allocated_visit_order(int track, int *order);
 void dumps_copy_controls_to_ped(int with_outmost);
 // First track of a read: ped.outmost_track, at least 1.
 int dumps_first_track(void);
-// Worker side: "di" (through wrapper_process_command, which posts
-// finisher_unlocked on failure), "w1 <device>", then the prompt.  0 after a
-// failure whose finisher has been posted; the caller closes the port.
-int dumps_start_sector_reads(int handle, GSourceFunc finisher, GSourceFunc finisher_unlocked);
+// Worker side: "di", "w1 <device>", then the prompt.  0 after a failure whose
+// finisher has been posted; the caller closes the port.
+int dumps_start_sector_reads(int handle, GSourceFunc finisher);
 // Finisher side: when the image holds read data, shows its directory and
 // allocated sectors (or logs why not).  1 when it holds read data.
 int dumps_show_directory_and_allocated_sectors(void);
-// Idle callbacks queued with plain g_idle_add run without the GDK lock; this
-// wraps a finisher so it takes it.
-template <GSourceFunc F>
-gboolean dumps_locked(gpointer message)
-{
-    gdk_threads_enter();
-    F(message);
-    gdk_threads_leave();
-    return FALSE;
-}
 
 // The "First BASIC line" text of a first sector's 256 bytes (link, load
 // address, program), or an empty string when it does not start a BASIC
