@@ -752,7 +752,9 @@ TEST_F(SimTest, AvrdudeFlashesAHexImageThroughTheBootloaderPort) {
                        &out, dir.path.c_str()))
       << out;
   EXPECT_NE(out.find("1000 bytes of flash verified"), std::string::npos) << out;
-  // Written on leaving the bootloader already, before the simulator stops.
+  // The image is written when the programmer leaves the bootloader, which
+  // may be just after avrdude has exited; stopping the simulator settles it.
+  ASSERT_TRUE(sim_stop(&sim));
   std::string flashed = read_file(dir.file("flash.bin"));
   ASSERT_GE(flashed.size(), data.size());
   EXPECT_TRUE(std::equal(data.begin(), data.end(), (const uint8_t *)flashed.data()));
