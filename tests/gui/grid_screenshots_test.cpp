@@ -25,23 +25,8 @@ bool snap(GtkWidget *window, const std::string &path)
 {
     gtk_widget_show(window);
     gtk_window_present(GTK_WINDOW(window));
-    shell_pump(400);
-    gtk_widget_queue_draw(window);
-    gdk_window_process_updates(gtk_widget_get_window(window), TRUE);
-    gdk_display_sync(gtk_widget_get_display(window));
-    GdkPixmap *pixmap = gtk_widget_get_snapshot(window, nullptr);
-    if (!pixmap)
-        return false;
-    gint width = 0, height = 0;
-    gdk_drawable_get_size(pixmap, &width, &height);
-    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, pixmap, gtk_widget_get_colormap(window),
-                                                   0, 0, 0, 0, width, height);
-    g_object_unref(pixmap);
-    if (!shot)
-        return false;
-    bool saved = gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, NULL);
-    g_object_unref(shot);
-    return saved;
+    shell_pump(100);
+    return shell_save_snapshot(window, path);
 }
 
 TEST(GridScreenshots, MixedStatusGridAndSectorContentsInBothFonts)

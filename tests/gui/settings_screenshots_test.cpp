@@ -20,33 +20,13 @@ void settle(GtkWidget *window)
     gtk_widget_show(window);
     gtk_window_present(GTK_WINDOW(window));
     // Let the X server map and paint the window before reading it back.
-    for (int i = 0; i < 50; i++) {
-        while (gtk_events_pending())
-            gtk_main_iteration();
-        g_usleep(10000);
-    }
-    gtk_widget_queue_draw(window);
-    gdk_window_process_updates(window->window, TRUE);
-    gdk_display_sync(gtk_widget_get_display(window));
+    shell_pump(200);
 }
 
 bool snap(GtkWidget *window, const std::string &path)
 {
     settle(window);
-    // Rendered off screen, so other windows and their leftovers never show.
-    GdkPixmap *pixmap = gtk_widget_get_snapshot(window, nullptr);
-    if (!pixmap)
-        return false;
-    gint width = 0, height = 0;
-    gdk_drawable_get_size(pixmap, &width, &height);
-    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, pixmap, gtk_widget_get_colormap(window),
-                                                   0, 0, 0, 0, width, height);
-    g_object_unref(pixmap);
-    if (!shot)
-        return false;
-    bool saved = gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, NULL);
-    g_object_unref(shot);
-    return saved;
+    return shell_save_snapshot(window, path);
 }
 
 TEST(SettingsScreenshots, EachWindowAndDialog)

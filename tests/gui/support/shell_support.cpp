@@ -161,3 +161,24 @@ shell_warning_catcher::~shell_warning_catcher()
 {
     g_log_remove_handler(nullptr, handler);
 }
+
+bool shell_save_snapshot(GtkWidget *widget, const std::string &path)
+{
+    shell_pump(300);
+    gtk_widget_queue_draw(widget);
+    gdk_window_process_updates(widget->window, TRUE);
+    gdk_display_sync(gtk_widget_get_display(widget));
+    GdkPixmap *pixmap = gtk_widget_get_snapshot(widget, nullptr);
+    if (!pixmap)
+        return false;
+    gint width = 0, height = 0;
+    gdk_drawable_get_size(pixmap, &width, &height);
+    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, pixmap, gtk_widget_get_colormap(widget),
+                                                   0, 0, 0, 0, width, height);
+    g_object_unref(pixmap);
+    if (!shot)
+        return false;
+    bool saved = gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, NULL);
+    g_object_unref(shot);
+    return saved;
+}

@@ -20,6 +20,9 @@ std::string shell_test_config_path();
 // Runs the main loop until cond() holds or timeout_ms pass; returns cond().
 bool shell_pump_until(const std::function<bool()> &cond, int timeout_ms);
 void shell_pump(int ms);
+// Lets the widget settle, renders it off screen (other windows never show)
+// and saves it as a PNG; false when nothing could be rendered or saved.
+bool shell_save_snapshot(GtkWidget *widget, const std::string &path);
 
 // Answers the next dialog called `name` with `response` once it is shown.
 // Before answering, `before` runs with the dialog (may be empty).  The
