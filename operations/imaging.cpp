@@ -412,10 +412,7 @@ void core_save_whole_disk_image_to_D64(void)
     // The view gets the separator and the title from the start sequence.
     log_warpsave_append(title);
 
-    d64_init_disk_image_contents(d64_storage);
-    d64_init_error_info_contents(d64_storage, D64_ERR_NO_SYNC);
-    drawingarea_sector_grid_reset();
-    drawingarea_directory_listing_reset();
+    sector_reads_reset_image_and_views();
     notebook_main_set_page(0);
     controls_set_accessible_sector_error_count(0);
 

@@ -378,10 +378,7 @@ void core_load_d64_file_for_rereads(const char *path)
     log_textview_append("================================\n");
     log_textview_append("Loading disk image\n");
 
-    d64_init_disk_image_contents(d64_storage);
-    d64_init_error_info_contents(d64_storage, D64_ERR_NO_SYNC);
-    drawingarea_sector_grid_reset();
-    drawingarea_directory_listing_reset();
+    sector_reads_reset_image_and_views();
 
     guint64 size = 0;
     if (!filer_load_d64_image(file, &size)) {

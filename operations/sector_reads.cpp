@@ -9,6 +9,7 @@
 #include "device/console.h"
 #include "gcr/warp.h"
 #include "image/d64.h"
+#include "render/dirview.h"
 #include "ui/sector_grid.h"
 
 const char sector_reads_text_unable_to_read[] = "Unable to read sector from device";
@@ -218,4 +219,12 @@ int wrapper_reread_all_sectors_in_track_once(int handle, int track, GSourceFunc 
 int wrapper_reread_all_sectors_in_dir_track(int handle, int retries, GSourceFunc fail)
 {
     return wrapper_reread_all_sectors_in_track(handle, 18, retries, fail);
+}
+
+void sector_reads_reset_image_and_views(void)
+{
+    d64_init_disk_image_contents(d64_storage);
+    d64_init_error_info_contents_inaccessible_tracks(d64_storage, 1, D64_ERR_INACCESSIBLE);
+    drawingarea_sector_grid_reset();
+    drawingarea_directory_listing_reset();
 }

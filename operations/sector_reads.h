@@ -45,3 +45,7 @@ int wrapper_reread_all_sectors_in_dir_track(int handle, int retries, GSourceFunc
 // once, three apart, so the drive gets a sector's worth of time between two
 // reads.  Writes n sector numbers to order; returns n.
 int sector_reads_interleaved_order(int n, int *order);
+
+// GUI thread, before a disk read starts: every sector back to data zero and
+// "not read" (0x03), and the grid and directory panel cleared.
+void sector_reads_reset_image_and_views(void);
