@@ -458,11 +458,7 @@ void thread_reread_allocated_sectors(void)
         serial_disconnect_port(handle);
         return;
     }
-    const char *failure = nullptr;
-    if (!d64_is_bam_sector_error_free(d64_storage))
-        failure = "BAM sector contains errors";
-    else if (!d64_is_first_dir_link_valid(d64_storage))
-        failure = "Unexpected first dir t/s link";
+    const char *failure = dumps_bam_gate_failure();
     if (failure) {
         serial_disconnect_port(handle);
         finish(finisher, failure);

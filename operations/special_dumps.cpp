@@ -84,8 +84,6 @@ const special_dump allocated_dump = {
     thread_receive_allocated_sectors,
 };
 
-const char text_bam_errors[] = "BAM sector contains errors";
-const char text_bad_first_link[] = "Unexpected first dir t/s link";
 
 void start_special_dump(const special_dump &dump)
 {
@@ -416,11 +414,7 @@ void thread_receive_allocated_sectors(void)
         serial_disconnect_port(handle);
         return;
     }
-    const char *failure = nullptr;
-    if (!d64_is_bam_sector_error_free(d64_storage))
-        failure = text_bam_errors;
-    else if (!d64_is_first_dir_link_valid(d64_storage))
-        failure = text_bad_first_link;
+    const char *failure = dumps_bam_gate_failure();
     if (failure) {
         serial_disconnect_port(handle);
         finish(finisher, failure);
@@ -479,4 +473,13 @@ DRAVLEN_MENU_HANDLER(on_menuitem_dump_bam_based_activate)
     (void)item;
     (void)data;
     start_special_dump(allocated_dump);
+}
+
+const char *dumps_bam_gate_failure(void)
+{
+    if (!d64_is_bam_sector_error_free(d64_storage))
+        return "BAM sector contains errors";
+    if (!d64_is_first_dir_link_valid(d64_storage))
+        return "Unexpected first dir t/s link";
+    return nullptr;
 }

@@ -40,6 +40,9 @@ int special_dumps_allocated_visit_order(int track, int *order);
 // Copies the drive, "Max errors", "Read retries" and (with_outmost) the
 // "Outermost track" widgets into the options and ped; tries are retries + 1.
 void dumps_copy_controls_to_ped(int with_outmost);
+// Worker side, before reading allocated sectors: the failure text when the
+// BAM sector has errors or the first directory link is wrong, else null.
+const char *dumps_bam_gate_failure(void);
 // First track of a read: ped.outmost_track, at least 1.
 int dumps_first_track(void);
 // Worker side: "di", "w1 <device>", then the prompt.  0 after a failure whose
