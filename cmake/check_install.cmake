@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix and checks the layout that
 # desktops and packagers rely on.  Script mode:
-#   cmake -DBUILD_DIR=<build> -DPREFIX=<scratch> -P check_install.cmake
+#   cmake -DBUILD_DIR=<build> -DPREFIX=<scratch> [-DPROGRAMS=a,b]
+#         [-DLANGUAGES=de,..] [-DUDEV_RULES_DIR=lib/udev/rules.d] -P check_install.cmake
 if(NOT BUILD_DIR OR NOT PREFIX)
   message(FATAL_ERROR "check_install.cmake needs BUILD_DIR and PREFIX")
 endif()
@@ -41,6 +42,18 @@ foreach(_prog dravlen-client dravlen-client40)
     list(APPEND _errors "bin/${_prog} is a folder")
   endif()
 endforeach()
+string(REPLACE "," ";" PROGRAMS "${PROGRAMS}")
+string(REPLACE "," ";" LANGUAGES "${LANGUAGES}")
+foreach(_page IN LISTS PROGRAMS)
+  expect_file(share/man/man1/${_page}.1)
+endforeach()
+foreach(_lang IN LISTS LANGUAGES)
+  expect_file(share/locale/${_lang}/LC_MESSAGES/dravlen-client.mo)
+endforeach()
+if(NOT IS_ABSOLUTE "${UDEV_RULES_DIR}")
+  expect_file(${UDEV_RULES_DIR}/60-dravlen.rules)
+endif()
+expect_file(share/metainfo/dravlen-client.metainfo.xml)
 expect_file(share/icons/hicolor/scalable/apps/dravlen-client.svg)
 expect_png(share/icons/hicolor/48x48/apps/dravlen-client.png 48)
 expect_png(share/icons/hicolor/128x128/apps/dravlen-client.png 128)
