@@ -47,10 +47,12 @@ git ls-files -z --cached --others --exclude-standard |
   while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
   tar -cf - --null -T - | tar -xf - -C "$src"
 
-# Rebuilds of the same tree hit the compiler cache.
+# Rebuilds of the same tree hit the compiler cache, although every run
+# builds in a new folder (which the prefix maps hide from the objects).
 if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
   export CCACHE_BASEDIR=$src CCACHE_NOHASHDIR=1
+  export CCACHE_IGNOREOPTIONS="-ffile-prefix-map=* -fdebug-prefix-map=*"
 fi
 echo "package: building in $src"
 build_start=$SECONDS
