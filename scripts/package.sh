@@ -129,10 +129,17 @@ if command -v msgunfmt >/dev/null; then
   [ "$n" -gt 1 ] && ok "German catalogue with $((n - 1)) messages" || fail "the German catalogue is empty"
 fi
 
+sudo=()
+if [ "$install" = 1 ] && [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null; then
+    sudo=(sudo)
+  else
+    echo "package: not installing the package: that needs root or sudo"
+    install=0
+  fi
+fi
 if [ "$install" = 1 ]; then
   echo "== dpkg -i / dpkg -r"
-  sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
   if dpkg-query -W -f='${Status}' dravlen-client 2>/dev/null | grep -q "install ok installed"; then
     fail "dravlen-client is already installed here; not touching it"
   else
