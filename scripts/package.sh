@@ -153,6 +153,28 @@ if [ "$install" = 1 ]; then
       if ldd /usr/bin/dravlen-client /usr/bin/dravlen-client40 | grep -q 'not found'; then
         fail "the installed programs miss libraries"
       fi
+      # The installed program finds the installed catalogue: its window
+      # title is German with LANGUAGE=de.
+      if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
+        config=$(mktemp -d "$work/config.XXXXXX")
+        if env -u LC_ALL -u LC_MESSAGES XDG_CONFIG_HOME="$config" LANG=C.UTF-8 LANGUAGE=de \
+             xvfb-run -a bash -c '
+               /usr/bin/dravlen-client >/dev/null 2>&1 & pid=$!
+               for _ in $(seq 100); do
+                 # xdotool matches names regardless of case: compare exactly.
+                 for w in $(xdotool search --onlyvisible --name Dravlen 2>/dev/null); do
+                   if [ "$(xdotool getwindowname "$w")" = Dravlen-Client ]; then
+                     kill $pid; exit 0
+                   fi
+                 done
+                 sleep 0.2
+               done
+               kill $pid; exit 1'; then
+          ok "the installed program speaks German with LANGUAGE=de"
+        else
+          fail "the installed program did not show its German window title"
+        fi
+      fi
       if command -v man >/dev/null && ! man -w dravlen-client40 >/dev/null 2>&1; then
         fail "man cannot find dravlen-client40"
       fi
