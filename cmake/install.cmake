@@ -53,3 +53,19 @@ if(DRAVLEN_TESTS AND NOT DRAVLEN_FUZZ AND TARGET dravlen-client)
                    -DUDEV_RULES_DIR=${DRAVLEN_UDEV_RULES_DIR}
                    -P ${CMAKE_SOURCE_DIR}/cmake/check_install.cmake)
 endif()
+
+# The desktop entry and the metainfo as desktops and software centres read
+# them, when the validators are installed.
+if(DRAVLEN_TESTS AND NOT DRAVLEN_FUZZ)
+  find_program(DRAVLEN_DESKTOP_FILE_VALIDATE desktop-file-validate)
+  if(DRAVLEN_DESKTOP_FILE_VALIDATE)
+    add_test(NAME desktop_entry_valid
+             COMMAND ${DRAVLEN_DESKTOP_FILE_VALIDATE} ${CMAKE_SOURCE_DIR}/data/dravlen-client.desktop)
+  endif()
+  find_program(DRAVLEN_APPSTREAMCLI appstreamcli)
+  if(DRAVLEN_APPSTREAMCLI)
+    add_test(NAME metainfo_valid
+             COMMAND ${DRAVLEN_APPSTREAMCLI} validate --no-net
+                     ${CMAKE_SOURCE_DIR}/data/dravlen-client.metainfo.xml)
+  endif()
+endif()
