@@ -170,7 +170,9 @@ void check_if_inaccessible_tracks_are_used(int last_track)
     }
     char *line = g_strdup_printf(
         _("Inaccessible tracks are %s in use, according to BAM contents\n"),
-        disk_checks_inaccessible_tracks_in_use(d64_storage, last_track) ? "unfortunately" : "not");
+        // TRANSLATORS: fills the %s of "Inaccessible tracks are %s in use".
+        disk_checks_inaccessible_tracks_in_use(d64_storage, last_track) ? _("unfortunately")
+                                                                         : _("not"));
     log_warpsave_and_log_textview_append(line);
     g_free(line);
 }

@@ -8,8 +8,9 @@
 # configuration folder under the build tree, so your own settings are never
 # touched. The simulator is stopped when the client quits.
 #
-# Run as root (or with sudo) so that missing packages can be installed; when
-# started through sudo, the simulator and the client run as the calling user.
+# Run as root, or as a normal user who may use sudo (missing packages are
+# installed through it). When started through sudo, the simulator and the
+# client run as the calling user.
 #
 # Environment of this script (the client itself reads none):
 #   DRAVLEN_BUILD_DIR=DIR      build folder (default: build)
@@ -156,6 +157,9 @@ fi
 # A fresh image folder, so that saving never stops at an overwrite question.
 find "$images" -mindepth 1 -maxdepth 1 -type f -delete
 deadline=$((SECONDS + ${DRAVLEN_DEMO_TIMEOUT:-300}))
+# The windows are found by their English titles.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 marker=$demo/.autostart
 touch "$marker"
 session_start=$SECONDS

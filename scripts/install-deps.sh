@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, if missing.
+# Works as root (no sudo needed, as in a container) and as a normal user who
+# may use sudo, which is then called for apt-get only.
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   cc1541 cbmconvert avrdude
   xvfb xauth x11-apps imagemagick xdotool
+  debhelper lintian desktop-file-utils appstream
 )
 
 missing=()
@@ -17,9 +20,18 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "Missing Debian packages: ${missing[*]}" >&2
+      echo "Run this as root, or install sudo, to have them installed." >&2
+      exit 1
+    fi
+    as_root=(sudo)
+  fi
   echo "Installing: ${missing[*]}"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  "${as_root[@]}" apt-get update
+  # Through env, since sudo drops the caller's environment.
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y --no-install-recommends "${missing[@]}"
 fi

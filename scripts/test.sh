@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: the normal
-# build, the same suite under ASan/UBSan, and short runs of every fuzz target.
+# build, the same suite under ASan/UBSan, short runs of every fuzz target, and
+# the Debian package (built, checked, installed and removed again).
+# Run it as root or as a normal user who may use sudo (for apt-get and dpkg).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc)
+# The tests compare the programs' English texts: keep a user's language out.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 bash scripts/install-deps.sh
 
@@ -44,4 +49,14 @@ for f in build-fuzz/fuzz/*_fuzz; do
   fi
 done
 echo "fuzz: $fuzz_pass passed, $fuzz_fail failed"
-[ "$fuzz_fail" -eq 0 ]
+
+echo "== Debian package"
+package_status=0
+if command -v dpkg-buildpackage >/dev/null && command -v dh >/dev/null &&
+   command -v lintian >/dev/null && command -v desktop-file-validate >/dev/null; then
+  bash scripts/package.sh || package_status=$?
+else
+  echo "package: skipped (debhelper, lintian or desktop-file-utils not installed)"
+fi
+
+[ "$fuzz_fail" -eq 0 ] && [ "$package_status" -eq 0 ]
