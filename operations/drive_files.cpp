@@ -570,9 +570,15 @@ void on_button_validate_disk_clicked(GtkButton *, gpointer)
     g_free(status);
 }
 
-// Both formats forget what the store and the views showed.
+// Both formats forget what the store and the views showed.  Name and ID
+// are cleaned when they are loaded or entered; a value set any other way
+// that would split the command is refused before anything is cleared.
 static void start_format(const char *command, const char *thread_name, const char *log_title)
 {
+    if (!console_command_is_one_line(command)) {
+        statusbar_main_update(_(" Error: Invalid disk name or ID"));
+        return;
+    }
     d64_init_disk_image_contents(d64_storage);
     d64_init_error_info_contents_inaccessible_tracks(d64_storage, 1, D64_ERR_INACCESSIBLE);
     drawingarea_sector_grid_reset();
