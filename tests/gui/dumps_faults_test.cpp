@@ -151,6 +151,10 @@ protected:
     // codes appear.
     void expect_good_means_the_disks(dumps_disk &d)
     {
+        if (d.data.size() < (size_t)256 * dumps_blocks(TRACKS)) {
+            ADD_FAILURE() << "no image";
+            return;
+        }
         for (int t = 1; t <= TRACKS; t++)
             for (int s = 0; s < dumps_sectors(t); s++) {
                 uint8_t e = d.error(t, s);
