@@ -289,6 +289,30 @@ TEST_F(DumpsFaults, SectorNamedTwiceOnATrackIsLeftForTheReread)
         << disk_log();
 }
 
+TEST_F(DumpsFaults, PassUnderRandomTransmissionFaultsEndsAndKeepsOnlyTheDisksData)
+{
+    // From a few lost packets to every one lost: the pass always ends, and
+    // whatever it could not place stays unread.
+    for (const char *percent : {"5", "30", "100"}) {
+        SCOPED_TRACE(std::string(percent) + "% lost");
+        start_sim({"--seed", "11", "--corrupt-random", percent});
+        ASSERT_TRUE(run("menuitem_dump_the_whole_disk", 30000)) << "the pass did not end";
+        EXPECT_EQ(shell_status_text().rfind(" Imaging completed in ", 0), 0u)
+            << shell_status_text();
+        dumps_disk d = take_saved();
+        expect_good_means_the_disks(d);
+        if (std::string(percent) == "5") {
+            // Sparse losses are settled by the stream: only the lost are
+            // missing.
+            int unread = 0;
+            for (int t = 1; t <= TRACKS; t++)
+                for (int s = 0; s < dumps_sectors(t); s++)
+                    unread += d.error(t, s) != 0x01;
+            EXPECT_EQ(unread, dumps_count(disk_log(), "Transmission validation failed"));
+        }
+    }
+}
+
 // ------------------------------------------------- first sectors on track 18
 
 TEST_F(DumpsFaults, FirstSectorPassOnTheDirTrackKeepsTheBetterReadAndCountsOnce)
