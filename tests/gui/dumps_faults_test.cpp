@@ -238,20 +238,31 @@ TEST_F(DumpsFaults, UncertainTrackIsSettledByTheStreamBeforeAnythingIsStored)
 
 TEST_F(DumpsFaults, LostEndOfTrackBeforeATrackWithoutSyncShiftsNothingAndEnds)
 {
-    int lost = last_sent(10);
-    start_sim({"--corrupt-checksum", ts(10, lost), "--no-sector-track", "11"});
-    ASSERT_TRUE(run("menuitem_dump_the_whole_disk", 30000)) << "the pass did not end";
-    EXPECT_EQ(shell_status_text().rfind(" Imaging completed in ", 0), 0u) << shell_status_text();
-    dumps_disk d = take_saved();
-    expect_good_means_the_disks(d);
-    EXPECT_EQ(d.error(10, lost), 0x03);
-    for (int s = 0; s < 21; s++)
-        EXPECT_EQ(d.error(11, s), 0x03) << s;
-    for (int t = 12; t <= TRACKS; t++)
-        for (int s = 0; s < dumps_sectors(t); s++)
-            EXPECT_EQ(d.error(t, s), 0x01) << ts(t, s);
-    EXPECT_NE(disk_log().find("Sector retries exhausted for track 11\n"), std::string::npos);
-    EXPECT_EQ(dumps_count(disk_log(), "Sector retries exhausted"), 1);
+    // With one sector of track 10 missing too, only the no-sector packet
+    // tells that the lost packet ended the track.
+    int lost = last_sent(10), missing = first_sent(10);
+    for (bool with_missing : {false, true}) {
+        SCOPED_TRACE(with_missing ? "a sector missing" : "all sectors sent");
+        std::vector<std::string> args = {"--corrupt-checksum", ts(10, lost), "--no-sector-track",
+                                         "11"};
+        if (with_missing)
+            args.insert(args.end(), {"--drop", ts(10, missing)});
+        start_sim(args);
+        ASSERT_TRUE(run("menuitem_dump_the_whole_disk", 30000)) << "the pass did not end";
+        EXPECT_EQ(shell_status_text().rfind(" Imaging completed in ", 0), 0u)
+            << shell_status_text();
+        dumps_disk d = take_saved();
+        expect_good_means_the_disks(d);
+        EXPECT_EQ(d.error(10, lost), 0x03);
+        EXPECT_EQ(d.error(10, missing), with_missing ? 0x03 : 0x01);
+        for (int s = 0; s < 21; s++)
+            EXPECT_EQ(d.error(11, s), 0x03) << s;
+        for (int t = 12; t <= TRACKS; t++)
+            for (int s = 0; s < dumps_sectors(t); s++)
+                EXPECT_EQ(d.error(t, s), 0x01) << ts(t, s);
+        EXPECT_NE(disk_log().find("Sector retries exhausted for track 11\n"), std::string::npos);
+        EXPECT_EQ(dumps_count(disk_log(), "Sector retries exhausted"), 1);
+    }
 }
 
 TEST_F(DumpsFaults, PassEndsAtThePromptWhenTheLastTracksEndMayHaveBeenLost)
