@@ -72,6 +72,8 @@ struct pending_answer {
     bool prepared = false;
     gint64 answer_at = 0;
     int delay_ms;
+    bool responded = false;
+    GtkWidget *answered = nullptr;  // weak: cleared when the dialog is destroyed
 };
 
 GtkWidget *find_toplevel(const std::string &name)
@@ -90,6 +92,22 @@ GtkWidget *find_toplevel(const std::string &name)
 gboolean answer_tick(gpointer data)
 {
     auto *p = static_cast<pending_answer *>(data);
+    if (p->responded) {
+        // A file chooser can hold back a response while it is still reading
+        // its folder under load: answer again until the dialog has gone,
+        // rather than leave the test stuck in the dialog's loop.
+        if (p->answered && gtk_widget_get_visible(p->answered)) {
+            if (g_get_monotonic_time() >= p->answer_at) {
+                p->answer_at = g_get_monotonic_time() + 500000;
+                gtk_dialog_response(GTK_DIALOG(p->answered), p->response);
+            }
+            return TRUE;
+        }
+        if (p->answered)
+            g_object_remove_weak_pointer(G_OBJECT(p->answered), (gpointer *)&p->answered);
+        delete p;
+        return FALSE;
+    }
     GtkWidget *dialog = find_toplevel(p->name);
     if (!dialog)
         return TRUE;
@@ -102,10 +120,13 @@ gboolean answer_tick(gpointer data)
     }
     if (g_get_monotonic_time() < p->answer_at)
         return TRUE;
-    gtk_dialog_response(GTK_DIALOG(dialog), p->response);
+    p->responded = true;
+    p->answered = dialog;
+    g_object_add_weak_pointer(G_OBJECT(dialog), (gpointer *)&p->answered);
+    p->answer_at = g_get_monotonic_time() + 500000;
     *p->done = true;
-    delete p;
-    return FALSE;
+    gtk_dialog_response(GTK_DIALOG(dialog), p->response);
+    return TRUE;
 }
 }  // namespace
 
