@@ -96,6 +96,11 @@ int cli_run_command(const cli_args &args)
     else if (status[0])
         printf("%s\n", status);
     fflush(stdout);
+    if (terminal.finished && terminal.outcome.kind == ENGINE_FAILED && status[0]) {
+        // The drive took the command but refused it; its message says why.
+        cli_error("drive %d refused the command: %s", args.device, status);
+        return CLI_EXIT_FAILED;
+    }
     return cli_report_outcome(args, terminal, "drive command");
 }
 
