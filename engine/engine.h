@@ -22,6 +22,19 @@ enum engine_question {
     ENGINE_ASK_WRITE_DISK,       // the disk in the drive will be overwritten: go on?
 };
 
+// What of the image store can be shown now.
+enum engine_image_view {
+    ENGINE_SHOW_DIRECTORY,         // the directory track is in: list the directory
+    ENGINE_SHOW_ALLOCATED_SECTORS, // the BAM is in: mark the allocated sectors
+};
+
+// Steps of a directory listing that the drive sends.
+enum engine_listing_event {
+    ENGINE_LISTING_CLEAR,   // start the shown listing over (text is null)
+    ENGINE_LISTING_LINE,    // one more listing line, PETSCII as the drive lists it
+    ENGINE_LISTING_NOTICE,  // a short notice in place of the listing ("READING DIR...")
+};
+
 // How an operation ended.  Texts are constant English texts.
 struct engine_outcome {
     engine_outcome_kind kind;
@@ -39,16 +52,18 @@ struct engine_outcome {
 struct engine_ui {
     void *user;  // handed back to every callback
 
-    // A sector's grid cell changed: track (from 1), sector (from 0), cell code 0 to 10.
-    void (*sector_cell)(void *user, int track, int sector, int code);
+    // A sector's grid cell changed: track (from 1), sector (from 0), cell code 0 to 10, data checksum.
+    void (*sector_cell)(void *user, int track, int sector, int code, int checksum);
     // One log line, ending in "\n"; for_disk_log: it belongs in the per-disk ".log" too.
     void (*log_line)(void *user, const char *line, int for_disk_log);
     // Progress of the running operation, a fraction from 0.0 to 1.0.
     void (*progress)(void *user, double fraction);
-    // The count of accessible sector errors is now `count`.
+    // The count of accessible sector errors is now `count` (never below 0).
     void (*error_count)(void *user, int count);
-    // The directory track is in the image store: the directory can be shown.
-    void (*directory_ready)(void *user);
+    // Part of the image store is in and can be shown (directory, allocated sectors).
+    void (*directory_ready)(void *user, engine_image_view what);
+    // The drive's directory listing as it arrives (drive file operations).
+    void (*listing)(void *user, engine_listing_event event, const char *text);
     // A yes/no question with its English text; returns 1 for yes.  Blocks until answered.
     int (*ask)(void *user, engine_question question, const char *text);
     // Asks for a file name, offering `suggested`; returns a g_malloc'd name, or null to cancel.
