@@ -16,8 +16,6 @@
 #include "ui/handlers.h"
 #include "ui/window_main.h"
 
-const char *const maintenance_old_firmware_version = console_old_firmware_version;
-
 namespace {
 
 const char text_no_reset[] = "Unable to initiate reset on device";

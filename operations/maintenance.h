@@ -18,8 +18,5 @@ gboolean idle_finish_device_update(gpointer failure);
 void thread_receive_status_message(void);
 gboolean idle_finish_drive_status_receipt(gpointer failure);
 
-// The version text reported for a firmware that answers "v" with its prompt.
-extern const char *const maintenance_old_firmware_version;
-
 // avrdude's argument vector for the bootloader port (g_strfreev it).
 char **maintenance_avrdude_argv(const char *bootloader_port);
