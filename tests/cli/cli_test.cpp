@@ -337,6 +337,15 @@ TEST_F(Cli, StatusReadsAndClearsTheErrorChannel)
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(contains(r.out, "\"drive\":8,\"status\":\"00, OK,00,00\"}")) << r.out;
 
+    // The board going away mid-answer is a failure, not a hang.
+    sim_stop(&sim);
+    start_sim({"--blank", "8", "--hangup-after", "12"});
+    r = run_on_sim({"status"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string(program) + ": status reading failed: Communication error\n");
+    sim_stop(&sim);
+    start_sim({"--blank", "8"});
+
     r = run_on_sim({"status", "--drive", "11", "--json"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.out, "\"outcome\":\"failed\",\"error\":\"Device not present\""))

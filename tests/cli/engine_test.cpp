@@ -82,6 +82,19 @@ TEST_F(Engine, OperationsReportOnceAndFrameTheirLog)
     EXPECT_STREQ(status, "");
 }
 
+TEST_F(Engine, AnOverlongVersionLineIsCutAndTheDrivesAreStillAsked)
+{
+    sim_stop(&sim);
+    std::string long_version = "2.4.0-" + std::string(40, 'x');
+    ASSERT_TRUE(sim_start(&sim, {"--version", long_version, "--blank", "11"}));
+    engine_board_info info;
+    EXPECT_EQ(engine_read_board_info(nullptr, sim.port.c_str(), &info), 1);
+    EXPECT_EQ(std::string(info.version), long_version.substr(0, 31));
+    EXPECT_STREQ(info.verdict, "current");
+    EXPECT_EQ(std::vector<int>(info.present, info.present + 4), (std::vector<int>{0, 0, 0, 1}));
+    EXPECT_STREQ(info.status[3], "73,CBM DOS V2.6 1541,00,00");
+}
+
 TEST_F(Engine, AnAbortBeforeTheStartIsKeptAndReportedAsSuch)
 {
     engine_request_abort();
