@@ -1,16 +1,15 @@
 # Installation: the programs with their manual pages, the desktop entry,
 # the AppStream metainfo, the icon in the hicolor theme, the udev rule for
 # the board, the compiled translations and the message template.
-# Only the GTK build has programs to install.
-if(NOT DRAVLEN_GUI)
-  return()
-endif()
 include(GNUInstallDirs)
 
-# Every installed program has man/<program>.1.
+# Every installed program has man/<program>.1.  The command-line programs
+# are built without GTK too.
 set(DRAVLEN_INSTALLED_PROGRAMS
     dravlen-client
     dravlen-client40
+    dravlen
+    dravlen40
 )
 foreach(_prog IN LISTS DRAVLEN_INSTALLED_PROGRAMS)
   if(TARGET ${_prog})
@@ -18,6 +17,11 @@ foreach(_prog IN LISTS DRAVLEN_INSTALLED_PROGRAMS)
     install(FILES ${CMAKE_SOURCE_DIR}/man/${_prog}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 endforeach()
+
+# The rest belongs to the GTK build.
+if(NOT DRAVLEN_GUI)
+  return()
+endif()
 
 # Relative to the prefix unless absolute: Debian 12 packages put rules in
 # /lib/udev/rules.d, whatever the prefix.

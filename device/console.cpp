@@ -13,6 +13,9 @@ const char console_text_device_not_present[] = "Device not present";
 const char console_text_filename_missing[] = "Filename missing";
 const char console_text_file_not_found[] = "File not found";
 const char console_text_command_failed[] = "Command failed";
+const char console_text_unable_to_request_version[] = "Unable to request firmware version on device";
+const char console_text_unable_to_request_status[] = "Unable to request status on device";
+const char console_old_firmware_version[] = "1.13.0.35";
 
 namespace {
 
@@ -141,23 +144,92 @@ static void console_queue_with_g_idle_add(GSourceFunc finisher, gpointer data)
 
 void (*console_finisher_queue)(GSourceFunc, gpointer) = console_queue_with_g_idle_add;
 
+const char *console_process_command(int handle, int device, const char *command_word,
+                                    std::atomic<int> *abort, char answer[2])
+{
+    char got[2] = {' ', ' '};
+    const char *failure = nullptr;
+    std::string command = std::string(command_word) + " " + std::to_string(device);
+    if (!console_execute_command(handle, command.c_str(), abort))
+        failure = console_text_unable_to_request_command;
+    else if (!console_read(handle, got, sizeof got, abort))
+        failure = console_text_communication_error;
+    else if (got[0] != 'O' || got[1] != 'K')
+        failure = console_answer_failure_text(got);
+    else if (!console_synch_with_device(handle, abort))
+        failure = console_text_unable_to_sync;
+    if (answer)
+        memcpy(answer, got, sizeof got);
+    return failure;
+}
+
 int wrapper_process_command(int handle, int device, const char *command_word,
                             GSourceFunc finisher)
 {
-    std::atomic<int> *abort = &flag_abort_requested;
-    const char *failure = nullptr;
-    std::string command = std::string(command_word) + " " + std::to_string(device);
-    char answer[2];
-    if (!console_execute_command(handle, command.c_str(), abort))
-        failure = console_text_unable_to_request_command;
-    else if (!console_read(handle, answer, sizeof answer, abort))
-        failure = console_text_communication_error;
-    else if (answer[0] != 'O' || answer[1] != 'K')
-        failure = console_answer_failure_text(answer);
-    else if (!console_synch_with_device(handle, abort))
-        failure = console_text_unable_to_sync;
+    const char *failure =
+        console_process_command(handle, device, command_word, &flag_abort_requested);
     if (!failure)
         return 1;
     console_finisher_queue(finisher, const_cast<char *>(failure));
     return 0;
+}
+
+const char *console_request_version(int handle, char *version, size_t size,
+                                    std::atomic<int> *abort, int *prompt_taken)
+{
+    if (prompt_taken)
+        *prompt_taken = 0;
+    if (size < 2)
+        return console_text_communication_error;
+    version[0] = 0;
+    if (!console_execute_command(handle, "v", abort))
+        return console_text_unable_to_request_version;
+    if (!console_read(handle, version, 1, abort)) {
+        version[0] = 0;
+        return console_text_communication_error;
+    }
+    if (version[0] == '>') {
+        // The prompt came at once: a firmware that does not know "v".
+        g_strlcpy(version, console_old_firmware_version, size);
+        if (prompt_taken)
+            *prompt_taken = 1;
+        return nullptr;
+    }
+    // The first byte is never a line end; the text ends at the first CR or
+    // LF after it, or where the buffer is full.  Bytes after it stay unread.
+    for (size_t i = 1;; i++) {
+        if (!console_read(handle, version + i, 1, abort)) {
+            version[i] = 0;
+            return console_text_communication_error;
+        }
+        char c = version[i];
+        if (c == '\r' || c == '\n' || i == size - 1) {
+            version[i] = 0;
+            return nullptr;
+        }
+    }
+}
+
+const char *console_request_status(int handle, int device, char *status, size_t size,
+                                   std::atomic<int> *abort)
+{
+    status[0] = 0;
+    std::string command = "de " + std::to_string(device);
+    if (!console_execute_command(handle, command.c_str(), abort))
+        return console_text_unable_to_request_status;
+    char answer[2];
+    if (!console_read(handle, answer, sizeof answer, abort))
+        return console_text_communication_error;
+    if (answer[0] != 'O' || answer[1] != 'K')
+        return console_answer_failure_text(answer);
+    unsigned char length;
+    if (!console_read(handle, &length, 1, abort))
+        return console_text_communication_error;
+    size_t n = length < size - 1 ? length : size - 1;
+    if (!console_read(handle, status, n, abort)) {
+        status[0] = 0;
+        return console_text_communication_error;
+    }
+    status[n] = 0;
+    return nullptr;
 }

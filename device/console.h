@@ -42,7 +42,33 @@ extern const char console_text_command_failed[];
 const char *console_answer_failure_text(const char answer[2]);
 
 // Sends "<command_word> <device>", reads the answer and, after "OK",
-// synchronises again.  On failure queues `finisher` as a one-shot idle
+// synchronises again.  Returns null on success, else the failure text
+// ("Unable to request command execution on device", "Communication error",
+// "Unable to sync with device" or the answer's text).  *answer, when given,
+// receives the two letters (blank when none came).
+const char *console_process_command(int handle, int device, const char *command_word,
+                                    std::atomic<int> *abort, char answer[2] = nullptr);
+
+// "v": the firmware version line into `version` (at most size - 1 bytes,
+// cut at CR or LF).  A monitor that answers with its prompt at once does not
+// know "v": the text becomes console_old_firmware_version.  Returns null or
+// the failure text ("Unable to request firmware version on device",
+// "Communication error").  *prompt_taken, when given, tells whether the
+// first byte of the prompt was taken that way (its space is still waiting).
+const char *console_request_version(int handle, char *version, size_t size,
+                                    std::atomic<int> *abort, int *prompt_taken = nullptr);
+extern const char console_old_firmware_version[];
+extern const char console_text_unable_to_request_version[];
+
+// "de <device>": the drive's error channel into `status` (at most size - 1
+// bytes of the length-prefixed text; the rest is left unread).  Returns
+// null or the failure text ("Unable to request status on device",
+// "Communication error" or the answer's text).  `status` is empty on failure.
+const char *console_request_status(int handle, int device, char *status, size_t size,
+                                   std::atomic<int> *abort);
+extern const char console_text_unable_to_request_status[];
+
+// The same as console_process_command, but on failure queues `finisher` as a one-shot idle
 // callback with the failure text as its data and returns 0; the caller then
 // only closes the port.  Uses flag_abort_requested.
 int wrapper_process_command(int handle, int device, const char *command_word,

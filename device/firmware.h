@@ -25,3 +25,9 @@ extern const char firmware_file_name[];
 int firmware_save_firmware(void);
 // Deletes the file; a missing file is no error.  1 on success.
 int firmware_unlink_firmware(void);
+
+// What the version text says about the device against the firmware the
+// client carries: "current", "should upgrade", "should downgrade", or
+// "unknown version" when the text does not begin with "<major>.<minor>".
+// Untranslated (marked for translation).
+const char *firmware_version_verdict(const char *version);

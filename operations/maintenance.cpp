@@ -3,10 +3,7 @@
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
 
-#include <cerrno>
 #include <cstdarg>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/log.h"
@@ -19,13 +16,9 @@
 #include "ui/handlers.h"
 #include "ui/window_main.h"
 
-const char maintenance_old_firmware_version[] = "1.13.0.35";
-
 namespace {
 
-const char text_no_version_request[] = "Unable to request firmware version on device";
 const char text_no_reset[] = "Unable to initiate reset on device";
-const char text_no_status_request[] = "Unable to request status on device";
 const char text_avrdude_failed[] = "The avrdude executable exited with error";
 const char text_avrdude_not_started[] = "Unable to start the avrdude executable";
 
@@ -38,21 +31,6 @@ const gulong abort_check_us = 10000;
 
 constexpr auto open_and_sync = operation_open_port_and_sync;
 constexpr auto close_and_finish = operation_close_and_finish;
-
-// "<digits>" at *p into *value; false without digits or on overflow.
-bool read_number(const char **p, int *value)
-{
-    if (!g_ascii_isdigit(**p))
-        return false;
-    errno = 0;
-    char *end = nullptr;
-    long v = strtol(*p, &end, 10);
-    if (errno == ERANGE || v > INT_MAX)
-        return false;
-    *value = (int)v;
-    *p = end;
-    return true;
-}
 
 // Device texts may hold anything; widgets want UTF-8.
 char *displayable(const char *text)
@@ -105,19 +83,6 @@ int wait_for_bootloader(void)
 
 }  // namespace
 
-const char *firmware_version_verdict(const char *version)
-{
-    const char *p = version;
-    int major, minor;
-    if (!read_number(&p, &major) || *p++ != '.' || !read_number(&p, &minor))
-        return N_("unknown version");
-    long long diff = ((long long)major - FIRMWARE_VERSION_MAJOR) * 1000 + minor -
-                     FIRMWARE_VERSION_MINOR;
-    if (diff == 0)
-        return N_("current");
-    return diff < 0 ? N_("should upgrade") : N_("should downgrade");
-}
-
 char **maintenance_avrdude_argv(const char *bootloader_port)
 {
     char **argv = g_new0(char *, 9);
@@ -140,33 +105,9 @@ void thread_receive_firmware_version(void)
     int handle = open_and_sync(fin);
     if (handle < 0)
         return;
-    if (!console_execute_command(handle, "v", &flag_abort_requested)) {
-        close_and_finish(handle, fin, text_no_version_request);
-        return;
-    }
-    if (!console_read(handle, version_storage, 1, &flag_abort_requested)) {
-        close_and_finish(handle, fin, console_text_communication_error);
-        return;
-    }
-    if (version_storage[0] == '>') {
-        // The prompt came at once: a firmware that does not know "v".
-        g_strlcpy(version_storage, maintenance_old_firmware_version, sizeof version_storage);
-        close_and_finish(handle, fin, nullptr);
-        return;
-    }
-    for (int i = 1;; i++) {
-        if (!console_read(handle, version_storage + i, 1, &flag_abort_requested)) {
-            version_storage[i] = 0;
-            close_and_finish(handle, fin, console_text_communication_error);
-            return;
-        }
-        char c = version_storage[i];
-        if (c == '\r' || c == '\n' || i == (int)sizeof version_storage - 1) {
-            version_storage[i] = 0;
-            break;
-        }
-    }
-    close_and_finish(handle, fin, nullptr);
+    close_and_finish(handle, fin,
+                     console_request_version(handle, version_storage, sizeof version_storage,
+                                             &flag_abort_requested));
 }
 
 gboolean idle_finish_firmware_version_receipt(gpointer failure)
@@ -311,34 +252,9 @@ void thread_receive_status_message(void)
     int handle = open_and_sync(fin);
     if (handle < 0)
         return;
-    char command[16];
-    g_snprintf(command, sizeof command, "de %d", ped.device);
-    if (!console_execute_command(handle, command, &flag_abort_requested)) {
-        close_and_finish(handle, fin, text_no_status_request);
-        return;
-    }
-    char answer[2];
-    if (!console_read(handle, answer, sizeof answer, &flag_abort_requested)) {
-        close_and_finish(handle, fin, console_text_communication_error);
-        return;
-    }
-    if (answer[0] != 'O' || answer[1] != 'K') {
-        close_and_finish(handle, fin, console_answer_failure_text(answer));
-        return;
-    }
-    unsigned char length;
-    if (!console_read(handle, &length, 1, &flag_abort_requested)) {
-        close_and_finish(handle, fin, console_text_communication_error);
-        return;
-    }
-    size_t n = length < sizeof status_storage - 1 ? length : sizeof status_storage - 1;
-    if (!console_read(handle, status_storage, n, &flag_abort_requested)) {
-        status_storage[0] = 0;
-        close_and_finish(handle, fin, console_text_communication_error);
-        return;
-    }
-    status_storage[n] = 0;
-    close_and_finish(handle, fin, nullptr);
+    close_and_finish(handle, fin,
+                     console_request_status(handle, ped.device, status_storage,
+                                            sizeof status_storage, &flag_abort_requested));
 }
 
 gboolean idle_finish_drive_status_receipt(gpointer failure)

@@ -5,6 +5,9 @@
 
 #include <glib.h>
 
+// firmware_version_verdict
+#include "device/firmware.h"
+
 // Workers and their finishers.
 void thread_receive_firmware_version(void);
 gboolean idle_finish_firmware_version_receipt(gpointer failure);
@@ -14,15 +17,6 @@ void thread_update_device(void);
 gboolean idle_finish_device_update(gpointer failure);
 void thread_receive_status_message(void);
 gboolean idle_finish_drive_status_receipt(gpointer failure);
-
-// What the version text says about the device against the firmware the
-// client carries: "current", "should upgrade", "should downgrade", or
-// "unknown version" when the text does not begin with "<major>.<minor>".
-// Untranslated.
-const char *firmware_version_verdict(const char *version);
-
-// The version text reported for a firmware that answers "v" with its prompt.
-extern const char maintenance_old_firmware_version[];
 
 // avrdude's argument vector for the bootloader port (g_strfreev it).
 char **maintenance_avrdude_argv(const char *bootloader_port);

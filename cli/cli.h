@@ -1,0 +1,79 @@
+// dravlen: the command-line program on the engine.  Shared parts of its
+// modules: parsed arguments, exit statuses, output helpers.
+#pragma once
+
+#include "engine/engine.h"
+
+#include <string>
+#include <vector>
+
+enum cli_exit {
+    CLI_EXIT_OK = 0,
+    CLI_EXIT_FAILED = 1,
+    CLI_EXIT_USAGE = 2,
+    CLI_EXIT_SECTOR_ERRORS = 3,
+    CLI_EXIT_INTERRUPTED = 130,
+};
+
+struct cli_args {
+    std::string subcommand;
+    std::vector<std::string> operands;
+    std::string port;       // --port, or the GUI's setting
+    bool port_given = false;
+    int device = 0;         // --drive, or the GUI's selected drive
+    bool json = false;
+    bool verbose = false;
+    bool bus = false;       // reset --bus
+};
+
+// The subcommands that exist, in the order --help lists them.
+struct cli_subcommand {
+    const char *name;
+    const char *summary;              // one line for the overview
+    const char *usage;                // the whole --help text
+    int (*run)(const cli_args &args); // returns the exit status
+    int min_operands, max_operands;
+    bool takes_drive;
+    bool takes_bus;
+};
+extern const cli_subcommand cli_subcommands[];
+extern const int cli_subcommand_count;
+const cli_subcommand *cli_find_subcommand(const std::string &name);
+
+// The overview printed by "dravlen --help".
+std::string cli_overview_usage(void);
+
+// "dravlen" or "dravlen40": the name messages start with.
+extern const char *cli_program_name;
+
+// One line on stderr: "<program>: <text>".
+void cli_error(const char *format, ...) G_GNUC_PRINTF(1, 2);
+
+// The subcommands.
+int cli_run_info(const cli_args &args);
+int cli_run_status(const cli_args &args);
+int cli_run_command(const cli_args &args);
+int cli_run_reset(const cli_args &args);
+
+// The terminal's side of the engine: log lines on stderr when verbose, the
+// outcome kept for the caller.
+struct cli_terminal {
+    bool verbose;
+    bool finished;
+    engine_outcome outcome;
+};
+engine_ui cli_terminal_ui(cli_terminal *terminal);
+
+// Reports a failed or aborted operation on stderr (one line) and returns
+// the exit status for it; `what` names the operation ("status reading").
+int cli_report_outcome(const cli_args &args, const cli_terminal &terminal, const char *what);
+
+// Why the port cannot be used, as a short English phrase, or "" when it
+// looks usable (then the fault is elsewhere).
+std::string cli_port_problem(const std::string &port);
+
+// JSON text helpers.
+std::string cli_json_string(const char *text);
+// The members every summary object starts with: command, port, outcome,
+// error (when failed), elapsed_seconds, files.
+std::string cli_json_head(const cli_args &args, const cli_terminal &terminal);

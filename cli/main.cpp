@@ -1,0 +1,214 @@
+// dravlen: argument parsing, settings, Ctrl+C and the exit status.
+#include "cli/cli.h"
+
+#include "app/options.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+// Ctrl+C is Abort: the engine's waits end within 50 ms, the operation closes
+// the port and reports "aborted".  A second Ctrl+C ends the program at once.
+void on_sigint(int)
+{
+    engine_request_abort();
+}
+
+void install_sigint_handler(void)
+{
+    struct sigaction action = {};
+    action.sa_handler = on_sigint;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+// "--name=value" or "--name value"; 0 with a usage error when it is missing.
+int option_value(int argc, char **argv, int *i, const char *arg, const char *name,
+                 std::string *value)
+{
+    size_t n = strlen(name);
+    if (arg[n] == '=') {
+        *value = arg + n + 1;
+        return 1;
+    }
+    if (*i + 1 >= argc) {
+        cli_error("option %s needs a value", name);
+        return 0;
+    }
+    *value = argv[++*i];
+    return 1;
+}
+
+bool is_option(const char *arg, const char *name)
+{
+    size_t n = strlen(name);
+    return strncmp(arg, name, n) == 0 && (arg[n] == 0 || arg[n] == '=');
+}
+
+// Runs the sibling build for the other track count, with the same arguments.
+int run_other_build(int tracks, char **argv)
+{
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        cli_error("cannot find this program's folder");
+        return CLI_EXIT_FAILED;
+    }
+    self[n] = 0;
+    char *dir = g_path_get_dirname(self);
+    char *other = g_build_filename(dir, tracks == 40 ? "dravlen40" : "dravlen", nullptr);
+    g_free(dir);
+    execv(other, argv);
+    cli_error("cannot run %s: %s", other, strerror(errno));
+    g_free(other);
+    return CLI_EXIT_FAILED;
+}
+
+struct parse_result {
+    bool help = false;
+    bool version = false;
+    bool drive_given = false;
+    int tracks = TRACKS;
+};
+
+// 1 when the arguments are usable; 0 after a usage error line.
+int parse(int argc, char **argv, cli_args *args, parse_result *result)
+{
+    bool options_done = false;
+    bool bus_given = false;
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        std::string value;
+        if (options_done || a[0] != '-' || strcmp(a, "-") == 0) {
+            if (args->subcommand.empty())
+                args->subcommand = a;
+            else
+                args->operands.push_back(a);
+        } else if (strcmp(a, "--") == 0) {
+            options_done = true;
+        } else if (strcmp(a, "-h") == 0 || strcmp(a, "--help") == 0) {
+            result->help = true;
+        } else if (strcmp(a, "--version") == 0) {
+            result->version = true;
+        } else if (strcmp(a, "--json") == 0) {
+            args->json = true;
+        } else if (strcmp(a, "-v") == 0 || strcmp(a, "--verbose") == 0) {
+            args->verbose = true;
+        } else if (strcmp(a, "--bus") == 0) {
+            args->bus = bus_given = true;
+        } else if (is_option(a, "--port")) {
+            if (!option_value(argc, argv, &i, a, "--port", &args->port))
+                return 0;
+            if (args->port.empty()) {
+                cli_error("--port needs a port name");
+                return 0;
+            }
+            args->port_given = true;
+        } else if (is_option(a, "--drive")) {
+            if (!option_value(argc, argv, &i, a, "--drive", &value))
+                return 0;
+            if (value != "8" && value != "9" && value != "10" && value != "11") {
+                cli_error("unknown drive \"%s\": use 8, 9, 10 or 11", value.c_str());
+                return 0;
+            }
+            args->device = atoi(value.c_str());
+            result->drive_given = true;
+        } else if (is_option(a, "--tracks")) {
+            if (!option_value(argc, argv, &i, a, "--tracks", &value))
+                return 0;
+            if (value != "35" && value != "40") {
+                cli_error("--tracks must be 35 or 40, not \"%s\"", value.c_str());
+                return 0;
+            }
+            result->tracks = atoi(value.c_str());
+        } else {
+            cli_error("unknown option %s (see \"%s --help\")", a, cli_program_name);
+            return 0;
+        }
+    }
+    if (result->help || result->version)
+        return 1;
+    if (args->subcommand.empty()) {
+        cli_error("no subcommand given (see \"%s --help\")", cli_program_name);
+        return 0;
+    }
+    const cli_subcommand *sub = cli_find_subcommand(args->subcommand);
+    if (!sub) {
+        cli_error("unknown subcommand \"%s\" (see \"%s --help\")", args->subcommand.c_str(),
+                  cli_program_name);
+        return 0;
+    }
+    if (bus_given && !sub->takes_bus) {
+        cli_error("%s does not take --bus", sub->name);
+        return 0;
+    }
+    if (result->drive_given && !sub->takes_drive) {
+        cli_error("%s does not take --drive", sub->name);
+        return 0;
+    }
+    int n = (int)args->operands.size();
+    if (n < sub->min_operands) {
+        cli_error("%s needs an argument (see \"%s %s --help\")", sub->name, cli_program_name,
+                  sub->name);
+        return 0;
+    }
+    if (n > sub->max_operands) {
+        cli_error("%s: unexpected argument \"%s\"", sub->name,
+                  args->operands[sub->max_operands].c_str());
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    cli_program_name = TRACKS == 40 ? "dravlen40" : "dravlen";
+    engine_clear_abort();
+    install_sigint_handler();
+
+    cli_args args;
+    parse_result result;
+    if (!parse(argc, argv, &args, &result))
+        return CLI_EXIT_USAGE;
+    if (result.tracks != TRACKS)
+        return run_other_build(result.tracks, argv);
+    if (result.version) {
+        printf("%s %s (%d tracks)\n", cli_program_name, DRAVLEN_VERSION, TRACKS);
+        return CLI_EXIT_OK;
+    }
+    if (result.help) {
+        const cli_subcommand *sub =
+            args.subcommand.empty() ? nullptr : cli_find_subcommand(args.subcommand);
+        if (!args.subcommand.empty() && !sub) {
+            cli_error("unknown subcommand \"%s\" (see \"%s --help\")", args.subcommand.c_str(),
+                      cli_program_name);
+            return CLI_EXIT_USAGE;
+        }
+        fputs(sub ? sub->usage : cli_overview_usage().c_str(), stdout);
+        return CLI_EXIT_OK;
+    }
+
+    // The GUI's settings give what the command line leaves open.
+    char *options_path = engine_load_options_read_only();
+    g_free(options_path);
+    if (!args.port_given)
+        args.port = options_device_port_string ? options_device_port_string : "";
+    if (!result.drive_given)
+        args.device = options_drive_index + 8;
+    if (args.port.empty()) {
+        cli_error("no port set: use --port PATH");
+        return CLI_EXIT_USAGE;
+    }
+    int status = cli_find_subcommand(args.subcommand)->run(args);
+    options_module_shutdown();
+    return status;
+}

@@ -1,0 +1,154 @@
+// What the program shows: the engine's callbacks on a terminal, error lines
+// and JSON summaries.
+#include "cli/cli.h"
+
+#include "device/console.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+const char *cli_program_name = "dravlen";
+
+void cli_error(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char *text = g_strdup_vprintf(format, args);
+    va_end(args);
+    // One line whatever the text holds: a device text or a file name could
+    // carry a line break.
+    for (char *p = text; *p; p++)
+        if (*p == '\n' || *p == '\r')
+            *p = ' ';
+    fprintf(stderr, "%s: %s\n", cli_program_name, text);
+    g_free(text);
+}
+
+static void terminal_log_line(void *user, const char *line, int)
+{
+    if (static_cast<cli_terminal *>(user)->verbose)
+        fputs(line, stderr);
+}
+
+static void terminal_finished(void *user, const engine_outcome *outcome)
+{
+    cli_terminal *t = static_cast<cli_terminal *>(user);
+    t->finished = true;
+    t->outcome = *outcome;
+    // The lists belong to the engine and end with the call.
+    t->outcome.files = nullptr;
+    t->outcome.error_codes = nullptr;
+}
+
+engine_ui cli_terminal_ui(cli_terminal *terminal)
+{
+    terminal->finished = false;
+    terminal->outcome = engine_outcome{};
+    engine_ui ui = {};
+    ui.user = terminal;
+    ui.log_line = terminal_log_line;
+    ui.finished = terminal_finished;
+    return ui;
+}
+
+std::string cli_port_problem(const std::string &port)
+{
+    std::string path = port;
+    // The device layer also tries a bare name under /dev/.
+    if (path.find('/') == std::string::npos && access(path.c_str(), F_OK) != 0)
+        path = "/dev/" + path;
+    if (access(path.c_str(), F_OK) != 0)
+        return "no such port";
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == EACCES)
+            return "permission denied (is the user in the dialout group?)";
+        if (errno == EBUSY)
+            return "the port is in use by another program";
+        return strerror(errno);
+    }
+    std::string problem;
+    if (!isatty(fd))
+        problem = "not a serial port";
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        problem = "the port is in use by another program";
+    close(fd);
+    return problem;
+}
+
+int cli_report_outcome(const cli_args &args, const cli_terminal &terminal, const char *what)
+{
+    if (!terminal.finished) {
+        cli_error("%s failed: no outcome", what);
+        return CLI_EXIT_FAILED;
+    }
+    switch (terminal.outcome.kind) {
+    case ENGINE_SUCCEEDED:
+        return CLI_EXIT_OK;
+    case ENGINE_ABORTED:
+        cli_error("%s interrupted", what);
+        return CLI_EXIT_INTERRUPTED;
+    case ENGINE_FAILED:
+        break;
+    }
+    const char *failure = terminal.outcome.failure ? terminal.outcome.failure : "failed";
+    if (strcmp(failure, "Unable to access communication port to device") == 0) {
+        std::string problem = cli_port_problem(args.port);
+        if (!problem.empty()) {
+            cli_error("cannot open %s: %s", args.port.c_str(), problem.c_str());
+            return CLI_EXIT_FAILED;
+        }
+    }
+    if (failure == console_text_device_not_present)
+        cli_error("%s failed: drive %d: %s", what, args.device, failure);
+    else
+        cli_error("%s failed: %s", what, failure);
+    return CLI_EXIT_FAILED;
+}
+
+std::string cli_json_string(const char *text)
+{
+    // Device texts may hold any byte; JSON wants valid UTF-8.
+    char *valid = g_utf8_make_valid(text ? text : "", -1);
+    std::string out = "\"";
+    for (const char *p = valid; *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char escaped[8];
+            g_snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += (char)c;
+        }
+    }
+    g_free(valid);
+    return out + "\"";
+}
+
+std::string cli_json_head(const cli_args &args, const cli_terminal &terminal)
+{
+    const engine_outcome &o = terminal.outcome;
+    const char *kind = !terminal.finished          ? "failed"
+                       : o.kind == ENGINE_ABORTED  ? "interrupted"
+                       : o.kind == ENGINE_FAILED   ? "failed"
+                                                   : "succeeded";
+    std::string out = "{\"command\":" + cli_json_string(args.subcommand.c_str());
+    out += ",\"port\":" + cli_json_string(args.port.c_str());
+    out += std::string(",\"outcome\":\"") + kind + "\"";
+    if (terminal.finished && o.kind == ENGINE_FAILED)
+        out += ",\"error\":" + cli_json_string(o.failure);
+    char elapsed[32];
+    g_ascii_formatd(elapsed, sizeof elapsed, "%.3f", o.elapsed_seconds);
+    out += std::string(",\"elapsed_seconds\":") + elapsed;
+    out += ",\"files\":[]";
+    return out;
+}

@@ -1,0 +1,101 @@
+// The subcommand table and the help texts.
+#include "cli/cli.h"
+
+#include <cstring>
+
+#define COMMON_OPTIONS                                                                  \
+    "  --port PATH     the board's serial port (default: the port set in the\n"         \
+    "                  Dravlen client's settings; they are only read, never written)\n" \
+    "  --json          print one JSON summary object on stdout instead of text\n"       \
+    "  -v, --verbose   also print the operation's log lines on stderr\n"               \
+    "  --tracks 35|40  run the build for that track count (dravlen or dravlen40)\n"    \
+    "  -h, --help      show this help and exit\n"
+
+#define DRIVE_OPTION                                                                     \
+    "  --drive N       the drive's device number, 8 to 11 (default: the drive\n"         \
+    "                  selected in the Dravlen client)\n"
+
+#define EXIT_STATUS                                                        \
+    "\nExit status: 0 done; 1 failed; 2 usage error; 130 interrupted (Ctrl+C\n" \
+    "aborts the operation and closes the port).\n"
+
+const cli_subcommand cli_subcommands[] = {
+    {"info", "show the port, the board's firmware version and the drives that answer",
+     "Usage: dravlen info [OPTIONS]\n"
+     "\n"
+     "Shows the serial port used, the firmware version of the board with a\n"
+     "verdict against the firmware this program carries (current, should upgrade,\n"
+     "should downgrade), and which of the drives 8 to 11 answer on the serial bus,\n"
+     "each with the message on its error channel.  Reading a drive's error\n"
+     "channel clears it.\n"
+     "\n"
+     "Options:\n" COMMON_OPTIONS EXIT_STATUS,
+     cli_run_info, 0, 0, false, false},
+    {"status", "read a drive's error channel",
+     "Usage: dravlen status [OPTIONS]\n"
+     "\n"
+     "Reads the error channel of the drive and prints its message as the drive\n"
+     "sends it, for example \"00, OK,00,00\" or \"21,READ ERROR,18,00\".  Reading the\n"
+     "channel clears it.\n"
+     "\n"
+     "Options:\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     cli_run_status, 0, 0, true, false},
+    {"command", "send a DOS command to a drive and print its answer",
+     "Usage: dravlen command [OPTIONS] TEXT\n"
+     "\n"
+     "Sends TEXT to the drive as a DOS command over its command channel, then\n"
+     "reads the drive's error channel and prints its message, also when the\n"
+     "drive refused the command (the message then says why).  The drive reads\n"
+     "the text as PETSCII, so DOS commands are written in capitals, for example\n"
+     "\"I0\" (initialise), \"V0\" (validate) or \"S:NAME\" (scratch).  TEXT is one\n"
+     "line without quotes.\n"
+     "\n"
+     "Options:\n" DRIVE_OPTION COMMON_OPTIONS
+     "\nExit status: 0 done; 1 failed, also when the drive refused the command;\n"
+     "2 usage error, also for a TEXT that cannot be sent; 130 interrupted.\n",
+     cli_run_command, 1, 1, true, false},
+    {"reset", "reset a drive, or the whole serial bus",
+     "Usage: dravlen reset [OPTIONS] [--bus]\n"
+     "\n"
+     "Resets the drive, as after switching it on; its error channel then holds\n"
+     "the DOS version message.  With --bus the board instead resets the whole\n"
+     "serial bus by holding its reset line low for a moment, which resets every\n"
+     "drive on it.\n"
+     "\n"
+     "Options:\n"
+     "  --bus           reset the serial bus instead of one drive\n" DRIVE_OPTION COMMON_OPTIONS
+         EXIT_STATUS,
+     cli_run_reset, 0, 0, true, true},
+};
+const int cli_subcommand_count = sizeof cli_subcommands / sizeof cli_subcommands[0];
+
+const cli_subcommand *cli_find_subcommand(const std::string &name)
+{
+    for (const cli_subcommand &s : cli_subcommands)
+        if (name == s.name)
+            return &s;
+    return nullptr;
+}
+
+std::string cli_overview_usage(void)
+{
+    std::string out =
+        "Usage: dravlen [OPTIONS] SUBCOMMAND [ARGUMENTS]\n"
+        "\n"
+        "Runs the Dravlen board and the Commodore floppy drives on its serial bus\n"
+        "from the command line.  dravlen works with 35-track disks, dravlen40 with\n"
+        "40-track disks.\n"
+        "\n"
+        "Subcommands:\n";
+    for (const cli_subcommand &s : cli_subcommands) {
+        char line[160];
+        g_snprintf(line, sizeof line, "  %-10s %s\n", s.name, s.summary);
+        out += line;
+    }
+    out += "\n"
+           "Options (before or after the subcommand):\n" COMMON_OPTIONS
+           "  --version       show the program's version and exit\n"
+           "\n"
+           "\"dravlen SUBCOMMAND --help\" describes a subcommand.\n" EXIT_STATUS;
+    return out;
+}

@@ -1,0 +1,130 @@
+// The engine: everything between a user's request and the device or the
+// files on the PC, with no user interface in it.  It reaches its user only
+// through the callbacks of engine_ui; the GUI implements them with its
+// ordered idle queue, the command line on a terminal.
+//
+// An operation runs to its end in the calling thread (the GUI calls it from
+// its worker thread) and reports exactly one outcome through `finished`.
+// Callbacks come from that thread, in order.  GLib only, no GTK.
+#pragma once
+
+#include <glib.h>
+
+#include <atomic>
+
+enum engine_outcome_kind { ENGINE_SUCCEEDED, ENGINE_FAILED, ENGINE_ABORTED };
+
+// Questions an operation may ask before it goes on.
+enum engine_question {
+    ENGINE_ASK_OVERWRITE,        // the image file exists: replace it?
+    ENGINE_ASK_SIDE_B_1571,      // the disk looks like side B of a 1571 disk: go on?
+    ENGINE_ASK_TRACKS_BEYOND_35, // tracks beyond 35 seem to be in use: go on?
+    ENGINE_ASK_WRITE_DISK,       // the disk in the drive will be overwritten: go on?
+};
+
+// What of the image store can be shown now.
+enum engine_image_view {
+    ENGINE_SHOW_DIRECTORY,         // the directory track is in: list the directory
+    ENGINE_SHOW_ALLOCATED_SECTORS, // the BAM is in: mark the allocated sectors
+};
+
+// Steps of a directory listing that the drive sends.
+enum engine_listing_event {
+    ENGINE_LISTING_CLEAR,   // start the shown listing over (text is null)
+    ENGINE_LISTING_LINE,    // one more listing line, PETSCII as the drive lists it
+    ENGINE_LISTING_NOTICE,  // a short notice in place of the listing ("READING DIR...")
+};
+
+// How an operation ended.  Texts are constant English texts.
+struct engine_outcome {
+    engine_outcome_kind kind;
+    const char *failure;          // ENGINE_FAILED: what went wrong; else null
+    double elapsed_seconds;       // from the start of the operation
+    const char *const *files;     // null-terminated list of files written, or null
+    int sectors_good;             // disk reads: sectors read correctly
+    int sectors_bad;              // disk reads: accessible sector errors
+    const unsigned char *error_codes; // disk reads: one error byte per sector, or null
+    int sector_count;             // length of error_codes
+};
+
+// The user of the engine.  Any callback may be null: nothing is reported
+// (a null question counts as "no", a null file name as "cancel").
+struct engine_ui {
+    void *user;  // handed back to every callback
+
+    // A sector's grid cell changed: track (from 1), sector (from 0), cell code 0 to 10, data checksum.
+    void (*sector_cell)(void *user, int track, int sector, int code, int checksum);
+    // One log line, ending in "\n"; for_disk_log: it belongs in the per-disk ".log" too.
+    void (*log_line)(void *user, const char *line, int for_disk_log);
+    // Progress of the running operation, a fraction from 0.0 to 1.0.
+    void (*progress)(void *user, double fraction);
+    // The count of accessible sector errors is now `count` (never below 0).
+    void (*error_count)(void *user, int count);
+    // Part of the image store is in and can be shown (directory, allocated sectors).
+    void (*directory_ready)(void *user, engine_image_view what);
+    // The drive's directory listing as it arrives (drive file operations).
+    void (*listing)(void *user, engine_listing_event event, const char *text);
+    // A yes/no question with its English text; returns 1 for yes.  Blocks until answered.
+    int (*ask)(void *user, engine_question question, const char *text);
+    // Asks for a file name, offering `suggested`; returns a g_malloc'd name, or null to cancel.
+    char *(*ask_file_name)(void *user, const char *suggested);
+    // The operation ended; called exactly once, last.  `outcome` lives until the call returns.
+    void (*finished)(void *user, const engine_outcome *outcome);
+};
+
+// ---------------------------------------------------------------- abort
+
+// The flag every serial read and write tests (flag_abort_requested): a set
+// flag ends any wait of the device layer within 50 ms.
+std::atomic<int> *engine_abort_flag(void);
+// Sets the flag.  Safe from a signal handler.
+void engine_request_abort(void);
+// Clears it; the caller does this before starting an operation, never the
+// operation itself, so an abort that came first is not lost.
+void engine_clear_abort(void);
+int engine_abort_requested(void);
+
+// ---------------------------------------------------------------- maintenance
+
+// Size of the texts the board and the drives send back, with terminator.
+enum { ENGINE_VERSION_SIZE = 32, ENGINE_STATUS_SIZE = 128 };
+enum { ENGINE_FIRST_DEVICE = 8, ENGINE_LAST_DEVICE = 11 };
+
+struct engine_board_info {
+    char version[ENGINE_VERSION_SIZE]; // the firmware version as the board printed it
+    const char *verdict;               // firmware_version_verdict of it
+    // Per device 8 to 11: 1 answers, 0 not present, -1 not asked (the
+    // operation ended first).  An answering drive's error channel is read
+    // (which clears it) into `status`.
+    int present[4];
+    char status[4][ENGINE_STATUS_SIZE];
+};
+
+// The board's firmware version and the drives 8 to 11 that answer.
+// 1 on success.
+int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_info *info);
+
+// The drive's error channel ("de").  `status` holds ENGINE_STATUS_SIZE bytes.
+int engine_read_drive_status(const engine_ui *ui, const char *port, int device, char *status);
+
+// Whether `text` can be sent as a drive command: not empty, one line, no
+// quote, and short enough for the monitor's line.  Null when it can, else
+// why not (English).
+const char *engine_drive_command_problem(const char *text);
+
+// Sends the drive command `text` ("dc") and then reads the error channel
+// into `status` (also when the drive refused the command, so that the user
+// sees why).  `status` holds ENGINE_STATUS_SIZE bytes; empty when unread.
+int engine_drive_command(const engine_ui *ui, const char *port, int device, const char *text,
+                         char *status);
+
+// Resets the drive ("rs"), or the whole serial bus ("rb", sent with the
+// device number like every simple command).
+int engine_reset_drive(const engine_ui *ui, const char *port, int device);
+int engine_reset_bus(const engine_ui *ui, const char *port, int device);
+
+// ---------------------------------------------------------------- settings
+
+// Loads the options the GUI keeps, without creating or rewriting anything:
+// the defaults when there is no file.  Returns the path looked at (g_free it).
+char *engine_load_options_read_only(void);

@@ -1,0 +1,213 @@
+// Short device jobs: firmware version and the drives that answer, the error
+// channel, drive commands and resets.
+#include "engine/engine.h"
+
+#include "device/console.h"
+#include "device/firmware.h"
+#include "device/serial.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char text_no_port[] = "Unable to access communication port to device";
+
+// One running operation: its user, its start time and its port.
+struct job {
+    const engine_ui *ui;
+    gint64 start_us;
+    int handle;
+};
+
+void log_line(const job &j, const char *line)
+{
+    if (j.ui && j.ui->log_line)
+        j.ui->log_line(j.ui->user, line, 0);
+}
+
+void log_printf(const job &j, const char *format, ...) G_GNUC_PRINTF(2, 3);
+void log_printf(const job &j, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char *text = g_strdup_vprintf(format, args);
+    va_end(args);
+    log_line(j, text);
+    g_free(text);
+}
+
+// Opens the port and waits for the prompt; null or the failure text.
+const char *open_and_sync(job *j, const char *port, const char *title)
+{
+    j->start_us = g_get_monotonic_time();
+    j->handle = -1;
+    log_line(*j, "================================\n");
+    log_line(*j, title);
+    if (!port || !*port || !serial_connect_and_configure_port(&j->handle, port))
+        return text_no_port;
+    if (!console_synch_with_device(j->handle, engine_abort_flag()))
+        return console_text_unable_to_sync;
+    return nullptr;
+}
+
+// Closes the port and reports the outcome, abort first.  1 on success.
+int finish(job *j, const char *failure)
+{
+    if (j->handle >= 0)
+        serial_disconnect_port(j->handle);
+    j->handle = -1;
+    engine_outcome outcome = {};
+    outcome.elapsed_seconds = (g_get_monotonic_time() - j->start_us) / 1e6;
+    if (engine_abort_requested()) {
+        outcome.kind = ENGINE_ABORTED;
+        log_line(*j, "Aborted\n");
+    } else if (failure) {
+        outcome.kind = ENGINE_FAILED;
+        outcome.failure = failure;
+        log_line(*j, "Failed\n");
+    } else {
+        outcome.kind = ENGINE_SUCCEEDED;
+        log_line(*j, "Completed\n");
+    }
+    if (j->ui && j->ui->finished)
+        j->ui->finished(j->ui->user, &outcome);
+    return outcome.kind == ENGINE_SUCCEEDED;
+}
+
+// Drive texts are PETSCII-ish bytes; the user wants one readable line.
+void make_printable(char *text)
+{
+    for (char *p = text; *p; p++)
+        if ((unsigned char)*p < 0x20 || (unsigned char)*p >= 0x7f)
+            *p = '?';
+}
+
+}  // namespace
+
+int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_info *info)
+{
+    memset(info, 0, sizeof *info);
+    info->verdict = "";
+    for (int &p : info->present)
+        p = -1;
+    job j = {ui, 0, -1};
+    const char *failure = open_and_sync(&j, port, "Reading firmware version\n");
+    int prompt_taken = 0;
+    if (!failure)
+        failure = console_request_version(j.handle, info->version, sizeof info->version,
+                                          engine_abort_flag(), &prompt_taken);
+    if (failure)
+        return finish(&j, failure);
+    // The rest of the version line and the prompt stand between us and the
+    // next command; a firmware without "v" left only the prompt's space.
+    char space;
+    if (prompt_taken ? !console_read(j.handle, &space, 1, engine_abort_flag())
+                     : !console_synch_with_device(j.handle, engine_abort_flag()))
+        return finish(&j, prompt_taken ? console_text_communication_error
+                                       : console_text_unable_to_sync);
+    info->verdict = firmware_version_verdict(info->version);
+    log_printf(j, "%s\n", info->version);
+    // A drive that is there answers on its error channel; "NP" says it is not.
+    for (int device = ENGINE_FIRST_DEVICE; device <= ENGINE_LAST_DEVICE && !failure; device++) {
+        int i = device - ENGINE_FIRST_DEVICE;
+        const char *f = console_request_status(j.handle, device, info->status[i],
+                                               sizeof info->status[i], engine_abort_flag());
+        if (f == console_text_device_not_present) {
+            info->present[i] = 0;
+            log_printf(j, "Drive %d: not present\n", device);
+        } else if (f) {
+            failure = f;
+        } else {
+            info->present[i] = 1;
+            make_printable(info->status[i]);
+            log_printf(j, "Drive %d: %s\n", device, info->status[i]);
+        }
+        // The monitor shows its prompt after every command.
+        if (!failure && !console_synch_with_device(j.handle, engine_abort_flag()))
+            failure = console_text_unable_to_sync;
+    }
+    return finish(&j, failure);
+}
+
+int engine_read_drive_status(const engine_ui *ui, const char *port, int device, char *status)
+{
+    status[0] = 0;
+    job j = {ui, 0, -1};
+    const char *failure = open_and_sync(&j, port, "Reading disk status\n");
+    if (!failure)
+        failure = console_request_status(j.handle, device, status, ENGINE_STATUS_SIZE,
+                                         engine_abort_flag());
+    if (!failure) {
+        make_printable(status);
+        log_printf(j, "%s\n", status);
+    }
+    return finish(&j, failure);
+}
+
+const char *engine_drive_command_problem(const char *text)
+{
+    if (!text || !*text)
+        return "the drive command is empty";
+    if (strpbrk(text, "\r\n"))
+        return "the drive command holds a line break";
+    if (strchr(text, '"'))
+        return "the drive command holds a quote";
+    // "dc \"TEXT\" 11\r\n" must fit the monitor's 256-byte line.
+    if (strlen(text) > 256 - strlen("dc \"\" 11\r\n"))
+        return "the drive command is too long";
+    return nullptr;
+}
+
+int engine_drive_command(const engine_ui *ui, const char *port, int device, const char *text,
+                         char *status)
+{
+    status[0] = 0;
+    job j = {ui, 0, -1};
+    const char *failure = open_and_sync(&j, port, "Sending drive command\n");
+    if (failure)
+        return finish(&j, failure);
+    if (engine_drive_command_problem(text))
+        return finish(&j, console_text_unable_to_request_command);
+    log_printf(j, "%s\n", text);
+    std::string word = std::string("dc \"") + text + "\"";
+    char answer[2];
+    failure = console_process_command(j.handle, device, word.c_str(), engine_abort_flag(), answer);
+    // A refused command leaves its reason on the error channel; the monitor
+    // shows its prompt after the answer, so the channel can still be read.
+    bool answered = !failure || (answer[0] != ' ' && failure != console_text_device_not_present);
+    if (failure && answered && !console_synch_with_device(j.handle, engine_abort_flag()))
+        answered = false;
+    if (answered) {
+        const char *f = console_request_status(j.handle, device, status, ENGINE_STATUS_SIZE,
+                                               engine_abort_flag());
+        if (!f) {
+            make_printable(status);
+            log_printf(j, "%s\n", status);
+        } else if (!failure) {
+            failure = f;
+        }
+    }
+    return finish(&j, failure);
+}
+
+static int process_simple(const engine_ui *ui, const char *port, int device, const char *word,
+                          const char *title)
+{
+    job j = {ui, 0, -1};
+    const char *failure = open_and_sync(&j, port, title);
+    if (!failure)
+        failure = console_process_command(j.handle, device, word, engine_abort_flag());
+    return finish(&j, failure);
+}
+
+int engine_reset_drive(const engine_ui *ui, const char *port, int device)
+{
+    return process_simple(ui, port, device, "rs", "Resetting drive\n");
+}
+
+int engine_reset_bus(const engine_ui *ui, const char *port, int device)
+{
+    return process_simple(ui, port, device, "rb", "Resetting IEC bus\n");
+}

@@ -1,0 +1,488 @@
+// The dravlen program as a user runs it: arguments, output, exit statuses,
+// Ctrl+C, and the GUI's options left as they were.  Against dravlen-sim.
+#include <gtest/gtest.h>
+
+#include <glib.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/cc1541_tool.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/sim_process.h"
+
+namespace {
+
+const char *const program = TRACKS == 40 ? "dravlen40" : "dravlen";
+
+struct run_result {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+std::vector<gchar *> environment_for(const std::string &config_home)
+{
+    gchar **env = g_get_environ();
+    env = g_environ_setenv(env, "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
+    std::vector<gchar *> v(env, env + g_strv_length(env));
+    v.push_back(nullptr);
+    g_free(env);  // the strings live on in v
+    return v;
+}
+
+std::vector<gchar *> argv_for(const std::vector<std::string> &args)
+{
+    std::vector<gchar *> argv;
+    argv.push_back(g_strdup(DRAVLEN_CLI_PATH));
+    for (const std::string &a : args)
+        argv.push_back(g_strdup(a.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
+void free_all(std::vector<gchar *> &v)
+{
+    for (gchar *s : v)
+        g_free(s);
+}
+
+int decode_wait(int wait_status)
+{
+    if (WIFEXITED(wait_status))
+        return WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status))
+        return 128 + WTERMSIG(wait_status);
+    return -1;
+}
+
+run_result run_cli(const std::vector<std::string> &args, const std::string &config_home)
+{
+    std::vector<gchar *> argv = argv_for(args);
+    std::vector<gchar *> env = environment_for(config_home);
+    run_result r;
+    gchar *out = nullptr, *err = nullptr;
+    int wait_status = 0;
+    GError *error = nullptr;
+    if (g_spawn_sync(nullptr, argv.data(), env.data(), G_SPAWN_DEFAULT, nullptr, nullptr, &out,
+                     &err, &wait_status, &error)) {
+        r.status = decode_wait(wait_status);
+        r.out = out;
+        r.err = err;
+    } else {
+        r.err = error->message;
+        g_error_free(error);
+    }
+    g_free(out);
+    g_free(err);
+    free_all(argv);
+    free_all(env);
+    return r;
+}
+
+int line_count(const std::string &text)
+{
+    int n = 0;
+    for (char c : text)
+        n += c == '\n';
+    return n;
+}
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    std::string config_home;
+    sim_process sim = {};
+    bool sim_running = false;
+
+    void SetUp() override
+    {
+        config_home = scratch_dir_new();
+        ASSERT_FALSE(config_home.empty());
+    }
+    void TearDown() override
+    {
+        if (sim_running)
+            sim_stop(&sim);
+        scratch_dir_remove(config_home);
+    }
+    void start_sim(const std::vector<std::string> &args)
+    {
+        ASSERT_TRUE(sim_start(&sim, args));
+        sim_running = true;
+    }
+    run_result run(std::vector<std::string> args)
+    {
+        return run_cli(args, config_home);
+    }
+    run_result run_on_sim(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--port", sim.port});
+        return run_cli(args, config_home);
+    }
+};
+
+// ---------------------------------------------------------------- usage
+
+TEST_F(Cli, HelpListsTheSubcommandsThatExistAndExitsZero)
+{
+    for (const char *help : {"--help", "-h"}) {
+        run_result r = run({help});
+        EXPECT_EQ(r.status, 0) << help;
+        for (const char *sub : {"info", "status", "command", "reset"})
+            EXPECT_TRUE(contains(r.out, std::string("\n  ") + sub + " ")) << sub;
+        // Nothing is offered that is not there yet.
+        for (const char *later : {"read", "dump", "write", "update", "format"})
+            EXPECT_FALSE(contains(r.out, std::string("\n  ") + later + " ")) << later;
+        EXPECT_TRUE(r.err.empty());
+    }
+}
+
+TEST_F(Cli, EverySubcommandHasItsOwnHelp)
+{
+    for (const char *sub : {"info", "status", "command", "reset"}) {
+        for (std::vector<std::string> args : {std::vector<std::string>{sub, "--help"},
+                                              std::vector<std::string>{"--help", sub}}) {
+            run_result r = run(args);
+            EXPECT_EQ(r.status, 0) << sub;
+            EXPECT_EQ(r.out.rfind(std::string("Usage: dravlen ") + sub, 0), 0u) << r.out;
+            EXPECT_TRUE(contains(r.out, "Exit status:")) << sub;
+        }
+    }
+    // Help needs no port and no device: it works with a port that is not there.
+    EXPECT_EQ(run({"--port", "/nonexistent", "status", "--help"}).status, 0);
+}
+
+TEST_F(Cli, UsageErrorsExitTwoWithOneLine)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"read"},                       // not built yet: unknown
+        {"info", "--frob"},
+        {"info", "extra"},
+        {"info", "--bus"},
+        {"info", "--drive", "9"},
+        {"status", "--drive", "12"},
+        {"status", "--drive", "x"},
+        {"status", "--drive"},
+        {"status", "--port"},
+        {"status", "--port="},
+        {"command"},
+        {"command", "I0", "V0"},
+        {"reset", "--tracks", "36"},
+        {"frobnicate", "--help"},
+    };
+    for (const std::vector<std::string> &args : cases) {
+        std::vector<std::string> with_port = args;
+        run_result r = run(with_port);
+        std::string shown;
+        for (const std::string &a : args)
+            shown += a + " ";
+        EXPECT_EQ(r.status, 2) << shown << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << shown << r.err;
+        EXPECT_EQ(r.err.rfind(std::string(program) + ": ", 0), 0u) << r.err;
+        EXPECT_TRUE(r.out.empty()) << shown;
+    }
+}
+
+TEST_F(Cli, DriveCommandsThatCannotBeSentAreRefusedBeforeThePortIsOpened)
+{
+    // The port does not exist: a refusal with status 2 shows nothing was tried.
+    for (const char *text : {"S:A\"B", "I0\nV0", "I0\r", ""}) {
+        run_result r = run({"--port", "/nonexistent", "command", text});
+        EXPECT_EQ(r.status, 2) << text;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
+    }
+    run_result r = run({"--port", "/nonexistent", "command", std::string(300, 'A')});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, "too long")) << r.err;
+}
+
+TEST_F(Cli, VersionAndTheOtherTrackCount)
+{
+    run_result r = run({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(std::string(program) + " ", 0), 0u) << r.out;
+    EXPECT_TRUE(contains(r.out, TRACKS == 40 ? "(40 tracks)" : "(35 tracks)")) << r.out;
+    // Either build reaches the other one.
+    r = run({"--tracks", TRACKS == 40 ? "35" : "40", "--version"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, TRACKS == 40 ? "dravlen 3" : "dravlen40 3")) << r.out;
+    EXPECT_TRUE(contains(r.out, TRACKS == 40 ? "(35 tracks)" : "(40 tracks)")) << r.out;
+}
+
+// ---------------------------------------------------------------- ports
+
+TEST_F(Cli, PortProblemsAreOneClearLine)
+{
+    run_result r = run({"--port", "/dev/nonexistent-dravlen", "info"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string(program) + ": cannot open /dev/nonexistent-dravlen: no such port\n");
+
+    r = run({"--port", "/etc/hostname", "status"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "not a serial port")) << r.err;
+
+    start_sim({"--blank", "8"});
+    int fd = open(sim.port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    r = run_on_sim({"status"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string(program) + ": cannot open " + sim.port +
+                         ": the port is in use by another program\n");
+    close(fd);
+    EXPECT_EQ(run_on_sim({"status"}).status, 0);
+}
+
+TEST_F(Cli, PortAndDriveComeFromTheGuiOptionsWhichStayUntouched)
+{
+    start_sim({"--blank", "9"});
+    std::string folder = config_home + "/dravlen-client";
+    ASSERT_EQ(g_mkdir_with_parents(folder.c_str(), 0700), 0);
+    std::string ini = folder + "/user.ini";
+    // Only drive 9 is there, so the drive index of the file must be used.
+    std::string text = "# Dravlen client config file - do NOT edit\n[connection]\ndevice_port=" +
+                       sim.port + "\n\n[imaging]\ndrive_index=1\n\n[position]\nwindow_main=5;6;\n";
+    ASSERT_TRUE(scratch_write(ini, text));
+    run_result r = run({"status"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "73,CBM DOS V2.6 1541,00,00\n");
+    EXPECT_EQ(run({"info"}).status, 0);
+    EXPECT_EQ(run({"reset", "--bus"}).status, 0);
+    // Options on the command line win.
+    r = run({"status", "--drive", "8"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "drive 8: Device not present")) << r.err;
+    EXPECT_EQ(scratch_read(ini), text);
+    EXPECT_EQ(scratch_list(folder), "user.ini") << "no other file appears";
+}
+
+TEST_F(Cli, WithoutAnOptionsFileNothingIsCreated)
+{
+    run_result r = run({"--port", "/nonexistent", "status"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(scratch_list(config_home), "");
+    // An empty port setting stops before any device work.
+    std::string folder = config_home + "/dravlen-client";
+    ASSERT_EQ(g_mkdir_with_parents(folder.c_str(), 0700), 0);
+    ASSERT_TRUE(scratch_write(folder + "/user.ini", "[connection]\ndevice_port=\n"));
+    r = run({"info"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, "no port set")) << r.err;
+}
+
+// ---------------------------------------------------------------- device jobs
+
+TEST_F(Cli, InfoShowsVersionVerdictAndTheDrivesThatAnswer)
+{
+    start_sim({"--version", "2.4.0", "--blank", "8", "--blank", "10"});
+    run_result r = run_on_sim({"info"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Port:      " + sim.port + "\n"
+                     "Firmware:  v2.4.0 (current)\n"
+                     "Drive 8:   73,CBM DOS V2.6 1541,00,00\n"
+                     "Drive 9:   not present\n"
+                     "Drive 10:  73,CBM DOS V2.6 1541,00,00\n"
+                     "Drive 11:  not present\n");
+    EXPECT_TRUE(r.err.empty()) << r.err;
+
+    r = run_on_sim({"info", "--json"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(line_count(r.out), 1);
+    EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"firmware\":{\"version\":\"2.4.0\",\"verdict\":\"current\"}"));
+    // The first info read the channels, so now they say OK.
+    EXPECT_TRUE(contains(r.out, "{\"device\":8,\"present\":true,\"status\":\"00, OK,00,00\"}"));
+    EXPECT_TRUE(contains(r.out, "{\"device\":9,\"present\":false}")) << r.out;
+}
+
+TEST_F(Cli, InfoJudgesOtherFirmwareVersions)
+{
+    start_sim({"--old-firmware", "--blank", "8"});
+    run_result r = run_on_sim({"info"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "Firmware:  v1.13.0.35 (should upgrade)\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Drive 8:   73,")) << r.out;
+    sim_stop(&sim);
+    sim_running = false;
+
+    start_sim({"--version", "2.5.1\"x", "--blank", "8"});
+    r = run_on_sim({"info", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "{\"version\":\"2.5.1\\\"x\",\"verdict\":\"should downgrade\"}"))
+        << r.out;
+}
+
+TEST_F(Cli, StatusReadsAndClearsTheErrorChannel)
+{
+    start_sim({"--blank", "8"});
+    run_result r = run_on_sim({"status"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "73,CBM DOS V2.6 1541,00,00\n");
+    r = run_on_sim({"status", "--json"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(contains(r.out, "\"drive\":8,\"status\":\"00, OK,00,00\"}")) << r.out;
+
+    // The board going away mid-answer is a failure, not a hang.
+    sim_stop(&sim);
+    start_sim({"--blank", "8", "--hangup-after", "12"});
+    r = run_on_sim({"status"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string(program) + ": status reading failed: Communication error\n");
+    sim_stop(&sim);
+    start_sim({"--blank", "8"});
+
+    r = run_on_sim({"status", "--drive", "11", "--json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.out, "\"outcome\":\"failed\",\"error\":\"Device not present\""))
+        << r.out;
+    EXPECT_EQ(r.err, std::string(program) + ": status reading failed: drive 11: Device not present\n");
+}
+
+TEST_F(Cli, CommandSendsDosCommandsAndShowsTheDrivesAnswer)
+{
+    std::string dir = scratch_dir_new();
+    std::string d64 = dir + "/files.d64";
+    ASSERT_TRUE(cc1541_build_d64(d64, "CLI DISK", "42", {{"ALPHA"}, {"BETA"}}));
+    start_sim({"--drive", "8=" + d64, "--save", "8=" + dir + "/after.d64"});
+
+    run_result r = run_on_sim({"command", "S:ALPHA"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "01, FILES SCRATCHED,01,00\n");
+
+    // A refused command fails, and the drive's reason is still shown.
+    r = run_on_sim({"command", "Q", "--json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.out, "\"drive_command\":\"Q\",\"status\":\"31,SYNTAX ERROR,00,00\"}"))
+        << r.out;
+    EXPECT_EQ(r.err, std::string(program) +
+                         ": drive 8 refused the command: 31,SYNTAX ERROR,00,00\n");
+
+    r = run_on_sim({"command", "I0"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "00, OK,00,00\n");
+
+    r = run_on_sim({"command", "--drive", "9", "I0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+
+    sim_stop(&sim);
+    sim_running = false;
+    cc1541_listing listing;
+    ASSERT_TRUE(cc1541_read_listing(dir + "/after.d64", &listing));
+    ASSERT_EQ(listing.entries.size(), 1u);
+    EXPECT_EQ(listing.entries[0].name, "beta");
+    scratch_dir_remove(dir);
+}
+
+TEST_F(Cli, ResetOfADriveAndOfTheBus)
+{
+    start_sim({"--blank", "8", "--blank", "9"});
+    // Read the power-on messages away first.
+    ASSERT_EQ(run_on_sim({"info"}).status, 0);
+
+    run_result r = run_on_sim({"reset", "--drive", "9"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Drive 9 reset\n");
+    EXPECT_EQ(run_on_sim({"status", "--drive", "8"}).out, "00, OK,00,00\n");
+    EXPECT_EQ(run_on_sim({"status", "--drive", "9"}).out, "73,CBM DOS V2.6 1541,00,00\n");
+
+    r = run_on_sim({"reset", "--bus", "--json"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(contains(r.out, "\"bus\":true}")) << r.out;
+    EXPECT_EQ(run_on_sim({"status", "--drive", "8"}).out, "73,CBM DOS V2.6 1541,00,00\n");
+    EXPECT_EQ(run_on_sim({"status", "--drive", "9"}).out, "73,CBM DOS V2.6 1541,00,00\n");
+
+    r = run_on_sim({"reset", "--drive", "10"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Device not present")) << r.err;
+}
+
+// ---------------------------------------------------------------- Ctrl+C
+
+// Starts the program, lets it wait on a silent board, sends SIGINT and
+// measures how long it takes to end.
+void interrupt_while_waiting(const sim_process &sim, const std::string &config_home,
+                             const std::vector<std::string> &args, double *seconds,
+                             run_result *result)
+{
+    std::vector<std::string> full = {"--port", sim.port};
+    full.insert(full.end(), args.begin(), args.end());
+    std::vector<gchar *> argv = argv_for(full);
+    std::vector<gchar *> env = environment_for(config_home);
+    GPid pid = 0;
+    int out_fd = -1, err_fd = -1;
+    ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, argv.data(), env.data(),
+                                         G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
+                                         nullptr, &out_fd, &err_fd, nullptr));
+    free_all(argv);
+    free_all(env);
+    g_usleep(400 * 1000);
+    int wait_status = 0;
+    pid_t done = waitpid(pid, &wait_status, WNOHANG);
+    bool ended_early = done != 0;
+    auto start = std::chrono::steady_clock::now();
+    if (!ended_early) {
+        kill(pid, SIGINT);
+        while ((done = waitpid(pid, &wait_status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+            g_usleep(1000);
+    }
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &wait_status, 0);
+    }
+    result->status = decode_wait(wait_status);
+    for (auto [fd, text] : {std::pair<int, std::string *>{out_fd, &result->out},
+                            std::pair<int, std::string *>{err_fd, &result->err}}) {
+        char buf[512];
+        ssize_t n;
+        fcntl(fd, F_SETFL, O_NONBLOCK);
+        while ((n = read(fd, buf, sizeof buf)) > 0)
+            text->append(buf, (size_t)n);
+        close(fd);
+    }
+    EXPECT_FALSE(ended_early) << "it should still have been waiting: " << result->err;
+}
+
+TEST_F(Cli, CtrlCEndsAnyWaitWithinAFifthOfASecond)
+{
+    // Silent from the start: waiting for the prompt.  Then silent after the
+    // prompt and the echo: waiting for an answer.
+    for (const char *after : {"0", "12"}) {
+        start_sim({"--blank", "8", "--silent-after", after});
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"info", "--json"}, std::vector<std::string>{"status"},
+              std::vector<std::string>{"reset", "--bus"}}) {
+            double seconds = 0;
+            run_result r;
+            interrupt_while_waiting(sim, config_home, args, &seconds, &r);
+            EXPECT_LT(seconds, 0.2) << args[0] << " after " << after;
+            EXPECT_EQ(r.status, 130) << args[0] << " " << r.err;
+            EXPECT_TRUE(contains(r.err, "interrupted")) << r.err;
+            EXPECT_EQ(line_count(r.err), 1) << r.err;
+            if (args.size() > 1 && args[1] == "--json") {
+                EXPECT_TRUE(contains(r.out, "\"outcome\":\"interrupted\"")) << r.out;
+            }
+        }
+        sim_stop(&sim);
+        sim_running = false;
+    }
+}
+
+}  // namespace
