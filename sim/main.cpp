@@ -7,7 +7,9 @@
 // - "w2" before "w1" on the same connection gets a no-sector packet;
 // - "ff" with 40 tracks leaves a 40-track disk (saved as such); the BAM
 //   covers 35 tracks, as the 1541's does;
-// - "j" is not echoed and gets no prompt until the client reopens the port.
+// - "j" is not echoed and gets no prompt until the client reopens the port;
+//   with --bootloader-link, the bootloader port appears there only then, and
+//   goes away when avrdude leaves it or after 8 s without a programmer.
 #include "sim.h"
 
 #include <csignal>
