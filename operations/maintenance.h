@@ -5,6 +5,9 @@
 
 #include <glib.h>
 
+#include <string>
+#include <vector>
+
 // Workers and their finishers.
 void thread_receive_firmware_version(void);
 gboolean idle_finish_firmware_version_receipt(gpointer failure);
@@ -26,3 +29,11 @@ extern const char maintenance_old_firmware_version[];
 
 // avrdude's argument vector for the bootloader port (g_strfreev it).
 char **maintenance_avrdude_argv(const char *bootloader_port);
+
+// The port to flash through after "j": the configured bootloader port once
+// it exists, else the first probed port that was not there `before`; waits
+// up to wait_ms for either (or until Abort), then falls back to the
+// configured one.  Worker thread.
+std::string maintenance_find_bootloader_port(const char *configured,
+                                             const std::vector<std::string> &before,
+                                             int wait_ms);
