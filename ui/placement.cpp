@@ -93,8 +93,8 @@ void placement_keep_on_screen(GtkWindow *window)
 GtkWidget *placement_view_new(GtkWidget *child)
 {
     GtkWidget *scrolled = gtk_scrolled_window_new(nullptr, nullptr);
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC,
-                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER,
+                                   GTK_POLICY_NEVER);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_NONE);
     GtkWidget *viewport = gtk_viewport_new(nullptr, nullptr);
     gtk_viewport_set_shadow_type(GTK_VIEWPORT(viewport), GTK_SHADOW_NONE);
@@ -121,8 +121,16 @@ void placement_fit_views(GtkWindow *window, GtkWidget *const *views, int count)
     placement_work_area(gtk_window_get_screen(window), x + w / 2, y + h / 2, &area);
     int room_w = widest - std::max(0, w - area.width);
     int room_h = tallest - std::max(0, h - area.height);
-    for (int i = 0; i < count; i++)
-        gtk_widget_set_size_request(views[i], std::max(64, std::min(natural[i].width, room_w)),
-                                    std::max(64, std::min(natural[i].height, room_h)));
+    for (int i = 0; i < count; i++) {
+        int vw = std::max(64, std::min(natural[i].width, room_w));
+        int vh = std::max(64, std::min(natural[i].height, room_h));
+        // Scroll bars only when shrunk: a view of exactly its child's size
+        // would otherwise keep both bars once they had appeared.
+        GtkPolicyType policy = vw < natural[i].width || vh < natural[i].height
+                                   ? GTK_POLICY_AUTOMATIC
+                                   : GTK_POLICY_NEVER;
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(views[i]), policy, policy);
+        gtk_widget_set_size_request(views[i], vw, vh);
+    }
     placement_keep_on_screen(window);
 }

@@ -17,8 +17,8 @@ void placement_move_on_screen(GtkWindow *window, int x, int y);
 // The same from where the window is now, with the size it is about to take.
 void placement_keep_on_screen(GtkWindow *window);
 
-// A scrolled window without frame holding `child`; no scroll bars while
-// placement_fit_views gives it its natural size.
+// A scrolled window without frame holding `child`; scroll bars appear only
+// when placement_fit_views has to shrink it.
 GtkWidget *placement_view_new(GtkWidget *child);
 // Gives each view its child's size, shrunk where the window would
 // otherwise not fit into the work area, then keeps the window on screen.

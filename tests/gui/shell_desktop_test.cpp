@@ -101,8 +101,14 @@ TEST_F(Desktop, SavedPositionIsWhereTheUserLeftTheWindow)
             return x == 40 && y == 30;
         },
         2000));
-    ASSERT_EQ(options_save_to_file(), 1);
-    std::string text = scratch_read(shell_test_config_path());
+    // Into a file of its own: later tests load the start-up one.
+    gchar *start_up_path = utf8_path_configfile;
+    utf8_path_configfile = g_build_filename(dir.c_str(), "user.ini", nullptr);
+    int saved = options_save_to_file();
+    std::string text = scratch_read(utf8_path_configfile);
+    g_free(utf8_path_configfile);
+    utf8_path_configfile = start_up_path;
+    ASSERT_EQ(saved, 1);
     EXPECT_NE(text.find("[position]\nwindow_main=40;30;\n"), std::string::npos) << text;
 }
 
@@ -295,7 +301,6 @@ TEST_F(Desktop, LoggingTabShowsTheNewestLines)
         2000);
     EXPECT_TRUE(at_end) << gtk_adjustment_get_value(v) << " of " << gtk_adjustment_get_upper(v);
     gtk_notebook_set_current_page(GTK_NOTEBOOK(w("notebook_main")), 0);
-    shell_log_clear();
 }
 
 }  // namespace
