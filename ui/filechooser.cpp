@@ -111,6 +111,24 @@ void on_preview_scrollbar_size_allocate(GtkWidget *scrollbar, GtkAllocation *all
     (void)scrollbar;
 }
 
+int text_width(GtkWidget *widget, const char *text)
+{
+    PangoLayout *layout = gtk_widget_create_pango_layout(widget, text);
+    int width = 0;
+    pango_layout_get_pixel_size(layout, &width, nullptr);
+    g_object_unref(layout);
+    return width;
+}
+
+void on_preview_label_style_set(GtkWidget *label, GtkStyle *, gpointer)
+{
+    char *longest = g_strdup_printf(_("Sector errors: %d (%d accessible)"), 888, 888);
+    int widest = std::max({text_width(label, _("Sector errors: N/A")),
+                           text_width(label, _("Sector errors: 0")), text_width(label, longest)});
+    g_free(longest);
+    gtk_widget_set_size_request(label, widest, -1);
+}
+
 GtkWidget *create_preview_widget(GtkWidget *dialog)
 {
     flag_adjusted = 0;
@@ -302,24 +320,9 @@ GtkWidget *fileopen_create_load_d64_dialog(const char *title)
     GtkWidget *label = gtk_label_new(_("Sector errors: N/A"));
     widgets_register(dialog, label, "label_preview_sector_errors");
     gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
-    // The chooser sizes its preview pane once, from the first text shown:
-    // ask at once for room for the longest one.
-    int widest = 0;
-    for (const char *sample : {_("Sector errors: N/A"), _("Sector errors: 0")}) {
-        PangoLayout *layout = gtk_widget_create_pango_layout(label, sample);
-        int w = 0;
-        pango_layout_get_pixel_size(layout, &w, nullptr);
-        widest = std::max(widest, w);
-        g_object_unref(layout);
-    }
-    char *longest = g_strdup_printf(_("Sector errors: %d (%d accessible)"), 888, 888);
-    PangoLayout *layout = gtk_widget_create_pango_layout(label, longest);
-    int w = 0;
-    pango_layout_get_pixel_size(layout, &w, nullptr);
-    widest = std::max(widest, w);
-    g_object_unref(layout);
-    g_free(longest);
-    gtk_widget_set_size_request(label, widest, -1);
+    // The chooser sizes its preview pane from the first text shown: ask
+    // for room for the longest one, in the font the label ends up with.
+    g_signal_connect(label, "style-set", G_CALLBACK(on_preview_label_style_set), nullptr);
     gtk_box_pack_start(GTK_BOX(preview), label, FALSE, FALSE, 0);
     gtk_widget_show(label);
     gtk_file_chooser_set_preview_widget(GTK_FILE_CHOOSER(dialog), preview);

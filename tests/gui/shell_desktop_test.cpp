@@ -260,6 +260,11 @@ TEST_F(Desktop, PreselectedImageShowsItsPreviewWithTheWholeLabel)
     image[d64_base_size + 3] = 5;   // checksum error: accessible
     image[d64_base_size + 4] = 15;  // inaccessible
     scratch_write(dir + "/disk.d64", image);
+    // A desktop font large enough that the label is wider than the picture.
+    GtkSettings *settings = gtk_settings_get_default();
+    gchar *font = nullptr;
+    g_object_get(settings, "gtk-font-name", &font, NULL);
+    g_object_set(settings, "gtk-font-name", "Sans 16", NULL);
     std::string text;
     int label_width = 0, text_width = 0;
     bool active = false;
@@ -277,21 +282,63 @@ TEST_F(Desktop, PreselectedImageShowsItsPreviewWithTheWholeLabel)
         });
     char *path = nullptr;
     fileopen_load_d64_file(&path, "Load", (dir + "/disk.d64").c_str());
+    if (!*answered)
+        g_object_set(settings, "gtk-font-name", font, NULL);
     ASSERT_TRUE(*answered);
     EXPECT_EQ(text, "Sector errors: 2 (1 accessible)");
     EXPECT_TRUE(active);
     EXPECT_GE(label_width, text_width) << "label cut";
+
+    // The first file clicked in a dialog that opened without one.
+    text.clear();
+    options_set_string(&options_d64_dir_string, dir.c_str());
+    answered = shell_answer_dialog(
+        "filechooserdialog_load", GTK_RESPONSE_CANCEL, [&](GtkWidget *d) {
+            shell_pump(300);
+            gtk_file_chooser_select_filename(GTK_FILE_CHOOSER(d), (dir + "/disk.d64").c_str());
+            GtkWidget *label = lookup_widget(d, "label_preview_sector_errors");
+            shell_pump_until(
+                [label] {
+                    return std::string(gtk_label_get_text(GTK_LABEL(label))) != "Sector errors: N/A";
+                },
+                3000);
+            shell_pump(300);
+            text = gtk_label_get_text(GTK_LABEL(label));
+            GtkAllocation a;
+            gtk_widget_get_allocation(label, &a);
+            label_width = a.width;
+            pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &text_width,
+                                        nullptr);
+        });
+    fileopen_load_d64_file(&path, "Load", nullptr);
+    g_object_set(settings, "gtk-font-name", font, NULL);
+    g_free(font);
+    ASSERT_TRUE(*answered);
+    EXPECT_EQ(text, "Sector errors: 2 (1 accessible)");
+    EXPECT_GE(label_width, text_width) << "label cut";
+    EXPECT_GT(text_width, 240);  // wider than the picture: the case that was cut
 }
 
 TEST_F(Desktop, LoggingTabShowsTheNewestLines)
 {
-    gtk_notebook_set_current_page(GTK_NOTEBOOK(w("notebook_main")), 0);
-    shell_pump(100);
-    for (int i = 0; i < 300; i++)
-        log_textview_append(("line " + std::to_string(i) + "\n").c_str());
-    gtk_notebook_set_current_page(GTK_NOTEBOOK(w("notebook_main")), 2);
+    // The log was looked at once (scrolled back to its start), then an
+    // operation ran on another tab.
     GtkAdjustment *v =
         gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(w("scrolledwindow_log")));
+    for (int i = 0; i < 100; i++)
+        log_textview_append("earlier\n");
+    gtk_notebook_set_current_page(GTK_NOTEBOOK(w("notebook_main")), 2);
+    shell_pump(200);
+    gtk_adjustment_set_value(v, 0);
+    shell_pump(100);
+    gtk_notebook_set_current_page(GTK_NOTEBOOK(w("notebook_main")), 0);
+    shell_pump(100);
+    for (int i = 0; i < 300; i++) {
+        log_textview_append(("line " + std::to_string(i) + "\n").c_str());
+        if (i % 50 == 0)
+            shell_pump(20);
+    }
+    gtk_notebook_set_current_page(GTK_NOTEBOOK(w("notebook_main")), 2);
     bool at_end = shell_pump_until(
         [v] {
             return gtk_adjustment_get_upper(v) > gtk_adjustment_get_page_size(v) &&
