@@ -100,37 +100,47 @@ GtkWidget *placement_view_new(GtkWidget *child)
     gtk_viewport_set_shadow_type(GTK_VIEWPORT(viewport), GTK_SHADOW_NONE);
     gtk_container_add(GTK_CONTAINER(viewport), child);
     gtk_container_add(GTK_CONTAINER(scrolled), viewport);
+    // A viewport settles its child's size changes by itself; the window
+    // must hear of them to grow and shrink with its contents.
+    gtk_container_set_resize_mode(GTK_CONTAINER(viewport), GTK_RESIZE_PARENT);
+    gtk_container_set_resize_mode(GTK_CONTAINER(scrolled), GTK_RESIZE_PARENT);
     gtk_widget_show(viewport);
     return scrolled;
 }
 
 void placement_fit_views(GtkWindow *window, GtkWidget *const *views, int count)
 {
-    std::vector<GtkRequisition> natural(count);
-    int widest = 0, tallest = 0;
+    // Natural sizes first: without scroll bars a view asks for what its
+    // child asks for, and follows it when it changes.
     for (int i = 0; i < count; i++) {
-        gtk_widget_size_request(gtk_bin_get_child(GTK_BIN(views[i])), &natural[i]);
-        gtk_widget_set_size_request(views[i], natural[i].width, natural[i].height);
-        widest = std::max(widest, natural[i].width);
-        tallest = std::max(tallest, natural[i].height);
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(views[i]), GTK_POLICY_NEVER,
+                                       GTK_POLICY_NEVER);
+        gtk_widget_set_size_request(views[i], -1, -1);
+        gtk_widget_queue_resize(views[i]);
     }
     int x, y, w, h;
     current_position(window, &x, &y);
     outer_size(window, &w, &h);
     GdkRectangle area;
     placement_work_area(gtk_window_get_screen(window), x + w / 2, y + h / 2, &area);
-    int room_w = widest - std::max(0, w - area.width);
-    int room_h = tallest - std::max(0, h - area.height);
-    for (int i = 0; i < count; i++) {
-        int vw = std::max(64, std::min(natural[i].width, room_w));
-        int vh = std::max(64, std::min(natural[i].height, room_h));
-        // Scroll bars only when shrunk: a view of exactly its child's size
-        // would otherwise keep both bars once they had appeared.
-        GtkPolicyType policy = vw < natural[i].width || vh < natural[i].height
-                                   ? GTK_POLICY_AUTOMATIC
-                                   : GTK_POLICY_NEVER;
-        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(views[i]), policy, policy);
-        gtk_widget_set_size_request(views[i], vw, vh);
+    int over_w = std::max(0, w - area.width), over_h = std::max(0, h - area.height);
+    if (over_w > 0 || over_h > 0) {
+        // Too large for the screen: the views give up the difference and
+        // scroll.  Both bars may then show.
+        std::vector<GtkRequisition> natural(count);
+        int widest = 0, tallest = 0;
+        for (int i = 0; i < count; i++) {
+            gtk_widget_size_request(views[i], &natural[i]);
+            widest = std::max(widest, natural[i].width);
+            tallest = std::max(tallest, natural[i].height);
+        }
+        for (int i = 0; i < count; i++) {
+            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(views[i]), GTK_POLICY_AUTOMATIC,
+                                           GTK_POLICY_AUTOMATIC);
+            gtk_widget_set_size_request(
+                views[i], std::max(64, std::min(natural[i].width, widest - over_w)),
+                std::max(64, std::min(natural[i].height, tallest - over_h)));
+        }
     }
     placement_keep_on_screen(window);
 }

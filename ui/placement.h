@@ -20,6 +20,7 @@ void placement_keep_on_screen(GtkWindow *window);
 // A scrolled window without frame holding `child`; scroll bars appear only
 // when placement_fit_views has to shrink it.
 GtkWidget *placement_view_new(GtkWidget *child);
-// Gives each view its child's size, shrunk where the window would
-// otherwise not fit into the work area, then keeps the window on screen.
+// Lets each view take its child's size, or shrinks the views (with scroll
+// bars) where the window would otherwise not fit into the work area; then
+// keeps the window on screen.
 void placement_fit_views(GtkWindow *window, GtkWidget *const *views, int count);

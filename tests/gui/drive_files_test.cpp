@@ -140,13 +140,15 @@ protected:
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), base);
             g_free(folder);
             g_free(base);
-        });
+        }, 300);
     }
     void import(const std::string &path)
     {
-        shell_answer_dialog("filechooserdialog_load", GTK_RESPONSE_OK, [path](GtkWidget *d) {
-            gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str());
-        });
+        // The chooser changes folders in the background: give it time.
+        shell_answer_dialog(
+            "filechooserdialog_load", GTK_RESPONSE_OK,
+            [path](GtkWidget *d) { gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str()); },
+            300);
         click("button_load_PRG");
     }
     std::string commands() { return scratch_read(dir + "/commands.log"); }

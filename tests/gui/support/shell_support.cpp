@@ -33,6 +33,11 @@ const std::string &shell_test_start()
     g_mkdir_with_parents(folder.c_str(), 0700);
     scratch_write(folder + "/user.ini", shell_test_user_ini);
     g_setenv("XDG_CONFIG_HOME", config_home.c_str(), TRUE);
+    // Choosers without a folder of their own open in the home folder: keep
+    // whatever a test saves there out of the real one.
+    std::string home = config_home + "/home";
+    g_mkdir_with_parents((home + "/.local/share").c_str(), 0700);
+    g_setenv("HOME", home.c_str(), TRUE);
     // Port detection looks only at what a test puts into this folder.
     g_mkdir_with_parents(shell_test_ports_folder().c_str(), 0700);
     detect_set_probe_globs({shell_test_ports_folder() + "/*"});
@@ -81,6 +86,7 @@ struct pending_answer {
     bool prepared = false;
     gint64 answer_at = 0;
     int delay_ms;
+    GtkWidget *answered = nullptr;
 };
 
 GtkWidget *find_toplevel(const std::string &name)
@@ -100,8 +106,12 @@ gboolean answer_tick(gpointer data)
 {
     auto *p = static_cast<pending_answer *>(data);
     GtkWidget *dialog = find_toplevel(p->name);
-    if (!dialog)
-        return TRUE;
+    if (!dialog) {
+        if (!p->answered)
+            return TRUE;
+        delete p;
+        return FALSE;
+    }
     if (!p->prepared) {
         if (p->before)
             p->before(dialog);
@@ -111,10 +121,17 @@ gboolean answer_tick(gpointer data)
     }
     if (g_get_monotonic_time() < p->answer_at)
         return TRUE;
+    if (p->answered && dialog != p->answered) {
+        delete p;  // gone: a later dialog of that name is not ours
+        return FALSE;
+    }
+    // A file chooser still loading a folder may turn an OK away; it is
+    // given again until the dialog goes.
     gtk_dialog_response(GTK_DIALOG(dialog), p->response);
     *p->done = true;
-    delete p;
-    return FALSE;
+    p->answered = dialog;
+    p->answer_at = g_get_monotonic_time() + 500 * 1000;
+    return TRUE;
 }
 }  // namespace
 
