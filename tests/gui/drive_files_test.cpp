@@ -63,6 +63,9 @@ protected:
         gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
         request_confirmation_to_modify_disk = 0;
         options_file_extensions_uppercase = 0;
+        // Choosers open where the test saves: no folder change to wait for.
+        options_set_string(&options_prg_dir_string, dir.c_str());
+        options_set_string(&options_rom_dir_string, dir.c_str());
         log_clear();
     }
     void TearDown() override
