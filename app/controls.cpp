@@ -9,8 +9,12 @@
 #include "ui/dialogs.h"
 #include "ui/filechooser.h"
 #include "ui/handlers.h"
+#include "ui/placement.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
+
+// Until the stored position is applied, saving keeps the stored one.
+static int position_restored = 0;
 
 static GtkWidget *main_widget(const char *name)
 {
@@ -26,13 +30,17 @@ void controls_adjust_from_options(void)
                               options_sector_read_retries);
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(main_widget("spinbutton_outmost_track")),
                               options_outmost_track);
+    // The zoom item saves the options while the window still stands where
+    // it opened: until the stored position is applied (at the zoomed size,
+    // inside the screen), saving keeps the stored one.
     if (options_expansion == 1)
         gtk_menu_item_activate(GTK_MENU_ITEM(main_widget("menuitem_zoom_2x")));
     else if (options_expansion == 2)
         gtk_menu_item_activate(GTK_MENU_ITEM(main_widget("menuitem_zoom_4x")));
     if (options_window_main_position)
-        gtk_window_move(GTK_WINDOW(window_main), options_window_main_position[0],
-                        options_window_main_position[1]);
+        placement_move_on_screen(GTK_WINDOW(window_main), options_window_main_position[0],
+                                 options_window_main_position[1]);
+    position_restored = 1;
 }
 
 void controls_set_textview_fonts(void)
@@ -95,7 +103,7 @@ void filer_auto_naming_set(int side_b, int offset)
 
 int window_position(int *x, int *y)
 {
-    if (!window_main)
+    if (!window_main || !position_restored)
         return 0;
     gtk_window_get_position(GTK_WINDOW(window_main), x, y);
     return 1;

@@ -14,6 +14,7 @@
 #include "app/options.h"
 
 #include "device/console.h"
+#include "device/detect.h"
 #include "device/serial.h"
 
 GTimer *tmr = nullptr;
@@ -303,10 +304,23 @@ gboolean idle_finish_cmd_execution(gpointer failure)
     return FALSE;
 }
 
+// Tells which ports answer as the board, so a wrong or renamed device port
+// setting can be put right.
+static void log_visible_ports(void)
+{
+    std::vector<detect_port> found = detect_scan(1500, &flag_abort_requested);
+    std::string seen = detect_describe(found);
+    if (seen.empty())
+        log_queue_printf(_("No Dravlen port answers on this computer.\n"));
+    else
+        log_queue_printf(_("Dravlen ports that answer on this computer:\n%s"), seen.c_str());
+}
+
 int operation_open_port_and_sync(GSourceFunc finisher)
 {
     int handle = -1;
     if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
+        log_visible_ports();
         operation_idle_add(finisher, (gpointer) "Unable to access communication port to device");
         return -1;
     }

@@ -16,6 +16,8 @@ int options_outmost_track = 1;
 int options_first_sector_in_dir_order = 0;
 gchar *options_d64_dir_string = nullptr;
 gchar *options_prg_dir_string = nullptr;
+gchar *options_png_dir_string = nullptr;
+gchar *options_rom_dir_string = nullptr;
 options_color options_sector_da_bg_color = {65535, 65535, 65535};
 int options_file_extensions_uppercase = 0;
 int options_side_letters_uppercase = 0;
@@ -210,6 +212,8 @@ void load_keyfile(GKeyFile *kf)
 
     read_folder(kf, "d64_dir", &options_d64_dir_string);
     read_folder(kf, "prg_dir", &options_prg_dir_string);
+    read_folder(kf, "png_dir", &options_png_dir_string);
+    read_folder(kf, "rom_dir", &options_rom_dir_string);
     read_position(kf);
 
     if (g_key_file_has_key(kf, "misc", "d64_extension", nullptr)) {
@@ -262,6 +266,8 @@ GKeyFile *build_keyfile()
         if (strcmp(group, "directories") == 0) {
             append_folder(text, "d64_dir", options_d64_dir_string);
             append_folder(text, "prg_dir", options_prg_dir_string);
+            append_folder(text, "png_dir", options_png_dir_string);
+            append_folder(text, "rom_dir", options_rom_dir_string);
         } else if (strcmp(group, "colors") == 0) {
             for (int i = 0; i < 3; i++)
                 g_string_append_printf(text, "%s=%u\n", COLOR_KEYS[i], *color_component(i));
@@ -334,6 +340,8 @@ void options_set_defaults()
     options_sector_da_bg_color = {65535, 65535, 65535};
     options_set_string(&options_d64_dir_string, nullptr);
     options_set_string(&options_prg_dir_string, nullptr);
+    options_set_string(&options_png_dir_string, nullptr);
+    options_set_string(&options_rom_dir_string, nullptr);
     options_set_window_main_position(nullptr);
 }
 
@@ -411,6 +419,8 @@ void options_module_shutdown()
         options_set_string(o.variable, nullptr);
     options_set_string(&options_d64_dir_string, nullptr);
     options_set_string(&options_prg_dir_string, nullptr);
+    options_set_string(&options_png_dir_string, nullptr);
+    options_set_string(&options_rom_dir_string, nullptr);
     options_set_window_main_position(nullptr);
     g_free(utf8_path_configfile);
     utf8_path_configfile = nullptr;

@@ -30,6 +30,8 @@ extern int options_first_sector_in_dir_order;
 // [directories]: folder paths (file names, not URIs) or NULL
 extern gchar *options_d64_dir_string;
 extern gchar *options_prg_dir_string;
+extern gchar *options_png_dir_string;  // last folder of PNG exports
+extern gchar *options_rom_dir_string;  // last folder of drive ROM dumps
 // [colors]
 extern options_color options_sector_da_bg_color;
 // [outputs]

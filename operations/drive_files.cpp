@@ -161,13 +161,15 @@ struct save_texts {
     const char *failed_log;   // "%s": the error message
     const char *saved_log;    // "%s": the path
     const char *cancel_log;
+    bool rom;                 // a ROM dump: its own folder memory
 };
 
 void save_received(const char *name, const save_texts &texts)
 {
     char *suggested = g_strdup_printf("%s.%s", name, prg_extension());
     char *path = nullptr;
-    if (fileopen_save_prg_file(suggested, &path, texts.chooser_title)) {
+    if ((texts.rom ? fileopen_save_rom_file : fileopen_save_prg_file)(suggested, &path,
+                                                                      texts.chooser_title)) {
         GError *error = nullptr;
         if (g_file_set_contents(path, (const char *)prg_storage, ped.received_size, &error)) {
             options_save_to_file();
@@ -400,7 +402,7 @@ gboolean idle_finish_prg_file_export_receipt(gpointer failure)
         save_texts texts = {_("Save file contents to PRG"),
                             _(" PRG export failed: Unable to save to file"),
                             "Unable to save PRG to file: %s\n", "PRG saved to: %s\n",
-                            "PRG not saved at user's request\n"};
+                            "PRG not saved at user's request\n", false};
         save_received(name, texts);
     }
     operation_finish_cleanup();
@@ -665,7 +667,7 @@ gboolean idle_finish_drive_rom_export_receipt(gpointer failure)
         save_texts texts = {_("Save ROM contents to PRG"),
                             _(" Drive ROM dumping failed: Unable to save to file"),
                             "Unable to save drive ROM to file: %s\n", "Drive ROM saved to: %s\n",
-                            "Drive ROM not saved at user's request\n"};
+                            "Drive ROM not saved at user's request\n", true};
         save_received("ROM", texts);
     }
     operation_finish_cleanup();

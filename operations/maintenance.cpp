@@ -5,12 +5,15 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/log.h"
 #include "app/operation.h"
 #include "app/operation_state.h"
 #include "app/options.h"
 #include "device/console.h"
+#include "device/detect.h"
 #include "device/firmware.h"
 #include "device/serial.h"
 #include "ui/handlers.h"
@@ -28,6 +31,8 @@ const char text_not_flashed[] = "Aborted before avrdude was started";
 const gint64 bootloader_wait_us = 2000000;
 // How often that wait looks at the abort flag.
 const gulong abort_check_us = 10000;
+// A slow USB enumeration gets this much longer to show the port.
+const int bootloader_extra_wait_ms = 3000;
 
 constexpr auto open_and_sync = operation_open_port_and_sync;
 constexpr auto close_and_finish = operation_close_and_finish;
@@ -178,9 +183,38 @@ void on_menuitem_reset_into_bootloader_activate(GtkMenuItem *, gpointer)
     operation_start(&info);
 }
 
+static bool port_exists(const char *name)
+{
+    if (g_file_test(name, G_FILE_TEST_EXISTS))
+        return true;
+    // A bare name is opened under /dev/, as the serial layer does.
+    std::string under_dev = std::string("/dev/") + name;
+    return !strchr(name, '/') && g_file_test(under_dev.c_str(), G_FILE_TEST_EXISTS);
+}
+
+std::string maintenance_find_bootloader_port(const char *configured,
+                                             const std::vector<std::string> &before,
+                                             int wait_ms)
+{
+    gint64 end = g_get_monotonic_time() + (gint64)wait_ms * 1000;
+    for (;;) {
+        if (port_exists(configured))
+            return configured;
+        std::vector<std::string> fresh = detect_new_ports(before, detect_list_ports());
+        if (!fresh.empty())
+            return fresh[0];
+        if (g_get_monotonic_time() >= end || flag_abort_requested.load())
+            return configured;
+        g_usleep(abort_check_us * 5);
+    }
+}
+
 void thread_update_device(void)
 {
     GSourceFunc fin = idle_finish_device_update;
+    // The bootloader shows up as a port of its own after "j"; what exists
+    // before tells it apart.
+    std::vector<std::string> ports_before = detect_list_ports();
     int handle = open_and_sync(fin);
     if (handle < 0 || !request_bootloader(handle, fin))
         return;
@@ -191,10 +225,17 @@ void thread_update_device(void)
         close_and_finish(handle, fin, text_not_flashed);
         return;
     }
+    std::string port = maintenance_find_bootloader_port(options_bootloader_port_string,
+                                                        ports_before, bootloader_extra_wait_ms);
+    if (flag_abort_requested.load()) {
+        close_and_finish(handle, fin, text_not_flashed);
+        return;
+    }
+    log_queue_printf("Bootloader port: %s\n", port.c_str());
 
     // An argument vector: a port name with spaces or quotes stays one
     // argument.  avrdude's output goes where ours goes.
-    char **argv = maintenance_avrdude_argv(options_bootloader_port_string);
+    char **argv = maintenance_avrdude_argv(port.c_str());
     int wait_status = 0;
     GError *error = nullptr;
     const char *failure = nullptr;

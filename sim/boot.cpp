@@ -1,10 +1,13 @@
 // The board's bootloader on a pty of its own: enough of the AVR109 protocol
 // for avrdude to identify an ATmega32U4, write its flash in blocks and read
-// it back for verification.
+// it back for verification.  Like the board's, the port exists only after
+// "j": it goes away when the programmer leaves, or when none has talked to
+// it for a few seconds (the board then restarts its firmware).
 #include "sim.h"
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -23,6 +26,17 @@ static bytes flash(FLASH_SIZE, 0xFF);
 static bytes eeprom(EEPROM_SIZE, 0xFF);
 static long highest_written = -1;  // highest flash byte address written
 static std::atomic<int> stop_requested(0);
+static std::string boot_link;  // where the port appears
+static std::mutex state_lock;  // guards boot_master, boot_thread and the link
+static bool present = false;
+
+// Without a programmer the bootloader gives up after this long; after "E"
+// it waits this long at most for the programmer to close the port.
+static const auto IDLE_LIMIT = std::chrono::seconds(8);
+static const auto LEAVE_LIMIT = std::chrono::seconds(2);
+static bool had_programmer = false;
+static bool leaving = false;
+static std::chrono::steady_clock::time_point give_up_at;
 
 void boot_write_flash() {
   if (opt.flash_out.empty()) return;
@@ -38,16 +52,23 @@ void boot_write_flash() {
   fclose(f);
 }
 
-// One byte from the programmer; 0 when the simulator is stopping.
+// One byte from the programmer; 0 when the simulator is stopping or the
+// bootloader is done (programmer gone, or nobody came in time).
 static int get_byte(uint8_t *c) {
   while (!stop_requested && !flag_quit) {
+    if ((!had_programmer || leaving) && std::chrono::steady_clock::now() > give_up_at) return 0;
     struct pollfd p = {boot_master, POLLIN, 0};
     int r = poll(&p, 1, 20);
     if (r > 0 && (p.revents & POLLIN)) {
       ssize_t k = read(boot_master, c, 1);
-      if (k == 1) return 1;
+      if (k == 1) {
+        had_programmer = true;
+        return 1;
+      }
     } else if (r > 0) {
-      // Nobody has the port open: POLLHUP keeps firing, so wait a little.
+      // Nobody has the port open: POLLHUP keeps firing.  Once a programmer
+      // has talked, that means it left.
+      if (had_programmer) return 0;
       usleep(20000);
     }
   }
@@ -96,6 +117,8 @@ static void serve() {
       case 'E':
         put_byte('\r');
         boot_write_flash();
+        leaving = true;
+        give_up_at = std::chrono::steady_clock::now() + LEAVE_LIMIT;
         fprintf(stderr, "dravlen-sim: bootloader left, %ld bytes of flash written\n", highest_written + 1);
         break;
       case 'e': {
@@ -169,25 +192,62 @@ static void serve() {
   }
 }
 
+// Ends the bootloader: the port and its link vanish.
+static void vanish() {
+  std::lock_guard<std::mutex> g(state_lock);
+  if (!present) return;
+  unlink(boot_link.c_str());
+  if (boot_master >= 0) close(boot_master);
+  boot_master = -1;
+  present = false;
+  fprintf(stderr, "dravlen-sim: bootloader port gone\n");
+}
+
+static void run_bootloader() {
+  serve();
+  if (!stop_requested) vanish();
+}
+
 int boot_start(const std::string &link, std::string *port) {
+  boot_link = link;
+  unlink(link.c_str());
+  *port = link;
+  return 1;
+}
+
+int boot_appear() {
+  if (boot_link.empty()) return 1;
+  std::lock_guard<std::mutex> g(state_lock);
+  if (present) return 1;  // a second "j" while it is there changes nothing
+  if (boot_thread.joinable()) boot_thread.join();  // the last one has ended
   std::string slave;
   if (!pty_open_raw(&boot_master, &slave)) {
     perror("dravlen-sim: bootloader pty");
     return 0;
   }
-  unlink(link.c_str());
-  if (symlink(slave.c_str(), link.c_str()) != 0) {
-    perror(link.c_str());
+  unlink(boot_link.c_str());
+  if (symlink(slave.c_str(), boot_link.c_str()) != 0) {
+    perror(boot_link.c_str());
+    close(boot_master);
+    boot_master = -1;
     return 0;
   }
-  *port = slave;
-  boot_thread = std::thread(serve);
+  present = true;
+  had_programmer = false;
+  leaving = false;
+  give_up_at = std::chrono::steady_clock::now() + IDLE_LIMIT;
+  boot_thread = std::thread(run_bootloader);
+  fprintf(stderr, "dravlen-sim: bootloader port %s -> %s\n", boot_link.c_str(), slave.c_str());
   return 1;
 }
 
 void boot_stop() {
   stop_requested = 1;
-  if (boot_thread.joinable()) boot_thread.join();
-  if (boot_master >= 0) close(boot_master);
-  boot_master = -1;
+  std::thread t;
+  {
+    std::lock_guard<std::mutex> g(state_lock);
+    t = std::move(boot_thread);
+  }
+  if (t.joinable()) t.join();
+  vanish();
 }

@@ -309,6 +309,7 @@ static int execute(const std::string &line, const std::vector<std::string> &w,
     // The board restarts into its bootloader: no echo, no prompt.
     *prompt = 0;
     fprintf(stderr, "dravlen-sim: reset into bootloader requested\n");
+    boot_appear();
     return 1;
   }
   if (!link_write_str(line + "\r\n")) return 0;

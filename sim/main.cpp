@@ -13,7 +13,10 @@
 //   "KO" without being run;
 // - "di" on a disk whose BAM cannot be read answers "OK" (the drive took the
 //   command) and leaves the read error on the error channel; directory
-//   listing, validate, scratch, file reads and writes answer it instead.
+//   listing, validate, scratch, file reads and writes answer it instead;
+// - with --bootloader-link, the bootloader port appears there only after
+//   "j", and goes away when avrdude leaves it or after 8 s without a
+//   programmer.
 #include "sim.h"
 
 #include <cerrno>

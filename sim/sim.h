@@ -21,7 +21,7 @@ struct sim_options {
   std::string bootloader_link;
   std::string flash_out;
   std::string log_path;
-  std::string version = "Dravlen 1.1";
+  std::string version = "2.4.0";  // what the client carries: judged "current"
   std::string garbage;
   bool old_firmware = false;
   bool drive_timing = false;
@@ -143,6 +143,8 @@ extern disk_image *drives[12];
 
 // ---------------------------------------------------------------- bootloader
 int boot_start(const std::string &link, std::string *port);
+// Makes the bootloader port appear at the link given to boot_start (on "j").
+int boot_appear();
 void boot_stop();
 void boot_write_flash();
 

@@ -74,7 +74,7 @@ gboolean get_user_confirmation_to_modify_disk(void)
     // Cleared first: answering No also silences the warning for this run.
     request_confirmation_to_modify_disk = 0;
     return get_user_confirmation(
-        _("<b>WARNING!!!</b>\n\nIt is srongly recommended that a\ncomplete backup is made prior "
+        _("<b>WARNING!!!</b>\n\nIt is strongly recommended that a\ncomplete backup is made prior "
           "to\nmaking any modification to a disk.\n\nNote: <u>This message will not be\n"
           "displayed again until the program\nis restarted</u>.\n\nAre you sure you want to "
           "proceed?"));

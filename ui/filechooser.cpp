@@ -3,6 +3,7 @@
 #include <glib/gi18n.h>
 #include <glib/gstdio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -54,22 +55,44 @@ GtkWidget *chooser_new(const char *name, const char *title, GtkFileChooserAction
     return dialog;
 }
 
-void start_in(GtkWidget *dialog, const char *folder)
+gchar **kind_folder(int kind)
 {
-    if (folder && *folder)
-        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), folder);
+    switch (kind) {
+    case FILEOPEN_PRG:
+        return &options_prg_dir_string;
+    case FILEOPEN_PNG:
+        return &options_png_dir_string;
+    case FILEOPEN_ROM:
+        return &options_rom_dir_string;
+    default:
+        return &options_d64_dir_string;
+    }
+}
+
+bool is_folder(const char *path)
+{
+    return path && *path && g_file_test(path, G_FILE_TEST_IS_DIR);
+}
+
+// Without a folder GTK opens its "Recently Used" page, which is empty for
+// most users: always start somewhere real.
+void start_in(GtkWidget *dialog, int kind)
+{
+    char *folder = fileopen_start_folder(kind);
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), folder);
+    g_free(folder);
 }
 
 // Runs the chooser; on OK returns the chosen path (newly allocated) and
 // stores its folder in *folder_option.
-char *run_chooser(GtkWidget *dialog, gchar **folder_option, int is_folder)
+char *run_chooser(GtkWidget *dialog, gchar **folder_option, int folder_chooser)
 {
     char *path = nullptr;
     if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK)
         path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
     gtk_widget_destroy(dialog);
     if (path) {
-        char *folder = is_folder ? g_strdup(path) : g_path_get_dirname(path);
+        char *folder = folder_chooser ? g_strdup(path) : g_path_get_dirname(path);
         options_set_string(folder_option, folder);
         g_free(folder);
     }
@@ -86,6 +109,24 @@ void on_preview_scrollbar_size_allocate(GtkWidget *scrollbar, GtkAllocation *all
     gtk_widget_set_size_request(GTK_WIDGET(scrolled), 224 + allocation->width + spacing, 256);
     flag_adjusted = 1;
     (void)scrollbar;
+}
+
+int text_width(GtkWidget *widget, const char *text)
+{
+    PangoLayout *layout = gtk_widget_create_pango_layout(widget, text);
+    int width = 0;
+    pango_layout_get_pixel_size(layout, &width, nullptr);
+    g_object_unref(layout);
+    return width;
+}
+
+void on_preview_label_style_set(GtkWidget *label, GtkStyle *, gpointer)
+{
+    char *longest = g_strdup_printf(_("Sector errors: %d (%d accessible)"), 888, 888);
+    int widest = std::max({text_width(label, _("Sector errors: N/A")),
+                           text_width(label, _("Sector errors: 0")), text_width(label, longest)});
+    g_free(longest);
+    gtk_widget_set_size_request(label, widest, -1);
 }
 
 GtkWidget *create_preview_widget(GtkWidget *dialog)
@@ -145,6 +186,16 @@ void fileopen_update_d64_preview_cb(GtkFileChooser *chooser, gpointer data)
 }
 
 }  // namespace
+
+char *fileopen_start_folder(int kind)
+{
+    const char *own = *kind_folder(kind);
+    if (is_folder(own))
+        return g_strdup(own);
+    if (is_folder(options_d64_dir_string))
+        return g_strdup(options_d64_dir_string);
+    return g_strdup(g_get_home_dir());
+}
 
 int fileopen_d64_preview_show(GtkWidget *dialog, const char *name)
 {
@@ -248,7 +299,7 @@ int fileopen_save_d64_file(const char *suggested_name, char **path)
     GtkWidget *dialog = create_filechooserdialog_save(_("Save disk image to D64"));
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
     add_filters(dialog, _("  Disk image files (*.D64) "), {"*.D64", "*.d64"});
-    start_in(dialog, options_d64_dir_string);
+    start_in(dialog, FILEOPEN_IMAGES);
     GtkWidget *preview = create_preview_widget(dialog);
     gtk_file_chooser_set_preview_widget(GTK_FILE_CHOOSER(dialog), preview);
     gtk_file_chooser_set_use_preview_label(GTK_FILE_CHOOSER(dialog), FALSE);
@@ -264,11 +315,14 @@ GtkWidget *fileopen_create_load_d64_dialog(const char *title)
 {
     GtkWidget *dialog = create_filechooserdialog_load(title);
     add_filters(dialog, _("  Disk image files (*.D64) "), {"*.D64", "*.d64"});
-    start_in(dialog, options_d64_dir_string);
+    start_in(dialog, FILEOPEN_IMAGES);
     GtkWidget *preview = create_preview_widget(dialog);
     GtkWidget *label = gtk_label_new(_("Sector errors: N/A"));
     widgets_register(dialog, label, "label_preview_sector_errors");
     gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
+    // The chooser sizes its preview pane from the first text shown: ask
+    // for room for the longest one, in the font the label ends up with.
+    g_signal_connect(label, "style-set", G_CALLBACK(on_preview_label_style_set), nullptr);
     gtk_box_pack_start(GTK_BOX(preview), label, FALSE, FALSE, 0);
     gtk_widget_show(label);
     gtk_file_chooser_set_preview_widget(GTK_FILE_CHOOSER(dialog), preview);
@@ -279,21 +333,24 @@ GtkWidget *fileopen_create_load_d64_dialog(const char *title)
 int fileopen_load_d64_file(char **path, const char *title, const char *preselected_path)
 {
     GtkWidget *dialog = fileopen_create_load_d64_dialog(title);
-    if (preselected_path)
+    if (preselected_path) {
         gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), preselected_path);
+        // The chooser asks for a preview only when the selection changes.
+        fileopen_d64_preview_show(dialog, preselected_path);
+    }
     *path = run_chooser(dialog, &options_d64_dir_string, 0);
     return *path != nullptr;
 }
 
-int fileopen_save_prg_file(const char *suggested_name, char **path, const char *title)
+static int save_prg_like(const char *suggested_name, char **path, const char *title, int kind)
 {
     GtkWidget *dialog = create_filechooserdialog_save(title);
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
     add_filters(dialog, _("  Program files (*.PRG) "), {"*.PRG", "*.prg"});
-    start_in(dialog, options_prg_dir_string);
+    start_in(dialog, kind);
     if (suggested_name)
         gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), suggested_name);
-    char *chosen = run_chooser(dialog, &options_prg_dir_string, 0);
+    char *chosen = run_chooser(dialog, kind_folder(kind), 0);
     if (!chosen) {
         *path = nullptr;
         return 0;
@@ -303,12 +360,22 @@ int fileopen_save_prg_file(const char *suggested_name, char **path, const char *
     return 1;
 }
 
+int fileopen_save_prg_file(const char *suggested_name, char **path, const char *title)
+{
+    return save_prg_like(suggested_name, path, title, FILEOPEN_PRG);
+}
+
+int fileopen_save_rom_file(const char *suggested_name, char **path, const char *title)
+{
+    return save_prg_like(suggested_name, path, title, FILEOPEN_ROM);
+}
+
 int fileopen_load_prg_file(char **path)
 {
     GtkWidget *dialog =
         create_filechooserdialog_load(_("Select a PRG file to import into the disk currently in use"));
     add_filters(dialog, _("  Program files (*.PRG) "), {"*.PRG", "*.prg"});
-    start_in(dialog, options_prg_dir_string);
+    start_in(dialog, FILEOPEN_PRG);
     *path = run_chooser(dialog, &options_prg_dir_string, 0);
     return *path != nullptr;
 }
@@ -318,17 +385,17 @@ int fileopen_save_png_file(const char *suggested_name, char **path, const char *
     GtkWidget *dialog = create_filechooserdialog_save(title);
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
     add_filters(dialog, _("  PNG images (*.PNG) "), {"*.PNG"});
-    start_in(dialog, options_d64_dir_string);
+    start_in(dialog, FILEOPEN_PNG);
     if (suggested_name)
         gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), suggested_name);
-    *path = run_chooser(dialog, &options_d64_dir_string, 0);
+    *path = run_chooser(dialog, &options_png_dir_string, 0);
     return *path != nullptr;
 }
 
 int fileopen_select_folder(void)
 {
     GtkWidget *dialog = create_filechooserdialog_select_folder();
-    start_in(dialog, options_d64_dir_string);
+    start_in(dialog, FILEOPEN_IMAGES);
     char *folder = run_chooser(dialog, &options_d64_dir_string, 1);
     int chosen = folder != nullptr;
     g_free(folder);

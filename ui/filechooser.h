@@ -15,9 +15,17 @@ int fileopen_save_d64_file(const char *suggested_name, char **path);
 int fileopen_load_d64_file(char **path, const char *title, const char *preselected_path);
 int fileopen_save_prg_file(const char *suggested_name, char **path, const char *title);
 int fileopen_load_prg_file(char **path);
+// A drive ROM dump: a PRG chooser with a folder memory of its own.
+int fileopen_save_rom_file(const char *suggested_name, char **path, const char *title);
 int fileopen_save_png_file(const char *suggested_name, char **path, const char *title);
 // 1 when a folder was chosen; it is stored in options_d64_dir_string.
 int fileopen_select_folder(void);
+
+// Kinds of files, each with the last folder used for it.
+enum { FILEOPEN_IMAGES, FILEOPEN_PRG, FILEOPEN_PNG, FILEOPEN_ROM };
+// Where a chooser for that kind opens: its last folder, else the image
+// folder setting, else the home folder.  Newly allocated.
+char *fileopen_start_folder(int kind);
 
 // The name a PRG is saved under: ".PRG" is added unless the name is longer
 // than three characters and already ends in ".PRG" or ".prg".  Newly allocated.

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "image/d64.h"
 #include "render/c64pixbufs.h"
+#include "ui/placement.h"
 #include "ui/sector_grid.h"
 #include "ui/settings.h"
 #include "ui/widgets.h"
@@ -98,7 +99,7 @@ GtkWidget *create_window_sector_contents(void)
     GtkWidget *vbox = reg(window, gtk_vbox_new(FALSE, 0), "vbox_sector_contents_top_most");
     gtk_container_add(GTK_CONTAINER(window), vbox);
 
-    GtkWidget *info = reg(window, gtk_hbox_new(FALSE, 2), "hbox_sector_contents_track_and_sector");
+    GtkWidget *info = reg(window, gtk_hbox_new(FALSE, 6), "hbox_sector_contents_track_and_sector");
     gtk_container_set_border_width(GTK_CONTAINER(info), 2);
     gtk_box_pack_start(GTK_BOX(vbox), info, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(info),
@@ -121,7 +122,10 @@ GtkWidget *create_window_sector_contents(void)
 
     GtkWidget *align = reg(window, gtk_alignment_new(0.5, 0.5, 0, 0),
                            "alignment_drawingarea_sector_contents");
-    gtk_box_pack_start(GTK_BOX(vbox), align, TRUE, TRUE, 0);
+    // At 2x the dump is as wide as a small screen: it scrolls there.
+    gtk_box_pack_start(GTK_BOX(vbox),
+                       reg(window, placement_view_new(align), "scrolledwindow_sector_contents"),
+                       TRUE, TRUE, 0);
     GtkWidget *frame = reg(window, gtk_frame_new(nullptr), "frame_drawingarea_sector_contents");
     gtk_container_add(GTK_CONTAINER(align), frame);
     GtkWidget *area = reg(window, gtk_drawing_area_new(), "drawingarea_sector_contents");
@@ -323,6 +327,14 @@ void on_button_sector_contents_follow_link_clicked(GtkButton *, gpointer)
     go_to(data[0], data[1], _(" Invalid t/s link"), _(" No readable data in linked sector"));
 }
 
+void window_sector_contents_fit_on_screen(void)
+{
+    if (!window_sector_contents)
+        return;
+    GtkWidget *view = widget("scrolledwindow_sector_contents");
+    placement_fit_views(GTK_WINDOW(window_sector_contents), &view, 1);
+}
+
 void on_radiobutton_sector_contents_zoom_level1_clicked(GtkButton *button, gpointer)
 {
     if (!gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button)))
@@ -330,6 +342,7 @@ void on_radiobutton_sector_contents_zoom_level1_clicked(GtkButton *button, gpoin
     expansion_sector_contents = 0;
     if (GtkWidget *area = widget("drawingarea_sector_contents"))
         gtk_widget_set_size_request(area, DUMP_WIDTH, DUMP_HEIGHT);
+    window_sector_contents_fit_on_screen();
 }
 
 void on_radiobutton_sector_contents_zoom_level2_clicked(GtkButton *button, gpointer)
@@ -339,6 +352,7 @@ void on_radiobutton_sector_contents_zoom_level2_clicked(GtkButton *button, gpoin
     expansion_sector_contents = 1;
     if (GtkWidget *area = widget("drawingarea_sector_contents"))
         gtk_widget_set_size_request(area, DUMP_WIDTH * 2, DUMP_HEIGHT * 2);
+    window_sector_contents_fit_on_screen();
 }
 
 void on_checkbutton_sector_contents_petscii_toggled(GtkToggleButton *button, gpointer)

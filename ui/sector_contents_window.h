@@ -37,3 +37,7 @@ void on_radiobutton_sector_contents_zoom_level2_clicked(GtkButton *button, gpoin
 void on_checkbutton_sector_contents_petscii_toggled(GtkToggleButton *button, gpointer data);
 // The window's delete and key handlers (hide on close, hide on Escape) live
 // with the other secondary windows' in ui/settings.h.
+
+// Keeps the window inside the work area after it grew; the dump scrolls when
+// the screen is too small for it.
+void window_sector_contents_fit_on_screen(void);

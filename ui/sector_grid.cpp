@@ -199,6 +199,7 @@ void zoom_to(GtkMenuItem *item, int e)
     drawingarea_sector_grid_set_size();
     if (GtkWidget *listing = main_widget("drawingarea_directory_listing"))
         gtk_widget_set_size_request(listing, 224 << e, 128 << e);
+    window_main_fit_on_screen();
     drawingarea_sector_grid_refresh_from_error_info();
 #if TRACKS != 40
     if (sector_grid_image_holds_read_data()) {
@@ -488,8 +489,10 @@ gboolean on_drawingarea_sectors_button_press_event(GtkWidget *, GdkEventButton *
             return TRUE;
         window_sector_contents_update(track, row, code);
         statusbar_sector_contents_update("");
-        if (window_sector_contents)
+        if (window_sector_contents) {
             gtk_window_present(GTK_WINDOW(window_sector_contents));
+            window_sector_contents_fit_on_screen();
+        }
     } else {
         sector_grid_choose_background_colour();
     }

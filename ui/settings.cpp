@@ -4,12 +4,16 @@
 #include "ui/settings.h"
 
 #include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include <gdk/gdkkeysyms.h>
 #include <glib/gi18n.h>
 
 #include "app/controls.h"
 #include "app/options.h"
+#include "device/detect.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
@@ -187,15 +191,82 @@ GtkWidget *create_window_connection_settings(void)
     settings_entry_row(window, table, 1, _("Bootloader port: "),
                        "entry_connection_settings_bootloader_port",
                        _("USB serial port for connecting to the AVR bootloader"));
+    GtkWidget *found = gtk_label_new(nullptr);
+    gtk_misc_set_alignment(GTK_MISC(found), 0, 0.5);
+    gtk_label_set_selectable(GTK_LABEL(found), TRUE);
+    gtk_table_attach(GTK_TABLE(table), found, 0, 2, 2, 3, GTK_FILL, GTK_FILL, 0, 0);
+    widgets_register(window, found, "label_connection_settings_found");
     GtkWidget *ok = settings_ok_button_new(window, "button_connection_settings_ok");
     settings_window_body(window, table, ok);
+    GtkWidget *detect = gtk_button_new_with_mnemonic(_("_Detect"));
+    gtk_widget_set_tooltip_text(
+        detect, _("Look for the Dravlen board on the serial ports that are not in use"));
+    widgets_register(window, detect, "button_connection_settings_detect");
+    GtkWidget *bbox = gtk_widget_get_parent(ok);
+    gtk_container_add(GTK_CONTAINER(bbox), detect);
+    gtk_box_reorder_child(GTK_BOX(bbox), detect, 0);
+    gtk_button_box_set_child_secondary(GTK_BUTTON_BOX(bbox), detect, TRUE);
 
     g_signal_connect(ok, "clicked", G_CALLBACK(on_button_connection_settings_ok_clicked), NULL);
+    g_signal_connect(detect, "clicked", G_CALLBACK(on_button_connection_settings_detect_clicked),
+                     NULL);
     settings_connect_hide_handlers(window,
                                    G_CALLBACK(on_window_connection_settings_delete_event),
                                    G_CALLBACK(on_window_connection_settings_key_press_event));
     gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(window)));
+    gtk_widget_hide(found);
     return window;
+}
+
+// ---------------------------------------------------------------- detection
+
+namespace {
+
+struct detection {
+    std::vector<detect_port> found;
+};
+
+gboolean idle_finish_detection_and_free(gpointer data)
+{
+    detection *d = static_cast<detection *>(data);
+    GtkWidget *window = window_connection_settings;
+    GtkWidget *label = lookup_widget(window, "label_connection_settings_found");
+    std::string first = detect_first_answered(d->found);
+    std::string seen = detect_describe(d->found);
+    if (!seen.empty() && seen.back() == '\n')
+        seen.pop_back();
+    gchar *valid = g_utf8_make_valid(seen.c_str(), -1);
+    gchar *text = first.empty() ? g_strdup(_("No Dravlen port answers."))
+                                : g_strdup_printf(_("Dravlen ports found:\n%s"), valid);
+    gtk_label_set_text(GTK_LABEL(label), text);
+    g_free(text);
+    g_free(valid);
+    if (!first.empty()) {
+        gchar *name = g_filename_display_name(first.c_str());
+        gtk_entry_set_text(
+            GTK_ENTRY(lookup_widget(window, "entry_connection_settings_device_port")), name);
+        g_free(name);
+    }
+    gtk_widget_set_sensitive(lookup_widget(window, "button_connection_settings_detect"), TRUE);
+    delete d;
+    return FALSE;
+}
+
+}  // namespace
+
+void on_button_connection_settings_detect_clicked(GtkButton *button, gpointer)
+{
+    GtkWidget *window = gtk_widget_get_toplevel(GTK_WIDGET(button));
+    GtkWidget *label = lookup_widget(window, "label_connection_settings_found");
+    gtk_label_set_text(GTK_LABEL(label), _("Looking for Dravlen ports..."));
+    gtk_widget_show(label);
+    gtk_widget_set_sensitive(GTK_WIDGET(button), FALSE);
+    // Probing waits for each port to answer; the window stays live meanwhile.
+    std::thread([] {
+        detection *d = new detection;
+        d->found = detect_scan(1500, nullptr);
+        g_idle_add(idle_finish_detection_and_free, d);
+    }).detach();
 }
 
 void on_menuitem_connection_activate(GtkMenuItem *, gpointer)

@@ -24,6 +24,9 @@ void on_menuitem_fonts_activate(GtkMenuItem *menuitem, gpointer user_data);
 
 // OK buttons: copy the controls into the options, hide, save the options file.
 void on_button_connection_settings_ok_clicked(GtkButton *button, gpointer user_data);
+// Probes the serial ports in the background, lists the ones that answer and
+// puts the first into the device port entry.
+void on_button_connection_settings_detect_clicked(GtkButton *button, gpointer user_data);
 void on_button_format_parameters_ok_clicked(GtkButton *button, gpointer user_data);
 void on_button_application_settings_ok_clicked(GtkButton *button, gpointer user_data);
 

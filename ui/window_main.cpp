@@ -9,6 +9,7 @@
 #include "app/operation.h"
 #include "ui/filechooser.h"
 #include "ui/handlers.h"
+#include "ui/placement.h"
 #include "ui/widgets.h"
 
 #include "app/options.h"
@@ -461,6 +462,20 @@ GtkWidget *build_files_page()
     return hbox;
 }
 
+void on_textview_log_map(GtkWidget *view, gpointer)
+{
+    GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+    GtkTextIter end;
+    gtk_text_buffer_get_end_iter(buffer, &end);
+    GtkTextMark *mark = gtk_text_buffer_get_mark(buffer, "log_end");
+    if (mark)
+        gtk_text_buffer_move_mark(buffer, mark, &end);
+    else
+        mark = gtk_text_buffer_create_mark(buffer, "log_end", &end, FALSE);
+    // Queued until the view has laid out its lines.
+    gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(view), mark, 0.0, TRUE, 0.0, 1.0);
+}
+
 GtkWidget *build_logging_page()
 {
     GtkWidget *scrolled = reg(gtk_scrolled_window_new(nullptr, nullptr), "scrolledwindow_log");
@@ -472,6 +487,8 @@ GtkWidget *build_logging_page()
     gtk_widget_set_tooltip_text(
         text, _("Logging area: feel free to edit its contents to e.g. add your own notes"));
     gtk_container_add(GTK_CONTAINER(scrolled), text);
+    // Lines added while another tab was shown could not scroll a hidden view.
+    g_signal_connect(text, "map", G_CALLBACK(on_textview_log_map), nullptr);
     return scrolled;
 }
 
@@ -526,9 +543,14 @@ GtkWidget *create_window_main(void)
     GtkWidget *notebook = reg(gtk_notebook_new(), "notebook_main");
     gtk_notebook_set_tab_pos(GTK_NOTEBOOK(notebook), GTK_POS_BOTTOM);
     gtk_box_pack_start(GTK_BOX(vbox), notebook, TRUE, TRUE, 0);
-    gtk_notebook_append_page(GTK_NOTEBOOK(notebook), build_imaging_page(),
+    // The two pages that grow with the zoom scroll on screens too small for them.
+    gtk_notebook_append_page(GTK_NOTEBOOK(notebook),
+                             reg(placement_view_new(build_imaging_page()),
+                                 "scrolledwindow_disk_imaging"),
                              label("label_tab_disk_imaging", _("Disk Imaging")));
-    gtk_notebook_append_page(GTK_NOTEBOOK(notebook), build_files_page(),
+    gtk_notebook_append_page(GTK_NOTEBOOK(notebook),
+                             reg(placement_view_new(build_files_page()),
+                                 "scrolledwindow_files_directory"),
                              label("label_tab_files_directory", _("Files / Directory")));
     gtk_notebook_append_page(GTK_NOTEBOOK(notebook), build_logging_page(),
                              label("label_tab_logging", _("Logging")));
@@ -540,6 +562,15 @@ GtkWidget *create_window_main(void)
                      nullptr);
     building = nullptr;
     return window;
+}
+
+void window_main_fit_on_screen(void)
+{
+    if (!window_main)
+        return;
+    GtkWidget *views[] = {lookup_widget(window_main, "scrolledwindow_disk_imaging"),
+                          lookup_widget(window_main, "scrolledwindow_files_directory")};
+    placement_fit_views(GTK_WINDOW(window_main), views, 2);
 }
 
 void notebook_main_set_page(int page)

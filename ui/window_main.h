@@ -18,6 +18,9 @@ extern const guint n_targets;
 GtkWidget *create_window_main(void);
 
 void notebook_main_set_page(int page);
+// Keeps the main window inside the work area after it grew or moved; the
+// pages scroll when the screen is too small for them.
+void window_main_fit_on_screen(void);
 void statusbar_main_update(const char *text);
 void window_main_title_update(const char *name);
 void button_warpsave_to_d64_give_focus(void);

@@ -63,6 +63,9 @@ protected:
         gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
         request_confirmation_to_modify_disk = 0;
         options_file_extensions_uppercase = 0;
+        // Choosers open where the test saves: no folder change to wait for.
+        options_set_string(&options_prg_dir_string, dir.c_str());
+        options_set_string(&options_rom_dir_string, dir.c_str());
         log_clear();
     }
     void TearDown() override
@@ -140,13 +143,15 @@ protected:
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), base);
             g_free(folder);
             g_free(base);
-        });
+        }, 300);
     }
     void import(const std::string &path)
     {
-        shell_answer_dialog("filechooserdialog_load", GTK_RESPONSE_OK, [path](GtkWidget *d) {
-            gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str());
-        });
+        // The chooser changes folders in the background: give it time.
+        shell_answer_dialog(
+            "filechooserdialog_load", GTK_RESPONSE_OK,
+            [path](GtkWidget *d) { gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str()); },
+            300);
         click("button_load_PRG");
     }
     std::string commands() { return scratch_read(dir + "/commands.log"); }

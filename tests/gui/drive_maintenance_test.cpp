@@ -226,7 +226,8 @@ TEST_F(DriveMaintenance, UpdateFlashesTheCarriedImageThroughAPortNameWithSpaces)
     options_set_string(&options_bootloader_port_string, boot.c_str());
     run("menuitem_update", 60000);
     EXPECT_EQ(shell_status_text(), " Firmware update succeeded");
-    EXPECT_EQ(log_text(), "================================\nUpdating device firmware\nCompleted\n");
+    EXPECT_EQ(log_text(), "================================\nUpdating device firmware\n"
+                          "Bootloader port: " + boot + "\nCompleted\n");
     EXPECT_FALSE(firmware_file_exists());
     std::string expected = drive_hex_data(firmware);
     // The simulator writes the image as avrdude leaves the bootloader, which
@@ -237,6 +238,31 @@ TEST_F(DriveMaintenance, UpdateFlashesTheCarriedImageThroughAPortNameWithSpaces)
     EXPECT_EQ(flashed.substr(0, expected.size()), expected);
     // avrdude pads the last page with erased bytes only.
     EXPECT_EQ(flashed.find_first_not_of('\xff', expected.size()), std::string::npos);
+}
+
+TEST_F(DriveMaintenance, UpdateFlashesThroughThePortThatAppearsAfterTheReset)
+{
+    // The configured name never shows up; the board's bootloader comes up
+    // under another name among the probed ports, and only after "j".
+    std::string boot = shell_test_ports_folder() + "/ttyACM9";
+    std::string before = shell_test_ports_folder() + "/ttyACM0";
+    scratch_write(before, "");  // a port that was there all along
+    start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
+    EXPECT_FALSE(g_file_test(boot.c_str(), G_FILE_TEST_EXISTS));
+    options_set_string(&options_bootloader_port_string, (dir + "/configured").c_str());
+    run("menuitem_update", 60000);
+    g_remove(before.c_str());
+    EXPECT_EQ(shell_status_text(), " Firmware update succeeded");
+    EXPECT_EQ(log_text(), "================================\nUpdating device firmware\n"
+                          "Bootloader port: " + boot + "\nCompleted\n");
+    // The simulator's bootloader goes away once avrdude has left it.
+    EXPECT_TRUE(shell_pump_until([&] { return !g_file_test(boot.c_str(), G_FILE_TEST_EXISTS); },
+                                 5000));
+    sim_stop(&sim);
+    std::string expected = drive_hex_data(firmware);
+    std::string flashed = scratch_read(dir + "/flash.bin");
+    ASSERT_GE(flashed.size(), expected.size());
+    EXPECT_EQ(flashed.substr(0, expected.size()), expected);
 }
 
 TEST_F(DriveMaintenance, UpdateFailuresLeaveNoFirmwareFile)

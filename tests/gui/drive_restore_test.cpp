@@ -100,9 +100,11 @@ protected:
     // Clicks the button and picks `path` in the chooser.
     void restore(const std::string &path)
     {
-        shell_answer_dialog("filechooserdialog_load", GTK_RESPONSE_OK, [path](GtkWidget *d) {
-            gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str());
-        });
+        // The chooser changes folders in the background: give it time.
+        shell_answer_dialog(
+            "filechooserdialog_load", GTK_RESPONSE_OK,
+            [path](GtkWidget *d) { gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str()); },
+            300);
         gtk_button_clicked(GTK_BUTTON(w("button_load_image_from_D64")));
     }
     bool wait_idle(int timeout_ms = 20000)

@@ -105,6 +105,8 @@ protected:
         zoom(1);
         gtk_widget_hide(window_sector_contents);
         dir = scratch_dir_new();
+        // Choosers open where the test saves: no folder change to wait for.
+        options_set_string(&options_png_dir_string, dir.c_str());
         shell_log_clear();
     }
     void TearDown() override

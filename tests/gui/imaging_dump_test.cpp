@@ -528,7 +528,8 @@ TEST_F(ImagingDump, SaveDialogWithoutAutoNaming)
                                                                               folder.c_str());
                                           gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d),
                                                                             "chosen.d64");
-                                      });
+                                      },
+                                      300);
     ASSERT_TRUE(img_run_dump());
     EXPECT_TRUE(*chosen);
     EXPECT_EQ(img_saved_image(out), out + "/chosen.d64");

@@ -12,10 +12,13 @@
 #include <gdk/gdkkeysyms.h>
 #include <glib/gstdio.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include "app/controls.h"
 #include "app/options.h"
+#include "device/serial.h"
 #include "tests/gui/support/shell_support.h"
+#include "tests/support/sim_process.h"
 #include "ui/handlers.h"
 #include "ui/settings.h"
 #include "ui/widgets.h"
@@ -192,6 +195,53 @@ TEST_F(SettingsTest, ConnectionOkSavesBothPortsAsTyped)
     EXPECT_STREQ(options_bootloader_port_string, "");
     expect_saved_changes(before, {{"connection", "device_port", "/dev/ttyUSB0 x,y"},
                                   {"connection", "bootloader_port", ""}});
+}
+
+TEST_F(SettingsTest, DetectListsAnsweringBoardsAndFillsTheStableName)
+{
+    GtkWidget *w = window_connection_settings;
+    std::string ports = shell_test_ports_folder();
+    sim_process board{}, other{}, busy{};
+    ASSERT_TRUE(sim_start(&board, {"--version", "2.3.1"}));
+    ASSERT_TRUE(sim_start(&other, {}));
+    ASSERT_TRUE(sim_start(&busy, {}));
+    std::string stable = ports + "/usb-Dravlen_board-if00";
+    ASSERT_EQ(symlink(board.port.c_str(), stable.c_str()), 0);
+    ASSERT_EQ(symlink(other.port.c_str(), (ports + "/ttyACM1").c_str()), 0);
+    ASSERT_EQ(symlink(busy.port.c_str(), (ports + "/ttyACM2").c_str()), 0);
+    int held = -1;
+    ASSERT_TRUE(serial_connect_and_configure_port(&held, busy.port.c_str()));
+
+    options_set_string(&options_device_port_string, "/dev/ttyACM0");
+    open_from_menu("menuitem_connection");
+    GtkWidget *detect = find(w, "button_connection_settings_detect");
+    GtkWidget *label = find(w, "label_connection_settings_found");
+    EXPECT_FALSE(GTK_WIDGET_VISIBLE(label));
+    gtk_button_clicked(GTK_BUTTON(detect));
+    EXPECT_FALSE(gtk_widget_get_sensitive(detect));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "Looking for Dravlen ports...");
+    ASSERT_TRUE(shell_pump_until([&] { return gtk_widget_get_sensitive(detect); }, 10000));
+    EXPECT_TRUE(GTK_WIDGET_VISIBLE(label));
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(label))),
+              "Dravlen ports found:\n" + ports + "/ttyACM1 (v2.4.0)\n" + stable + " (v2.3.1)");
+    // The first that answered, in probe order (sorted names here).
+    EXPECT_EQ(entry_of(w, "entry_connection_settings_device_port"), ports + "/ttyACM1");
+    // Nothing is kept until OK.
+    EXPECT_STREQ(options_device_port_string, "/dev/ttyACM0");
+    EXPECT_FALSE(file_written());
+
+    // With nothing answering the entry stays as it was.
+    serial_disconnect_port(held);
+    sim_stop(&board);
+    sim_stop(&other);
+    sim_stop(&busy);
+    gtk_entry_set_text(GTK_ENTRY(find(w, "entry_connection_settings_device_port")), "/dev/x");
+    gtk_button_clicked(GTK_BUTTON(detect));
+    ASSERT_TRUE(shell_pump_until([&] { return gtk_widget_get_sensitive(detect); }, 10000));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "No Dravlen port answers.");
+    EXPECT_EQ(entry_of(w, "entry_connection_settings_device_port"), "/dev/x");
+    for (const char *name : {"/usb-Dravlen_board-if00", "/ttyACM1", "/ttyACM2"})
+        g_remove((ports + name).c_str());
 }
 
 TEST_F(SettingsTest, EmptyDevicePortIsKeptAndDeviceJobsRefuseIt)

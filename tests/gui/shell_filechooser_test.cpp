@@ -227,6 +227,9 @@ TEST_F(ShellChooser, AutoNamingAsksForAFolderAndRelabelsTheButton)
     EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(check)));
     EXPECT_STREQ(gtk_label_get_label(label), "Warp_save to D64...");
 
+    // The chooser starts in the remembered folder; a folder change would
+    // land in the background, after the answer.
+    options_set_string(&options_d64_dir_string, dir.c_str());
     answered = shell_answer_dialog(
         "filechooserdialog_select_folder", GTK_RESPONSE_OK,
         [&](GtkWidget *d) { gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), dir.c_str()); },

@@ -501,9 +501,9 @@ TEST_F(ConsoleSim, SynchronisesThroughNoiseAndStaysInStep)
         // next command's echo is the next thing read.
         EXPECT_TRUE(wrapper_process_command(h, 8, "di", record_finisher));
         ASSERT_TRUE(console_execute_command(h, "v", &abort_flag));
-        char version[13];
+        char version[7];
         ASSERT_TRUE(console_read(h, version, sizeof version, &abort_flag));
-        EXPECT_EQ(std::string(version, sizeof version), "Dravlen 1.1\r\n");
+        EXPECT_EQ(std::string(version, sizeof version), "2.4.0\r\n");
         EXPECT_TRUE(console_read(h, version, 0, &abort_flag));
         serial_disconnect_port(h);
     }

@@ -118,6 +118,16 @@ struct port {
   int prompt() { return read_str(4) == "\r\n> "; }
 };
 
+// Waits until `path` exists (or, with exists false, is gone).
+bool wait_for_path(const std::string &path, bool exists, int timeout_ms) {
+  gint64 deadline = g_get_monotonic_time() + (gint64)timeout_ms * 1000;
+  while (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) != exists) {
+    if (g_get_monotonic_time() > deadline) return false;
+    g_usleep(20000);
+  }
+  return true;
+}
+
 std::string read_file(const std::string &path) {
   gchar *c = nullptr;
   gsize n = 0;
@@ -746,12 +756,22 @@ TEST_F(SimTest, AvrdudeFlashesAHexImageThroughTheBootloaderPort) {
   g_file_set_contents(dir.file("fw.hex").c_str(), hex.data(), (gssize)hex.size(), nullptr);
   start({"--bootloader-link", dir.file("boot"), "--flash-out", dir.file("flash.bin")});
   EXPECT_EQ(sim.bootloader_port, dir.file("boot"));
+  // Like the board's, the bootloader port only exists after "j".
+  EXPECT_FALSE(g_file_test(dir.file("boot").c_str(), G_FILE_TEST_EXISTS));
+  {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    ASSERT_TRUE(p.write_str("j\r"));
+    ASSERT_TRUE(wait_for_path(dir.file("boot"), true, 3000));
+  }
   std::string out;
   ASSERT_TRUE(run_tool({"avrdude", "-v", "-pm32u4", "-cavr109", "-P" + dir.file("boot"), "-b57600", "-D",
                         "-Uflash:w:fw.hex:i"},
                        &out, dir.path.c_str()))
       << out;
   EXPECT_NE(out.find("1000 bytes of flash verified"), std::string::npos) << out;
+  // The port goes away once avrdude has left the bootloader.
+  EXPECT_TRUE(wait_for_path(dir.file("boot"), false, 5000));
   // The image is written when the programmer leaves the bootloader, which
   // may be just after avrdude has exited; stopping the simulator settles it.
   ASSERT_TRUE(sim_stop(&sim));
@@ -761,6 +781,21 @@ TEST_F(SimTest, AvrdudeFlashesAHexImageThroughTheBootloaderPort) {
   // avrdude pads the last block with erased bytes.
   EXPECT_EQ(flashed.find_first_not_of('\xff', data.size()), std::string::npos);
   EXPECT_LT(flashed.size(), data.size() + 128);
+}
+
+TEST_F(SimTest, BootloaderPortGivesUpWithoutAProgrammerAndComesBackOnTheNextReset) {
+  start({"--bootloader-link", dir.file("boot")});
+  for (int round = 0; round < 2; round++) {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    ASSERT_TRUE(p.write_str("j\r"));
+    ASSERT_TRUE(wait_for_path(dir.file("boot"), true, 3000)) << round;
+    gint64 t0 = g_get_monotonic_time();
+    ASSERT_TRUE(wait_for_path(dir.file("boot"), false, 12000)) << round;
+    double seconds = (g_get_monotonic_time() - t0) / 1e6;
+    EXPECT_GT(seconds, 6.5);
+    EXPECT_LT(seconds, 10.0);
+  }
 }
 
 TEST_F(SimTest, DriveTimingSpendsARevolutionPerTrackRead) {

@@ -22,7 +22,7 @@ const char DEFAULT_FILE[] =
     "\n[format]\ndisk_name=NEW DISK\ndisk_id=01\n"
     "\n[imaging]\ndrive_index=0\nmax_sector_errors=10\nsector_read_retries=3\n"
     "outmost_track=1\nfirst_sector_in_dir_order=false\n"
-    "\n[directories]\nd64_dir=(NULL)\nprg_dir=(NULL)\n"
+    "\n[directories]\nd64_dir=(NULL)\nprg_dir=(NULL)\npng_dir=(NULL)\nrom_dir=(NULL)\n"
     "\n[colors]\nsector_da_bg_color_red=65535\nsector_da_bg_color_green=65535\n"
     "sector_da_bg_color_blue=65535\n"
     "\n[outputs]\nfile_extensions_uppercase=false\nside_letters_uppercase=false\n"
@@ -93,6 +93,7 @@ TEST_F(Options, SavedFileLoadsBackUnchanged)
     options_set_string(&options_bootloader_port_string, "  boot\\port\tx  ");
     options_set_string(&options_font_description_string, "DejaVu Sans Mono Bold 12");
     options_set_string(&options_d64_dir_string, dir.c_str());
+    options_set_string(&options_rom_dir_string, dir.c_str());
     options_drive_index = 3;
     options_max_sector_errors = 1000;
     options_outmost_track = 5;
@@ -112,6 +113,8 @@ TEST_F(Options, SavedFileLoadsBackUnchanged)
     EXPECT_STREQ(options_disk_name_string, "  lead\\and trail  ");
     EXPECT_STREQ(options_bootloader_port_string, "  boot\\port\tx  ");
     EXPECT_STREQ(options_d64_dir_string, dir.c_str());
+    EXPECT_STREQ(options_rom_dir_string, dir.c_str());
+    EXPECT_EQ(options_png_dir_string, nullptr);
     EXPECT_EQ(options_drive_index, 3);
     EXPECT_EQ(options_sector_da_bg_color.blue, 3);
     ASSERT_NE(options_window_main_position, nullptr);
@@ -147,7 +150,7 @@ TEST_F(Options, SavedFileHasExactlyTheKeys)
               "[format] disk_name disk_id\n"
               "[imaging] drive_index max_sector_errors sector_read_retries outmost_track "
               "first_sector_in_dir_order\n"
-              "[directories] d64_dir prg_dir\n"
+              "[directories] d64_dir prg_dir png_dir rom_dir\n"
               "[colors] sector_da_bg_color_red sector_da_bg_color_green sector_da_bg_color_blue\n"
               "[outputs] file_extensions_uppercase side_letters_uppercase "
               "special_flags_before_offset append_disk_name confirm_overwrite\n"

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/startup.h"
+#include "device/detect.h"
 #include "tests/support/scratch_dir.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
@@ -32,6 +33,14 @@ const std::string &shell_test_start()
     g_mkdir_with_parents(folder.c_str(), 0700);
     scratch_write(folder + "/user.ini", shell_test_user_ini);
     g_setenv("XDG_CONFIG_HOME", config_home.c_str(), TRUE);
+    // Choosers without a folder of their own open in the home folder: keep
+    // whatever a test saves there out of the real one.
+    std::string home = config_home + "/home";
+    g_mkdir_with_parents((home + "/.local/share").c_str(), 0700);
+    g_setenv("HOME", home.c_str(), TRUE);
+    // Port detection looks only at what a test puts into this folder.
+    g_mkdir_with_parents(shell_test_ports_folder().c_str(), 0700);
+    detect_set_probe_globs({shell_test_ports_folder() + "/*"});
     // Without an X server every later step would crash somewhere else.
     if (!gtk_init_check(nullptr, nullptr))
         g_error("cannot open display %s", g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "(unset)");
@@ -39,6 +48,11 @@ const std::string &shell_test_start()
     shell_pump(50);
     std::atexit([] { scratch_dir_remove(config_home); });
     return config_home;
+}
+
+std::string shell_test_ports_folder()
+{
+    return config_home + "/ports";
 }
 
 std::string shell_test_config_path()

@@ -16,6 +16,8 @@ extern const char *const shell_test_user_ini;
 // holding shell_test_user_ini).  Returns the configuration folder.
 const std::string &shell_test_start();
 std::string shell_test_config_path();
+// The folder that port detection probes (links to simulators go here).
+std::string shell_test_ports_folder();
 
 // Runs the main loop until cond() holds or timeout_ms pass; returns cond().
 bool shell_pump_until(const std::function<bool()> &cond, int timeout_ms);
