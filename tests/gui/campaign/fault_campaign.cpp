@@ -350,7 +350,7 @@ plan make_plan(uint64_t seed)
     for (int i = 0; i < n_ops; i++) {
         op_plan op;
         int r = pick(100);
-        if (i == 0 && r < 70)
+        if (i == 0 && r < 88)
             op.kind = r < 40 ? OP_IMAGE : (op_kind)(OP_DUMP_DIR + pick(3));
         else if (r < 25)
             op.kind = OP_IMAGE;
@@ -420,6 +420,7 @@ struct run_state {
     bool restored = false;
     std::vector<std::string> violations;
     bool fatal = false;
+    bool hung = false;
     double worst_abort_ms = 0;
     int aborts = 0;
     bool verbose = false;
@@ -474,11 +475,16 @@ gboolean answer_tick(gpointer data)
         delete a;
         return FALSE;
     }
+    // The innermost dialog: one opened over another (the chooser's own
+    // question before replacing a file) is answered first.
     GList *list = gtk_window_list_toplevels();
     GtkWidget *dialog = nullptr;
     for (GList *l = list; l; l = l->next) {
         GtkWidget *win = GTK_WIDGET(l->data);
-        if (GTK_IS_DIALOG(win) && gtk_widget_get_visible(win))
+        if (!GTK_IS_DIALOG(win) || !gtk_widget_get_visible(win))
+            continue;
+        GtkWindow *parent = gtk_window_get_transient_for(GTK_WINDOW(win));
+        if (!dialog || (parent && GTK_IS_DIALOG(parent)))
             dialog = win;
     }
     g_list_free(list);
@@ -500,6 +506,8 @@ gboolean answer_tick(gpointer data)
         response = a->op->confirm_yes ? GTK_RESPONSE_YES : GTK_RESPONSE_NO;
     } else if (name == "dialog_notice") {
         response = GTK_RESPONSE_CLOSE;
+    } else if (GTK_IS_MESSAGE_DIALOG(dialog)) {
+        response = a->op->confirm_yes ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL;
     } else if (name == "dialog_track_range") {
         gtk_spin_button_set_value(
             GTK_SPIN_BUTTON(lookup_widget(dialog, "spinbutton_track_range_start_track")),
@@ -549,19 +557,15 @@ int merit(int code)
     }
 }
 
-// Reads of t/s the device served since the log offset: whole-disk passes
-// that met it and single-sector reads.
-int reads_since(const run_state &st, int t, int s)
+// Reads of t/s the device served in its log from byte `from` to `to`:
+// whole-disk passes that met it and single-sector reads.
+int reads_between(const run_state &st, const std::string &log, size_t from, size_t to, int t,
+                  int s)
 {
     const plan &p = *st.p;
-    std::string log = scratch_read(st.log_path);
-    if (st.reset_log_offset < log.size())
-        log = log.substr(st.reset_log_offset);
-    else
-        log.clear();
     int reads = 0;
-    size_t at = 0;
-    while (at < log.size()) {
+    size_t at = from;
+    while (at < std::min(to, log.size())) {
         size_t end = log.find('\n', at);
         if (end == std::string::npos)
             end = log.size();
@@ -619,11 +623,15 @@ void check_image(run_state &st, const uint8_t *image, size_t size, bool with_err
             renumbered_track |= r.first.first == t;
         if (renumbered_track)
             continue;
-        int reads = reads_since(st, t, s);
+        // The device steps through the sequence over its whole life; the
+        // image holds the reads since its last reset.
+        std::string log = scratch_read(st.log_path);
+        int earlier = reads_between(st, log, 0, st.reset_log_offset, t, s);
+        int reads = reads_between(st, log, st.reset_log_offset, log.size(), t, s);
         if (reads == 0)
             continue;
         int best = 0;
-        for (int i = 0; i < reads; i++) {
+        for (int i = earlier; i < earlier + reads; i++) {
             int c = seq.second[std::min<size_t>(i, seq.second.size() - 1)];
             best = std::max(best, merit(c));
         }
@@ -696,7 +704,7 @@ void run_op(run_state &st, const op_plan &op, int index)
         gtk_menu_item_activate(GTK_MENU_ITEM(w(op_menu[op.kind])));
 
     bool silent = p.silent_after >= 0 || p.trickle || p.timing;
-    int budget_ms = silent ? 1500 : 10000;
+    int budget_ms = silent ? 700 : 5000;
     bool aborted = false;
     auto elapsed_ms = [&] { return (g_get_monotonic_time() - start) / 1000; };
     auto do_abort = [&](const char *why) {
@@ -720,9 +728,11 @@ void run_op(run_state &st, const op_plan &op, int index)
             break;
         }
         if (elapsed_ms() > budget_ms && !dialog_open()) {
-            if (!silent)
+            if (!silent) {
                 violation(st, what + ": did not end by itself within " +
-                                  std::to_string(budget_ms / 1000) + " s");
+                                  std::to_string(budget_ms) + " ms");
+                st.hung = true;
+            }
             do_abort(silent ? "device silent" : "hang");
             break;
         }
@@ -848,7 +858,7 @@ void write_fixtures(run_state &st)
 
 // Runs one plan; returns its violations.
 std::vector<std::string> run_plan(const plan &p, const std::string &work, bool verbose,
-                                  double *worst_abort, bool *fatal)
+                                  double *worst_abort, int *aborts, bool *fatal)
 {
     run_state st;
     st.p = &p;
@@ -885,7 +895,8 @@ std::vector<std::string> run_plan(const plan &p, const std::string &work, bool v
     controls_set_accessible_sector_error_count(0);
     shell_log_clear();
 
-    for (size_t i = 0; i < p.ops.size() && !st.fatal; i++)
+    // After a hang the rest of the plan tells nothing new.
+    for (size_t i = 0; i < p.ops.size() && !st.fatal && !st.hung; i++)
         run_op(st, p.ops[i], (int)i);
 
     sim_stop(&st.sim);
@@ -896,6 +907,7 @@ std::vector<std::string> run_plan(const plan &p, const std::string &work, bool v
             st.violations.push_back("restore: the disk does not hold the image afterwards");
     }
     *worst_abort = st.worst_abort_ms;
+    *aborts = st.aborts;
     *fatal = st.fatal;
     return st.violations;
 }
@@ -927,6 +939,7 @@ int main(int argc, char **argv)
     long plans = 300;
     double time_limit = 0;
     long long replay = -1;
+    bool verbose = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -939,12 +952,14 @@ int main(int argc, char **argv)
         } else if (a == "--time-limit" && v) {
             time_limit = strtod(v, nullptr);
             i++;
+        } else if (a == "--verbose") {
+            verbose = true;
         } else if (a == "--plan" && v) {
             replay = strtoll(v, nullptr, 10);
             i++;
         } else {
             fprintf(stderr,
-                    "usage: %s [--seed N] [--plans N] [--time-limit SECONDS] | --plan SEED\n",
+                    "usage: %s [--seed N] [--plans N] [--time-limit SECONDS] [--verbose] | --plan SEED\n",
                     argv[0]);
             return 2;
         }
@@ -953,6 +968,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "cc1541 is needed for the campaign's disks\n");
         return 2;
     }
+    std::string data_home = scratch_dir_new();
+    g_setenv("XDG_DATA_HOME", data_home.c_str(), TRUE);
     shell_test_start();
     sim_has_trickle = sim_supports("--trickle");
     std::string work = scratch_dir_new();
@@ -964,7 +981,7 @@ int main(int argc, char **argv)
     // are what this prints.
     img_window_state *window = img_window_state_save();
 
-    long run = 0, violations = 0, bad_plans = 0;
+    long run = 0, violations = 0, bad_plans = 0, aborts = 0;
     double worst = 0;
     gint64 started = g_get_monotonic_time();
     long count = replay >= 0 ? 1 : plans;
@@ -973,13 +990,15 @@ int main(int argc, char **argv)
             break;
         uint64_t ps = replay >= 0 ? (uint64_t)replay : plan_seed(seed, (uint64_t)i);
         plan p = make_plan(ps);
-        if (replay >= 0)
+        if (replay >= 0 || verbose)
             printf("plan %" PRIu64 ": %s\n", ps, plan_text(p).c_str());
         double plan_worst = 0;
+        int plan_aborts = 0;
         bool fatal = false;
-        std::vector<std::string> found = run_plan(p, work, replay >= 0, &plan_worst, &fatal);
+        std::vector<std::string> found = run_plan(p, work, replay >= 0 || verbose, &plan_worst, &plan_aborts, &fatal);
         run++;
         worst = std::max(worst, plan_worst);
+        aborts += plan_aborts;
         if (!found.empty()) {
             bad_plans++;
             violations += (long)found.size();
@@ -1001,7 +1020,9 @@ int main(int argc, char **argv)
     }
     img_window_state_restore(window);
     scratch_dir_remove(work);
-    printf("seed %" PRIu64 ": %ld plans run, %ld violations (in %ld plans), worst abort latency %.1f ms, %.1f s\n",
-           seed, run, violations, bad_plans, worst, (g_get_monotonic_time() - started) / 1e6);
+    scratch_dir_remove(data_home);
+    printf("seed %" PRIu64 ", %.0f s: plans run: %ld, violations: %ld (in %ld plans), worst abort "
+           "latency: %.1f ms (%ld aborts)\n",
+           seed, (g_get_monotonic_time() - started) / 1e6, run, violations, bad_plans, worst, aborts);
     return violations ? 1 : 0;
 }
