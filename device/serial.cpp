@@ -185,3 +185,16 @@ int serial_bytes_waiting(int handle, int *waiting)
     *waiting = n;
     return 1;
 }
+
+int serial_wait_readable(int handle, int timeout_ms, std::atomic<int> *abort)
+{
+    // Short slices, so an abort is seen within one of them.
+    for (int left = timeout_ms; left > 0; left -= 50) {
+        if (abort && abort->load(std::memory_order_relaxed))
+            return -1;
+        int ready = wait_for(handle, POLLIN, left < 50 ? left : 50, abort);
+        if (ready != 0)
+            return ready;
+    }
+    return 0;
+}

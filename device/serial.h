@@ -28,3 +28,7 @@ int serial_write_chunk(int handle, const void *buffer, size_t count, size_t *wri
 
 // Number of received bytes waiting in the input queue.
 int serial_bytes_waiting(int handle, int *waiting);
+
+// Waits up to timeout_ms for a byte to read: 1 when one is there, 0 when the
+// time passed without one, -1 on abort, hang-up or error.
+int serial_wait_readable(int handle, int timeout_ms, std::atomic<int> *abort);

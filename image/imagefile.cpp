@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,12 +60,12 @@ int may_overwrite(const char *path)
         return 1;
     if (!filer_hooks.confirm)
         return 0;
-    gchar *name = g_path_get_basename(path);
+    gchar *name = g_filename_display_basename(path);
     // The image folder names where the file is; a path built without one
     // (folder unset) is named by its own folder.
     gchar *dir = options_d64_dir_string ? g_strdup(options_d64_dir_string)
                                         : g_path_get_dirname(path);
-    gchar *folder = g_path_get_basename(dir);
+    gchar *folder = g_filename_display_basename(dir);
     gchar *markup = g_markup_printf_escaped(
         _("<span size=\"x-large\"><b>A file named \"%s\" already exists. Do you want to "
           "replace it?</b></span>\n\nThe file already exists in \"%s\". Replacing it will "
@@ -138,46 +139,45 @@ const dump_patterns &patterns_of(filer_dump_kind kind)
     return PATTERNS[i];
 }
 
-// Reads at most limit + 1 bytes, so an endless or huge file is refused
-// without being read whole.
-int read_bounded(const char *path, size_t limit, std::vector<uint8_t> &out, gchar **error_text)
+// Reads the file, or refuses one of more than limit bytes by its size
+// without reading it whole.  Failures carry GLib's own message, which names
+// the file by its display name (a raw path need not be valid UTF-8).
+int read_bounded(const char *path, size_t limit, std::vector<uint8_t> &out, GError **error)
 {
-    int fd = g_open(path, O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) {
-        int e = errno;
-        *error_text = g_strdup_printf("Failed to open file \"%s\": %s", path, g_strerror(e));
-        return 0;
+    GStatBuf st;
+    int known = g_stat(path, &st) == 0;
+    if (known && S_ISREG(st.st_mode) && (guint64)st.st_size > limit) {
+        out.assign(limit + 1, 0);
+        return 1;
     }
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        *error_text = g_strdup_printf("Failed to read from file \"%s\": %s", path,
-                                      g_strerror(EISDIR));
-        close(fd);
-        return 0;
-    }
-    out.assign(limit + 1, 0);
-    size_t have = 0;
-    while (have < out.size()) {
-        ssize_t n = read(fd, out.data() + have, out.size() - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            int e = errno;
-            *error_text = g_strdup_printf("Failed to read from file \"%s\": %s", path,
-                                          g_strerror(e));
-            close(fd);
+    if (known && !S_ISREG(st.st_mode)) {
+        // Directories and devices: mapping reports their size (none for an
+        // endless device) without reading from them.
+        GMappedFile *mapped = g_mapped_file_new(path, FALSE, error);
+        if (!mapped)
             return 0;
-        }
-        if (n == 0)
-            break;
-        have += (size_t)n;
+        size_t size = std::min(g_mapped_file_get_length(mapped), limit + 1);
+        const char *contents = g_mapped_file_get_contents(mapped);
+        out.assign(contents, contents ? contents + size : contents);
+        g_mapped_file_unref(mapped);
+        return 1;
     }
-    close(fd);
-    out.resize(have);
+    gchar *contents = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(path, &contents, &length, error))
+        return 0;
+    out.assign(contents, contents + std::min((size_t)length, limit + 1));
+    g_free(contents);
     return 1;
 }
 
 }  // namespace
+
+void filer_forget_image_path(void)
+{
+    g_free(utf8_path_lastopenfile_d64);
+    utf8_path_lastopenfile_d64 = nullptr;
+}
 
 int64_t filer_image_size_to_save(const uint8_t *image)
 {
@@ -216,11 +216,14 @@ int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int re
     g_free(utf8_path_lastopenfile_d64);
     utf8_path_lastopenfile_d64 = copy;
     options_save_to_file();
-    gchar *line = g_strdup_printf("Disk image saved to: %s\n", copy);
+    // Texts shown take the display name: a file name need not be UTF-8.
+    gchar *shown = g_filename_display_name(copy);
+    gchar *line = g_strdup_printf("Disk image saved to: %s\n", shown);
+    g_free(shown);
     report_log_view(line);
     g_free(line);
     if (filer_hooks.window_title) {
-        gchar *base = g_path_get_basename(copy);
+        gchar *base = g_filename_display_basename(copy);
         filer_hooks.window_title(base);
         g_free(base);
     }
@@ -347,22 +350,21 @@ int filer_load_d64_image(const char *path, guint64 *file_size)
     const size_t plain = (size_t)d64_base_size;
     const size_t with_info = (size_t)(d64_base_size + d64_block_error_info_size);
     std::vector<uint8_t> data;
-    gchar *error_text = nullptr;
-    if (!path || !read_bounded(path, with_info, data, &error_text)) {
+    GError *error = nullptr;
+    if (!path || !read_bounded(path, with_info, data, &error)) {
         report_status(_(" Load failed: Unable to load from image"));
         gchar *line = g_strdup_printf("Unable to load from image: %s\n",
-                                      error_text ? error_text : "no file");
+                                      error ? error->message : "no file");
         report_log_view(line);
         g_free(line);
-        g_free(error_text);
+        g_clear_error(&error);
         return 0;
     }
     if (data.size() != plain && data.size() != with_info) {
         report_status(_(" Load failed: Image size is not as expected"));
         report_log_view(TRACKS == 40 ? "Image size is not as expected for a 40-track disk\n"
                                      : "Image size is not as expected for a 35-track disk\n");
-        g_free(utf8_path_lastopenfile_d64);
-        utf8_path_lastopenfile_d64 = nullptr;
+        filer_forget_image_path();
         return 0;
     }
     memcpy(d64_storage, data.data(), data.size());

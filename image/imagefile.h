@@ -28,7 +28,10 @@ extern int filer_auto_naming_side_b;  // 0 side A, 1 side B
 extern int filer_auto_naming_offset;  // 1 to 9999
 
 // Last image saved or opened; the file re-reads write back to.  Owned here.
+// It belongs to the image in memory: only a successful save or load sets it,
+// and whatever resets or replaces the store forgets it first.
 extern gchar *utf8_path_lastopenfile_d64;
+void filer_forget_image_path(void);
 
 // The dumps that name their files differently.
 enum filer_dump_kind {

@@ -17,6 +17,7 @@
 #include "image/basic.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
+#include "operations/sector_reads.h"
 #include "render/dirview.h"
 #include "ui/dialogs.h"
 #include "ui/filechooser.h"
@@ -573,10 +574,7 @@ void on_button_validate_disk_clicked(GtkButton *, gpointer)
 // Both formats forget what the store and the views showed.
 static void start_format(const char *command, const char *thread_name, const char *log_title)
 {
-    d64_init_disk_image_contents(d64_storage);
-    d64_init_error_info_contents_inaccessible_tracks(d64_storage, 1, D64_ERR_INACCESSIBLE);
-    drawingarea_sector_grid_reset();
-    drawingarea_directory_listing_reset();
+    sector_reads_reset_image_and_views();
     char *status = g_strdup_printf(_(" Disk formatting requested on drive %d"),
                                    combo_active_drive_get_index() + 8);
     core_console_cmd_execute(command, thread_name, status, log_title);

@@ -3,12 +3,16 @@
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
 
+#include <algorithm>
+#include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdarg>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "app/log.h"
 #include "app/operation.h"
@@ -31,9 +35,8 @@
 
 namespace {
 
-// The fast pass has its own buffers: the single-sector reads keep theirs.
+// The fast pass has its own receive buffer: the single-sector reads keep theirs.
 uint8_t receive_buffer[WARP_PACKET_SIZE];
-uint8_t decode_buffer[256];
 
 // The stream is drained in as large reads as the port offers, but never past
 // the packets that must still come (at least one per remaining track), so
@@ -44,9 +47,29 @@ struct pass_reader {
 };
 pass_reader reader;
 
-int read_packet(int handle, size_t bytes_still_due, uint8_t *packet)
+const uint8_t prompt_bytes[4] = {'\r', '\n', '>', ' '};
+// How long the prompt must stand alone before it counts as the end of the
+// stream rather than the start of a packet: the device sends a packet in
+// one go.
+const int prompt_quiet_ms = 250;
+
+// Reads the next packet; sets *prompt instead when the device came back to
+// its prompt, so a pass that expected more packets than came still ends.
+int read_packet(int handle, size_t bytes_still_due, uint8_t *packet, int *prompt)
 {
+    *prompt = 0;
     while (reader.end - reader.start < WARP_PACKET_SIZE) {
+        if (reader.end - reader.start == sizeof prompt_bytes &&
+            memcmp(reader.buffer + reader.start, prompt_bytes, sizeof prompt_bytes) == 0) {
+            int ready = serial_wait_readable(handle, prompt_quiet_ms, &flag_abort_requested);
+            if (ready < 0)
+                return 0;
+            if (ready == 0) {
+                reader.start = reader.end = 0;
+                *prompt = 1;
+                return 1;
+            }
+        }
         if (reader.start > 0) {
             memmove(reader.buffer, reader.buffer + reader.start, reader.end - reader.start);
             reader.end -= reader.start;
@@ -151,88 +174,288 @@ void finish(const char *message)
     post(idle_finish_disk_image_receipt, const_cast<char *>(message));
 }
 
-// The "ws" stream from the first track to TRACKS.  0 on a failed read.
-void next_track(int *track, uint32_t *seen, int *lost)
+gboolean idle_paint_unread_cell(gpointer data)
 {
-    if (*track == 18)
-        post(idle_decode_and_show_directory_listing, nullptr);
-    (*track)++;
-    *seen = 0;
-    *lost = 0;
+    int code = GPOINTER_TO_INT(data);
+    drawingarea_sector_grid_activate_cell(code >> 8, code & 0xFF, CELL_NO_SYNC);
+    return FALSE;
 }
 
-int receive_fast_pass(int handle, int first_track)
+// ---------------------------------------------------------------- fast pass
+//
+// A packet lost to its transmission check may have been the one that ended
+// its track, and nothing in the stream says which.  So the pass follows
+// every reading of the stream that fits what the drive sends (per track at
+// most its sector count of packets, each sector once, the last one flagged;
+// a no-sector packet only for a track that sent nothing; nothing after the
+// last track), and stores a packet only once every reading left puts it on
+// the same track.  A packet still in doubt at the end is not stored: its
+// sector stays unread for the re-read phase, which names the track.
+
+struct pass_packet {
+    int sector;  // as carried, possibly invalid
+    uint8_t error, checksum;
+    uint8_t data[256];
+};
+
+struct pass_reading {
+    int track;      // where the next packet belongs; past TRACKS: nothing more comes
+    int count;      // packets of that track so far, lost ones included
+    uint32_t seen;  // its sectors received
+    int doubles;    // sectors this reading saw twice on one track
+    std::deque<int> where;  // track of each pending packet; 0 when merged readings disagree
+};
+
+struct pass_state {
+    std::vector<pass_reading> readings;  // empty: lost track, store nothing more
+    std::deque<pass_packet> pending;     // received, not yet stored
+    uint32_t placed[D64_MAX_TRACKS + 1];   // sectors stored in this pass
+    uint32_t doubled[D64_MAX_TRACKS + 1];  // sectors received twice: left unread
+    bool listing_posted;
+};
+pass_state pass;
+
+// Readings kept apart at most; beyond that the pass stops trusting tracks.
+const size_t max_readings = 64;
+
+enum pass_event { EVENT_PACKET, EVENT_LOST, EVENT_NO_SECTOR, EVENT_END };
+
+bool reading_over(const pass_reading &r)
 {
-    int track = first_track;
-    uint32_t seen = 0;  // sectors of this track received so far
-    int lost = 0;       // a packet of this track failed its transmission check
+    return r.track > TRACKS;
+}
+
+void place(int track, const pass_packet &p)
+{
+    int s = p.sector;
+    if (s >= d64_sectors_of_track(track)) {
+        post_log("Invalid sector value received: %d\n", s);
+        return;
+    }
+    uint32_t bit = 1u << s;
+    if (pass.doubled[track] & bit)
+        return;
+    if (pass.placed[track] & bit) {
+        // Two packets named the same sector, so one of them carries another
+        // sector's data, and nothing tells which.
+        pass.doubled[track] |= bit;
+        memset(d64_storage + d64_sector_offset(track, s), 0, 256);
+        d64_set_block_error_info(d64_storage, track, s, D64_ERR_NO_SYNC);
+        post_log("Sector t/s %2d/%-2d received twice: left unread\n", track, s);
+        post(idle_paint_unread_cell, GINT_TO_POINTER(track << 8 | s));
+        return;
+    }
+    pass.placed[track] |= bit;
+    if (p.error == D64_ERR_OK) {
+        post_cell(track, s, p.checksum, CELL_READ_OK);
+    } else {
+        post_cell(track, s, p.checksum,
+                  p.error == D64_ERR_CHECKSUM ? CELL_CHECKSUM_FAILED : CELL_GCR_FAILED);
+        post(idle_increase_accessible_sector_error_count, nullptr);
+    }
+    memcpy(d64_storage + d64_sector_offset(track, s), p.data, 256);
+    d64_set_block_error_info(d64_storage, track, s, p.error);
+}
+
+void drop_pending_front()
+{
+    post_log("Track of sector %d uncertain after a lost packet: left unread\n",
+             pass.pending.front().sector);
+    pass.pending.pop_front();
+    for (pass_reading &r : pass.readings)
+        r.where.pop_front();
+}
+
+// Stores the oldest pending packets while every reading agrees on their
+// track.  At the end of the pass (final) the rest is dropped.
+void flush(bool final)
+{
+    while (!pass.pending.empty()) {
+        if (pass.readings.empty()) {
+            drop_pending_front();
+            continue;
+        }
+        int track = pass.readings[0].where.front();
+        for (const pass_reading &r : pass.readings)
+            if (r.where.front() != track)
+                track = 0;
+        if (track == 0 && (final || pass.readings.size() == 1)) {
+            drop_pending_front();
+            continue;
+        }
+        if (track == 0)
+            break;
+        place(track, pass.pending.front());
+        pass.pending.pop_front();
+        for (pass_reading &r : pass.readings)
+            r.where.pop_front();
+    }
+    if (!pass.listing_posted && pass.pending.empty()) {
+        // The directory is shown as soon as track 18 is surely stored.
+        bool past_18 = !pass.readings.empty();
+        for (const pass_reading &r : pass.readings)
+            past_18 = past_18 && r.track > 18;
+        if (past_18 || final) {
+            pass.listing_posted = true;
+            post(idle_decode_and_show_directory_listing, nullptr);
+        }
+    }
+}
+
+// Carries every reading over one event of the stream, keeping those that
+// still fit, and merges readings that have come to the same state.
+void step(pass_event event, uint32_t sector = 0, bool end_of_track = false)
+{
+    std::vector<pass_reading> next;
+    for (pass_reading &r : pass.readings) {
+        bool over = reading_over(r);
+        int n = over ? 0 : d64_sectors_of_track(r.track);
+        switch (event) {
+        case EVENT_END:
+            if (over)
+                next.push_back(std::move(r));
+            break;
+        case EVENT_NO_SECTOR:
+            if (!over && r.count == 0) {
+                r.track++;
+                next.push_back(std::move(r));
+            }
+            break;
+        case EVENT_LOST:
+            if (over || r.count + 1 > n)
+                break;
+            // The lost packet ended its track ...
+            next.push_back(r);
+            next.back().track++;
+            next.back().count = 0;
+            next.back().seen = 0;
+            // ... or the track's last packet is still to come.
+            if (r.count + 2 <= n) {
+                r.count++;
+                next.push_back(std::move(r));
+            }
+            break;
+        case EVENT_PACKET:
+            if (over || r.count + 1 > n || (!end_of_track && r.count + 2 > n))
+                break;
+            r.where.push_back(r.track);
+            r.count++;
+            if (sector < (uint32_t)n) {
+                if (r.seen & (1u << sector))
+                    r.doubles++;
+                r.seen |= 1u << sector;
+            }
+            if (end_of_track) {
+                r.track++;
+                r.count = 0;
+                r.seen = 0;
+            }
+            next.push_back(std::move(r));
+            break;
+        }
+    }
+    // A sector twice on one track happens only through a faulty packet:
+    // the readings that need fewest of them are kept.
+    int fewest = INT_MAX;
+    for (const pass_reading &r : next)
+        fewest = std::min(fewest, r.doubles);
+    pass.readings.clear();
+    for (pass_reading &r : next) {
+        if (r.doubles > fewest)
+            continue;
+        pass_reading *same = nullptr;
+        for (pass_reading &k : pass.readings)
+            if (k.track == r.track && k.count == r.count && k.seen == r.seen)
+                same = &k;
+        if (!same) {
+            pass.readings.push_back(std::move(r));
+            continue;
+        }
+        for (size_t i = 0; i < same->where.size(); i++)
+            if (same->where[i] != r.where[i])
+                same->where[i] = 0;
+    }
+    if (pass.readings.size() > max_readings)
+        pass.readings.clear();
+}
+
+// The track that a no-sector packet ended, for its log line.
+int track_just_ended()
+{
+    int track = pass.readings.empty() ? 0 : pass.readings[0].track - 1;
+    for (const pass_reading &r : pass.readings)
+        track = std::min(track, r.track - 1);
+    return track;
+}
+
+// The "ws" stream from the first track to TRACKS.  0 on a failed read;
+// *prompt_taken tells that the prompt after the stream has been read.
+int receive_fast_pass(int handle, int first_track, int *prompt_taken)
+{
+    *prompt_taken = 0;
+    pass.readings.clear();
+    pass.readings.push_back(pass_reading{first_track, 0, 0, 0, {}});
+    pass.pending.clear();
+    memset(pass.placed, 0, sizeof pass.placed);
+    memset(pass.doubled, 0, sizeof pass.doubled);
+    pass.listing_posted = first_track > 18;
     reader.start = reader.end = 0;
-    while (track <= TRACKS) {
-        // After a lost packet this track's end may already have gone by.
-        size_t due = (size_t)(TRACKS - track + (lost ? 0 : 1)) * WARP_PACKET_SIZE;
-        if (!read_packet(handle, due, receive_buffer))
+    for (;;) {
+        bool all_over = !pass.readings.empty();
+        size_t due = pass.readings.empty() ? 0 : SIZE_MAX;
+        for (const pass_reading &r : pass.readings) {
+            all_over = all_over && reading_over(r);
+            // At least one packet per track still to come.
+            size_t left = reading_over(r) ? 0 : (size_t)(TRACKS - r.track + 1);
+            due = std::min(due, left * WARP_PACKET_SIZE);
+        }
+        if (all_over)
+            break;
+        int prompt = 0;
+        if (!read_packet(handle, due, receive_buffer, &prompt))
             return 0;
+        if (prompt) {
+            *prompt_taken = 1;
+            step(EVENT_END);
+            break;
+        }
+        if (pass.readings.empty())
+            continue;  // lost track: the rest of the stream is only drained
         if (warp_incoming_stream_is_empty(receive_buffer)) {
-            post_log("Sector retries exhausted for track %d\n", track);
-            track++;
-            seen = 0;
-            lost = 0;
+            step(EVENT_NO_SECTOR);
+            flush(false);
+            if (!pass.readings.empty())
+                post_log("Sector retries exhausted for track %d\n", track_just_ended());
             continue;
         }
         if (!warp_validate_incoming_stream(receive_buffer)) {
             // Dropped whole, end-of-track flag included.
             post_log("Transmission validation failed, skipping packet\n");
-            lost = 1;
+            step(EVENT_LOST);
+            flush(false);
             continue;
         }
         warp_normalise_incoming_stream(receive_buffer);
+        pass.pending.emplace_back();
+        pass_packet &p = pass.pending.back();
         uint32_t sector, checksum_ok, end_of_track;
-        uint8_t checksum;
-        int gcr_ok = warp_decode_gcr_stream(receive_buffer, decode_buffer, &sector, &checksum,
+        int gcr_ok = warp_decode_gcr_stream(receive_buffer, p.data, &sector, &p.checksum,
                                             &checksum_ok, &end_of_track);
-        // The drive sends every sector of a track once.  A sector this track
-        // already received, after a packet was lost, means the lost one
-        // carried the end of the track: this packet opens the next track and
-        // must not overwrite the previous one.
-        if (lost && sector < 32 && (seen & (1u << sector))) {
-            next_track(&track, &seen, &lost);
-            if (track > TRACKS)
-                break;
-        }
-        if (sector < 32)
-            seen |= 1u << sector;
-        if (sector >= (uint32_t)d64_sectors_of_track(track)) {
-            post_log("Invalid sector value received: %d\n", (int)sector);
-        } else {
-            int s = (int)sector;
-            uint8_t error;
-            if (gcr_ok && checksum_ok) {
-                error = D64_ERR_OK;
-                post_cell(track, s, checksum, CELL_READ_OK);
-            } else if (gcr_ok) {
-                error = D64_ERR_CHECKSUM;
-                post_cell(track, s, checksum, CELL_CHECKSUM_FAILED);
-                post(idle_increase_accessible_sector_error_count, nullptr);
-            } else {
-                error = D64_ERR_GCR;
-                post_cell(track, s, checksum, CELL_GCR_FAILED);
-                post(idle_increase_accessible_sector_error_count, nullptr);
-            }
-            memcpy(d64_storage + d64_sector_offset(track, s), decode_buffer, 256);
-            d64_set_block_error_info(d64_storage, track, s, error);
-        }
-        if (end_of_track)
-            next_track(&track, &seen, &lost);
+        p.sector = (int)sector;
+        p.error = !gcr_ok ? D64_ERR_GCR : (checksum_ok ? D64_ERR_OK : D64_ERR_CHECKSUM);
+        step(EVENT_PACKET, sector, end_of_track != 0);
+        flush(false);
     }
+    flush(true);
     return 1;
 }
 
 // The re-read phase once it has been decided on.  0 after a failure whose
 // finisher has been posted.
-int reread_faulty_sectors(int handle, int first_track)
+int reread_faulty_sectors(int handle, int first_track, int prompt_taken)
 {
     wait_until_batch_drained();
-    if (!console_synch_with_device(handle, &flag_abort_requested)) {
+    if (!prompt_taken && !console_synch_with_device(handle, &flag_abort_requested)) {
         finish(console_text_unable_to_sync);
         return 0;
     }
@@ -323,7 +546,8 @@ int thread_receive_disk_image(void)
         finish("Unable to initiate imaging process on device");
         return 0;
     }
-    if (!receive_fast_pass(handle, first)) {
+    int prompt_taken = 0;
+    if (!receive_fast_pass(handle, first, &prompt_taken)) {
         serial_disconnect_port(handle);
         finish(console_text_communication_error);
         return 0;
@@ -346,7 +570,7 @@ int thread_receive_disk_image(void)
                       ped.max_sector_errors);
         break;
     case IMAGING_REREAD_RUN:
-        if (!reread_faulty_sectors(handle, first)) {
+        if (!reread_faulty_sectors(handle, first, prompt_taken)) {
             serial_disconnect_port(handle);
             return 0;
         }

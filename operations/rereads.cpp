@@ -380,15 +380,14 @@ void core_load_d64_file_for_rereads(const char *path)
 
     sector_reads_reset_image_and_views();
 
+    // The reset has forgotten the remembered path; only a load that
+    // succeeds ties the image to its file again.
     guint64 size = 0;
     if (!filer_load_d64_image(file, &size)) {
-        // Re-reads write back to the remembered path: they must not save a
-        // cleared image over a file that merely failed to open.
-        g_free(utf8_path_lastopenfile_d64);
-        utf8_path_lastopenfile_d64 = nullptr;
         g_free(file);
         return;
     }
+    utf8_path_lastopenfile_d64 = g_strdup(file);
 
     drawingarea_sector_grid_refresh_from_error_info();
     if (verify_and_correct_misaligned_tracks(0) != 0)
@@ -406,7 +405,7 @@ void core_load_d64_file_for_rereads(const char *path)
         run_notification_checks();
     }
 
-    gchar *base = g_path_get_basename(file);
+    gchar *base = g_filename_display_basename(file);
     window_main_title_update(base);
     int errors = d64_count_accessible_sector_errors(d64_storage, 1, TRACKS);
     char *status = g_strdup_printf(_(" Disk image loaded [%d]: %s"), errors, base);
@@ -524,8 +523,6 @@ DRAVLEN_MENU_HANDLER(on_menuitem_load_d64_file_for_rereads_activate)
     if (!fileopen_load_d64_file(&path, _("Select a disk image for re-reading sectors with errors"),
                                 utf8_path_lastopenfile_d64))
         return;
-    g_free(utf8_path_lastopenfile_d64);
-    utf8_path_lastopenfile_d64 = g_strdup(path);
     core_load_d64_file_for_rereads(path);
     g_free(path);
 }

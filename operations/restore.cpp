@@ -141,11 +141,12 @@ void on_button_load_image_from_D64_clicked(GtkButton *, gpointer)
     if (!fileopen_load_d64_file(&path, _("Select a disk image to restore to the disk currently in use"),
                                 utf8_path_lastopenfile_d64))
         return;
-    char *base = g_path_get_basename(path);
+    char *base = g_filename_display_basename(path);
     window_main_title_update(base);
     g_free(base);
-    g_free(utf8_path_lastopenfile_d64);
-    utf8_path_lastopenfile_d64 = nullptr;
+    // The store is about to hold this file, which re-reads must not write
+    // over the image saved before.
+    filer_forget_image_path();
 
     int index = combo_active_drive_get_index();
     options_drive_index = index;

@@ -9,6 +9,7 @@
 #include "device/console.h"
 #include "gcr/warp.h"
 #include "image/d64.h"
+#include "image/imagefile.h"
 #include "render/dirview.h"
 #include "ui/sector_grid.h"
 
@@ -24,6 +25,18 @@ uint8_t decode_buffer[256];
 
 enum read_outcome { OUTCOME_NO_SECTOR, OUTCOME_TRANSMISSION, OUTCOME_GCR, OUTCOME_CHECKSUM,
                     OUTCOME_GOOD };
+
+// Sectors for which a first read of the current operation stored an attempt
+// (and so raised the error count unless it was good).  Another first read of
+// such a sector, as when the first-sector pass meets a file starting on the
+// directory track, is weighed like a re-read: it must not replace a better
+// read nor count the sector twice.
+bool first_read_stored[D64_MAX_SECTORS];
+
+bool &stored_flag(int track, int sector)
+{
+    return first_read_stored[start_sector_of_track[track] + sector];
+}
 
 void post_fail(GSourceFunc fail, const char *text)
 {
@@ -141,10 +154,11 @@ void store_if_better(int track, int sector, read_outcome outcome, uint8_t checks
 int wrapper_read_sector_with_retries(int handle, int track, int sector, int retries, int reread,
                                      GSourceFunc fail)
 {
-    int first_read = reread != 1;
+    int first_read = reread != 1 && !stored_flag(track, sector);
+    int reading_code = reread != 1 ? CELL_READING : CELL_RETRYING;
     int stored = 0;  // an attempt of this call got past the transmission check
     for (int attempt = 0; attempt < retries; attempt++) {
-        sector_grid_queue_cell(track, sector, 0, first_read ? CELL_READING : CELL_RETRYING);
+        sector_grid_queue_cell(track, sector, 0, reading_code);
         int held = d64_get_block_error_info(d64_storage, track, sector);
         read_outcome outcome;
         uint8_t checksum;
@@ -161,6 +175,8 @@ int wrapper_read_sector_with_retries(int handle, int track, int sector, int retr
         else
             store_if_better(track, sector, outcome, checksum);
         stored = 1;
+        if (first_read)
+            stored_flag(track, sector) = true;
         if (outcome == OUTCOME_GOOD) {
             if (!first_read && d64_is_accessible_error(held))
                 operation_idle_add(idle_decrease_accessible_sector_error_count, nullptr);
@@ -170,6 +186,11 @@ int wrapper_read_sector_with_retries(int handle, int track, int sector, int retr
     if (first_read && stored)
         operation_idle_add(idle_increase_accessible_sector_error_count, nullptr);
     return 1;
+}
+
+void sector_reads_forget_reads(void)
+{
+    memset(first_read_stored, 0, sizeof first_read_stored);
 }
 
 int wrapper_read_dir_track_sector_with_retries(int handle, int sector, int retries, int reread,
@@ -223,6 +244,9 @@ int wrapper_reread_all_sectors_in_dir_track(int handle, int retries, GSourceFunc
 
 void sector_reads_reset_image_and_views(void)
 {
+    // A re-read must never write this image over the file of the one before.
+    filer_forget_image_path();
+    sector_reads_forget_reads();
     d64_init_disk_image_contents(d64_storage);
     d64_init_error_info_contents_inaccessible_tracks(d64_storage, 1, D64_ERR_INACCESSIBLE);
     drawingarea_sector_grid_reset();

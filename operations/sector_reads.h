@@ -28,6 +28,10 @@ extern const char sector_reads_text_unable_to_sync[];      // "Unable to sync wi
 // attempts ended normally, read or not; 0 after posting `fail`.
 int wrapper_read_sector_with_retries(int handle, int track, int sector, int retries, int reread,
                                      GSourceFunc fail);
+// A first read of a sector that an earlier first read of the same operation
+// stored is weighed as a re-read, so a sector read twice keeps its best read
+// and is counted once.  The store's reset starts a new operation's record.
+void sector_reads_forget_reads(void);
 // The same on the directory track.
 int wrapper_read_dir_track_sector_with_retries(int handle, int sector, int retries, int reread,
                                                GSourceFunc fail);
@@ -46,6 +50,7 @@ int wrapper_reread_all_sectors_in_dir_track(int handle, int retries, GSourceFunc
 // reads.  Writes n sector numbers to order; returns n.
 int sector_reads_interleaved_order(int n, int *order);
 
-// GUI thread, before a disk read starts: every sector back to data zero and
-// "not read" (0x03), and the grid and directory panel cleared.
+// GUI thread, before a disk read or anything else that replaces the image:
+// every sector back to data zero and "not read" (0x03), the grid and
+// directory panel cleared, and the remembered image path forgotten.
 void sector_reads_reset_image_and_views(void);

@@ -617,12 +617,12 @@ void on_window_main_drag_data_received(GtkWidget *, GdkDragContext *context, gin
         gtk_drag_finish(context, FALSE, FALSE, time);
         return;
     }
-    g_free(utf8_path_lastopenfile_d64);
-    utf8_path_lastopenfile_d64 = file_name;
     char *folder = g_path_get_dirname(file_name);
     options_set_string(&options_d64_dir_string, folder);
     g_free(folder);
-    core_load_d64_file_for_rereads(utf8_path_lastopenfile_d64);
+    // Loading ties the image to the file once it has been read.
+    core_load_d64_file_for_rereads(file_name);
+    g_free(file_name);
     gtk_drag_finish(context, TRUE, FALSE, time);
     gtk_window_present(GTK_WINDOW(window_main));
 }

@@ -55,6 +55,7 @@ protected:
         served = d64;
         d64_init_disk_image_contents(d64_storage);
         d64_init_error_info_contents(d64_storage, D64_ERR_NO_SYNC);
+        sector_reads_forget_reads();  // as every disk read starts
         controls_set_accessible_sector_error_count(5);
         ped.device = 8;
         failures = 0;
