@@ -343,6 +343,11 @@ int core_console_cmd_execute(const char *command, const char *thread_name,
 {
     if (!operation_check_device_port())
         return 0;
+    // Never cut: a shortened command is another command.
+    if (strlen(command) >= sizeof ped.command) {
+        statusbar_main_update(_(" Error: Invalid command"));
+        return 0;
+    }
     int index = combo_active_drive_get_index();
     options_drive_index = index;
     ped.device = index + 8;

@@ -204,6 +204,10 @@ void load_keyfile(GKeyFile *kf)
     if (options_expansion != 1 && options_expansion != 2)
         options_expansion = 1;
 
+    // A hand-edited file may hold what the settings dialog never lets in.
+    options_blank_format_text(options_disk_name_string);
+    options_blank_format_text(options_disk_id_string);
+
     read_folder(kf, "d64_dir", &options_d64_dir_string);
     read_folder(kf, "prg_dir", &options_prg_dir_string);
     read_position(kf);
@@ -297,6 +301,15 @@ void options_set_string(gchar **option, const char *value)
     gchar *copy = g_strdup(value);  // value may be the old string itself
     g_free(*option);
     *option = copy;
+}
+
+void options_blank_format_text(gchar *text)
+{
+    for (gchar *p = text; p && *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c < 0x20 || c == 0x7F || strchr("\"*,:?", c))
+            *p = ' ';
+    }
 }
 
 void options_set_window_main_position(const int *xy)

@@ -76,6 +76,11 @@ void options_set_defaults();
 // Replaces an option string with a copy of value (NULL allowed), freeing the
 // old one.
 void options_set_string(gchar **option, const char *value);
+// Blanks, in place, what would break the drive commands that carry a disk
+// name or ID ("N:name,id", "ff" with "name,id"): control characters such as
+// CR and LF, which would end the command line, quotes, which would end its
+// argument, and the separators and wildcards "*,:?".  NULL is allowed.
+void options_blank_format_text(gchar *text);
 // Replaces the main window position; NULL forgets it.
 void options_set_window_main_position(const int *xy);
 // Frees every owned string (end of run, leak checks).

@@ -85,11 +85,26 @@ int console_synch_with_device(int handle, std::atomic<int> *abort)
     }
 }
 
+int console_command_is_one_line(const char *command)
+{
+    if (!command || strpbrk(command, "\r\n"))
+        return 0;
+    // Quotes only come as the one pair around a name or a drive command;
+    // a quote inside that argument would end it early.
+    size_t quotes = 0;
+    for (const char *p = command; *p; p++)
+        quotes += *p == '"';
+    return quotes == 0 || quotes == 2;
+}
+
 int console_execute_command(int handle, const char *command, std::atomic<int> *abort)
 {
+    // Refused before anything goes out: a line break would make the monitor
+    // run two commands, and an overlong line is one it would act on while
+    // the client reports it as failed.
+    if (!console_command_is_one_line(command))
+        return 0;
     std::string line = std::string(command) + "\r\n";
-    // Refused before anything goes out: the monitor would act on a line that
-    // the client then reports as failed.
     if (line.size() > max_line_size)
         return 0;
     if (!console_write(handle, line.data(), line.size() - 1, abort))

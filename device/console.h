@@ -17,8 +17,13 @@ int console_write(int handle, const void *buffer, size_t count, std::atomic<int>
 // Waits for the prompt "\r\n> " with nothing behind it.  Sends nothing.
 int console_synch_with_device(int handle, std::atomic<int> *abort);
 
+// Whether the text can go out as exactly one command line with one argument
+// at most in quotes: no CR or LF, and either no quote or one pair.
+int console_command_is_one_line(const char *command);
+
 // Sends the command followed by CR and checks that the monitor echoes it
-// followed by CR LF.  Lines longer than 256 bytes with CR LF are refused.
+// followed by CR LF.  Lines longer than 256 bytes with CR LF, and texts that
+// are not one command line (see above), are refused before anything is sent.
 int console_execute_command(int handle, const char *command, std::atomic<int> *abort);
 
 // Reads a two-letter answer; succeeds exactly when it is "OK".

@@ -137,6 +137,10 @@ int serial_read_chunk(int handle, void *buffer, size_t count, size_t *received,
     if (count == 0)
         return 1;
     while (got < count) {
+        // Also between bytes: a device that trickles its bytes never leaves
+        // the quiet gap that would end the read.
+        if (aborted(abort))
+            return 0;
         int ready = wait_for(handle, POLLIN, got == 0 ? -1 : inter_byte_ms, abort);
         if (ready < 0)
             return 0;

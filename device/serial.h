@@ -14,9 +14,10 @@ int serial_connect_and_configure_port(int *handle, const char *port_name);
 int serial_disconnect_port(int handle);
 
 // One system read: waits for the first byte (testing *abort at least every
-// 100 ms, no other time limit), then takes what arrives until 5 ms pass
-// without a further byte or `count` bytes are in.  Fails on abort and at once
-// when the port goes away (hang-up, I/O error).  *received is set to the
+// 50 ms, no other time limit), then takes what arrives until 5 ms pass
+// without a further byte or `count` bytes are in.  Fails on abort (tested
+// before every byte taken, so a slow trickle cannot hold it) and at once when
+// the port goes away (hang-up, I/O error).  *received is set to the
 // number of bytes stored, also on failure.
 int serial_read_chunk(int handle, void *buffer, size_t count, size_t *received,
                       std::atomic<int> *abort);

@@ -571,9 +571,15 @@ void on_button_validate_disk_clicked(GtkButton *, gpointer)
     g_free(status);
 }
 
-// Both formats forget what the store and the views showed.
+// Both formats forget what the store and the views showed.  Name and ID
+// are cleaned when they are loaded or entered; a value set any other way
+// that would split the command is refused before anything is cleared.
 static void start_format(const char *command, const char *thread_name, const char *log_title)
 {
+    if (!console_command_is_one_line(command)) {
+        statusbar_main_update(_(" Error: Invalid disk name or ID"));
+        return;
+    }
     sector_reads_reset_image_and_views();
     char *status = g_strdup_printf(_(" Disk formatting requested on drive %d"),
                                    combo_active_drive_get_index() + 8);

@@ -29,8 +29,12 @@ const char text_no_status_request[] = "Unable to request status on device";
 const char text_avrdude_failed[] = "The avrdude executable exited with error";
 const char text_avrdude_not_started[] = "Unable to start the avrdude executable";
 
+const char text_not_flashed[] = "Aborted before avrdude was started";
+
 // The device needs this long to come back as its bootloader port.
-const gulong bootloader_wait_us = 2000000;
+const gint64 bootloader_wait_us = 2000000;
+// How often that wait looks at the abort flag.
+const gulong abort_check_us = 10000;
 
 constexpr auto open_and_sync = operation_open_port_and_sync;
 constexpr auto close_and_finish = operation_close_and_finish;
@@ -84,6 +88,19 @@ void start_drive_job(const char *status_format, const char *log_title, const cha
 void undo_update(void)
 {
     firmware_unlink_firmware();
+}
+
+// Waits for the board to come back as its bootloader; 0 when Abort came
+// first.
+int wait_for_bootloader(void)
+{
+    gint64 end = g_get_monotonic_time() + bootloader_wait_us;
+    while (g_get_monotonic_time() < end) {
+        if (flag_abort_requested.load(std::memory_order_relaxed))
+            return 0;
+        g_usleep(abort_check_us);
+    }
+    return flag_abort_requested.load(std::memory_order_relaxed) ? 0 : 1;
 }
 
 }  // namespace
@@ -226,7 +243,13 @@ void thread_update_device(void)
     int handle = open_and_sync(fin);
     if (handle < 0 || !request_bootloader(handle, fin))
         return;
-    g_usleep(bootloader_wait_us);
+    // Abort during the wait means nothing is flashed; once avrdude runs it
+    // is left to finish, as stopping it could leave the board without
+    // firmware.
+    if (!wait_for_bootloader()) {
+        close_and_finish(handle, fin, text_not_flashed);
+        return;
+    }
 
     // An argument vector: a port name with spaces or quotes stays one
     // argument.  avrdude's output goes where ours goes.

@@ -2,6 +2,8 @@
 // exchanges of every command the client sends.
 #include "sim.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,8 +44,9 @@ void device_save_all() {
   for (int i = 8; i < 12; i++) save_drive(i);
 }
 
-// Splits a command line into words; a quoted word keeps its spaces.
-static std::vector<std::string> split_words(const std::string &line) {
+// Splits a command line into words; a quoted word keeps its spaces.  Marks
+// the quoted ones in *quoted when given.
+static std::vector<std::string> split_words(const std::string &line, std::vector<bool> *quoted = nullptr) {
   std::vector<std::string> w;
   size_t i = 0;
   while (i < line.size()) {
@@ -52,7 +55,8 @@ static std::vector<std::string> split_words(const std::string &line) {
       continue;
     }
     std::string word;
-    if (line[i] == '"') {
+    bool q = line[i] == '"';
+    if (q) {
       size_t e = line.find('"', i + 1);
       if (e == std::string::npos) e = line.size();
       word = line.substr(i + 1, e - i - 1);
@@ -64,15 +68,26 @@ static std::vector<std::string> split_words(const std::string &line) {
       i = e;
     }
     w.push_back(word);
+    if (quoted) quoted->push_back(q);
   }
   return w;
+}
+
+// A number word that does not fit the monitor's integers.  Such a command is
+// refused as a whole rather than run with a wrapped value.
+static int number_overflows(const std::string &word) {
+  size_t i = word[0] == '-' || word[0] == '+' ? 1 : 0;
+  if (i >= word.size() || word.find_first_not_of("0123456789", i) != std::string::npos) return 0;
+  errno = 0;
+  long long v = strtoll(word.c_str(), nullptr, 10);
+  return errno == ERANGE || v < INT_MIN || v > INT_MAX;
 }
 
 static int parse_int(const std::vector<std::string> &w, size_t i, int fallback) {
   if (i >= w.size()) return fallback;
   char *end;
   long v = strtol(w[i].c_str(), &end, 10);
-  if (*end || w[i].empty()) return fallback;
+  if (*end || w[i].empty() || number_overflows(w[i])) return fallback;
   return (int)v;
 }
 
@@ -96,10 +111,16 @@ static int read_packet(disk_image *d, int t, int s, uint8_t out[324]) {
   return packet_for_block(d, t, s, (uint8_t)err, out);
 }
 
+// Puts a failed command's error on the channel.  A read error is there
+// already, with its track and sector.
+static void note_error(disk_image *d, int code) {
+  if (d->status_code != code) disk_set_status(d, code, dos_error_text(code));
+}
+
 // Two-letter answer for a DOS result.
 static int answer_dos(disk_image *d, int code) {
   if (code == 0 || code == 1) return link_write_str("OK");
-  disk_set_status(d, code, dos_error_text(code));
+  note_error(d, code);
   return link_write_str(code == 62 ? "NF" : "KO");
 }
 
@@ -274,7 +295,8 @@ static uint8_t rom_byte(int addr) {
 // ---------------------------------------------------------------- dispatch
 
 // Runs one command; 0 when the connection went away meanwhile.
-static int execute(const std::string &line, const std::vector<std::string> &w, int *prompt) {
+static int execute(const std::string &line, const std::vector<std::string> &w,
+                   const std::vector<bool> &quoted, int *prompt) {
   const std::string &cmd = w[0];
   auto ans = opt.answers.find(cmd);
   if (ans != opt.answers.end()) return link_write_str(line + "\r\n") && link_write_str(ans->second);
@@ -290,6 +312,11 @@ static int execute(const std::string &line, const std::vector<std::string> &w, i
     return 1;
   }
   if (!link_write_str(line + "\r\n")) return 0;
+  for (size_t i = 1; i < w.size(); i++)
+    if (!quoted[i] && number_overflows(w[i])) {
+      fprintf(stderr, "dravlen-sim: number out of range in \"%s\"\n", line.c_str());
+      return link_write_str("KO");
+    }
   if (cmd == "di" || cmd == "rs" || cmd == "rb") {
     int dev = parse_int(w, 1, -1);
     if (cmd == "rb") {
@@ -300,7 +327,9 @@ static int execute(const std::string &line, const std::vector<std::string> &w, i
     disk_image *d = drive_at(dev);
     if (!d) return link_write_str("NP");
     if (cmd == "rs") disk_set_status(d, 73, dos_error_text(73));
-    else disk_set_status(d, 0, dos_error_text(0));
+    // Initialising reads the BAM; a read error stays on the error channel,
+    // but the bus command itself went through, and block reads still work.
+    else if (!dos_check_bam(d)) disk_set_status(d, 0, dos_error_text(0));
     return link_write_str("OK");
   }
   if (cmd == "de") {
@@ -351,16 +380,12 @@ static int execute(const std::string &line, const std::vector<std::string> &w, i
     if (name.empty()) return link_write_str("FM");
     bytes content;
     if (name == "$" || name == "$0") {
-      uint8_t e = disk_error(d, 18, 0);
-      if (e >= 2 && e <= 11) {
-        disk_set_status(d, 18 + e, dos_error_text(18 + e), 18, 0);
-        return link_write_str("KO");
-      }
+      if (dos_check_directory(d)) return link_write_str("KO");
       content = dos_directory_program(d);
     } else {
       int code = dos_read_file(d, name, &content);
       if (code) {
-        disk_set_status(d, code, dos_error_text(code));
+        note_error(d, code);
         return link_write_str(code == 62 ? "NF" : "KO");
       }
     }
@@ -378,7 +403,7 @@ static int execute(const std::string &line, const std::vector<std::string> &w, i
     if (size < 0) return link_write_str("KO");
     int code = dos_check_write(d, name, (size_t)size);
     if (code) {
-      disk_set_status(d, code, dos_error_text(code));
+      note_error(d, code);
       return link_write_str("KO");
     }
     return link_write_str("OK") && receive_file(d, dev, name, (size_t)size);
@@ -428,17 +453,25 @@ void device_session() {
   while (!flag_quit) {
     if (prompt && !(link_write_str(opt.garbage) && link_write_str(PROMPT))) return;
     std::string line;
-    if (!link_read_line(&line)) return;
+    int too_long = 0;
+    if (!link_read_line(&line, &too_long)) return;
     log_line(line);
-    std::vector<std::string> w = split_words(line);
+    std::vector<bool> quoted;
+    std::vector<std::string> w = split_words(line, &quoted);
     if (!prompt) continue;  // after a reset into the bootloader nothing answers
     if (w.empty()) continue;
+    if (too_long) {
+      // Echoed as it came in, but a line the buffer could not hold is not run.
+      fprintf(stderr, "dravlen-sim: command line of %zu characters refused\n", line.size());
+      if (!link_write_str(line + "\r\n") || !link_write_str("KO")) return;
+      continue;
+    }
     if (opt.wrong_echo.count(w[0])) {
       std::string bad = line;
       bad[bad.size() - 1] ^= 0x01;
       if (!link_write_str(bad + "\r\n")) return;
       continue;
     }
-    if (!execute(line, w, &prompt)) return;
+    if (!execute(line, w, quoted, &prompt)) return;
   }
 }

@@ -15,7 +15,11 @@ const char *dos_error_text(int code) {
     case 22: return "READ ERROR";
     case 23: return "READ ERROR";
     case 24: return "READ ERROR";
+    case 25: return "WRITE ERROR";
+    case 26: return "WRITE PROTECT ON";
     case 27: return "READ ERROR";
+    case 28: return "WRITE ERROR";
+    case 29: return "DISK ID MISMATCH";
     case 30: case 31: case 32: case 33: case 34: return "SYNTAX ERROR";
     case 60: return "WRITE FILE OPEN";
     case 62: return "FILE NOT FOUND";
@@ -27,16 +31,19 @@ const char *dos_error_text(int code) {
   }
 }
 
+// The DOS error a read of the block ends with, 0 when it reads fine.  Error
+// info codes 2 to 11 stand for errors 20 to 29; anything else that is not
+// "fine" leaves the drive without a sync to read.
 static int error_code_of_block(disk_image *d, int t, int s) {
-  switch (disk_error(d, t, s)) {
-    case 2: return 20;
-    case 3: return 21;
-    case 4: return 22;
-    case 5: return 23;
-    case 6: return 24;
-    case 9: return 27;
-    default: return 0;
-  }
+  uint8_t e = disk_error(d, t, s);
+  if (e == 1) return 0;
+  return e >= 2 && e <= 11 ? 18 + e : 21;
+}
+
+// Puts a failed block read on the error channel; returns its code.
+static int block_failed(disk_image *d, int code, int t, int s) {
+  disk_set_status(d, code, dos_error_text(code), t, s);
+  return code;
 }
 
 static uint8_t *bam(disk_image *d) { return disk_block(d, DIR_TRACK, 0); }
@@ -121,18 +128,40 @@ int dos_blocks_free(disk_image *d) {
   return n;
 }
 
-// Directory sectors in chain order, guarded against loops.
-static std::vector<std::pair<int, int>> dir_chain(disk_image *d) {
+// Directory sectors in chain order, guarded against loops.  The walk ends
+// before a sector the drive cannot read: its link cannot be trusted.  *err,
+// when given, gets that sector's DOS error (0 when the chain reads whole).
+static std::vector<std::pair<int, int>> dir_chain(disk_image *d, int *err = nullptr, int *err_s = nullptr) {
   std::vector<std::pair<int, int>> chain;
   std::set<int> seen;
+  if (err) *err = 0;
   int t = DIR_TRACK, s = 1;
   while (t == DIR_TRACK && s < geo_sectors(t) && seen.insert(s).second) {
+    int code = error_code_of_block(d, t, s);
+    if (code) {
+      if (err) *err = code;
+      if (err_s) *err_s = s;
+      break;
+    }
     chain.push_back({t, s});
     uint8_t *b = disk_block(d, t, s);
     t = b[0];
     s = b[1];
   }
   return chain;
+}
+
+int dos_check_bam(disk_image *d) {
+  int code = error_code_of_block(d, DIR_TRACK, 0);
+  return code ? block_failed(d, code, DIR_TRACK, 0) : 0;
+}
+
+int dos_check_directory(disk_image *d) {
+  int code = dos_check_bam(d);
+  if (code) return code;
+  int s = 0;
+  dir_chain(d, &code, &s);
+  return code ? block_failed(d, code, DIR_TRACK, s) : 0;
 }
 
 static std::string entry_name(const uint8_t *e) {
@@ -228,10 +257,7 @@ static int follow_chain(disk_image *d, int t, int s, std::vector<std::pair<int, 
     if (!geo_valid(d->tracks, t, s)) return 66;
     if (!seen.insert(geo_first_block(t) + s).second) return 66;
     int err = error_code_of_block(d, t, s);
-    if (err) {
-      disk_set_status(d, err, dos_error_text(err), t, s);
-      return err;
-    }
+    if (err) return block_failed(d, err, t, s);
     uint8_t *b = disk_block(d, t, s);
     if (blocks) blocks->push_back({t, s});
     if (b[0] == 0) {
@@ -248,7 +274,13 @@ static int follow_chain(disk_image *d, int t, int s, std::vector<std::pair<int, 
 int dos_read_file(disk_image *d, const std::string &pattern, bytes *out) {
   int dt, ds, slot;
   std::string pat = strip_drive(pattern);
-  if (!dos_find_file(d, pat, &dt, &ds, &slot)) return 62;
+  int code = dos_check_bam(d);
+  if (code) return code;
+  if (!dos_find_file(d, pat, &dt, &ds, &slot)) {
+    // Not found in what could be read: the unreadable sector is the answer.
+    code = dos_check_directory(d);
+    return code ? code : 62;
+  }
   uint8_t *e = disk_block(d, dt, ds) + 32 * slot;
   if (!(e[2] & 0x80)) return 60;
   return follow_chain(d, e[3], e[4], nullptr, out);
@@ -338,6 +370,8 @@ int dos_check_write(disk_image *d, const std::string &name, size_t size) {
   int dt, ds, slot;
   std::string n = strip_drive(name);
   if (n.empty() || n.size() > 16 || n.find_first_of("*?,:") != std::string::npos) return 33;
+  int code = dos_check_directory(d);
+  if (code) return code;
   if (dos_find_file(d, n, &dt, &ds, &slot)) return 63;
   size_t blocks = size == 0 ? 1 : (size + 253) / 254;
   if ((size_t)dos_blocks_free(d) < blocks) return 72;
@@ -449,14 +483,25 @@ int dos_command(disk_image *d, const std::string &cmd, int tracks_hint) {
   char c = verb.empty() ? 0 : verb[0];
   if (c == 'S') {
     if (colon == std::string::npos) return 34;
+    int code = dos_check_directory(d);
+    if (code) return code;
     int count;
     dos_scratch(d, arg, &count);
     disk_set_status(d, 1, dos_error_text(1), count, 0);
     return 1;
   }
   if (c == 'V') {
-    int err = dos_validate(d);
+    int err = dos_check_directory(d);
     if (err) return err;
+    // The new BAM is built in the drive's memory and written only when the
+    // whole disk could be followed.
+    disk_image work = *d;
+    err = dos_validate(&work);
+    if (err) {
+      disk_set_status(d, work.status_code, work.status_text.c_str(), work.status_track, work.status_sector);
+      return err;
+    }
+    *d = work;
     disk_set_status(d, 0, dos_error_text(0));
     return 0;
   }
@@ -477,6 +522,8 @@ int dos_command(disk_image *d, const std::string &cmd, int tracks_hint) {
     return 0;
   }
   if (c == 'I') {
+    int err = dos_check_bam(d);
+    if (err) return err;
     disk_set_status(d, 0, dos_error_text(0));
     return 0;
   }

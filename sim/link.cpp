@@ -153,21 +153,50 @@ int link_read(void *buf, size_t n) {
   return 1;
 }
 
-// Sends bytes to the client, honouring --silent-after and --hangup-after.
+static long long now_us() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+}
+
+// Puts bytes on the line as the client takes them; with --trickle one at a
+// time, each at least that long after the one before.
+static int put_bytes(const uint8_t *p, size_t n) {
+  static long long last_byte_at = 0;
+  size_t done = 0;
+  while (done < n) {
+    if (flag_quit || session_over()) return 0;
+    size_t chunk = n - done;
+    if (opt.trickle_us > 0) {
+      long long wait = last_byte_at + opt.trickle_us - now_us();
+      if (wait > 0) {
+        sleep_us((long)wait);
+        continue;  // the client may have left meanwhile
+      }
+      chunk = 1;
+    }
+    short r = wait_master(POLLOUT);
+    if (!(r & POLLOUT)) continue;
+    ssize_t k = write(master, p + done, chunk);
+    if (k > 0) {
+      done += (size_t)k;
+      last_byte_at = now_us();
+    } else if (k < 0 && errno != EAGAIN && errno != EINTR) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// Sends bytes to the client, honouring --silent-after, --hangup-after and
+// --trickle.
 int link_write(const void *buf, size_t n) {
   const uint8_t *p = (const uint8_t *)buf;
-  size_t done = 0;
   if (hung_up) return 0;
   if (opt.hangup_after >= 0 && sent + (long long)n >= opt.hangup_after) {
     size_t allowed = (size_t)(opt.hangup_after - sent);
     // Write what is allowed, then drop the line.
-    while (done < allowed) {
-      if (session_over()) return 0;
-      ssize_t k = write(master, p + done, allowed - done);
-      if (k > 0) done += (size_t)k;
-      else if (k < 0 && errno != EAGAIN && errno != EINTR) return 0;
-      else poll_master(POLLOUT, POLL_MS);
-    }
+    if (!put_bytes(p, allowed)) return 0;
     sent += (long long)allowed;
     tcdrain(master);
     sleep_us(20000);
@@ -184,15 +213,7 @@ int link_write(const void *buf, size_t n) {
   } else {
     sent += (long long)n;
   }
-  while (done < n) {
-    if (flag_quit || session_over()) return 0;
-    short r = wait_master(POLLOUT);
-    if (!(r & POLLOUT)) continue;
-    ssize_t k = write(master, p + done, n - done);
-    if (k > 0) done += (size_t)k;
-    else if (k < 0 && errno != EAGAIN && errno != EINTR) return 0;
-  }
-  return 1;
+  return put_bytes(p, n);
 }
 
 int link_write_str(const std::string &s) { return link_write(s.data(), s.size()); }
@@ -218,15 +239,19 @@ void link_end_session() {
   read_events();
 }
 
-// A command line ends with CR; a stray LF is ignored.
-int link_read_line(std::string *line) {
+// A command line ends with CR; a stray LF is ignored.  A line longer than
+// the monitor's buffer is read to its end and flagged in *too_long.
+int link_read_line(std::string *line, int *too_long) {
   line->clear();
+  *too_long = 0;
   for (;;) {
     uint8_t c;
     if (!link_read(&c, 1)) return 0;
     if (c == '\r') return 1;
     if (c == '\n') continue;
-    if (line->size() < 1024) *line += (char)c;
+    if (line->size() >= LINE_BUFFER_CHARS) *too_long = 1;
+    // Kept for the echo and the log, within reason.
+    if (line->size() < 65536) *line += (char)c;
   }
 }
 

@@ -7,9 +7,16 @@
 // - "w2" before "w1" on the same connection gets a no-sector packet;
 // - "ff" with 40 tracks leaves a 40-track disk (saved as such); the BAM
 //   covers 35 tracks, as the 1541's does;
-// - "j" is not echoed and gets no prompt until the client reopens the port.
+// - "j" is not echoed and gets no prompt until the client reopens the port;
+// - a line longer than the monitor's 256-byte buffer (with CR LF), or one
+//   with a number beyond the monitor's integers, is echoed and answered
+//   "KO" without being run;
+// - "di" on a disk whose BAM cannot be read answers "OK" (the drive took the
+//   command) and leaves the read error on the error channel; directory
+//   listing, validate, scratch, file reads and writes answer it instead.
 #include "sim.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,26 +28,29 @@ volatile int flag_quit = 0;
 
 static void on_signal(int) { flag_quit = 1; }
 
-static void usage() {
-  fprintf(stderr,
+static void usage(FILE *to) {
+  fprintf(to,
           "usage: dravlen-sim [--link PATH] [--drive N=FILE] [--blank N] [--save N=FILE]\n"
           "  [--version TEXT] [--old-firmware] [--corrupt-checksum T/S] [--corrupt-random PERCENT]\n"
           "  [--seed N] [--drop T/S] [--sequence T/S=C1,C2..] [--sector-number T/S=N] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
-          "  [--answer CMD=XX] [--wrong-echo CMD] [--garbage TEXT] [--drive-timing]\n"
-          "  [--bootloader-link PATH] [--flash-out FILE] [--log FILE]\n");
+          "  [--trickle MS] [--answer CMD=XX] [--wrong-echo CMD] [--garbage TEXT] [--drive-timing]\n"
+          "  [--bootloader-link PATH] [--flash-out FILE] [--log FILE] [--help]\n");
 }
 
 static int parse_long(const char *s, long long *v) {
   char *end;
+  errno = 0;
   *v = strtoll(s, &end, 10);
-  return *s && !*end;
+  return *s && !*end && errno != ERANGE;
 }
 
+// "T/S" with both numbers in the range a disk can have.
 static int parse_ts(const char *s, std::pair<int, int> *ts) {
-  int t, sec;
-  char extra;
-  if (sscanf(s, "%d/%d%c", &t, &sec, &extra) != 2) return 0;
-  *ts = {t, sec};
+  const char *slash = strchr(s, '/');
+  long long t, sec;
+  if (!slash || !parse_long(std::string(s, slash).c_str(), &t) || !parse_long(slash + 1, &sec)) return 0;
+  if (t < 0 || t > 99 || sec < 0 || sec > 99) return 0;
+  *ts = {(int)t, (int)sec};
   return 1;
 }
 
@@ -55,9 +65,11 @@ static int parse_device_value(const char *s, int *dev, std::string *value) {
   return !value->empty();
 }
 
+// 1: run; 0: bad arguments; -1: usage asked for.
 static int parse_args(int argc, char **argv) {
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
+    if (a == "--help" || a == "-h") return -1;
     auto need = [&](const char **v) {
       if (i + 1 >= argc) {
         fprintf(stderr, "dravlen-sim: %s needs a value\n", a.c_str());
@@ -140,6 +152,13 @@ static int parse_args(int argc, char **argv) {
     } else if (a == "--hangup-after") {
       if (!parse_long(v, &n) || n < 0) goto bad;
       opt.hangup_after = n;
+    } else if (a == "--trickle") {
+      // Milliseconds, fractions allowed, at most a second.
+      char *end;
+      errno = 0;
+      double ms = strtod(v, &end);
+      if (!*v || *end || errno == ERANGE || !(ms >= 0 && ms <= 1000)) goto bad;
+      opt.trickle_us = (long)(ms * 1000 + 0.5);
     } else if (a == "--answer") {
       const char *eq = strchr(v, '=');
       if (!eq || eq == v || strlen(eq + 1) != 2) goto bad;
@@ -168,8 +187,13 @@ static int place_link(const std::string &link, const std::string &target) {
 }
 
 int main(int argc, char **argv) {
-  if (!parse_args(argc, argv)) {
-    usage();
+  int parsed = parse_args(argc, argv);
+  if (parsed < 0) {
+    usage(stdout);
+    return 0;
+  }
+  if (!parsed) {
+    usage(stderr);
     return 2;
   }
   for (int dev = 8; dev < 12; dev++) {

@@ -37,6 +37,7 @@ struct sim_options {
   unsigned seed = 1;
   long long silent_after = -1;
   long long hangup_after = -1;
+  long trickle_us = 0;  // every byte sent this long after the one before
   std::map<std::string, std::string> answers;
   std::set<std::string> wrong_echo;
   std::string drive_file[12];
@@ -109,6 +110,10 @@ std::vector<int> track_read_order(disk_image *d, int t);
 void dos_format(disk_image *d, const std::string &name, const std::string &id, int tracks, int full);
 int dos_blocks_free(disk_image *d);
 bytes dos_directory_program(disk_image *d);
+// Whether the drive can read the BAM (and the whole directory chain): 0, or
+// the DOS error, which is also put on the error channel with its sector.
+int dos_check_bam(disk_image *d);
+int dos_check_directory(disk_image *d);
 int dos_find_file(disk_image *d, const std::string &pattern, int *dir_t, int *dir_s, int *slot);
 int dos_read_file(disk_image *d, const std::string &pattern, bytes *out);  // DOS error code
 int dos_check_write(disk_image *d, const std::string &name, size_t size);  // DOS error code
@@ -123,7 +128,9 @@ int link_wait_open();  // 1 when a client opened the port, 0 on quit
 int link_read(void *buf, size_t n);
 int link_write(const void *buf, size_t n);
 int link_write_str(const std::string &s);
-int link_read_line(std::string *line);
+// The monitor's line buffer: 256 bytes with the closing CR LF.
+const size_t LINE_BUFFER_CHARS = 254;
+int link_read_line(std::string *line, int *too_long);
 int link_hung_up();
 void link_end_session();  // discards what the client left unread
 void link_close();

@@ -103,15 +103,6 @@ const char *entry_text(GtkWidget *toplevel, const char *name)
     return entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
 }
 
-// Characters that would break the drive's format command ("N:name,id").
-void blank_format_command_characters(gchar *text)
-{
-    for (gchar *p = text; *p; p++) {
-        if (strchr("\"*,:?", *p))
-            *p = ' ';
-    }
-}
-
 void toggle_set(GtkWidget *toplevel, const char *name, gboolean active)
 {
     GtkWidget *widget = lookup_widget(toplevel, name);
@@ -336,8 +327,8 @@ void on_button_format_parameters_ok_clicked(GtkButton *button, gpointer)
     GtkWidget *window = gtk_widget_get_toplevel(GTK_WIDGET(button));
     gchar *name = g_strdup(entry_text(window, "entry_format_parameters_disk_name"));
     gchar *id = g_strdup(entry_text(window, "entry_format_parameters_disk_id"));
-    blank_format_command_characters(name);
-    blank_format_command_characters(id);
+    options_blank_format_text(name);
+    options_blank_format_text(id);
     options_set_string(&options_disk_name_string, name);
     options_set_string(&options_disk_id_string, id);
     g_free(name);

@@ -685,4 +685,100 @@ TEST_F(DriveFiles, RomBytesArriveInBusOrderAndFaultsAreReported)
     EXPECT_EQ(shell_status_text(), " Drive ROM dumping aborted: please wait for the drive to finish");
 }
 
+TEST_F(DriveFiles, UnreadableDirectoryFailsTheDosCommandsAndShowsTheDriveError)
+{
+    if (!cc1541_available())
+        GTEST_SKIP() << "cc1541 not installed";
+    // The first directory sector (18/1) has no sync: as on a 1541, reading
+    // the directory fails, and so does anything that needs it.
+    std::string image = scratch_read(make_disk("plain.d64", 3));
+    ASSERT_EQ(image.size(), 174848u);
+    std::string info(683, '\x01');
+    info[357 + 1] = 0x03;
+    std::string disk = dir + "/bad_dir.d64";
+    ASSERT_TRUE(scratch_write(disk, image + info));
+    start_sim({"--drive", "8=" + disk});
+
+    list_directory();
+    EXPECT_EQ(shell_status_text(), " Directory listing failed: Command failed");
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_query_error_channel")));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_TRUE(ends_with(shell_status_text(), " seconds: 21,READ ERROR,18,01")) << shell_status_text();
+
+    click("button_validate_disk");
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(shell_status_text(), " Command failed: Command failed");
+    EXPECT_TRUE(ends_with(log_text(), "Validating disk\nFailed\n")) << log_text();
+}
+
+TEST_F(DriveFiles, HandEditedFormatTextNeverSplitsTheFormatCommands)
+{
+    // A user.ini edited by hand: escaped line breaks and quotes in the
+    // disk name and ID, which the dialog's filter never lets in.
+    gchar *original = options_build_file_text();
+    ASSERT_NE(original, nullptr);
+    GKeyFile *kf = g_key_file_new();
+    ASSERT_TRUE(g_key_file_load_from_data(kf, original, -1, G_KEY_FILE_KEEP_COMMENTS, nullptr));
+    g_key_file_set_value(kf, "format", "disk_name", "EVIL\\r\\nrb 8\\n\"X");
+    g_key_file_set_value(kf, "format", "disk_id", "0\\r");
+    gchar *edited = g_key_file_to_data(kf, nullptr, nullptr);
+    g_key_file_free(kf);
+    ASSERT_TRUE(scratch_write(shell_test_config_path(), edited));
+    g_free(edited);
+    options_load_from_file();
+
+    start_sim({"--blank", "8", "--save", "8=" + dir + "/formatted.d64"});
+    click("button_format_disk");
+    ASSERT_TRUE(wait_idle(30000));
+    EXPECT_TRUE(starts_with(shell_status_text(), " Command completed in ")) << shell_status_text();
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_format_ii")));
+    ASSERT_TRUE(wait_idle(30000));
+    EXPECT_TRUE(starts_with(shell_status_text(), " Command completed in ")) << shell_status_text();
+    // One line per command: the breaks and the quote became spaces.
+    EXPECT_EQ(commands(), "dc \"N:EVIL  rb 8  X,0 \" 8\nff \"EVIL  rb 8  X,0 \" " +
+                              std::to_string(TRACKS) + " 8\n");
+
+    // Values that reach the options another way are refused before the
+    // image store is cleared or anything is sent.
+    for (auto [name, id] : std::vector<std::pair<const char *, const char *>>{
+             {"TWO\rrb 8", "01"}, {"NAME", "0\n"}, {"QU\"OTE", "01"}, {"NAME", "\"1"}}) {
+        options_set_string(&options_disk_name_string, name);
+        options_set_string(&options_disk_id_string, id);
+        d64_set_block_error_info(d64_storage, 18, 0, D64_ERR_OK);
+        for (bool fast : {false, true}) {
+            if (fast)
+                gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_format_ii")));
+            else
+                click("button_format_disk");
+            EXPECT_EQ(shell_status_text(), " Error: Invalid disk name or ID") << name << id;
+            EXPECT_FALSE(operation_is_running());
+            EXPECT_EQ(d64_get_block_error_info(d64_storage, 18, 0), D64_ERR_OK);
+        }
+    }
+    stop_sim();
+    EXPECT_EQ(commands(), "dc \"N:EVIL  rb 8  X,0 \" 8\nff \"EVIL  rb 8  X,0 \" " +
+                              std::to_string(TRACKS) + " 8\n");
+
+    ASSERT_TRUE(scratch_write(shell_test_config_path(), original));
+    g_free(original);
+    options_load_from_file();
+}
+
+TEST_F(DriveFiles, AbortEndsARomDumpFromATricklingDeviceAtOnce)
+{
+    // One byte every 3 ms never leaves the 5 ms quiet gap that would end a
+    // read; the 1541 ROM would take about 50 s this way.
+    start_sim({"--blank", "8", "--trickle", "3"});
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_dump_1541_drive_rom")));
+    shell_pump(500);
+    ASSERT_TRUE(operation_is_running());
+    gint64 pressed = g_get_monotonic_time();
+    click("button_abort_operation");
+    ASSERT_TRUE(wait_idle(5000));
+    double latency = (g_get_monotonic_time() - pressed) / 1e6;
+    EXPECT_LT(latency, 0.2);
+    RecordProperty("abort_latency_us", static_cast<int>(latency * 1e6));
+    EXPECT_EQ(shell_status_text(), " Drive ROM dumping aborted: please wait for the drive to finish");
+}
+
 }  // namespace

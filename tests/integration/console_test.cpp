@@ -333,6 +333,28 @@ TEST_F(ConsolePty, OverlongCommandLineIsRefusedUnsent)
     EXPECT_EQ(poll(&pf, 1, 50), 0) << "nothing may reach the device";
 }
 
+TEST_F(ConsolePty, TextsThatWouldSplitTheLineAreRefusedUnsent)
+{
+    // A line break would make the monitor run two commands; a stray quote
+    // would end the quoted argument early.
+    for (const char *bad : {"dc \"N:EVIL\rrb 8,01\" 8", "ff \"A\nB,01\" 35", "di 8\r",
+                            "dc \"N:A\"B,01\" 8", "dd \"A\"B\"C\" 8 1", "dd \"\"\" 8 1", "v\""}) {
+        EXPECT_FALSE(console_command_is_one_line(bad)) << bad;
+        EXPECT_FALSE(console_execute_command(handle, bad, &abort_flag)) << bad;
+    }
+    EXPECT_FALSE(wrapper_process_command(handle, 8, "dc \"S:X\r\"", record_finisher));
+    pollfd pf{peer.master, POLLIN, 0};
+    EXPECT_EQ(poll(&pf, 1, 50), 0) << "nothing may reach the device";
+    run_idle_callbacks();
+    ASSERT_EQ(finished_texts.size(), 1u);
+    EXPECT_EQ(finished_texts[0], "Unable to request command execution on device");
+
+    // Every command the client builds has no quote or one pair.
+    for (const char *good : {"v", "di", "dc \"V0\"", "dc \"S:A B\"", "ff \"NEW DISK,01\" 40",
+                             "dd \"$\" 8", "du \"GAME\" 8 2", "w2 8 18 0"})
+        EXPECT_TRUE(console_command_is_one_line(good)) << good;
+}
+
 TEST_F(ConsolePty, CheckSuccessAcceptsOnlyOk)
 {
     peer_play(&peer, {send_bytes("OK"), pause_ms(20), send_bytes("ok"), pause_ms(20), send_bytes("KO")});
@@ -538,6 +560,39 @@ TEST_F(ConsoleSim, AbortEndsWaitOnSilentDevice)
     EXPECT_GE(latency, 0.0);
     EXPECT_LT(latency, 0.5);
     RecordProperty("abort_latency_us", static_cast<int>(latency * 1e6));
+    serial_disconnect_port(h);
+}
+
+TEST_F(ConsoleSim, AbortEndsWaitsOnATricklingDevice)
+{
+    // One byte every 3 ms: the 5 ms quiet gap that ends a chunk never comes.
+    std::string noise(3000, '#');
+    start({"--trickle", "3", "--garbage", noise, "--blank", "8"});
+    int h = -1;
+    ASSERT_TRUE(serial_connect_and_configure_port(&h, sim.port.c_str()));
+    int ok = 1;
+    double latency = abort_latency(&abort_flag, 300,
+                                   [&]() { return console_synch_with_device(h, &abort_flag); }, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_GE(latency, 0.0);
+    EXPECT_LT(latency, 0.2);
+    serial_disconnect_port(h);
+
+    // A long binary read: a ROM dump of 64 pages takes about 50 s this way.
+    ASSERT_TRUE(sim_stop(&sim));
+    sim_running = false;
+    start({"--trickle", "3", "--blank", "8"});
+    abort_flag = 0;
+    h = open_synced();
+    ASSERT_GE(h, 0);
+    ASSERT_TRUE(console_execute_command(h, "wd 8", &abort_flag));
+    std::vector<char> rom(64 * 256);
+    latency = abort_latency(&abort_flag, 300,
+                            [&]() { return console_read(h, rom.data(), rom.size(), &abort_flag); }, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_GE(latency, 0.0);
+    EXPECT_LT(latency, 0.2);
+    RecordProperty("trickle_abort_latency_us", static_cast<int>(latency * 1e6));
     serial_disconnect_port(h);
 }
 

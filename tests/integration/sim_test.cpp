@@ -970,3 +970,274 @@ TEST_F(SimTest, RawTracksAreReadAtAnyBitPosition) {
     }
   }
 }
+
+// ---------------------------------------------------------------- a stricter peer
+
+namespace {
+
+// Runs the simulator itself, keeping its stdout and stderr apart.
+int run_sim(const std::vector<std::string> &args, std::string *out, std::string *err) {
+  std::vector<gchar *> argv = {g_strdup(DRAVLEN_SIM_PATH)};
+  for (const std::string &a : args) argv.push_back(g_strdup(a.c_str()));
+  argv.push_back(nullptr);
+  gchar *so = nullptr, *se = nullptr;
+  gint status = -1;
+  gboolean ok = g_spawn_sync(nullptr, argv.data(), nullptr, (GSpawnFlags)0, nullptr, nullptr, &so, &se, &status,
+                             nullptr);
+  for (gchar *a : argv) g_free(a);
+  *out = so ? so : "";
+  *err = se ? se : "";
+  g_free(so);
+  g_free(se);
+  if (!ok || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// The status line on the drive's error channel.
+std::string drive_status(port *p, int device = 8) {
+  if (!p->command("de " + std::to_string(device)) || p->read_str(2) != "OK") return "(no status)";
+  std::string len = p->read_str(1);
+  if (len.size() != 1) return "(no length)";
+  std::string status = p->read_str((uint8_t)len[0]);
+  return p->prompt() ? status : "(no prompt)";
+}
+
+// A disk of three files, as cc1541 writes it.
+std::string three_file_disk(const temp_dir &dir) {
+  std::string content(1500, 'c');
+  g_file_set_contents(dir.file("c").c_str(), content.data(), (gssize)content.size(), nullptr);
+  std::string plain = dir.file("plain.d64");
+  EXPECT_TRUE(run_tool({"cc1541", "-q", "-n", "damaged", "-i", "dm", "-f", "one", "-w", dir.file("c"), "-f", "two",
+                        "-w", dir.file("c"), "-f", "three", "-w", dir.file("c"), plain}));
+  return read_file(plain);
+}
+
+// The image with error info that marks one block with `code`, as a file.
+std::string with_error(const temp_dir &dir, const char *name, std::string image, int track, int sector,
+                       uint8_t code) {
+  std::string info(683, '\x01');
+  info[first_block(track) + sector] = (char)code;
+  image += info;
+  g_file_set_contents(dir.file(name).c_str(), image.data(), (gssize)image.size(), nullptr);
+  return dir.file(name);
+}
+
+}  // namespace
+
+TEST_F(SimTest, HelpGoesToStdoutAndBadArgumentsFail) {
+  std::string out, err;
+  EXPECT_EQ(run_sim({"--help"}, &out, &err), 0);
+  EXPECT_EQ(out.rfind("usage: dravlen-sim", 0), 0u) << out;
+  EXPECT_NE(out.find("--trickle MS"), std::string::npos) << out;
+  EXPECT_EQ(err, "");
+  // Without a pty or a disk: --help wins over whatever follows.
+  EXPECT_EQ(run_sim({"--help", "--drive", "8=/nonexistent"}, &out, &err), 0);
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {"--frobnicate"},
+           {"--trickle"},
+           {"--trickle", "-1"},
+           {"--trickle", "2000"},
+           {"--trickle", "3ms"},
+           {"--silent-after", "99999999999999999999999"},
+           {"--drop", "4294967314/0"},
+           {"--corrupt-checksum", "17"}}) {
+    EXPECT_EQ(run_sim(bad, &out, &err), 2) << bad[0];
+    EXPECT_EQ(out, "") << bad[0];
+    EXPECT_NE(err.find("usage: dravlen-sim"), std::string::npos) << bad[0];
+  }
+}
+
+TEST_F(SimTest, TrickleSpacesEveryByteAndCombinesWithTheOtherFaults) {
+  start({"--blank", "8", "--trickle", "3", "--log", dir.file("cmds.log")});
+  {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    // Never two bytes closer than the set spacing, so a reader's 5 ms quiet
+    // gap never comes.
+    ASSERT_TRUE(p.write_str("v\r"));
+    std::vector<gint64> arrivals;
+    std::string got;
+    while (got.size() < 16) {
+      std::string b = p.read_str(1);
+      if (b.empty()) break;
+      got += b;
+      arrivals.push_back(g_get_monotonic_time());
+    }
+    EXPECT_EQ(got, "v\r\nDravlen 1.1\r\n");
+    ASSERT_EQ(arrivals.size(), 16u);
+    // A late reader can see two bytes at once, so only the whole run is
+    // bounded: 15 gaps of at least 3 ms.
+    EXPECT_GE(arrivals.back() - arrivals.front(), 15 * 3000);
+    EXPECT_TRUE(p.prompt());
+  }
+  ASSERT_TRUE(sim_stop(&sim));
+
+  // With every other fault option at once the byte counts still hold.
+  std::string d64 = make_disk(dir, "disk.d64");
+  start({"--drive", "8=" + d64, "--trickle", "0.5", "--silent-after", "10", "--corrupt-random", "50", "--seed", "3",
+         "--drop", "1/1", "--corrupt-checksum", "1/2", "--sequence", "1/3=5", "--sector-number", "1/4=7",
+         "--no-sector-track", "2", "--garbage", "x", "--drive-timing"});
+  {
+    port p(sim.port);
+    EXPECT_EQ(p.read_str(5), "x\r\n> ");
+    ASSERT_TRUE(p.write_str("di 8\r"));
+    EXPECT_EQ(p.read_until_quiet(), "di 8\r");
+  }
+  ASSERT_TRUE(sim_stop(&sim));
+  start({"--blank", "8", "--trickle", "1", "--hangup-after", "8"});
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  ASSERT_TRUE(p.write_str("di 8\r"));
+  bytes b;
+  EXPECT_FALSE(p.read_n(&b, 6, 2000));
+  EXPECT_EQ(std::string(b.begin(), b.end()), "di 8");
+}
+
+TEST_F(SimTest, LinesLongerThanTheBufferAreRefusedNotCut) {
+  std::string saved = dir.file("saved.d64");
+  start({"--drive", "8=" + with_error(dir, "d.d64", three_file_disk(dir), 1, 0, 1), "--save", "8=" + saved,
+         "--log", dir.file("cmds.log")});
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  // Spaces pad the scratch of "one" to the buffer's 254 characters: run.
+  const std::string head = "dc \"S:ONE\"";
+  std::string fits = head + std::string(254 - head.size() - 1, ' ') + "8";
+  ASSERT_EQ(fits.size(), 254u);
+  EXPECT_TRUE(simple_command(&p, fits));
+  // One more, and a line far beyond the old 1024-character cut: echoed,
+  // refused, and nothing scratched.
+  for (size_t pad : {254 - head.size(), (size_t)3000}) {
+    std::string line = "dc \"S:TWO\"" + std::string(pad, ' ') + "8";
+    EXPECT_TRUE(simple_command(&p, line, "KO")) << line.size();
+  }
+  ASSERT_TRUE(p.command("dd \"$\" 8"));
+  bytes dollar;
+  int chunks;
+  ASSERT_TRUE(read_file_transfer(&p, &dollar, &chunks));
+  std::string text(dollar.begin(), dollar.end());
+  EXPECT_EQ(text.find("\"ONE\""), std::string::npos);
+  EXPECT_NE(text.find("\"TWO\""), std::string::npos);
+  EXPECT_TRUE(p.prompt());
+  // The log keeps each refused line whole, as one line.
+  std::string log = read_file(dir.file("cmds.log"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4);
+  EXPECT_NE(log.find("\"S:TWO\"" + std::string(3000, ' ') + "8\n"), std::string::npos);
+}
+
+TEST_F(SimTest, NumbersBeyondTheIntegersAreRefusedNotWrapped) {
+  std::string d64 = make_disk(dir, "disk.d64");
+  start({"--drive", "8=" + d64});
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  // 4294967304 is 8 and 4294967314 is 18 once wrapped to 32 bits.
+  EXPECT_TRUE(simple_command(&p, "di 4294967304", "KO"));
+  EXPECT_TRUE(simple_command(&p, "di 99999999999999999999999", "KO"));
+  EXPECT_TRUE(simple_command(&p, "di -4294967288", "KO"));
+  EXPECT_TRUE(simple_command(&p, "di 8"));
+  ASSERT_TRUE(p.command("w1 8"));
+  EXPECT_TRUE(p.prompt());
+  EXPECT_TRUE(simple_command(&p, "w2 8 4294967314 0", "KO"));
+  EXPECT_TRUE(simple_command(&p, "ws 35 8 4294967314", "KO"));
+  EXPECT_TRUE(simple_command(&p, "wd 8 4294967488", "KO"));
+  // A quoted name made of digits is a name, not a number.
+  EXPECT_TRUE(simple_command(&p, "dd \"99999999999999999999\" 8 1", "NF"));
+  // In range, the same commands still run.
+  ASSERT_TRUE(p.command("w2 8 18 0"));
+  bytes raw;
+  ASSERT_TRUE(p.read_n(&raw, 324));
+  EXPECT_EQ(take_apart(raw).sector, 0);
+  EXPECT_TRUE(p.prompt());
+}
+
+TEST_F(SimTest, UnreadableBamOrDirectoryAnswersAReadError) {
+  struct damage_case {
+    int track, sector;
+    uint8_t code;
+    const char *status;
+  } cases[] = {
+      {18, 0, 0x05, "23,READ ERROR,18,00"},
+      {18, 1, 0x03, "21,READ ERROR,18,01"},
+      {18, 1, 0x09, "27,READ ERROR,18,01"},
+      {18, 0, 0x0F, "21,READ ERROR,18,00"},
+  };
+  std::string image = three_file_disk(dir);
+  for (const damage_case &c : cases) {
+    SCOPED_TRACE(c.status);
+    std::string disk = with_error(dir, "bad.d64", image, c.track, c.sector, c.code);
+    std::string before = read_file(disk);
+    std::string saved = dir.file("saved.d64");
+    g_remove(saved.c_str());
+    start({"--drive", "8=" + disk, "--save", "8=" + saved});
+    {
+      port p(sim.port);
+      ASSERT_TRUE(p.prompt());
+      // Initialising reads only the BAM; the bus command itself goes through.
+      EXPECT_TRUE(simple_command(&p, "di 8"));
+      EXPECT_EQ(drive_status(&p), c.sector == 0 ? c.status : "00, OK,00,00");
+      EXPECT_TRUE(simple_command(&p, "dd \"$\" 8", "KO"));
+      EXPECT_EQ(drive_status(&p), c.status);
+      EXPECT_TRUE(simple_command(&p, "dc \"V0\" 8", "KO"));
+      EXPECT_EQ(drive_status(&p), c.status);
+      EXPECT_TRUE(simple_command(&p, "dc \"S:ONE\" 8", "KO"));
+      EXPECT_EQ(drive_status(&p), c.status);
+      EXPECT_TRUE(simple_command(&p, "du \"NEW\" 8 10", "KO"));
+      EXPECT_EQ(drive_status(&p), c.status);
+      // The file's entry sits in 18/1: not found when that cannot be read.
+      EXPECT_TRUE(simple_command(&p, "dd \"ONE\" 8 1", "KO"));
+      EXPECT_EQ(drive_status(&p), c.status);
+    }
+    ASSERT_TRUE(sim_stop(&sim));
+    // Nothing was written back.
+    EXPECT_TRUE(read_file(saved) == before);
+  }
+}
+
+TEST_F(SimTest, ValidateThatMeetsABadFileBlockKeepsTheOldBam) {
+  // The last block of the last file is bad; the directory reads, so the
+  // listing works while validate stops at the file.
+  std::string image = three_file_disk(dir);
+  const uint8_t *dir_sector = (const uint8_t *)image.data() + (first_block(18) + 1) * 256;
+  int t = dir_sector[2 * 32 + 3], s = dir_sector[2 * 32 + 4];
+  for (int hops = 0; hops < 10; hops++) {
+    const uint8_t *b = (const uint8_t *)image.data() + (first_block(t) + s) * 256;
+    if (b[0] == 0) break;
+    t = b[0];
+    s = b[1];
+  }
+  ASSERT_GE(t, 1);
+  std::string disk = with_error(dir, "bad.d64", image, t, s, 0x05);
+  std::string before = read_file(disk);
+  start({"--drive", "8=" + disk, "--save", "8=" + dir.file("saved.d64")});
+  {
+    port p(sim.port);
+    ASSERT_TRUE(p.prompt());
+    ASSERT_TRUE(p.command("dd \"$\" 8"));
+    bytes dollar;
+    int chunks;
+    ASSERT_TRUE(read_file_transfer(&p, &dollar, &chunks));
+    EXPECT_TRUE(p.prompt());
+    EXPECT_TRUE(simple_command(&p, "dc \"V0\" 8", "KO"));
+    char expected[32];
+    snprintf(expected, sizeof expected, "23,READ ERROR,%02d,%02d", t, s);
+    EXPECT_EQ(drive_status(&p), expected);
+  }
+  ASSERT_TRUE(sim_stop(&sim));
+  EXPECT_TRUE(read_file(dir.file("saved.d64")) == before);
+}
+
+TEST_F(SimTest, RawTrackWithoutSyncMakesTheDirectoryUnreadable) {
+  std::string d64 = make_disk(dir, "disk.d64", {"-g", dir.file("disk.g64")});
+  std::string g64 = read_file(dir.file("disk.g64"));
+  size_t table = 12 + (size_t)(18 - 1) * 2 * 4;
+  size_t off = (uint8_t)g64[table] | (uint8_t)g64[table + 1] << 8 | (uint8_t)g64[table + 2] << 16;
+  size_t len = (uint8_t)g64[off] | (uint8_t)g64[off + 1] << 8;
+  g64.replace(off + 2, len, std::string(len, '\x55'));  // no sync anywhere on track 18
+  g_file_set_contents(dir.file("nosync.g64").c_str(), g64.data(), (gssize)g64.size(), nullptr);
+  start({"--drive", "8=" + dir.file("nosync.g64")});
+  port p(sim.port);
+  ASSERT_TRUE(p.prompt());
+  EXPECT_TRUE(simple_command(&p, "dd \"$\" 8", "KO"));
+  EXPECT_EQ(drive_status(&p), "21,READ ERROR,18,00");
+  EXPECT_TRUE(simple_command(&p, "dc \"V0\" 8", "KO"));
+  EXPECT_TRUE(simple_command(&p, "dd \"DATA\" 8 1", "KO"));
+}
