@@ -465,7 +465,7 @@ struct answerer {
     const op_plan *op;
     std::string load_path;
     bool active = true;
-    std::vector<std::string> seen;
+    bool kept_file = false;  // the chooser's replace question was declined
 };
 
 gboolean answer_tick(gpointer data)
@@ -491,10 +491,10 @@ gboolean answer_tick(gpointer data)
     if (!dialog)
         return TRUE;
     std::string name = gtk_widget_get_name(dialog);
-    a->seen.push_back(name);
     int response = GTK_RESPONSE_CANCEL;
     if (name == "filechooserdialog_save") {
-        if (a->op->save != SAVE_CANCEL) {
+        // After declining to replace the file, the user gives up saving.
+        if (a->op->save != SAVE_CANCEL && !a->kept_file) {
             gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), a->st->chosen.c_str());
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), "chosen.d64");
             response = GTK_RESPONSE_OK;
@@ -508,6 +508,7 @@ gboolean answer_tick(gpointer data)
         response = GTK_RESPONSE_CLOSE;
     } else if (GTK_IS_MESSAGE_DIALOG(dialog)) {
         response = a->op->confirm_yes ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL;
+        a->kept_file = !a->op->confirm_yes;
     } else if (name == "dialog_track_range") {
         gtk_spin_button_set_value(
             GTK_SPIN_BUTTON(lookup_widget(dialog, "spinbutton_track_range_start_track")),
@@ -684,7 +685,7 @@ void run_op(run_state &st, const op_plan &op, int index)
     request_confirmation_to_modify_disk = 0;
 
     auto before = snapshot(st.out);
-    auto *a = new answerer{&st, &op, "", true, {}};
+    auto *a = new answerer{&st, &op, "", true, false};
     if (op.kind == OP_LOAD)
         a->load_path = op.load_target == 1 && !st.last_saved.empty() ? st.last_saved
                                                                        : st.out + "/previous.d64";
@@ -725,6 +726,12 @@ void run_op(run_state &st, const op_plan &op, int index)
     while (operation_is_running()) {
         if (op.abort_after_ms >= 0 && elapsed_ms() >= op.abort_after_ms && !dialog_open()) {
             do_abort("planned");
+            break;
+        }
+        if (elapsed_ms() > budget_ms + 20000) {
+            violation(st, what + ": still running after " + std::to_string(budget_ms / 1000 + 20) +
+                              " s with a dialog open");
+            st.fatal = true;
             break;
         }
         if (elapsed_ms() > budget_ms && !dialog_open()) {
