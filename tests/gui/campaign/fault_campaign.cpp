@@ -421,6 +421,9 @@ struct run_state {
     std::vector<std::string> violations;
     bool fatal = false;
     bool hung = false;
+    // An operation cut short may or may not have made the device step
+    // through a read sequence: later merit checks cannot tell what was read.
+    bool reads_uncertain = false;
     double worst_abort_ms = 0;
     int aborts = 0;
     bool verbose = false;
@@ -586,8 +589,8 @@ int reads_between(const run_state &st, const std::string &log, size_t from, size
 }
 
 // The rules about sector contents, for an image (memory or a saved file).
-void check_image(run_state &st, const uint8_t *image, size_t size, bool with_errors,
-                 const std::string &what, bool check_merit)
+void check_image(run_state &st, const uint8_t *image, bool with_errors, const std::string &what,
+                 bool check_merit)
 {
     const plan &p = *st.p;
     dumps_disk &truth = const_cast<dumps_disk &>(p.served);
@@ -611,9 +614,8 @@ void check_image(run_state &st, const uint8_t *image, size_t size, bool with_err
                 }
             }
         }
-    (void)size;
-    if (!check_merit || p.corrupt_random || p.silent_after >= 0 || p.hangup_after >= 0 ||
-        p.trickle)
+    if (!check_merit || st.reads_uncertain || p.corrupt_random || p.silent_after >= 0 ||
+        p.hangup_after >= 0 || p.trickle)
         return;
     for (const auto &seq : p.sequence) {
         int t = seq.first.first, s = seq.first.second;
@@ -658,7 +660,7 @@ void check_saved_file(run_state &st, const std::string &path, const std::string 
         violation(st, what + ": saved file " + path + " has size " + std::to_string(bytes.size()));
         return;
     }
-    check_image(st, (const uint8_t *)bytes.data(), bytes.size(), with_errors, what, false);
+    check_image(st, (const uint8_t *)bytes.data(), with_errors, what, false);
     int count = 0;
     if (with_errors)
         for (int i = 0; i < dumps_blocks(TRACKS); i++) {
@@ -824,7 +826,7 @@ void run_op(run_state &st, const op_plan &op, int index)
     }
 
     if (st.mem != run_state::MEM_OTHER) {
-        check_image(st, d64_storage, D64_STORAGE_SIZE, true, what + " (image in memory)",
+        check_image(st, d64_storage, true, what + " (image in memory)",
                     st.mem == run_state::MEM_READS && result == ENDED_OK);
         if (result == ENDED_OK && op.kind != OP_LOAD) {
             int count = d64_count_accessible_sector_errors(d64_storage, 1, TRACKS);
@@ -834,6 +836,8 @@ void run_op(run_state &st, const op_plan &op, int index)
                                   ", the image has " + std::to_string(count));
         }
     }
+    if (result != ENDED_OK && op.kind != OP_LOAD)
+        st.reads_uncertain = true;
     if (!saved_path.empty())
         check_saved_file(st, saved_path, what + " (saved " + saved_path.substr(st.out.size() + 1) + ")");
 }
