@@ -23,6 +23,7 @@
 // latency X ms".
 #include <gtk/gtk.h>
 #include <glib/gstdio.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -434,15 +435,23 @@ void violation(run_state &st, const std::string &text)
     st.violations.push_back(text);
 }
 
-// Files of the folder and their bytes.
+// Files of the folder: their bytes and modification time, so that a file
+// written again with the same bytes still counts as written.
 std::map<std::string, std::string> snapshot(const std::string &folder)
 {
     std::map<std::string, std::string> files;
     GDir *d = g_dir_open(folder.c_str(), 0, nullptr);
     if (!d)
         return files;
-    while (const char *name = g_dir_read_name(d))
-        files[name] = scratch_read(folder + "/" + name);
+    while (const char *name = g_dir_read_name(d)) {
+        std::string path = folder + "/" + name;
+        struct stat info;
+        std::string stamp;
+        if (stat(path.c_str(), &info) == 0)
+            stamp = std::to_string((long long)info.st_mtim.tv_sec) + "." +
+                    std::to_string((long long)info.st_mtim.tv_nsec) + ":";
+        files[name] = stamp + scratch_read(path);
+    }
     g_dir_close(d);
     return files;
 }
@@ -762,8 +771,10 @@ void run_op(run_state &st, const op_plan &op, int index)
              status.find("First dump") != std::string::npos)
         result = ENDED_FAILED;
     if (st.verbose)
-        printf("  %s: %s (%.0f ms)\n", what.c_str(), status.c_str(),
-               (g_get_monotonic_time() - start) / 1000.0);
+        printf("  %s (save %s): %s (%.0f ms), remembered file %s\n", what.c_str(),
+               op.save == SAVE_AUTO ? "auto" : op.save == SAVE_CHOSEN ? "chosen" : "cancelled",
+               status.c_str(), (g_get_monotonic_time() - start) / 1000.0,
+               utf8_path_lastopenfile_d64 ? utf8_path_lastopenfile_d64 : "none");
 
     auto after = snapshot(st.out);
     std::vector<std::string> changed = changed_files(before, after);
