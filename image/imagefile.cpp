@@ -140,7 +140,7 @@ const dump_patterns &patterns_of(filer_dump_kind kind)
 }
 
 // Reads the file, or refuses one of more than limit bytes by its size
-// without reading it whole.  Failures carry GLib's own message, which names
+// without reading it whole.  A directory gets GLib's read error.  Failures carry GLib's own message, which names
 // the file by its display name (a raw path need not be valid UTF-8).
 int read_bounded(const char *path, size_t limit, std::vector<uint8_t> &out, GError **error)
 {
@@ -150,17 +150,13 @@ int read_bounded(const char *path, size_t limit, std::vector<uint8_t> &out, GErr
         out.assign(limit + 1, 0);
         return 1;
     }
-    if (known && !S_ISREG(st.st_mode)) {
-        // Directories and devices: mapping reports their size (none for an
-        // endless device) without reading from them.
-        GMappedFile *mapped = g_mapped_file_new(path, FALSE, error);
-        if (!mapped)
-            return 0;
-        size_t size = std::min(g_mapped_file_get_length(mapped), limit + 1);
-        const char *contents = g_mapped_file_get_contents(mapped);
-        out.assign(contents, contents ? contents + size : contents);
-        g_mapped_file_unref(mapped);
-        return 1;
+    if (known && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        // A pipe would block the window and a device may never end: never
+        // opened.
+        gchar *shown = g_filename_display_name(path);
+        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_INVAL, _("Not a regular file: “%s”"), shown);
+        g_free(shown);
+        return 0;
     }
     gchar *contents = nullptr;
     gsize length = 0;

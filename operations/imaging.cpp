@@ -215,8 +215,8 @@ struct pass_state {
 };
 pass_state pass;
 
-// Readings kept apart at most; beyond that the pass stops trusting tracks.
-const size_t max_readings = 64;
+// Readings kept apart at most; beyond that those on one track are merged.
+const size_t max_readings = 256;
 
 enum pass_event { EVENT_PACKET, EVENT_LOST, EVENT_NO_SECTOR, EVENT_END };
 
@@ -302,6 +302,32 @@ void flush(bool final)
     }
 }
 
+// When too many readings are kept apart, those on one track become one that
+// allows what any of them allows (fewest packets, fewest known sectors).
+// Every way the stream can still go stays open, so nothing in doubt is
+// stored; the pass only settles later.
+void merge_by_track()
+{
+    std::vector<pass_reading> merged;
+    for (pass_reading &r : pass.readings) {
+        pass_reading *same = nullptr;
+        for (pass_reading &k : merged)
+            if (k.track == r.track)
+                same = &k;
+        if (!same) {
+            merged.push_back(std::move(r));
+            continue;
+        }
+        same->count = std::min(same->count, r.count);
+        same->seen &= r.seen;
+        same->doubles = std::min(same->doubles, r.doubles);
+        for (size_t i = 0; i < same->where.size(); i++)
+            if (same->where[i] != r.where[i])
+                same->where[i] = 0;
+    }
+    pass.readings = std::move(merged);
+}
+
 // Carries every reading over one event of the stream, keeping those that
 // still fit, and merges readings that have come to the same state.
 void step(pass_event event, uint32_t sector = 0, bool end_of_track = false)
@@ -363,20 +389,24 @@ void step(pass_event event, uint32_t sector = 0, bool end_of_track = false)
     for (pass_reading &r : next) {
         if (r.doubles > fewest)
             continue;
+        // Readings at the same point of the same track become one that
+        // allows what either allows: only what both knew of the track's
+        // sectors stays known, and packets they put apart are in doubt.
         pass_reading *same = nullptr;
         for (pass_reading &k : pass.readings)
-            if (k.track == r.track && k.count == r.count && k.seen == r.seen)
+            if (k.track == r.track && k.count == r.count)
                 same = &k;
         if (!same) {
             pass.readings.push_back(std::move(r));
             continue;
         }
+        same->seen &= r.seen;
         for (size_t i = 0; i < same->where.size(); i++)
             if (same->where[i] != r.where[i])
                 same->where[i] = 0;
     }
     if (pass.readings.size() > max_readings)
-        pass.readings.clear();
+        merge_by_track();
 }
 
 // The track that a no-sector packet ended, for its log line.
