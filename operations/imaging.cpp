@@ -201,8 +201,6 @@ struct pass_packet {
 struct pass_reading {
     int track;      // where the next packet belongs; past TRACKS: nothing more comes
     int count;      // packets of that track so far, lost ones included
-    uint32_t seen;  // its sectors received
-    int doubles;    // sectors this reading saw twice on one track
     std::deque<int> where;  // track of each pending packet; 0 when merged readings disagree
 };
 
@@ -303,7 +301,7 @@ void flush(bool final)
 }
 
 // When too many readings are kept apart, those on one track become one that
-// allows what any of them allows (fewest packets, fewest known sectors).
+// allows what any of them allows (fewest packets).
 // Every way the stream can still go stays open, so nothing in doubt is
 // stored; the pass only settles later.
 void merge_by_track()
@@ -319,8 +317,6 @@ void merge_by_track()
             continue;
         }
         same->count = std::min(same->count, r.count);
-        same->seen &= r.seen;
-        same->doubles = std::min(same->doubles, r.doubles);
         for (size_t i = 0; i < same->where.size(); i++)
             if (same->where[i] != r.where[i])
                 same->where[i] = 0;
@@ -330,7 +326,7 @@ void merge_by_track()
 
 // Carries every reading over one event of the stream, keeping those that
 // still fit, and merges readings that have come to the same state.
-void step(pass_event event, uint32_t sector = 0, bool end_of_track = false)
+void step(pass_event event, bool end_of_track = false)
 {
     std::vector<pass_reading> next;
     for (pass_reading &r : pass.readings) {
@@ -354,7 +350,6 @@ void step(pass_event event, uint32_t sector = 0, bool end_of_track = false)
             next.push_back(r);
             next.back().track++;
             next.back().count = 0;
-            next.back().seen = 0;
             // ... or the track's last packet is still to come.
             if (r.count + 2 <= n) {
                 r.count++;
@@ -366,32 +361,21 @@ void step(pass_event event, uint32_t sector = 0, bool end_of_track = false)
                 break;
             r.where.push_back(r.track);
             r.count++;
-            if (sector < (uint32_t)n) {
-                if (r.seen & (1u << sector))
-                    r.doubles++;
-                r.seen |= 1u << sector;
-            }
             if (end_of_track) {
                 r.track++;
                 r.count = 0;
-                r.seen = 0;
             }
             next.push_back(std::move(r));
             break;
         }
     }
-    // A sector twice on one track happens only through a faulty packet:
-    // the readings that need fewest of them are kept.
-    int fewest = INT_MAX;
-    for (const pass_reading &r : next)
-        fewest = std::min(fewest, r.doubles);
+    // A sector named twice on a track is no reason to drop a reading: a
+    // packet can carry a wrong sector number, and the reading that needs
+    // fewest such faults need not be the true one.
     pass.readings.clear();
     for (pass_reading &r : next) {
-        if (r.doubles > fewest)
-            continue;
-        // Readings at the same point of the same track become one that
-        // allows what either allows: only what both knew of the track's
-        // sectors stays known, and packets they put apart are in doubt.
+        // Readings at the same point of the same track become one; packets
+        // they put apart are in doubt.
         pass_reading *same = nullptr;
         for (pass_reading &k : pass.readings)
             if (k.track == r.track && k.count == r.count)
@@ -400,7 +384,6 @@ void step(pass_event event, uint32_t sector = 0, bool end_of_track = false)
             pass.readings.push_back(std::move(r));
             continue;
         }
-        same->seen &= r.seen;
         for (size_t i = 0; i < same->where.size(); i++)
             if (same->where[i] != r.where[i])
                 same->where[i] = 0;
@@ -424,7 +407,7 @@ int receive_fast_pass(int handle, int first_track, int *prompt_taken)
 {
     *prompt_taken = 0;
     pass.readings.clear();
-    pass.readings.push_back(pass_reading{first_track, 0, 0, 0, {}});
+    pass.readings.push_back(pass_reading{first_track, 0, {}});
     pass.pending.clear();
     memset(pass.placed, 0, sizeof pass.placed);
     memset(pass.doubled, 0, sizeof pass.doubled);
@@ -473,7 +456,7 @@ int receive_fast_pass(int handle, int first_track, int *prompt_taken)
                                             &checksum_ok, &end_of_track);
         p.sector = (int)sector;
         p.error = !gcr_ok ? D64_ERR_GCR : (checksum_ok ? D64_ERR_OK : D64_ERR_CHECKSUM);
-        step(EVENT_PACKET, sector, end_of_track != 0);
+        step(EVENT_PACKET, end_of_track != 0);
         flush(false);
     }
     flush(true);

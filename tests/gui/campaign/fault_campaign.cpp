@@ -16,7 +16,7 @@
 //   or aborted operation leaves every file as it was.
 //
 //   dravlen_fault_campaign35 [--seed N] [--plans N] [--time-limit SECONDS]
-//   dravlen_fault_campaign35 --plan SEED        (replays one plan, verbosely)
+//   dravlen_fault_campaign35 --plan SEED [--plan SEED ...]   (replays plans, verbosely)
 //
 // It needs an X display (xvfb-run -a ...).  Exit status 1 when a plan broke
 // a rule; the last line reads "N plans run, V violations, worst abort
@@ -969,7 +969,7 @@ int main(int argc, char **argv)
     uint64_t seed = 1;
     long plans = 300;
     double time_limit = 0;
-    long long replay = -1;
+    std::vector<uint64_t> replay;  // plans to replay, in order
     bool verbose = false;
     std::vector<std::string> omit;
     for (int i = 1; i < argc; i++) {
@@ -990,11 +990,11 @@ int main(int argc, char **argv)
         } else if (a == "--verbose") {
             verbose = true;
         } else if (a == "--plan" && v) {
-            replay = strtoll(v, nullptr, 10);
+            replay.push_back(strtoull(v, nullptr, 10));
             i++;
         } else {
             fprintf(stderr,
-                    "usage: %s [--seed N] [--plans N] [--time-limit SECONDS] [--verbose] | --plan SEED [--omit OPTION]\n",
+                    "usage: %s [--seed N] [--plans N] [--time-limit SECONDS] [--verbose] | --plan SEED [--plan SEED ...] [--omit OPTION]\n",
                     argv[0]);
             return 2;
         }
@@ -1019,11 +1019,12 @@ int main(int argc, char **argv)
     long run = 0, violations = 0, bad_plans = 0, aborts = 0;
     double worst = 0;
     gint64 started = g_get_monotonic_time();
-    long count = replay >= 0 ? 1 : plans;
+    bool replaying = !replay.empty();
+    long count = replaying ? (long)replay.size() : plans;
     for (long i = 0; i < count; i++) {
         if (time_limit > 0 && (g_get_monotonic_time() - started) / 1e6 > time_limit)
             break;
-        uint64_t ps = replay >= 0 ? (uint64_t)replay : plan_seed(seed, (uint64_t)i);
+        uint64_t ps = replaying ? replay[i] : plan_seed(seed, (uint64_t)i);
         plan p = make_plan(ps);
         // Narrowing a failing plan down: leave out every fault of one kind.
         for (const std::string &o : omit) {
@@ -1043,12 +1044,12 @@ int main(int argc, char **argv)
             if (o == "--corrupt-random")
                 p.corrupt_random = 0;
         }
-        if (replay >= 0 || verbose)
+        if (replaying || verbose)
             printf("plan %" PRIu64 ": %s\n", ps, plan_text(p).c_str());
         double plan_worst = 0;
         int plan_aborts = 0;
         bool fatal = false;
-        std::vector<std::string> found = run_plan(p, work, replay >= 0 || verbose, &plan_worst, &plan_aborts, &fatal);
+        std::vector<std::string> found = run_plan(p, work, replaying || verbose, &plan_worst, &plan_aborts, &fatal);
         run++;
         worst = std::max(worst, plan_worst);
         aborts += plan_aborts;
@@ -1065,7 +1066,7 @@ int main(int argc, char **argv)
             printf("the window is stuck in an operation: stopping the campaign\n");
             break;
         }
-        if (replay < 0 && run % 100 == 0) {
+        if (!replaying && run % 100 == 0) {
             printf("... %ld plans, %ld violations, %.1f s\n", run, violations,
                    (g_get_monotonic_time() - started) / 1e6);
             fflush(stdout);
