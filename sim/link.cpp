@@ -200,6 +200,9 @@ int link_write(const void *buf, size_t n) {
     sent += (long long)allowed;
     tcdrain(master);
     sleep_us(20000);
+    // The link goes first: once the pty is closed its number can go to
+    // another program, and a client following the link must not reach it.
+    if (!opt.link.empty()) unlink(opt.link.c_str());
     close(master);
     master = -1;
     hung_up = 1;

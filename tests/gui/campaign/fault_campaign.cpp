@@ -909,15 +909,19 @@ std::vector<std::string> run_plan(const plan &p, const std::string &work, bool v
         served = st.dir + "/served.d64";
         scratch_write(served, p.served.file());
     }
+    // The client goes through the simulator's link, which vanishes when it
+    // hangs up: a pty number freed then can go to another campaign's
+    // simulator running beside this one.
+    std::string link = st.dir + "/port";
     std::vector<std::string> args = {"--drive", "8=" + served, "--log", st.log_path, "--save",
-                                     "8=" + st.written_path};
+                                     "8=" + st.written_path, "--link", link};
     args.insert(args.end(), p.args.begin(), p.args.end());
     if (!sim_start(&st.sim, args)) {
         st.violations.push_back("the simulator did not start");
         return st.violations;
     }
     st.sim_started = true;
-    options_set_string(&options_device_port_string, st.sim.port.c_str());
+    options_set_string(&options_device_port_string, link.c_str());
 
     // A fresh program state: nothing remembered, nothing read.
     g_free(utf8_path_lastopenfile_d64);
