@@ -87,6 +87,7 @@ struct pending_answer {
     gint64 answer_at = 0;
     int delay_ms;
     bool responded = false;
+    bool resend = false;  // set up again, to be answered at answer_at
     GtkWidget *answered = nullptr;  // weak: cleared when the dialog is destroyed
 };
 
@@ -111,10 +112,21 @@ gboolean answer_tick(gpointer data)
         // its folder under load: answer again until the dialog has gone,
         // rather than leave the test stuck in the dialog's loop.
         if (p->answered && gtk_widget_get_visible(p->answered)) {
-            if (g_get_monotonic_time() >= p->answer_at) {
-                p->answer_at = g_get_monotonic_time() + 500000;
-                gtk_dialog_response(GTK_DIALOG(p->answered), p->response);
+            if (g_get_monotonic_time() < p->answer_at)
+                return TRUE;
+            // Set the dialog up again (a chooser may have lost a file name
+            // it was given while it changed folders), then answer after a
+            // pause for the folder to load.
+            if (!p->resend) {
+                if (p->before)
+                    p->before(p->answered);
+                p->resend = true;
+                p->answer_at = g_get_monotonic_time() + 300000;
+                return TRUE;
             }
+            p->resend = false;
+            p->answer_at = g_get_monotonic_time() + 500000;
+            gtk_dialog_response(GTK_DIALOG(p->answered), p->response);
             return TRUE;
         }
         if (p->answered)
