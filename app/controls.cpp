@@ -43,14 +43,6 @@ void controls_adjust_from_options(void)
     position_restored = 1;
 }
 
-void controls_set_textview_fonts(void)
-{
-    PangoFontDescription *font = pango_font_description_from_string(
-        options_font_description_string ? options_font_description_string : "Monospace 10");
-    gtk_widget_modify_font(main_widget("textview_log"), font);
-    pango_font_description_free(font);
-}
-
 void on_checkbutton_disk_dump_auto_naming_toggled(GtkToggleButton *button, gpointer)
 {
     if (gtk_toggle_button_get_active(button) && !fileopen_select_folder()) {

@@ -3,6 +3,5 @@
 #pragma once
 
 void controls_adjust_from_options(void);
-void controls_set_textview_fonts(void);
 // Points the image-file module at the GUI (questions, logs, auto naming).
 void controls_install_filer_hooks(void);

@@ -19,7 +19,6 @@
 
 GTimer *tmr = nullptr;
 
-static int running = 0;
 
 static const char *const locked_controls[] = {
     "menuitem_configuration",
@@ -47,17 +46,12 @@ static const char *const locked_controls[] = {
 
 void controls_enable(int state)
 {
-    running = state != 1;
+    operation_set_running(state != 1);
     gtk_image_set_from_stock(GTK_IMAGE(lookup_widget(window_main, "image_overall_status")),
                              state == 1 ? "gtk-yes" : "gtk-no", GTK_ICON_SIZE_BUTTON);
     for (const char *name : locked_controls)
         gtk_widget_set_sensitive(lookup_widget(window_main, name), state == 1);
     gtk_widget_set_sensitive(lookup_widget(window_main, "button_abort_operation"), state != 1);
-}
-
-int operation_is_running(void)
-{
-    return running;
 }
 
 void on_button_abort_operation_clicked(GtkButton *, gpointer)

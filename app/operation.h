@@ -12,8 +12,6 @@ extern GTimer *tmr;
 
 // 1: idle (controls usable, Abort insensitive); 0: an operation runs.
 void controls_enable(int state);
-// 1 while an operation runs (between controls_enable(0) and (1)).
-int operation_is_running(void);
 
 int combo_active_drive_get_index(void);
 int checkbox_pre_initialize_disk_get_active(void);

@@ -17,3 +17,15 @@ double ped_get_progress()
     std::lock_guard<std::mutex> guard(lock_ped);
     return ped.progress;
 }
+
+static std::atomic<int> operation_running{0};
+
+void operation_set_running(int running)
+{
+    operation_running.store(running, std::memory_order_relaxed);
+}
+
+int operation_is_running(void)
+{
+    return operation_running.load(std::memory_order_relaxed);
+}

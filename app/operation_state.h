@@ -32,6 +32,11 @@ extern std::atomic<int> flag_abort_requested;
 extern char version_storage[32];
 extern char status_storage[128];
 
+// 1 while an operation runs: the GUI sets it as it locks and unlocks its
+// controls, and whatever would replace the image store checks it.
+void operation_set_running(int running);
+int operation_is_running(void);
+
 // Progress helpers that take lock_ped.
 void ped_set_progress(double fraction);
 double ped_get_progress();

@@ -24,17 +24,6 @@
 #include "render/palette.h"
 #include "ui/settings.h"
 
-static std::vector<void (*)(void)> &quit_cleanups()
-{
-    static std::vector<void (*)(void)> list;
-    return list;
-}
-
-void startup_add_quit_cleanup(void (*cleanup)(void))
-{
-    quit_cleanups().push_back(cleanup);
-}
-
 const char *startup_initialise(void)
 {
     console_finisher_queue = operation_idle_add;
@@ -70,7 +59,7 @@ const char *startup_initialise(void)
     g_free(text);
 
     controls_adjust_from_options();
-    controls_set_textview_fonts();
+    window_main_set_textview_fonts();
 
     progressbar_main = lookup_widget(window_main, "progressbar_main");
     gtk_widget_show(window_sector_contents);
@@ -92,8 +81,7 @@ const char *startup_initialise(void)
 void prepare_to_quit_program(void)
 {
     flag_abort_requested.store(1, std::memory_order_relaxed);
-    for (auto cleanup : quit_cleanups())
-        cleanup();
+    widgets_run_quit_cleanups();
 }
 
 static gboolean confirm_quit(void)

@@ -10,4 +10,3 @@ void prepare_to_quit_program(void);
 
 // Modules that hold drawing surfaces or text screens register a function
 // here to free them when the program quits; they run in registration order.
-void startup_add_quit_cleanup(void (*cleanup)(void));

@@ -10,7 +10,6 @@
 
 #include "app/log.h"
 #include "app/options.h"
-#include "app/startup.h"
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
@@ -884,5 +883,5 @@ void dirview_module_init(void)
     if (vscrollbar_files_directory)
         g_signal_connect(vscrollbar_files_directory, "value_changed",
                          G_CALLBACK(on_vscrollbar_files_directory_value_changed), nullptr);
-    startup_add_quit_cleanup(dirview_module_shutdown);
+    widgets_add_quit_cleanup(dirview_module_shutdown);
 }

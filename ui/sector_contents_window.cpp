@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "app/startup.h"
 #include "image/d64.h"
 #include "render/c64pixbufs.h"
 #include "ui/placement.h"
@@ -191,7 +190,7 @@ GtkWidget *create_window_sector_contents(void)
                      nullptr);
     g_signal_connect(window, "key_press_event",
                      G_CALLBACK(on_window_sector_contents_key_press_event), nullptr);
-    startup_add_quit_cleanup(release_dump);
+    widgets_add_quit_cleanup(release_dump);
     return window;
 }
 

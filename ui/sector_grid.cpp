@@ -8,7 +8,6 @@
 #include "app/operation.h"
 #include "app/operation_state.h"
 #include "app/options.h"
-#include "app/startup.h"
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
@@ -238,7 +237,7 @@ void sector_grid_module_init(void)
     // The window may already be on screen, past the widget's first configure.
     if (gtk_widget_get_realized(area))
         on_drawingarea_sectors_configure_event(area, nullptr, nullptr);
-    startup_add_quit_cleanup(release_surface);
+    widgets_add_quit_cleanup(release_surface);
 }
 
 int sector_grid_code_from_error(int error_byte)

@@ -11,7 +11,6 @@
 #include <gdk/gdkkeysyms.h>
 #include <glib/gi18n.h>
 
-#include "app/controls.h"
 #include "app/options.h"
 #include "device/detect.h"
 #include "ui/widgets.h"
@@ -626,7 +625,7 @@ void on_menuitem_fonts_activate(GtkMenuItem *, gpointer)
         if (font) {
             options_set_string(&options_font_description_string, font);
             g_free(font);
-            controls_set_textview_fonts();
+            window_main_set_textview_fonts();
             options_save_to_file();
         }
         if (response == GTK_RESPONSE_OK)

@@ -1,5 +1,7 @@
 #include "ui/widgets.h"
 
+#include <vector>
+
 static const char *const PARENT_KEY = "GladeParentKey";
 
 void widgets_register(GtkWidget *toplevel, GtkWidget *widget, const char *name)
@@ -47,4 +49,21 @@ GtkWidget *lookup_widget(GtkWidget *widget, const char *name)
     if (!found)
         g_warning("Widget not found: %s", name);
     return found;
+}
+
+static std::vector<void (*)(void)> &quit_cleanups()
+{
+    static std::vector<void (*)(void)> list;
+    return list;
+}
+
+void widgets_add_quit_cleanup(void (*cleanup)(void))
+{
+    quit_cleanups().push_back(cleanup);
+}
+
+void widgets_run_quit_cleanups(void)
+{
+    for (auto cleanup : quit_cleanups())
+        cleanup();
 }

@@ -16,3 +16,8 @@ void widgets_register_object(GtkWidget *toplevel, GObject *object, const char *n
 // The widget called `name` in the window tree of `widget`, or null with the
 // warning "Widget not found: %s".
 GtkWidget *lookup_widget(GtkWidget *widget, const char *name);
+
+// Functions that release a module's drawing resources when the program
+// quits, run in the order they were added.
+void widgets_add_quit_cleanup(void (*cleanup)(void));
+void widgets_run_quit_cleanups(void);

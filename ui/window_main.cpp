@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/operation.h"
+#include "app/operation_state.h"
 #include "ui/filechooser.h"
 #include "ui/handlers.h"
 #include "ui/placement.h"
@@ -656,4 +656,12 @@ void on_window_main_drag_data_received(GtkWidget *, GdkDragContext *context, gin
     g_free(file_name);
     gtk_drag_finish(context, TRUE, FALSE, time);
     gtk_window_present(GTK_WINDOW(window_main));
+}
+
+void window_main_set_textview_fonts(void)
+{
+    PangoFontDescription *font = pango_font_description_from_string(
+        options_font_description_string ? options_font_description_string : "Monospace 10");
+    gtk_widget_modify_font(lookup_widget(window_main, "textview_log"), font);
+    pango_font_description_free(font);
 }

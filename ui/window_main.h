@@ -38,3 +38,5 @@ void on_window_main_drag_data_received(GtkWidget *widget, GdkDragContext *contex
 // The file a drop names, or null when the drop must be refused (busy, no
 // data, not 8-bit, no URI).  Newly allocated.
 char *window_main_drop_file_name(GtkSelectionData *selection);
+// Applies the chosen font to the log view.
+void window_main_set_textview_fonts(void);

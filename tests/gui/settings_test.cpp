@@ -117,7 +117,7 @@ protected:
         utf8_path_configfile = start_up_path;
         // Leave the program as start-up left it for tests that run after these.
         options_load_from_file();
-        controls_set_textview_fonts();
+        window_main_set_textview_fonts();
     }
 
     bool file_written() const { return g_file_test(utf8_path_configfile, G_FILE_TEST_EXISTS); }
