@@ -122,6 +122,13 @@ int cli_run_write(const cli_args &args)
         g_free(contents);
         return CLI_EXIT_FAILED;
     }
+    // A port that cannot work is told before the question, not after it.
+    std::string problem = cli_port_problem(args.port);
+    if (!problem.empty()) {
+        cli_error("cannot open %s: %s", args.port.c_str(), problem.c_str());
+        g_free(contents);
+        return CLI_EXIT_FAILED;
+    }
     if (!args.yes && !isatty(STDIN_FILENO)) {
         cli_error("not writing to the disk in drive %d: no terminal to ask on; add --yes",
                   args.device);
