@@ -8,12 +8,34 @@
 
 #include <glib/gstdio.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include <unistd.h>
 
 namespace {
+
+// A refusal before the operation: one line on stderr, and with --json the
+// summary object all the same, so that a script always gets one.
+int refuse(const cli_args &args, const char *format, ...) G_GNUC_PRINTF(2, 3);
+int refuse(const cli_args &args, const char *format, ...)
+{
+    va_list list;
+    va_start(list, format);
+    char *text = g_strdup_vprintf(format, list);
+    va_end(list);
+    cli_error("%s", text);
+    if (args.json) {
+        cli_terminal terminal = {false, true, {}};
+        terminal.outcome.kind = ENGINE_FAILED;
+        terminal.outcome.failure = text;
+        printf("%s}\n", cli_json_head(args, terminal).c_str());
+        fflush(stdout);
+    }
+    g_free(text);
+    return CLI_EXIT_FAILED;
+}
 
 // What the terminal shows while the sectors go out.
 struct write_view {
@@ -100,40 +122,38 @@ int cli_run_write(const cli_args &args)
     gsize length = 0;
     GError *error = nullptr;
     if (!g_file_get_contents(path, &contents, &length, &error)) {
-        cli_error("cannot read %s: %s", path, error->message);
+        int status = refuse(args, "cannot read %s: %s", path, error->message);
         g_error_free(error);
-        return CLI_EXIT_FAILED;
+        return status;
     }
     // Refusals come before the question: nothing to confirm then.
     int error_count = 0;
     engine_image_check check =
         engine_restore_check_image((const unsigned char *)contents, length, &error_count);
     if (check == ENGINE_IMAGE_WRONG_SIZE) {
-        cli_error("%s is no %d-track D64 image: %zu bytes, not %lld or %lld", path, TRACKS,
-                  (size_t)length, (long long)d64_base_size,
-                  (long long)(d64_base_size + d64_block_error_info_size));
         g_free(contents);
-        return CLI_EXIT_FAILED;
+        return refuse(args, "%s is no %d-track D64 image: %zu bytes, not %lld or %lld", path,
+                      TRACKS, (size_t)length, (long long)d64_base_size,
+                      (long long)(d64_base_size + d64_block_error_info_size));
     }
     if (check == ENGINE_IMAGE_HAS_ERRORS) {
-        cli_error("%s holds sectors that were not read correctly (%d with errors): only a "
-                  "clean image is written",
-                  path, error_count);
         g_free(contents);
-        return CLI_EXIT_FAILED;
+        return refuse(args,
+                      "%s holds sectors that were not read correctly (%d with errors): only a "
+                      "clean image is written",
+                      path, error_count);
     }
     // A port that cannot work is told before the question, not after it.
     std::string problem = cli_port_problem(args.port);
     if (!problem.empty()) {
-        cli_error("cannot open %s: %s", args.port.c_str(), problem.c_str());
         g_free(contents);
-        return CLI_EXIT_FAILED;
+        return refuse(args, "cannot open %s: %s", args.port.c_str(), problem.c_str());
     }
     if (!args.yes && !isatty(STDIN_FILENO)) {
-        cli_error("not writing to the disk in drive %d: no terminal to ask on; add --yes",
-                  args.device);
         g_free(contents);
-        return CLI_EXIT_FAILED;
+        return refuse(args,
+                      "not writing to the disk in drive %d: no terminal to ask on; add --yes",
+                      args.device);
     }
 
     write_view view = {{args.verbose, false, {}}, isatty(STDERR_FILENO) != 0};
@@ -207,17 +227,17 @@ int cli_run_update(const cli_args &args)
     if (args.hex.empty()) {
         ready = firmware_save_firmware_in(folder);
         if (!ready)
-            cli_error("cannot write the firmware image into %s", folder);
+            refuse(args, "cannot write the firmware image into %s", folder);
     } else {
         gchar *text = nullptr;
         gsize length = 0;
         if (!g_file_get_contents(args.hex.c_str(), &text, &length, &error)) {
-            cli_error("cannot read %s: %s", args.hex.c_str(), error->message);
+            refuse(args, "cannot read %s: %s", args.hex.c_str(), error->message);
             g_clear_error(&error);
         } else if (!looks_like_intel_hex(std::string(text, length))) {
-            cli_error("%s is no Intel HEX file", args.hex.c_str());
+            refuse(args, "%s is no Intel HEX file", args.hex.c_str());
         } else if (!g_file_set_contents(image, text, (gssize)length, &error)) {
-            cli_error("cannot copy %s: %s", args.hex.c_str(), error->message);
+            refuse(args, "cannot copy %s: %s", args.hex.c_str(), error->message);
             g_clear_error(&error);
         } else {
             ready = true;

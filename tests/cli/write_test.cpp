@@ -265,13 +265,20 @@ TEST_F(Writing, BadInputIsRefusedWithOneLineAndNothingWritten)
         EXPECT_TRUE(has(r.err, c.says)) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
+    // A script asking for JSON gets its object for a refusal too.
+    outcome r = run({"write", "--json", dir + "/good.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines(r.out), 1) << r.out;
+    EXPECT_TRUE(has(r.out, "\"command\":\"write\",\"port\":\"" + sim.port +
+                               "\",\"outcome\":\"failed\",\"error\":\"not writing to the disk"))
+        << r.out;
     // The drive never heard of a write.
     stop_sim();
     EXPECT_FALSE(has(commands(), "wr ")) << commands();
 
     // A board that breaks off mid-transfer is a failure, not a hang.
     start_sim({"--blank", "8", "--hangup-after", "300"});
-    outcome r = run({"write", "--yes", dir + "/good.d64"});
+    r = run({"write", "--yes", dir + "/good.d64"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has(r.err, std::string(program) + ": write failed: Communication error\n"))
         << r.err;
