@@ -18,6 +18,8 @@ namespace {
 
 const char text_no_port[] = "Unable to access communication port to device";
 const char text_no_restore_request[] = "Unable to initiate imaging process on device";
+// The grid's cell code of a sector that went out to the disk.
+const int cell_written = 10;
 
 void log_line(const engine_ui *ui, const char *line)
 {
@@ -58,7 +60,7 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
         for (int i = 0; i < sectors; i++) {
             int s = order[i];
             if (ui && ui->sector_cell)
-                ui->sector_cell(ui->user, t, s, 10, 0);
+                ui->sector_cell(ui->user, t, s, cell_written, 0);
             warp_encode_gcr_stream(image + d64_sector_offset(t, s), packet, (uint8_t)s,
                                    (uint8_t)t);
             warp_shift_outgoing_stream(packet);
@@ -91,8 +93,8 @@ int finish(const engine_ui *ui, gint64 start_us, const char *failure, bool frame
         outcome.kind = ENGINE_FAILED;
     else
         outcome.kind = ENGINE_SUCCEEDED;
-    // The GUI's finisher decides on abort itself and wants the text as well.
-    outcome.failure = failure;
+    if (outcome.kind == ENGINE_FAILED)
+        outcome.failure = failure;
     if (framed)
         log_line(ui, outcome.kind == ENGINE_ABORTED  ? "Aborted\n"
                      : outcome.kind == ENGINE_FAILED ? "Failed\n"

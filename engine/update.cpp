@@ -163,8 +163,8 @@ int engine_update_firmware(const engine_ui *ui, const engine_update_request *req
     outcome.kind = engine_abort_requested() ? ENGINE_ABORTED
                    : failure                ? ENGINE_FAILED
                                             : ENGINE_SUCCEEDED;
-    // The GUI's finisher decides on abort itself and wants the text as well.
-    outcome.failure = failure;
+    if (outcome.kind == ENGINE_FAILED)
+        outcome.failure = failure;
     if (ui && ui->finished)
         ui->finished(ui->user, &outcome);
     return outcome.kind == ENGINE_SUCCEEDED;
