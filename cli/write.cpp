@@ -102,8 +102,10 @@ int ask_on_terminal(void *, engine_question, const char *text)
     fflush(stderr);
     char answer[64];
     // Ctrl+C ends the read (the handler does not restart it): no.
-    if (!fgets(answer, sizeof answer, stdin))
+    if (!fgets(answer, sizeof answer, stdin)) {
+        fputc('\n', stderr);
         return 0;
+    }
     g_strstrip(answer);
     return g_ascii_strcasecmp(answer, "y") == 0 || g_ascii_strcasecmp(answer, "yes") == 0;
 }
