@@ -134,9 +134,17 @@ int cli_run_write(const cli_args &args)
         engine_restore_check_image((const unsigned char *)contents, length, &error_count);
     if (check == ENGINE_IMAGE_WRONG_SIZE) {
         g_free(contents);
-        return refuse(args, "%s is no %d-track D64 image: %zu bytes, not %lld or %lld", path,
+        // The other build's sizes: 683 or 768 sectors, with or without error info.
+        int other = TRACKS == 40 ? 35 : 40;
+        size_t other_sectors = TRACKS == 40 ? 683 : 768;
+        bool fits_other = length == other_sectors * 256 || length == other_sectors * 257;
+        std::string hint = fits_other ? " (a " + std::to_string(other) +
+                                            "-track image: use --tracks " +
+                                            std::to_string(other) + ")"
+                                      : "";
+        return refuse(args, "%s is no %d-track D64 image: %zu bytes, not %lld or %lld%s", path,
                       TRACKS, (size_t)length, (long long)d64_base_size,
-                      (long long)(d64_base_size + d64_block_error_info_size));
+                      (long long)(d64_base_size + d64_block_error_info_size), hint.c_str());
     }
     if (check == ENGINE_IMAGE_HAS_ERRORS) {
         g_free(contents);

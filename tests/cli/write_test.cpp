@@ -234,6 +234,7 @@ TEST_F(Writing, BadInputIsRefusedWithOneLineAndNothingWritten)
     std::string good((size_t)d64_base_size, '\0');
     scratch_write(dir + "/good.d64", good);
     scratch_write(dir + "/short.d64", good.substr(1));
+    scratch_write(dir + "/other.d64", std::string(TRACKS == 40 ? 683 * 257 : 768 * 256, '\0'));
     std::string bad = good + std::string((size_t)d64_block_error_info_size, 1);
     bad[good.size() + 400] = 0x05;
     scratch_write(dir + "/errors.d64", bad);
@@ -248,6 +249,8 @@ TEST_F(Writing, BadInputIsRefusedWithOneLineAndNothingWritten)
     const std::vector<refusal> cases = {
         {{"write", dir + "/good.d64"}, 1, "no terminal to ask on; add --yes"},
         {{"write", "--yes", dir + "/short.d64"}, 1, "is no " + std::to_string(TRACKS) + "-track D64 image"},
+        {{"write", "--yes", dir + "/other.d64"}, 1,
+         TRACKS == 40 ? "(a 35-track image: use --tracks 35)" : "(a 40-track image: use --tracks 40)"},
         {{"write", "--yes", dir + "/errors.d64"}, 1, "(1 with errors)"},
         {{"write", "--yes", unreadable}, 1, "cannot read"},
         {{"write", "--yes", "--drive", "12", dir + "/good.d64"}, 2, "unknown drive"},
