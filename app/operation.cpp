@@ -300,7 +300,7 @@ gboolean idle_finish_cmd_execution(gpointer failure)
 
 // Tells which ports answer as the board, so a wrong or renamed device port
 // setting can be put right.
-static void log_visible_ports(void)
+void operation_log_visible_ports(void)
 {
     std::vector<detect_port> found = detect_scan(1500, &flag_abort_requested);
     std::string seen = detect_describe(found);
@@ -314,7 +314,7 @@ int operation_open_port_and_sync(GSourceFunc finisher)
 {
     int handle = -1;
     if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
-        log_visible_ports();
+        operation_log_visible_ports();
         operation_idle_add(finisher, (gpointer) "Unable to access communication port to device");
         return -1;
     }

@@ -38,6 +38,9 @@ void operation_idle_add(GSourceFunc function, gpointer data);
 // the failure text ("Unable to access communication port to device" or
 // "Unable to sync with device").
 int operation_open_port_and_sync(GSourceFunc finisher);
+// Worker side: queues log lines telling which ports answer as the board,
+// so that a wrong or renamed device port setting can be put right.
+void operation_log_visible_ports(void);
 // Worker epilogue: closes the port, then queues the finisher.
 void operation_close_and_finish(int handle, GSourceFunc finisher, const char *failure);
 

@@ -24,6 +24,9 @@ struct cli_args {
     bool json = false;
     bool verbose = false;
     bool bus = false;       // reset --bus
+    bool yes = false;       // write --yes: no question before writing
+    std::string hex;        // update --hex
+    std::string bootloader_port;  // update --bootloader-port, or the GUI's setting
 };
 
 // The subcommands that exist, in the order --help lists them.
@@ -54,6 +57,8 @@ int cli_run_info(const cli_args &args);
 int cli_run_status(const cli_args &args);
 int cli_run_command(const cli_args &args);
 int cli_run_reset(const cli_args &args);
+int cli_run_write(const cli_args &args);
+int cli_run_update(const cli_args &args);
 
 // The terminal's side of the engine: log lines on stderr when verbose, the
 // outcome kept for the caller.

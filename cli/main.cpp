@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 
 #include "app/options.h"
+#include "image/d64.h"
 
 #include <cerrno>
 #include <csignal>
@@ -83,6 +84,8 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
 {
     bool options_done = false;
     bool bus_given = false;
+    // Options that belong to one subcommand: the option and its subcommand.
+    std::vector<std::pair<std::string, std::string>> only_for;
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];
         std::string value;
@@ -103,6 +106,19 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             args->verbose = true;
         } else if (strcmp(a, "--bus") == 0) {
             args->bus = bus_given = true;
+        } else if (strcmp(a, "-y") == 0 || strcmp(a, "--yes") == 0) {
+            args->yes = true;
+            only_for.push_back({a, "write"});
+        } else if (is_option(a, "--hex") || is_option(a, "--bootloader-port")) {
+            bool hex = is_option(a, "--hex");
+            std::string *target = hex ? &args->hex : &args->bootloader_port;
+            if (!option_value(argc, argv, &i, a, hex ? "--hex" : "--bootloader-port", target))
+                return 0;
+            if (target->empty()) {
+                cli_error("%s needs a file name", hex ? "--hex" : "--bootloader-port");
+                return 0;
+            }
+            only_for.push_back({hex ? "--hex" : "--bootloader-port", "update"});
         } else if (is_option(a, "--port")) {
             if (!option_value(argc, argv, &i, a, "--port", &args->port))
                 return 0;
@@ -149,6 +165,12 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
         cli_error("%s does not take --bus", sub->name);
         return 0;
     }
+    for (const auto &[option, owner] : only_for) {
+        if (args->subcommand != owner) {
+            cli_error("%s does not take %s", sub->name, option.c_str());
+            return 0;
+        }
+    }
     if (result->drive_given && !sub->takes_drive) {
         cli_error("%s does not take --drive", sub->name);
         return 0;
@@ -172,6 +194,7 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
 int main(int argc, char **argv)
 {
     cli_program_name = TRACKS == 40 ? "dravlen40" : "dravlen";
+    d64_module_init();
     engine_clear_abort();
     install_sigint_handler();
 
@@ -204,6 +227,8 @@ int main(int argc, char **argv)
         args.port = options_device_port_string ? options_device_port_string : "";
     if (!result.drive_given)
         args.device = options_drive_index + 8;
+    if (args.bootloader_port.empty() && options_bootloader_port_string)
+        args.bootloader_port = options_bootloader_port_string;
     if (args.port.empty()) {
         cli_error("no port set: use --port PATH");
         return CLI_EXIT_USAGE;

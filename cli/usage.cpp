@@ -66,6 +66,52 @@ const cli_subcommand cli_subcommands[] = {
      "  --bus           reset the serial bus instead of one drive\n" DRIVE_OPTION COMMON_OPTIONS
          EXIT_STATUS,
      cli_run_reset, 0, 0, true, true},
+    {"write", "write a D64 image onto the disk in a drive",
+     "Usage: dravlen write [OPTIONS] FILE.d64\n"
+     "\n"
+     "Writes the disk image FILE.d64 onto the disk in the drive, track by track:\n"
+     "the board formats each track and writes its sectors, so everything on the\n"
+     "disk is replaced, including sectors the image does not use.  dravlen takes\n"
+     "images of 35 tracks (174848 bytes, or 175531 with error info), dravlen40\n"
+     "of 40 tracks (196608 or 197376 bytes).  An image whose error info marks\n"
+     "any sector as not read correctly is refused: the disk would not come out\n"
+     "equal to the image.\n"
+     "\n"
+     "Before writing, dravlen asks \"Write FILE to the disk in drive N? [y/N]\"\n"
+     "on the terminal.  Without a terminal (in a script) it writes only with\n"
+     "--yes, and otherwise refuses.  Progress goes to stderr: a live line on a\n"
+     "terminal, one line per track otherwise.  Ctrl+C stops sending at once;\n"
+     "the drive then finishes the track it is writing, and the disk is left\n"
+     "partly written.\n"
+     "\n"
+     "Options:\n"
+     "  -y, --yes       write without asking\n" DRIVE_OPTION COMMON_OPTIONS
+     "\nExit status: 0 written; 1 failed or refused (unreadable file, wrong size,\n"
+     "sectors with errors, not confirmed); 2 usage error; 130 interrupted.\n",
+     cli_run_write, 1, 1, true, false},
+    {"update", "flash the firmware onto the board with avrdude",
+     "Usage: dravlen update [OPTIONS] [--hex FILE] [--bootloader-port PATH]\n"
+     "\n"
+     "Puts firmware onto the board: the firmware this program carries, or the\n"
+     "Intel HEX file given with --hex.  dravlen resets the board into its\n"
+     "bootloader, waits two seconds for the bootloader to appear as a serial\n"
+     "port of its own, and runs avrdude (which must be installed) to write the\n"
+     "flash through that port; avrdude's messages go to stderr.  The bootloader\n"
+     "port is the one named with --bootloader-port or set in the Dravlen\n"
+     "client's settings, or else the first new serial port that appears after\n"
+     "the reset.\n"
+     "\n"
+     "Ctrl+C during the wait for the bootloader stops the update before\n"
+     "anything is written.  Once avrdude runs, it is left to finish (a board\n"
+     "stopped halfway would have no firmware); dravlen then still exits 130.\n"
+     "\n"
+     "Options:\n"
+     "  --hex FILE      flash this Intel HEX file instead of the carried firmware\n"
+     "  --bootloader-port PATH\n"
+     "                  the port the bootloader appears as\n" COMMON_OPTIONS
+     "\nExit status: 0 flashed; 1 failed (also when avrdude reported an error);\n"
+     "2 usage error; 130 interrupted.\n",
+     cli_run_update, 0, 0, false, false},
 };
 const int cli_subcommand_count = sizeof cli_subcommands / sizeof cli_subcommands[0];
 

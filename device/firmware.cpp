@@ -13,12 +13,17 @@ const char firmware_file_name[] = "dravlen32u4.hex";
 
 int firmware_save_firmware(void)
 {
+    return firmware_save_firmware_in(".");
+}
+
+int firmware_save_firmware_in(const char *folder)
+{
+    char *path = g_build_filename(folder, firmware_file_name, nullptr);
     // The terminator goes into the file too; avrdude stops reading at the
     // end-of-file record before it.
-    return g_file_set_contents(firmware_file_name, firmware, (gssize)strlen(firmware) + 1,
-                               nullptr)
-               ? 1
-               : 0;
+    int ok = g_file_set_contents(path, firmware, (gssize)strlen(firmware) + 1, nullptr) ? 1 : 0;
+    g_free(path);
+    return ok;
 }
 
 int firmware_unlink_firmware(void)

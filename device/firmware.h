@@ -23,6 +23,8 @@ extern const char firmware_file_name[];
 // Writes the payload followed by one zero byte to firmware_file_name,
 // replacing any old file.  1 on success.
 int firmware_save_firmware(void);
+// The same file in `folder` instead of the current one.
+int firmware_save_firmware_in(const char *folder);
 // Deletes the file; a missing file is no error.  1 on success.
 int firmware_unlink_firmware(void);
 

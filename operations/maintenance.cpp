@@ -4,35 +4,21 @@
 #include <glib/gi18n.h>
 
 #include <cstdarg>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include "app/log.h"
 #include "app/operation.h"
 #include "app/operation_state.h"
 #include "app/options.h"
 #include "device/console.h"
-#include "device/detect.h"
 #include "device/firmware.h"
 #include "device/serial.h"
+#include "engine/update.h"
 #include "ui/handlers.h"
 #include "ui/window_main.h"
 
 namespace {
 
 const char text_no_reset[] = "Unable to initiate reset on device";
-const char text_avrdude_failed[] = "The avrdude executable exited with error";
-const char text_avrdude_not_started[] = "Unable to start the avrdude executable";
-
-const char text_not_flashed[] = "Aborted before avrdude was started";
-
-// The device needs this long to come back as its bootloader port.
-const gint64 bootloader_wait_us = 2000000;
-// How often that wait looks at the abort flag.
-const gulong abort_check_us = 10000;
-// A slow USB enumeration gets this much longer to show the port.
-const int bootloader_extra_wait_ms = 3000;
 
 constexpr auto open_and_sync = operation_open_port_and_sync;
 constexpr auto close_and_finish = operation_close_and_finish;
@@ -73,34 +59,21 @@ void undo_update(void)
     firmware_unlink_firmware();
 }
 
-// Waits for the board to come back as its bootloader; 0 when Abort came
-// first.
-int wait_for_bootloader(void)
+// The GUI's side of the update worker: the bootloader port line and the
+// finisher, in the order they come.
+void queue_update_log_line(void *, const char *line, int)
 {
-    gint64 end = g_get_monotonic_time() + bootloader_wait_us;
-    while (g_get_monotonic_time() < end) {
-        if (flag_abort_requested.load(std::memory_order_relaxed))
-            return 0;
-        g_usleep(abort_check_us);
-    }
-    return flag_abort_requested.load(std::memory_order_relaxed) ? 0 : 1;
+    log_queue_printf("%s", line);
+}
+
+void queue_update_finisher(void *, const engine_outcome *outcome)
+{
+    if (outcome->failure == engine_text_no_port)
+        operation_log_visible_ports();
+    operation_idle_add(idle_finish_device_update, const_cast<char *>(outcome->failure));
 }
 
 }  // namespace
-
-char **maintenance_avrdude_argv(const char *bootloader_port)
-{
-    char **argv = g_new0(char *, 9);
-    argv[0] = g_strdup("avrdude");
-    argv[1] = g_strdup("-v");
-    argv[2] = g_strdup("-pm32u4");
-    argv[3] = g_strdup("-cavr109");
-    argv[4] = g_strdup_printf("-P%s", bootloader_port);
-    argv[5] = g_strdup("-b57600");
-    argv[6] = g_strdup("-D");
-    argv[7] = g_strdup_printf("-Uflash:w:%s:i", firmware_file_name);
-    return argv;
-}
 
 // ---------------------------------------------------------------- version
 
@@ -183,77 +156,14 @@ void on_menuitem_reset_into_bootloader_activate(GtkMenuItem *, gpointer)
     operation_start(&info);
 }
 
-static bool port_exists(const char *name)
-{
-    if (g_file_test(name, G_FILE_TEST_EXISTS))
-        return true;
-    // A bare name is opened under /dev/, as the serial layer does.
-    std::string under_dev = std::string("/dev/") + name;
-    return !strchr(name, '/') && g_file_test(under_dev.c_str(), G_FILE_TEST_EXISTS);
-}
-
-std::string maintenance_find_bootloader_port(const char *configured,
-                                             const std::vector<std::string> &before,
-                                             int wait_ms)
-{
-    gint64 end = g_get_monotonic_time() + (gint64)wait_ms * 1000;
-    for (;;) {
-        if (port_exists(configured))
-            return configured;
-        std::vector<std::string> fresh = detect_new_ports(before, detect_list_ports());
-        if (!fresh.empty())
-            return fresh[0];
-        if (g_get_monotonic_time() >= end || flag_abort_requested.load())
-            return configured;
-        g_usleep(abort_check_us * 5);
-    }
-}
-
 void thread_update_device(void)
 {
-    GSourceFunc fin = idle_finish_device_update;
-    // The bootloader shows up as a port of its own after "j"; what exists
-    // before tells it apart.
-    std::vector<std::string> ports_before = detect_list_ports();
-    int handle = open_and_sync(fin);
-    if (handle < 0 || !request_bootloader(handle, fin))
-        return;
-    // Abort during the wait means nothing is flashed; once avrdude runs it
-    // is left to finish, as stopping it could leave the board without
-    // firmware.
-    if (!wait_for_bootloader()) {
-        close_and_finish(handle, fin, text_not_flashed);
-        return;
-    }
-    std::string port = maintenance_find_bootloader_port(options_bootloader_port_string,
-                                                        ports_before, bootloader_extra_wait_ms);
-    if (flag_abort_requested.load()) {
-        close_and_finish(handle, fin, text_not_flashed);
-        return;
-    }
-    log_queue_printf("Bootloader port: %s\n", port.c_str());
-
-    // An argument vector: a port name with spaces or quotes stays one
-    // argument.  avrdude's output goes where ours goes.
-    char **argv = maintenance_avrdude_argv(port.c_str());
-    int wait_status = 0;
-    GError *error = nullptr;
-    const char *failure = nullptr;
-    if (!g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                      nullptr, &wait_status, &error)) {
-        failure = text_avrdude_not_started;
-        g_clear_error(&error);
-    } else {
-#if GLIB_CHECK_VERSION(2, 70, 0)
-        gboolean exited_fine = g_spawn_check_wait_status(wait_status, nullptr);
-#else
-        gboolean exited_fine = g_spawn_check_exit_status(wait_status, nullptr);
-#endif
-        if (!exited_fine)
-            failure = text_avrdude_failed;
-    }
-    g_strfreev(argv);
-    close_and_finish(handle, fin, failure);
+    engine_ui ui = {};
+    ui.log_line = queue_update_log_line;
+    ui.finished = queue_update_finisher;
+    engine_update_request request = {options_device_port_string, options_bootloader_port_string,
+                                     nullptr, false};
+    engine_update_firmware(&ui, &request);
 }
 
 gboolean idle_finish_device_update(gpointer failure)

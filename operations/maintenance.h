@@ -5,9 +5,6 @@
 
 #include <glib.h>
 
-#include <string>
-#include <vector>
-
 // firmware_version_verdict
 #include "device/firmware.h"
 
@@ -21,13 +18,5 @@ gboolean idle_finish_device_update(gpointer failure);
 void thread_receive_status_message(void);
 gboolean idle_finish_drive_status_receipt(gpointer failure);
 
-// avrdude's argument vector for the bootloader port (g_strfreev it).
-char **maintenance_avrdude_argv(const char *bootloader_port);
-
-// The port to flash through after "j": the configured bootloader port once
-// it exists, else the first probed port that was not there `before`; waits
-// up to wait_ms for either (or until Abort), then falls back to the
-// configured one.  Worker thread.
-std::string maintenance_find_bootloader_port(const char *configured,
-                                             const std::vector<std::string> &before,
-                                             int wait_ms);
+// maintenance_avrdude_argv, maintenance_find_bootloader_port
+#include "engine/update.h"

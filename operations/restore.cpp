@@ -9,9 +9,7 @@
 #include "app/operation.h"
 #include "app/operation_state.h"
 #include "app/options.h"
-#include "device/console.h"
-#include "device/serial.h"
-#include "gcr/warp.h"
+#include "engine/restore.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
 #include "render/dirview.h"
@@ -23,23 +21,16 @@
 
 namespace {
 
-const char text_no_port[] = "Unable to access communication port to device";
-const char text_no_restore_request[] = "Unable to initiate imaging process on device";
-
-uint8_t packet[WARP_PACKET_SIZE];
-
-void finish(const char *failure)
+// The GUI's side of the sending: the cells the worker announces and the
+// finisher, in the order they come.
+void queue_cell(void *, int track, int sector, int code, int checksum)
 {
-    operation_idle_add(idle_finish_disk_image_sending, const_cast<char *>(failure));
+    sector_grid_queue_cell(track, sector, (uint8_t)checksum, code);
 }
 
-// Waits for the device's "d", then sends the packet.
-int send_on_request(int handle)
+void queue_finisher(void *, const engine_outcome *outcome)
 {
-    uint8_t request;
-    if (!console_read(handle, &request, 1, &flag_abort_requested) || request != 'd')
-        return 0;
-    return console_write(handle, packet, sizeof packet, &flag_abort_requested);
+    operation_idle_add(idle_finish_disk_image_sending, const_cast<char *>(outcome->failure));
 }
 
 void refuse(const char *status, const char *log_line)
@@ -50,71 +41,12 @@ void refuse(const char *status, const char *log_line)
 
 }  // namespace
 
-int restore_sector_order(int sectors, int *order)
-{
-    if (sectors == 21) {
-        for (int i = 0; i < 21; i++)
-            order[i] = i * 4 % 21;
-        return 1;
-    }
-    if (sectors == 18) {
-        // Three passes in steps of 3, starting at 0, 1 and 2.
-        for (int i = 0; i < 18; i++)
-            order[i] = i % 6 * 3 + i / 6;
-        return 1;
-    }
-    if (sectors != 17 && sectors != 19)
-        return 0;
-    int s = 0, pass = 0;
-    for (int i = 0; i < sectors; i++) {
-        order[i] = s;
-        s += 3;
-        if (s >= sectors) {
-            pass++;
-            s = (pass == 3 || s == sectors) ? 1 : 2 * pass;
-        }
-    }
-    return 1;
-}
-
 void thread_send_disk_image(void)
 {
-    int handle = -1;
-    if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
-        finish(text_no_port);
-        return;
-    }
-    const char *failure = nullptr;
-    char command[16];
-    g_snprintf(command, sizeof command, "wr %d", ped.device);
-    if (!console_synch_with_device(handle, &flag_abort_requested))
-        failure = console_text_unable_to_sync;
-    else if (!console_execute_command(handle, command, &flag_abort_requested))
-        failure = text_no_restore_request;
-    for (int t = 1; !failure && t <= TRACKS; t++) {
-        int order[21];
-        int sectors = d64_sectors_of_track(t);
-        restore_sector_order(sectors, order);
-        for (int i = 0; i < sectors; i++) {
-            int s = order[i];
-            sector_grid_queue_cell(t, s, 0, CELL_WRITTEN);
-            warp_encode_gcr_stream(d64_storage + d64_sector_offset(t, s), packet, (uint8_t)s,
-                                   (uint8_t)t);
-            warp_shift_outgoing_stream(packet);
-            if (!send_on_request(handle)) {
-                failure = console_text_communication_error;
-                break;
-            }
-        }
-    }
-    if (!failure) {
-        // Track 0 tells the device that the image is complete.
-        packet[WARP_PACKET_SIZE - 1] = 0;
-        if (!send_on_request(handle))
-            failure = console_text_communication_error;
-    }
-    serial_disconnect_port(handle);
-    finish(failure);
+    engine_ui ui = {};
+    ui.sector_cell = queue_cell;
+    ui.finished = queue_finisher;
+    engine_restore_send(&ui, options_device_port_string, ped.device, d64_storage);
 }
 
 gboolean idle_finish_disk_image_sending(gpointer failure)
@@ -170,33 +102,28 @@ void on_button_load_image_from_D64_clicked(GtkButton *, gpointer)
         return;
     }
     g_free(path);
-    gsize with_errors = (gsize)(d64_base_size + d64_block_error_info_size);
-    if (length != (gsize)d64_base_size && length != with_errors) {
+    int error_count = 0;
+    engine_image_check check =
+        engine_restore_check_image((const unsigned char *)contents, length, &error_count);
+    if (check == ENGINE_IMAGE_WRONG_SIZE) {
         g_free(contents);
         g_free(status);
         refuse(_(" Restore failed: Image size is not as expected"),
-               TRACKS == 40 ? "Image size is not as expected for a 40-track disk\n"
-                            : "Image size is not as expected for a 35-track disk\n");
+               engine_restore_refusal_log_line(check));
         return;
     }
+    // A refused image stays loaded, with its error count shown.
     memcpy(d64_storage, contents, length);
     g_free(contents);
     ped.received_size = (int)length;
-    if (length == with_errors) {
-        controls_set_accessible_sector_error_count(
-            d64_count_accessible_sector_errors(d64_storage, 1, TRACKS));
-        for (int64_t i = 0; i < d64_block_error_info_size; i++) {
-            if (d64_storage[d64_base_size + i] != D64_ERR_OK) {
-                refuse(_(" Restore failed: Image contains errors"),
-                       "Image contains errors and won't be restored\n");
-                g_free(status);
-                return;
-            }
-        }
-    } else {
-        controls_set_accessible_sector_error_count(0);
-        d64_init_error_info_contents(d64_storage, D64_ERR_OK);
+    controls_set_accessible_sector_error_count(error_count);
+    if (check == ENGINE_IMAGE_HAS_ERRORS) {
+        refuse(_(" Restore failed: Image contains errors"), engine_restore_refusal_log_line(check));
+        g_free(status);
+        return;
     }
+    if (length == (gsize)d64_base_size)
+        d64_init_error_info_contents(d64_storage, D64_ERR_OK);
     drawingarea_sector_grid_reset();
     drawingarea_directory_listing_reset();
     // Status and log title are up already.

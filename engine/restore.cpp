@@ -1,0 +1,219 @@
+// Restore: the image checks and the sending of the sectors.
+#include "engine/restore.h"
+
+#include "device/console.h"
+#include "device/serial.h"
+#include "gcr/warp.h"
+#include "image/d64.h"
+
+#include <cstring>
+#include <vector>
+
+const char engine_text_unable_to_load_image[] = "Unable to load from image";
+const char engine_text_wrong_image_size[] = "Image size is not as expected";
+const char engine_text_image_has_errors[] = "Image contains errors";
+const char engine_text_write_not_confirmed[] = "Writing to the disk was not confirmed";
+
+namespace {
+
+const char text_no_port[] = "Unable to access communication port to device";
+const char text_no_restore_request[] = "Unable to initiate imaging process on device";
+// The grid's cell code of a sector that went out to the disk.
+const int cell_written = 10;
+
+void log_line(const engine_ui *ui, const char *line)
+{
+    if (ui && ui->log_line)
+        ui->log_line(ui->user, line, 0);
+}
+
+// Waits for the device's "d", then sends the packet.
+int send_on_request(int handle, const uint8_t *packet)
+{
+    uint8_t request;
+    if (!console_read(handle, &request, 1, engine_abort_flag()) || request != 'd')
+        return 0;
+    return console_write(handle, packet, WARP_PACKET_SIZE, engine_abort_flag());
+}
+
+// The transfer itself; null or the failure text.
+const char *send_image(const engine_ui *ui, const char *port, int device,
+                       const unsigned char *image)
+{
+    int handle = -1;
+    if (!port || !*port || !serial_connect_and_configure_port(&handle, port))
+        return text_no_port;
+    const char *failure = nullptr;
+    char command[16];
+    g_snprintf(command, sizeof command, "wr %d", device);
+    if (!console_synch_with_device(handle, engine_abort_flag()))
+        failure = console_text_unable_to_sync;
+    else if (!console_execute_command(handle, command, engine_abort_flag()))
+        failure = text_no_restore_request;
+    uint8_t packet[WARP_PACKET_SIZE];
+    const int total = (int)(d64_base_size / 256);
+    int sent = 0;
+    for (int t = 1; !failure && t <= TRACKS; t++) {
+        int order[21];
+        int sectors = d64_sectors_of_track(t);
+        restore_sector_order(sectors, order);
+        for (int i = 0; i < sectors; i++) {
+            int s = order[i];
+            if (ui && ui->sector_cell)
+                ui->sector_cell(ui->user, t, s, cell_written, 0);
+            warp_encode_gcr_stream(image + d64_sector_offset(t, s), packet, (uint8_t)s,
+                                   (uint8_t)t);
+            warp_shift_outgoing_stream(packet);
+            if (!send_on_request(handle, packet)) {
+                failure = console_text_communication_error;
+                break;
+            }
+            if (ui && ui->progress)
+                ui->progress(ui->user, (double)++sent / total);
+        }
+    }
+    if (!failure) {
+        // Track 0 tells the device that the image is complete.
+        packet[WARP_PACKET_SIZE - 1] = 0;
+        if (!send_on_request(handle, packet))
+            failure = console_text_communication_error;
+    }
+    serial_disconnect_port(handle);
+    return failure;
+}
+
+// Reports the outcome, abort first; logs the closing word when `framed`.
+int finish(const engine_ui *ui, gint64 start_us, const char *failure, bool framed)
+{
+    engine_outcome outcome = {};
+    outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
+    if (engine_abort_requested())
+        outcome.kind = ENGINE_ABORTED;
+    else if (failure)
+        outcome.kind = ENGINE_FAILED;
+    else
+        outcome.kind = ENGINE_SUCCEEDED;
+    if (outcome.kind == ENGINE_FAILED)
+        outcome.failure = failure;
+    if (framed)
+        log_line(ui, outcome.kind == ENGINE_ABORTED  ? "Aborted\n"
+                     : outcome.kind == ENGINE_FAILED ? "Failed\n"
+                                                     : "Completed\n");
+    if (ui && ui->finished)
+        ui->finished(ui->user, &outcome);
+    return outcome.kind == ENGINE_SUCCEEDED;
+}
+
+}  // namespace
+
+int restore_sector_order(int sectors, int *order)
+{
+    if (sectors == 21) {
+        for (int i = 0; i < 21; i++)
+            order[i] = i * 4 % 21;
+        return 1;
+    }
+    if (sectors == 18) {
+        // Three passes in steps of 3, starting at 0, 1 and 2.
+        for (int i = 0; i < 18; i++)
+            order[i] = i % 6 * 3 + i / 6;
+        return 1;
+    }
+    if (sectors != 17 && sectors != 19)
+        return 0;
+    int s = 0, pass = 0;
+    for (int i = 0; i < sectors; i++) {
+        order[i] = s;
+        s += 3;
+        if (s >= sectors) {
+            pass++;
+            s = (pass == 3 || s == sectors) ? 1 : 2 * pass;
+        }
+    }
+    return 1;
+}
+
+engine_image_check engine_restore_check_image(const unsigned char *data, size_t length,
+                                              int *error_count)
+{
+    *error_count = 0;
+    size_t plain = (size_t)d64_base_size;
+    size_t with_info = plain + (size_t)d64_block_error_info_size;
+    if (length != plain && length != with_info)
+        return ENGINE_IMAGE_WRONG_SIZE;
+    if (length == plain)
+        return ENGINE_IMAGE_CLEAN;
+    *error_count = d64_count_accessible_sector_errors(data, 1, TRACKS);
+    // $0F (no such sector) is no accessible error, but the disk would still
+    // come out different from the image.
+    for (size_t i = plain; i < with_info; i++)
+        if (data[i] != D64_ERR_OK)
+            return ENGINE_IMAGE_HAS_ERRORS;
+    return ENGINE_IMAGE_CLEAN;
+}
+
+const char *engine_restore_refusal_log_line(engine_image_check check)
+{
+    if (check == ENGINE_IMAGE_WRONG_SIZE)
+        return TRACKS == 40 ? "Image size is not as expected for a 40-track disk\n"
+                            : "Image size is not as expected for a 35-track disk\n";
+    if (check == ENGINE_IMAGE_HAS_ERRORS)
+        return "Image contains errors and won't be restored\n";
+    return "";
+}
+
+int engine_restore_send(const engine_ui *ui, const char *port, int device,
+                        const unsigned char *image)
+{
+    gint64 start = g_get_monotonic_time();
+    return finish(ui, start, send_image(ui, port, device, image), false);
+}
+
+int engine_write_image(const engine_ui *ui, const engine_write_request *request)
+{
+    gint64 start = g_get_monotonic_time();
+    log_line(ui, "================================\n");
+    log_line(ui, "Restoring disk image\n");
+
+    std::vector<unsigned char> bytes;
+    if (request->image) {
+        bytes.assign(request->image, request->image + request->image_size);
+    } else {
+        gchar *contents = nullptr;
+        gsize length = 0;
+        GError *error = nullptr;
+        if (!request->image_path ||
+            !g_file_get_contents(request->image_path, &contents, &length, &error)) {
+            char *line = g_strdup_printf("Unable to load from image: %s\n",
+                                         error ? error->message : "no file");
+            log_line(ui, line);
+            g_free(line);
+            g_clear_error(&error);
+            return finish(ui, start, engine_text_unable_to_load_image, true);
+        }
+        bytes.assign(contents, contents + length);
+        g_free(contents);
+    }
+
+    int error_count = 0;
+    engine_image_check check = engine_restore_check_image(bytes.data(), bytes.size(), &error_count);
+    if (check == ENGINE_IMAGE_WRONG_SIZE || check == ENGINE_IMAGE_HAS_ERRORS) {
+        if (check == ENGINE_IMAGE_HAS_ERRORS && ui && ui->error_count)
+            ui->error_count(ui->user, error_count);
+        log_line(ui, engine_restore_refusal_log_line(check));
+        return finish(ui, start,
+                      check == ENGINE_IMAGE_WRONG_SIZE ? engine_text_wrong_image_size
+                                                       : engine_text_image_has_errors,
+                      true);
+    }
+
+    char *base = g_path_get_basename(request->image_path ? request->image_path : "the image");
+    char *question = g_strdup_printf("Write %s to the disk in drive %d?", base, request->device);
+    g_free(base);
+    int yes = ui && ui->ask && ui->ask(ui->user, ENGINE_ASK_WRITE_DISK, question);
+    g_free(question);
+    // An abort while the question was open counts as the answer.
+    if (!yes || engine_abort_requested())
+        return finish(ui, start, engine_text_write_not_confirmed, true);
+    return finish(ui, start, send_image(ui, request->port, request->device, bytes.data()), true);
+}

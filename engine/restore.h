@@ -1,0 +1,50 @@
+// Writing a clean D64 image onto the disk in a drive: the device formats and
+// writes the tracks and asks for one outgoing warp packet per sector.
+#pragma once
+
+#include "engine/engine.h"
+
+#include <cstddef>
+
+// The order in which the sectors of a track with `sectors` sectors (17, 18,
+// 19 or 21) are sent; fills order[0..sectors-1] and returns 1, or returns 0
+// for another count.
+int restore_sector_order(int sectors, int *order);
+
+enum engine_image_check {
+    ENGINE_IMAGE_CLEAN,       // can be written
+    ENGINE_IMAGE_WRONG_SIZE,  // not a D64 of this build's track count
+    ENGINE_IMAGE_HAS_ERRORS,  // its error info marks a sector as not read correctly
+};
+
+// Judges a D64 file's bytes before they go to a disk.  *error_count gets the
+// accessible sector errors its error info holds (0 without error info).
+engine_image_check engine_restore_check_image(const unsigned char *data, size_t length,
+                                              int *error_count);
+// The log line that explains a refusal.
+const char *engine_restore_refusal_log_line(engine_image_check check);
+
+// Failure texts of a refused image.
+extern const char engine_text_unable_to_load_image[];
+extern const char engine_text_wrong_image_size[];
+extern const char engine_text_image_has_errors[];
+extern const char engine_text_write_not_confirmed[];
+
+// Sends `image` (d64_base_size bytes) to the disk in drive `device`: one
+// sector_cell (CELL code 10, written) and progress per sector, then
+// `finished`.  Logs nothing: the caller frames the log.  1 on success.
+int engine_restore_send(const engine_ui *ui, const char *port, int device,
+                        const unsigned char *image);
+
+struct engine_write_request {
+    const char *port;
+    int device;
+    const char *image_path;      // the D64 file; shown in the question
+    const unsigned char *image;  // its bytes when already read (else null)
+    size_t image_size;
+};
+
+// The whole restore of a file: reads and checks it (refusals are failures
+// with the texts above), asks ENGINE_ASK_WRITE_DISK, sends it, and frames
+// the log as the GUI does.  1 when the disk was written.
+int engine_write_image(const engine_ui *ui, const engine_write_request *request);

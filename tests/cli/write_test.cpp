@@ -1,0 +1,495 @@
+// Writing images onto disks and firmware onto the board, from the command
+// line and through the engine, against dravlen-sim.
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "device/firmware.h"
+#include "engine/restore.h"
+#include "image/d64.h"
+#include "tests/support/cc1541_tool.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/sim_process.h"
+
+namespace {
+
+const char *const program = TRACKS == 40 ? "dravlen40" : "dravlen";
+
+struct outcome {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out, err;
+};
+
+int decode_wait(int wait_status)
+{
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
+           : WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status)
+                                      : -1;
+}
+
+int lines(const std::string &text)
+{
+    int n = 0;
+    for (char c : text)
+        n += c == '\n';
+    return n;
+}
+
+bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The data bytes of an Intel HEX text as they land in flash.
+std::string hex_data(const std::string &hex)
+{
+    std::string data;
+    for (size_t pos = 0; (pos = hex.find(':', pos)) != std::string::npos; pos++) {
+        auto byte = [&](size_t i) { return (int)std::stoul(hex.substr(pos + 1 + 2 * i, 2), nullptr, 16); };
+        int count = byte(0), address = byte(1) << 8 | byte(2);
+        if (byte(3) != 0)
+            continue;
+        if (data.size() < (size_t)(address + count))
+            data.resize(address + count, '\xff');
+        for (int i = 0; i < count; i++)
+            data[address + i] = (char)byte(4 + i);
+    }
+    return data;
+}
+
+class Writing : public ::testing::Test {
+protected:
+    std::string dir;
+    sim_process sim = {};
+    bool sim_running = false;
+
+    void SetUp() override
+    {
+        dir = scratch_dir_new();
+        ASSERT_FALSE(dir.empty());
+        d64_module_init();
+        engine_clear_abort();
+    }
+    void TearDown() override
+    {
+        stop_sim();
+        scratch_dir_remove(dir);
+        engine_clear_abort();
+    }
+    void start_sim(std::vector<std::string> args)
+    {
+        args.insert(args.end(), {"--log", dir + "/commands.log"});
+        ASSERT_TRUE(sim_start(&sim, args));
+        sim_running = true;
+    }
+    void stop_sim()
+    {
+        if (sim_running)
+            sim_stop(&sim);
+        sim_running = false;
+    }
+    std::string commands() { return scratch_read(dir + "/commands.log"); }
+
+    // A cc1541 disk with files; the 40-track build gets five more tracks
+    // of patterned data.
+    std::string make_image(const std::string &name)
+    {
+        std::string path = dir + "/" + name;
+        std::vector<cc1541_file> files;
+        for (int i = 0; i < 5; i++) {
+            cc1541_file f;
+            f.name = "FILE" + std::to_string(i);
+            f.data_size = 1500 + 4000 * i;
+            files.push_back(f);
+        }
+        EXPECT_TRUE(cc1541_build_d64(path, "WRITTEN", "wr", files));
+        if (TRACKS == 40) {
+            std::string image = scratch_read(path);
+            for (int i = 0; i < 5 * 17 * 256; i++)
+                image += (char)(i * 7 + i / 256);
+            scratch_write(path, image);
+        }
+        return path;
+    }
+
+    std::vector<gchar *> argv_for(const std::vector<std::string> &args, bool on_sim)
+    {
+        std::vector<gchar *> argv = {g_strdup(DRAVLEN_CLI_PATH)};
+        if (on_sim) {
+            argv.push_back(g_strdup("--port"));
+            argv.push_back(g_strdup(sim.port.c_str()));
+        }
+        for (const std::string &a : args)
+            argv.push_back(g_strdup(a.c_str()));
+        argv.push_back(nullptr);
+        return argv;
+    }
+    // The program with stdin on /dev/null (no terminal), in `dir`, with a
+    // configuration folder of its own.
+    outcome run(const std::vector<std::string> &args, bool on_sim = true)
+    {
+        std::vector<gchar *> argv = argv_for(args, on_sim);
+        gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", dir.c_str(), TRUE);
+        outcome r;
+        gchar *out = nullptr, *err = nullptr;
+        int wait_status = 0;
+        if (g_spawn_sync(dir.c_str(), argv.data(), env, G_SPAWN_DEFAULT, nullptr, nullptr, &out,
+                         &err, &wait_status, nullptr)) {
+            r.status = decode_wait(wait_status);
+            r.out = out;
+            r.err = err;
+        }
+        g_free(out);
+        g_free(err);
+        g_strfreev(env);
+        for (gchar *a : argv)
+            g_free(a);
+        return r;
+    }
+    // Sends SIGINT after `delay_ms` and measures how long the program takes
+    // to end.
+    outcome interrupt(const std::vector<std::string> &args, int delay_ms, double *seconds)
+    {
+        std::vector<gchar *> argv = argv_for(args, true);
+        GPid pid = 0;
+        int err_fd = -1;
+        outcome r;
+        EXPECT_TRUE(g_spawn_async_with_pipes(dir.c_str(), argv.data(), nullptr,
+                                             G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
+                                             nullptr, nullptr, &err_fd, nullptr));
+        for (gchar *a : argv)
+            g_free(a);
+        g_usleep(delay_ms * 1000);
+        int wait_status = 0;
+        EXPECT_EQ(waitpid(pid, &wait_status, WNOHANG), 0) << "ended before the signal";
+        auto start = std::chrono::steady_clock::now();
+        kill(pid, SIGINT);
+        pid_t done;
+        while ((done = waitpid(pid, &wait_status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+            g_usleep(1000);
+        *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (done == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wait_status, 0);
+        }
+        r.status = decode_wait(wait_status);
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(err_fd, buf, sizeof buf)) > 0)
+            r.err.append(buf, (size_t)n);
+        close(err_fd);
+        return r;
+    }
+};
+
+// ---------------------------------------------------------------- write
+
+TEST_F(Writing, DiskBecomesByteIdenticalToTheImage)
+{
+    if (!cc1541_available())
+        GTEST_SKIP() << "cc1541 not installed";
+    std::string image = make_image("source.d64");
+    start_sim({"--blank", "8", "--save", "8=" + dir + "/disk.d64"});
+    outcome r = run({"write", "--yes", "--json", image});
+    EXPECT_EQ(r.status, 0) << r.err;
+    int total = (int)(d64_base_size / 256);
+    EXPECT_EQ(lines(r.out), 1) << r.out;
+    EXPECT_TRUE(has(r.out, "\"outcome\":\"succeeded\"")) << r.out;
+    EXPECT_TRUE(has(r.out, ",\"sectors_written\":" + std::to_string(total) +
+                               ",\"sectors_total\":" + std::to_string(total) + "}"))
+        << r.out;
+    // Not a terminal: one plain line per track.
+    EXPECT_EQ(lines(r.err), TRACKS) << r.err;
+    EXPECT_TRUE(has(r.err, "Wrote track " + std::to_string(TRACKS) + " of " +
+                               std::to_string(TRACKS) + " (" + std::to_string(total)))
+        << r.err;
+    stop_sim();
+    std::string written = scratch_read(dir + "/disk.d64");
+    EXPECT_EQ(written.size(), (size_t)d64_base_size);
+    EXPECT_TRUE(written == scratch_read(image)) << "the disk differs from the image";
+
+    // A clean image with error info goes out too, as its plain part.
+    std::string with_info = scratch_read(image) + std::string((size_t)d64_block_error_info_size, 1);
+    scratch_write(dir + "/info.d64", with_info);
+    start_sim({"--blank", "9", "--save", "9=" + dir + "/disk9.d64"});
+    r = run({"write", "--drive", "9", "-y", dir + "/info.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "to the disk in drive 9")) << r.out;
+    stop_sim();
+    EXPECT_TRUE(scratch_read(dir + "/disk9.d64") == scratch_read(image));
+}
+
+TEST_F(Writing, BadInputIsRefusedWithOneLineAndNothingWritten)
+{
+    std::string good((size_t)d64_base_size, '\0');
+    scratch_write(dir + "/good.d64", good);
+    scratch_write(dir + "/short.d64", good.substr(1));
+    scratch_write(dir + "/other.d64", std::string(TRACKS == 40 ? 683 * 257 : 768 * 256, '\0'));
+    std::string bad = good + std::string((size_t)d64_block_error_info_size, 1);
+    bad[good.size() + 400] = 0x05;
+    scratch_write(dir + "/errors.d64", bad);
+    std::string unreadable = dir + "/nothing.d64";
+    start_sim({"--blank", "8"});
+
+    struct refusal {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    };
+    const std::vector<refusal> cases = {
+        {{"write", dir + "/good.d64"}, 1, "no terminal to ask on; add --yes"},
+        {{"write", "--yes", dir + "/short.d64"}, 1, "is no " + std::to_string(TRACKS) + "-track D64 image"},
+        {{"write", "--yes", dir + "/other.d64"}, 1,
+         TRACKS == 40 ? "(a 35-track image: use --tracks 35)" : "(a 40-track image: use --tracks 40)"},
+        {{"write", "--yes", dir + "/errors.d64"}, 1, "(1 with errors)"},
+        {{"write", "--yes", unreadable}, 1, "cannot read"},
+        {{"write", "--yes", "--drive", "12", dir + "/good.d64"}, 2, "unknown drive"},
+        {{"write", "--yes"}, 2, "needs an argument"},
+        {{"write", "--hex", "x.hex", dir + "/good.d64"}, 2, "does not take --hex"},
+        {{"status", "--yes"}, 2, "does not take --yes"},
+        {{"write", "--port", "/dev/nonexistent-dravlen", dir + "/good.d64"}, 1,
+         "cannot open /dev/nonexistent-dravlen: no such port"},
+    };
+    for (const refusal &c : cases) {
+        outcome r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.back() << r.err;
+        EXPECT_EQ(lines(r.err), 1) << r.err;
+        EXPECT_EQ(r.err.rfind(std::string(program) + ": ", 0), 0u) << r.err;
+        EXPECT_TRUE(has(r.err, c.says)) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    // A script asking for JSON gets its object for a refusal too.
+    outcome r = run({"write", "--json", dir + "/good.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines(r.out), 1) << r.out;
+    EXPECT_TRUE(has(r.out, "\"command\":\"write\",\"port\":\"" + sim.port +
+                               "\",\"outcome\":\"failed\",\"error\":\"not writing to the disk"))
+        << r.out;
+    // The drive never heard of a write.
+    stop_sim();
+    EXPECT_FALSE(has(commands(), "wr ")) << commands();
+
+    // A board that breaks off mid-transfer is a failure, not a hang.
+    start_sim({"--blank", "8", "--hangup-after", "300"});
+    r = run({"write", "--yes", dir + "/good.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, std::string(program) + ": write failed: Communication error\n"))
+        << r.err;
+}
+
+TEST_F(Writing, CtrlCStopsTheWriteWithinAFifthOfASecond)
+{
+    std::string image = dir + "/image.d64";
+    scratch_write(image, std::string((size_t)d64_base_size, 'x'));
+    // Paced like a real drive: the write takes far longer than the wait.
+    start_sim({"--blank", "8", "--drive-timing"});
+    double seconds = 0;
+    outcome r = interrupt({"write", "--yes", image}, 700, &seconds);
+    EXPECT_LT(seconds, 0.2);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_TRUE(has(r.err, std::string(program) + ": write interrupted\n")) << r.err;
+    EXPECT_TRUE(has(r.err, "Wrote track 1 of")) << "it was writing: " << r.err;
+    // The port was let go: the board answers the next program at once.
+    outcome next = run({"status"});
+    EXPECT_EQ(next.status, 0) << next.err;
+}
+
+// ---------------------------------------------------------------- the engine's restore
+
+struct recorder {
+    std::vector<std::string> log;
+    std::vector<std::pair<int, int>> cells;
+    double last_progress = 0;
+    int errors = -1;
+    std::string question;
+    int answer = 0;
+    int finished = 0;
+    engine_outcome outcome = {};
+};
+
+engine_ui recording_ui(recorder *r)
+{
+    engine_ui ui = {};
+    ui.user = r;
+    ui.log_line = [](void *u, const char *line, int) { static_cast<recorder *>(u)->log.push_back(line); };
+    ui.sector_cell = [](void *u, int t, int s, int code, int) {
+        EXPECT_EQ(code, 10);
+        static_cast<recorder *>(u)->cells.push_back({t, s});
+    };
+    ui.progress = [](void *u, double f) { static_cast<recorder *>(u)->last_progress = f; };
+    ui.error_count = [](void *u, int n) { static_cast<recorder *>(u)->errors = n; };
+    ui.ask = [](void *u, engine_question q, const char *text) {
+        EXPECT_EQ(q, ENGINE_ASK_WRITE_DISK);
+        recorder *r = static_cast<recorder *>(u);
+        r->question = text;
+        return r->answer;
+    };
+    ui.finished = [](void *u, const engine_outcome *o) {
+        recorder *r = static_cast<recorder *>(u);
+        r->finished++;
+        r->outcome = *o;
+    };
+    return ui;
+}
+
+TEST_F(Writing, EngineAsksFirstAndSendsEveryTrackInInterleave)
+{
+    std::string image = dir + "/disk.d64";
+    scratch_write(image, std::string((size_t)d64_base_size, '\x55'));
+    start_sim({"--blank", "8"});
+    const std::string frame = std::string(32, '=') + "\nRestoring disk image\n";
+
+    recorder declined;
+    engine_ui ui = recording_ui(&declined);
+    engine_write_request request = {sim.port.c_str(), 8, image.c_str(), nullptr, 0};
+    EXPECT_EQ(engine_write_image(&ui, &request), 0);
+    EXPECT_EQ(declined.question, "Write disk.d64 to the disk in drive 8?");
+    EXPECT_EQ(declined.finished, 1);
+    EXPECT_EQ(declined.outcome.kind, ENGINE_FAILED);
+    EXPECT_STREQ(declined.outcome.failure, engine_text_write_not_confirmed);
+    EXPECT_TRUE(declined.cells.empty());
+
+    recorder accepted;
+    accepted.answer = 1;
+    ui = recording_ui(&accepted);
+    EXPECT_EQ(engine_write_image(&ui, &request), 1);
+    EXPECT_EQ(accepted.outcome.kind, ENGINE_SUCCEEDED);
+    EXPECT_EQ(accepted.last_progress, 1.0);
+    std::vector<std::pair<int, int>> expected;
+    for (int t = 1; t <= TRACKS; t++) {
+        int order[21];
+        ASSERT_EQ(restore_sector_order(d64_sectors_of_track(t), order), 1);
+        for (int i = 0; i < d64_sectors_of_track(t); i++)
+            expected.push_back({t, order[i]});
+    }
+    EXPECT_EQ(accepted.cells, expected);
+    std::string log;
+    for (const std::string &l : accepted.log)
+        log += l;
+    EXPECT_EQ(log, frame + "Completed\n");
+    stop_sim();
+    // Only the write that was confirmed reached the drive.
+    std::string sent = commands();
+    EXPECT_EQ(sent.find("wr 8"), sent.rfind("wr 8")) << sent;
+}
+
+TEST_F(Writing, EngineRefusesImagesThatWouldNotComeOutEqual)
+{
+    std::string plain((size_t)d64_base_size, '\0');
+    std::string info((size_t)d64_block_error_info_size, '\x01');
+    int count = -1;
+    auto check = [&](const std::string &bytes) {
+        return engine_restore_check_image((const unsigned char *)bytes.data(), bytes.size(), &count);
+    };
+    EXPECT_EQ(check(plain), ENGINE_IMAGE_CLEAN);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(check(plain + info), ENGINE_IMAGE_CLEAN);
+    EXPECT_EQ(check(plain + "x"), ENGINE_IMAGE_WRONG_SIZE);
+    EXPECT_EQ(check(plain + info + "x"), ENGINE_IMAGE_WRONG_SIZE);
+    // The other build's sizes are wrong here.
+    size_t other = TRACKS == 40 ? 174848 : 196608;
+    EXPECT_EQ(check(std::string(other, '\0')), ENGINE_IMAGE_WRONG_SIZE);
+    // $0F is no accessible error but keeps the image off the disk all the same.
+    info[0] = 0x0F;
+    info[500] = 0x05;
+    info[501] = 0x17;
+    EXPECT_EQ(check(plain + info), ENGINE_IMAGE_HAS_ERRORS);
+    EXPECT_EQ(count, 2);
+
+    // Through the whole operation: refused before the question and the port.
+    recorder r;
+    r.answer = 1;
+    engine_ui ui = recording_ui(&r);
+    std::string bytes = plain + info;
+    engine_write_request request = {"/nonexistent", 8, "x.d64", (const unsigned char *)bytes.data(),
+                                    bytes.size()};
+    EXPECT_EQ(engine_write_image(&ui, &request), 0);
+    EXPECT_EQ(r.errors, 2);
+    EXPECT_TRUE(r.question.empty());
+    EXPECT_STREQ(r.outcome.failure, engine_text_image_has_errors);
+    ASSERT_EQ(r.log.size(), 4u);
+    EXPECT_EQ(r.log[2], "Image contains errors and won't be restored\n");
+    EXPECT_EQ(r.log[3], "Failed\n");
+}
+
+// ---------------------------------------------------------------- update
+
+TEST_F(Writing, UpdateFlashesTheCarriedFirmwareOrAGivenHexFile)
+{
+    std::string boot = dir + "/boot port";
+    start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
+    outcome r = run({"update", "--bootloader-port", boot, "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "\"outcome\":\"succeeded\"")) << r.out;
+    EXPECT_TRUE(has(r.out, "\"bootloader_port\":\"" + boot + "\",\"hex\":null}")) << r.out;
+    EXPECT_TRUE(has(r.err, "Bootloader port: " + boot + "\n")) << r.err;
+    // The simulator writes the flash as avrdude leaves the bootloader.
+    stop_sim();
+    std::string expected = hex_data(firmware);
+    std::string flashed = scratch_read(dir + "/flash.bin");
+    ASSERT_GE(flashed.size(), expected.size());
+    EXPECT_EQ(flashed.substr(0, expected.size()), expected);
+    // Nothing is left in the folder the program ran in.
+    EXPECT_FALSE(g_file_test((dir + "/" + firmware_file_name).c_str(), G_FILE_TEST_EXISTS));
+
+    // A file of one's own; its name needs no care from avrdude's -U syntax.
+    std::string own = ":10000000DEADBEEF00112233445566778899AABB56\r\n"
+                      ":04001000CCDDEEFF56\r\n:00000001FF\r\n";
+    std::string hex = dir + "/my:firmware.hex";
+    scratch_write(hex, own);
+    g_remove((dir + "/flash.bin").c_str());
+    start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
+    r = run({"update", "--bootloader-port", boot, "--hex", hex});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Firmware updated\n");
+    stop_sim();
+    flashed = scratch_read(dir + "/flash.bin");
+    expected = hex_data(own);
+    ASSERT_EQ(expected.size(), 20u);
+    ASSERT_GE(flashed.size(), expected.size());
+    EXPECT_EQ(flashed.substr(0, expected.size()), expected);
+}
+
+TEST_F(Writing, UpdateFailuresAndCtrlCDuringTheBootloaderWait)
+{
+    scratch_write(dir + "/text.hex", "not a hex file\n");
+    start_sim({"--bootloader-link", dir + "/boot", "--flash-out", dir + "/flash.bin"});
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"update", "--hex", dir + "/text.hex"},
+          std::vector<std::string>{"update", "--hex", dir + "/missing.hex"}}) {
+        outcome r = run(args);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(lines(r.err), 1) << r.err;
+    }
+    EXPECT_FALSE(has(commands(), "j")) << "the board was reset for a bad file";
+
+    double seconds = 0;
+    outcome r = interrupt({"update", "--bootloader-port", dir + "/boot"}, 700, &seconds);
+    EXPECT_LT(seconds, 0.2);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_TRUE(has(r.err, "update interrupted")) << r.err;
+    g_usleep(2500 * 1000);
+    stop_sim();
+    EXPECT_FALSE(g_file_test((dir + "/flash.bin").c_str(), G_FILE_TEST_EXISTS))
+        << "avrdude ran after Ctrl+C";
+
+    // avrdude finds nothing at the port.
+    start_sim({});
+    r = run({"update", "--bootloader-port", dir + "/nothing-here"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, std::string(program) +
+                               ": update failed: The avrdude executable exited with error\n"))
+        << r.err;
+}
+
+}  // namespace
