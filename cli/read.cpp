@@ -300,7 +300,7 @@ int cli_run_read(const cli_args &args)
         ui.finished = on_finished;
 
         if (args.batch)
-            fprintf(stderr, "disk %d: %04d%c\n", disk, p.offset, p.side_b ? 'B' : 'A');
+            fprintf(stderr, "reading disk %d\n", disk);
         engine_reset_image_store();
         engine_read_disk(&ui, &p);
         int status = disk_status(r);
