@@ -321,8 +321,10 @@ int cli_run_read(const cli_args &args)
         if (status != CLI_EXIT_FAILED)
             filer_auto_naming_advance(&p.side_b, &p.offset);
         if (!next_disk_wanted()) {
-            if (engine_abort_requested())
+            if (engine_abort_requested()) {
+                cli_error("read interrupted");
                 worst = CLI_EXIT_INTERRUPTED;
+            }
             break;
         }
     }
