@@ -273,6 +273,13 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     r = read_disk({"out.d64", "--overwrite"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_EQ(scratch_read(work + "/out.d64"), saved);
+
+    // A file that cannot be written says why, in one line.
+    r = read_disk({"missing/out.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "read failed: Unable to save disk image to file: ")) << r.err;
+    EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;
+    EXPECT_EQ(scratch_list(work), "out.d64 out.d64.log");
 }
 
 TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
