@@ -27,6 +27,17 @@ struct cli_args {
     bool yes = false;       // write --yes: no question before writing
     std::string hex;        // update --hex
     std::string bootloader_port;  // update --bootloader-port, or the GUI's setting
+    // read: -1 where the GUI's setting (or the default) applies
+    int retries = -1;
+    int max_errors = -1;
+    int first_track = -1;
+    bool pre_initialize = false;
+    int side_b = -1;
+    int offset = -1;
+    bool overwrite = false;
+    bool md5 = false;
+    bool batch = false;
+    std::string read_option;  // the first read-only option given, for the usage check
 };
 
 // The subcommands that exist, in the order --help lists them.
@@ -59,6 +70,7 @@ int cli_run_command(const cli_args &args);
 int cli_run_reset(const cli_args &args);
 int cli_run_write(const cli_args &args);
 int cli_run_update(const cli_args &args);
+int cli_run_read(const cli_args &args);
 
 // The terminal's side of the engine: log lines on stderr when verbose, the
 // outcome kept for the caller.

@@ -72,6 +72,68 @@ int run_other_build(int tracks, char **argv)
     return CLI_EXIT_FAILED;
 }
 
+// A whole number from low to high; 0 with a usage error line.
+int number_value(const char *name, const std::string &value, int low, int high, int *out)
+{
+    char *end = nullptr;
+    errno = 0;
+    long n = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end || errno == ERANGE || n < low || n > high) {
+        cli_error("%s must be a number from %d to %d, not \"%s\"", name, low, high,
+                  value.c_str());
+        return 0;
+    }
+    *out = (int)n;
+    return 1;
+}
+
+// The options of "read".  1 taken, 0 not one of them, -1 usage error.
+int parse_read_option(int argc, char **argv, int *i, const char *a, cli_args *args)
+{
+    static const char *const with_value[] = {"--retries", "--max-errors", "--first-track",
+                                             "--side", "--offset"};
+    static const char *const flags[] = {"--pre-init", "--overwrite", "--md5", "--batch"};
+    const char *name = nullptr;
+    for (const char *n : with_value)
+        if (is_option(a, n))
+            name = n;
+    for (const char *n : flags)
+        if (strcmp(a, n) == 0)
+            name = n;
+    if (!name)
+        return 0;
+    if (args->read_option.empty())
+        args->read_option = name;
+    std::string value;
+    if (strcmp(name, "--pre-init") == 0)
+        args->pre_initialize = true;
+    else if (strcmp(name, "--overwrite") == 0)
+        args->overwrite = true;
+    else if (strcmp(name, "--md5") == 0)
+        args->md5 = true;
+    else if (strcmp(name, "--batch") == 0)
+        args->batch = true;
+    else if (!option_value(argc, argv, i, a, name, &value))
+        return -1;
+    else if (strcmp(name, "--retries") == 0)
+        return number_value(name, value, 0, 99, &args->retries) ? 1 : -1;
+    else if (strcmp(name, "--max-errors") == 0)
+        return number_value(name, value, 0, 9999, &args->max_errors) ? 1 : -1;
+    else if (strcmp(name, "--first-track") == 0)
+        return number_value(name, value, 1, 5, &args->first_track) ? 1 : -1;
+    else if (strcmp(name, "--offset") == 0)
+        return number_value(name, value, 1, 9999, &args->offset) ? 1 : -1;
+    else if (value == "a" || value == "A")
+        args->side_b = 0;
+    else if (value == "b" || value == "B")
+        args->side_b = 1;
+    else {
+        cli_error("--side must be a or b, not \"%s\"", value.c_str());
+        return -1;
+    }
+    return 1;
+}
+
 struct parse_result {
     bool help = false;
     bool version = false;
@@ -136,6 +198,9 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             }
             args->device = atoi(value.c_str());
             result->drive_given = true;
+        } else if (int r = parse_read_option(argc, argv, &i, a, args); r != 0) {
+            if (r < 0)
+                return 0;
         } else if (is_option(a, "--tracks")) {
             if (!option_value(argc, argv, &i, a, "--tracks", &value))
                 return 0;
@@ -170,6 +235,14 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             cli_error("%s does not take %s", sub->name, option.c_str());
             return 0;
         }
+    }
+    if (!args->read_option.empty() && args->subcommand != "read") {
+        cli_error("%s does not take %s", sub->name, args->read_option.c_str());
+        return 0;
+    }
+    if (args->batch && !args->operands.empty()) {
+        cli_error("read --batch names its files itself: no FILE");
+        return 0;
     }
     if (result->drive_given && !sub->takes_drive) {
         cli_error("%s does not take --drive", sub->name);

@@ -20,12 +20,14 @@ enum engine_question {
     ENGINE_ASK_SIDE_B_1571,      // the disk looks like side B of a 1571 disk: go on?
     ENGINE_ASK_TRACKS_BEYOND_35, // tracks beyond 35 seem to be in use: go on?
     ENGINE_ASK_WRITE_DISK,       // the disk in the drive will be overwritten: go on?
+    ENGINE_ASK_SHIFT_TRACKS,     // the tracks were read a few positions off: shift them back?
 };
 
 // What of the image store can be shown now.
 enum engine_image_view {
     ENGINE_SHOW_DIRECTORY,         // the directory track is in: list the directory
     ENGINE_SHOW_ALLOCATED_SECTORS, // the BAM is in: mark the allocated sectors
+    ENGINE_SHOW_SECTOR_ERRORS,     // the error info changed as a whole: repaint every sector
 };
 
 // Steps of a directory listing that the drive sends.
@@ -70,6 +72,9 @@ struct engine_ui {
     char *(*ask_file_name)(void *user, const char *suggested);
     // The operation ended; called exactly once, last.  `outcome` lives until the call returns.
     void (*finished)(void *user, const engine_outcome *outcome);
+    // The count of accessible sector errors went up (+1) or down (-1) by one
+    // sector; error_count gives the whole count where it is known.
+    void (*error_count_step)(void *user, int delta);
 };
 
 // ---------------------------------------------------------------- abort

@@ -1,7 +1,5 @@
-// Single-sector reads with the device's "w2" command, the retry loop around
-// them and the rule for when a new read may replace what the image holds,
-// plus the track-wide loop that re-reads every faulty sector of a track in
-// an interleaved order.
+// The GUI's side of the engine's single-sector reads (engine/imaging.h):
+// the same calls with the sector events posted to the window.
 //
 // Worker thread only.  The caller has opened the port, synchronised with the
 // prompt and sent "w1 <device>" on the same connection; the device number is
@@ -16,6 +14,8 @@
 #pragma once
 
 #include <glib.h>
+
+#include "engine/engine.h"
 
 extern const char sector_reads_text_unable_to_read[];     // "Unable to read sector from device"
 extern const char sector_reads_text_communication_error[]; // "Communication error"
@@ -49,6 +49,10 @@ int wrapper_reread_all_sectors_in_dir_track(int handle, int retries, GSourceFunc
 // once, three apart, so the drive gets a sector's worth of time between two
 // reads.  Writes n sector numbers to order; returns n.
 int sector_reads_interleaved_order(int n, int *order);
+
+// The window's side of a worker's sector events: cells and log lines posted
+// one idle call each, error count steps as increase/decrease calls.
+engine_ui sector_reads_gui_ui(void);
 
 // GUI thread, before a disk read or anything else that replaces the image:
 // every sector back to data zero and "not read" (0x03), the grid and

@@ -44,6 +44,26 @@ void device_save_all() {
   for (int i = 8; i < 12; i++) save_drive(i);
 }
 
+void device_apply_swaps() {
+  static size_t next = 0;
+  while (pending_swaps > 0 && next < opt.next_disks.size()) {
+    pending_swaps = pending_swaps - 1;
+    int dev = opt.next_disks[next].first;
+    disk_image *d = new disk_image;
+    std::string err;
+    if (!disk_load(d, opt.next_disks[next].second, &err)) {
+      fprintf(stderr, "dravlen-sim: next disk for drive %d: %s\n", dev, err.c_str());
+      delete d;
+    } else {
+      save_drive(dev);
+      delete drives[dev];
+      drives[dev] = d;
+      head_track[dev] = 18;
+    }
+    next++;
+  }
+}
+
 // Splits a command line into words; a quoted word keeps its spaces.  Marks
 // the quoted ones in *quoted when given.
 static std::vector<std::string> split_words(const std::string &line, std::vector<bool> *quoted = nullptr) {
@@ -461,6 +481,7 @@ void device_session() {
     std::vector<std::string> w = split_words(line, &quoted);
     if (!prompt) continue;  // after a reset into the bootloader nothing answers
     if (w.empty()) continue;
+    device_apply_swaps();
     if (too_long) {
       // Echoed as it came in, but a line the buffer could not hold is not run.
       fprintf(stderr, "dravlen-sim: command line of %zu characters refused\n", line.size());

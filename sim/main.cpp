@@ -28,8 +28,10 @@
 
 sim_options opt;
 volatile int flag_quit = 0;
+volatile sig_atomic_t pending_swaps = 0;
 
 static void on_signal(int) { flag_quit = 1; }
+static void on_swap(int) { pending_swaps = pending_swaps + 1; }
 
 static void usage(FILE *to) {
   fprintf(to,
@@ -37,7 +39,9 @@ static void usage(FILE *to) {
           "  [--version TEXT] [--old-firmware] [--corrupt-checksum T/S] [--corrupt-random PERCENT]\n"
           "  [--seed N] [--drop T/S] [--sequence T/S=C1,C2..] [--sector-number T/S=N] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
           "  [--trickle MS] [--answer CMD=XX] [--wrong-echo CMD] [--garbage TEXT] [--drive-timing]\n"
-          "  [--bootloader-link PATH] [--flash-out FILE] [--log FILE] [--help]\n");
+          "  [--bootloader-link PATH] [--flash-out FILE] [--log FILE] [--next-disk N=FILE]... [--help]\n"
+          "  --next-disk queues a disk for drive N; each SIGUSR1 puts the next one in\n"
+          "  (before the next command the simulator answers)\n");
 }
 
 static int parse_long(const char *s, long long *v) {
@@ -107,6 +111,9 @@ static int parse_args(int argc, char **argv) {
     } else if (a == "--drive") {
       if (!parse_device_value(v, &dev, &value)) goto bad;
       opt.drive_file[dev] = value;
+    } else if (a == "--next-disk") {
+      if (!parse_device_value(v, &dev, &value)) goto bad;
+      opt.next_disks.push_back({dev, value});
     } else if (a == "--save") {
       if (!parse_device_value(v, &dev, &value)) goto bad;
       opt.save_file[dev] = value;
@@ -216,11 +223,25 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
+  for (const auto &next : opt.next_disks) {
+    // A disk that cannot be loaded is refused now, not at the swap.
+    disk_image probe;
+    std::string err;
+    if (!disk_load(&probe, next.second, &err)) {
+      fprintf(stderr, "dravlen-sim: next disk for drive %d: %s\n", next.first, err.c_str());
+      return 2;
+    }
+  }
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = on_signal;
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
+  struct sigaction swap;
+  memset(&swap, 0, sizeof swap);
+  swap.sa_handler = on_swap;
+  swap.sa_flags = SA_RESTART;
+  sigaction(SIGUSR1, &swap, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   std::string port;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <csignal>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,9 +44,16 @@ struct sim_options {
   std::string drive_file[12];
   std::string save_file[12];
   bool blank[12] = {};
+  // --next-disk: disks queued per drive, put in one by one on SIGUSR1.
+  std::vector<std::pair<int, std::string>> next_disks;
 };
 extern sim_options opt;
 extern volatile int flag_quit;
+// Disk swaps asked for (SIGUSR1) and not yet made.
+extern volatile sig_atomic_t pending_swaps;
+// Puts the next queued disk into its drive for each swap asked for; the one
+// taken out is saved first when --save names a file for that drive.
+void device_apply_swaps();
 
 // ---------------------------------------------------------------- geometry
 int geo_sectors(int track);      // 1541 zones, tracks 1 to 42

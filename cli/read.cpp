@@ -1,0 +1,361 @@
+// read: whole-disk imaging into a D64 with its .log (and .md5), one disk or
+// a batch of them.
+#include "cli/cli.h"
+
+#include "app/options.h"
+#include "engine/imaging.h"
+#include "image/d64.h"
+#include "image/imagefile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+// What one disk's read showed on the terminal and left behind.
+struct disk_run {
+    cli_terminal terminal;
+    bool live;                // stderr is a terminal: one bar line, redrawn
+    bool bar_shown;
+    gint64 last_draw_us;
+    int track;
+    bool rereading;           // the pass is over: faulty sectors are read again
+    int errors;
+    std::set<std::pair<int, int>> read;  // sectors that gave an answer
+    std::vector<std::string> files;
+    std::vector<unsigned char> codes;    // error byte per sector, from the outcome
+    std::string failure;                 // the outcome's text, which ends with the call
+};
+
+int total_sectors()
+{
+    int n = 0;
+    for (int t = 1; t <= TRACKS; t++)
+        n += d64_sectors_of_track(t);
+    return n;
+}
+
+void clear_bar(disk_run *r)
+{
+    if (r->live && r->bar_shown) {
+        fputs("\r\033[K", stderr);
+        r->bar_shown = false;
+    }
+}
+
+void draw_progress(disk_run *r, bool force)
+{
+    gint64 now = g_get_monotonic_time();
+    if (!force && now - r->last_draw_us < 100000)
+        return;
+    r->last_draw_us = now;
+    int total = total_sectors();
+    int done = (int)r->read.size();
+    if (r->live) {
+        const int width = 30;
+        int filled = total ? done * width / total : 0;
+        std::string bar(filled, '#');
+        bar.append(width - filled, '.');
+        fprintf(stderr, "\r\033[K[%s] track %2d/%d  sectors %3d/%d  errors %d%s", bar.c_str(),
+                r->track, TRACKS, done, total, r->errors, r->rereading ? "  re-reading" : "");
+        r->bar_shown = true;
+    }
+    fflush(stderr);
+}
+
+void on_cell(void *user, int track, int sector, int code, int)
+{
+    disk_run *r = static_cast<disk_run *>(user);
+    if (track != r->track) {
+        // The pass goes outwards in; a step back starts the re-read phase.
+        bool back = track < r->track;
+        if (!r->live && r->track > 0 && !r->rereading)
+            fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track,
+                    TRACKS, (int)r->read.size(), r->errors);
+        if (back && !r->rereading) {
+            r->rereading = true;
+            clear_bar(r);
+            fprintf(stderr, "re-reading faulty sectors (%d errors)\n", r->errors);
+        }
+        r->track = track;
+    }
+    if (code >= ENGINE_CELL_NO_SYNC && code <= ENGINE_CELL_READ_OK)
+        r->read.insert({track, sector});
+    draw_progress(r, false);
+}
+
+void on_log(void *user, const char *line, int)
+{
+    disk_run *r = static_cast<disk_run *>(user);
+    if (!r->terminal.verbose)
+        return;
+    clear_bar(r);
+    fputs(line, stderr);
+}
+
+void on_error_count(void *user, int count)
+{
+    static_cast<disk_run *>(user)->errors = count;
+}
+
+void on_error_step(void *user, int delta)
+{
+    disk_run *r = static_cast<disk_run *>(user);
+    r->errors = std::max(0, r->errors + delta);
+}
+
+// A question on the terminal when there is one to ask; else the safe answer.
+int on_ask(void *user, engine_question question, const char *text)
+{
+    disk_run *r = static_cast<disk_run *>(user);
+    clear_bar(r);
+    std::string one_line = text;
+    for (char &c : one_line)
+        if (c == '\n')
+            c = ' ';
+    if (question == ENGINE_ASK_SIDE_B_1571 || question == ENGINE_ASK_TRACKS_BEYOND_35) {
+        // Notices: what was read is kept either way.
+        fprintf(stderr, "%s: warning: %s\n", cli_program_name, one_line.c_str());
+        return 1;
+    }
+    if (!isatty(STDIN_FILENO)) {
+        fprintf(stderr, "%s: %s -> no (not a terminal)\n", cli_program_name, one_line.c_str());
+        return 0;
+    }
+    fprintf(stderr, "%s [y/N] ", text);
+    fflush(stderr);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin))
+        return 0;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+void on_finished(void *user, const engine_outcome *outcome)
+{
+    disk_run *r = static_cast<disk_run *>(user);
+    r->terminal.finished = true;
+    r->terminal.outcome = *outcome;
+    for (const char *const *f = outcome->files; f && *f; f++)
+        r->files.push_back(*f);
+    if (outcome->error_codes)
+        r->codes.assign(outcome->error_codes, outcome->error_codes + outcome->sector_count);
+    // The lists belong to the engine and end with the call.
+    r->terminal.outcome.files = nullptr;
+    r->terminal.outcome.error_codes = nullptr;
+    if (outcome->failure) {
+        r->failure = outcome->failure;
+        r->terminal.outcome.failure = r->failure.c_str();
+    }
+    draw_progress(r, true);
+    clear_bar(r);
+    if (!r->live && r->track > 0 && !r->rereading)
+        fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track, TRACKS,
+                (int)r->read.size(), r->errors);
+}
+
+// The exit status of one disk.
+int disk_status(const disk_run &r)
+{
+    if (!r.terminal.finished)
+        return CLI_EXIT_FAILED;
+    switch (r.terminal.outcome.kind) {
+    case ENGINE_ABORTED:
+        return CLI_EXIT_INTERRUPTED;
+    case ENGINE_FAILED:
+        return CLI_EXIT_FAILED;
+    case ENGINE_SUCCEEDED:
+        break;
+    }
+    return r.terminal.outcome.sectors_bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
+}
+
+// Worse first: interrupted, failed, saved with errors, clean.
+int rank(int status)
+{
+    switch (status) {
+    case CLI_EXIT_INTERRUPTED:
+        return 3;
+    case CLI_EXIT_FAILED:
+        return 2;
+    case CLI_EXIT_SECTOR_ERRORS:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+std::string json_files(const std::vector<std::string> &files)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < files.size(); i++) {
+        gchar *shown = g_filename_display_name(files[i].c_str());
+        out += (i ? "," : "") + cli_json_string(shown);
+        g_free(shown);
+    }
+    return out + "]";
+}
+
+// One disk's members: sectors good and bad, each bad one with its code.
+std::string json_disk(const disk_run &r)
+{
+    const engine_outcome &o = r.terminal.outcome;
+    std::string out = "\"sectors_good\":" + std::to_string(o.sectors_good) +
+                      ",\"sectors_bad\":" + std::to_string(o.sectors_bad) + ",\"bad_sectors\":[";
+    bool first = true;
+    int i = 0;
+    int inaccessible = 0;
+    for (int t = 1; t <= TRACKS; t++)
+        for (int s = 0; s < d64_sectors_of_track(t); s++, i++) {
+            int code = i < (int)r.codes.size() ? (int)r.codes[i] : (int)D64_ERR_OK;
+            if (code == D64_ERR_INACCESSIBLE)
+                inaccessible++;
+            if (!d64_is_accessible_error(code))
+                continue;
+            out += first ? "" : ",";
+            first = false;
+            out += "{\"track\":" + std::to_string(t) + ",\"sector\":" + std::to_string(s) +
+                   ",\"code\":" + std::to_string(code) + "}";
+        }
+    out += "],\"sectors_inaccessible\":" + std::to_string(inaccessible);
+    return out;
+}
+
+// The summary line on stderr after a disk.
+void report_disk(const cli_args &args, const disk_run &r, int status)
+{
+    if (status == CLI_EXIT_INTERRUPTED) {
+        cli_error("read interrupted: nothing saved");
+        return;
+    }
+    if (status == CLI_EXIT_FAILED) {
+        cli_report_outcome(args, r.terminal, "read");
+        return;
+    }
+    const engine_outcome &o = r.terminal.outcome;
+    for (const std::string &f : r.files) {
+        gchar *shown = g_filename_display_name(f.c_str());
+        fprintf(stderr, "wrote %s\n", shown);
+        g_free(shown);
+    }
+    fprintf(stderr, "%d sectors good, %d with errors, in %.2f seconds\n", o.sectors_good,
+            o.sectors_bad, o.elapsed_seconds);
+}
+
+// Waits for the next disk; 0 to stop (q, end of input, Ctrl+C).
+int next_disk_wanted(void)
+{
+    fprintf(stderr, "Insert the next disk and press Enter (q to stop)\n");
+    fflush(stderr);
+    char line[64];
+    if (!fgets(line, sizeof line, stdin) || engine_abort_requested())
+        return 0;
+    return line[0] != 'q' && line[0] != 'Q';
+}
+
+}  // namespace
+
+int cli_run_read(const cli_args &args)
+{
+    // Names come from the command line, not the GUI's folder: the files go
+    // where the user runs the program (or where FILE says).
+    options_set_string(&options_d64_dir_string, nullptr);
+    d64_module_init();
+    if (args.md5)
+        options_create_md5_digest = 1;
+
+    engine_imaging_params p = {};
+    p.port = args.port.c_str();
+    p.device = args.device;
+    p.retries = args.retries >= 0 ? args.retries : options_sector_read_retries;
+    p.max_errors = args.max_errors >= 0 ? args.max_errors : options_max_sector_errors;
+    p.outmost_track = args.first_track > 0 ? args.first_track : options_outmost_track;
+    p.pre_initialize = args.pre_initialize;
+    p.retry_once_per_pass = options_retry_sectors_once_per_pass;
+    p.check_and_save = 1;
+    p.notify_beyond_35 = options_notify_tracks_beyond_35;
+    p.notify_side_b = options_notify_side_b_1571;
+    p.path = args.operands.empty() ? nullptr : args.operands[0].c_str();
+    p.side_b = args.side_b >= 0 ? args.side_b : 0;
+    p.offset = args.offset > 0 ? args.offset : 1;
+    p.overwrite = args.overwrite;
+
+    int worst = CLI_EXIT_OK;
+    double elapsed = 0;
+    std::vector<std::string> all_files;
+    std::string disks_json, last_disk_json;
+    cli_terminal last = {};
+    std::string last_failure;
+    for (int disk = 1;; disk++) {
+        disk_run r = {};
+        r.terminal.verbose = args.verbose;
+        r.live = isatty(STDERR_FILENO);
+        engine_ui ui = {};
+        ui.user = &r;
+        ui.sector_cell = on_cell;
+        ui.log_line = on_log;
+        ui.error_count = on_error_count;
+        ui.error_count_step = on_error_step;
+        ui.ask = on_ask;
+        ui.finished = on_finished;
+
+        if (args.batch)
+            fprintf(stderr, "reading disk %d\n", disk);
+        engine_reset_image_store();
+        engine_read_disk(&ui, &p);
+        int status = disk_status(r);
+        report_disk(args, r, status);
+        if (rank(status) > rank(worst))
+            worst = status;
+        elapsed += r.terminal.outcome.elapsed_seconds;
+        all_files.insert(all_files.end(), r.files.begin(), r.files.end());
+        last = r.terminal;
+        last_failure = r.failure;
+        if (last.outcome.failure)
+            last.outcome.failure = last_failure.c_str();
+        if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED) {
+            last_disk_json = json_disk(r);
+            disks_json += disks_json.empty() ? "" : ",";
+            disks_json += "{\"files\":" + json_files(r.files) + "," + last_disk_json + "}";
+        }
+        if (status == CLI_EXIT_INTERRUPTED || !args.batch)
+            break;
+        // The next disk gets the next name, as the GUI steps after a save.
+        if (status != CLI_EXIT_FAILED)
+            filer_auto_naming_advance(&p.side_b, &p.offset);
+        if (!next_disk_wanted()) {
+            if (engine_abort_requested()) {
+                cli_error("read interrupted");
+                worst = CLI_EXIT_INTERRUPTED;
+            }
+            break;
+        }
+    }
+
+    if (args.json) {
+        last.outcome.elapsed_seconds = elapsed;
+        if (worst == CLI_EXIT_INTERRUPTED)
+            last.outcome.kind = ENGINE_ABORTED;
+        std::string head = cli_json_head(args, last);
+        const std::string empty_files = ",\"files\":[]";
+        size_t at = head.rfind(empty_files);
+        if (at != std::string::npos)
+            head.replace(at, empty_files.size(), ",\"files\":" + json_files(all_files));
+        std::string out = head + ",\"drive\":" + std::to_string(args.device) +
+                          ",\"tracks\":" + std::to_string(TRACKS);
+        if (args.batch)
+            out += ",\"disks\":[" + disks_json + "]";
+        else if (!last_disk_json.empty())
+            out += "," + last_disk_json;
+        out += ",\"exit_status\":" + std::to_string(worst) + "}";
+        printf("%s\n", out.c_str());
+        fflush(stdout);
+    }
+    return worst;
+}

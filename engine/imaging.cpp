@@ -1,0 +1,745 @@
+// Whole-disk imaging: the fast "ws" pass over every track, the re-read
+// phase of the faulty sectors, and for the command line the checks and the
+// save that the GUI does in its finisher.
+#include "engine/imaging.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/options.h"
+#include "device/console.h"
+#include "device/serial.h"
+#include "gcr/warp.h"
+#include "image/d64.h"
+#include "image/directory.h"
+#include "image/imagefile.h"
+
+namespace {
+
+// The one running read's user.
+const engine_ui *pass_ui = nullptr;
+
+void log_printf(const char *format, ...) G_GNUC_PRINTF(1, 2);
+void log_printf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char *text = g_strdup_vprintf(format, args);
+    va_end(args);
+    if (pass_ui && pass_ui->log_line)
+        pass_ui->log_line(pass_ui->user, text, 1);
+    g_free(text);
+}
+
+void cell(int track, int sector, int checksum, int code)
+{
+    if (pass_ui && pass_ui->sector_cell)
+        pass_ui->sector_cell(pass_ui->user, track, sector, code, checksum);
+}
+
+void step_errors(int delta)
+{
+    if (pass_ui && pass_ui->error_count_step)
+        pass_ui->error_count_step(pass_ui->user, delta);
+}
+
+void show(engine_image_view what)
+{
+    if (pass_ui && pass_ui->directory_ready)
+        pass_ui->directory_ready(pass_ui->user, what);
+}
+
+
+// The fast pass has its own receive buffer: the single-sector reads keep theirs.
+uint8_t receive_buffer[WARP_PACKET_SIZE];
+
+// The stream is drained in as large reads as the port offers, but never past
+// the packets that must still come (at least one per remaining track), so
+// the prompt after the pass stays in the port for the re-read phase.
+struct pass_reader {
+    uint8_t buffer[32 * WARP_PACKET_SIZE];
+    size_t start, end;
+};
+pass_reader reader;
+
+const uint8_t prompt_bytes[4] = {'\r', '\n', '>', ' '};
+// How long the prompt must stand alone before it counts as the end of the
+// stream rather than the start of a packet: the device sends a packet in
+// one go.
+const int prompt_quiet_ms = 250;
+
+// Reads the next packet; sets *prompt instead when the device came back to
+// its prompt, so a pass that expected more packets than came still ends.
+int read_packet(int handle, size_t bytes_still_due, uint8_t *packet, int *prompt)
+{
+    *prompt = 0;
+    while (reader.end - reader.start < WARP_PACKET_SIZE) {
+        if (reader.end - reader.start == sizeof prompt_bytes &&
+            memcmp(reader.buffer + reader.start, prompt_bytes, sizeof prompt_bytes) == 0) {
+            int ready = serial_wait_readable(handle, prompt_quiet_ms, engine_abort_flag());
+            if (ready < 0)
+                return 0;
+            if (ready == 0) {
+                reader.start = reader.end = 0;
+                *prompt = 1;
+                return 1;
+            }
+        }
+        if (reader.start > 0) {
+            memmove(reader.buffer, reader.buffer + reader.start, reader.end - reader.start);
+            reader.end -= reader.start;
+            reader.start = 0;
+        }
+        size_t need = WARP_PACKET_SIZE - reader.end;
+        size_t ask = need;
+        int waiting = 0;
+        if (serial_bytes_waiting(handle, &waiting) && waiting > 0) {
+            size_t limit = bytes_still_due > reader.end ? bytes_still_due - reader.end : 0;
+            size_t room = sizeof reader.buffer - reader.end;
+            size_t more = (size_t)waiting < limit ? (size_t)waiting : limit;
+            if (more > room)
+                more = room;
+            if (more > ask)
+                ask = more;
+        }
+        size_t got = 0;
+        if (engine_abort_flag()->load(std::memory_order_relaxed) ||
+            !serial_read_chunk(handle, reader.buffer + reader.end, ask, &got,
+                               engine_abort_flag()))
+            return 0;
+        reader.end += got;
+    }
+    memcpy(packet, reader.buffer + reader.start, WARP_PACKET_SIZE);
+    reader.start += WARP_PACKET_SIZE;
+    return 1;
+}
+
+// ---------------------------------------------------------------- fast pass
+//
+// A packet lost to its transmission check may have been the one that ended
+// its track, and nothing in the stream says which.  So the pass follows
+// every reading of the stream that fits what the drive sends (per track at
+// most its sector count of packets, each sector once, the last one flagged;
+// a no-sector packet only for a track that sent nothing; nothing after the
+// last track), and stores a packet only once every reading left puts it on
+// the same track.  A packet still in doubt at the end is not stored: its
+// sector stays unread for the re-read phase, which names the track.
+
+struct pass_packet {
+    int sector;  // as carried, possibly invalid
+    uint8_t error, checksum;
+    uint8_t data[256];
+};
+
+struct pass_reading {
+    int track;      // where the next packet belongs; past TRACKS: nothing more comes
+    int count;      // packets of that track so far, lost ones included
+    std::deque<int> where;  // track of each pending packet; 0 when merged readings disagree
+};
+
+struct pass_state {
+    std::vector<pass_reading> readings;  // empty: lost track, store nothing more
+    std::deque<pass_packet> pending;     // received, not yet stored
+    uint32_t placed[D64_MAX_TRACKS + 1];   // sectors stored in this pass
+    uint32_t doubled[D64_MAX_TRACKS + 1];  // sectors received twice: left unread
+    bool listing_posted;
+};
+pass_state pass;
+
+// Readings kept apart at most; beyond that those on one track are merged.
+const size_t max_readings = 256;
+
+enum pass_event { EVENT_PACKET, EVENT_LOST, EVENT_NO_SECTOR, EVENT_END };
+
+bool reading_over(const pass_reading &r)
+{
+    return r.track > TRACKS;
+}
+
+void place(int track, const pass_packet &p)
+{
+    int s = p.sector;
+    if (s >= d64_sectors_of_track(track)) {
+        log_printf("Invalid sector value received: %d\n", s);
+        return;
+    }
+    uint32_t bit = 1u << s;
+    if (pass.doubled[track] & bit)
+        return;
+    if (pass.placed[track] & bit) {
+        // Two packets named the same sector, so one of them carries another
+        // sector's data, and nothing tells which.
+        pass.doubled[track] |= bit;
+        memset(d64_storage + d64_sector_offset(track, s), 0, 256);
+        d64_set_block_error_info(d64_storage, track, s, D64_ERR_NO_SYNC);
+        log_printf("Sector t/s %2d/%-2d received twice: left unread\n", track, s);
+        cell(track, s, 0, ENGINE_CELL_LEFT_UNREAD);
+        return;
+    }
+    pass.placed[track] |= bit;
+    if (p.error == D64_ERR_OK) {
+        cell(track, s, p.checksum, ENGINE_CELL_READ_OK);
+    } else {
+        cell(track, s, p.checksum,
+             p.error == D64_ERR_CHECKSUM ? ENGINE_CELL_CHECKSUM_FAILED : ENGINE_CELL_GCR_FAILED);
+        step_errors(+1);
+    }
+    memcpy(d64_storage + d64_sector_offset(track, s), p.data, 256);
+    d64_set_block_error_info(d64_storage, track, s, p.error);
+}
+
+void drop_pending_front()
+{
+    log_printf("Track of sector %d uncertain after a lost packet: left unread\n",
+             pass.pending.front().sector);
+    pass.pending.pop_front();
+    for (pass_reading &r : pass.readings)
+        r.where.pop_front();
+}
+
+// Stores the oldest pending packets while every reading agrees on their
+// track.  At the end of the pass (final) the rest is dropped.
+void flush(bool final)
+{
+    while (!pass.pending.empty()) {
+        if (pass.readings.empty()) {
+            drop_pending_front();
+            continue;
+        }
+        int track = pass.readings[0].where.front();
+        for (const pass_reading &r : pass.readings)
+            if (r.where.front() != track)
+                track = 0;
+        if (track == 0 && (final || pass.readings.size() == 1)) {
+            drop_pending_front();
+            continue;
+        }
+        if (track == 0)
+            break;
+        place(track, pass.pending.front());
+        pass.pending.pop_front();
+        for (pass_reading &r : pass.readings)
+            r.where.pop_front();
+    }
+    if (!pass.listing_posted && pass.pending.empty()) {
+        // The directory is shown as soon as track 18 is surely stored.
+        bool past_18 = !pass.readings.empty();
+        for (const pass_reading &r : pass.readings)
+            past_18 = past_18 && r.track > 18;
+        if (past_18 || final) {
+            pass.listing_posted = true;
+            show(ENGINE_SHOW_DIRECTORY);
+        }
+    }
+}
+
+// When too many readings are kept apart, those on one track become one that
+// allows what any of them allows (fewest packets).
+// Every way the stream can still go stays open, so nothing in doubt is
+// stored; the pass only settles later.
+void merge_by_track()
+{
+    std::vector<pass_reading> merged;
+    for (pass_reading &r : pass.readings) {
+        pass_reading *same = nullptr;
+        for (pass_reading &k : merged)
+            if (k.track == r.track)
+                same = &k;
+        if (!same) {
+            merged.push_back(std::move(r));
+            continue;
+        }
+        same->count = std::min(same->count, r.count);
+        for (size_t i = 0; i < same->where.size(); i++)
+            if (same->where[i] != r.where[i])
+                same->where[i] = 0;
+    }
+    pass.readings = std::move(merged);
+}
+
+// Carries every reading over one event of the stream, keeping those that
+// still fit, and merges readings that have come to the same state.
+void step(pass_event event, bool end_of_track = false)
+{
+    std::vector<pass_reading> next;
+    for (pass_reading &r : pass.readings) {
+        bool over = reading_over(r);
+        int n = over ? 0 : d64_sectors_of_track(r.track);
+        switch (event) {
+        case EVENT_END:
+            if (over)
+                next.push_back(std::move(r));
+            break;
+        case EVENT_NO_SECTOR:
+            if (!over && r.count == 0) {
+                r.track++;
+                next.push_back(std::move(r));
+            }
+            break;
+        case EVENT_LOST:
+            if (over || r.count + 1 > n)
+                break;
+            // The lost packet ended its track ...
+            next.push_back(r);
+            next.back().track++;
+            next.back().count = 0;
+            // ... or the track's last packet is still to come.
+            if (r.count + 2 <= n) {
+                r.count++;
+                next.push_back(std::move(r));
+            }
+            break;
+        case EVENT_PACKET:
+            if (over || r.count + 1 > n || (!end_of_track && r.count + 2 > n))
+                break;
+            r.where.push_back(r.track);
+            r.count++;
+            if (end_of_track) {
+                r.track++;
+                r.count = 0;
+            }
+            next.push_back(std::move(r));
+            break;
+        }
+    }
+    // A sector named twice on a track is no reason to drop a reading: a
+    // packet can carry a wrong sector number, and the reading that needs
+    // fewest such faults need not be the true one.
+    pass.readings.clear();
+    for (pass_reading &r : next) {
+        // Readings at the same point of the same track become one; packets
+        // they put apart are in doubt.
+        pass_reading *same = nullptr;
+        for (pass_reading &k : pass.readings)
+            if (k.track == r.track && k.count == r.count)
+                same = &k;
+        if (!same) {
+            pass.readings.push_back(std::move(r));
+            continue;
+        }
+        for (size_t i = 0; i < same->where.size(); i++)
+            if (same->where[i] != r.where[i])
+                same->where[i] = 0;
+    }
+    if (pass.readings.size() > max_readings)
+        merge_by_track();
+}
+
+// The track that a no-sector packet ended, for its log line.
+int track_just_ended()
+{
+    int track = pass.readings.empty() ? 0 : pass.readings[0].track - 1;
+    for (const pass_reading &r : pass.readings)
+        track = std::min(track, r.track - 1);
+    return track;
+}
+
+// The "ws" stream from the first track to TRACKS.  0 on a failed read;
+// *prompt_taken tells that the prompt after the stream has been read.
+int receive_fast_pass(int handle, int first_track, int *prompt_taken)
+{
+    *prompt_taken = 0;
+    pass.readings.clear();
+    pass.readings.push_back(pass_reading{first_track, 0, {}});
+    pass.pending.clear();
+    memset(pass.placed, 0, sizeof pass.placed);
+    memset(pass.doubled, 0, sizeof pass.doubled);
+    pass.listing_posted = first_track > 18;
+    reader.start = reader.end = 0;
+    for (;;) {
+        bool all_over = !pass.readings.empty();
+        size_t due = pass.readings.empty() ? 0 : SIZE_MAX;
+        for (const pass_reading &r : pass.readings) {
+            all_over = all_over && reading_over(r);
+            // At least one packet per track still to come.
+            size_t left = reading_over(r) ? 0 : (size_t)(TRACKS - r.track + 1);
+            due = std::min(due, left * WARP_PACKET_SIZE);
+        }
+        if (all_over)
+            break;
+        int prompt = 0;
+        if (!read_packet(handle, due, receive_buffer, &prompt))
+            return 0;
+        if (prompt) {
+            *prompt_taken = 1;
+            step(EVENT_END);
+            break;
+        }
+        if (pass.readings.empty())
+            continue;  // lost track: the rest of the stream is only drained
+        if (warp_incoming_stream_is_empty(receive_buffer)) {
+            step(EVENT_NO_SECTOR);
+            flush(false);
+            if (!pass.readings.empty())
+                log_printf("Sector retries exhausted for track %d\n", track_just_ended());
+            continue;
+        }
+        if (!warp_validate_incoming_stream(receive_buffer)) {
+            // Dropped whole, end-of-track flag included.
+            log_printf("Transmission validation failed, skipping packet\n");
+            step(EVENT_LOST);
+            flush(false);
+            continue;
+        }
+        warp_normalise_incoming_stream(receive_buffer);
+        pass.pending.emplace_back();
+        pass_packet &p = pass.pending.back();
+        uint32_t sector, checksum_ok, end_of_track;
+        int gcr_ok = warp_decode_gcr_stream(receive_buffer, p.data, &sector, &p.checksum,
+                                            &checksum_ok, &end_of_track);
+        p.sector = (int)sector;
+        p.error = !gcr_ok ? D64_ERR_GCR : (checksum_ok ? D64_ERR_OK : D64_ERR_CHECKSUM);
+        step(EVENT_PACKET, end_of_track != 0);
+        flush(false);
+    }
+    flush(true);
+    return 1;
+}
+
+// The re-read phase once it has been decided on.  0 with the failure text.
+int reread_faulty_sectors(int handle, const engine_imaging_params *p, int first_track,
+                          int prompt_taken, const char **failure)
+{
+    if (!prompt_taken && !console_synch_with_device(handle, engine_abort_flag())) {
+        *failure = console_text_unable_to_sync;
+        return 0;
+    }
+    char command[16];
+    g_snprintf(command, sizeof command, "w1 %d", p->device);
+    if (!console_execute_command(handle, command, engine_abort_flag())) {
+        *failure = "Unable to initiate sector read on device";
+        return 0;
+    }
+    if (!console_synch_with_device(handle, engine_abort_flag())) {
+        *failure = console_text_unable_to_sync;
+        return 0;
+    }
+    engine_sector_reader r = {pass_ui, handle, p->device, nullptr};
+    if (p->retry_once_per_pass) {
+        for (int n = 0; n < p->retries; n++)
+            for (int t = first_track; t <= TRACKS; t++)
+                if (!engine_reread_track(&r, t, 1)) {
+                    *failure = r.failure;
+                    return 0;
+                }
+    } else {
+        for (int t = first_track; t <= TRACKS; t++)
+            if (!engine_reread_track(&r, t, p->retries)) {
+                *failure = r.failure;
+                return 0;
+            }
+    }
+    return 1;
+}
+
+// The pass and the re-read phase.  Null on success, else the failure text.
+const char *read_into_store(const engine_imaging_params *p)
+{
+    int handle = -1;
+    if (!p->port || !*p->port || !serial_connect_and_configure_port(&handle, p->port))
+        return "Unable to access communication port to device";
+    const char *failure = nullptr;
+    int first = engine_imaging_first_track(p->outmost_track);
+    char command[32];
+    int prompt_taken = 0;
+    if (!console_synch_with_device(handle, engine_abort_flag())) {
+        failure = console_text_unable_to_sync;
+    } else if (p->pre_initialize &&
+               (failure = console_process_command(handle, p->device, "di", engine_abort_flag()))) {
+    } else if (g_snprintf(command, sizeof command, "ws %d %d %d", TRACKS, p->device, first),
+               !console_execute_command(handle, command, engine_abort_flag())) {
+        failure = "Unable to initiate imaging process on device";
+    } else if (!receive_fast_pass(handle, first, &prompt_taken)) {
+        failure = console_text_communication_error;
+    }
+    if (failure) {
+        serial_disconnect_port(handle);
+        return failure;
+    }
+
+    int count = d64_count_accessible_sector_errors(d64_storage, first, TRACKS);
+    if (pass_ui && pass_ui->error_count)
+        pass_ui->error_count(pass_ui->user, count);
+
+    switch (imaging_reread_decide(d64_storage, first, p->retries, p->max_errors, count)) {
+    case IMAGING_REREAD_UNFORMATTED:
+        log_printf("The disk appears to be unformatted so no retry will be performed\n");
+        break;
+    case IMAGING_REREAD_BAD_DIR_LINK:
+        log_printf("Unexpected first dir t/s link: not retrying any sectors with errors; if "
+                   "the disk is shifted, re-read any sectors with errors\n");
+        break;
+    case IMAGING_REREAD_TOO_MANY:
+        log_printf("Too many errors (%d) to retry reading (max is %d)\n", count, p->max_errors);
+        break;
+    case IMAGING_REREAD_RUN:
+        reread_faulty_sectors(handle, p, first, prompt_taken, &failure);
+        break;
+    case IMAGING_REREAD_DISABLED:
+    case IMAGING_REREAD_NOTHING_TO_DO:
+        break;
+    }
+    g_usleep(10);
+    serial_disconnect_port(handle);
+    return failure;
+}
+
+// ---------------------------------------------------------------- saving
+
+// The command line's run keeps its own per-disk log: the lines meant for it.
+struct saving_job {
+    const engine_ui *user_ui;
+    engine_ui ui;  // forwards to user_ui, keeping the per-disk lines
+    std::string disk_log;
+    std::string save_error;  // why the save failed, as the save logged it
+};
+saving_job *current_save = nullptr;
+
+void job_log_line(void *user, const char *line, int for_disk_log)
+{
+    auto *j = static_cast<saving_job *>(user);
+    if (for_disk_log)
+        j->disk_log += line;
+    if (j->user_ui->log_line)
+        j->user_ui->log_line(j->user_ui->user, line, for_disk_log);
+}
+
+void job_sector_cell(void *user, int track, int sector, int code, int checksum)
+{
+    auto *j = static_cast<saving_job *>(user);
+    j->user_ui->sector_cell(j->user_ui->user, track, sector, code, checksum);
+}
+void job_error_count(void *user, int count)
+{
+    auto *j = static_cast<saving_job *>(user);
+    j->user_ui->error_count(j->user_ui->user, count);
+}
+void job_error_step(void *user, int delta)
+{
+    auto *j = static_cast<saving_job *>(user);
+    j->user_ui->error_count_step(j->user_ui->user, delta);
+}
+void job_progress(void *user, double fraction)
+{
+    auto *j = static_cast<saving_job *>(user);
+    j->user_ui->progress(j->user_ui->user, fraction);
+}
+void job_show(void *user, engine_image_view what)
+{
+    auto *j = static_cast<saving_job *>(user);
+    j->user_ui->directory_ready(j->user_ui->user, what);
+}
+int job_ask(void *user, engine_question question, const char *text)
+{
+    auto *j = static_cast<saving_job *>(user);
+    return j->user_ui->ask(j->user_ui->user, question, text);
+}
+
+const char *hook_per_disk_log(int *length)
+{
+    *length = (int)current_save->disk_log.size();
+    return current_save->disk_log.c_str();
+}
+
+void hook_log_view(const char *text)
+{
+    job_log_line(current_save, text, 0);
+}
+
+void hook_log_both(const char *text)
+{
+    current_save->save_error = text;
+    while (!current_save->save_error.empty() && current_save->save_error.back() == '\n')
+        current_save->save_error.pop_back();
+    job_log_line(current_save, text, 1);
+}
+
+// Names and writes the D64 with its ".log" and ".md5".  Null on success,
+// else the failure text; *files gets what was written.
+const char *save_image(saving_job *j, const engine_imaging_params *p, int first,
+                       std::vector<std::string> *files)
+{
+    std::string path;
+    if (p->path && *p->path) {
+        path = p->path;
+    } else {
+        char name[D64_NAME_BUFFER_SIZE];
+        engine_disk_name_for_file(first, name);
+        gchar *file = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, name);
+        gchar *full = options_d64_dir_string
+                          ? g_build_filename(options_d64_dir_string, file, nullptr)
+                          : g_strdup(file);
+        path = full;
+        g_free(full);
+        g_free(file);
+    }
+    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !p->overwrite) {
+        gchar *shown = g_filename_display_name(path.c_str());
+        gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
+        int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
+        g_free(text);
+        g_free(shown);
+        if (!yes) {
+            job_log_line(j, "Unable to save disk image to file: file exists\n", 0);
+            return "file exists";
+        }
+    }
+    // An abort that came in during the checks writes nothing.
+    if (engine_abort_requested())
+        return nullptr;
+    filer_ui_hooks saved_hooks = filer_hooks;
+    filer_hooks = filer_ui_hooks{};
+    filer_hooks.per_disk_log = hook_per_disk_log;
+    filer_hooks.log_view = hook_log_view;
+    filer_hooks.log_both = hook_log_both;
+    current_save = j;
+    int ok = save_d64_image_and_ancillary_files(path.c_str(), 0, 0);
+    current_save = nullptr;
+    filer_hooks = saved_hooks;
+    if (!ok)
+        return j->save_error.empty() ? "Unable to save to file" : j->save_error.c_str();
+    files->push_back(path);
+    files->push_back(path + ".log");
+    if (options_create_md5_digest)
+        files->push_back(path + ".md5");
+    return nullptr;
+}
+
+}  // namespace
+
+char *engine_imaging_title(int outmost_track)
+{
+    return outmost_track != 1
+               ? g_strdup_printf("Imaging disk (expected outermost track: %d)\n", outmost_track)
+               : g_strdup("Imaging disk\n");
+}
+
+int engine_imaging_first_track(int outmost_track)
+{
+    return outmost_track < 1 ? 1 : (outmost_track > 5 ? 5 : outmost_track);
+}
+
+int imaging_nothing_read(const uint8_t *image, int first_track)
+{
+    for (int t = first_track; t <= TRACKS; t++)
+        for (int s = 0; s < d64_sectors_of_track(t); s++)
+            if (d64_get_block_error_info(image, t, s) != D64_ERR_NO_SYNC)
+                return 0;
+    return 1;
+}
+
+imaging_reread_verdict imaging_reread_decide(const uint8_t *image, int first_track, int tries,
+                                             int max_errors, int error_count)
+{
+    if (tries <= 0)
+        return IMAGING_REREAD_DISABLED;
+    if (imaging_nothing_read(image, first_track))
+        return IMAGING_REREAD_UNFORMATTED;
+    if (error_count == 0)
+        return IMAGING_REREAD_NOTHING_TO_DO;
+    if (d64_is_bam_sector_error_free(image) && !d64_is_first_dir_link_valid(image))
+        return IMAGING_REREAD_BAD_DIR_LINK;
+    if (max_errors < error_count)
+        return IMAGING_REREAD_TOO_MANY;
+    return IMAGING_REREAD_RUN;
+}
+
+int imaging_count_prg_first_sector_errors(const uint8_t *image)
+{
+    int count = 0;
+    d64_dir_position pos;
+    const uint8_t *entry = nullptr;
+    d64_first_dir_entry(image, &pos, &entry);
+    for (int n = 0; n < D64_DIR_MAX_ENTRIES; n++) {
+        if (n > 0 && !d64_next_dir_entry(image, &pos, &entry))
+            break;
+        int t, s;
+        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2 ||
+            !d64_get_file_first_track_and_sector(entry, &t, &s))
+            continue;
+        if (d64_is_accessible_error(d64_get_block_error_info(image, t, s)))
+            count++;
+    }
+    return count;
+}
+
+void engine_disk_name_for_file(int first_track, char *name17)
+{
+    filer_disk_name_for_file(d64_storage, !imaging_nothing_read(d64_storage, first_track), name17);
+}
+
+int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
+{
+    gint64 start_us = g_get_monotonic_time();
+    engine_ui none = {};
+    if (!ui)
+        ui = &none;
+    saving_job job;
+    job.user_ui = ui;
+    job.ui = engine_ui{};
+    job.ui.user = &job;
+    job.ui.log_line = job_log_line;
+    job.ui.sector_cell = ui->sector_cell ? job_sector_cell : nullptr;
+    job.ui.progress = ui->progress ? job_progress : nullptr;
+    job.ui.error_count = ui->error_count ? job_error_count : nullptr;
+    job.ui.error_count_step = ui->error_count_step ? job_error_step : nullptr;
+    job.ui.directory_ready = ui->directory_ready ? job_show : nullptr;
+    job.ui.ask = ui->ask ? job_ask : nullptr;
+    pass_ui = p->check_and_save ? &job.ui : ui;
+
+    int first = engine_imaging_first_track(p->outmost_track);
+    if (p->check_and_save) {
+        // The same opening as the GUI's per-disk log.
+        job.disk_log = "Log file created by Dravlen client 3.11.0\n";
+        if (ui->log_line)
+            ui->log_line(ui->user, "================================\n", 0);
+        char *title = engine_imaging_title(p->outmost_track);
+        job_log_line(&job, title, 1);
+        g_free(title);
+    }
+    const char *failure = read_into_store(p);
+    std::vector<std::string> files;
+    if (p->check_and_save && !failure && !engine_abort_requested()) {
+        job_log_line(&job, "Completed\n", 1);
+        engine_check_read_image(&job.ui, first, p->notify_beyond_35, p->notify_side_b);
+        failure = save_image(&job, p, first, &files);
+    }
+    pass_ui = nullptr;
+
+    engine_outcome outcome = {};
+    outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
+    if (engine_abort_requested()) {
+        outcome.kind = ENGINE_ABORTED;
+        // The cause still goes along: the GUI's finisher takes the worker's text.
+        outcome.failure = failure;
+        files.clear();
+    } else if (failure) {
+        outcome.kind = ENGINE_FAILED;
+        outcome.failure = failure;
+    } else {
+        outcome.kind = ENGINE_SUCCEEDED;
+    }
+    std::vector<const char *> names;
+    for (const std::string &f : files)
+        names.push_back(f.c_str());
+    names.push_back(nullptr);
+    outcome.files = names.data();
+    for (int t = 1; t <= TRACKS; t++)
+        for (int s = 0; s < d64_sectors_of_track(t); s++) {
+            int e = d64_get_block_error_info(d64_storage, t, s);
+            outcome.sectors_good += e == D64_ERR_OK;
+            outcome.sectors_bad += d64_is_accessible_error(e) ? 1 : 0;
+        }
+    outcome.error_codes = d64_storage + d64_base_size;
+    outcome.sector_count = (int)d64_block_error_info_size;
+    if (ui->finished)
+        ui->finished(ui->user, &outcome);
+    return outcome.kind == ENGINE_SUCCEEDED;
+}

@@ -1,0 +1,155 @@
+// Whole-disk imaging in the engine: the fast "ws" pass, the single-sector
+// reads and re-reads with their retry rules, the checks of an image once it
+// is in memory, and the naming and saving of the D64 with its ".log" and
+// ".md5".  GLib only; the image store is d64_storage.
+#pragma once
+
+#include "engine/engine.h"
+
+#include <cstdint>
+
+// Codes of engine_ui::sector_cell (the GUI's grid paints them).
+enum engine_cell {
+    ENGINE_CELL_INACCESSIBLE = 0,
+    ENGINE_CELL_NO_SYNC = 1,
+    ENGINE_CELL_GCR_FAILED = 2,
+    ENGINE_CELL_CHECKSUM_FAILED = 3,
+    ENGINE_CELL_READ_OK = 4,
+    ENGINE_CELL_RETRYING = 5,
+    ENGINE_CELL_READING = 6,
+    ENGINE_CELL_KEPT_EXISTING = 7,
+    ENGINE_CELL_KEPT_CHECKSUM = 8,
+    ENGINE_CELL_KEPT_CHECKSUM_AGAIN = 9,
+    ENGINE_CELL_WRITTEN = 10,
+    // A sector received twice in the fast pass, now left unread: paint it
+    // as not read; its log line came as a log_line already.
+    ENGINE_CELL_LEFT_UNREAD = 11,
+};
+
+// ---------------------------------------------------------------- sector reads
+
+// One connection on which "w1 <device>" has been sent.  A function that
+// returns 0 leaves in `failure` the constant text of what went wrong; the
+// caller closes the port.
+struct engine_sector_reader {
+    const engine_ui *ui;
+    int handle;
+    int device;
+    const char *failure;
+};
+
+extern const char engine_text_unable_to_read[];     // "Unable to read sector from device"
+extern const char engine_text_communication_error[]; // "Communication error"
+
+// Up to `retries` attempts at track/sector.  reread 0: first read (the first
+// attempt that arrives intact is stored whatever it is); reread 1: only a
+// strictly better read replaces what the image holds (good over checksum
+// failed over GCR failed over no sync).  1 when the attempts ended
+// normally, read or not.
+int engine_read_sector_with_retries(engine_sector_reader *r, int track, int sector, int retries,
+                                    int reread);
+// A first read of a sector an earlier first read of the same operation
+// stored is weighed as a re-read; this starts a new operation's record.
+void engine_sector_reads_forget(void);
+// Re-reads every sector of the track whose error byte is neither 0x01 nor
+// 0x0F, in interleaved order, each with `retries` attempts in re-read mode.
+int engine_reread_track(engine_sector_reader *r, int track, int retries);
+// The order in which a track of n sectors (1 to 21) is visited: every sector
+// once, three apart.  Writes n sector numbers to order; returns n.
+int engine_interleaved_order(int n, int *order);
+
+// ---------------------------------------------------------------- the read
+
+// Before a read: every sector back to data zero and "not read" (0x03), and
+// no first reads remembered.
+void engine_reset_image_store(void);
+
+struct engine_imaging_params {
+    const char *port;
+    int device;                // 8 to 11
+    int retries;               // attempts per faulty sector in the re-read phase; 0: none
+    int max_errors;            // more accessible errors than this: no re-read phase
+    int outmost_track;         // 1 to 5: where the drive's head can still read
+    int pre_initialize;        // "di" before the pass
+    int retry_once_per_pass;   // re-read every sector once per pass instead of all tries at once
+    // Only when the engine runs the whole job (the command line); the GUI
+    // checks and saves in its finisher with the functions further down.
+    int check_and_save;
+    int notify_beyond_35;      // ask about tracks beyond 35 when hints are found
+    int notify_side_b;         // ask about a disk that looks like side B of a 1571 disk
+    const char *path;          // the D64 to write, or null for the automatic name
+    int side_b, offset;        // automatic naming: 0001A, 0001B, ...
+    int overwrite;             // replace an existing file without asking
+};
+
+// The log's title line of a read; g_free it.
+char *engine_imaging_title(int outmost_track);
+// The first track the pass reads: outmost_track within 1 to 5.
+int engine_imaging_first_track(int outmost_track);
+
+// Images the disk into d64_storage, which the caller has reset.  With
+// check_and_save, then runs the checks and saves the image; the outcome's
+// files name what was written.  Calls ui->finished exactly once.  1 when
+// the disk was read (and saved, if asked).
+int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p);
+
+// 1 when every sector of tracks first_track to TRACKS still has error byte
+// 0x03 (nothing was read).
+int imaging_nothing_read(const uint8_t *image, int first_track);
+
+// Why the re-read phase does not run, as the first rule that applies.
+enum imaging_reread_verdict {
+    IMAGING_REREAD_RUN,
+    IMAGING_REREAD_DISABLED,      // no retries asked for
+    IMAGING_REREAD_UNFORMATTED,   // nothing had sync
+    IMAGING_REREAD_NOTHING_TO_DO, // no errors
+    IMAGING_REREAD_BAD_DIR_LINK,  // good BAM sector, unexpected first directory link
+    IMAGING_REREAD_TOO_MANY,      // more errors than allowed
+};
+imaging_reread_verdict imaging_reread_decide(const uint8_t *image, int first_track, int tries,
+                                             int max_errors, int error_count);
+
+// PRG files whose first sector carries an accessible sector error.
+int imaging_count_prg_first_sector_errors(const uint8_t *image);
+
+// ---------------------------------------------------------------- checks
+
+// Looks for the header sector one to five tracks off track 18 and asks
+// (ENGINE_ASK_SHIFT_TRACKS) to shift the image back; after a shift the grid
+// is to be repainted (ENGINE_SHOW_SECTOR_ERRORS).  Lines carry
+// for_disk_log = log_both.  k > 0 shifted inwards by k, -k outwards, 0 not.
+int engine_correct_track_shift(const engine_ui *ui, int log_both);
+// Tells (both logs) whether the BAM allocates anything on tracks 1 to last_track.
+void engine_check_inaccessible_tracks(const engine_ui *ui, int last_track);
+// Hints that files go on beyond track 35: tells it as ENGINE_ASK_TRACKS_BEYOND_35.
+void engine_check_tracks_beyond_35(const engine_ui *ui);
+// A disk that looks like side B of a 1571 disk: tells it as ENGINE_ASK_SIDE_B_1571.
+// The answer to these two is not used: what was read is kept either way.
+void engine_check_side_b_1571(const engine_ui *ui);
+// The allocated sectors can be shown when the BAM sector and the first
+// directory link are sound; else says why not (log view).  Nothing with 40 tracks.
+void engine_show_allocated_sectors_if_trusted(const engine_ui *ui);
+// Every check after a whole-disk read, in the order the user sees them:
+// shift, inaccessible tracks, directory, allocated sectors, tracks beyond
+// 35, side B.  Returns 1.
+int engine_check_read_image(const engine_ui *ui, int first_track, int notify_beyond_35,
+                            int notify_side_b);
+
+// The image-only halves of the checks.
+// k of the inwards sign (1 to 5), or 0.
+int disk_checks_find_inwards_shift(const uint8_t *image);
+// k of the outwards sign (1 to 5), or 0.
+int disk_checks_find_outwards_shift(const uint8_t *image);
+// Track d receives what was read at d - k; tracks 1 to k become inaccessible.
+void disk_checks_shift_tracks_inwards(uint8_t *image, int k);
+// Track d receives what was read at d + k; the last k tracks become unread.
+void disk_checks_shift_tracks_outwards(uint8_t *image, int k);
+// 1 when the BAM allocates a sector on tracks 1 to last_track.
+int disk_checks_inaccessible_tracks_in_use(const uint8_t *image, int last_track);
+// Number of hints that PRG chains use tracks 36 to 42.
+int disk_checks_count_tracks_beyond_35_hints(const uint8_t *image);
+int disk_checks_looks_like_1571_side_b(const uint8_t *image);
+
+// The image's disk name made fit for a file name ("UNFORMATTED" when
+// nothing was read from first_track on).  name17 holds 17 bytes.
+void engine_disk_name_for_file(int first_track, char *name17);
