@@ -26,6 +26,7 @@ struct disk_run {
     bool bar_shown;
     gint64 last_draw_us;
     int track;
+    bool rereading;           // the pass is over: faulty sectors are read again
     int errors;
     std::set<std::pair<int, int>> read;  // sectors that gave an answer
     std::vector<std::string> files;
@@ -61,8 +62,8 @@ void draw_progress(disk_run *r, bool force)
         int filled = total ? done * width / total : 0;
         std::string bar(filled, '#');
         bar.append(width - filled, '.');
-        fprintf(stderr, "\r\033[K[%s] track %2d/%d  sectors %3d/%d  errors %d", bar.c_str(),
-                r->track, TRACKS, done, total, r->errors);
+        fprintf(stderr, "\r\033[K[%s] track %2d/%d  sectors %3d/%d  errors %d%s", bar.c_str(),
+                r->track, TRACKS, done, total, r->errors, r->rereading ? "  re-reading" : "");
         r->bar_shown = true;
     }
     fflush(stderr);
@@ -72,9 +73,16 @@ void on_cell(void *user, int track, int sector, int code, int)
 {
     disk_run *r = static_cast<disk_run *>(user);
     if (track != r->track) {
-        if (!r->live && r->track > 0)
+        // The pass goes outwards in; a step back starts the re-read phase.
+        bool back = track < r->track;
+        if (!r->live && r->track > 0 && !r->rereading)
             fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track,
                     TRACKS, (int)r->read.size(), r->errors);
+        if (back && !r->rereading) {
+            r->rereading = true;
+            clear_bar(r);
+            fprintf(stderr, "re-reading faulty sectors (%d errors)\n", r->errors);
+        }
         r->track = track;
     }
     if (code >= ENGINE_CELL_NO_SYNC && code <= ENGINE_CELL_READ_OK)
@@ -142,7 +150,7 @@ void on_finished(void *user, const engine_outcome *outcome)
     r->terminal.outcome.error_codes = nullptr;
     draw_progress(r, true);
     clear_bar(r);
-    if (!r->live && r->track > 0)
+    if (!r->live && r->track > 0 && !r->rereading)
         fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track, TRACKS,
                 (int)r->read.size(), r->errors);
 }
@@ -292,7 +300,7 @@ int cli_run_read(const cli_args &args)
         ui.finished = on_finished;
 
         if (args.batch)
-            fprintf(stderr, "disk %d: %04d%c\n", disk, p.offset, p.side_b ? 'B' : 'A');
+            fprintf(stderr, "reading disk %d\n", disk);
         engine_reset_image_store();
         engine_read_disk(&ui, &p);
         int status = disk_status(r);

@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "app/options.h"
 #include "device/console.h"
 #include "device/serial.h"
 #include "gcr/warp.h"
 #include "image/d64.h"
 #include "image/directory.h"
-#include "app/options.h"
 #include "image/imagefile.h"
 
 namespace {

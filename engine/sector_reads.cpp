@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "app/operation_state.h"
 #include "device/console.h"
 #include "gcr/warp.h"
 #include "image/d64.h"
@@ -57,11 +56,11 @@ int read_once(engine_sector_reader *r, int track, int sector, read_outcome *outc
 {
     char command[32];
     g_snprintf(command, sizeof command, "w2 %d %d %d", r->device, track, sector);
-    if (!console_execute_command(r->handle, command, &flag_abort_requested))
+    if (!console_execute_command(r->handle, command, engine_abort_flag()))
         return fail(r, engine_text_unable_to_read);
-    if (!console_read(r->handle, receive_buffer, sizeof receive_buffer, &flag_abort_requested))
+    if (!console_read(r->handle, receive_buffer, sizeof receive_buffer, engine_abort_flag()))
         return fail(r, engine_text_communication_error);
-    if (!console_synch_with_device(r->handle, &flag_abort_requested))
+    if (!console_synch_with_device(r->handle, engine_abort_flag()))
         return fail(r, console_text_unable_to_sync);
     *checksum = 0;
     if (warp_incoming_stream_is_empty(receive_buffer)) {

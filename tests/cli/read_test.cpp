@@ -1,0 +1,383 @@
+// dravlen read: whole disks imaged from the simulator into D64 files, with
+// error info, Ctrl+C, and batches of disks swapped in the simulator.
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/cc1541_tool.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/sim_process.h"
+
+namespace {
+
+const int sectors_35 = 683;
+const int sectors_all = TRACKS == 40 ? 768 : 683;
+
+struct child {
+    GPid pid = 0;
+    int in = -1, out = -1, err = -1;
+    std::string out_text, err_text;
+};
+
+// Starts the program in `cwd` with stdin, stdout and stderr on pipes.
+void spawn_cli(const std::string &cwd, const std::string &config_home,
+               const std::vector<std::string> &args, child *c)
+{
+    std::vector<gchar *> argv = {g_strdup(DRAVLEN_CLI_PATH)};
+    for (const std::string &a : args)
+        argv.push_back(g_strdup(a.c_str()));
+    argv.push_back(nullptr);
+    gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
+    GError *error = nullptr;
+    gboolean ok = g_spawn_async_with_pipes(cwd.c_str(), argv.data(), env,
+                                           G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &c->pid,
+                                           &c->in, &c->out, &c->err, &error);
+    for (gchar *a : argv)
+        g_free(a);
+    g_strfreev(env);
+    ASSERT_TRUE(ok) << (error ? error->message : "");
+    fcntl(c->out, F_SETFL, O_NONBLOCK);
+    fcntl(c->err, F_SETFL, O_NONBLOCK);
+}
+
+void drain(child *c)
+{
+    char buf[4096];
+    ssize_t n;
+    while (c->out >= 0 && (n = read(c->out, buf, sizeof buf)) > 0)
+        c->out_text.append(buf, (size_t)n);
+    while (c->err >= 0 && (n = read(c->err, buf, sizeof buf)) > 0)
+        c->err_text.append(buf, (size_t)n);
+}
+
+// Reads the child's output until stderr holds `count` copies of `text`.
+bool wait_for_stderr(child *c, const std::string &text, int count, double seconds = 20)
+{
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        drain(c);
+        int seen = 0;
+        for (size_t at = c->err_text.find(text); at != std::string::npos;
+             at = c->err_text.find(text, at + 1))
+            seen++;
+        if (seen >= count)
+            return true;
+        if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds))
+            return false;
+        g_usleep(5000);
+    }
+}
+
+// Waits for the exit (killing it after `seconds`); the exit status, or 128 + signal.
+int finish(child *c, double seconds = 60)
+{
+    if (c->in >= 0)
+        close(c->in);
+    c->in = -1;
+    auto start = std::chrono::steady_clock::now();
+    int wait_status = 0;
+    pid_t done;
+    while ((done = waitpid(c->pid, &wait_status, WNOHANG)) == 0) {
+        drain(c);
+        if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) {
+            kill(c->pid, SIGKILL);
+            waitpid(c->pid, &wait_status, 0);
+            break;
+        }
+        g_usleep(2000);
+    }
+    drain(c);
+    close(c->out);
+    close(c->err);
+    c->out = c->err = -1;
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+struct run_result {
+    int status;
+    std::string out, err;
+};
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// A 35-track image grown to this build's track count with empty tracks.
+std::string for_this_build(std::string d64)
+{
+    d64.resize((size_t)sectors_all * 256, '\0');
+    return d64;
+}
+
+class Read : public ::testing::Test {
+protected:
+    std::string config_home, dir, work;
+    sim_process sim = {};
+    bool sim_running = false;
+
+    void SetUp() override
+    {
+        config_home = scratch_dir_new();
+        dir = scratch_dir_new();
+        work = dir + "/out";
+        ASSERT_EQ(g_mkdir(work.c_str(), 0700), 0);
+    }
+    void TearDown() override
+    {
+        if (sim_running)
+            sim_stop(&sim);
+        scratch_dir_remove(config_home);
+        scratch_dir_remove(dir);
+    }
+    void start_sim(const std::vector<std::string> &args)
+    {
+        ASSERT_TRUE(sim_start(&sim, args));
+        sim_running = true;
+    }
+    // A cc1541 disk with a few files; its D64 bytes go to *d64.
+    void make_disk(const std::string &name, const std::string &diskname, std::string *d64,
+                   const std::string &g64 = std::string())
+    {
+        std::string path = dir + "/" + name;
+        ASSERT_TRUE(cc1541_build_d64(path, diskname, "7A",
+                                     {{"FIRST", "PRG", false, false, 3000},
+                                      {"SECOND", "SEQ", false, false, 9000},
+                                      {"THIRD", "PRG", false, false, 200}},
+                                     nullptr, g64));
+        bool ok = false;
+        *d64 = scratch_read(path, &ok);
+        ASSERT_TRUE(ok);
+    }
+    run_result read_disk(std::vector<std::string> args, const std::string &stdin_text = "")
+    {
+        args.insert(args.begin(), {"read", "--port", sim.port});
+        child c;
+        spawn_cli(work, config_home, args, &c);
+        if (!stdin_text.empty() && write(c.in, stdin_text.data(), stdin_text.size()) < 0)
+            ADD_FAILURE() << "stdin";
+        int status = finish(&c);
+        return run_result{status, c.out_text, c.err_text};
+    }
+};
+
+// ---------------------------------------------------------------- one disk
+
+TEST_F(Read, AG64IsReadBackByteIdenticalToTheD64OfTheSameDisk)
+{
+    std::string d64;
+    make_disk("made.d64", "RESCUE ME", &d64, dir + "/made.g64");
+    start_sim({"--drive", "8=" + dir + "/made.g64"});
+    run_result r = read_disk({"--json", "--md5"});
+    std::string saved = scratch_read(work + "/0001a.d64");
+    ASSERT_GE(saved.size(), (size_t)sectors_35 * 256) << r.err;
+    EXPECT_EQ(saved.substr(0, (size_t)sectors_35 * 256), d64);
+    if (TRACKS == 40) {
+        // The G64 ends at track 35: the tracks beyond it had no sync.
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_EQ(saved.size(), (size_t)sectors_all * 257);
+        EXPECT_EQ(saved.substr(sectors_all * 256, sectors_35), std::string(sectors_35, '\1'));
+        EXPECT_EQ(saved.substr(sectors_all * 256 + sectors_35), std::string(85, '\3'));
+    } else {
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(saved.size(), d64.size()) << "a clean image has no error info";
+    }
+
+    // The summary object, checked by a JSON parser of its own.
+    gchar *argv[] = {g_strdup("python3"), g_strdup("-c"),
+                     g_strdup("import json,sys\n"
+                              "o=json.loads(sys.stdin.read())\n"
+                              "print(o['outcome'], len(o['files']), o['sectors_good'],"
+                              " o['sectors_bad'], len(o['bad_sectors']), o['exit_status'],"
+                              " o['elapsed_seconds'] >= 0)\n"),
+                     nullptr};
+    GPid pid;
+    int in = -1, out = -1;
+    ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, argv, nullptr,
+                                         (GSpawnFlags)(G_SPAWN_SEARCH_PATH |
+                                                       G_SPAWN_DO_NOT_REAP_CHILD),
+                                         nullptr, nullptr, &pid, &in, &out, nullptr, nullptr));
+    for (gchar *a : argv)
+        g_free(a);
+    ASSERT_EQ(write(in, r.out.data(), r.out.size()), (ssize_t)r.out.size());
+    close(in);
+    std::string parsed;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(out, buf, sizeof buf)) > 0)
+        parsed.append(buf, (size_t)n);
+    close(out);
+    waitpid(pid, nullptr, 0);
+    int bad = sectors_all - sectors_35;
+    EXPECT_EQ(parsed, "succeeded 3 " + std::to_string(sectors_35) + " " + std::to_string(bad) +
+                          " " + std::to_string(bad) + " " + std::to_string(bad ? 3 : 0) +
+                          " True\n")
+        << r.out;
+
+    // The log tells what happened, the digest names the image.
+    std::string log = scratch_read(work + "/0001a.d64.log");
+    EXPECT_EQ(log.rfind("Log file created by Dravlen client", 0), 0u) << log;
+    EXPECT_TRUE(contains(log, "Imaging disk\n")) << log;
+    EXPECT_TRUE(contains(log, "Completed\n")) << log;
+    gchar *md5 = g_compute_checksum_for_data(G_CHECKSUM_MD5, (const guchar *)saved.data(),
+                                             saved.size());
+    EXPECT_EQ(scratch_read(work + "/0001a.d64.md5"), std::string(md5) + " *0001a.d64");
+    g_free(md5);
+}
+
+TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
+{
+    std::string d64;
+    make_disk("made.d64", "DAMAGED", &d64);
+    d64 = for_this_build(d64);
+    // Error info: a checksum error at 1/3 and a GCR error at 20/7 (data sectors).
+    std::string info(sectors_all, '\1');
+    info[3] = 5;
+    info[357 + 19 * 2 + 7] = 9;  // track 20 starts after 17 tracks of 21 and 2 of 19
+    ASSERT_TRUE(scratch_write(dir + "/damaged.d64", d64 + info));
+    start_sim({"--drive", "8=" + dir + "/damaged.d64"});
+
+    run_result r = read_disk({"--retries", "2", "--json", "out.d64"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    std::string saved = scratch_read(work + "/out.d64");
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << r.err;
+    std::string saved_info = saved.substr(sectors_all * 256);
+    EXPECT_EQ(saved_info, info);
+    // Good sectors keep their data.
+    EXPECT_EQ(saved.substr(0, 3 * 256), d64.substr(0, 3 * 256));
+    EXPECT_TRUE(contains(r.out, "\"sectors_bad\":2,\"bad_sectors\":[{\"track\":1,\"sector\":3,"
+                                "\"code\":5},{\"track\":20,\"sector\":7,\"code\":9}]"))
+        << r.out;
+    EXPECT_TRUE(contains(r.err, std::to_string(sectors_all - 2) + " sectors good, 2 with errors"))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "re-reading faulty sectors")) << r.err;
+
+    // Nothing is replaced without a yes: no terminal to ask, so no.
+    ASSERT_TRUE(scratch_write(work + "/out.d64", "keep me"));
+    r = read_disk({"out.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "file exists")) << r.err;
+    EXPECT_EQ(scratch_read(work + "/out.d64"), "keep me");
+    r = read_disk({"out.d64", "--overwrite"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(scratch_read(work + "/out.d64"), saved);
+}
+
+TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
+{
+    std::string d64;
+    make_disk("made.d64", "SLOW", &d64);
+    start_sim({"--drive", "8=" + dir + "/made.d64", "--drive-timing"});
+    // A file of that name was there: it must survive the interrupted read.
+    ASSERT_TRUE(scratch_write(work + "/old.d64", "old"));
+    for (std::vector<std::string> args : {std::vector<std::string>{"--json"},
+                                          std::vector<std::string>{"old.d64", "--overwrite"}}) {
+        args.insert(args.begin(), {"read", "--port", sim.port});
+        child c;
+        spawn_cli(work, config_home, args, &c);
+        g_usleep(600 * 1000);
+        ASSERT_EQ(waitpid(c.pid, nullptr, WNOHANG), 0) << "the read should still be running";
+        auto start = std::chrono::steady_clock::now();
+        kill(c.pid, SIGINT);
+        int status = finish(&c, 5);
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                             .count();
+        EXPECT_LT(seconds, 0.2);
+        EXPECT_EQ(status, 130) << c.err_text;
+        EXPECT_TRUE(contains(c.err_text, "interrupted")) << c.err_text;
+        EXPECT_EQ(scratch_list(work), "old.d64") << "no new, partial or temporary file";
+        EXPECT_EQ(scratch_read(work + "/old.d64"), "old");
+        if (args.size() > 3 && args[3] == "--json") {
+            EXPECT_TRUE(contains(c.out_text, "\"outcome\":\"interrupted\"")) << c.out_text;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- batches
+
+TEST_F(Read, ABatchNamesEachDiskAndTakesTheNextOneFromTheSimulator)
+{
+    std::string first, second;
+    make_disk("first.d64", "FIRST DISK", &first);
+    make_disk("second.d64", "SECOND DISK", &second);
+    ASSERT_TRUE(scratch_write(dir + "/first.d64", for_this_build(first)));
+    ASSERT_TRUE(scratch_write(dir + "/second.d64", for_this_build(second)));
+    start_sim({"--drive", "8=" + dir + "/first.d64", "--next-disk", "8=" + dir + "/second.d64"});
+
+    child c;
+    spawn_cli(work, config_home, {"read", "--port", sim.port, "--batch", "--offset", "7", "--json"},
+              &c);
+    const std::string prompt = "Insert the next disk and press Enter (q to stop)\n";
+    ASSERT_TRUE(wait_for_stderr(&c, prompt, 1)) << c.err_text;
+    kill(sim.pid, SIGUSR1);
+    ASSERT_EQ(write(c.in, "\n", 1), 1);
+    ASSERT_TRUE(wait_for_stderr(&c, prompt, 2)) << c.err_text;
+    ASSERT_EQ(write(c.in, "q\n", 2), 2);
+    int status = finish(&c);
+    EXPECT_EQ(status, 0) << c.err_text;
+    EXPECT_EQ(scratch_list(work), "0007a.d64 0007a.d64.log 0007b.d64 0007b.d64.log");
+    EXPECT_EQ(scratch_read(work + "/0007a.d64"), for_this_build(first));
+    EXPECT_EQ(scratch_read(work + "/0007b.d64"), for_this_build(second));
+    EXPECT_TRUE(contains(c.out_text, "\"files\":[\"0007a.d64\",\"0007a.d64.log\",\"0007b.d64\","
+                                     "\"0007b.d64.log\"]"))
+        << c.out_text;
+    EXPECT_TRUE(contains(c.out_text, "\"disks\":[{")) << c.out_text;
+}
+
+TEST_F(Read, ABatchEndsWithItsWorstDiskAndAtTheEndOfInput)
+{
+    std::string d64;
+    make_disk("made.d64", "BOX", &d64);
+    std::string info(sectors_all, '\1');
+    info[5] = 5;
+    ASSERT_TRUE(scratch_write(dir + "/bad.d64", for_this_build(d64) + info));
+    start_sim({"--drive", "8=" + dir + "/bad.d64", "--next-disk", "8=" + dir + "/made.d64"});
+    // The second disk goes in but the input ends before it is read.
+    child c;
+    spawn_cli(work, config_home, {"read", "--port", sim.port, "--batch", "--side", "b"}, &c);
+    ASSERT_TRUE(wait_for_stderr(&c, "Insert the next disk", 1)) << c.err_text;
+    EXPECT_EQ(finish(&c), 3) << c.err_text;
+    EXPECT_EQ(scratch_list(work), "0001b.d64 0001b.d64.log");
+}
+
+// ---------------------------------------------------------------- usage
+
+TEST_F(Read, BadReadOptionsAreUsageErrors)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"read", "--retries", "x"},      {"read", "--retries", "-1"},
+        {"read", "--first-track", "6"},  {"read", "--side", "c"},
+        {"read", "--offset", "0"},       {"read", "--offset", "10000"},
+        {"read", "a.d64", "b.d64"},      {"read", "--batch", "a.d64"},
+        {"status", "--md5"},             {"info", "--batch"},
+        {"read", "--max-errors"},
+    };
+    for (const std::vector<std::string> &args : cases) {
+        std::vector<std::string> with_port = args;
+        with_port.insert(with_port.begin() + 1, {"--port", "/nonexistent"});
+        child c;
+        spawn_cli(work, config_home, with_port, &c);
+        int status = finish(&c);
+        EXPECT_EQ(status, 2) << args[1] << " " << c.err_text;
+        EXPECT_EQ(std::count(c.err_text.begin(), c.err_text.end(), '\n'), 1) << c.err_text;
+    }
+    child c;
+    spawn_cli(work, config_home, {"read", "--port", "/dev/nonexistent-dravlen"}, &c);
+    EXPECT_EQ(finish(&c), 1);
+    EXPECT_TRUE(contains(c.err_text, "no such port")) << c.err_text;
+    EXPECT_EQ(scratch_list(work), "");
+}
+
+}  // namespace
