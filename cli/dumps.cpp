@@ -31,7 +31,7 @@ struct sector_run {
     gint64 last_draw_us;
     int track;
     int errors;  // the engine's running count of accessible errors
-    std::set<std::pair<int, int>> touched;  // sectors the drive answered for
+    std::set<std::pair<int, int>> touched;  // sectors the drive was asked for
     std::vector<std::string> files;
     std::vector<unsigned char> codes;
 };
@@ -57,8 +57,9 @@ void on_cell(void *user, int track, int sector, int code, int)
         track_done(r);
         r->track = track;
     }
-    if (code != ENGINE_CELL_READING && code != ENGINE_CELL_RETRYING)
-        r->touched.insert({track, sector});
+    // Attempted counts: a sector whose every answer was lost is still one
+    // the dump failed to read.
+    r->touched.insert({track, sector});
     gint64 now = g_get_monotonic_time();
     if (r->live && now - r->last_draw_us >= 100000) {
         r->last_draw_us = now;
