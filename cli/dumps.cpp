@@ -47,7 +47,7 @@ void clear_line(sector_run *r)
 void track_done(sector_run *r)
 {
     if (!r->live && r->track > 0)
-        fprintf(stderr, "track %d done: %d sectors read\n", r->track, (int)r->touched.size());
+        fprintf(stderr, "track %d done (%d sectors so far)\n", r->track, (int)r->touched.size());
 }
 
 void on_cell(void *user, int track, int sector, int code, int)
