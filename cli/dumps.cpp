@@ -50,7 +50,7 @@ void track_done(sector_run *r)
         fprintf(stderr, "track %d done (%d sectors so far)\n", r->track, (int)r->touched.size());
 }
 
-void on_cell(void *user, int track, int sector, int code, int)
+void on_cell(void *user, int track, int sector, int, int)
 {
     auto *r = static_cast<sector_run *>(user);
     if (track != r->track) {

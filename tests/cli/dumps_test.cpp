@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "engine/dumps.h"
+#include "engine/imaging.h"
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -366,12 +368,103 @@ TEST_F(Dumps, CtrlCDuringRereadLeavesTheFileByteIdentical)
     EXPECT_EQ(scratch_list(work), listing) << "no log, no temporary file";
 
     // Same for a dump: nothing is written.
-    r = run({"dump", "bam", "never.d64"}, 500);
-    if (TRACKS != 40) {
-        EXPECT_EQ(r.status, 130) << r.err;
-        EXPECT_LT(r.seconds_after_sigint, 0.2);
-    }
+    r = run({"dump", "dir-first", "never.d64"}, 500);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_LT(r.seconds_after_sigint, 0.2);
     EXPECT_EQ(scratch_list(work), listing);
+}
+
+// ---------------------------------------------------------------- the engine
+
+// The engine as the GUI drives it: no saving, one outcome, last.
+struct recorder {
+    std::vector<std::string> events;
+    int finished = 0;
+    bool after_finish = false;
+    engine_outcome outcome = {};
+};
+
+engine_ui recording_ui(recorder *r)
+{
+    engine_ui ui = {};
+    ui.user = r;
+    ui.log_line = [](void *user, const char *line, int) {
+        auto *r = static_cast<recorder *>(user);
+        r->after_finish |= r->finished > 0;
+        r->events.push_back(line);
+    };
+    ui.sector_cell = [](void *user, int t, int s, int code, int) {
+        auto *r = static_cast<recorder *>(user);
+        r->after_finish |= r->finished > 0;
+        if (code != ENGINE_CELL_READING && code != ENGINE_CELL_RETRYING)
+            r->events.push_back("cell " + std::to_string(t) + "/" + std::to_string(s));
+    };
+    ui.finished = [](void *user, const engine_outcome *o) {
+        auto *r = static_cast<recorder *>(user);
+        r->finished++;
+        r->outcome = *o;
+    };
+    return ui;
+}
+
+TEST_F(Dumps, EngineReportsOnceAndStopsAtTheFirstFailure)
+{
+    engine_clear_abort();
+    d64_module_init();
+    // The board hangs up in the middle of the directory track.
+    start_sim({"--hangup-after", "4000"});
+    recorder r;
+    engine_ui ui = recording_ui(&r);
+    engine_sector_job job = {};
+    job.port = sim.port.c_str();
+    job.handle = -1;
+    job.device = 8;
+    job.tries = 1;
+    job.outmost_track = 1;
+    engine_reset_image_store();
+    EXPECT_EQ(engine_special_dump(&ui, ENGINE_DUMP_DIR_TRACK, &job), 0);
+    EXPECT_EQ(r.finished, 1);
+    EXPECT_FALSE(r.after_finish);
+    EXPECT_EQ(r.outcome.kind, ENGINE_FAILED);
+    ASSERT_NE(r.outcome.failure, nullptr);
+    EXPECT_LT(r.outcome.sectors_good, 19);
+
+    // No port: the same single outcome, and nothing was read.
+    recorder none;
+    ui = recording_ui(&none);
+    job.port = "/nonexistent";
+    EXPECT_EQ(engine_reread(&ui, ENGINE_REREAD_DIR_TRACK, &job), 0);
+    EXPECT_EQ(none.finished, 1);
+    EXPECT_STREQ(none.outcome.failure, "Unable to access communication port to device");
+    EXPECT_TRUE(none.events.empty());
+}
+
+TEST(DumpRules, TrackRangesAndVisitOrder)
+{
+    int first, last;
+    // An answer below the outermost track, or ends the wrong way round.
+    engine_track_range_resolve(1, 10, 3, &first, &last);
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(3, 10));
+    engine_track_range_resolve(30, 20, 1, &first, &last);
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(30, 30));
+    engine_track_range_resolve(50, 60, 1, &first, &last);
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(TRACKS, TRACKS));
+    engine_track_range_bounds(1, 40, 3, &first, &last);
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(3, TRACKS));
+
+    // Track 18 without its BAM sector, every other sector once.
+    int order[21];
+    ASSERT_EQ(engine_allocated_visit_order(18, order), 18);
+    EXPECT_EQ(std::vector<int>(order, order + 18),
+              (std::vector<int>{3, 6, 9, 12, 15, 18, 2, 5, 8, 11, 14, 17, 4, 7, 10, 13, 16, 1}));
+    EXPECT_EQ(engine_allocated_visit_order(1, order), 21);
+
+    char *heading = engine_reread_heading(ENGINE_REREAD_TRACK_RANGE, 1, 4, 9);
+    EXPECT_STREQ(heading, "Re-reading sectors with errors in track range 4-9 (both inclusive)\n");
+    g_free(heading);
+    heading = engine_dump_heading(ENGINE_DUMP_ALLOCATED, 3);
+    EXPECT_STREQ(heading, "Dumping allocated sectors only (expected outermost track: 3)\n");
+    g_free(heading);
 }
 
 // ---------------------------------------------------------------- bad input
