@@ -61,7 +61,7 @@ int ask_track_range(void)
         GTK_SPIN_BUTTON(lookup_widget(dialog, "spinbutton_track_range_start_track"));
     GtkSpinButton *end = GTK_SPIN_BUTTON(lookup_widget(dialog, "spinbutton_track_range_end_track"));
     int low, high;
-    rereads_track_range_bounds(gtk_spin_button_get_value_as_int(start),
+    engine_track_range_bounds(gtk_spin_button_get_value_as_int(start),
                                gtk_spin_button_get_value_as_int(end), options_outmost_track, &low,
                                &high);
     gtk_spin_button_set_range(start, low, high);
@@ -70,7 +70,7 @@ int ask_track_range(void)
     gtk_spin_button_set_value(end, high);
     int accepted = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK;
     if (accepted)
-        rereads_track_range_resolve(gtk_spin_button_get_value_as_int(start),
+        engine_track_range_resolve(gtk_spin_button_get_value_as_int(start),
                                     gtk_spin_button_get_value_as_int(end), options_outmost_track,
                                     &ped.range_first_track, &ped.range_last_track);
     gtk_widget_destroy(dialog);
@@ -162,16 +162,6 @@ void run_notification_checks(void)
 
 }  // namespace
 
-void rereads_track_range_bounds(int start, int end, int outmost, int *low, int *high)
-{
-    engine_track_range_bounds(start, end, outmost, low, high);
-}
-
-void rereads_track_range_resolve(int s, int e, int outmost, int *first, int *last)
-{
-    engine_track_range_resolve(s, e, outmost, first, last);
-}
-
 GtkWidget *create_dialog_track_range(void)
 {
     GtkWidget *dialog = gtk_dialog_new();
@@ -256,15 +246,9 @@ void core_load_d64_file_for_rereads(const char *path)
     if (verify_and_correct_misaligned_tracks(0) != 0)
         drawingarea_sector_grid_refresh_from_error_info();
 
-    if (sector_grid_image_holds_read_data()) {
-        flag_dir_in_track_18 = 1;
-        if (d64_is_bam_sector_error_free(d64_storage)) {
-            decode_and_show_directory_listing();
+    if (dumps_show_directory_and_allocated_sectors()) {
+        if (d64_is_bam_sector_error_free(d64_storage))
             notebook_main_set_page(1);
-        } else {
-            log_textview_append(_("BAM sector contains errors: not listing directory contents\n"));
-        }
-        disk_checks_show_allocated_sectors_if_trusted();
         run_notification_checks();
     }
 
