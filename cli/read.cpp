@@ -31,6 +31,7 @@ struct disk_run {
     std::set<std::pair<int, int>> read;  // sectors that gave an answer
     std::vector<std::string> files;
     std::vector<unsigned char> codes;    // error byte per sector, from the outcome
+    std::string failure;                 // the outcome's text, which ends with the call
 };
 
 int total_sectors()
@@ -148,6 +149,10 @@ void on_finished(void *user, const engine_outcome *outcome)
     // The lists belong to the engine and end with the call.
     r->terminal.outcome.files = nullptr;
     r->terminal.outcome.error_codes = nullptr;
+    if (outcome->failure) {
+        r->failure = outcome->failure;
+        r->terminal.outcome.failure = r->failure.c_str();
+    }
     draw_progress(r, true);
     clear_bar(r);
     if (!r->live && r->track > 0 && !r->rereading)
@@ -286,6 +291,7 @@ int cli_run_read(const cli_args &args)
     std::vector<std::string> all_files;
     std::string disks_json, last_disk_json;
     cli_terminal last = {};
+    std::string last_failure;
     for (int disk = 1;; disk++) {
         disk_run r = {};
         r.terminal.verbose = args.verbose;
@@ -310,6 +316,9 @@ int cli_run_read(const cli_args &args)
         elapsed += r.terminal.outcome.elapsed_seconds;
         all_files.insert(all_files.end(), r.files.begin(), r.files.end());
         last = r.terminal;
+        last_failure = r.failure;
+        if (last.outcome.failure)
+            last.outcome.failure = last_failure.c_str();
         if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED) {
             last_disk_json = json_disk(r);
             disks_json += disks_json.empty() ? "" : ",";
@@ -321,8 +330,10 @@ int cli_run_read(const cli_args &args)
         if (status != CLI_EXIT_FAILED)
             filer_auto_naming_advance(&p.side_b, &p.offset);
         if (!next_disk_wanted()) {
-            if (engine_abort_requested())
+            if (engine_abort_requested()) {
+                cli_error("read interrupted");
                 worst = CLI_EXIT_INTERRUPTED;
+            }
             break;
         }
     }

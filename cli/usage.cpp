@@ -69,10 +69,10 @@ const cli_subcommand cli_subcommands[] = {
      "The D64 file gets the error byte of every sector appended when any sector\n"
      "was not read cleanly; beside it go FILE.d64.log (what happened) and, with\n"
      "--md5, FILE.d64.md5.  Without FILE the name is made as the Dravlen\n"
-     "client's automatic naming makes it (0001A_DISKNAME.d64, with the client's\n"
-     "naming settings), in the current folder.  Every file is written under a\n"
-     "temporary name and renamed when complete, so an interrupted read leaves no\n"
-     "partial file and replaces nothing.\n"
+     "client's automatic naming makes it (0001a.d64, or 0001A_DISKNAME.D64 with\n"
+     "the client's naming settings), in the current folder.  Every file is\n"
+     "written under a temporary name and renamed when complete, so an\n"
+     "interrupted read leaves no partial file and replaces nothing.\n"
      "\n"
      "Questions (replace an existing file? shift the tracks?) are asked on the\n"
      "terminal when standard input is one; otherwise the answer is no.\n"
@@ -103,7 +103,8 @@ const cli_subcommand cli_subcommands[] = {
      "\nExit status: 0 image saved, every sector read cleanly; 3 image saved\n"
      "with sector errors; 1 failed (nothing saved); 2 usage error; 130\n"
      "interrupted (Ctrl+C aborts the read, closes the port and saves nothing).\n"
-     "With --batch, the worst status of the disks read: 130 over 1 over 3 over 0.\n",
+     "With --batch, the worst status of the disks read: 130 over 1 over 3 over 0;\n"
+     "the disks saved before an interruption stay.\n",
      cli_run_read, 0, 1, true, false},
     {"dump", "dump the directory track, with first sectors, or the allocated sectors",
      "Usage: dravlen dump [OPTIONS] dir|dir-first|bam [FILE.d64]\n"

@@ -498,6 +498,7 @@ struct saving_job {
     const engine_ui *user_ui;
     engine_ui ui;  // forwards to user_ui, keeping the per-disk lines
     std::string disk_log;
+    std::string save_error;  // why the save failed, as the save logged it
 };
 saving_job *current_save = nullptr;
 
@@ -552,6 +553,14 @@ void hook_log_view(const char *text)
     job_log_line(current_save, text, 0);
 }
 
+void hook_log_both(const char *text)
+{
+    current_save->save_error = text;
+    while (!current_save->save_error.empty() && current_save->save_error.back() == '\n')
+        current_save->save_error.pop_back();
+    job_log_line(current_save, text, 1);
+}
+
 // Names and writes the D64 with its ".log" and ".md5".  Null on success,
 // else the failure text; *files gets what was written.
 const char *save_image(saving_job *j, const engine_imaging_params *p, int first,
@@ -589,13 +598,13 @@ const char *save_image(saving_job *j, const engine_imaging_params *p, int first,
     filer_hooks = filer_ui_hooks{};
     filer_hooks.per_disk_log = hook_per_disk_log;
     filer_hooks.log_view = hook_log_view;
-    filer_hooks.log_both = hook_log_view;
+    filer_hooks.log_both = hook_log_both;
     current_save = j;
     int ok = save_d64_image_and_ancillary_files(path.c_str(), 0, 0);
     current_save = nullptr;
     filer_hooks = saved_hooks;
     if (!ok)
-        return "Unable to save to file";
+        return j->save_error.empty() ? "Unable to save to file" : j->save_error.c_str();
     files->push_back(path);
     files->push_back(path + ".log");
     if (options_create_md5_digest)

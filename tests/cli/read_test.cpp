@@ -273,6 +273,13 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     r = read_disk({"out.d64", "--overwrite"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_EQ(scratch_read(work + "/out.d64"), saved);
+
+    // A file that cannot be written says why, in one line.
+    r = read_disk({"missing/out.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "read failed: Unable to save disk image to file: ")) << r.err;
+    EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;
+    EXPECT_EQ(scratch_list(work), "out.d64 out.d64.log");
 }
 
 TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
@@ -350,6 +357,15 @@ TEST_F(Read, ABatchEndsWithItsWorstDiskAndAtTheEndOfInput)
     ASSERT_TRUE(wait_for_stderr(&c, "Insert the next disk", 1)) << c.err_text;
     EXPECT_EQ(finish(&c), 3) << c.err_text;
     EXPECT_EQ(scratch_list(work), "0001b.d64 0001b.d64.log");
+
+    // Ctrl+C at the question ends the batch as interrupted; the disks
+    // already saved stay.
+    child again;
+    spawn_cli(work, config_home, {"read", "--port", sim.port, "--batch", "--offset", "2"}, &again);
+    ASSERT_TRUE(wait_for_stderr(&again, "Insert the next disk", 1)) << again.err_text;
+    kill(again.pid, SIGINT);
+    EXPECT_EQ(finish(&again, 5), 130) << again.err_text;
+    EXPECT_EQ(scratch_list(work), "0001b.d64 0001b.d64.log 0002a.d64 0002a.d64.log");
 }
 
 // ---------------------------------------------------------------- usage
