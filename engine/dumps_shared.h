@@ -34,6 +34,7 @@ struct dumps_job_ui {
     const engine_ui *user_ui = nullptr;
     engine_ui ui = {};
     std::string disk_log;
+    std::string save_error;  // why the last save failed, as it said
     dumps_job_ui() = default;
     dumps_job_ui(const dumps_job_ui &) = delete;
     dumps_job_ui &operator=(const dumps_job_ui &) = delete;

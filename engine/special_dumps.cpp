@@ -153,6 +153,17 @@ void hook_log_view(const char *text)
         saving_job->ui.log_line(&*saving_job, text, 0);
 }
 
+// The save says why it failed on both logs; that becomes the failure text.
+void hook_log_both(const char *text)
+{
+    if (!saving_job)
+        return;
+    saving_job->save_error = text;
+    while (!saving_job->save_error.empty() && saving_job->save_error.back() == '\n')
+        saving_job->save_error.pop_back();
+    saving_job->ui.log_line(saving_job, text, 1);
+}
+
 void hook_status(const char *text)
 {
     if (status_sink)
@@ -167,7 +178,7 @@ int with_file_hooks(dumps_job_ui *j, std::string *status, Body body)
     filer_hooks = filer_ui_hooks{};
     filer_hooks.per_disk_log = hook_per_disk_log;
     filer_hooks.log_view = hook_log_view;
-    filer_hooks.log_both = hook_log_view;
+    filer_hooks.log_both = hook_log_both;
     filer_hooks.status = hook_status;
     saving_job = j;
     status_sink = status;
@@ -184,9 +195,14 @@ const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
                              std::vector<std::string> *files)
 {
     std::string status;
+    j->save_error.clear();
     if (!with_file_hooks(j, &status,
-                         [&] { return save_d64_image_and_ancillary_files(path, 0, reread); }))
-        return "Unable to save to file";
+                         [&] { return save_d64_image_and_ancillary_files(path, 0, reread); })) {
+        // The outcome outlives the job: the text must stay until the next save.
+        static std::string failure;
+        failure = j->save_error.empty() ? "Unable to save to file" : j->save_error;
+        return failure.c_str();
+    }
     files->push_back(path);
     files->push_back(std::string(path) + (reread ? "-reread.log" : ".log"));
     if (options_create_md5_digest)

@@ -209,6 +209,17 @@ TEST_F(Dumps, DirDumpHoldsTheDirectoryTrackOfTheDiskAndNothingElse)
     EXPECT_TRUE(contains(file("t18.d64.log"), "Dumping track 18\n"));
     EXPECT_TRUE(contains(r.err, "19 sectors read: 19 good, 0 with errors")) << r.err;
 
+    // The port may come from the GUI's options, which saving leaves alone.
+    std::string folder = config_home + "/dravlen-client";
+    ASSERT_EQ(g_mkdir_with_parents(folder.c_str(), 0700), 0);
+    std::string ini = "[connection]\ndevice_port=" + sim.port + "\n";
+    ASSERT_TRUE(scratch_write(folder + "/user.ini", ini));
+    r = run_cli(work, config_home, {"dump", "dir", "again.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(file("again.d64"), saved);
+    EXPECT_EQ(scratch_read(folder + "/user.ini"), ini);
+    EXPECT_EQ(scratch_list(folder), "user.ini");
+
     // An existing file is not replaced without a yes; --overwrite replaces it.
     ASSERT_TRUE(scratch_write(work + "/t18.d64", "keep"));
     r = run({"dump", "dir", "t18.d64"});
@@ -511,6 +522,11 @@ TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
     EXPECT_TRUE(contains(r.err, "Image size is not as expected")) << r.err;
     EXPECT_EQ(line_count(r.err), 1) << r.err;
     EXPECT_EQ(file("short.d64"), std::string(175000, '\0'));
+    // A save that fails says why, on one line.
+    r = run({"dump", "dir", "no-such-folder/x.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Unable to save disk image to file")) << r.err;
+    EXPECT_EQ(line_count(r.err), 2) << "progress, then the failure: " << r.err;
     r = run({"dump", "dir", "--drive", "9", "x.d64"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "Device not present")) << r.err;
