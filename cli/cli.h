@@ -38,7 +38,17 @@ struct cli_args {
     bool md5 = false;
     bool batch = false;
     std::string read_option;  // the first read-only option given, for the usage check
+    std::vector<std::string> read_options;  // every one of them, for dump and reread
+    // reread --tracks A-B: 0 when not given
+    int range_first = 0;
+    int range_last = 0;
 };
+
+// Whether the subcommand takes the read option `name` ("--retries"); only
+// read, dump and reread take any.
+bool cli_takes_read_option(const std::string &subcommand, const std::string &name);
+// "A-B" with 1 <= A <= B <= TRACKS; false after a usage error line.
+bool cli_parse_track_range(const std::string &text, int *first, int *last);
 
 // The subcommands that exist, in the order --help lists them.
 struct cli_subcommand {
@@ -71,6 +81,8 @@ int cli_run_reset(const cli_args &args);
 int cli_run_write(const cli_args &args);
 int cli_run_update(const cli_args &args);
 int cli_run_read(const cli_args &args);
+int cli_run_dump(const cli_args &args);
+int cli_run_reread(const cli_args &args);
 
 // The terminal's side of the engine: log lines on stderr when verbose, the
 // outcome kept for the caller.

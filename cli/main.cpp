@@ -104,6 +104,7 @@ int parse_read_option(int argc, char **argv, int *i, const char *a, cli_args *ar
         return 0;
     if (args->read_option.empty())
         args->read_option = name;
+    args->read_options.push_back(name);
     std::string value;
     if (strcmp(name, "--pre-init") == 0)
         args->pre_initialize = true;
@@ -204,11 +205,15 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
         } else if (is_option(a, "--tracks")) {
             if (!option_value(argc, argv, &i, a, "--tracks", &value))
                 return 0;
-            if (value != "35" && value != "40") {
-                cli_error("--tracks must be 35 or 40, not \"%s\"", value.c_str());
+            if (value.find('-') != std::string::npos) {
+                if (!cli_parse_track_range(value, &args->range_first, &args->range_last))
+                    return 0;
+            } else if (value != "35" && value != "40") {
+                cli_error("--tracks must be 35 or 40, or a range A-B, not \"%s\"", value.c_str());
                 return 0;
+            } else {
+                result->tracks = atoi(value.c_str());
             }
-            result->tracks = atoi(value.c_str());
         } else {
             cli_error("unknown option %s (see \"%s --help\")", a, cli_program_name);
             return 0;
@@ -236,8 +241,13 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             return 0;
         }
     }
-    if (!args->read_option.empty() && args->subcommand != "read") {
-        cli_error("%s does not take %s", sub->name, args->read_option.c_str());
+    for (const std::string &option : args->read_options)
+        if (!cli_takes_read_option(args->subcommand, option)) {
+            cli_error("%s does not take %s", sub->name, option.c_str());
+            return 0;
+        }
+    if (args->range_first > 0 && args->subcommand != "reread") {
+        cli_error("%s does not take a track range", sub->name);
         return 0;
     }
     if (args->batch && !args->operands.empty()) {

@@ -2,14 +2,10 @@
 
 #include <glib/gi18n.h>
 
-#include <algorithm>
-
 #include "app/log.h"
 #include "app/operation.h"
 #include "app/operation_state.h"
 #include "app/options.h"
-#include "device/console.h"
-#include "device/serial.h"
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
@@ -26,19 +22,12 @@
 
 namespace {
 
-// Which sectors a re-read looks at.
-enum reread_selection {
-    SELECT_ALL,            // tracks outmost_track to TRACKS
-    SELECT_DIR_TRACK,      // track 18
-    SELECT_DIR_TRACK_PRGS, // track 18, then the first sector of every PRG
-    SELECT_TRACK_RANGE,    // ped's range
-    SELECT_ALLOCATED,      // what the BAM allocates
-};
-
-void finish(GSourceFunc finisher, const char *message)
-{
-    operation_idle_add(finisher, const_cast<char *>(message));
-}
+using reread_selection = engine_reread_selection;
+constexpr reread_selection SELECT_ALL = ENGINE_REREAD_ALL;
+constexpr reread_selection SELECT_DIR_TRACK = ENGINE_REREAD_DIR_TRACK;
+constexpr reread_selection SELECT_DIR_TRACK_PRGS = ENGINE_REREAD_DIR_TRACK_PRGS;
+constexpr reread_selection SELECT_TRACK_RANGE = ENGINE_REREAD_TRACK_RANGE;
+constexpr reread_selection SELECT_ALLOCATED = ENGINE_REREAD_ALLOCATED;
 
 GSourceFunc finisher_of(reread_selection selection)
 {
@@ -46,141 +35,22 @@ GSourceFunc finisher_of(reread_selection selection)
                                    : idle_finish_rereading_sectors;
 }
 
-constexpr auto open_port = operation_open_port_and_sync;
-
-void tracks_of(reread_selection selection, int *first, int *last)
-{
-    switch (selection) {
-    case SELECT_DIR_TRACK:
-    case SELECT_DIR_TRACK_PRGS:
-        *first = *last = 18;
-        break;
-    case SELECT_TRACK_RANGE:
-        *first = ped.range_first_track;
-        *last = ped.range_last_track;
-        break;
-    default:
-        *first = dumps_first_track();
-        *last = TRACKS;
-        break;
-    }
-}
-
-// One pass over the tracks with `tries` reads per faulty sector (0: the
-// single-try form).  0 after a failure whose finisher has been posted.
-int reread_pass(int handle, reread_selection selection, int tries, GSourceFunc finisher)
-{
-    int first, last;
-    tracks_of(selection, &first, &last);
-    for (int t = first; t <= last; t++) {
-        int ok;
-        if (tries == 0)
-            ok = wrapper_reread_all_sectors_in_track_once(handle, t, finisher);
-        else if (t == 18)
-            ok = wrapper_reread_all_sectors_in_dir_track(handle, tries, finisher);
-        else
-            ok = wrapper_reread_all_sectors_in_track(handle, t, tries, finisher);
-        if (!ok)
-            return 0;
-    }
-    return 1;
-}
-
-int reread_selected_tracks(int handle, reread_selection selection, GSourceFunc finisher)
-{
-    int tries = ped.tries_per_sector;
-    if (!options_retry_sectors_once_per_pass)
-        return tries < 1 || reread_pass(handle, selection, tries, finisher);
-    // A sector that stays bad gets its reads spread over the passes.
-    for (int pass = 0; pass < tries; pass++)
-        if (!reread_pass(handle, selection, 0, finisher))
-            return 0;
-    return 1;
-}
-
-const char *no_errors_text(reread_selection selection)
-{
-    switch (selection) {
-    case SELECT_DIR_TRACK:
-        return "No errors to correct on track 18";
-    case SELECT_TRACK_RANGE:
-        return "No errors to correct in track range";
-    default:
-        return "No errors to correct on disk";
-    }
-}
-
-// The all-sector, dir-track, dir-track-and-first-sector and track-range
-// workers.
-void reread_sectors_with_errors(reread_selection selection)
+// The five workers: the engine re-reads on the connection the worker opened.
+void run_reread(reread_selection selection)
 {
     GSourceFunc finisher = finisher_of(selection);
-    int handle = open_port(finisher);
+    int handle = operation_open_port_and_sync(finisher);
     if (handle < 0)
         return;
-    int first, last;
-    tracks_of(selection, &first, &last);
-    int count = d64_count_accessible_sector_errors(d64_storage, first, last);
-    const char *failure = nullptr;
-    if (count == 0 && selection != SELECT_DIR_TRACK_PRGS) {
-        failure = no_errors_text(selection);
-        log_queue_printf("%s\n", failure);
-    } else if (count > ped.max_sector_errors) {
-        if (selection == SELECT_TRACK_RANGE) {
-            log_queue_printf("Too many errors in track range (%d) to retry reading (max is %d)\n",
-                             count, ped.max_sector_errors);
-            failure = "Too many errors in track range to retry";
-        } else {
-            log_queue_printf("Too many errors (%d) to retry reading (max is %d)\n", count,
-                             ped.max_sector_errors);
-            failure = "Too many errors to retry";
-        }
-    }
-    if (failure) {
-        serial_disconnect_port(handle);
-        finish(finisher, failure);
-        return;
-    }
-    // The first-sector pass needs the drive's sector code too, so "di" and
-    // "w1" go out even when track 18 is clean.
-    if (!dumps_start_sector_reads(handle, finisher) ||
-        (count > 0 && !reread_selected_tracks(handle, selection, finisher)) ||
-        (selection == SELECT_DIR_TRACK_PRGS &&
-         wrapper_read_first_sector_of_all_prgs(handle, 1, finisher) != 1)) {
-        serial_disconnect_port(handle);
-        return;
-    }
-    if (selection != SELECT_DIR_TRACK_PRGS)
-        g_usleep(10);
-    serial_disconnect_port(handle);
-    finish(finisher, nullptr);
+    engine_ui ui = dumps_worker_ui(finisher);
+    engine_sector_job job = dumps_job_from_ped(handle);
+    engine_reread(&ui, selection, &job);
 }
 
-// Heading of the per-disk log and the log view for a re-read.
 gchar *heading_of(reread_selection selection)
 {
-    switch (selection) {
-    case SELECT_ALL:
-        return ped.outmost_track != 1
-                   ? g_strdup_printf("Re-reading sectors (expected outermost track: %d)\n",
-                                     ped.outmost_track)
-                   : g_strdup("Re-reading sectors with errors\n");
-    case SELECT_DIR_TRACK:
-        return g_strdup("Re-reading track 18 sectors with errors\n");
-    case SELECT_DIR_TRACK_PRGS:
-        return g_strdup("Re-reading track 18+ sectors with errors\n");
-    case SELECT_TRACK_RANGE:
-        return g_strdup_printf(
-            "Re-reading sectors with errors in track range %d-%d (both inclusive)\n",
-            ped.range_first_track, ped.range_last_track);
-    case SELECT_ALLOCATED:
-        return ped.outmost_track != 1
-                   ? g_strdup_printf(
-                         "Re-reading allocated sectors only (expected outermost track: %d)\n",
-                         ped.outmost_track)
-                   : g_strdup("Re-reading allocated sectors only\n");
-    }
-    return g_strdup("");
+    return engine_reread_heading(selection, ped.outmost_track, ped.range_first_track,
+                                 ped.range_last_track);
 }
 
 // Runs the track-range dialog; 1 with ped's range set when accepted.
@@ -191,7 +61,7 @@ int ask_track_range(void)
         GTK_SPIN_BUTTON(lookup_widget(dialog, "spinbutton_track_range_start_track"));
     GtkSpinButton *end = GTK_SPIN_BUTTON(lookup_widget(dialog, "spinbutton_track_range_end_track"));
     int low, high;
-    rereads_track_range_bounds(gtk_spin_button_get_value_as_int(start),
+    engine_track_range_bounds(gtk_spin_button_get_value_as_int(start),
                                gtk_spin_button_get_value_as_int(end), options_outmost_track, &low,
                                &high);
     gtk_spin_button_set_range(start, low, high);
@@ -200,7 +70,7 @@ int ask_track_range(void)
     gtk_spin_button_set_value(end, high);
     int accepted = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK;
     if (accepted)
-        rereads_track_range_resolve(gtk_spin_button_get_value_as_int(start),
+        engine_track_range_resolve(gtk_spin_button_get_value_as_int(start),
                                     gtk_spin_button_get_value_as_int(end), options_outmost_track,
                                     &ped.range_first_track, &ped.range_last_track);
     gtk_widget_destroy(dialog);
@@ -285,29 +155,12 @@ void save_back(void)
 
 void run_notification_checks(void)
 {
-#if TRACKS != 40
-    if (options_notify_tracks_beyond_35)
-        check_if_tracks_beyond_35_are_used();
-#endif
-    if (options_notify_side_b_1571)
-        check_if_1571_side_b();
+    engine_ui checks = disk_checks_gui_ui();
+    engine_notification_checks(&checks, options_notify_tracks_beyond_35,
+                               options_notify_side_b_1571);
 }
 
 }  // namespace
-
-void rereads_track_range_bounds(int start, int end, int outmost, int *low, int *high)
-{
-    *low = std::max(start, outmost);
-    *high = std::min(end, TRACKS);
-}
-
-void rereads_track_range_resolve(int s, int e, int outmost, int *first, int *last)
-{
-    *first = std::min(std::max(s, outmost), TRACKS);
-    *last = std::min(std::max(e, outmost), TRACKS);
-    if (*last < *first)
-        *last = *first;
-}
 
 GtkWidget *create_dialog_track_range(void)
 {
@@ -393,15 +246,9 @@ void core_load_d64_file_for_rereads(const char *path)
     if (verify_and_correct_misaligned_tracks(0) != 0)
         drawingarea_sector_grid_refresh_from_error_info();
 
-    if (sector_grid_image_holds_read_data()) {
-        flag_dir_in_track_18 = 1;
-        if (d64_is_bam_sector_error_free(d64_storage)) {
-            decode_and_show_directory_listing();
+    if (dumps_show_directory_and_allocated_sectors()) {
+        if (d64_is_bam_sector_error_free(d64_storage))
             notebook_main_set_page(1);
-        } else {
-            log_textview_append(_("BAM sector contains errors: not listing directory contents\n"));
-        }
-        disk_checks_show_allocated_sectors_if_trusted();
         run_notification_checks();
     }
 
@@ -422,79 +269,35 @@ void core_load_d64_file_for_rereads(const char *path)
 
 void thread_reread_all_sectors_with_errors(void)
 {
-    reread_sectors_with_errors(SELECT_ALL);
+    run_reread(SELECT_ALL);
 }
 
 void thread_reread_dir_track_sectors_with_errors(void)
 {
-    reread_sectors_with_errors(SELECT_DIR_TRACK);
+    run_reread(SELECT_DIR_TRACK);
 }
 
 void thread_retry_dir_track_and_first_sector(void)
 {
-    reread_sectors_with_errors(SELECT_DIR_TRACK_PRGS);
+    run_reread(SELECT_DIR_TRACK_PRGS);
 }
 
 void thread_reread_track_range_sectors_with_errors(void)
 {
-    reread_sectors_with_errors(SELECT_TRACK_RANGE);
+    run_reread(SELECT_TRACK_RANGE);
 }
 
 void thread_reread_allocated_sectors(void)
 {
-    GSourceFunc finisher = idle_finish_rereading_sectors;
-    int handle = open_port(finisher);
-    if (handle < 0)
-        return;
-    if (!dumps_start_sector_reads(handle, finisher)) {
-        serial_disconnect_port(handle);
-        return;
-    }
-    int tries = ped.tries_per_sector;
-    if (d64_is_bam_sector_error_free(d64_storage)) {
-        log_queue_printf("BAM sector was already correctly read previously, using its contents\n");
-    } else if (!wrapper_read_dir_track_sector_with_retries(handle, 0, tries, 1, finisher)) {
-        serial_disconnect_port(handle);
-        return;
-    }
-    const char *failure = dumps_bam_gate_failure();
-    if (failure) {
-        serial_disconnect_port(handle);
-        finish(finisher, failure);
-        return;
-    }
-    operation_idle_add(idle_decode_bam_and_show_allocated_sectors, nullptr);
-
-    for (int t = dumps_first_track(); t <= TRACKS; t++) {
-        int order[21];
-        int n = special_dumps_allocated_visit_order(t, order);
-        for (int i = 0; i < n; i++) {
-            int s = order[i];
-            // An inaccessible sector lies where the drive cannot reach.
-            if (!d64_is_sector_allocated(d64_storage, t, s) ||
-                d64_get_block_error_info(d64_storage, t, s) == D64_ERR_INACCESSIBLE)
-                continue;
-            if (!wrapper_read_sector_with_retries(handle, t, s, tries, 1, finisher)) {
-                serial_disconnect_port(handle);
-                return;
-            }
-        }
-    }
-    serial_disconnect_port(handle);
-    finish(finisher, nullptr);
+    run_reread(SELECT_ALLOCATED);
 }
 
 gboolean idle_finish_rereading_all_sectors(gpointer message)
 {
     if (report_outcome(static_cast<const char *>(message),
                        _(" Re-reading completed in %.2lf seconds [%d/%d]"))) {
-        if (ped.outmost_track <= 1) {
-            int k = verify_and_correct_misaligned_tracks(1);
-            if (k > 0)
-                check_if_inaccessible_tracks_are_used(k);
-        } else {
-            check_if_inaccessible_tracks_are_used(ped.outmost_track - 1);
-        }
+        engine_ui checks = disk_checks_gui_ui();
+        engine_reread_checks(&checks, ped.outmost_track);
         save_back();
         if (dumps_show_directory_and_allocated_sectors())
             run_notification_checks();

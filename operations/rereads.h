@@ -20,10 +20,3 @@ void thread_reread_track_range_sectors_with_errors(void);
 void thread_reread_allocated_sectors(void);
 gboolean idle_finish_rereading_all_sectors(gpointer message);
 gboolean idle_finish_rereading_sectors(gpointer message);
-
-// Range the dialog offers for the last range (start, end) and outermost
-// track o: [max(start, o), min(end, TRACKS)].
-void rereads_track_range_bounds(int start, int end, int outmost, int *low, int *high);
-// The range a dialog answer (s, e) selects: both clamped to [o, TRACKS], the
-// end never below the start.
-void rereads_track_range_resolve(int s, int e, int outmost, int *first, int *last);

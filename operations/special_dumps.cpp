@@ -3,15 +3,10 @@
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
 
-#include <cstring>
-
 #include "app/log.h"
 #include "app/operation.h"
 #include "app/operation_state.h"
 #include "app/options.h"
-#include "device/console.h"
-#include "device/serial.h"
-#include "image/basic.h"
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
@@ -25,22 +20,13 @@
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
-GSList *sector_query_list = nullptr;
-
-void sector_query_list_free(void)
-{
-    g_slist_free_full(sector_query_list, g_free);
-    sector_query_list = nullptr;
-}
-
 namespace {
 
 // What tells the three dumps apart.
 struct special_dump {
     filer_dump_kind kind;
+    engine_dump_kind engine_kind;
     const char *started;    // status format with the device number
-    const char *heading;    // log heading
-    const char *heading_outmost;
     const char *aborted;
     const char *failed;     // status format with the message
     const char *completed;  // status format with seconds, N and P
@@ -50,9 +36,8 @@ struct special_dump {
 
 const special_dump dir_track_dump = {
     FILER_DUMP_DIR_TRACK,
+    ENGINE_DUMP_DIR_TRACK,
     N_(" Track 18 read process started on drive %d"),
-    "Dumping track 18\n",
-    "Dumping track 18 (expected outermost track: %d)\n",
     N_(" Track 18 read aborted: please wait for the drive to finish"),
     N_(" Track 18 read failed: %s"),
     N_(" Track 18 read completed in %.2lf seconds [%d/%d]"),
@@ -62,9 +47,8 @@ const special_dump dir_track_dump = {
 
 const special_dump dir_track_first_sector_dump = {
     FILER_DUMP_DIR_TRACK_FIRST_SECTORS,
+    ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS,
     N_(" Track 18+ read process started on drive %d"),
-    "Dumping track 18+\n",
-    "Dumping track 18+ (expected outermost track: %d)\n",
     N_(" Track 18+ read aborted: please wait for the drive to finish"),
     N_(" Track 18+ read failed: %s"),
     N_(" Track 18+ read completed in %.2lf seconds [%d/%d]"),
@@ -74,9 +58,8 @@ const special_dump dir_track_first_sector_dump = {
 
 const special_dump allocated_dump = {
     FILER_DUMP_BAM,
+    ENGINE_DUMP_ALLOCATED,
     N_(" BAM based read process started on drive %d"),
-    "Dumping allocated sectors only\n",
-    "Dumping allocated sectors only (expected outermost track: %d)\n",
     N_(" BAM-based read aborted: please wait for the drive to finish"),
     N_(" BAM-based read failed: %s"),
     N_(" BAM-based read completed in %.2lf seconds [%d/%d]"),
@@ -84,6 +67,33 @@ const special_dump allocated_dump = {
     thread_receive_allocated_sectors,
 };
 
+// The worker's finisher; one operation runs at a time.
+GSourceFunc worker_finisher = nullptr;
+
+void gui_show(void *, engine_image_view what)
+{
+    if (what == ENGINE_SHOW_ALLOCATED_SECTORS)
+        operation_idle_add(idle_decode_bam_and_show_allocated_sectors, nullptr);
+    else if (what == ENGINE_SHOW_DIRECTORY)
+        operation_idle_add(idle_decode_and_show_directory_listing, nullptr);
+}
+
+void gui_finished(void *, const engine_outcome *outcome)
+{
+    operation_idle_add(worker_finisher, const_cast<char *>(outcome->failure));
+}
+
+// The worker of the three dumps: the engine reads on the connection the
+// worker opened (which also lists the ports that answer when it cannot).
+void run_dump(engine_dump_kind kind, GSourceFunc finisher)
+{
+    int handle = operation_open_port_and_sync(finisher);
+    if (handle < 0)
+        return;
+    engine_ui ui = dumps_worker_ui(finisher);
+    engine_sector_job job = dumps_job_from_ped(handle);
+    engine_special_dump(&ui, kind, &job);
+}
 
 void start_special_dump(const special_dump &dump)
 {
@@ -92,8 +102,7 @@ void start_special_dump(const special_dump &dump)
     dumps_copy_controls_to_ped(1);
 
     char *status = g_strdup_printf(_(dump.started), ped.device);
-    char *title = ped.outmost_track != 1 ? g_strdup_printf(dump.heading_outmost, ped.outmost_track)
-                                         : g_strdup(dump.heading);
+    char *title = engine_dump_heading(dump.engine_kind, ped.outmost_track);
     log_warpsave_new(0);
     // The view gets the separator and the heading from the start sequence.
     log_warpsave_append(title);
@@ -106,88 +115,6 @@ void start_special_dump(const special_dump &dump)
     operation_start(&info);
     g_free(status);
     g_free(title);
-}
-
-// Reads the 19 sectors of the directory track as first reads.  0 after a
-// failure whose finisher has been posted.
-int read_dir_track(int handle, GSourceFunc finisher)
-{
-    int order[21];
-    int n = sector_reads_interleaved_order(d64_sectors_of_track(18), order);
-    for (int i = 0; i < n; i++)
-        if (!wrapper_read_dir_track_sector_with_retries(handle, order[i], ped.tries_per_sector, 0,
-                                                        finisher))
-            return 0;
-    return 1;
-}
-
-void finish(GSourceFunc finisher, const char *message)
-{
-    operation_idle_add(finisher, const_cast<char *>(message));
-}
-
-// Worker prologue of the three dumps: port, prompt, "di", "w1".  Returns the
-// open handle, or -1 after the finisher has been posted.
-int open_for_sector_reads(GSourceFunc finisher)
-{
-    int handle = operation_open_port_and_sync(finisher);
-    if (handle < 0)
-        return -1;
-    if (!dumps_start_sector_reads(handle, finisher)) {
-        serial_disconnect_port(handle);
-        return -1;
-    }
-    return handle;
-}
-
-// Reads one first sector as the pass does; 0 after a failed read.
-int read_first_sector(int handle, int track, int sector, int mode, GSourceFunc finisher)
-{
-    int error = d64_get_block_error_info(d64_storage, track, sector);
-    if (error == D64_ERR_OK) {
-        log_queue_printf("Sector was already correctly read and decoded, if applicable\n");
-    } else if (error == D64_ERR_INACCESSIBLE) {
-        // The drive cannot reach it: whatever it read there belongs elsewhere.
-        log_queue_printf("Sector is inaccessible: not reading it\n");
-        return 1;
-    } else if (!wrapper_read_sector_with_retries(handle, track, sector, ped.tries_per_sector, mode,
-                                                 finisher)) {
-        return 0;
-    }
-    if (d64_get_block_error_info(d64_storage, track, sector) == D64_ERR_OK) {
-        gchar *line = special_dumps_first_basic_line(d64_storage + d64_sector_offset(track, sector));
-        if (*line)
-            log_queue_printf("First BASIC line: %s\n", line);
-        g_free(line);
-    }
-    return 1;
-}
-
-const char separator_tildes[] = "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n";
-
-// Calls visit(number, entry) for every directory entry of a PRG, at most 144
-// entries; stops early when visit returns 0 (and returns 0 then).
-template <typename Visit>
-int for_each_prg_entry(Visit visit)
-{
-    d64_dir_position pos;
-    const uint8_t *entry = nullptr;
-    d64_first_dir_entry(d64_storage, &pos, &entry);
-    for (int n = 1; n <= D64_DIR_MAX_ENTRIES; n++) {
-        if (n > 1 && !d64_next_dir_entry(d64_storage, &pos, &entry))
-            break;
-        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2)
-            continue;
-        if (!visit(n, entry))
-            return 0;
-    }
-    return 1;
-}
-
-void entry_name(const uint8_t *entry, char *name17)
-{
-    d64_get_filename(entry, name17);
-    sanitize_filename(name17);
 }
 
 // The three finishers differ in their texts and in the list they free.
@@ -254,189 +181,53 @@ void dumps_copy_controls_to_ped(int with_outmost)
         ped.outmost_track = options_outmost_track;
 }
 
-int dumps_first_track(void)
+engine_sector_job dumps_job_from_ped(int handle)
 {
-    return ped.outmost_track < 1 ? 1 : ped.outmost_track;
+    engine_sector_job job = {};
+    job.port = options_device_port_string;
+    job.handle = handle;
+    job.device = ped.device;
+    job.tries = ped.tries_per_sector;
+    job.max_errors = ped.max_sector_errors;
+    job.outmost_track = ped.outmost_track;
+    job.range_first = ped.range_first_track;
+    job.range_last = ped.range_last_track;
+    job.retry_once_per_pass = options_retry_sectors_once_per_pass;
+    job.first_sector_in_dir_order = options_first_sector_in_dir_order;
+    return job;
 }
 
-int dumps_start_sector_reads(int handle, GSourceFunc finisher)
+engine_ui dumps_worker_ui(GSourceFunc finisher)
 {
-    if (!wrapper_process_command(handle, ped.device, "di", finisher))
-        return 0;
-    char command[16];
-    g_snprintf(command, sizeof command, "w1 %d", ped.device);
-    if (!console_execute_command(handle, command, &flag_abort_requested)) {
-        finish(finisher, "Unable to initiate sector read on device");
-        return 0;
-    }
-    if (!console_synch_with_device(handle, &flag_abort_requested)) {
-        finish(finisher, console_text_unable_to_sync);
-        return 0;
-    }
-    return 1;
+    worker_finisher = finisher;
+    engine_ui ui = sector_reads_gui_ui();
+    ui.directory_ready = gui_show;
+    ui.finished = gui_finished;
+    return ui;
 }
 
 int dumps_show_directory_and_allocated_sectors(void)
 {
-    if (!sector_grid_image_holds_read_data())
+    engine_ui ui = disk_checks_gui_ui();
+    if (!engine_show_read_image(&ui, ped.outmost_track))
         return 0;
     flag_dir_in_track_18 = 1;
-    if (d64_is_bam_sector_error_free(d64_storage))
-        decode_and_show_directory_listing();
-    else
-        log_textview_append(_("BAM sector contains errors: not listing directory contents\n"));
-    disk_checks_show_allocated_sectors_if_trusted();
-    return 1;
-}
-
-gchar *special_dumps_first_basic_line(const uint8_t *sector)
-{
-    GString *text = g_string_new(nullptr);
-    // The data bytes after the link: load address, then the program.
-    if (!basic_list_basic_program_escaped(sector + 2, 254, 1, text))
-        g_string_truncate(text, 0);
-    return g_string_free(text, FALSE);
-}
-
-int special_dumps_allocated_visit_order(int track, int *order)
-{
-    int all[21];
-    int n = sector_reads_interleaved_order(d64_sectors_of_track(track), all);
-    int count = 0;
-    for (int i = 0; i < n; i++)
-        if (track != 18 || all[i] != 0)
-            order[count++] = all[i];
-    return count;
-}
-
-int wrapper_read_first_sector_of_all_prgs(int handle, int mode, GSourceFunc finisher)
-{
-    if (!d64_is_bam_sector_error_free(d64_storage)) {
-        log_queue_printf("BAM sector contains errors: not iterating through PRG files\n");
-        return 1;
-    }
-    if (!d64_is_first_dir_link_valid(d64_storage)) {
-        log_queue_printf("Unexpected first dir t/s link: not iterating through PRG files\n");
-        return 1;
-    }
-    operation_idle_add(idle_decode_bam_and_show_allocated_sectors, nullptr);
-    operation_idle_add(idle_decode_and_show_directory_listing, nullptr);
-
-    if (options_first_sector_in_dir_order) {
-        return for_each_prg_entry([&](int number, const uint8_t *entry) {
-            char name[D64_NAME_BUFFER_SIZE];
-            entry_name(entry, name);
-            int t, s;
-            if (!d64_get_file_first_track_and_sector(entry, &t, &s)) {
-                log_queue_printf("%sFile #%03d, %-16s, is a PRG and starts at t/s %2d/%-2d %s\n",
-                                 separator_tildes, number, name, entry[D64_ENTRY_FIRST_TRACK],
-                                 entry[D64_ENTRY_FIRST_SECTOR], "(invalid)");
-                return 1;
-            }
-            log_queue_printf("%sFile #%03d, %-16s, is a PRG and starts at t/s %2d/%-2d %s\n",
-                             separator_tildes, number, name, t, s, "");
-            return read_first_sector(handle, t, s, mode, finisher);
-        });
-    }
-
-    for_each_prg_entry([&](int number, const uint8_t *entry) {
-        char name[D64_NAME_BUFFER_SIZE];
-        entry_name(entry, name);
-        int t, s;
-        if (!d64_get_file_first_track_and_sector(entry, &t, &s)) {
-            log_queue_printf("%sFile #%03d, %-16s, is a PRG but starts at an invalid t/s %2d/%-2d\n",
-                             separator_tildes, number, name, entry[D64_ENTRY_FIRST_TRACK],
-                             entry[D64_ENTRY_FIRST_SECTOR]);
-            return 1;
-        }
-        auto *record = g_new0(sector_query_record, 1);
-        g_strlcpy(record->filename, name, sizeof record->filename);
-        record->entry_number = number;
-        record->track = t;
-        record->sector = s;
-        // Prepending and reversing keeps the walk linear.
-        sector_query_list = g_slist_prepend(sector_query_list, record);
-        return 1;
-    });
-    sector_query_list = g_slist_reverse(sector_query_list);
-    // A merge sort: files on one track keep their directory order.
-    sector_query_list = g_slist_sort(sector_query_list, compare_track_func);
-    for (GSList *l = sector_query_list; l; l = l->next) {
-        auto *record = static_cast<const sector_query_record *>(l->data);
-        log_queue_printf("%sFile #%03d, %-16s, is a PRG and starts at t/s %2d/%-2d\n",
-                         separator_tildes, record->entry_number, record->filename, record->track,
-                         record->sector);
-        if (!read_first_sector(handle, record->track, record->sector, mode, finisher))
-            return 0;
-    }
     return 1;
 }
 
 void thread_receive_dir_track(void)
 {
-    GSourceFunc finisher = idle_finish_dir_track_receipt;
-    int handle = open_for_sector_reads(finisher);
-    if (handle < 0)
-        return;
-    if (!read_dir_track(handle, finisher)) {
-        serial_disconnect_port(handle);
-        return;
-    }
-    serial_disconnect_port(handle);
-    finish(finisher, nullptr);
+    run_dump(ENGINE_DUMP_DIR_TRACK, idle_finish_dir_track_receipt);
 }
 
 void thread_receive_dir_track_and_first_sector(void)
 {
-    GSourceFunc finisher = idle_finish_dir_track_and_first_sector_receipt;
-    int handle = open_for_sector_reads(finisher);
-    if (handle < 0)
-        return;
-    sector_query_list_free();
-    if (!read_dir_track(handle, finisher) ||
-        !wrapper_read_first_sector_of_all_prgs(handle, 0, finisher)) {
-        serial_disconnect_port(handle);
-        return;
-    }
-    serial_disconnect_port(handle);
-    finish(finisher, nullptr);
+    run_dump(ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS, idle_finish_dir_track_and_first_sector_receipt);
 }
 
 void thread_receive_allocated_sectors(void)
 {
-    GSourceFunc finisher = idle_finish_allocated_sector_receipt;
-    int handle =
-        open_for_sector_reads(finisher);
-    if (handle < 0)
-        return;
-    if (!wrapper_read_dir_track_sector_with_retries(handle, 0, ped.tries_per_sector, 1,
-                                                    finisher)) {
-        serial_disconnect_port(handle);
-        return;
-    }
-    const char *failure = dumps_bam_gate_failure();
-    if (failure) {
-        serial_disconnect_port(handle);
-        finish(finisher, failure);
-        return;
-    }
-    operation_idle_add(idle_decode_bam_and_show_allocated_sectors, nullptr);
-
-    for (int t = dumps_first_track(); t <= TRACKS; t++) {
-        int order[21];
-        int n = special_dumps_allocated_visit_order(t, order);
-        for (int i = 0; i < n; i++) {
-            if (!d64_is_sector_allocated(d64_storage, t, order[i]))
-                continue;
-            if (!wrapper_read_sector_with_retries(handle, t, order[i], ped.tries_per_sector, 0,
-                                                  finisher)) {
-                serial_disconnect_port(handle);
-                return;
-            }
-        }
-    }
-    serial_disconnect_port(handle);
-    finish(finisher, nullptr);
+    run_dump(ENGINE_DUMP_ALLOCATED, idle_finish_allocated_sector_receipt);
 }
 
 gboolean idle_finish_dir_track_receipt(gpointer message)
@@ -473,13 +264,4 @@ DRAVLEN_MENU_HANDLER(on_menuitem_dump_bam_based_activate)
     (void)item;
     (void)data;
     start_special_dump(allocated_dump);
-}
-
-const char *dumps_bam_gate_failure(void)
-{
-    if (!d64_is_bam_sector_error_free(d64_storage))
-        return "BAM sector contains errors";
-    if (!d64_is_first_dir_link_valid(d64_storage))
-        return "Unexpected first dir t/s link";
-    return nullptr;
 }

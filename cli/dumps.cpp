@@ -1,0 +1,396 @@
+// dump: the partial dumps (directory track, with first sectors, allocated
+// sectors) into a D64; reread: the faulty sectors of a D64 read again and the
+// file updated in place.
+#include "cli/cli.h"
+
+#include "app/options.h"
+#include "engine/dumps.h"
+#include "engine/imaging.h"
+#include "image/d64.h"
+#include "image/imagefile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+// What a run showed on the terminal and left behind.
+struct sector_run {
+    cli_terminal terminal;
+    bool live;  // stderr is a terminal: one line, redrawn
+    bool line_shown;
+    gint64 last_draw_us;
+    int track;
+    int errors;  // the engine's running count of accessible errors
+    std::set<std::pair<int, int>> touched;  // sectors the drive was asked for
+    std::vector<std::string> files;
+    std::vector<unsigned char> codes;
+};
+
+void clear_line(sector_run *r)
+{
+    if (r->live && r->line_shown) {
+        fputs("\r\033[K", stderr);
+        r->line_shown = false;
+    }
+}
+
+void track_done(sector_run *r)
+{
+    if (!r->live && r->track > 0)
+        fprintf(stderr, "track %d done (%d sectors so far)\n", r->track, (int)r->touched.size());
+}
+
+void on_cell(void *user, int track, int sector, int, int)
+{
+    auto *r = static_cast<sector_run *>(user);
+    if (track != r->track) {
+        track_done(r);
+        r->track = track;
+    }
+    // Attempted counts: a sector whose every answer was lost is still one
+    // the dump failed to read.
+    r->touched.insert({track, sector});
+    gint64 now = g_get_monotonic_time();
+    if (r->live && now - r->last_draw_us >= 100000) {
+        r->last_draw_us = now;
+        fprintf(stderr, "\r\033[Ktrack %2d/%d  sectors read %3d  errors %d", track, TRACKS,
+                (int)r->touched.size(), r->errors);
+        r->line_shown = true;
+        fflush(stderr);
+    }
+}
+
+void on_log(void *user, const char *line, int)
+{
+    auto *r = static_cast<sector_run *>(user);
+    if (!r->terminal.verbose)
+        return;
+    clear_line(r);
+    fputs(line, stderr);
+}
+
+void on_error_step(void *user, int delta)
+{
+    auto *r = static_cast<sector_run *>(user);
+    r->errors = std::max(0, r->errors + delta);
+}
+
+// Questions on the terminal when stdin is one; else the safe answer.
+int on_ask(void *user, engine_question question, const char *text)
+{
+    auto *r = static_cast<sector_run *>(user);
+    clear_line(r);
+    std::string one_line = text;
+    std::replace(one_line.begin(), one_line.end(), '\n', ' ');
+    if (question == ENGINE_ASK_SIDE_B_1571 || question == ENGINE_ASK_TRACKS_BEYOND_35) {
+        fprintf(stderr, "%s: warning: %s\n", cli_program_name, one_line.c_str());
+        return 1;
+    }
+    if (!isatty(STDIN_FILENO)) {
+        fprintf(stderr, "%s: %s -> no (not a terminal)\n", cli_program_name, one_line.c_str());
+        return 0;
+    }
+    fprintf(stderr, "%s [y/N] ", one_line.c_str());
+    fflush(stderr);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin))
+        return 0;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+void on_finished(void *user, const engine_outcome *outcome)
+{
+    auto *r = static_cast<sector_run *>(user);
+    r->terminal.finished = true;
+    r->terminal.outcome = *outcome;
+    for (const char *const *f = outcome->files; f && *f; f++)
+        r->files.push_back(*f);
+    if (outcome->error_codes)
+        r->codes.assign(outcome->error_codes, outcome->error_codes + outcome->sector_count);
+    // The lists belong to the engine and end with the call.
+    r->terminal.outcome.files = nullptr;
+    r->terminal.outcome.error_codes = nullptr;
+    clear_line(r);
+    track_done(r);
+}
+
+engine_ui run_ui(sector_run *r, const cli_args &args)
+{
+    r->terminal.verbose = args.verbose;
+    r->live = isatty(STDERR_FILENO);
+    engine_ui ui = {};
+    ui.user = r;
+    ui.sector_cell = on_cell;
+    ui.log_line = on_log;
+    ui.error_count_step = on_error_step;
+    ui.ask = on_ask;
+    ui.finished = on_finished;
+    return ui;
+}
+
+// Error byte of a sector from the outcome (0x01 when unknown).
+int code_of(const sector_run &r, int track, int sector)
+{
+    size_t i = (size_t)(start_sector_of_track[track] + sector);
+    return i < r.codes.size() ? (int)r.codes[i] : (int)D64_ERR_OK;
+}
+
+// The sectors counted in the summary: those the dump read, or (all) every
+// sector of the image.
+std::vector<std::pair<int, int>> counted(const sector_run &r, bool all)
+{
+    std::vector<std::pair<int, int>> out;
+    for (int t = 1; t <= TRACKS; t++)
+        for (int s = 0; s < d64_sectors_of_track(t); s++)
+            if (all || r.touched.count({t, s}))
+                out.push_back({t, s});
+    return out;
+}
+
+struct tally {
+    int good = 0, bad = 0;
+    std::string bad_json;
+};
+
+tally count_sectors(const sector_run &r, bool all)
+{
+    tally n;
+    for (auto [t, s] : counted(r, all)) {
+        int code = code_of(r, t, s);
+        if (code == D64_ERR_OK) {
+            n.good++;
+        } else if (d64_is_accessible_error(code)) {
+            n.bad++;
+            n.bad_json += n.bad_json.empty() ? "" : ",";
+            n.bad_json += "{\"track\":" + std::to_string(t) + ",\"sector\":" +
+                          std::to_string(s) + ",\"code\":" + std::to_string(code) + "}";
+        }
+    }
+    return n;
+}
+
+std::string json_files(const std::vector<std::string> &files)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < files.size(); i++) {
+        gchar *shown = g_filename_display_name(files[i].c_str());
+        out += (i ? "," : "") + cli_json_string(shown);
+        g_free(shown);
+    }
+    return out + "]";
+}
+
+void print_json(const cli_args &args, const sector_run &r, const tally &n, int status,
+                const std::string &extra)
+{
+    std::string head = cli_json_head(args, r.terminal);
+    const std::string empty_files = ",\"files\":[]";
+    size_t at = head.rfind(empty_files);
+    if (at != std::string::npos)
+        head.replace(at, empty_files.size(), ",\"files\":" + json_files(r.files));
+    printf("%s,\"drive\":%d,\"tracks\":%d%s,\"sectors_good\":%d,\"sectors_bad\":%d,"
+           "\"bad_sectors\":[%s],\"exit_status\":%d}\n",
+           head.c_str(), args.device, TRACKS, extra.c_str(), n.good, n.bad, n.bad_json.c_str(),
+           status);
+    fflush(stdout);
+}
+
+void print_files(const sector_run &r)
+{
+    for (const std::string &f : r.files) {
+        gchar *shown = g_filename_display_name(f.c_str());
+        fprintf(stderr, "wrote %s\n", shown);
+        g_free(shown);
+    }
+}
+
+int tries_from(const cli_args &args)
+{
+    return (args.retries >= 0 ? args.retries : options_sector_read_retries) + 1;
+}
+
+int outmost_from(const cli_args &args)
+{
+    return args.first_track > 0 ? args.first_track : options_outmost_track;
+}
+
+struct dump_name {
+    const char *word;
+    engine_dump_kind kind;
+};
+const dump_name dump_names[] = {
+    {"dir", ENGINE_DUMP_DIR_TRACK},
+    {"dir-first", ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS},
+    {"bam", ENGINE_DUMP_ALLOCATED},
+};
+
+}  // namespace
+
+bool cli_takes_read_option(const std::string &subcommand, const std::string &name)
+{
+    if (subcommand == "read")
+        return true;
+    if (subcommand == "dump")
+        return name != "--batch" && name != "--pre-init" && name != "--max-errors";
+    if (subcommand == "reread")
+        return name == "--retries" || name == "--max-errors" || name == "--first-track" ||
+               name == "--md5";
+    return false;
+}
+
+bool cli_parse_track_range(const std::string &text, int *first, int *last)
+{
+    size_t dash = text.find('-');
+    std::string a = text.substr(0, dash), b = text.substr(dash + 1);
+    char *end_a = nullptr, *end_b = nullptr;
+    errno = 0;
+    long x = strtol(a.c_str(), &end_a, 10);
+    long y = strtol(b.c_str(), &end_b, 10);
+    if (a.empty() || b.empty() || *end_a || *end_b || errno == ERANGE || x < 1 || y > TRACKS ||
+        x > y) {
+        cli_error("--tracks must be a range A-B of tracks 1 to %d with A <= B, not \"%s\"",
+                  TRACKS, text.c_str());
+        return false;
+    }
+    *first = (int)x;
+    *last = (int)y;
+    return true;
+}
+
+int cli_run_dump(const cli_args &args)
+{
+    const dump_name *which = nullptr;
+    for (const dump_name &d : dump_names)
+        if (args.operands[0] == d.word)
+            which = &d;
+    if (!which) {
+        cli_error("unknown dump \"%s\": use dir, dir-first or bam", args.operands[0].c_str());
+        return CLI_EXIT_USAGE;
+    }
+    if (TRACKS == 40 && which->kind == ENGINE_DUMP_ALLOCATED) {
+        cli_error("dump bam reads the 35-track BAM: use dravlen (--tracks 35)");
+        return CLI_EXIT_USAGE;
+    }
+    // Automatic names go where the user runs the program, not the GUI's folder.
+    options_set_string(&options_d64_dir_string, nullptr);
+    d64_module_init();
+    if (args.md5)
+        options_create_md5_digest = 1;
+
+    engine_sector_job job = {};
+    job.port = args.port.c_str();
+    job.handle = -1;
+    job.device = args.device;
+    job.tries = tries_from(args);
+    job.outmost_track = outmost_from(args);
+    job.first_sector_in_dir_order = options_first_sector_in_dir_order;
+    job.check_and_save = 1;
+    job.path = args.operands.size() > 1 ? args.operands[1].c_str() : nullptr;
+    job.side_b = args.side_b > 0 ? 1 : 0;
+    job.offset = args.offset > 0 ? args.offset : 1;
+    job.overwrite = args.overwrite;
+
+    sector_run r = {};
+    engine_ui ui = run_ui(&r, args);
+    engine_reset_image_store();
+    engine_special_dump(&ui, which->kind, &job);
+
+    int status;
+    if (r.terminal.finished && r.terminal.outcome.kind == ENGINE_ABORTED) {
+        cli_error("dump interrupted: nothing saved");
+        status = CLI_EXIT_INTERRUPTED;
+    } else {
+        status = cli_report_outcome(args, r.terminal, "dump");
+    }
+    tally n = count_sectors(r, false);
+    if (status == CLI_EXIT_OK) {
+        // Only what the dump read counts: the rest of the image is unread by design.
+        status = n.bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
+        print_files(r);
+        fprintf(stderr, "%d sectors read: %d good, %d with errors, in %.2f seconds\n",
+                (int)r.touched.size(), n.good, n.bad, r.terminal.outcome.elapsed_seconds);
+    }
+    if (args.json)
+        print_json(args, r, n, status,
+                   ",\"dump\":" + cli_json_string(which->word) +
+                       ",\"sectors_read\":" + std::to_string(r.touched.size()));
+    return status;
+}
+
+int cli_run_reread(const cli_args &args)
+{
+    d64_module_init();
+    if (args.md5)
+        options_create_md5_digest = 1;
+    const std::string &path = args.operands[0];
+    if (!g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR)) {
+        cli_error("cannot re-read %s: no such file", path.c_str());
+        return CLI_EXIT_FAILED;
+    }
+
+    engine_sector_job job = {};
+    job.port = args.port.c_str();
+    job.handle = -1;
+    job.device = args.device;
+    job.tries = tries_from(args);
+    job.max_errors = args.max_errors >= 0 ? args.max_errors : options_max_sector_errors;
+    job.outmost_track = outmost_from(args);
+    job.range_first = args.range_first;
+    job.range_last = args.range_last;
+    job.retry_once_per_pass = options_retry_sectors_once_per_pass;
+    job.first_sector_in_dir_order = options_first_sector_in_dir_order;
+    job.check_and_save = 1;
+    job.path = path.c_str();
+    job.notify_beyond_35 = options_notify_tracks_beyond_35;
+    job.notify_side_b = options_notify_side_b_1571;
+
+    sector_run r = {};
+    engine_ui ui = run_ui(&r, args);
+    engine_reread_selection selection =
+        args.range_first > 0 ? ENGINE_REREAD_TRACK_RANGE : ENGINE_REREAD_ALL;
+    engine_reread(&ui, selection, &job);
+
+    const engine_outcome &o = r.terminal.outcome;
+    // Nothing to re-read is no failure: the file stays as it is.
+    bool nothing_to_do = r.terminal.finished && o.kind == ENGINE_FAILED && o.failure &&
+                         g_str_has_prefix(o.failure, "No errors to correct");
+    int status;
+    tally n = count_sectors(r, true);
+    if (nothing_to_do) {
+        status = n.bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
+        fprintf(stderr, "%s: nothing re-read, %s left as it was\n", o.failure, path.c_str());
+    } else if (r.terminal.finished && o.kind == ENGINE_ABORTED) {
+        cli_error("re-read interrupted: %s left as it was", path.c_str());
+        status = CLI_EXIT_INTERRUPTED;
+    } else {
+        status = cli_report_outcome(args, r.terminal, "re-read");
+        if (status == CLI_EXIT_OK) {
+            status = n.bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
+            print_files(r);
+            fprintf(stderr, "%d sectors re-read, %d sectors still with errors, in %.2f seconds\n",
+                    (int)r.touched.size(), n.bad, o.elapsed_seconds);
+        }
+    }
+    if (args.json) {
+        std::string extra = ",\"sectors_reread\":" + std::to_string(r.touched.size());
+        if (args.range_first > 0)
+            extra += ",\"range\":[" + std::to_string(args.range_first) + "," +
+                     std::to_string(args.range_last) + "]";
+        // A run with nothing to do is no failure in the summary either.
+        sector_run shown = r;
+        if (nothing_to_do)
+            shown.terminal.outcome.kind = ENGINE_SUCCEEDED;
+        print_json(args, shown, n, status, extra);
+    }
+    return status;
+}

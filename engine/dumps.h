@@ -1,0 +1,101 @@
+// Sector-by-sector work on the image store: the partial dumps (directory
+// track, directory track with the first sector of every PRG, the sectors the
+// BAM allocates) and the re-reads of the faulty sectors of an image loaded
+// from a D64 file, saved back over that file.  GLib only.
+#pragma once
+
+#include <glib.h>
+
+#include <cstdint>
+
+#include "engine/engine.h"
+
+enum engine_dump_kind {
+    ENGINE_DUMP_DIR_TRACK,              // track 18
+    ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS, // track 18, then the first sector of every PRG
+    ENGINE_DUMP_ALLOCATED,              // what the BAM allocates
+};
+
+// Which sectors a re-read looks at.
+enum engine_reread_selection {
+    ENGINE_REREAD_ALL,            // tracks outmost_track to TRACKS
+    ENGINE_REREAD_DIR_TRACK,      // track 18
+    ENGINE_REREAD_DIR_TRACK_PRGS, // track 18, then the first sector of every PRG
+    ENGINE_REREAD_TRACK_RANGE,    // range_first to range_last
+    ENGINE_REREAD_ALLOCATED,      // every allocated sector, faulty or not
+};
+
+struct engine_sector_job {
+    const char *port;
+    // >= 0: a connection already open and at the prompt, used instead of
+    // opening `port`.  The operation closes it either way.
+    int handle;
+    int device;                 // 8 to 11
+    int tries;                  // reads per sector: retries + 1
+    int max_errors;             // re-reads: more faulty sectors than this: refused
+    int outmost_track;          // where the drive's head can still read (0: not set, 1)
+    int range_first, range_last; // ENGINE_REREAD_TRACK_RANGE
+    int retry_once_per_pass;    // re-reads: one try per sector and pass, `tries` passes
+    int first_sector_in_dir_order; // the first-sector pass walks the directory, not the tracks
+
+    // Only when the engine runs the whole job (the command line); the GUI
+    // shows, names and saves in its finisher.
+    int check_and_save;
+    // Dumps: the D64 to write, or null for the automatic name (side_b,
+    // offset) in the current folder.  Re-reads: the D64 to load and save back.
+    const char *path;
+    int side_b, offset;
+    int overwrite;              // dumps: replace an existing file without asking
+    int notify_beyond_35;       // full re-read: hints of tracks beyond 35
+    int notify_side_b;          // full re-read: a disk that looks like side B of a 1571
+};
+
+// First sectors of the PRGs in the order the pass read them (records are
+// sector_query_record of image/directory.h, owned by the list).  The
+// dir-track-and-first-sector dump empties it first; whoever shows the
+// result frees it.
+extern GSList *sector_query_list;
+void sector_query_list_free(void);
+
+// Reads the dump into d64_storage, which the caller has reset
+// (engine_reset_image_store).  With check_and_save, then shows what can be
+// shown and saves the D64 with its ".log" (and ".md5").  Calls
+// ui->finished exactly once.  1 on success.
+int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine_sector_job *job);
+
+// Re-reads the selection of the image in d64_storage.  With check_and_save,
+// job->path is loaded first and, after a successful re-read, the image goes
+// back over it with the "-reread" log.  Calls ui->finished exactly once.
+int engine_reread(const engine_ui *ui, engine_reread_selection selection,
+                  const engine_sector_job *job);
+
+// The log headings; g_free them.
+char *engine_dump_heading(engine_dump_kind kind, int outmost_track);
+char *engine_reread_heading(engine_reread_selection selection, int outmost_track, int range_first,
+                            int range_last);
+
+// Track range: what a chooser offers for the last range (start, end) with
+// the outermost track o, [max(start, o), min(end, TRACKS)]; and the range an
+// answer (s, e) selects, both clamped to [o, TRACKS], the end never below the
+// start.
+void engine_track_range_bounds(int start, int end, int outmost, int *low, int *high);
+void engine_track_range_resolve(int s, int e, int outmost, int *first, int *last);
+
+// Sectors of a track in the order the allocated-sector reads visit them:
+// interleaved, without the BAM sector on track 18.  Returns the count
+// (room for 21).
+int engine_allocated_visit_order(int track, int *order);
+
+// The "First BASIC line" text of a first sector's 256 bytes, or "" when the
+// sector does not start a BASIC program at $0801.  g_free it.
+gchar *engine_first_basic_line(const uint8_t *sector);
+
+// After a dump or a re-read: when the image holds read data from the
+// outermost track on, shows the directory (or says why not, log view) and
+// the allocated sectors.  1 when it holds read data.
+int engine_show_read_image(const engine_ui *ui, int outmost_track);
+// What a full re-read checks before saving: the track shift (reading from
+// track 1) or whether files use the tracks the drive cannot reach.
+void engine_reread_checks(const engine_ui *ui, int outmost_track);
+// The notices after a load or a full re-read, each when asked for.
+void engine_notification_checks(const engine_ui *ui, int notify_beyond_35, int notify_side_b);

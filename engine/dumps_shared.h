@@ -1,0 +1,53 @@
+// What the dump and re-read code of the engine share; not for front ends.
+#pragma once
+
+#include <glib.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/dumps.h"
+#include "engine/imaging.h"
+
+// One log line (printf form) through ui->log_line.
+void dumps_log(const engine_ui *ui, int for_disk_log, const char *format, ...)
+    G_GNUC_PRINTF(3, 4);
+void dumps_show(const engine_ui *ui, engine_image_view what);
+
+// The job's connection: job->handle when given, else `port` opened and at
+// the prompt.  Null on success (the caller closes *handle), else the text.
+const char *dumps_open_port(const engine_sector_job *job, int *handle);
+// "di", "w1 <device>" and the prompt again.  Null or the failure text.
+const char *dumps_start_sector_reads(int handle, int device);
+// The outermost track, at least 1.
+int dumps_first_track(int outmost_track);
+// The text when the BAM sector has errors or the first directory link is
+// wrong, else null.
+const char *dumps_bam_gate_failure(void);
+// The first sector of every PRG of the directory in memory (mode 0 first
+// reads, 1 re-reads).  1 also when skipped; 0 with r->failure set.
+int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int dir_order);
+
+// Forwards to the user's callbacks, keeping the lines of the per-disk log
+// for the save.  Not copyable: ui.user points at it.
+struct dumps_job_ui {
+    const engine_ui *user_ui = nullptr;
+    engine_ui ui = {};
+    std::string disk_log;
+    std::string save_error;  // why the last save failed, as it said
+    dumps_job_ui() = default;
+    dumps_job_ui(const dumps_job_ui &) = delete;
+    dumps_job_ui &operator=(const dumps_job_ui &) = delete;
+    void forward_to(const engine_ui *to, const char *opening);
+};
+
+// Writes d64_storage to path with the job's per-disk log (reread: appended
+// to "-reread.log") and the digest when the options want one; adds the
+// files to *files.  Null on success, else the failure text.
+const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
+                             std::vector<std::string> *files);
+// Loads a D64 into d64_storage.  Null on success, else why not.
+const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
+// Reports the outcome (abort first) with the sector counts; returns 1 on success.
+int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
+                 std::vector<std::string> *files);

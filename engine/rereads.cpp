@@ -1,0 +1,257 @@
+// Re-reads of the faulty sectors of an image that came from a D64 file, and
+// for the command line the load before and the save back after.
+#include "engine/dumps.h"
+#include "engine/dumps_shared.h"
+
+#include <glib/gi18n.h>
+
+#include <algorithm>
+
+#include "device/console.h"
+#include "device/serial.h"
+#include "engine/imaging.h"
+#include "image/d64.h"
+#include "image/directory.h"
+
+namespace {
+
+void tracks_of(engine_reread_selection selection, const engine_sector_job *job, int *first,
+               int *last)
+{
+    switch (selection) {
+    case ENGINE_REREAD_DIR_TRACK:
+    case ENGINE_REREAD_DIR_TRACK_PRGS:
+        *first = *last = 18;
+        break;
+    case ENGINE_REREAD_TRACK_RANGE:
+        *first = job->range_first;
+        *last = job->range_last;
+        break;
+    default:
+        *first = dumps_first_track(job->outmost_track);
+        *last = TRACKS;
+        break;
+    }
+}
+
+// One pass over the selected tracks with `tries` reads per faulty sector.
+int reread_pass(engine_sector_reader *r, int first, int last, int tries)
+{
+    for (int t = first; t <= last; t++)
+        if (!engine_reread_track(r, t, tries))
+            return 0;
+    return 1;
+}
+
+int reread_selected_tracks(engine_sector_reader *r, int first, int last,
+                           const engine_sector_job *job)
+{
+    if (!job->retry_once_per_pass)
+        return job->tries < 1 || reread_pass(r, first, last, job->tries);
+    // A sector that stays bad gets its reads spread over the passes.
+    for (int pass = 0; pass < job->tries; pass++)
+        if (!reread_pass(r, first, last, 1))
+            return 0;
+    return 1;
+}
+
+const char *no_errors_text(engine_reread_selection selection)
+{
+    switch (selection) {
+    case ENGINE_REREAD_DIR_TRACK:
+        return "No errors to correct on track 18";
+    case ENGINE_REREAD_TRACK_RANGE:
+        return "No errors to correct in track range";
+    default:
+        return "No errors to correct on disk";
+    }
+}
+
+// Every allocated sector the drive can reach, faulty or not.
+const char *reread_allocated(engine_sector_reader *r, const engine_sector_job *job)
+{
+    if (d64_is_bam_sector_error_free(d64_storage))
+        dumps_log(r->ui, 1, "BAM sector was already correctly read previously, using its contents\n");
+    else if (!engine_read_sector_with_retries(r, 18, 0, job->tries, 1))
+        return r->failure;
+    if (const char *failure = dumps_bam_gate_failure())
+        return failure;
+    dumps_show(r->ui, ENGINE_SHOW_ALLOCATED_SECTORS);
+    for (int t = dumps_first_track(job->outmost_track); t <= TRACKS; t++) {
+        int order[21];
+        int n = engine_allocated_visit_order(t, order);
+        for (int i = 0; i < n; i++) {
+            int s = order[i];
+            // An inaccessible sector lies where the drive cannot reach.
+            if (!d64_is_sector_allocated(d64_storage, t, s) ||
+                d64_get_block_error_info(d64_storage, t, s) == D64_ERR_INACCESSIBLE)
+                continue;
+            if (!engine_read_sector_with_retries(r, t, s, job->tries, 1))
+                return r->failure;
+        }
+    }
+    return nullptr;
+}
+
+// The reads of a re-read.  Null on success, else the failure text.
+const char *reread_into_store(const engine_ui *ui, engine_reread_selection selection,
+                              const engine_sector_job *job)
+{
+    int handle = -1;
+    if (const char *failure = dumps_open_port(job, &handle))
+        return failure;
+    engine_sector_reader r = {ui, handle, job->device, nullptr};
+    const char *failure = nullptr;
+    if (selection == ENGINE_REREAD_ALLOCATED) {
+        failure = dumps_start_sector_reads(handle, job->device);
+        if (!failure)
+            failure = reread_allocated(&r, job);
+        serial_disconnect_port(handle);
+        return failure;
+    }
+
+    int first, last;
+    tracks_of(selection, job, &first, &last);
+    int count = d64_count_accessible_sector_errors(d64_storage, first, last);
+    if (count == 0 && selection != ENGINE_REREAD_DIR_TRACK_PRGS) {
+        failure = no_errors_text(selection);
+        dumps_log(ui, 1, "%s\n", failure);
+    } else if (count > job->max_errors) {
+        if (selection == ENGINE_REREAD_TRACK_RANGE) {
+            dumps_log(ui, 1, "Too many errors in track range (%d) to retry reading (max is %d)\n",
+                      count, job->max_errors);
+            failure = "Too many errors in track range to retry";
+        } else {
+            dumps_log(ui, 1, "Too many errors (%d) to retry reading (max is %d)\n", count,
+                      job->max_errors);
+            failure = "Too many errors to retry";
+        }
+    }
+    // The first-sector pass needs the drive's sector code too, so "di" and
+    // "w1" go out even when track 18 is clean.
+    if (!failure)
+        failure = dumps_start_sector_reads(handle, job->device);
+    if (!failure && count > 0 && !reread_selected_tracks(&r, first, last, job))
+        failure = r.failure;
+    if (!failure && selection == ENGINE_REREAD_DIR_TRACK_PRGS &&
+        !dumps_read_first_sectors(&r, job->tries, 1, job->first_sector_in_dir_order))
+        failure = r.failure;
+    if (!failure && selection != ENGINE_REREAD_DIR_TRACK_PRGS)
+        g_usleep(10);
+    serial_disconnect_port(handle);
+    return failure;
+}
+
+}  // namespace
+
+int engine_reread(const engine_ui *ui, engine_reread_selection selection,
+                  const engine_sector_job *job)
+{
+    gint64 start_us = g_get_monotonic_time();
+    engine_ui none = {};
+    if (!ui)
+        ui = &none;
+    std::vector<std::string> files;
+    if (!job->check_and_save) {
+        const char *failure = reread_into_store(ui, selection, job);
+        return dumps_finish(ui, start_us, failure, &files);
+    }
+
+    dumps_job_ui j;
+    j.forward_to(ui, "Log file opened by Dravlen client 3.11.0\n");
+    const engine_ui *u = &j.ui;
+    dumps_log(ui, 0, "================================\n");
+    dumps_log(ui, 0, "Loading disk image\n");
+    engine_reset_image_store();
+    guint64 size = 0;
+    const char *failure = job->path ? dumps_load_image(&j, job->path, &size) : "No image file";
+    if (!failure) {
+        engine_correct_track_shift(u, 0);
+        gchar *base = g_filename_display_basename(job->path);
+        dumps_log(ui, 0, "Completed (%s, %llu bytes)\n", base, (unsigned long long)size);
+        g_free(base);
+        dumps_log(ui, 0, "================================\n");
+        char *heading = engine_reread_heading(selection, job->outmost_track, job->range_first,
+                                              job->range_last);
+        dumps_log(u, 1, "%s", heading);
+        g_free(heading);
+        failure = reread_into_store(u, selection, job);
+    }
+    if (!failure && !engine_abort_requested()) {
+        int full = selection == ENGINE_REREAD_ALL;
+        if (full)
+            engine_reread_checks(u, job->outmost_track);
+        dumps_log(u, 1, "Completed\n");
+        // Shown or asked about during the checks: an abort then saves nothing.
+        if (!engine_abort_requested())
+            failure = dumps_save_image(&j, job->path, 1, &files);
+        if (!failure && engine_show_read_image(u, job->outmost_track) && full)
+            engine_notification_checks(u, job->notify_beyond_35, job->notify_side_b);
+    }
+    sector_query_list_free();
+    return dumps_finish(ui, start_us, failure, &files);
+}
+
+char *engine_reread_heading(engine_reread_selection selection, int outmost_track, int range_first,
+                            int range_last)
+{
+    switch (selection) {
+    case ENGINE_REREAD_ALL:
+        return outmost_track != 1
+                   ? g_strdup_printf("Re-reading sectors (expected outermost track: %d)\n",
+                                     outmost_track)
+                   : g_strdup("Re-reading sectors with errors\n");
+    case ENGINE_REREAD_DIR_TRACK:
+        return g_strdup("Re-reading track 18 sectors with errors\n");
+    case ENGINE_REREAD_DIR_TRACK_PRGS:
+        return g_strdup("Re-reading track 18+ sectors with errors\n");
+    case ENGINE_REREAD_TRACK_RANGE:
+        return g_strdup_printf(
+            "Re-reading sectors with errors in track range %d-%d (both inclusive)\n", range_first,
+            range_last);
+    case ENGINE_REREAD_ALLOCATED:
+        break;
+    }
+    return outmost_track != 1
+               ? g_strdup_printf(
+                     "Re-reading allocated sectors only (expected outermost track: %d)\n",
+                     outmost_track)
+               : g_strdup("Re-reading allocated sectors only\n");
+}
+
+void engine_track_range_bounds(int start, int end, int outmost, int *low, int *high)
+{
+    *low = std::max(start, outmost);
+    *high = std::min(end, TRACKS);
+}
+
+void engine_track_range_resolve(int s, int e, int outmost, int *first, int *last)
+{
+    *first = std::min(std::max(s, outmost), TRACKS);
+    *last = std::min(std::max(e, outmost), TRACKS);
+    if (*last < *first)
+        *last = *first;
+}
+
+void engine_reread_checks(const engine_ui *ui, int outmost_track)
+{
+    if (outmost_track <= 1) {
+        int k = engine_correct_track_shift(ui, 1);
+        if (k > 0)
+            engine_check_inaccessible_tracks(ui, k);
+    } else {
+        engine_check_inaccessible_tracks(ui, outmost_track - 1);
+    }
+}
+
+void engine_notification_checks(const engine_ui *ui, int notify_beyond_35, int notify_side_b)
+{
+#if TRACKS != 40
+    if (notify_beyond_35)
+        engine_check_tracks_beyond_35(ui);
+#else
+    (void)notify_beyond_35;
+#endif
+    if (notify_side_b)
+        engine_check_side_b_1571(ui);
+}

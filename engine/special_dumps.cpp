@@ -1,0 +1,557 @@
+// The partial dumps, the first-sector pass the matching re-read reuses, and
+// what the dumps and re-reads share: the connection with the drive's sector
+// code, the outcome, and for the command line the per-disk log and the save.
+#include "engine/dumps.h"
+#include "engine/dumps_shared.h"
+
+#include <glib/gi18n.h>
+
+#include <cstdarg>
+#include <cstring>
+
+#include "app/options.h"
+#include "device/console.h"
+#include "device/serial.h"
+#include "engine/imaging.h"
+#include "image/basic.h"
+#include "image/d64.h"
+#include "image/directory.h"
+#include "image/imagefile.h"
+
+GSList *sector_query_list = nullptr;
+
+void sector_query_list_free(void)
+{
+    g_slist_free_full(sector_query_list, g_free);
+    sector_query_list = nullptr;
+}
+
+// ---------------------------------------------------------------- shared
+
+void dumps_log(const engine_ui *ui, int for_disk_log, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char *text = g_strdup_vprintf(format, args);
+    va_end(args);
+    if (ui && ui->log_line)
+        ui->log_line(ui->user, text, for_disk_log);
+    g_free(text);
+}
+
+void dumps_show(const engine_ui *ui, engine_image_view what)
+{
+    if (ui && ui->directory_ready)
+        ui->directory_ready(ui->user, what);
+}
+
+const char *dumps_open_port(const engine_sector_job *job, int *handle)
+{
+    *handle = job->handle;
+    if (*handle >= 0)
+        return nullptr;
+    if (!job->port || !*job->port || !serial_connect_and_configure_port(handle, job->port)) {
+        *handle = -1;
+        return "Unable to access communication port to device";
+    }
+    if (!console_synch_with_device(*handle, engine_abort_flag())) {
+        serial_disconnect_port(*handle);
+        *handle = -1;
+        return console_text_unable_to_sync;
+    }
+    return nullptr;
+}
+
+const char *dumps_start_sector_reads(int handle, int device)
+{
+    if (const char *failure = console_process_command(handle, device, "di", engine_abort_flag()))
+        return failure;
+    char command[16];
+    g_snprintf(command, sizeof command, "w1 %d", device);
+    if (!console_execute_command(handle, command, engine_abort_flag()))
+        return "Unable to initiate sector read on device";
+    if (!console_synch_with_device(handle, engine_abort_flag()))
+        return console_text_unable_to_sync;
+    return nullptr;
+}
+
+int dumps_first_track(int outmost_track)
+{
+    return outmost_track < 1 ? 1 : outmost_track;
+}
+
+const char *dumps_bam_gate_failure(void)
+{
+    if (!d64_is_bam_sector_error_free(d64_storage))
+        return "BAM sector contains errors";
+    if (!d64_is_first_dir_link_valid(d64_storage))
+        return "Unexpected first dir t/s link";
+    return nullptr;
+}
+
+void dumps_job_ui::forward_to(const engine_ui *to, const char *opening)
+{
+    user_ui = to;
+    disk_log = opening;
+    ui = engine_ui{};
+    ui.user = this;
+    ui.log_line = [](void *self, const char *line, int for_disk_log) {
+        auto *j = static_cast<dumps_job_ui *>(self);
+        if (for_disk_log)
+            j->disk_log += line;
+        if (j->user_ui->log_line)
+            j->user_ui->log_line(j->user_ui->user, line, for_disk_log);
+    };
+    if (to->sector_cell)
+        ui.sector_cell = [](void *self, int t, int s, int code, int checksum) {
+            auto *j = static_cast<dumps_job_ui *>(self);
+            j->user_ui->sector_cell(j->user_ui->user, t, s, code, checksum);
+        };
+    if (to->error_count)
+        ui.error_count = [](void *self, int count) {
+            auto *j = static_cast<dumps_job_ui *>(self);
+            j->user_ui->error_count(j->user_ui->user, count);
+        };
+    if (to->error_count_step)
+        ui.error_count_step = [](void *self, int delta) {
+            auto *j = static_cast<dumps_job_ui *>(self);
+            j->user_ui->error_count_step(j->user_ui->user, delta);
+        };
+    if (to->progress)
+        ui.progress = [](void *self, double fraction) {
+            auto *j = static_cast<dumps_job_ui *>(self);
+            j->user_ui->progress(j->user_ui->user, fraction);
+        };
+    if (to->directory_ready)
+        ui.directory_ready = [](void *self, engine_image_view what) {
+            auto *j = static_cast<dumps_job_ui *>(self);
+            j->user_ui->directory_ready(j->user_ui->user, what);
+        };
+    if (to->ask)
+        ui.ask = [](void *self, engine_question question, const char *text) {
+            auto *j = static_cast<dumps_job_ui *>(self);
+            return j->user_ui->ask(j->user_ui->user, question, text);
+        };
+}
+
+namespace {
+
+// The save reaches its user through the image files' hooks; only one job
+// saves at a time.
+dumps_job_ui *saving_job = nullptr;
+std::string *status_sink = nullptr;
+
+const char *hook_per_disk_log(int *length)
+{
+    *length = (int)saving_job->disk_log.size();
+    return saving_job->disk_log.c_str();
+}
+
+void hook_log_view(const char *text)
+{
+    if (saving_job)
+        saving_job->ui.log_line(&*saving_job, text, 0);
+}
+
+// The save says why it failed on both logs; that becomes the failure text.
+void hook_log_both(const char *text)
+{
+    if (!saving_job)
+        return;
+    saving_job->save_error = text;
+    while (!saving_job->save_error.empty() && saving_job->save_error.back() == '\n')
+        saving_job->save_error.pop_back();
+    saving_job->ui.log_line(saving_job, text, 1);
+}
+
+void hook_status(const char *text)
+{
+    if (status_sink)
+        *status_sink = text;
+}
+
+// Runs `body` with the image files reporting to the job.
+template <typename Body>
+int with_file_hooks(dumps_job_ui *j, std::string *status, Body body)
+{
+    filer_ui_hooks saved = filer_hooks;
+    filer_hooks = filer_ui_hooks{};
+    filer_hooks.per_disk_log = hook_per_disk_log;
+    filer_hooks.log_view = hook_log_view;
+    filer_hooks.log_both = hook_log_both;
+    filer_hooks.status = hook_status;
+    saving_job = j;
+    status_sink = status;
+    int ok = body();
+    saving_job = nullptr;
+    status_sink = nullptr;
+    filer_hooks = saved;
+    return ok;
+}
+
+}  // namespace
+
+const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
+                             std::vector<std::string> *files)
+{
+    std::string status;
+    j->save_error.clear();
+    if (!with_file_hooks(j, &status,
+                         [&] { return save_d64_image_and_ancillary_files(path, 0, reread); })) {
+        // The outcome outlives the job: the text must stay until the next save.
+        static std::string failure;
+        failure = j->save_error.empty() ? "Unable to save to file" : j->save_error;
+        return failure.c_str();
+    }
+    files->push_back(path);
+    files->push_back(std::string(path) + (reread ? "-reread.log" : ".log"));
+    if (options_create_md5_digest)
+        files->push_back(std::string(path) + ".md5");
+    return nullptr;
+}
+
+const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
+{
+    static std::string reason;
+    reason.clear();
+    std::string status;
+    if (with_file_hooks(j, &status, [&] { return filer_load_d64_image(path, size); }))
+        return nullptr;
+    // The status line says which: " Load failed: <reason>".
+    const char prefix[] = " Load failed: ";
+    reason = status.rfind(prefix, 0) == 0 ? status.substr(sizeof prefix - 1) : status;
+    return reason.empty() ? "Unable to load from image" : reason.c_str();
+}
+
+int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
+                 std::vector<std::string> *files)
+{
+    engine_outcome outcome = {};
+    outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
+    if (engine_abort_requested()) {
+        outcome.kind = ENGINE_ABORTED;
+        // The cause goes along: the GUI's finisher takes the worker's text.
+        outcome.failure = failure;
+        files->clear();
+    } else {
+        outcome.kind = failure ? ENGINE_FAILED : ENGINE_SUCCEEDED;
+        outcome.failure = failure;
+    }
+    std::vector<const char *> names;
+    for (const std::string &f : *files)
+        names.push_back(f.c_str());
+    names.push_back(nullptr);
+    outcome.files = names.data();
+    for (int t = 1; t <= TRACKS; t++)
+        for (int s = 0; s < d64_sectors_of_track(t); s++) {
+            int e = d64_get_block_error_info(d64_storage, t, s);
+            outcome.sectors_good += e == D64_ERR_OK;
+            outcome.sectors_bad += d64_is_accessible_error(e) ? 1 : 0;
+        }
+    outcome.error_codes = d64_storage + d64_base_size;
+    outcome.sector_count = (int)d64_block_error_info_size;
+    if (ui && ui->finished)
+        ui->finished(ui->user, &outcome);
+    return outcome.kind == ENGINE_SUCCEEDED;
+}
+
+// ---------------------------------------------------------------- first sectors
+
+namespace {
+
+const char separator_tildes[] = "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n";
+
+// Reads one first sector as the pass does; 0 after a failed read.
+int read_first_sector(engine_sector_reader *r, int track, int sector, int tries, int mode)
+{
+    int error = d64_get_block_error_info(d64_storage, track, sector);
+    if (error == D64_ERR_OK) {
+        dumps_log(r->ui, 1, "Sector was already correctly read and decoded, if applicable\n");
+    } else if (error == D64_ERR_INACCESSIBLE) {
+        // The drive cannot reach it: whatever it read there belongs elsewhere.
+        dumps_log(r->ui, 1, "Sector is inaccessible: not reading it\n");
+        return 1;
+    } else if (!engine_read_sector_with_retries(r, track, sector, tries, mode)) {
+        return 0;
+    }
+    if (d64_get_block_error_info(d64_storage, track, sector) == D64_ERR_OK) {
+        gchar *line = engine_first_basic_line(d64_storage + d64_sector_offset(track, sector));
+        if (*line)
+            dumps_log(r->ui, 1, "First BASIC line: %s\n", line);
+        g_free(line);
+    }
+    return 1;
+}
+
+// Calls visit(number, entry) for every directory entry of a PRG, at most 144
+// entries; stops early when visit returns 0 (and returns 0 then).
+template <typename Visit>
+int for_each_prg_entry(Visit visit)
+{
+    d64_dir_position pos;
+    const uint8_t *entry = nullptr;
+    d64_first_dir_entry(d64_storage, &pos, &entry);
+    for (int n = 1; n <= D64_DIR_MAX_ENTRIES; n++) {
+        if (n > 1 && !d64_next_dir_entry(d64_storage, &pos, &entry))
+            break;
+        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2)
+            continue;
+        if (!visit(n, entry))
+            return 0;
+    }
+    return 1;
+}
+
+void entry_name(const uint8_t *entry, char *name17)
+{
+    d64_get_filename(entry, name17);
+    sanitize_filename(name17);
+}
+
+}  // namespace
+
+int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int dir_order)
+{
+    const engine_ui *ui = r->ui;
+    if (!d64_is_bam_sector_error_free(d64_storage)) {
+        dumps_log(ui, 1, "BAM sector contains errors: not iterating through PRG files\n");
+        return 1;
+    }
+    if (!d64_is_first_dir_link_valid(d64_storage)) {
+        dumps_log(ui, 1, "Unexpected first dir t/s link: not iterating through PRG files\n");
+        return 1;
+    }
+    dumps_show(ui, ENGINE_SHOW_ALLOCATED_SECTORS);
+    dumps_show(ui, ENGINE_SHOW_DIRECTORY);
+
+    if (dir_order) {
+        return for_each_prg_entry([&](int number, const uint8_t *entry) {
+            char name[D64_NAME_BUFFER_SIZE];
+            entry_name(entry, name);
+            int t, s;
+            if (!d64_get_file_first_track_and_sector(entry, &t, &s)) {
+                dumps_log(ui, 1, "%sFile #%03d, %-16s, is a PRG and starts at t/s %2d/%-2d %s\n",
+                          separator_tildes, number, name, entry[D64_ENTRY_FIRST_TRACK],
+                          entry[D64_ENTRY_FIRST_SECTOR], "(invalid)");
+                return 1;
+            }
+            dumps_log(ui, 1, "%sFile #%03d, %-16s, is a PRG and starts at t/s %2d/%-2d %s\n",
+                      separator_tildes, number, name, t, s, "");
+            return read_first_sector(r, t, s, tries, mode);
+        });
+    }
+
+    for_each_prg_entry([&](int number, const uint8_t *entry) {
+        char name[D64_NAME_BUFFER_SIZE];
+        entry_name(entry, name);
+        int t, s;
+        if (!d64_get_file_first_track_and_sector(entry, &t, &s)) {
+            dumps_log(ui, 1, "%sFile #%03d, %-16s, is a PRG but starts at an invalid t/s %2d/%-2d\n",
+                      separator_tildes, number, name, entry[D64_ENTRY_FIRST_TRACK],
+                      entry[D64_ENTRY_FIRST_SECTOR]);
+            return 1;
+        }
+        auto *record = g_new0(sector_query_record, 1);
+        g_strlcpy(record->filename, name, sizeof record->filename);
+        record->entry_number = number;
+        record->track = t;
+        record->sector = s;
+        // Prepending and reversing keeps the walk linear.
+        sector_query_list = g_slist_prepend(sector_query_list, record);
+        return 1;
+    });
+    sector_query_list = g_slist_reverse(sector_query_list);
+    // A merge sort: files on one track keep their directory order.
+    sector_query_list = g_slist_sort(sector_query_list, compare_track_func);
+    for (GSList *l = sector_query_list; l; l = l->next) {
+        auto *record = static_cast<const sector_query_record *>(l->data);
+        dumps_log(ui, 1, "%sFile #%03d, %-16s, is a PRG and starts at t/s %2d/%-2d\n",
+                  separator_tildes, record->entry_number, record->filename, record->track,
+                  record->sector);
+        if (!read_first_sector(r, record->track, record->sector, tries, mode))
+            return 0;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------- the dumps
+
+namespace {
+
+// The 19 sectors of the directory track as first reads.
+int read_dir_track(engine_sector_reader *r, int tries)
+{
+    int order[21];
+    int n = engine_interleaved_order(d64_sectors_of_track(18), order);
+    for (int i = 0; i < n; i++)
+        if (!engine_read_sector_with_retries(r, 18, order[i], tries, 0))
+            return 0;
+    return 1;
+}
+
+// The BAM sector, then every allocated sector from the outermost track on.
+const char *read_allocated(engine_sector_reader *r, const engine_sector_job *job)
+{
+    if (!engine_read_sector_with_retries(r, 18, 0, job->tries, 1))
+        return r->failure;
+    if (const char *failure = dumps_bam_gate_failure())
+        return failure;
+    dumps_show(r->ui, ENGINE_SHOW_ALLOCATED_SECTORS);
+    for (int t = dumps_first_track(job->outmost_track); t <= TRACKS; t++) {
+        int order[21];
+        int n = engine_allocated_visit_order(t, order);
+        for (int i = 0; i < n; i++) {
+            if (!d64_is_sector_allocated(d64_storage, t, order[i]))
+                continue;
+            if (!engine_read_sector_with_retries(r, t, order[i], job->tries, 0))
+                return r->failure;
+        }
+    }
+    return nullptr;
+}
+
+// The reads of a dump.  Null on success, else the failure text.
+const char *dump_into_store(const engine_ui *ui, engine_dump_kind kind,
+                            const engine_sector_job *job)
+{
+    int handle = -1;
+    if (const char *failure = dumps_open_port(job, &handle))
+        return failure;
+    const char *failure = dumps_start_sector_reads(handle, job->device);
+    engine_sector_reader r = {ui, handle, job->device, nullptr};
+    if (!failure) {
+        switch (kind) {
+        case ENGINE_DUMP_DIR_TRACK:
+            if (!read_dir_track(&r, job->tries))
+                failure = r.failure;
+            break;
+        case ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS:
+            sector_query_list_free();
+            if (!read_dir_track(&r, job->tries) ||
+                !dumps_read_first_sectors(&r, job->tries, 0, job->first_sector_in_dir_order))
+                failure = r.failure;
+            break;
+        case ENGINE_DUMP_ALLOCATED:
+            failure = read_allocated(&r, job);
+            break;
+        }
+    }
+    serial_disconnect_port(handle);
+    return failure;
+}
+
+filer_dump_kind file_kind(engine_dump_kind kind)
+{
+    switch (kind) {
+    case ENGINE_DUMP_DIR_TRACK:
+        return FILER_DUMP_DIR_TRACK;
+    case ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS:
+        return FILER_DUMP_DIR_TRACK_FIRST_SECTORS;
+    case ENGINE_DUMP_ALLOCATED:
+        break;
+    }
+    return FILER_DUMP_BAM;
+}
+
+// Names the dump's file and saves it.  Null on success, else the failure text.
+const char *name_and_save(dumps_job_ui *j, engine_dump_kind kind, const engine_sector_job *job,
+                          int read_data, std::vector<std::string> *files)
+{
+    std::string path;
+    if (job->path && *job->path) {
+        path = job->path;
+    } else {
+        char name[D64_NAME_BUFFER_SIZE];
+        filer_disk_name_for_file(d64_storage, read_data, name);
+        gchar *file = filer_auto_name(file_kind(kind), job->offset > 0 ? job->offset : 1,
+                                      job->side_b, name);
+        path = file;
+        g_free(file);
+    }
+    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !job->overwrite) {
+        gchar *shown = g_filename_display_name(path.c_str());
+        gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
+        int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
+        g_free(text);
+        g_free(shown);
+        if (!yes) {
+            j->ui.log_line(j, "Unable to save disk image to file: file exists\n", 0);
+            return "file exists";
+        }
+    }
+    // An abort during the question writes nothing.
+    if (engine_abort_requested())
+        return nullptr;
+    return dumps_save_image(j, path.c_str(), 0, files);
+}
+
+}  // namespace
+
+int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine_sector_job *job)
+{
+    gint64 start_us = g_get_monotonic_time();
+    engine_ui none = {};
+    if (!ui)
+        ui = &none;
+    dumps_job_ui j;
+    j.forward_to(ui, "Log file created by Dravlen client 3.11.0\n");
+    const engine_ui *u = job->check_and_save ? &j.ui : ui;
+    if (job->check_and_save) {
+        dumps_log(ui, 0, "================================\n");
+        char *heading = engine_dump_heading(kind, job->outmost_track);
+        dumps_log(u, 1, "%s", heading);
+        g_free(heading);
+    }
+    const char *failure = dump_into_store(u, kind, job);
+    std::vector<std::string> files;
+    if (job->check_and_save && !failure && !engine_abort_requested()) {
+        int read_data = engine_show_read_image(u, job->outmost_track);
+        dumps_log(u, 1, "Completed\n");
+        failure = name_and_save(&j, kind, job, read_data, &files);
+    }
+    if (job->check_and_save)
+        sector_query_list_free();
+    return dumps_finish(ui, start_us, failure, &files);
+}
+
+char *engine_dump_heading(engine_dump_kind kind, int outmost_track)
+{
+    const char *what = kind == ENGINE_DUMP_DIR_TRACK                 ? "track 18"
+                       : kind == ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS ? "track 18+"
+                                                                     : "allocated sectors only";
+    return outmost_track != 1
+               ? g_strdup_printf("Dumping %s (expected outermost track: %d)\n", what, outmost_track)
+               : g_strdup_printf("Dumping %s\n", what);
+}
+
+int engine_allocated_visit_order(int track, int *order)
+{
+    int all[21];
+    int n = engine_interleaved_order(d64_sectors_of_track(track), all);
+    int count = 0;
+    for (int i = 0; i < n; i++)
+        if (track != 18 || all[i] != 0)
+            order[count++] = all[i];
+    return count;
+}
+
+gchar *engine_first_basic_line(const uint8_t *sector)
+{
+    GString *text = g_string_new(nullptr);
+    // The data bytes after the link: load address, then the program.
+    if (!basic_list_basic_program_escaped(sector + 2, 254, 1, text))
+        g_string_truncate(text, 0);
+    return g_string_free(text, FALSE);
+}
+
+int engine_show_read_image(const engine_ui *ui, int outmost_track)
+{
+    if (imaging_nothing_read(d64_storage, dumps_first_track(outmost_track)))
+        return 0;
+    if (d64_is_bam_sector_error_free(d64_storage))
+        dumps_show(ui, ENGINE_SHOW_DIRECTORY);
+    else
+        dumps_log(ui, 0, "%s", _("BAM sector contains errors: not listing directory contents\n"));
+    engine_show_allocated_sectors_if_trusted(ui);
+    return 1;
+}

@@ -1,0 +1,536 @@
+// dravlen dump and dravlen reread against the simulator: what lands in the
+// files, the exit statuses, --tracks, Ctrl+C and bad input.
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "engine/dumps.h"
+#include "engine/imaging.h"
+#include "image/d64.h"
+#include "tests/support/cc1541_tool.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/sim_process.h"
+
+namespace {
+
+const char *const program = TRACKS == 40 ? "dravlen40" : "dravlen";
+const int sectors_all = TRACKS == 40 ? 768 : 683;
+
+struct run_result {
+    int status = -1;
+    std::string out, err;
+    double seconds_after_sigint = 0;
+};
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+int line_count(const std::string &text)
+{
+    int n = 0;
+    for (char c : text)
+        n += c == '\n';
+    return n;
+}
+
+size_t sector_index(int track, int sector)
+{
+    static const int before[] = {0, 0, 21, 42, 63, 84, 105, 126, 147, 168, 189, 210, 231, 252,
+                                 273, 294, 315, 336, 357, 376, 395, 414, 433, 452, 471, 490,
+                                 508, 526, 544, 562, 580, 598, 615, 632, 649, 666, 683, 700,
+                                 717, 734, 751};
+    return (size_t)(before[track] + sector);
+}
+
+std::string sector_of(const std::string &d64, int track, int sector)
+{
+    return d64.substr(sector_index(track, sector) * 256, 256);
+}
+
+// The D64 plus an error byte per sector: `bad` get 0x05 and zeroed data.
+std::string with_errors(std::string d64, const std::vector<std::pair<int, int>> &bad)
+{
+    std::string info((size_t)sectors_all, '\x01');
+    for (auto [t, s] : bad) {
+        info[sector_index(t, s)] = '\x05';
+        d64.replace(sector_index(t, s) * 256, 256, std::string(256, '\0'));
+    }
+    return d64 + info;
+}
+
+// Runs the program in `cwd`; with sigint_after_ms, sends Ctrl+C then and
+// measures how long it takes to end.
+run_result run_cli(const std::string &cwd, const std::string &config_home,
+                   const std::vector<std::string> &args, int sigint_after_ms = -1)
+{
+    std::vector<gchar *> argv = {g_strdup(DRAVLEN_CLI_PATH)};
+    for (const std::string &a : args)
+        argv.push_back(g_strdup(a.c_str()));
+    argv.push_back(nullptr);
+    gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
+    GPid pid = 0;
+    int in = -1, out = -1, err = -1;
+    GError *error = nullptr;
+    gboolean ok = g_spawn_async_with_pipes(cwd.c_str(), argv.data(), env,
+                                           G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in,
+                                           &out, &err, &error);
+    for (gchar *a : argv)
+        g_free(a);
+    g_strfreev(env);
+    run_result r;
+    if (!ok) {
+        ADD_FAILURE() << error->message;
+        g_error_free(error);
+        return r;
+    }
+    close(in);  // stdin is no terminal and empty: questions get "no"
+    fcntl(out, F_SETFL, O_NONBLOCK);
+    fcntl(err, F_SETFL, O_NONBLOCK);
+    auto drain = [&] {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(out, buf, sizeof buf)) > 0)
+            r.out.append(buf, (size_t)n);
+        while ((n = read(err, buf, sizeof buf)) > 0)
+            r.err.append(buf, (size_t)n);
+    };
+    auto start = std::chrono::steady_clock::now();
+    auto interrupted = start;
+    bool sent = false;
+    int wait_status = 0;
+    pid_t done;
+    while ((done = waitpid(pid, &wait_status, WNOHANG)) == 0) {
+        drain();
+        auto now = std::chrono::steady_clock::now();
+        if (sigint_after_ms >= 0 && !sent &&
+            now - start >= std::chrono::milliseconds(sigint_after_ms)) {
+            kill(pid, SIGINT);
+            sent = true;
+            interrupted = now;
+        }
+        if (now - start > std::chrono::seconds(60)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wait_status, 0);
+            break;
+        }
+        g_usleep(1000);
+    }
+    if (sent)
+        r.seconds_after_sigint =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
+    else if (sigint_after_ms >= 0)
+        ADD_FAILURE() << "ended before Ctrl+C: " << r.err;
+    drain();
+    close(out);
+    close(err);
+    r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    return r;
+}
+
+class Dumps : public ::testing::Test {
+protected:
+    std::string config_home, dir, work;
+    std::string source;  // the disk's D64, this build's size
+    sim_process sim = {};
+    bool sim_running = false;
+
+    void SetUp() override
+    {
+        config_home = scratch_dir_new();
+        dir = scratch_dir_new();
+        work = dir + "/work";
+        ASSERT_EQ(g_mkdir(work.c_str(), 0700), 0);
+        std::string path = dir + "/disk.d64";
+        ASSERT_TRUE(cc1541_build_d64(path, "DUMP ME", "5X",
+                                     {{"LOADER", "PRG", false, false, 600},
+                                      {"NOTES", "SEQ", false, false, 5000},
+                                      {"GAME", "PRG", false, false, 12000}}));
+        source = scratch_read(path);
+        ASSERT_EQ(source.size(), 683u * 256);
+        // Tracks beyond 35 are there, empty, in the 40-track build.
+        source.resize((size_t)sectors_all * 256, '\0');
+        ASSERT_TRUE(scratch_write(path, source));
+    }
+    void TearDown() override
+    {
+        if (sim_running)
+            sim_stop(&sim);
+        scratch_dir_remove(config_home);
+        scratch_dir_remove(dir);
+    }
+    void start_sim(std::vector<std::string> extra = {})
+    {
+        extra.insert(extra.begin(), {"--drive", "8=" + dir + "/disk.d64"});
+        ASSERT_TRUE(sim_start(&sim, extra));
+        sim_running = true;
+    }
+    run_result run(std::vector<std::string> args, int sigint_after_ms = -1)
+    {
+        args.insert(args.begin(), {"--port", sim.port});
+        return run_cli(work, config_home, args, sigint_after_ms);
+    }
+    std::string file(const std::string &name) { return scratch_read(work + "/" + name); }
+};
+
+// ---------------------------------------------------------------- dump
+
+TEST_F(Dumps, DirDumpHoldsTheDirectoryTrackOfTheDiskAndNothingElse)
+{
+    start_sim();
+    run_result r = run({"dump", "dir", "t18.d64"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string saved = file("t18.d64");
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << "unread sectors need error info";
+    for (int t = 1; t <= TRACKS; t++)
+        for (int s = 0; s < d64_sectors_of_track(t); s++) {
+            char error = saved[(size_t)sectors_all * 256 + sector_index(t, s)];
+            if (t == 18) {
+                EXPECT_EQ(sector_of(saved, t, s), sector_of(source, t, s)) << t << "/" << s;
+                EXPECT_EQ(error, '\x01');
+            } else {
+                EXPECT_EQ(sector_of(saved, t, s), std::string(256, '\0')) << t << "/" << s;
+                ASSERT_EQ(error, '\x03') << t << "/" << s;
+            }
+        }
+    EXPECT_EQ(file("t18.d64.log").rfind("Log file created by", 0), 0u);
+    EXPECT_TRUE(contains(file("t18.d64.log"), "Dumping track 18\n"));
+    EXPECT_TRUE(contains(r.err, "19 sectors read: 19 good, 0 with errors")) << r.err;
+
+    // The port may come from the GUI's options, which saving leaves alone.
+    std::string folder = config_home + "/dravlen-client";
+    ASSERT_EQ(g_mkdir_with_parents(folder.c_str(), 0700), 0);
+    std::string ini = "[connection]\ndevice_port=" + sim.port + "\n";
+    ASSERT_TRUE(scratch_write(folder + "/user.ini", ini));
+    r = run_cli(work, config_home, {"dump", "dir", "again.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(file("again.d64"), saved);
+    EXPECT_EQ(scratch_read(folder + "/user.ini"), ini);
+    EXPECT_EQ(scratch_list(folder), "user.ini");
+
+    // An existing file is not replaced without a yes; --overwrite replaces it.
+    ASSERT_TRUE(scratch_write(work + "/t18.d64", "keep"));
+    r = run({"dump", "dir", "t18.d64"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(file("t18.d64"), "keep");
+    r = run({"dump", "dir", "--overwrite", "t18.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(file("t18.d64"), saved);
+}
+
+TEST_F(Dumps, FirstSectorDumpNamesItselfAndReportsWhatItRead)
+{
+    start_sim({"--corrupt-checksum", "18/1"});
+    run_result r = run({"dump", "dir-first", "--json", "--retries", "0"});
+    // Every answer for the directory sector 18/1 was lost: it stays unread
+    // (code 3), the image is saved, status 3.
+    ASSERT_EQ(r.status, 3) << r.err;
+    ASSERT_EQ(line_count(r.out), 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"dump\":\"dir-first\"")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"bad_sectors\":[{\"track\":18,\"sector\":1,\"code\":3}]"))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "\"exit_status\":3")) << r.out;
+    // No directory entries, so no first sector to read: only track 18.
+    EXPECT_TRUE(contains(r.out, "\"sectors_read\":19")) << r.out;
+    std::string listing = scratch_list(work);
+    EXPECT_TRUE(contains(listing, "T18+")) << listing;
+    EXPECT_TRUE(contains(listing, ".log")) << listing;
+    sim_stop(&sim);
+    sim_running = false;
+
+    // A sound directory: the first sector of each PRG is read too.
+    start_sim();
+    r = run({"dump", "dir-first", "dirfirst.d64", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"sectors_read\":21")) << r.out;
+    std::string saved = file("dirfirst.d64");
+    int read_outside_18 = 0;
+    for (int t = 1; t <= TRACKS; t++)
+        for (int s = 0; s < d64_sectors_of_track(t); s++)
+            if (t != 18 && saved[(size_t)sectors_all * 256 + sector_index(t, s)] == '\x01') {
+                read_outside_18++;
+                EXPECT_EQ(sector_of(saved, t, s), sector_of(source, t, s));
+            }
+    EXPECT_EQ(read_outside_18, 2);
+}
+
+TEST_F(Dumps, BamDumpReadsTheAllocatedSectorsOnly)
+{
+    if (TRACKS == 40) {
+        start_sim();
+        run_result r = run({"dump", "bam", "x.d64"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
+        EXPECT_EQ(scratch_list(work), "");
+        return;
+    }
+    start_sim();
+    run_result r = run({"dump", "bam", "bam.d64"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string saved = file("bam.d64");
+    int read = 0;
+    for (int t = 1; t <= TRACKS; t++)
+        for (int s = 0; s < d64_sectors_of_track(t); s++) {
+            char error = saved[(size_t)sectors_all * 256 + sector_index(t, s)];
+            if (error == '\x01') {
+                read++;
+                EXPECT_EQ(sector_of(saved, t, s), sector_of(source, t, s));
+            }
+        }
+    // 600 + 5000 + 12000 bytes in 254-byte blocks, the BAM and two directory sectors.
+    EXPECT_GE(read, 3 + 21 + 48);
+    EXPECT_LT(read, 3 + 21 + 48 + 19);
+}
+
+// ---------------------------------------------------------------- reread
+
+TEST_F(Dumps, RereadAgainstAGoodDiskFixesTheFileInPlace)
+{
+    start_sim();
+    std::string bad = with_errors(source, {{5, 3}, {18, 4}, {20, 2}});
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", bad));
+    run_result r = run({"reread", "disk.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Every sector clean again: the file is the disk, without error info.
+    EXPECT_EQ(file("disk.d64"), source);
+    std::string log = file("disk.d64-reread.log");
+    EXPECT_EQ(log.rfind("Log file opened by", 0), 0u) << log;
+    EXPECT_TRUE(contains(log, "Re-reading sectors with errors\n")) << log;
+
+    // A clean file has nothing to re-read and is left alone.
+    r = run({"reread", "disk.d64", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "No errors to correct on disk")) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
+    EXPECT_EQ(file("disk.d64"), source);
+}
+
+TEST_F(Dumps, RereadAgainstAStillBadDiskKeepsTheErrorAndExitsThree)
+{
+    start_sim({"--corrupt-checksum", "5/3"});
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", with_errors(source, {{5, 3}, {20, 2}})));
+    run_result r = run({"reread", "disk.d64", "--json", "--retries", "2"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"bad_sectors\":[{\"track\":5,\"sector\":3,\"code\":5}]"))
+        << r.out;
+    std::string saved = file("disk.d64");
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257);
+    EXPECT_EQ(saved[(size_t)sectors_all * 256 + sector_index(5, 3)], '\x05');
+    EXPECT_EQ(saved[(size_t)sectors_all * 256 + sector_index(20, 2)], '\x01');
+    EXPECT_EQ(sector_of(saved, 20, 2), sector_of(source, 20, 2));
+
+    // More errors than allowed: refused, the file untouched.
+    std::string before = saved;
+    r = run({"reread", "disk.d64", "--max-errors", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Too many errors to retry")) << r.err;
+    EXPECT_EQ(file("disk.d64"), before);
+}
+
+TEST_F(Dumps, TrackRangeLeavesSectorsOutsideItAlone)
+{
+    start_sim();
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", with_errors(source, {{5, 3}, {18, 4}, {20, 2}})));
+    run_result r = run({"reread", "disk.d64", "--tracks", "1-10"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    std::string saved = file("disk.d64");
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257);
+    const char *info = saved.data() + (size_t)sectors_all * 256;
+    EXPECT_EQ(info[sector_index(5, 3)], '\x01');
+    EXPECT_EQ(sector_of(saved, 5, 3), sector_of(source, 5, 3));
+    EXPECT_EQ(info[sector_index(18, 4)], '\x05');
+    EXPECT_EQ(info[sector_index(20, 2)], '\x05');
+    EXPECT_TRUE(contains(file("disk.d64-reread.log"), "track range 1-10 (both inclusive)"));
+
+    // A range without errors re-reads nothing; the errors outside remain.
+    r = run({"reread", "disk.d64", "--tracks", "21-25"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(file("disk.d64"), saved);
+}
+
+TEST_F(Dumps, CtrlCDuringRereadLeavesTheFileByteIdentical)
+{
+    start_sim({"--drive-timing"});
+    std::vector<std::pair<int, int>> bad;
+    for (int t = 1; t <= 17; t++)
+        for (int s = 0; s < 21; s += 4)
+            bad.push_back({t, s});
+    std::string original = with_errors(source, bad);
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", original));
+    std::string listing = scratch_list(work);
+    run_result r = run({"reread", "disk.d64", "--max-errors", "999", "--json"}, 700);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_LT(r.seconds_after_sigint, 0.2);
+    EXPECT_TRUE(contains(r.err, "interrupted")) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"outcome\":\"interrupted\"")) << r.out;
+    EXPECT_EQ(file("disk.d64"), original);
+    EXPECT_EQ(scratch_list(work), listing) << "no log, no temporary file";
+
+    // Same for a dump: nothing is written.
+    r = run({"dump", "dir-first", "never.d64"}, 500);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_LT(r.seconds_after_sigint, 0.2);
+    EXPECT_EQ(scratch_list(work), listing);
+}
+
+// ---------------------------------------------------------------- the engine
+
+// The engine as the GUI drives it: no saving, one outcome, last.
+struct recorder {
+    std::vector<std::string> events;
+    int finished = 0;
+    bool after_finish = false;
+    engine_outcome outcome = {};
+};
+
+engine_ui recording_ui(recorder *r)
+{
+    engine_ui ui = {};
+    ui.user = r;
+    ui.log_line = [](void *user, const char *line, int) {
+        auto *r = static_cast<recorder *>(user);
+        r->after_finish |= r->finished > 0;
+        r->events.push_back(line);
+    };
+    ui.sector_cell = [](void *user, int t, int s, int code, int) {
+        auto *r = static_cast<recorder *>(user);
+        r->after_finish |= r->finished > 0;
+        if (code != ENGINE_CELL_READING && code != ENGINE_CELL_RETRYING)
+            r->events.push_back("cell " + std::to_string(t) + "/" + std::to_string(s));
+    };
+    ui.finished = [](void *user, const engine_outcome *o) {
+        auto *r = static_cast<recorder *>(user);
+        r->finished++;
+        r->outcome = *o;
+    };
+    return ui;
+}
+
+TEST_F(Dumps, EngineReportsOnceAndStopsAtTheFirstFailure)
+{
+    engine_clear_abort();
+    d64_module_init();
+    // The board hangs up in the middle of the directory track.
+    start_sim({"--hangup-after", "4000"});
+    recorder r;
+    engine_ui ui = recording_ui(&r);
+    engine_sector_job job = {};
+    job.port = sim.port.c_str();
+    job.handle = -1;
+    job.device = 8;
+    job.tries = 1;
+    job.outmost_track = 1;
+    engine_reset_image_store();
+    EXPECT_EQ(engine_special_dump(&ui, ENGINE_DUMP_DIR_TRACK, &job), 0);
+    EXPECT_EQ(r.finished, 1);
+    EXPECT_FALSE(r.after_finish);
+    EXPECT_EQ(r.outcome.kind, ENGINE_FAILED);
+    ASSERT_NE(r.outcome.failure, nullptr);
+    EXPECT_LT(r.outcome.sectors_good, 19);
+
+    // No port: the same single outcome, and nothing was read.
+    recorder none;
+    ui = recording_ui(&none);
+    job.port = "/nonexistent";
+    EXPECT_EQ(engine_reread(&ui, ENGINE_REREAD_DIR_TRACK, &job), 0);
+    EXPECT_EQ(none.finished, 1);
+    EXPECT_STREQ(none.outcome.failure, "Unable to access communication port to device");
+    EXPECT_TRUE(none.events.empty());
+}
+
+TEST(DumpRules, TrackRangesAndVisitOrder)
+{
+    int first, last;
+    // An answer below the outermost track, or ends the wrong way round.
+    engine_track_range_resolve(1, 10, 3, &first, &last);
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(3, 10));
+    engine_track_range_resolve(30, 20, 1, &first, &last);
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(30, 30));
+    engine_track_range_resolve(50, 60, 1, &first, &last);
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(TRACKS, TRACKS));
+    engine_track_range_bounds(1, 40, 3, &first, &last);
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(3, TRACKS));
+
+    // Track 18 without its BAM sector, every other sector once.
+    int order[21];
+    ASSERT_EQ(engine_allocated_visit_order(18, order), 18);
+    EXPECT_EQ(std::vector<int>(order, order + 18),
+              (std::vector<int>{3, 6, 9, 12, 15, 18, 2, 5, 8, 11, 14, 17, 4, 7, 10, 13, 16, 1}));
+    EXPECT_EQ(engine_allocated_visit_order(1, order), 21);
+
+    char *heading = engine_reread_heading(ENGINE_REREAD_TRACK_RANGE, 1, 4, 9);
+    EXPECT_STREQ(heading, "Re-reading sectors with errors in track range 4-9 (both inclusive)\n");
+    g_free(heading);
+    heading = engine_dump_heading(ENGINE_DUMP_ALLOCATED, 3);
+    EXPECT_STREQ(heading, "Dumping allocated sectors only (expected outermost track: 3)\n");
+    g_free(heading);
+}
+
+// ---------------------------------------------------------------- bad input
+
+TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
+{
+    const std::vector<std::vector<std::string>> usage = {
+        {"dump"},
+        {"dump", "frob"},
+        {"dump", "dir", "a.d64", "b.d64"},
+        {"dump", "dir", "--batch"},
+        {"dump", "dir", "--tracks", "1-3"},
+        {"reread"},
+        {"reread", "a.d64", "b.d64"},
+        {"reread", "a.d64", "--tracks", "5-3"},
+        {"reread", "a.d64", "--tracks", "0-3"},
+        {"reread", "a.d64", "--tracks", TRACKS == 40 ? "1-41" : "1-36"},
+        {"reread", "a.d64", "--tracks", "1-"},
+        {"reread", "a.d64", "--overwrite"},
+        {"read", "--tracks", "1-5"},
+    };
+    for (const std::vector<std::string> &args : usage) {
+        run_result r = run_cli(work, config_home, args);
+        std::string shown;
+        for (const std::string &a : args)
+            shown += a + " ";
+        EXPECT_EQ(r.status, 2) << shown << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << shown << r.err;
+        EXPECT_EQ(r.err.rfind(std::string(program) + ": ", 0), 0u) << r.err;
+    }
+    for (const char *sub : {"dump", "reread"}) {
+        run_result r = run_cli(work, config_home, {sub, "--help"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind(std::string("Usage: dravlen ") + sub, 0), 0u) << r.out;
+    }
+
+    start_sim();
+    run_result r = run({"reread", "missing.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(line_count(r.err), 1) << r.err;
+    ASSERT_TRUE(scratch_write(work + "/short.d64", std::string(175000, '\0')));
+    r = run({"reread", "short.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Image size is not as expected")) << r.err;
+    EXPECT_EQ(line_count(r.err), 1) << r.err;
+    EXPECT_EQ(file("short.d64"), std::string(175000, '\0'));
+    // A save that fails says why, on one line.
+    r = run({"dump", "dir", "no-such-folder/x.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Unable to save disk image to file")) << r.err;
+    EXPECT_EQ(line_count(r.err), 2) << "progress, then the failure: " << r.err;
+    r = run({"dump", "dir", "--drive", "9", "x.d64"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Device not present")) << r.err;
+    EXPECT_FALSE(contains(scratch_list(work), "x.d64"));
+}
+
+}  // namespace
