@@ -24,6 +24,8 @@ struct cli_args {
     bool json = false;
     bool verbose = false;
     bool bus = false;       // reset --bus
+    bool fast = false;      // format --fast
+    bool overwrite = false; // replace an existing output file
 };
 
 // The subcommands that exist, in the order --help lists them.
@@ -35,6 +37,8 @@ struct cli_subcommand {
     int min_operands, max_operands;
     bool takes_drive;
     bool takes_bus;
+    bool takes_fast;
+    bool takes_overwrite;
 };
 extern const cli_subcommand cli_subcommands[];
 extern const int cli_subcommand_count;
@@ -54,6 +58,13 @@ int cli_run_info(const cli_args &args);
 int cli_run_status(const cli_args &args);
 int cli_run_command(const cli_args &args);
 int cli_run_reset(const cli_args &args);
+int cli_run_dir(const cli_args &args);
+int cli_run_get(const cli_args &args);
+int cli_run_put(const cli_args &args);
+int cli_run_scratch(const cli_args &args);
+int cli_run_validate(const cli_args &args);
+int cli_run_format(const cli_args &args);
+int cli_run_rom(const cli_args &args);
 
 // The terminal's side of the engine: log lines on stderr when verbose, the
 // outcome kept for the caller.
@@ -61,6 +72,7 @@ struct cli_terminal {
     bool verbose;
     bool finished;
     engine_outcome outcome;
+    std::vector<std::string> files;  // the outcome's files, kept past the call
 };
 engine_ui cli_terminal_ui(cli_terminal *terminal);
 

@@ -83,6 +83,8 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
 {
     bool options_done = false;
     bool bus_given = false;
+    bool fast_given = false;
+    bool overwrite_given = false;
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];
         std::string value;
@@ -103,6 +105,10 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             args->verbose = true;
         } else if (strcmp(a, "--bus") == 0) {
             args->bus = bus_given = true;
+        } else if (strcmp(a, "--fast") == 0) {
+            args->fast = fast_given = true;
+        } else if (strcmp(a, "--overwrite") == 0) {
+            args->overwrite = overwrite_given = true;
         } else if (is_option(a, "--port")) {
             if (!option_value(argc, argv, &i, a, "--port", &args->port))
                 return 0;
@@ -147,6 +153,14 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
     }
     if (bus_given && !sub->takes_bus) {
         cli_error("%s does not take --bus", sub->name);
+        return 0;
+    }
+    if (fast_given && !sub->takes_fast) {
+        cli_error("%s does not take --fast", sub->name);
+        return 0;
+    }
+    if (overwrite_given && !sub->takes_overwrite) {
+        cli_error("%s does not take --overwrite", sub->name);
         return 0;
     }
     if (result->drive_given && !sub->takes_drive) {
