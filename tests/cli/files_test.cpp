@@ -480,3 +480,111 @@ TEST(DriveFilesWriting, FormatCommandsAndNameChecks)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- engine
+
+namespace {
+
+struct recorder {
+    std::vector<std::string> log, listing;
+    int finished = 0;
+    bool event_after_finish = false;
+    engine_outcome outcome = {};
+    std::vector<std::string> files;
+    const char *answer = nullptr;  // what ask_file_name returns
+    std::string asked;
+};
+
+engine_ui recording_ui(recorder *r)
+{
+    engine_ui ui = {};
+    ui.user = r;
+    ui.log_line = [](void *user, const char *line, int) {
+        recorder *r = static_cast<recorder *>(user);
+        r->event_after_finish |= r->finished > 0;
+        r->log.push_back(line);
+    };
+    ui.listing = [](void *user, engine_listing_event event, const char *text) {
+        recorder *r = static_cast<recorder *>(user);
+        r->event_after_finish |= r->finished > 0;
+        r->listing.push_back(event == ENGINE_LISTING_CLEAR    ? std::string("<clear>")
+                             : event == ENGINE_LISTING_NOTICE ? "<notice>" + std::string(text)
+                                                              : std::string(text));
+    };
+    ui.ask_file_name = [](void *user, const char *suggested) -> char * {
+        recorder *r = static_cast<recorder *>(user);
+        r->asked = suggested;
+        return r->answer ? g_strdup(r->answer) : nullptr;
+    };
+    ui.finished = [](void *user, const engine_outcome *o) {
+        recorder *r = static_cast<recorder *>(user);
+        r->finished++;
+        r->outcome = *o;
+        for (const char *const *f = o->files; f && *f; f++)
+            r->files.push_back(*f);
+    };
+    return ui;
+}
+
+}  // namespace
+
+TEST_F(Files, EngineListingEventsAndAskedFileNames)
+{
+    std::vector<cc1541_file> files;
+    for (int i = 0; i < 20; i++)
+        files.push_back(cc1541_file{"ENTRY" + std::to_string(i)});
+    start_sim(make_disk("twenty.d64", files));
+    engine_clear_abort();
+    engine_drive_job job = {sim.port.c_str(), 8, 0, 0};
+
+    recorder r;
+    engine_ui ui = recording_ui(&r);
+    std::vector<uint8_t> buffer(DIR_STORAGE_SIZE);
+    int received = 0;
+    ASSERT_TRUE(engine_list_directory(&ui, &job, buffer.data(), (int)buffer.size(), &received));
+    EXPECT_EQ(r.finished, 1);
+    EXPECT_FALSE(r.event_after_finish);
+    // What the GUI's panel shows while the program arrives.
+    ASSERT_EQ(r.listing.size(), 18u);
+    EXPECT_EQ(r.listing[0], "<notice>READING DIR...");
+    EXPECT_EQ(r.listing[1], "<clear>");
+    EXPECT_EQ(r.listing[3].rfind("1    \"ENTRY0\"", 0), 0u) << r.listing[3];
+    EXPECT_EQ(r.listing[17], "... READING IN PROGRESS ...");
+    EXPECT_EQ(r.log, (std::vector<std::string>{std::string(32, '=') + "\n",
+                                               "Reading disk directory\n", "Completed\n"}));
+    GString *text = g_string_new(nullptr);
+    EXPECT_TRUE(drive_files_listing_text(buffer.data(), received, text));
+    EXPECT_TRUE(contains(text->str, "\"ENTRY19\""));
+    g_string_free(text, TRUE);
+
+    // Without a path the name is asked; a cancel saves nothing.
+    std::vector<uint8_t> prg(PRG_STORAGE_SIZE);
+    engine_save_target ask = {nullptr, 1, 0};
+    recorder cancelled;
+    ui = recording_ui(&cancelled);
+    EXPECT_TRUE(engine_export_prg(&ui, &job, "ENTRY3", 1, prg.data(), (int)prg.size(),
+                                  &received, &ask));
+    EXPECT_EQ(cancelled.asked, "ENTRY3.prg");
+    EXPECT_TRUE(cancelled.files.empty());
+    EXPECT_EQ(cancelled.log[2], "PRG not saved at user's request\n");
+
+    std::string path = dir + "/asked.prg";
+    recorder saved;
+    saved.answer = path.c_str();
+    ui = recording_ui(&saved);
+    EXPECT_TRUE(engine_export_prg(&ui, &job, "ENTRY3", 1, prg.data(), (int)prg.size(),
+                                  &received, &ask));
+    EXPECT_EQ(saved.files, std::vector<std::string>{path});
+    EXPECT_EQ(saved.log[2], "PRG saved to: " + path + "\n");
+    EXPECT_EQ(scratch_read(path), std::string((const char *)prg.data(), (size_t)received));
+    // Asked again for a file that now exists: kept, and the job fails.
+    recorder refused;
+    refused.answer = path.c_str();
+    ui = recording_ui(&refused);
+    EXPECT_FALSE(engine_export_prg(&ui, &job, "ENTRY4", 1, prg.data(), (int)prg.size(),
+                                   &received, &ask));
+    EXPECT_EQ(refused.outcome.kind, ENGINE_FAILED);
+    EXPECT_STREQ(refused.outcome.failure, "Unable to save to file");
+    EXPECT_TRUE(refused.files.empty());
+    EXPECT_EQ(refused.finished, 1);
+}
