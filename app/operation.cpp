@@ -14,7 +14,6 @@
 #include "app/options.h"
 
 #include "device/console.h"
-#include "device/detect.h"
 #include "device/serial.h"
 #include "engine/drive_files.h"
 
@@ -309,12 +308,8 @@ gboolean idle_finish_cmd_execution(gpointer failure)
 // setting can be put right.
 static void log_visible_ports(void)
 {
-    std::vector<detect_port> found = detect_scan(1500, &flag_abort_requested);
-    std::string seen = detect_describe(found);
-    if (seen.empty())
-        log_queue_printf(_("No Dravlen port answers on this computer.\n"));
-    else
-        log_queue_printf(_("Dravlen ports that answer on this computer:\n%s"), seen.c_str());
+    engine_ui ui = operation_engine_ui(nullptr);
+    engine_report_visible_ports(&ui);
 }
 
 int operation_open_port_and_sync(GSourceFunc finisher)

@@ -73,18 +73,6 @@ void post_listing(const run &r, engine_listing_event event, const char *text)
         r.ui->listing(r.ui->user, event, text);
 }
 
-// A wrong or renamed port setting is easier to put right when the user sees
-// which ports do answer.
-void log_visible_ports(const run &r)
-{
-    std::vector<detect_port> found = detect_scan(1500, engine_abort_flag());
-    std::string seen = detect_describe(found);
-    if (seen.empty())
-        log_printf(r, _("No Dravlen port answers on this computer.\n"));
-    else
-        log_printf(r, _("Dravlen ports that answer on this computer:\n%s"), seen.c_str());
-}
-
 // Opens the port and waits for the prompt; null or the failure text.
 const char *open_and_sync(run *r, const char *title)
 {
@@ -98,7 +86,7 @@ const char *open_and_sync(run *r, const char *title)
     if (!port || !*port || !serial_connect_and_configure_port(&r->handle, port)) {
         r->handle = -1;
         if (r->job->report_visible_ports)
-            log_visible_ports(*r);
+            engine_report_visible_ports(r->ui);
         return text_no_port;
     }
     if (!console_synch_with_device(r->handle, engine_abort_flag()))
@@ -246,6 +234,20 @@ const char *save_received(run *r, const engine_save_target *target, const char *
 }
 
 }  // namespace
+
+void engine_report_visible_ports(const engine_ui *ui)
+{
+    if (!ui || !ui->log_line)
+        return;
+    std::vector<detect_port> found = detect_scan(1500, engine_abort_flag());
+    std::string seen = detect_describe(found);
+    char *text = seen.empty()
+                     ? g_strdup(_("No Dravlen port answers on this computer.\n"))
+                     : g_strdup_printf(_("Dravlen ports that answer on this computer:\n%s"),
+                                       seen.c_str());
+    ui->log_line(ui->user, text, 1);
+    g_free(text);
+}
 
 // ---------------------------------------------------------------- names
 

@@ -37,6 +37,10 @@ struct engine_save_target {
     int overwrite;  // replace an existing file (else the save fails)
 };
 
+// Logs which serial ports answer as the board (a scan of up to 1.5 s):
+// a wrong or renamed port setting is easier to put right that way.
+void engine_report_visible_ports(const engine_ui *ui);
+
 // ---------------------------------------------------------------- names
 
 // The C64 name a PC file is imported under: its base name cut before the
