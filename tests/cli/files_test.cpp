@@ -461,24 +461,6 @@ TEST(DriveFilesWriting, SavesReplaceOnlyWhenAskedAndLeaveNoTemporaryFile)
     scratch_dir_remove(dir);
 }
 
-TEST(DriveFilesWriting, FormatCommandsAndNameChecks)
-{
-    char *normal = drive_files_format_command("GAMES", "01", 0);
-    char *fast = drive_files_format_command("GAMES", "01", 1);
-    EXPECT_STREQ(normal, "dc \"N:GAMES,01\"");
-    EXPECT_EQ(std::string(fast), "ff \"GAMES,01\" " + std::to_string(TRACKS));
-    g_free(normal);
-    g_free(fast);
-    EXPECT_EQ(drive_files_format_problem("GAMES", "01"), nullptr);
-    EXPECT_NE(drive_files_format_problem("A,B", "01"), nullptr);
-    EXPECT_NE(drive_files_format_problem("GAMES", "0\n"), nullptr);
-    EXPECT_EQ(drive_files_name_problem("SIXTEEN CHARS OK", 1), nullptr);
-    EXPECT_EQ(drive_files_name_problem("GAM*", 0), nullptr);
-    char *suggested = drive_files_suggested_file_name("A/B:\"C", 0);
-    EXPECT_STREQ(suggested, "A B  C.prg");  // never a folder or a quote in a file name
-    g_free(suggested);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- engine
