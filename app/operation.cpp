@@ -14,8 +14,8 @@
 #include "app/options.h"
 
 #include "device/console.h"
-#include "device/detect.h"
 #include "device/serial.h"
+#include "engine/drive_files.h"
 
 GTimer *tmr = nullptr;
 
@@ -302,12 +302,8 @@ gboolean idle_finish_cmd_execution(gpointer failure)
 // setting can be put right.
 void operation_log_visible_ports(void)
 {
-    std::vector<detect_port> found = detect_scan(1500, &flag_abort_requested);
-    std::string seen = detect_describe(found);
-    if (seen.empty())
-        log_queue_printf(_("No Dravlen port answers on this computer.\n"));
-    else
-        log_queue_printf(_("Dravlen ports that answer on this computer:\n%s"), seen.c_str());
+    engine_ui ui = operation_engine_ui(nullptr);
+    engine_report_visible_ports(&ui);
 }
 
 int operation_open_port_and_sync(GSourceFunc finisher)
@@ -332,18 +328,42 @@ void operation_close_and_finish(int handle, GSourceFunc finisher, const char *fa
     operation_idle_add(finisher, const_cast<char *>(failure));
 }
 
+namespace {
+
+void engine_log_line(void *, const char *line, int)
+{
+    operation_idle_add(idle_log_warpsave_and_log_textview_append_and_free, g_strdup(line));
+}
+
+void engine_progress(void *, double fraction)
+{
+    operation_report_progress(fraction);
+}
+
+void engine_finished(void *user, const engine_outcome *outcome)
+{
+    // The finisher looks at the abort flag first, as it always did.
+    const char *failure = outcome->kind == ENGINE_FAILED ? outcome->failure : nullptr;
+    operation_idle_add(reinterpret_cast<GSourceFunc>(user), const_cast<char *>(failure));
+}
+
+}  // namespace
+
+engine_ui operation_engine_ui(GSourceFunc finisher)
+{
+    engine_ui ui = {};
+    ui.user = reinterpret_cast<void *>(finisher);
+    ui.log_line = engine_log_line;
+    ui.progress = engine_progress;
+    ui.finished = engine_finished;
+    return ui;
+}
+
 void thread_console_cmd_execute(void)
 {
-    int handle = operation_open_port_and_sync(idle_finish_cmd_execution);
-    if (handle < 0)
-        return;
-    if (!wrapper_process_command(handle, ped.device, ped.command,
-                                 idle_finish_cmd_execution)) {
-        serial_disconnect_port(handle);
-        return;
-    }
-    serial_disconnect_port(handle);
-    operation_idle_add(idle_finish_cmd_execution, nullptr);
+    engine_ui ui = operation_engine_ui(idle_finish_cmd_execution);
+    engine_drive_job job = {options_device_port_string, ped.device, 1, 1};
+    engine_drive_dos_command(&ui, &job, ped.command, nullptr, nullptr);
 }
 
 int core_console_cmd_execute(const char *command, const char *thread_name,

@@ -6,6 +6,7 @@
 #include <glib.h>
 
 #include "app/operation_state.h"
+#include "engine/engine.h"
 
 // Timer of the running operation, or null.
 extern GTimer *tmr;
@@ -82,6 +83,11 @@ void operation_log_completed(void);
 double operation_elapsed_seconds(void);
 // Finisher step 5: destroys tmr, drops the per-disk log, re-enables controls.
 void operation_finish_cleanup(void);
+
+// The GUI's side of the engine for a worker: log lines and progress become
+// the idle calls workers queue, and the end of the operation queues
+// `finisher` with the failure text (null unless it failed).
+engine_ui operation_engine_ui(GSourceFunc finisher);
 
 // The generic one-command job (initialise, reset drive, reset bus, scratch,
 // validate, format, fast format): sends ped.command for ped.device.

@@ -34,7 +34,7 @@ struct cli_args {
     bool pre_initialize = false;
     int side_b = -1;
     int offset = -1;
-    bool overwrite = false;
+    bool overwrite = false; // read, dump, get, rom: replace an existing file
     bool md5 = false;
     bool batch = false;
     std::string read_option;  // the first read-only option given, for the usage check
@@ -42,6 +42,7 @@ struct cli_args {
     // reread --tracks A-B: 0 when not given
     int range_first = 0;
     int range_last = 0;
+    bool fast = false;      // format --fast
 };
 
 // Whether the subcommand takes the read option `name` ("--retries"); only
@@ -59,6 +60,8 @@ struct cli_subcommand {
     int min_operands, max_operands;
     bool takes_drive;
     bool takes_bus;
+    bool takes_fast;
+    bool takes_overwrite;
 };
 extern const cli_subcommand cli_subcommands[];
 extern const int cli_subcommand_count;
@@ -83,6 +86,13 @@ int cli_run_update(const cli_args &args);
 int cli_run_read(const cli_args &args);
 int cli_run_dump(const cli_args &args);
 int cli_run_reread(const cli_args &args);
+int cli_run_dir(const cli_args &args);
+int cli_run_get(const cli_args &args);
+int cli_run_put(const cli_args &args);
+int cli_run_scratch(const cli_args &args);
+int cli_run_validate(const cli_args &args);
+int cli_run_format(const cli_args &args);
+int cli_run_rom(const cli_args &args);
 
 // The terminal's side of the engine: log lines on stderr when verbose, the
 // outcome kept for the caller.
@@ -90,6 +100,7 @@ struct cli_terminal {
     bool verbose;
     bool finished;
     engine_outcome outcome;
+    std::vector<std::string> files;  // the outcome's files, kept past the call
 };
 engine_ui cli_terminal_ui(cli_terminal *terminal);
 

@@ -149,6 +149,8 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
     bool bus_given = false;
     // Options that belong to one subcommand: the option and its subcommand.
     std::vector<std::pair<std::string, std::string>> only_for;
+    bool fast_given = false;
+    bool overwrite_given = false;
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];
         std::string value;
@@ -182,6 +184,10 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
                 return 0;
             }
             only_for.push_back({hex ? "--hex" : "--bootloader-port", "update"});
+        } else if (strcmp(a, "--fast") == 0) {
+            args->fast = fast_given = true;
+        } else if (strcmp(a, "--overwrite") == 0) {
+            args->overwrite = overwrite_given = true;
         } else if (is_option(a, "--port")) {
             if (!option_value(argc, argv, &i, a, "--port", &args->port))
                 return 0;
@@ -233,6 +239,14 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
     }
     if (bus_given && !sub->takes_bus) {
         cli_error("%s does not take --bus", sub->name);
+        return 0;
+    }
+    if (fast_given && !sub->takes_fast) {
+        cli_error("%s does not take --fast", sub->name);
+        return 0;
+    }
+    if (overwrite_given && !sub->takes_overwrite) {
+        cli_error("%s does not take --overwrite", sub->name);
         return 0;
     }
     for (const auto &[option, owner] : only_for) {

@@ -20,7 +20,7 @@ std::string drive_member(const cli_args &args)
 
 int cli_run_info(const cli_args &args)
 {
-    cli_terminal terminal = {args.verbose, false, {}};
+    cli_terminal terminal = {args.verbose, false, {}, {}};
     engine_ui ui = cli_terminal_ui(&terminal);
     engine_board_info info;
     engine_read_board_info(&ui, args.port.c_str(), &info);
@@ -64,7 +64,7 @@ int cli_run_info(const cli_args &args)
 
 int cli_run_status(const cli_args &args)
 {
-    cli_terminal terminal = {args.verbose, false, {}};
+    cli_terminal terminal = {args.verbose, false, {}, {}};
     engine_ui ui = cli_terminal_ui(&terminal);
     char status[ENGINE_STATUS_SIZE];
     int ok = engine_read_drive_status(&ui, args.port.c_str(), args.device, status);
@@ -84,7 +84,7 @@ int cli_run_command(const cli_args &args)
         cli_error("%s", problem);
         return CLI_EXIT_USAGE;
     }
-    cli_terminal terminal = {args.verbose, false, {}};
+    cli_terminal terminal = {args.verbose, false, {}, {}};
     engine_ui ui = cli_terminal_ui(&terminal);
     char status[ENGINE_STATUS_SIZE];
     engine_drive_command(&ui, args.port.c_str(), args.device, text.c_str(), status);
@@ -106,7 +106,7 @@ int cli_run_command(const cli_args &args)
 
 int cli_run_reset(const cli_args &args)
 {
-    cli_terminal terminal = {args.verbose, false, {}};
+    cli_terminal terminal = {args.verbose, false, {}, {}};
     engine_ui ui = cli_terminal_ui(&terminal);
     int ok = args.bus ? engine_reset_bus(&ui, args.port.c_str(), args.device)
                       : engine_reset_drive(&ui, args.port.c_str(), args.device);

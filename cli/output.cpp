@@ -41,6 +41,9 @@ static void terminal_finished(void *user, const engine_outcome *outcome)
     cli_terminal *t = static_cast<cli_terminal *>(user);
     t->finished = true;
     t->outcome = *outcome;
+    t->files.clear();
+    for (const char *const *f = outcome->files; f && *f; f++)
+        t->files.push_back(*f);
     // The lists belong to the engine and end with the call.
     t->outcome.files = nullptr;
     t->outcome.error_codes = nullptr;
@@ -50,6 +53,7 @@ engine_ui cli_terminal_ui(cli_terminal *terminal)
 {
     terminal->finished = false;
     terminal->outcome = engine_outcome{};
+    terminal->files.clear();
     engine_ui ui = {};
     ui.user = terminal;
     ui.log_line = terminal_log_line;
@@ -149,6 +153,9 @@ std::string cli_json_head(const cli_args &args, const cli_terminal &terminal)
     char elapsed[32];
     g_ascii_formatd(elapsed, sizeof elapsed, "%.3f", o.elapsed_seconds);
     out += std::string(",\"elapsed_seconds\":") + elapsed;
-    out += ",\"files\":[]";
+    out += ",\"files\":[";
+    for (size_t i = 0; i < terminal.files.size(); i++)
+        out += (i ? "," : "") + cli_json_string(terminal.files[i].c_str());
+    out += "]";
     return out;
 }

@@ -30,7 +30,7 @@ const cli_subcommand cli_subcommands[] = {
      "channel clears it.\n"
      "\n"
      "Options:\n" COMMON_OPTIONS EXIT_STATUS,
-     cli_run_info, 0, 0, false, false},
+     cli_run_info, 0, 0, false, false, false, false},
     {"status", "read a drive's error channel",
      "Usage: dravlen status [OPTIONS]\n"
      "\n"
@@ -39,7 +39,7 @@ const cli_subcommand cli_subcommands[] = {
      "channel clears it.\n"
      "\n"
      "Options:\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
-     cli_run_status, 0, 0, true, false},
+     cli_run_status, 0, 0, true, false, false, false},
     {"command", "send a DOS command to a drive and print its answer",
      "Usage: dravlen command [OPTIONS] TEXT\n"
      "\n"
@@ -105,7 +105,7 @@ const cli_subcommand cli_subcommands[] = {
      "interrupted (Ctrl+C aborts the read, closes the port and saves nothing).\n"
      "With --batch, the worst status of the disks read: 130 over 1 over 3 over 0;\n"
      "the disks saved before an interruption stay.\n",
-     cli_run_read, 0, 1, true, false},
+     cli_run_read, 0, 1, true, false, false, true},
     {"dump", "dump the directory track, with first sectors, or the allocated sectors",
      "Usage: dravlen dump [OPTIONS] dir|dir-first|bam [FILE.d64]\n"
      "\n"
@@ -141,7 +141,7 @@ const cli_subcommand cli_subcommands[] = {
      "\nExit status: 0 saved, every sector the dump read is clean; 3 saved with\n"
      "errors in sectors the dump read; 1 failed (nothing saved); 2 usage error;\n"
      "130 interrupted (Ctrl+C aborts, closes the port and saves nothing).\n",
-     cli_run_dump, 1, 2, true, false},
+     cli_run_dump, 1, 2, true, false, false, true},
     {"reread", "read the faulty sectors of a D64 file again and update the file",
      "Usage: dravlen reread [OPTIONS] FILE.d64 [--tracks A-B]\n"
      "\n"
@@ -232,6 +232,90 @@ const cli_subcommand cli_subcommands[] = {
      "\nExit status: 0 flashed; 1 failed (also when avrdude reported an error);\n"
      "2 usage error; 130 interrupted.\n",
      cli_run_update, 0, 0, false, false},
+    {"dir", "list the directory of the disk in a drive",
+     "Usage: dravlen dir [OPTIONS]\n"
+     "\n"
+     "Initialises the disk in the drive and lists its directory as a C64 shows it\n"
+     "after LOAD \"$\",8: the header line with the disk name and ID, one line per\n"
+     "file with its size in blocks, its quoted name and its type (a \"*\" before\n"
+     "the type marks a file that was never closed, a \"<\" after it a locked\n"
+     "file), and the \"BLOCKS FREE.\" line.  PETSCII is shown as readable text:\n"
+     "plain letters as capitals, shifted letters in lower case, other graphic\n"
+     "characters as \"?\".  With --json the summary object holds disk_name,\n"
+     "disk_id, entries (blocks, name, type, closed, locked) and blocks_free.\n"
+     "\n"
+     "Options:\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     cli_run_dir, 0, 0, true, false, false, false},
+    {"get", "copy a file from the disk to a PRG file",
+     "Usage: dravlen get [OPTIONS] NAME [OUT.prg]\n"
+     "\n"
+     "Loads the file NAME from the disk in the drive and saves it, load address\n"
+     "first, as OUT.prg.  Without OUT the file is saved in the current folder\n"
+     "under NAME made fit for a file name, with the extension \".prg\".  NAME is\n"
+     "the C64 name in capitals as \"dir\" lists it (at most 16 characters, no\n"
+     "quote); the drive's wildcards \"*\" and \"?\" load the first file that\n"
+     "matches.  An existing OUT is kept unless --overwrite is given.  The file is\n"
+     "written only when the whole of it has arrived: an interrupted or failed\n"
+     "transfer leaves no file behind.\n"
+     "\n"
+     "Options:\n"
+     "  --overwrite     replace OUT if it exists\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     cli_run_get, 1, 2, true, false, false, true},
+    {"put", "write a PRG file to the disk",
+     "Usage: dravlen put [OPTIONS] FILE.prg [NAME]\n"
+     "\n"
+     "Writes FILE.prg to the disk in the drive as a PRG file named NAME.\n"
+     "Without NAME the C64 name is the file's name without its \".prg\"\n"
+     "extension, cut to 16 characters.  NAME has at most 16 characters and no\n"
+     "quote; write it in capitals to see capitals in the listing.  FILE must\n"
+     "hold at least the 2 bytes of a load address and fit on a 35-track disk\n"
+     "(168656 bytes).  The drive refuses a name that is already on the disk.\n"
+     "\n"
+     "Options:\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     cli_run_put, 1, 2, true, false, false, false},
+    {"scratch", "delete a file from the disk",
+     "Usage: dravlen scratch [OPTIONS] NAME\n"
+     "\n"
+     "Deletes (scratches) the file NAME from the disk in the drive and prints\n"
+     "the drive's message, for example \"01, FILES SCRATCHED,01,00\".  Wildcards\n"
+     "are refused, so that one command deletes at most the file named.  A name\n"
+     "that is not on the disk is reported as a failure.\n"
+     "\n"
+     "Options:\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     cli_run_scratch, 1, 1, true, false, false, false},
+    {"validate", "rebuild the disk's block allocation map",
+     "Usage: dravlen validate [OPTIONS]\n"
+     "\n"
+     "Lets the drive validate the disk (\"V0\"): it rebuilds the block allocation\n"
+     "map from the files in the directory, frees the blocks of files that were\n"
+     "never closed and removes their entries.  Prints the drive's message.\n"
+     "\n"
+     "Options:\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     cli_run_validate, 0, 0, true, false, false, false},
+    {"format", "format the disk in a drive",
+     "Usage: dravlen format [OPTIONS] NAME,ID\n"
+     "\n"
+     "Formats the disk in the drive with the disk name NAME (at most 16\n"
+     "characters) and the ID (1 or 2 characters), for example \"GAMES,01\".\n"
+     "Everything on the disk is lost; nothing is asked first.  The drive's own\n"
+     "format is used, or with --fast the board's faster one, which formats as\n"
+     "many tracks as this build images (35 for dravlen, 40 for dravlen40).\n"
+     "Prints the drive's message.  Neither part may hold a quote or a comma.\n"
+     "\n"
+     "Options:\n"
+     "  --fast          use the board's fast format\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     cli_run_format, 1, 1, true, false, true, false},
+    {"rom", "save the ROM of a 1541 or 1571 drive",
+     "Usage: dravlen rom [OPTIONS] 1541|1571 OUT\n"
+     "\n"
+     "Reads the ROM of the drive and saves it as the PRG file OUT: for a 1541\n"
+     "the 16 KiB from $C000 (16386 bytes with the load address), for a 1571 the\n"
+     "32 KiB from $8000 (32770 bytes).  An existing OUT is kept unless\n"
+     "--overwrite is given; an interrupted dump leaves no file behind.\n"
+     "\n"
+     "Options:\n"
+     "  --overwrite     replace OUT if it exists\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     cli_run_rom, 2, 2, true, false, false, true},
 };
 const int cli_subcommand_count = sizeof cli_subcommands / sizeof cli_subcommands[0];
 
