@@ -53,7 +53,7 @@ const cli_subcommand cli_subcommands[] = {
      "Options:\n" DRIVE_OPTION COMMON_OPTIONS
      "\nExit status: 0 done; 1 failed, also when the drive refused the command;\n"
      "2 usage error, also for a TEXT that cannot be sent; 130 interrupted.\n",
-     cli_run_command, 1, 1, true, false},
+     cli_run_command, 1, 1, true, false, false, false},
     {"read", "image a whole disk into a D64 file, or a batch of disks",
      "Usage: dravlen read [OPTIONS] [FILE.d64]\n"
      "       dravlen read --batch [OPTIONS]\n"
@@ -173,7 +173,7 @@ const cli_subcommand cli_subcommands[] = {
      "\nExit status: 0 the image has no sector errors (also when there was\n"
      "nothing to re-read); 3 it still has some; 1 failed (FILE.d64 unchanged);\n"
      "2 usage error; 130 interrupted (FILE.d64 unchanged).\n",
-     cli_run_reread, 1, 1, true, false},
+     cli_run_reread, 1, 1, true, false, false, false},
     {"reset", "reset a drive, or the whole serial bus",
      "Usage: dravlen reset [OPTIONS] [--bus]\n"
      "\n"
@@ -185,7 +185,7 @@ const cli_subcommand cli_subcommands[] = {
      "Options:\n"
      "  --bus           reset the serial bus instead of one drive\n" DRIVE_OPTION COMMON_OPTIONS
          EXIT_STATUS,
-     cli_run_reset, 0, 0, true, true},
+     cli_run_reset, 0, 0, true, true, false, false},
     {"write", "write a D64 image onto the disk in a drive",
      "Usage: dravlen write [OPTIONS] FILE.d64\n"
      "\n"
@@ -208,7 +208,7 @@ const cli_subcommand cli_subcommands[] = {
      "  -y, --yes       write without asking\n" DRIVE_OPTION COMMON_OPTIONS
      "\nExit status: 0 written; 1 failed or refused (unreadable file, wrong size,\n"
      "sectors with errors, not confirmed); 2 usage error; 130 interrupted.\n",
-     cli_run_write, 1, 1, true, false},
+     cli_run_write, 1, 1, true, false, false, false},
     {"update", "flash the firmware onto the board with avrdude",
      "Usage: dravlen update [OPTIONS] [--hex FILE] [--bootloader-port PATH]\n"
      "\n"
@@ -231,7 +231,7 @@ const cli_subcommand cli_subcommands[] = {
      "                  the port the bootloader appears as\n" COMMON_OPTIONS
      "\nExit status: 0 flashed; 1 failed (also when avrdude reported an error);\n"
      "2 usage error; 130 interrupted.\n",
-     cli_run_update, 0, 0, false, false},
+     cli_run_update, 0, 0, false, false, false, false},
     {"dir", "list the directory of the disk in a drive",
      "Usage: dravlen dir [OPTIONS]\n"
      "\n"

@@ -27,7 +27,7 @@ int refuse(const cli_args &args, const char *format, ...)
     va_end(list);
     cli_error("%s", text);
     if (args.json) {
-        cli_terminal terminal = {false, true, {}};
+        cli_terminal terminal = {false, true, {}, {}};
         terminal.outcome.kind = ENGINE_FAILED;
         terminal.outcome.failure = text;
         printf("%s}\n", cli_json_head(args, terminal).c_str());
@@ -166,7 +166,7 @@ int cli_run_write(const cli_args &args)
                       args.device);
     }
 
-    write_view view = {{args.verbose, false, {}}, isatty(STDERR_FILENO) != 0};
+    write_view view = {{args.verbose, false, {}, {}}, isatty(STDERR_FILENO) != 0};
     engine_ui ui = {};
     ui.user = &view;
     ui.sector_cell = view_sector;
@@ -257,7 +257,7 @@ int cli_run_update(const cli_args &args)
 
     if (ready) {
         fprintf(stderr, "Resetting the board into its bootloader\n");
-        cli_terminal terminal = {args.verbose, false, {}};
+        cli_terminal terminal = {args.verbose, false, {}, {}};
         engine_ui ui = cli_terminal_ui(&terminal);
         ui.log_line = update_log_line;
         engine_update_request request = {args.port.c_str(), args.bootloader_port.c_str(), folder,
