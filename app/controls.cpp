@@ -3,8 +3,8 @@
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
 
-#include "app/log.h"
-#include "app/options.h"
+#include "ui/log.h"
+#include "engine/options.h"
 #include "image/imagefile.h"
 #include "ui/dialogs.h"
 #include "ui/filechooser.h"

@@ -3,15 +3,17 @@
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/log.h"
+#include "ui/log.h"
+#include "ui/sector_grid.h"
 #include "ui/handlers.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
-#include "app/options.h"
+#include "engine/options.h"
 
 #include "device/console.h"
 #include "device/serial.h"
@@ -383,4 +385,25 @@ int core_console_cmd_execute(const char *command, const char *thread_name,
     operation_start_info info = {status_text, log_title, 0, 1, thread_name,
                                  thread_console_cmd_execute, nullptr};
     return operation_start(&info);
+}
+
+void log_queue_printf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char *text = g_strdup_vprintf(format, args);
+    va_end(args);
+    operation_idle_add(idle_log_warpsave_and_log_textview_append_and_free, text);
+}
+
+void sector_grid_queue_cell(int track, int sector, uint8_t checksum, int code)
+{
+    auto *rec = g_try_new(cell_activation_record, 1);
+    if (!rec)
+        return;
+    rec->track = track;
+    rec->sector = sector;
+    rec->checksum = checksum;
+    rec->code = code;
+    operation_idle_add(idle_drawingarea_sector_grid_activate_cell_and_free, rec);
 }

@@ -5,7 +5,9 @@
 
 #include <glib.h>
 
-#include "app/operation_state.h"
+#include <cstdint>
+
+#include "engine/operation_state.h"
 #include "engine/engine.h"
 
 // Timer of the running operation, or null.
@@ -33,6 +35,10 @@ gboolean idle_decrease_accessible_sector_error_count(gpointer data);
 // Queues a one-shot callback on the GUI thread (GDK lock held while it runs);
 // callbacks run in the order they were queued.  Safe from any thread.
 void operation_idle_add(GSourceFunc function, gpointer data);
+// Formats a line on a worker and queues it for both logs.
+void log_queue_printf(const char *format, ...) G_GNUC_PRINTF(1, 2);
+// Queues a sector grid cell event (paint and log line) from a worker.
+void sector_grid_queue_cell(int track, int sector, uint8_t checksum, int code);
 
 // Worker prologue shared by every device job: opens the device port and waits
 // for the prompt.  Returns the handle, or -1 after queueing `finisher` with

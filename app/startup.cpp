@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/controls.h"
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "device/console.h"
 #include "image/d64.h"
 #include "ui/dialogs.h"

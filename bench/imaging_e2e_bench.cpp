@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "device/console.h"
 #include "device/serial.h"
 #include "tests/gui/support/imaging_support.h"

@@ -3,7 +3,7 @@
 // file updated in place.
 #include "cli/cli.h"
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "engine/dumps.h"
 #include "engine/imaging.h"
 #include "image/d64.h"

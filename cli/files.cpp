@@ -2,7 +2,7 @@
 // its own DOS.
 #include "cli/cli.h"
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "engine/drive_files.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // dravlen: argument parsing, settings, Ctrl+C and the exit status.
 #include "cli/cli.h"
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 
 #include <cerrno>

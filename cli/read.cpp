@@ -2,7 +2,7 @@
 // a batch of them.
 #include "cli/cli.h"
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
 #include "image/imagefile.h"

@@ -1,11 +1,8 @@
-# GTK part of the programs: everything in app/ that is not core, plus
+# GTK part of the programs: everything in app/ but main.cpp, plus
 # render/, ui/ and operations/. Built once per track count as a static
 # library that both the program and the GUI tests link.
 file(GLOB _gui_app CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
-list(REMOVE_ITEM _gui_app
-     ${CMAKE_SOURCE_DIR}/app/operation_state.cpp
-     ${CMAKE_SOURCE_DIR}/app/options.cpp
-     ${CMAKE_SOURCE_DIR}/app/main.cpp)
+list(REMOVE_ITEM _gui_app ${CMAKE_SOURCE_DIR}/app/main.cpp)
 file(GLOB _gui_rest CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/render/*.cpp
      ${CMAKE_SOURCE_DIR}/ui/*.cpp

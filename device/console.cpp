@@ -1,6 +1,6 @@
 #include "device/console.h"
 
-#include "app/operation_state.h"
+#include "engine/operation_state.h"
 #include "device/serial.h"
 
 #include <cstring>

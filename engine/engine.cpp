@@ -1,7 +1,7 @@
 #include "engine/engine.h"
 
-#include "app/operation_state.h"
-#include "app/options.h"
+#include "engine/operation_state.h"
+#include "engine/options.h"
 
 std::atomic<int> *engine_abort_flag(void)
 {

@@ -3,6 +3,8 @@
 // save that the GUI does in its finisher.
 #include "engine/imaging.h"
 
+#include <glib/gi18n.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdarg>
@@ -13,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "device/console.h"
 #include "device/serial.h"
 #include "gcr/warp.h"
@@ -514,7 +516,16 @@ void job_log_line(void *user, const char *line, int for_disk_log)
 void job_sector_cell(void *user, int track, int sector, int code, int checksum)
 {
     auto *j = static_cast<saving_job *>(user);
-    j->user_ui->sector_cell(j->user_ui->user, track, sector, code, checksum);
+    if (j->user_ui->sector_cell)
+        j->user_ui->sector_cell(j->user_ui->user, track, sector, code, checksum);
+    int both = 0;
+    if (char *line = engine_cell_log_line(code, track, sector, checksum, &both)) {
+        if (both)
+            job_log_line(j, line, 1);
+        else
+            j->disk_log += line;
+        g_free(line);
+    }
 }
 void job_error_count(void *user, int count)
 {
@@ -686,7 +697,7 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
     job.ui = engine_ui{};
     job.ui.user = &job;
     job.ui.log_line = job_log_line;
-    job.ui.sector_cell = ui->sector_cell ? job_sector_cell : nullptr;
+    job.ui.sector_cell = job_sector_cell;
     job.ui.progress = ui->progress ? job_progress : nullptr;
     job.ui.error_count = ui->error_count ? job_error_count : nullptr;
     job.ui.error_count_step = ui->error_count_step ? job_error_step : nullptr;
@@ -742,4 +753,37 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
     if (ui->finished)
         ui->finished(ui->user, &outcome);
     return outcome.kind == ENGINE_SUCCEEDED;
+}
+
+char *engine_cell_log_line(int code, int t, int s, int c, int *both)
+{
+    *both = 0;
+    switch (code) {
+    case ENGINE_CELL_NO_SYNC:
+        *both = 1;
+        return g_strdup_printf(_("Sync not found for t/s %2d/%-2d\n"), t, s);
+    case ENGINE_CELL_GCR_FAILED:
+        *both = 1;
+        return g_strdup_printf(_("GCR decoding failed for t/s %2d/%-2d\n"), t, s);
+    case ENGINE_CELL_CHECKSUM_FAILED:
+        *both = 1;
+        return g_strdup_printf(_("Data checksum failed for t/s %2d/%-2d (checksum: $%02x)\n"), t,
+                               s, c);
+    case ENGINE_CELL_READ_OK:
+        return g_strdup_printf(_("Correctly processed t/s %2d/%-2d (checksum: $%02x)\n"), t, s, c);
+    case ENGINE_CELL_RETRYING:
+        return g_strdup_printf(_("Retrying t/s %2d/%-2d\n"), t, s);
+    case ENGINE_CELL_READING:
+        return g_strdup_printf(_("Reading t/s %2d/%-2d\n"), t, s);
+    case ENGINE_CELL_KEPT_EXISTING:
+    case ENGINE_CELL_KEPT_CHECKSUM:
+        return g_strdup_printf(_("Kept existing t/s %2d/%-2d as the new read is not better\n"), t,
+                               s);
+    case ENGINE_CELL_KEPT_CHECKSUM_AGAIN:
+        return g_strdup_printf(
+            _("Kept existing t/s %2d/%-2d as the new read is not better (new checksum: $%02x)\n"),
+            t, s, c);
+    default:
+        return nullptr;
+    }
 }

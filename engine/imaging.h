@@ -26,6 +26,11 @@ enum engine_cell {
     ENGINE_CELL_LEFT_UNREAD = 11,
 };
 
+// The log line of a sector cell event (g_free it), or null for an event
+// that has none.  *both: 1 when the line goes to the log view as well as to
+// the per-disk log.
+char *engine_cell_log_line(int code, int track, int sector, int checksum, int *both);
+
 // ---------------------------------------------------------------- sector reads
 
 // One connection on which "w1 <device>" has been sent.  A function that

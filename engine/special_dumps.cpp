@@ -9,7 +9,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "device/console.h"
 #include "device/serial.h"
 #include "engine/imaging.h"
@@ -102,11 +102,18 @@ void dumps_job_ui::forward_to(const engine_ui *to, const char *opening)
         if (j->user_ui->log_line)
             j->user_ui->log_line(j->user_ui->user, line, for_disk_log);
     };
-    if (to->sector_cell)
-        ui.sector_cell = [](void *self, int t, int s, int code, int checksum) {
-            auto *j = static_cast<dumps_job_ui *>(self);
+    ui.sector_cell = [](void *self, int t, int s, int code, int checksum) {
+        auto *j = static_cast<dumps_job_ui *>(self);
+        if (j->user_ui->sector_cell)
             j->user_ui->sector_cell(j->user_ui->user, t, s, code, checksum);
-        };
+        int both = 0;
+        if (char *line = engine_cell_log_line(code, t, s, checksum, &both)) {
+            j->disk_log += line;
+            if (both && j->user_ui->log_line)
+                j->user_ui->log_line(j->user_ui->user, line, 1);
+            g_free(line);
+        }
+    };
     if (to->error_count)
         ui.error_count = [](void *self, int count) {
             auto *j = static_cast<dumps_job_ui *>(self);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/options.h"
+#include "engine/options.h"
 
 // A GLib warning or critical means misuse somewhere: make it a finding.
 static void fail_on_glib_warning(const gchar *, GLogLevelFlags level, const gchar *message,

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/directory.h"
 

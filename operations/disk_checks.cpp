@@ -1,6 +1,6 @@
 #include "operations/disk_checks.h"
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "render/dirview.h"
 #include "ui/dialogs.h"
 #include "ui/sector_grid.h"

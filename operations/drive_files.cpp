@@ -7,10 +7,10 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/operation_state.h"
-#include "app/options.h"
+#include "engine/operation_state.h"
+#include "engine/options.h"
 #include "device/console.h"
 #include "image/d64.h"
 #include "operations/sector_reads.h"

@@ -5,10 +5,10 @@
 
 #include <cstdarg>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/operation_state.h"
-#include "app/options.h"
+#include "engine/operation_state.h"
+#include "engine/options.h"
 #include "device/console.h"
 #include "device/firmware.h"
 #include "device/serial.h"

@@ -5,10 +5,10 @@
 
 #include <cstring>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/operation_state.h"
-#include "app/options.h"
+#include "engine/operation_state.h"
+#include "engine/options.h"
 #include "engine/restore.h"
 #include "image/d64.h"
 #include "image/imagefile.h"

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/operation_state.h"
+#include "engine/operation_state.h"
 #include "device/console.h"
 #include "engine/imaging.h"
 #include "image/d64.h"

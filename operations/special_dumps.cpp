@@ -3,10 +3,10 @@
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/operation_state.h"
-#include "app/options.h"
+#include "engine/operation_state.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
-#include "app/options.h"
+#include "ui/log.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"

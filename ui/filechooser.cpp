@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/directory.h"
 #include "ui/widgets.h"

@@ -4,10 +4,10 @@
 
 #include <cmath>
 
-#include "app/log.h"
-#include "app/operation.h"
-#include "app/operation_state.h"
-#include "app/options.h"
+#include "ui/log.h"
+#include "engine/imaging.h"
+#include "engine/operation_state.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
@@ -139,45 +139,10 @@ void release_surface()
 
 void log_cell(const cell_activation_record *rec)
 {
-    char *line = nullptr;
     int both = 0;
-    int t = rec->track, s = rec->sector, c = rec->checksum;
-    switch (rec->code) {
-    case CELL_NO_SYNC:
-        line = g_strdup_printf(_("Sync not found for t/s %2d/%-2d\n"), t, s);
-        both = 1;
-        break;
-    case CELL_GCR_FAILED:
-        line = g_strdup_printf(_("GCR decoding failed for t/s %2d/%-2d\n"), t, s);
-        both = 1;
-        break;
-    case CELL_CHECKSUM_FAILED:
-        line = g_strdup_printf(_("Data checksum failed for t/s %2d/%-2d (checksum: $%02x)\n"), t,
-                               s, c);
-        both = 1;
-        break;
-    case CELL_READ_OK:
-        line = g_strdup_printf(_("Correctly processed t/s %2d/%-2d (checksum: $%02x)\n"), t, s, c);
-        break;
-    case CELL_RETRYING:
-        line = g_strdup_printf(_("Retrying t/s %2d/%-2d\n"), t, s);
-        break;
-    case CELL_READING:
-        line = g_strdup_printf(_("Reading t/s %2d/%-2d\n"), t, s);
-        break;
-    case CELL_KEPT_EXISTING:
-    case CELL_KEPT_CHECKSUM:
-        line = g_strdup_printf(_("Kept existing t/s %2d/%-2d as the new read is not better\n"), t,
-                               s);
-        break;
-    case CELL_KEPT_CHECKSUM_AGAIN:
-        line = g_strdup_printf(
-            _("Kept existing t/s %2d/%-2d as the new read is not better (new checksum: $%02x)\n"),
-            t, s, c);
-        break;
-    default:
+    char *line = engine_cell_log_line(rec->code, rec->track, rec->sector, rec->checksum, &both);
+    if (!line)
         return;
-    }
     if (both)
         log_warpsave_and_log_textview_append(line);
     else
@@ -297,17 +262,6 @@ gboolean idle_drawingarea_sector_grid_activate_cell_and_free(gpointer record)
     return FALSE;
 }
 
-void sector_grid_queue_cell(int track, int sector, uint8_t checksum, int code)
-{
-    auto *rec = g_try_new(cell_activation_record, 1);
-    if (!rec)
-        return;
-    rec->track = track;
-    rec->sector = sector;
-    rec->checksum = checksum;
-    rec->code = code;
-    operation_idle_add(idle_drawingarea_sector_grid_activate_cell_and_free, rec);
-}
 
 void drawingarea_sector_grid_refresh_from_error_info(void)
 {

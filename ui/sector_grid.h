@@ -61,9 +61,6 @@ void drawingarea_sector_grid_reset(void);
 void drawingarea_sector_grid_activate_cell(int track, int sector, int code);
 // Idle callback: paints the record's cell, writes its log line, frees it.
 gboolean idle_drawingarea_sector_grid_activate_cell_and_free(gpointer record);
-// Worker side: allocates a record and queues it (skipped if it cannot be
-// allocated).
-void sector_grid_queue_cell(int track, int sector, uint8_t checksum, int code);
 
 // Repaints every cell from the image's error bytes.
 void drawingarea_sector_grid_refresh_from_error_info(void);

@@ -11,7 +11,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <glib/gi18n.h>
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "device/detect.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"

@@ -6,13 +6,13 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/operation_state.h"
+#include "engine/operation_state.h"
 #include "ui/filechooser.h"
 #include "ui/handlers.h"
 #include "ui/placement.h"
 #include "ui/widgets.h"
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/imagefile.h"
 
 GtkWidget *window_main = nullptr;

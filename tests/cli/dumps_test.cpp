@@ -207,6 +207,7 @@ TEST_F(Dumps, DirDumpHoldsTheDirectoryTrackOfTheDiskAndNothingElse)
         }
     EXPECT_EQ(file("t18.d64.log").rfind("Log file created by", 0), 0u);
     EXPECT_TRUE(contains(file("t18.d64.log"), "Dumping track 18\n"));
+    EXPECT_TRUE(contains(file("t18.d64.log"), "Correctly processed t/s 18/18 (checksum: $"));
     EXPECT_TRUE(contains(r.err, "19 sectors read: 19 good, 0 with errors")) << r.err;
 
     // The port may come from the GUI's options, which saving leaves alone.
@@ -308,6 +309,7 @@ TEST_F(Dumps, RereadAgainstAGoodDiskFixesTheFileInPlace)
     std::string log = file("disk.d64-reread.log");
     EXPECT_EQ(log.rfind("Log file opened by", 0), 0u) << log;
     EXPECT_TRUE(contains(log, "Re-reading sectors with errors\n")) << log;
+    EXPECT_TRUE(contains(log, "Correctly processed t/s 18/4  (checksum: $")) << log;
 
     // A clean file has nothing to re-read and is left alone.
     r = run({"reread", "disk.d64", "--json"});

@@ -231,6 +231,9 @@ TEST_F(Read, AG64IsReadBackByteIdenticalToTheD64OfTheSameDisk)
     EXPECT_EQ(log.rfind("Log file created by Dravlen client", 0), 0u) << log;
     EXPECT_TRUE(contains(log, "Imaging disk\n")) << log;
     EXPECT_TRUE(contains(log, "Completed\n")) << log;
+    // Every sector's line, as in the window's log file.
+    EXPECT_TRUE(contains(log, "Correctly processed t/s  1/0  (checksum: $")) << log;
+    EXPECT_TRUE(contains(log, "Correctly processed t/s 35/16 (checksum: $")) << log;
     gchar *md5 = g_compute_checksum_for_data(G_CHECKSUM_MD5, (const guchar *)saved.data(),
                                              saved.size());
     EXPECT_EQ(scratch_read(work + "/0001a.d64.md5"), std::string(md5) + " *0001a.d64");

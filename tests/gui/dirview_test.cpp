@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/options.h"
+#include "ui/log.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
 #include "render/c64pixbufs.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "operations/drive_files.h"
 #include "render/dirview.h"

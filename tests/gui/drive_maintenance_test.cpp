@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "device/firmware.h"
 #include "operations/maintenance.h"
 #include "tests/gui/support/drive_support.h"

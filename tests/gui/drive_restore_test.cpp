@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
 #include "operations/restore.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/imagefile.h"
 #include "tests/gui/support/dumps_support.h"
 #include "tests/gui/support/shell_support.h"

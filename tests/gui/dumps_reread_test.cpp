@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
 #include "operations/rereads.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "tests/gui/support/dumps_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"

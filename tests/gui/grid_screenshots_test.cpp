@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operation_state.h"
+#include "engine/operation_state.h"
 #include "image/d64.h"
 #include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "image/d64.h"
 #include "operations/disk_checks.h"
 #include "operations/imaging.h"

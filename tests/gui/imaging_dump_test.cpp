@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"

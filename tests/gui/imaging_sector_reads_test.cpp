@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "app/operation.h"
-#include "app/operation_state.h"
-#include "app/options.h"
+#include "engine/operation_state.h"
+#include "engine/options.h"
 #include "device/console.h"
 #include "device/serial.h"
 #include "image/d64.h"

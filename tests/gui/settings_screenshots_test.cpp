@@ -8,7 +8,7 @@
 
 #include <gtk/gtk.h>
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "tests/gui/support/shell_support.h"
 #include "ui/settings.h"
 #include "ui/window_main.h"

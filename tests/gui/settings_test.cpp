@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "app/controls.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "device/serial.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/sim_process.h"

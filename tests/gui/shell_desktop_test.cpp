@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "app/log.h"
-#include "app/options.h"
+#include "ui/log.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"

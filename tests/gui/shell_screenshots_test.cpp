@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "ui/log.h"
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"

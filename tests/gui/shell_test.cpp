@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/controls.h"
-#include "app/log.h"
+#include "ui/log.h"
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "app/startup.h"
 #include "image/d64.h"
 #include "image/imagefile.h"

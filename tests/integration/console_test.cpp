@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/operation_state.h"
+#include "engine/operation_state.h"
 #include "device/console.h"
 #include "device/serial.h"
 #include "tests/support/sim_process.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "tests/support/scratch_dir.h"
 

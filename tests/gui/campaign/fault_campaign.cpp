@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
 #include "tests/gui/support/dumps_support.h"

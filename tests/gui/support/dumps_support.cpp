@@ -6,7 +6,7 @@
 #include <cstdarg>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"

@@ -3,7 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "app/operation.h"
-#include "app/options.h"
+#include "engine/options.h"
 #include "image/imagefile.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"

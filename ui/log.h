@@ -20,5 +20,3 @@ void log_warpsave_delete(void);
 
 // Idle form for workers: appends the heap text to both logs and frees it.
 gboolean idle_log_warpsave_and_log_textview_append_and_free(gpointer text);
-// Formats a line on a worker and queues it for both logs.
-void log_queue_printf(const char *format, ...) G_GNUC_PRINTF(1, 2);

@@ -1,4 +1,4 @@
-#include "app/operation_state.h"
+#include "engine/operation_state.h"
 
 operation_data ped;
 std::mutex lock_ped;

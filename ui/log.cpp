@@ -1,10 +1,7 @@
-#include "app/log.h"
+#include "ui/log.h"
 
 #include <gtk/gtk.h>
 
-#include <cstdarg>
-
-#include "app/operation.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
@@ -74,13 +71,4 @@ gboolean idle_log_warpsave_and_log_textview_append_and_free(gpointer text)
     log_warpsave_and_log_textview_append(static_cast<const char *>(text));
     g_free(text);
     return FALSE;
-}
-
-void log_queue_printf(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    char *text = g_strdup_vprintf(format, args);
-    va_end(args);
-    operation_idle_add(idle_log_warpsave_and_log_textview_append_and_free, text);
 }
