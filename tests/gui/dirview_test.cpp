@@ -19,6 +19,7 @@
 #include "image/imagefile.h"
 #include "render/c64pixbufs.h"
 #include "render/palette.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -603,13 +604,12 @@ TEST_F(DirviewFiles, PreviewPictureOfAnImage)
 }
 
 // The panel of the real main window.
-class DirviewPanel : public ::testing::Test {
+class DirviewPanel : public WindowTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
+        WindowTest::SetUp();
         saved_expansion = options_expansion;
-        dir = scratch_dir_new();
         notebook_main_set_page(1);
         area = lookup_widget(window_main, "drawingarea_directory_listing");
         scrollbar = lookup_widget(window_main, "vscrollbar_files_directory");
@@ -623,11 +623,8 @@ protected:
         flag_dir_in_track_18 = 1;
         drawingarea_directory_listing_reset();
         notebook_main_set_page(0);
-        scratch_dir_remove(dir);
+        WindowTest::TearDown();
     }
-    // The log view since the last log_clear(); the start-up lines stay.
-    void log_clear() { log_mark = shell_log_text().size(); }
-    std::string log_text() { return shell_log_text().substr(log_mark); }
     GtkAdjustment *adjustment() { return gtk_range_get_adjustment(GTK_RANGE(scrollbar)); }
     void key(guint keyval)
     {
@@ -668,8 +665,6 @@ protected:
     }
 
     int saved_expansion = 1;
-    size_t log_mark = 0;
-    std::string dir;
     GtkWidget *area = nullptr;
     GtkWidget *scrollbar = nullptr;
 };
@@ -915,13 +910,7 @@ TEST_F(DirviewPanel, ExportNamesAndMenuItem)
     show(listing_of(3));
     options_double_png_dimensions = 1;
     std::string path = dir + "/listing.png";
-    auto answered = shell_answer_dialog(
-        "filechooserdialog_save", GTK_RESPONSE_OK,
-        [this](GtkWidget *d) {
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), dir.c_str());
-            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), "listing.png");
-        },
-        400);
+    auto answered = shell_choose_save(dir, "listing.png", 400);
     log_clear();
     gtk_menu_item_activate(GTK_MENU_ITEM(lookup_widget(window_main, "menuitem_export_directory_to_png")));
     EXPECT_TRUE(*answered);

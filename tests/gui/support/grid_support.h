@@ -28,9 +28,6 @@ grid_rgb grid_rgb_of(double r, double g, double b);
 // Pixel of the off-screen grid surface; of a pixbuf.
 grid_rgb grid_surface_pixel(int x, int y);
 grid_rgb grid_pixbuf_pixel(GdkPixbuf *pixbuf, int x, int y);
-// What the widget shows on screen (its expose handler run off screen);
-// null if it cannot be drawn.  Unref the result.
-GdkPixbuf *grid_widget_snapshot(GtkWidget *widget);
 // Each channel within one step (cairo rounds).
 bool grid_rgb_near(grid_rgb a, grid_rgb b);
 std::string grid_rgb_text(grid_rgb c);
