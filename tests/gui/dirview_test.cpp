@@ -20,6 +20,7 @@
 #include "render/c64pixbufs.h"
 #include "render/palette.h"
 #include "tests/gui/support/fixtures.h"
+#include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -29,29 +30,13 @@
 
 namespace {
 
-struct rgb {
-    int r, g, b;
-    bool operator==(const rgb &o) const { return r == o.r && g == o.g && b == o.b; }
-};
-
-std::ostream &operator<<(std::ostream &os, const rgb &c)
-{
-    char text[16];
-    g_snprintf(text, sizeof text, "#%02X%02X%02X", c.r, c.g, c.b);
-    return os << text;
-}
+using rgb = grid_rgb;
+constexpr auto pixel = grid_pixbuf_pixel;
 
 const rgb blue = {0x35, 0x28, 0x79};
 const rgb light_blue = {0x6C, 0x5E, 0xB5};
 const rgb red = {0x68, 0x37, 0x2B};
 const rgb light_red = {0x9A, 0x67, 0x59};
-
-rgb pixel(GdkPixbuf *p, int x, int y)
-{
-    const guchar *px = gdk_pixbuf_get_pixels(p) + y * gdk_pixbuf_get_rowstride(p)
-                       + x * gdk_pixbuf_get_n_channels(p);
-    return {px[0], px[1], px[2]};
-}
 
 // True when the 8 x 8 cell (column, row) of the picture, scaled by `scale`,
 // shows `glyph` with its colours turned into `fg` and `bg`.

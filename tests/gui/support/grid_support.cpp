@@ -75,6 +75,13 @@ grid_rgb grid_pixbuf_pixel(GdkPixbuf *pixbuf, int x, int y)
     return {p[0], p[1], p[2]};
 }
 
+std::ostream &operator<<(std::ostream &os, const grid_rgb &c)
+{
+    char text[16];
+    snprintf(text, sizeof text, "#%02X%02X%02X", c.r, c.g, c.b);
+    return os << text;
+}
+
 bool grid_rgb_near(grid_rgb a, grid_rgb b)
 {
     return std::abs(a.r - b.r) <= 1 && std::abs(a.g - b.g) <= 1 && std::abs(a.b - b.b) <= 1;

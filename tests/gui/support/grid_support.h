@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,10 @@ bool grid_file_start(int n, int *track, int *sector);
 
 struct grid_rgb {
     int r, g, b;
+    bool operator==(const grid_rgb &o) const { return r == o.r && g == o.g && b == o.b; }
 };
+// As #RRGGBB, for test messages.
+std::ostream &operator<<(std::ostream &os, const grid_rgb &c);
 // The 8-bit colour cairo stores for a colour given as doubles.
 grid_rgb grid_rgb_of(double r, double g, double b);
 // Pixel of the off-screen grid surface; of a pixbuf.
