@@ -51,8 +51,8 @@ std::vector<cc1541_file> twenty_files()
 
 TEST(DirviewScreenshots, PanelWithTwentyFiles)
 {
-    const char *out = g_getenv("DRAVLEN_SCREENSHOT_DIR");
-    if (!out)
+    std::string out = shell_screenshot_dir();
+    if (out.empty())
         GTEST_SKIP() << "DRAVLEN_SCREENSHOT_DIR not set";
     if (!cc1541_available())
         GTEST_SKIP() << "cc1541 not installed";
@@ -72,7 +72,7 @@ TEST(DirviewScreenshots, PanelWithTwentyFiles)
     memcpy(d64_storage, bytes.data(), std::min(bytes.size(), (size_t)d64_base_size));
     memset(d64_storage + d64_base_size, D64_ERR_OK, (size_t)d64_block_error_info_size);
 
-    std::string prefix = std::string(out) + (TRACKS == 40 ? "/dirview40_" : "/dirview_");
+    std::string prefix = out + (TRACKS == 40 ? "/dirview40_" : "/dirview_");
     notebook_main_set_page(1);
     shell_pump_until([] { return dir_filer != nullptr; }, 2000);
     GtkWidget *frame = lookup_widget(window_main, "hbox_files_directory");

@@ -19,6 +19,8 @@
 #include "image/imagefile.h"
 #include "render/c64pixbufs.h"
 #include "render/palette.h"
+#include "tests/gui/support/fixtures.h"
+#include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -28,29 +30,13 @@
 
 namespace {
 
-struct rgb {
-    int r, g, b;
-    bool operator==(const rgb &o) const { return r == o.r && g == o.g && b == o.b; }
-};
-
-std::ostream &operator<<(std::ostream &os, const rgb &c)
-{
-    char text[16];
-    g_snprintf(text, sizeof text, "#%02X%02X%02X", c.r, c.g, c.b);
-    return os << text;
-}
+using rgb = grid_rgb;
+constexpr auto pixel = grid_pixbuf_pixel;
 
 const rgb blue = {0x35, 0x28, 0x79};
 const rgb light_blue = {0x6C, 0x5E, 0xB5};
 const rgb red = {0x68, 0x37, 0x2B};
 const rgb light_red = {0x9A, 0x67, 0x59};
-
-rgb pixel(GdkPixbuf *p, int x, int y)
-{
-    const guchar *px = gdk_pixbuf_get_pixels(p) + y * gdk_pixbuf_get_rowstride(p)
-                       + x * gdk_pixbuf_get_n_channels(p);
-    return {px[0], px[1], px[2]};
-}
 
 // True when the 8 x 8 cell (column, row) of the picture, scaled by `scale`,
 // shows `glyph` with its colours turned into `fg` and `bg`.
@@ -603,13 +589,12 @@ TEST_F(DirviewFiles, PreviewPictureOfAnImage)
 }
 
 // The panel of the real main window.
-class DirviewPanel : public ::testing::Test {
+class DirviewPanel : public WindowTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
+        WindowTest::SetUp();
         saved_expansion = options_expansion;
-        dir = scratch_dir_new();
         notebook_main_set_page(1);
         area = lookup_widget(window_main, "drawingarea_directory_listing");
         scrollbar = lookup_widget(window_main, "vscrollbar_files_directory");
@@ -623,11 +608,8 @@ protected:
         flag_dir_in_track_18 = 1;
         drawingarea_directory_listing_reset();
         notebook_main_set_page(0);
-        scratch_dir_remove(dir);
+        WindowTest::TearDown();
     }
-    // The log view since the last log_clear(); the start-up lines stay.
-    void log_clear() { log_mark = shell_log_text().size(); }
-    std::string log_text() { return shell_log_text().substr(log_mark); }
     GtkAdjustment *adjustment() { return gtk_range_get_adjustment(GTK_RANGE(scrollbar)); }
     void key(guint keyval)
     {
@@ -668,8 +650,6 @@ protected:
     }
 
     int saved_expansion = 1;
-    size_t log_mark = 0;
-    std::string dir;
     GtkWidget *area = nullptr;
     GtkWidget *scrollbar = nullptr;
 };
@@ -915,13 +895,7 @@ TEST_F(DirviewPanel, ExportNamesAndMenuItem)
     show(listing_of(3));
     options_double_png_dimensions = 1;
     std::string path = dir + "/listing.png";
-    auto answered = shell_answer_dialog(
-        "filechooserdialog_save", GTK_RESPONSE_OK,
-        [this](GtkWidget *d) {
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), dir.c_str());
-            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), "listing.png");
-        },
-        400);
+    auto answered = shell_choose_save(dir, "listing.png", 400);
     log_clear();
     gtk_menu_item_activate(GTK_MENU_ITEM(lookup_widget(window_main, "menuitem_export_directory_to_png")));
     EXPECT_TRUE(*answered);

@@ -15,6 +15,7 @@
 #include "operations/drive_files.h"
 #include "render/dirview.h"
 #include "tests/gui/support/drive_support.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -24,21 +25,6 @@
 #include "ui/window_main.h"
 
 namespace {
-
-GtkWidget *w(const char *name)
-{
-    return lookup_widget(window_main, name);
-}
-
-bool starts_with(const std::string &s, const std::string &head)
-{
-    return s.compare(0, head.size(), head) == 0;
-}
-
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 std::string patterned(size_t size)
 {
@@ -52,54 +38,22 @@ std::string patterned(size_t size)
     return data;
 }
 
-class DriveFiles : public ::testing::Test {
+class DriveFiles : public DriveTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
-        dir = scratch_dir_new();
-        saved_drive = combo_active_drive_get_index();
-        saved_drive_option = options_drive_index;
-        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
+        DriveTest::SetUp();
         request_confirmation_to_modify_disk = 0;
         options_file_extensions_uppercase = 0;
         // Choosers open where the test saves: no folder change to wait for.
         options_set_string(&options_prg_dir_string, dir.c_str());
         options_set_string(&options_rom_dir_string, dir.c_str());
-        log_clear();
     }
     void TearDown() override
     {
-        stop_sim();
-        if (fake.worker.joinable())
-            fake_monitor_stop(&fake);
         drawingarea_directory_listing_reset();
         notebook_main_set_page(0);
-        scratch_dir_remove(dir);
-        // Later tests of the window expect what start-up left.
-        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), saved_drive);
-        options_drive_index = saved_drive_option;
-        gtk_window_set_title(GTK_WINDOW(window_main), "Dravlen client");
-    }
-    void start_sim(std::vector<std::string> args)
-    {
-        args.push_back("--log");
-        args.push_back(dir + "/commands.log");
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
-        options_set_string(&options_device_port_string, sim.port.c_str());
-    }
-    void stop_sim()
-    {
-        if (started)
-            sim_stop(&sim);
-        started = false;
-    }
-    void start_fake(std::map<std::string, std::string> answers)
-    {
-        fake.answers = std::move(answers);
-        ASSERT_TRUE(fake_monitor_start(&fake));
-        options_set_string(&options_device_port_string, fake.path.c_str());
+        DriveTest::TearDown();
     }
     std::string make_disk(const std::string &name, int count, size_t size = 700)
     {
@@ -114,10 +68,6 @@ protected:
         std::string path = dir + "/" + name;
         EXPECT_TRUE(cc1541_build_d64(path, "DRIVE FILES", "df", files));
         return path;
-    }
-    bool wait_idle(int timeout_ms = 20000)
-    {
-        return shell_pump_until([] { return !operation_is_running(); }, timeout_ms);
     }
     void click(const char *button) { gtk_button_clicked(GTK_BUTTON(w(button))); }
     void list_directory()
@@ -136,25 +86,18 @@ protected:
     {
         if (path.empty())
             return shell_answer_dialog("filechooserdialog_save", GTK_RESPONSE_CANCEL);
-        return shell_answer_dialog("filechooserdialog_save", GTK_RESPONSE_OK, [path](GtkWidget *d) {
-            char *folder = g_path_get_dirname(path.c_str());
-            char *base = g_path_get_basename(path.c_str());
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), folder);
-            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), base);
-            g_free(folder);
-            g_free(base);
-        }, 300);
+        char *folder = g_path_get_dirname(path.c_str());
+        char *base = g_path_get_basename(path.c_str());
+        auto answered = shell_choose_save(folder, base);
+        g_free(folder);
+        g_free(base);
+        return answered;
     }
     void import(const std::string &path)
     {
-        // The chooser changes folders in the background: give it time.
-        shell_answer_dialog(
-            "filechooserdialog_load", GTK_RESPONSE_OK,
-            [path](GtkWidget *d) { gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str()); },
-            300);
+        shell_choose_load(path);
         click("button_load_PRG");
     }
-    std::string commands() { return scratch_read(dir + "/commands.log"); }
     // Files cbmconvert extracts from a saved disk, into folder `out`.
     bool extract(const std::string &image, const std::string &out)
     {
@@ -168,16 +111,6 @@ protected:
                             nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
                status == 0;
     }
-
-    sim_process sim{};
-    bool started = false;
-    fake_monitor fake;
-    int saved_drive = 0, saved_drive_option = 0;
-    // The log since log_clear(); the start-up lines stay for other tests.
-    size_t log_mark = 0;
-    void log_clear() { log_mark = shell_log_text().size(); }
-    std::string log_text() { return shell_log_text().substr(log_mark); }
-    std::string dir;
 };
 
 TEST(DriveFilesNames, ImportNameCutAndBlockCount)

@@ -16,6 +16,7 @@
 #include "device/firmware.h"
 #include "operations/maintenance.h"
 #include "tests/gui/support/drive_support.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
@@ -24,26 +25,11 @@
 
 namespace {
 
-GtkWidget *w(const char *name)
-{
-    return lookup_widget(window_main, name);
-}
-
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-class DriveMaintenance : public ::testing::Test {
+class DriveMaintenance : public DriveTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
-        dir = scratch_dir_new();
-        saved_drive = combo_active_drive_get_index();
-        saved_drive_option = options_drive_index;
-        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
-        log_clear();
+        DriveTest::SetUp();
         char *cwd = g_get_current_dir();
         saved_cwd = cwd;
         g_free(cwd);
@@ -52,53 +38,22 @@ protected:
     }
     void TearDown() override
     {
-        if (started)
-            sim_stop(&sim);
-        if (fake.worker.joinable())
-            fake_monitor_stop(&fake);
         operation_thread_create = operation_thread_create_default;
         options_set_string(&options_bootloader_port_string, "");
         EXPECT_EQ(chdir(saved_cwd.c_str()), 0);
-        scratch_dir_remove(dir);
-        // Later tests of the window expect what start-up left.
-        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), saved_drive);
-        options_drive_index = saved_drive_option;
-        gtk_window_set_title(GTK_WINDOW(window_main), "Dravlen client");
-    }
-    void start_sim(std::vector<std::string> args)
-    {
-        args.push_back("--log");
-        args.push_back(dir + "/commands.log");
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
-        options_set_string(&options_device_port_string, sim.port.c_str());
-    }
-    void start_fake(std::map<std::string, std::string> answers)
-    {
-        fake.answers = std::move(answers);
-        ASSERT_TRUE(fake_monitor_start(&fake));
-        options_set_string(&options_device_port_string, fake.path.c_str());
+        DriveTest::TearDown();
     }
     void run(const char *menu_item, int timeout_ms = 10000)
     {
         gtk_menu_item_activate(GTK_MENU_ITEM(w(menu_item)));
-        ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, timeout_ms));
+        ASSERT_TRUE(wait_idle(timeout_ms));
     }
     bool firmware_file_exists()
     {
         return g_file_test((dir + "/dravlen32u4.hex").c_str(), G_FILE_TEST_EXISTS);
     }
-    std::string commands() { return scratch_read(dir + "/commands.log"); }
 
-    sim_process sim{};
-    bool started = false;
-    fake_monitor fake;
-    int saved_drive = 0, saved_drive_option = 0;
-    // The log since log_clear(); the start-up lines stay for other tests.
-    size_t log_mark = 0;
-    void log_clear() { log_mark = shell_log_text().size(); }
-    std::string log_text() { return shell_log_text().substr(log_mark); }
-    std::string dir, saved_cwd;
+    std::string saved_cwd;
 };
 
 TEST(DriveFirmwareVerdict, ComparesMajorAndMinorOnly)

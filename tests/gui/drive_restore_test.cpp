@@ -14,6 +14,7 @@
 #include "image/imagefile.h"
 #include "operations/restore.h"
 #include "tests/gui/support/drive_support.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -23,16 +24,6 @@
 #include "ui/window_main.h"
 
 namespace {
-
-GtkWidget *w(const char *name)
-{
-    return lookup_widget(window_main, name);
-}
-
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 const std::vector<int> order21 = {0, 4, 8, 12, 16, 20, 3, 7, 11, 15, 19, 2, 6, 10, 14, 18, 1, 5, 9, 13, 17};
 const std::vector<int> order19 = {0, 3, 6, 9, 12, 15, 18, 2, 5, 8, 11, 14, 17, 4, 7, 10, 13, 16, 1};
@@ -44,37 +35,12 @@ const std::vector<int> &table_order(int sectors)
     return sectors == 21 ? order21 : sectors == 19 ? order19 : sectors == 18 ? order18 : order17;
 }
 
-class DriveRestore : public ::testing::Test {
+class DriveRestore : public DriveTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
-        dir = scratch_dir_new();
-        saved_drive = combo_active_drive_get_index();
-        saved_drive_option = options_drive_index;
-        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
+        DriveTest::SetUp();
         request_confirmation_to_modify_disk = 0;
-        log_clear();
-    }
-    void TearDown() override
-    {
-        if (started)
-            sim_stop(&sim);
-        if (fake.worker.joinable())
-            fake_monitor_stop(&fake);
-        scratch_dir_remove(dir);
-        // Later tests of the window expect what start-up left.
-        gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), saved_drive);
-        options_drive_index = saved_drive_option;
-        gtk_window_set_title(GTK_WINDOW(window_main), "Dravlen client");
-    }
-    void start_sim(std::vector<std::string> args)
-    {
-        args.push_back("--log");
-        args.push_back(dir + "/commands.log");
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
-        options_set_string(&options_device_port_string, sim.port.c_str());
     }
     // A cc1541 disk with some files; the 40-track build gets five more
     // tracks of patterned data.
@@ -100,29 +66,10 @@ protected:
     // Clicks the button and picks `path` in the chooser.
     void restore(const std::string &path)
     {
-        // The chooser changes folders in the background: give it time.
-        shell_answer_dialog(
-            "filechooserdialog_load", GTK_RESPONSE_OK,
-            [path](GtkWidget *d) { gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str()); },
-            300);
+        shell_choose_load(path);
         gtk_button_clicked(GTK_BUTTON(w("button_load_image_from_D64")));
     }
-    bool wait_idle(int timeout_ms = 20000)
-    {
-        return shell_pump_until([] { return !operation_is_running(); }, timeout_ms);
-    }
-    std::string commands() { return scratch_read(dir + "/commands.log"); }
     std::string error_count() { return gtk_label_get_text(GTK_LABEL(w("label_sector_errors_count"))); }
-
-    sim_process sim{};
-    bool started = false;
-    fake_monitor fake;
-    int saved_drive = 0, saved_drive_option = 0;
-    // The log since log_clear(); the start-up lines stay for other tests.
-    size_t log_mark = 0;
-    void log_clear() { log_mark = shell_log_text().size(); }
-    std::string log_text() { return shell_log_text().substr(log_mark); }
-    std::string dir;
 };
 
 TEST(DriveRestoreOrder, EveryZoneFollowsItsTable)

@@ -17,6 +17,7 @@
 #include "engine/options.h"
 #include "image/imagefile.h"
 #include "tests/gui/support/dumps_support.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -27,11 +28,6 @@
 #include "ui/window_main.h"
 
 namespace {
-
-GtkWidget *w(const char *name)
-{
-    return lookup_widget(window_main, name);
-}
 
 // The simulator reads a track starting at sector (7 * track + 3) mod N and
 // sends the sectors from there round the track, so its last packet, the one
@@ -65,24 +61,14 @@ struct uri_selection {
     ~uri_selection() { g_free(data.data); }
 };
 
-class DumpsFaults : public ::testing::Test {
+class DumpsFaults : public DumpsTest {
 protected:
     void SetUp() override
     {
-        if (!cc1541_available())
-            GTEST_SKIP() << "cc1541 not installed";
-        shell_test_start();
-        dir = scratch_dir_new();
-        out = dir + "/out";
-        g_mkdir(out.c_str(), 0700);
-        ASSERT_TRUE(dumps_build_disk(dir, TRACKS, &disk));
-        options_retry_sectors_once_per_pass = 0;
-        options_first_sector_in_dir_order = 0;
-        options_special_flags_before_offset = 0;
-        options_append_disk_name = 1;
+        DumpsTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         options_confirm_overwrite = 0;
-        options_create_md5_digest = 0;
-        options_file_extensions_uppercase = 0;
         request_confirmation_to_modify_disk = 0;
         dumps_prepare_window(0, 1000, 1);
         dumps_set_auto_naming(true, out);
@@ -92,39 +78,13 @@ protected:
     }
     void TearDown() override
     {
-        stop_sim();
+        DumpsTest::TearDown();
+        if (IsSkipped())
+            return;
         options_retry_sectors_once_per_pass = 0;
         dumps_set_auto_naming(false);
         g_free(utf8_path_lastopenfile_d64);
         utf8_path_lastopenfile_d64 = nullptr;
-        scratch_dir_remove(dir);
-    }
-    // Serves `disk` as drive 8 and, when given, `second` as drive 9.
-    void start_sim(std::vector<std::string> extra = {}, const dumps_disk *second = nullptr)
-    {
-        stop_sim();
-        std::string served = dir + "/served.d64";
-        ASSERT_TRUE(scratch_write(served, disk.file()));
-        std::vector<std::string> args = {"--log", dir + "/commands.log", "--drive", "8=" + served};
-        if (second) {
-            ASSERT_TRUE(scratch_write(dir + "/second.d64", second->file()));
-            args.insert(args.end(), {"--drive", "9=" + dir + "/second.d64"});
-        }
-        args.insert(args.end(), extra.begin(), extra.end());
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
-        options_set_string(&options_device_port_string, sim.port.c_str());
-    }
-    void stop_sim()
-    {
-        if (started)
-            sim_stop(&sim);
-        started = false;
-    }
-    bool run(const char *menu_item, int timeout_ms = 60000)
-    {
-        gtk_menu_item_activate(GTK_MENU_ITEM(w(menu_item)));
-        return dumps_wait_idle(timeout_ms);
     }
     // The one image the dump saved into out/ (then moved aside, so the next
     // dump's file is found the same way).
@@ -173,10 +133,7 @@ protected:
     // The per-disk log saved with the last image taken.
     std::string disk_log() { return saved_log; }
 
-    sim_process sim{};
-    bool started = false;
-    std::string dir, out, saved_log;
-    dumps_disk disk;
+    std::string saved_log;
 };
 
 // ---------------------------------------------------------------- fast pass
@@ -391,10 +348,7 @@ TEST_F(DumpsFaults, RereadRefusesOnceTheImageOfItsFileWasReplaced)
     std::string a = out + "/a.d64";
 
     // Disk A imaged and saved where the user chose.
-    auto answered = shell_answer_dialog("filechooserdialog_save", GTK_RESPONSE_OK, [a](GtkWidget *d) {
-        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), g_path_get_dirname(a.c_str()));
-        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), "a.d64");
-    });
+    auto answered = shell_choose_save(out, "a.d64", 0);
     ASSERT_TRUE(run("menuitem_dump_the_whole_disk"));
     ASSERT_TRUE(*answered);
     ASSERT_STREQ(utf8_path_lastopenfile_d64, a.c_str());
@@ -402,11 +356,7 @@ TEST_F(DumpsFaults, RereadRefusesOnceTheImageOfItsFileWasReplaced)
     ASSERT_EQ(a_image, disk.file(true));
 
     auto reload_a = [&] {
-        auto loaded = shell_answer_dialog("filechooserdialog_load", GTK_RESPONSE_OK,
-                                          [a](GtkWidget *d) {
-                                              gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d),
-                                                                            a.c_str());
-                                          });
+        auto loaded = shell_choose_load(a, 0);
         gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_load_d64_file_for_rereads")));
         ASSERT_TRUE(shell_pump_until([loaded] { return *loaded; }, 5000));
         ASSERT_STREQ(utf8_path_lastopenfile_d64, a.c_str());
@@ -460,9 +410,7 @@ TEST_F(DumpsFaults, RereadRefusesOnceTheImageOfItsFileWasReplaced)
 
     // A restore of A onto disk B.
     reload_a();
-    auto chosen = shell_answer_dialog("filechooserdialog_load", GTK_RESPONSE_OK, [a](GtkWidget *d) {
-        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), a.c_str());
-    });
+    auto chosen = shell_choose_load(a, 0);
     gtk_button_clicked(GTK_BUTTON(w("button_load_image_from_D64")));
     ASSERT_TRUE(dumps_wait_idle());
     ASSERT_TRUE(*chosen);
@@ -511,9 +459,7 @@ TEST_F(DumpsFaults, LoadFailureNamesANonUtf8FileInGlibsWords)
     // A good image under such a name: status and log name it readably.
     std::string good = dir + "/g\xe9" "od.d64";
     ASSERT_TRUE(scratch_write(good, disk.file(true)));
-    auto loaded = shell_answer_dialog("filechooserdialog_load", GTK_RESPONSE_OK, [good](GtkWidget *d) {
-        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), good.c_str());
-    });
+    auto loaded = shell_choose_load(good, 0);
     shell_log_clear();
     gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_load_d64_file_for_rereads")));
     ASSERT_TRUE(shell_pump_until([loaded] { return *loaded; }, 5000));

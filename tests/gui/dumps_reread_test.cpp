@@ -18,6 +18,7 @@
 #include "operations/rereads.h"
 #include "operations/special_dumps.h"
 #include "tests/gui/support/dumps_support.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -28,57 +29,22 @@
 
 namespace {
 
-GtkWidget *w(const char *name)
-{
-    return lookup_widget(window_main, name);
-}
-
-bool starts_with(const std::string &s, const std::string &head)
-{
-    return s.compare(0, head.size(), head) == 0;
-}
-
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-class DumpsReread : public ::testing::Test {
+class DumpsReread : public DumpsTest {
 protected:
     void SetUp() override
     {
-        if (!cc1541_available())
-            GTEST_SKIP() << "cc1541 not installed";
-        shell_test_start();
-        dir = scratch_dir_new();
+        DumpsTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         image = dir + "/image.d64";
-        ASSERT_TRUE(dumps_build_disk(dir, TRACKS, &drive));
         file = drive;
-        options_retry_sectors_once_per_pass = 0;
         options_confirm_overwrite = 1;
-        options_create_md5_digest = 0;
         options_notify_side_b_1571 = 1;
         options_notify_tracks_beyond_35 = 1;
         g_free(utf8_path_lastopenfile_d64);
         utf8_path_lastopenfile_d64 = nullptr;
         dumps_prepare_window(1, 10, 1);
         shell_log_clear();
-    }
-    void TearDown() override
-    {
-        if (started)
-            sim_stop(&sim);
-        scratch_dir_remove(dir);
-    }
-    void start_sim(std::vector<std::string> extra = {})
-    {
-        std::string served = dir + "/served.d64";
-        ASSERT_TRUE(scratch_write(served, drive.file()));
-        std::vector<std::string> args = {"--log", dir + "/commands.log", "--drive", "8=" + served};
-        args.insert(args.end(), extra.begin(), extra.end());
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
-        options_set_string(&options_device_port_string, sim.port.c_str());
     }
     // Writes `file` and loads it as the menu item does.
     void load(bool plain = false)
@@ -89,11 +55,6 @@ protected:
         core_load_d64_file_for_rereads(image.c_str());
         ASSERT_NE(utf8_path_lastopenfile_d64, nullptr);
         shell_log_clear();
-    }
-    bool run(const char *menu_item)
-    {
-        gtk_menu_item_activate(GTK_MENU_ITEM(w(menu_item)));
-        return dumps_wait_idle();
     }
     // Sets a sector of the loaded file: error byte and, when given, data.
     void file_sector(int t, int s, uint8_t error, char fill = 0)
@@ -108,14 +69,11 @@ protected:
         EXPECT_TRUE(dumps_read_disk(image, TRACKS, &d));
         return d;
     }
-    std::vector<std::string> w2() { return dumps_commands(dir + "/commands.log", "w2 "); }
-    std::string commands() { return scratch_read(dir + "/commands.log"); }
     std::string block(dumps_disk &d, int t, int s) { return std::string(d.block(t, s), 256); }
 
-    sim_process sim{};
-    bool started = false;
-    std::string dir, image;
-    dumps_disk drive, file;
+    std::string image;
+    dumps_disk &drive = disk;  // what the simulator serves
+    dumps_disk file;
 };
 
 TEST_F(DumpsReread, LoadingShowsTheImageAndForgetsFilesItCannotUse)
@@ -124,10 +82,7 @@ TEST_F(DumpsReread, LoadingShowsTheImageAndForgetsFilesItCannotUse)
     file_sector(20, 1, 0x0F);
     file_sector(25, 0, 0x09);
     ASSERT_TRUE(scratch_write(image, file.file()));
-    auto answered = shell_answer_dialog(
-        "filechooserdialog_load", GTK_RESPONSE_OK,
-        [this](GtkWidget *d) { gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), image.c_str()); },
-        400);
+    auto answered = shell_choose_load(image, 400);
     on_menuitem_load_d64_file_for_rereads_activate(nullptr, nullptr);
     EXPECT_TRUE(*answered);
     ASSERT_NE(utf8_path_lastopenfile_d64, nullptr);

@@ -12,6 +12,7 @@
 #include "app/operation.h"
 #include "engine/options.h"
 #include "tests/gui/support/dumps_support.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -22,68 +23,23 @@
 
 namespace {
 
-GtkWidget *w(const char *name)
-{
-    return lookup_widget(window_main, name);
-}
-
-bool starts_with(const std::string &s, const std::string &head)
-{
-    return s.compare(0, head.size(), head) == 0;
-}
-
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-class DumpsSpecial : public ::testing::Test {
+class DumpsSpecial : public DumpsTest {
 protected:
     void SetUp() override
     {
-        if (!cc1541_available())
-            GTEST_SKIP() << "cc1541 not installed";
-        shell_test_start();
-        dir = scratch_dir_new();
-        out = dir + "/out";
-        g_mkdir(out.c_str(), 0700);
-        ASSERT_TRUE(dumps_build_disk(dir, TRACKS, &disk));
-        options_retry_sectors_once_per_pass = 0;
-        options_first_sector_in_dir_order = 0;
-        options_special_flags_before_offset = 0;
-        options_append_disk_name = 1;
+        DumpsTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         options_confirm_overwrite = 1;
-        options_create_md5_digest = 0;
-        options_file_extensions_uppercase = 0;
         options_side_letters_uppercase = 0;
         shell_log_clear();
     }
     void TearDown() override
     {
-        if (started)
-            sim_stop(&sim);
-        dumps_set_auto_naming(false);
-        scratch_dir_remove(dir);
+        DumpsTest::TearDown();
+        if (!IsSkipped())
+            dumps_set_auto_naming(false);
     }
-    void start_sim(std::vector<std::string> extra = {}, bool with_drive = true)
-    {
-        std::string served = dir + "/served.d64";
-        ASSERT_TRUE(scratch_write(served, disk.file()));
-        std::vector<std::string> args = {"--log", dir + "/commands.log"};
-        if (with_drive)
-            args.insert(args.end(), {"--drive", "8=" + served});
-        args.insert(args.end(), extra.begin(), extra.end());
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
-        options_set_string(&options_device_port_string, sim.port.c_str());
-    }
-    bool run(const char *menu_item)
-    {
-        gtk_menu_item_activate(GTK_MENU_ITEM(w(menu_item)));
-        return dumps_wait_idle();
-    }
-    std::vector<std::string> w2() { return dumps_commands(dir + "/commands.log", "w2 "); }
-    std::string commands() { return scratch_read(dir + "/commands.log"); }
     dumps_disk saved(const std::string &name)
     {
         dumps_disk d;
@@ -98,10 +54,6 @@ protected:
         throw std::runtime_error(name);
     }
 
-    sim_process sim{};
-    bool started = false;
-    std::string dir, out;
-    dumps_disk disk;
     std::vector<dumps_file_entry> entries;
 };
 

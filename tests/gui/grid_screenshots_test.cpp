@@ -4,7 +4,6 @@
 // sector_contents_*.png into (scripts/screenshots_views.sh sets it).
 #include <gtest/gtest.h>
 
-#include <glib/gstdio.h>
 #include <gtk/gtk.h>
 
 #include <string>
@@ -21,22 +20,13 @@
 
 namespace {
 
-bool snap(GtkWidget *window, const std::string &path)
-{
-    gtk_widget_show(window);
-    gtk_window_present(GTK_WINDOW(window));
-    shell_pump(100);
-    return shell_save_snapshot(window, path);
-}
-
 TEST(GridScreenshots, MixedStatusGridAndSectorContentsInBothFonts)
 {
-    const char *dir = g_getenv("DRAVLEN_SCREENSHOT_DIR");
-    if (!dir || !*dir)
+    std::string dir = shell_screenshot_dir();
+    if (dir.empty())
         GTEST_SKIP() << "DRAVLEN_SCREENSHOT_DIR not set";
     shell_test_start();
-    g_mkdir_with_parents(dir, 0755);
-    std::string prefix = std::string(dir) + (TRACKS == 40 ? "/grid40_" : "/grid_");
+    std::string prefix = dir + (TRACKS == 40 ? "/grid40_" : "/grid_");
 
     std::string error;
     std::vector<cc1541_file> files(3);
@@ -66,7 +56,7 @@ TEST(GridScreenshots, MixedStatusGridAndSectorContentsInBothFonts)
         drawingarea_sector_grid_activate_cell(30, 0, CELL_READING);
         drawingarea_sector_grid_activate_cell(30, 1, CELL_RETRYING);
         std::string zoom = e == 1 ? "2x" : "4x";
-        EXPECT_TRUE(snap(window_main, prefix + "main_window_" + zoom + ".png"));
+        EXPECT_TRUE(shell_snap_window(window_main, prefix + "main_window_" + zoom + ".png"));
         EXPECT_TRUE(sector_grid_write_png((prefix + "export_" + zoom + ".png").c_str()));
     }
 
@@ -79,14 +69,14 @@ TEST(GridScreenshots, MixedStatusGridAndSectorContentsInBothFonts)
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(petscii), quoted);
         window_sector_contents_update(18, 1, d64_get_block_error_info(d64_storage, 18, 1));
         std::string font = quoted ? "petscii" : "screen_codes";
-        EXPECT_TRUE(snap(window_sector_contents,
-                         std::string(dir) + "/sector_contents_dir_" + font + ".png"));
+        EXPECT_TRUE(
+            shell_snap_window(window_sector_contents, dir + "/sector_contents_dir_" + font + ".png"));
     }
     window_sector_contents_update(t, s, d64_get_block_error_info(d64_storage, t, s));
     gtk_toggle_button_set_active(
         GTK_TOGGLE_BUTTON(lookup_widget(window_sector_contents, "radiobutton_sector_contents_zoom_level2")),
         TRUE);
-    EXPECT_TRUE(snap(window_sector_contents, std::string(dir) + "/sector_contents_file_2x.png"));
+    EXPECT_TRUE(shell_snap_window(window_sector_contents, dir + "/sector_contents_file_2x.png"));
     gtk_toggle_button_set_active(
         GTK_TOGGLE_BUTTON(lookup_widget(window_sector_contents, "radiobutton_sector_contents_zoom_level1")),
         TRUE);

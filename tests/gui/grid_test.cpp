@@ -16,6 +16,7 @@
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
@@ -70,13 +71,7 @@ grid_rgb cell_colour(int track, int sector)
 // Chooses dir/name in the next save chooser.
 std::shared_ptr<bool> choose_save(const std::string &dir, const std::string &name)
 {
-    return shell_answer_dialog(
-        "filechooserdialog_save", GTK_RESPONSE_OK,
-        [dir, name](GtkWidget *dialog) {
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), dir.c_str());
-            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), name.c_str());
-        },
-        300);
+    return shell_choose_save(dir, name);
 }
 
 GdkEventButton press(double x, double y, guint state, guint button = 1,
@@ -92,11 +87,11 @@ GdkEventButton press(double x, double y, guint state, guint button = 1,
     return event;
 }
 
-class Grid : public ::testing::Test {
+class Grid : public WindowTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
+        WindowTest::SetUp();
         options_sector_da_bg_color = {65535, 65535, 65535};
         options_file_extensions_uppercase = 0;
         g_free(utf8_path_lastopenfile_d64);
@@ -105,7 +100,6 @@ protected:
         notebook_main_set_page(0);
         zoom(1);
         gtk_widget_hide(window_sector_contents);
-        dir = scratch_dir_new();
         // Choosers open where the test saves: no folder change to wait for.
         options_set_string(&options_png_dir_string, dir.c_str());
         shell_log_clear();
@@ -113,9 +107,8 @@ protected:
     void TearDown() override
     {
         log_warpsave_delete();
-        scratch_dir_remove(dir);
+        WindowTest::TearDown();
     }
-    std::string dir;
 };
 
 // Tracks 1-2 inaccessible (as after an inwards shift), then one track per
@@ -173,7 +166,7 @@ TEST_F(Grid, WidgetShowsTheSurface)
 {
     load_mixed_status_image();
     shell_pump(100);
-    GdkPixbuf *shot = grid_widget_snapshot(main_item("drawingarea_sectors"));
+    GdkPixbuf *shot = shell_widget_snapshot(main_item("drawingarea_sectors"));
     ASSERT_NE(shot, nullptr);
     for (int t : {1, 4, 5, 6, 7, TRACKS}) {
         GdkRectangle r;

@@ -13,24 +13,22 @@
 #include "operations/disk_checks.h"
 #include "operations/imaging.h"
 #include "operations/sector_reads.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "ui/widgets.h"
 
 namespace {
 
-class ImagingChecks : public ::testing::Test {
+class ImagingChecks : public ImagingTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
-        saved_state = img_window_state_save();
+        ImagingTest::SetUp();
         d64_init_disk_image_contents(d64_storage);
         d64_init_error_info_contents(d64_storage, D64_ERR_OK);
         shell_log_clear();
     }
-    void TearDown() override { img_window_state_restore(saved_state); }
-    img_window_state *saved_state = nullptr;
     uint8_t *block(int t, int s) { return d64_storage + d64_sector_offset(t, s); }
     void set_error(int t, int s, uint8_t e) { d64_set_block_error_info(d64_storage, t, s, e); }
     int error(int t, int s) { return d64_get_block_error_info(d64_storage, t, s); }

@@ -12,56 +12,34 @@
 #include "ui/log.h"
 #include "app/operation.h"
 #include "engine/options.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/handlers.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
 namespace {
 
-GtkWidget *w(const char *name)
-{
-    return lookup_widget(window_main, name);
-}
-
 std::string label_text(const char *name)
 {
-    return gtk_label_get_text(GTK_LABEL(w(name)));
+    return gtk_label_get_text(GTK_LABEL(lookup_widget(window_main, name)));
 }
 
-class ImagingDump : public ::testing::Test {
+class ImagingDump : public ImagingTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
-        saved_state = img_window_state_save();
-        dir = scratch_dir_new();
+        ImagingTest::SetUp();
         out = dir + "/images";
         g_mkdir(out.c_str(), 0700);
         img_prepare_window(out, 2, 200, 1);
         shell_log_clear();
     }
-    void TearDown() override
-    {
-        if (started)
-            sim_stop(&sim);
-        scratch_dir_remove(dir);
-        img_window_state_restore(saved_state);
-    }
-    void start_sim(std::vector<std::string> args)
-    {
-        args.push_back("--log");
-        args.push_back(dir + "/commands.log");
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
-        options_set_string(&options_device_port_string, sim.port.c_str());
-    }
     std::vector<std::string> commands(const std::string &prefix)
     {
-        return img_commands(dir + "/commands.log", prefix);
+        return dumps_commands(dir + "/commands.log", prefix);
     }
     // The disk in the drive, as built by cc1541.
     img_disk build(const std::string &name, std::string *g64 = nullptr)
@@ -86,10 +64,7 @@ protected:
     }
     std::string disk_log() { return scratch_read(img_saved_image(out) + ".log"); }
 
-    sim_process sim{};
-    img_window_state *saved_state = nullptr;
-    bool started = false;
-    std::string dir, out;
+    std::string out;
 };
 
 std::string md5sum_of(const std::string &path)
@@ -130,13 +105,13 @@ TEST_F(ImagingDump, CleanDiskFromItsRawGcrIsSavedByteForByte)
     EXPECT_EQ(md5, md5sum_of(path) + " *" + path.substr(path.rfind('/') + 1));
     std::string log = disk_log();
     EXPECT_EQ(log.rfind("Log file created by Dravlen client 3.11.0\nImaging disk\n", 0), 0u) << log;
-    EXPECT_EQ(img_count(log, "Correctly processed t/s"), img_blocks(TRACKS));
+    EXPECT_EQ(dumps_count(log, "Correctly processed t/s"), dumps_blocks(TRACKS));
 
     EXPECT_EQ(commands("ws"), std::vector<std::string>{"ws " + std::to_string(TRACKS) + " 8 1"});
     EXPECT_TRUE(commands("w1").empty());
     EXPECT_EQ(label_text("label_sector_errors_count"), "0");
     EXPECT_TRUE(gtk_widget_get_sensitive(w("button_save_image_to_D64")));
-    EXPECT_TRUE(img_in_order(shell_log_text(), {"================================\nImaging disk\n",
+    EXPECT_TRUE(dumps_in_order(shell_log_text(), {"================================\nImaging disk\n",
                                                 "Completed\n", "Disk image saved to: "}))
         << shell_log_text();
 }
@@ -171,7 +146,7 @@ TEST_F(ImagingDump, DamagedDiskKeepsItsErrorsAndRetriesFixWhatTheyCan)
     // the disk's bytes; the rest of track 30 and track 31 prove that the
     // renumbered packet still ended its track.
     for (int t = 1; t <= 35; t++)
-        for (int s = 0; s < img_sectors(t); s++) {
+        for (int s = 0; s < dumps_sectors(t); s++) {
             uint8_t e = got.error(t, s);
             if (e == 1 || e == 5) {
                 EXPECT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))
@@ -194,15 +169,15 @@ TEST_F(ImagingDump, DamagedDiskKeepsItsErrorsAndRetriesFixWhatTheyCan)
     EXPECT_NE(view.find("Sector retries exhausted for track 20\n"), std::string::npos);
     EXPECT_NE(view.find("Invalid sector value received: 19\n"), std::string::npos);
     // Once in the fast pass, then once per retry.
-    EXPECT_EQ(img_count(view, "Transmission validation failed, skipping packet\n"), 3);
+    EXPECT_EQ(dumps_count(view, "Transmission validation failed, skipping packet\n"), 3);
     EXPECT_NE(view.find("Sync not found for t/s 20/0 \n"), std::string::npos);
 
     std::string log = disk_log();
-    EXPECT_TRUE(img_in_order(log, {"Retrying t/s  3/4 \n", "Correctly processed t/s  3/4 "}));
-    EXPECT_TRUE(img_in_order(log, {"Retrying t/s  5/0 \n",
+    EXPECT_TRUE(dumps_in_order(log, {"Retrying t/s  3/4 \n", "Correctly processed t/s  3/4 "}));
+    EXPECT_TRUE(dumps_in_order(log, {"Retrying t/s  5/0 \n",
                                    "Kept existing t/s  5/0  as the new read is not better (new "
                                    "checksum: $"}));
-    EXPECT_TRUE(img_in_order(log, {"Retrying t/s  6/1 \n",
+    EXPECT_TRUE(dumps_in_order(log, {"Retrying t/s  6/1 \n",
                                    "Kept existing t/s  6/1  as the new read is not better\n"}));
     EXPECT_EQ(commands("w1"), std::vector<std::string>{"w1 8"});
     EXPECT_EQ(commands("w2 8 3 4").size(), 1u);  // good at the first retry
@@ -218,7 +193,7 @@ TEST_F(ImagingDump, LostEndOfTrackPacketDoesNotPourTheNextTrackIntoThisOne)
     ASSERT_TRUE(img_run_dump());
     img_disk got = saved();
     for (int t = 1; t <= 35; t++)
-        for (int s = 0; s < img_sectors(t); s++) {
+        for (int s = 0; s < dumps_sectors(t); s++) {
             ASSERT_EQ(got.error(t, s), t == 2 && s == 16 ? 3 : 1) << t << "/" << s;
             if (got.error(t, s) == 1) {
                 ASSERT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))
@@ -253,12 +228,12 @@ TEST_P(ImagingMerit, RetriesKeepTheBestReadInEitherRetryMode)
         EXPECT_EQ(std::string(got.block(1, s), 256), std::string(disk.block(1, s), 256)) << s;
 
     std::string log = disk_log();
-    EXPECT_EQ(img_count(log, "Kept existing t/s  1/0  as the new read is not better\n"), 2);
-    EXPECT_EQ(img_count(log, "Kept existing t/s  1/0  as the new read is not better (new"), 1);
-    EXPECT_TRUE(img_in_order(log, {"GCR decoding failed for t/s  1/1 \n",
+    EXPECT_EQ(dumps_count(log, "Kept existing t/s  1/0  as the new read is not better\n"), 2);
+    EXPECT_EQ(dumps_count(log, "Kept existing t/s  1/0  as the new read is not better (new"), 1);
+    EXPECT_TRUE(dumps_in_order(log, {"GCR decoding failed for t/s  1/1 \n",
                                    "Kept existing t/s  1/1  as the new read is not better\n",
                                    "Correctly processed t/s  1/1 "}));
-    EXPECT_TRUE(img_in_order(log, {"Data checksum failed for t/s  1/2 ",
+    EXPECT_TRUE(dumps_in_order(log, {"Data checksum failed for t/s  1/2 ",
                                    "Kept existing t/s  1/2  as the new read is not better\n",
                                    "Kept existing t/s  1/2  as the new read is not better\n"}));
     std::string status = shell_status_text();
@@ -372,10 +347,10 @@ img_disk read_shifted(const img_disk &disk, int k)
 {
     img_disk r = disk;
     for (int p = 1; p <= 35; p++)
-        for (int s = 0; s < img_sectors(p); s++) {
+        for (int s = 0; s < dumps_sectors(p); s++) {
             int from = p + k;
-            char *to = &r.data[256 * img_block(p, s)];
-            if (from < 1 || from > 35 || s >= img_sectors(from)) {
+            char *to = &r.data[256 * dumps_block(p, s)];
+            if (from < 1 || from > 35 || s >= dumps_sectors(from)) {
                 std::fill(to, to + 256, 0);
                 r.error(p, s) = 3;
             } else {
@@ -406,13 +381,13 @@ TEST_F(ImagingDump, HeadStopDiskShiftedInwardsWhenAccepted)
     for (int s = 0; s < 21; s++)
         EXPECT_EQ(got.error(1, s), 0x0F);
     for (int t = 2; t <= 35; t++)
-        for (int s = 0; s < img_sectors(t); s++) {
+        for (int s = 0; s < dumps_sectors(t); s++) {
             ASSERT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))
                 << t << "/" << s;
             ASSERT_EQ(got.error(t, s), 1) << t << "/" << s;
         }
     std::string log = disk_log();
-    EXPECT_TRUE(img_in_order(log, {"Unexpected first dir t/s link: not retrying",
+    EXPECT_TRUE(dumps_in_order(log, {"Unexpected first dir t/s link: not retrying",
                                    "This disk might have been written with a drive whose head stop "
                                    "had been tinkered with\n",
                                    "Tracks shifted inwards by 1 at user's request\n",
@@ -431,7 +406,7 @@ TEST_F(ImagingDump, HeadStopDiskKeptAsReadWhenDeclined)
     ASSERT_TRUE(img_run_dump());
     EXPECT_TRUE(*answered);
     img_disk got = saved();
-    EXPECT_TRUE(got.data.substr(0, 256 * img_blocks(35)) == as_read.data);
+    EXPECT_TRUE(got.data.substr(0, 256 * dumps_blocks(35)) == as_read.data);
     EXPECT_NE(disk_log().find("Tracks not shifted inwards at user's request\n"), std::string::npos);
     // No directory on track 18: the name cannot come from it.
     EXPECT_NE(img_saved_image(out).find("NO NAME"), std::string::npos) << img_saved_image(out);
@@ -446,9 +421,9 @@ TEST_F(ImagingDump, MisalignedDiskShiftedOutwardsWhenAccepted)
     EXPECT_TRUE(*answered);
     img_disk got = saved();
     for (int t = 1; t <= 34; t++)
-        for (int s = 0; s < img_sectors(t); s++) {
+        for (int s = 0; s < dumps_sectors(t); s++) {
             // Only as many sectors as the drive's track held come back.
-            bool lost = s >= img_sectors(t + 1);
+            bool lost = s >= dumps_sectors(t + 1);
             ASSERT_EQ(got.error(t, s), lost ? 3 : 1) << t << "/" << s;
             if (!lost) {
                 ASSERT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))
@@ -474,7 +449,7 @@ TEST_F(ImagingDump, AbortDuringTheFastPassSavesNothing)
     ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 1000));
     EXPECT_LT(g_get_monotonic_time() - t0, 1000000);
     EXPECT_EQ(shell_status_text(), " Imaging aborted: please wait for the drive to finish");
-    EXPECT_TRUE(img_in_order(shell_log_text(), {"Imaging disk\n", "Aborted\n"}));
+    EXPECT_TRUE(dumps_in_order(shell_log_text(), {"Imaging disk\n", "Aborted\n"}));
     EXPECT_EQ(img_saved_image(out), "");
     EXPECT_TRUE(gtk_widget_get_sensitive(w("button_save_image_to_D64")));
     EXPECT_FALSE(gtk_widget_get_sensitive(w("button_abort_operation")));
@@ -505,7 +480,7 @@ TEST_F(ImagingDump, HangUpInTheMiddleOfThePassFails)
     start_sim({"--drive", "8=" + serve(disk, "hangup"), "--hangup-after", "100000"});
     ASSERT_TRUE(img_run_dump(10000));
     EXPECT_EQ(shell_status_text(), " Imaging failed: Communication error");
-    EXPECT_TRUE(img_in_order(shell_log_text(), {"Imaging disk\n", "Failed\n"}));
+    EXPECT_TRUE(dumps_in_order(shell_log_text(), {"Imaging disk\n", "Failed\n"}));
     EXPECT_EQ(img_saved_image(out), "");
 }
 
@@ -513,23 +488,9 @@ TEST_F(ImagingDump, SaveDialogWithoutAutoNaming)
 {
     img_disk disk = build("DIALOG");
     std::string served = serve(disk, "dialog");
-    GtkWidget *check = w("checkbutton_disk_dump_auto_naming");
-    g_signal_handlers_block_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
-                                    nullptr);
-    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), FALSE);
-    g_signal_handlers_unblock_by_func(check,
-                                      (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
-                                      nullptr);
+    shell_set_auto_naming(false);
     start_sim({"--drive", "8=" + served});
-    std::string folder = out;
-    auto chosen = shell_answer_dialog("filechooserdialog_save", GTK_RESPONSE_OK,
-                                      [folder](GtkWidget *d) {
-                                          gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d),
-                                                                              folder.c_str());
-                                          gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d),
-                                                                            "chosen.d64");
-                                      },
-                                      300);
+    auto chosen = shell_choose_save(out, "chosen.d64");
     ASSERT_TRUE(img_run_dump());
     EXPECT_TRUE(*chosen);
     EXPECT_EQ(img_saved_image(out), out + "/chosen.d64");

@@ -19,6 +19,7 @@
 #include "device/serial.h"
 #include "image/d64.h"
 #include "operations/sector_reads.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
@@ -42,13 +43,11 @@ std::string count_label()
     return gtk_label_get_text(GTK_LABEL(lookup_widget(window_main, "label_sector_errors_count")));
 }
 
-class ImagingSectorReads : public ::testing::Test {
+class ImagingSectorReads : public ImagingTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
-        saved_state = img_window_state_save();
-        dir = scratch_dir_new();
+        ImagingTest::SetUp();
         std::string d64;
         ASSERT_TRUE(img_build_disk(dir, "READS", 35, &d64));
         ASSERT_TRUE(img_load(d64, &disk));
@@ -63,18 +62,10 @@ protected:
         flag_abort_requested = 0;
         shell_log_clear();
     }
-    void TearDown() override
-    {
-        if (started)
-            sim_stop(&sim);
-        scratch_dir_remove(dir);
-        img_window_state_restore(saved_state);
-    }
     void start_sim(std::vector<std::string> args)
     {
-        args.insert(args.end(), {"--drive", "8=" + served, "--log", dir + "/commands.log"});
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
+        args.insert(args.end(), {"--drive", "8=" + served});
+        ImagingTest::start_sim(args);
     }
     // Runs body on a worker after opening the port, synchronising and
     // loading the sector reader, then lets the GUI thread drain its queue.
@@ -103,17 +94,14 @@ protected:
         shell_pump(100);
         return result.load();
     }
-    std::vector<std::string> reads() { return img_commands(dir + "/commands.log", "w2"); }
+    std::vector<std::string> reads() { return dumps_commands(dir + "/commands.log", "w2"); }
     std::string block(int t, int s)
     {
         return std::string((const char *)d64_storage + d64_sector_offset(t, s), 256);
     }
     int error(int t, int s) { return d64_get_block_error_info(d64_storage, t, s); }
 
-    sim_process sim{};
-    img_window_state *saved_state = nullptr;
-    bool started = false;
-    std::string dir, served;
+    std::string served;
     img_disk disk;
 };
 
@@ -125,7 +113,7 @@ TEST_F(ImagingSectorReads, FailedTransmissionsAreSkippedAndLeaveTheCountAlone)
               }),
               1);
     EXPECT_EQ(reads().size(), 3u);
-    EXPECT_EQ(img_count(shell_log_text(), "Transmission validation failed, skipping packet\n"), 3);
+    EXPECT_EQ(dumps_count(shell_log_text(), "Transmission validation failed, skipping packet\n"), 3);
     EXPECT_EQ(error(4, 2), D64_ERR_NO_SYNC);
     EXPECT_EQ(count_label(), "5");
     EXPECT_EQ(failures, 0);

@@ -11,29 +11,15 @@
 #include <cstring>
 #include <string>
 
+#include "tests/gui/support/grid_support.h"
+
 namespace {
 
-struct rgb {
-    int r, g, b;
-    bool operator==(const rgb &o) const { return r == o.r && g == o.g && b == o.b; }
-};
-
-std::ostream &operator<<(std::ostream &os, const rgb &c)
-{
-    char text[16];
-    g_snprintf(text, sizeof text, "#%02X%02X%02X", c.r, c.g, c.b);
-    return os << text;
-}
+using rgb = grid_rgb;
+constexpr auto pixel = grid_pixbuf_pixel;
 
 const rgb blue = {0x35, 0x28, 0x79};
 const rgb light_blue = {0x6C, 0x5E, 0xB5};
-
-rgb pixel(GdkPixbuf *p, int x, int y)
-{
-    const guchar *px = gdk_pixbuf_get_pixels(p) + y * gdk_pixbuf_get_rowstride(p)
-                       + x * gdk_pixbuf_get_n_channels(p);
-    return {px[0], px[1], px[2]};
-}
 
 // A glyph as 8 row bytes (leftmost pixel in bit 7), foreground = light blue.
 // Anything else than the two font colours fails the test.

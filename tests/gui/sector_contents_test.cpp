@@ -263,7 +263,7 @@ TEST_F(SectorContents, ZoomEscapeAndClose)
     show(2, 0);
     gtk_widget_show(window_sector_contents);
     shell_pump(200);
-    GdkPixbuf *shot = grid_widget_snapshot(area);
+    GdkPixbuf *shot = shell_widget_snapshot(area);
     ASSERT_NE(shot, nullptr);
     ASSERT_GE(gdk_pixbuf_get_width(shot), 1024);
     ASSERT_GE(gdk_pixbuf_get_height(shot), 256);

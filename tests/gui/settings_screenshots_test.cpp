@@ -15,28 +15,18 @@
 
 namespace {
 
-void settle(GtkWidget *window)
-{
-    gtk_widget_show(window);
-    gtk_window_present(GTK_WINDOW(window));
-    // Let the X server map and paint the window before reading it back.
-    shell_pump(200);
-}
-
 bool snap(GtkWidget *window, const std::string &path)
 {
-    settle(window);
-    return shell_save_snapshot(window, path);
+    return shell_snap_window(window, path, 200);
 }
 
 TEST(SettingsScreenshots, EachWindowAndDialog)
 {
-    const char *dir = g_getenv("DRAVLEN_SCREENSHOT_DIR");
-    if (!dir || !*dir)
+    std::string dir = shell_screenshot_dir();
+    if (dir.empty())
         GTEST_SKIP() << "DRAVLEN_SCREENSHOT_DIR not set";
     shell_test_start();
-    g_mkdir_with_parents(dir, 0755);
-    std::string base = std::string(dir) + "/settings_";
+    std::string base = dir + "/settings_";
     GtkWidget *connection = window_connection_settings;
     GtkWidget *format = window_format_parameters;
     GtkWidget *application = window_application_settings;

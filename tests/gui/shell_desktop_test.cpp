@@ -12,6 +12,7 @@
 #include "ui/log.h"
 #include "engine/options.h"
 #include "image/d64.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "ui/filechooser.h"
@@ -52,22 +53,16 @@ bool inside_screen(GtkWidget *window, std::string *why)
     return r.x >= 0 && r.y >= 0 && r.x + r.width <= sw && r.y + r.height <= sh;
 }
 
-class Desktop : public ::testing::Test {
+class Desktop : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        shell_test_start();
-        dir = scratch_dir_new();
-    }
     void TearDown() override
     {
         options_set_string(&options_d64_dir_string, nullptr);
         options_set_string(&options_prg_dir_string, nullptr);
         options_set_string(&options_png_dir_string, nullptr);
         options_set_string(&options_rom_dir_string, nullptr);
-        scratch_dir_remove(dir);
+        WindowTest::TearDown();
     }
-    std::string dir;
 };
 
 TEST(Placement, BoxesAreMovedInsideTheAreaAndKeepTheirCornerWhenTooLarge)
@@ -233,15 +228,7 @@ TEST_F(Desktop, PngAndRomChoosersRememberTheirOwnFolders)
     g_mkdir(out.c_str(), 0700);
     options_set_string(&options_d64_dir_string, images.c_str());
     char *path = nullptr;
-    auto save_into = [&](const std::string &name) {
-        return shell_answer_dialog(
-            "filechooserdialog_save", GTK_RESPONSE_OK,
-            [out, name](GtkWidget *d) {
-                gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), out.c_str());
-                gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), name.c_str());
-            },
-            400);
-    };
+    auto save_into = [&](const std::string &name) { return shell_choose_save(out, name, 400); };
     auto answered = save_into("grid.png");
     ASSERT_EQ(fileopen_save_png_file("grid.png", &path, "Export"), 1);
     g_free(path);

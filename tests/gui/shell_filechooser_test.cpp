@@ -12,6 +12,7 @@
 
 #include "engine/options.h"
 #include "image/d64.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "ui/filechooser.h"
@@ -20,16 +21,7 @@
 
 namespace {
 
-class ShellChooser : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        shell_test_start();
-        dir = scratch_dir_new();
-    }
-    void TearDown() override { scratch_dir_remove(dir); }
-    std::string dir;
-};
+class ShellChooser : public WindowTest {};
 
 std::string prg(const char *name)
 {

@@ -12,6 +12,7 @@
 #include "ui/log.h"
 #include "app/operation.h"
 #include "engine/options.h"
+#include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
@@ -20,50 +21,21 @@
 
 namespace {
 
-GtkWidget *w(const char *name)
-{
-    return lookup_widget(window_main, name);
-}
-
-class ShellOperation : public ::testing::Test {
+class ShellOperation : public DeviceTest {
 protected:
     void SetUp() override
     {
-        shell_test_start();
-        dir = scratch_dir_new();
+        DeviceTest::SetUp();
         gtk_combo_box_set_active(GTK_COMBO_BOX(w("combobox_drive")), 0);
         shell_log_clear();
     }
     void TearDown() override
     {
-        if (started)
-            sim_stop(&sim);
         operation_thread_create = operation_thread_create_default;
-        scratch_dir_remove(dir);
+        DeviceTest::TearDown();
     }
-    void start_sim(std::vector<std::string> args)
-    {
-        args.push_back("--log");
-        args.push_back(dir + "/commands.log");
-        ASSERT_TRUE(sim_start(&sim, args));
-        started = true;
-        options_set_string(&options_device_port_string, sim.port.c_str());
-    }
-    bool wait_idle(int timeout_ms = 10000)
-    {
-        return shell_pump_until([] { return !operation_is_running(); }, timeout_ms);
-    }
-    std::string commands() { return scratch_read(dir + "/commands.log"); }
-
-    sim_process sim{};
-    bool started = false;
-    std::string dir;
+    bool wait_idle(int timeout_ms = 10000) { return DeviceTest::wait_idle(timeout_ms); }
 };
-
-bool ends_with(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 TEST_F(ShellOperation, GenericCommandCompletes)
 {

@@ -20,26 +20,18 @@
 
 namespace {
 
-bool snap(GtkWidget *window, const std::string &path)
-{
-    gtk_widget_show(window);
-    gtk_window_present(GTK_WINDOW(window));
-    shell_pump(100);
-    return shell_save_snapshot(window, path);
-}
-
 TEST(ShellScreenshots, MainWindowTabsAndDialogs)
 {
-    const char *dir = g_getenv("DRAVLEN_SCREENSHOT_DIR");
-    if (!dir)
+    std::string dir = shell_screenshot_dir();
+    if (dir.empty())
         GTEST_SKIP() << "DRAVLEN_SCREENSHOT_DIR not set";
     shell_test_start();
-    std::string prefix = std::string(dir) + (TRACKS == 40 ? "/main40_" : "/main_");
+    std::string prefix = dir + (TRACKS == 40 ? "/main40_" : "/main_");
     log_textview_append("================================\nInitializing drive\nCompleted\n");
     const char *tabs[] = {"tab0_disk_imaging", "tab1_files_directory", "tab2_logging"};
     for (int page = 0; page < 3; page++) {
         notebook_main_set_page(page);
-        EXPECT_TRUE(snap(window_main, prefix + tabs[page] + ".png"));
+        EXPECT_TRUE(shell_snap_window(window_main, prefix + tabs[page] + ".png"));
     }
     notebook_main_set_page(0);
     // Open menus are separate windows: take them from the screen.
@@ -76,17 +68,17 @@ TEST(ShellScreenshots, MainWindowTabsAndDialogs)
     gtk_widget_show(chooser);
     shell_pump(500);
     fileopen_d64_preview_show(chooser, disk.c_str());
-    EXPECT_TRUE(snap(chooser, std::string(dir) + "/main_load_d64_chooser.png"));
+    EXPECT_TRUE(shell_snap_window(chooser, dir + "/main_load_d64_chooser.png"));
     gtk_widget_destroy(chooser);
     scratch_dir_remove(tmp);
 
     GtkWidget *about = create_dialog_about();
-    EXPECT_TRUE(snap(about, std::string(dir) + "/main_about.png"));
+    EXPECT_TRUE(shell_snap_window(about, dir + "/main_about.png"));
     gtk_widget_destroy(about);
     GtkWidget *question = create_dialog_yes_no_confirmation();
     gtk_label_set_markup(GTK_LABEL(lookup_widget(question, "label_yes_no_confirmation")),
                          "Are you sure you want to quit?");
-    EXPECT_TRUE(snap(question, std::string(dir) + "/main_quit_question.png"));
+    EXPECT_TRUE(shell_snap_window(question, dir + "/main_quit_question.png"));
     gtk_widget_destroy(question);
 }
 

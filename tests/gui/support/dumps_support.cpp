@@ -10,7 +10,6 @@
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/handlers.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
@@ -160,12 +159,7 @@ void dumps_prepare_window(int retries, int max_errors, int outmost)
 
 void dumps_set_auto_naming(bool on, const std::string &folder, bool side_b, int offset)
 {
-    GtkWidget *check = w("checkbutton_disk_dump_auto_naming");
-    g_signal_handlers_block_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
-                                    nullptr);
-    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), on);
-    g_signal_handlers_unblock_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
-                                      nullptr);
+    shell_set_auto_naming(on);
     if (!folder.empty())
         options_set_string(&options_d64_dir_string, folder.c_str());
     gtk_toggle_button_set_active(
@@ -191,6 +185,8 @@ std::vector<std::string> dumps_commands(const std::string &log_path, const std::
         if (end == std::string::npos)
             end = text.size();
         std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (line.compare(0, prefix.size(), prefix) == 0)
             lines.push_back(line);
         at = end + 1;

@@ -75,17 +75,11 @@ grid_rgb grid_pixbuf_pixel(GdkPixbuf *pixbuf, int x, int y)
     return {p[0], p[1], p[2]};
 }
 
-GdkPixbuf *grid_widget_snapshot(GtkWidget *widget)
+std::ostream &operator<<(std::ostream &os, const grid_rgb &c)
 {
-    GdkPixmap *pixmap = gtk_widget_get_snapshot(widget, nullptr);
-    if (!pixmap)
-        return nullptr;
-    gint width = 0, height = 0;
-    gdk_drawable_get_size(pixmap, &width, &height);
-    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, pixmap, gtk_widget_get_colormap(widget),
-                                                   0, 0, 0, 0, width, height);
-    g_object_unref(pixmap);
-    return shot;
+    char text[16];
+    snprintf(text, sizeof text, "#%02X%02X%02X", c.r, c.g, c.b);
+    return os << text;
 }
 
 bool grid_rgb_near(grid_rgb a, grid_rgb b)

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,15 +23,15 @@ bool grid_file_start(int n, int *track, int *sector);
 
 struct grid_rgb {
     int r, g, b;
+    bool operator==(const grid_rgb &o) const { return r == o.r && g == o.g && b == o.b; }
 };
+// As #RRGGBB, for test messages.
+std::ostream &operator<<(std::ostream &os, const grid_rgb &c);
 // The 8-bit colour cairo stores for a colour given as doubles.
 grid_rgb grid_rgb_of(double r, double g, double b);
 // Pixel of the off-screen grid surface; of a pixbuf.
 grid_rgb grid_surface_pixel(int x, int y);
 grid_rgb grid_pixbuf_pixel(GdkPixbuf *pixbuf, int x, int y);
-// What the widget shows on screen (its expose handler run off screen);
-// null if it cannot be drawn.  Unref the result.
-GdkPixbuf *grid_widget_snapshot(GtkWidget *widget);
 // Each channel within one step (cairo rounds).
 bool grid_rgb_near(grid_rgb a, grid_rgb b);
 std::string grid_rgb_text(grid_rgb c);

@@ -8,33 +8,8 @@
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/handlers.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
-
-int img_sectors(int track)
-{
-    if (track <= 17)
-        return 21;
-    if (track <= 24)
-        return 19;
-    if (track <= 30)
-        return 18;
-    return 17;
-}
-
-int img_block(int track, int sector)
-{
-    int b = 0;
-    for (int t = 1; t < track; t++)
-        b += img_sectors(t);
-    return b + sector;
-}
-
-int img_blocks(int tracks)
-{
-    return img_block(tracks + 1, 0);
-}
 
 bool img_build_disk(const std::string &dir, const std::string &name, int tracks, std::string *d64,
                     std::string *g64)
@@ -87,13 +62,13 @@ bool img_load(const std::string &path, img_disk *disk)
     if (!ok)
         return false;
     for (int tracks : {35, 40}) {
-        size_t base = 256 * (size_t)img_blocks(tracks);
-        if (bytes.size() != base && bytes.size() != base + img_blocks(tracks))
+        size_t base = 256 * (size_t)dumps_blocks(tracks);
+        if (bytes.size() != base && bytes.size() != base + dumps_blocks(tracks))
             continue;
         disk->tracks = tracks;
         disk->data = bytes.substr(0, base);
         if (bytes.size() == base)
-            disk->errors.assign(img_blocks(tracks), 1);
+            disk->errors.assign(dumps_blocks(tracks), 1);
         else
             disk->errors.assign(bytes.begin() + base, bytes.end());
         return true;
@@ -111,17 +86,6 @@ namespace {
 GtkWidget *main_widget(const char *name)
 {
     return lookup_widget(window_main, name);
-}
-
-std::string view_text()
-{
-    GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(main_widget("textview_log")));
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(buffer, &start, &end);
-    char *text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-    std::string s = text;
-    g_free(text);
-    return s;
 }
 
 const char *const toggles[] = {"checkbutton_disk_dump_auto_naming",
@@ -155,7 +119,7 @@ struct img_window_state {
 img_window_state *img_window_state_save()
 {
     auto *st = new img_window_state;
-    st->log = view_text();
+    st->log = shell_log_text();
     st->title = gtk_window_get_title(GTK_WINDOW(window_main));
     st->label = gtk_label_get_text(GTK_LABEL(main_widget("label_sector_errors_count")));
     st->config = scratch_read(shell_test_config_path());
@@ -183,18 +147,13 @@ void img_window_state_restore(img_window_state *st)
     gtk_label_set_text(GTK_LABEL(main_widget("label_sector_errors_count")), st->label.c_str());
     scratch_write(shell_test_config_path(), st->config);
     gtk_combo_box_set_active(GTK_COMBO_BOX(main_widget("combobox_drive")), st->drive);
-    GtkWidget *check = main_widget(toggles[0]);
-    g_signal_handlers_block_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
-                                    nullptr);
+    shell_set_auto_naming(st->toggle[0]);
     // Side B first, so that restoring side A leaves the pair as it was.
-    for (int i : {0, 1, 3, 2})
+    for (int i : {1, 3, 2})
         if (st->toggle[i])
             gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(main_widget(toggles[i])), TRUE);
         else if (i < 2)
             gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(main_widget(toggles[i])), FALSE);
-    g_signal_handlers_unblock_by_func(check,
-                                      (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
-                                      nullptr);
     for (int i = 0; i < 4; i++)
         gtk_spin_button_set_value(GTK_SPIN_BUTTON(main_widget(spins[i])), st->spin[i]);
     for (int i = 0; i < 11; i++)
@@ -223,14 +182,8 @@ void img_prepare_window(const std::string &folder, int retries, int max_errors, 
     options_notify_side_b_1571 = 1;
     options_notify_tracks_beyond_35 = 1;
     options_retry_sectors_once_per_pass = 0;
-    GtkWidget *check = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
-    // The toggle handler would ask for the folder: it is set above.
-    g_signal_handlers_block_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
-                                    nullptr);
-    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), TRUE);
-    g_signal_handlers_unblock_by_func(check,
-                                      (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
-                                      nullptr);
+    // Without the toggle handler, which would ask for the folder set above.
+    shell_set_auto_naming(true);
     gtk_combo_box_set_active(GTK_COMBO_BOX(lookup_widget(window_main, "combobox_drive")), 0);
     gtk_toggle_button_set_active(
         GTK_TOGGLE_BUTTON(lookup_widget(window_main, "checkbutton_pre_initialize_disk")), FALSE);
@@ -263,43 +216,4 @@ std::string img_saved_image(const std::string &folder)
     }
     g_dir_close(d);
     return found;
-}
-
-std::vector<std::string> img_commands(const std::string &log_path, const std::string &prefix)
-{
-    std::vector<std::string> lines;
-    std::string text = scratch_read(log_path);
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            lines.push_back(line);
-        at = end + 1;
-    }
-    return lines;
-}
-
-bool img_in_order(const std::string &text, const std::vector<std::string> &pieces)
-{
-    size_t at = 0;
-    for (const std::string &p : pieces) {
-        size_t found = text.find(p, at);
-        if (found == std::string::npos)
-            return false;
-        at = found + p.size();
-    }
-    return true;
-}
-
-int img_count(const std::string &text, const std::string &piece)
-{
-    int n = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        n++;
-    return n;
 }

@@ -7,12 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/gui/support/dumps_support.h"
 #include "tests/support/sim_process.h"
-
-// 1541 geometry, written out independently of the program's tables.
-int img_sectors(int track);
-int img_block(int track, int sector);  // index of the block on the disk
-int img_blocks(int tracks);
 
 // A cc1541 disk of a few PRG files (deterministic contents).  tracks 40 uses
 // the 40-track layout; g64 also writes the raw GCR form (35 tracks only).
@@ -24,8 +20,8 @@ struct img_disk {
     std::string data;              // 256 bytes per block
     std::vector<uint8_t> errors;   // one per block
     int tracks = 35;
-    const char *block(int t, int s) const { return data.data() + 256 * img_block(t, s); }
-    uint8_t &error(int t, int s) { return errors[img_block(t, s)]; }
+    const char *block(int t, int s) const { return data.data() + 256 * dumps_block(t, s); }
+    uint8_t &error(int t, int s) { return errors[dumps_block(t, s)]; }
     std::string file() const;      // D64 with error info
 };
 bool img_load(const std::string &path, img_disk *disk);
@@ -44,8 +40,3 @@ void img_prepare_window(const std::string &folder, int retries, int max_errors, 
 bool img_run_dump(int timeout_ms = 60000);
 // The one image file saved in the folder, or "".
 std::string img_saved_image(const std::string &folder);
-// Lines of the simulator's --log that start with `prefix`.
-std::vector<std::string> img_commands(const std::string &log_path, const std::string &prefix);
-// True when the pieces occur in `text` in this order.
-bool img_in_order(const std::string &text, const std::vector<std::string> &pieces);
-int img_count(const std::string &text, const std::string &piece);

@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "device/detect.h"
 #include "tests/support/scratch_dir.h"
+#include "ui/handlers.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
@@ -166,6 +167,37 @@ std::shared_ptr<bool> shell_answer_dialog(const char *name, int response,
     return done;
 }
 
+std::shared_ptr<bool> shell_choose_load(const std::string &path, int delay_ms)
+{
+    return shell_answer_dialog(
+        "filechooserdialog_load", GTK_RESPONSE_OK,
+        [path](GtkWidget *d) { gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str()); },
+        delay_ms);
+}
+
+std::shared_ptr<bool> shell_choose_save(const std::string &folder, const std::string &name,
+                                        int delay_ms)
+{
+    return shell_answer_dialog(
+        "filechooserdialog_save", GTK_RESPONSE_OK,
+        [folder, name](GtkWidget *d) {
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), folder.c_str());
+            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), name.c_str());
+        },
+        delay_ms);
+}
+
+void shell_set_auto_naming(bool on)
+{
+    GtkWidget *check = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
+    g_signal_handlers_block_by_func(check, (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
+                                    nullptr);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), on);
+    g_signal_handlers_unblock_by_func(check,
+                                      (gpointer)on_checkbutton_disk_dump_auto_naming_toggled,
+                                      nullptr);
+}
+
 std::string shell_log_text()
 {
     GtkTextBuffer *buffer =
@@ -215,17 +247,40 @@ bool shell_save_snapshot(GtkWidget *widget, const std::string &path)
     gtk_widget_queue_draw(widget);
     gdk_window_process_updates(widget->window, TRUE);
     gdk_display_sync(gtk_widget_get_display(widget));
-    GdkPixmap *pixmap = gtk_widget_get_snapshot(widget, nullptr);
-    if (!pixmap)
-        return false;
-    gint width = 0, height = 0;
-    gdk_drawable_get_size(pixmap, &width, &height);
-    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, pixmap, gtk_widget_get_colormap(widget),
-                                                   0, 0, 0, 0, width, height);
-    g_object_unref(pixmap);
+    GdkPixbuf *shot = shell_widget_snapshot(widget);
     if (!shot)
         return false;
     bool saved = gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, NULL);
     g_object_unref(shot);
     return saved;
+}
+
+GdkPixbuf *shell_widget_snapshot(GtkWidget *widget)
+{
+    GdkPixmap *pixmap = gtk_widget_get_snapshot(widget, nullptr);
+    if (!pixmap)
+        return nullptr;
+    gint width = 0, height = 0;
+    gdk_drawable_get_size(pixmap, &width, &height);
+    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, pixmap, gtk_widget_get_colormap(widget),
+                                                   0, 0, 0, 0, width, height);
+    g_object_unref(pixmap);
+    return shot;
+}
+
+bool shell_snap_window(GtkWidget *window, const std::string &path, int settle_ms)
+{
+    gtk_widget_show(window);
+    gtk_window_present(GTK_WINDOW(window));
+    shell_pump(settle_ms);
+    return shell_save_snapshot(window, path);
+}
+
+std::string shell_screenshot_dir()
+{
+    const char *dir = g_getenv("DRAVLEN_SCREENSHOT_DIR");
+    if (!dir || !*dir)
+        return "";
+    g_mkdir_with_parents(dir, 0755);
+    return dir;
 }

@@ -25,6 +25,15 @@ void shell_pump(int ms);
 // Lets the widget settle, renders it off screen (other windows never show)
 // and saves it as a PNG; false when nothing could be rendered or saved.
 bool shell_save_snapshot(GtkWidget *widget, const std::string &path);
+// What the widget shows on screen (its expose handler run off screen);
+// null if it cannot be drawn.  Unref the result.
+GdkPixbuf *shell_widget_snapshot(GtkWidget *widget);
+// Shows and raises a window, lets the X server map and paint it for
+// settle_ms, then saves it as shell_save_snapshot does.
+bool shell_snap_window(GtkWidget *window, const std::string &path, int settle_ms = 100);
+// The folder DRAVLEN_SCREENSHOT_DIR names, made if missing; "" when it is
+// unset or empty (the screenshot tests skip then).
+std::string shell_screenshot_dir();
 
 // Answers the next dialog called `name` with `response` once it is shown.
 // Before answering, `before` runs with the dialog (may be empty).  The
@@ -32,6 +41,17 @@ bool shell_save_snapshot(GtkWidget *widget, const std::string &path);
 std::shared_ptr<bool> shell_answer_dialog(const char *name, int response,
                                           std::function<void(GtkWidget *)> before = {},
                                           int delay_ms = 0);
+
+// Answers the next load chooser with OK after picking `path`, or the next
+// save chooser after going to `folder` and typing `name`.  A chooser changes
+// folders in the background: delay_ms gives it time.
+std::shared_ptr<bool> shell_choose_load(const std::string &path, int delay_ms = 300);
+std::shared_ptr<bool> shell_choose_save(const std::string &folder, const std::string &name,
+                                        int delay_ms = 300);
+
+// Ticks or clears auto naming without its toggle handler, which would ask
+// for a folder.
+void shell_set_auto_naming(bool on);
 
 // Text of the log view and of the main status bar.
 std::string shell_log_text();
