@@ -112,43 +112,17 @@ void on_error_step(void *user, int delta)
 }
 
 // A question on the terminal when there is one to ask; else the safe answer.
+// A many-line question is shown as the engine wrote it.
 int on_ask(void *user, engine_question question, const char *text)
 {
-    disk_run *r = static_cast<disk_run *>(user);
-    clear_bar(r);
-    std::string one_line = text;
-    for (char &c : one_line)
-        if (c == '\n')
-            c = ' ';
-    if (question == ENGINE_ASK_SIDE_B_1571 || question == ENGINE_ASK_TRACKS_BEYOND_35) {
-        // Notices: what was read is kept either way.
-        fprintf(stderr, "%s: warning: %s\n", cli_program_name, one_line.c_str());
-        return 1;
-    }
-    if (!isatty(STDIN_FILENO)) {
-        fprintf(stderr, "%s: %s -> no (not a terminal)\n", cli_program_name, one_line.c_str());
-        return 0;
-    }
-    fprintf(stderr, "%s [y/N] ", text);
-    fflush(stderr);
-    char answer[64];
-    if (!fgets(answer, sizeof answer, stdin))
-        return 0;
-    return answer[0] == 'y' || answer[0] == 'Y';
+    clear_bar(static_cast<disk_run *>(user));
+    return cli_answer_question(question, text, text);
 }
 
 void on_finished(void *user, const engine_outcome *outcome)
 {
     disk_run *r = static_cast<disk_run *>(user);
-    r->terminal.finished = true;
-    r->terminal.outcome = *outcome;
-    for (const char *const *f = outcome->files; f && *f; f++)
-        r->files.push_back(*f);
-    if (outcome->error_codes)
-        r->codes.assign(outcome->error_codes, outcome->error_codes + outcome->sector_count);
-    // The lists belong to the engine and end with the call.
-    r->terminal.outcome.files = nullptr;
-    r->terminal.outcome.error_codes = nullptr;
+    cli_keep_outcome(&r->terminal, &r->files, &r->codes, outcome);
     if (outcome->failure) {
         r->failure = outcome->failure;
         r->terminal.outcome.failure = r->failure.c_str();
@@ -191,17 +165,6 @@ int rank(int status)
     }
 }
 
-std::string json_files(const std::vector<std::string> &files)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < files.size(); i++) {
-        gchar *shown = g_filename_display_name(files[i].c_str());
-        out += (i ? "," : "") + cli_json_string(shown);
-        g_free(shown);
-    }
-    return out + "]";
-}
-
 // One disk's members: sectors good and bad, each bad one with its code.
 std::string json_disk(const disk_run &r)
 {
@@ -239,11 +202,7 @@ void report_disk(const cli_args &args, const disk_run &r, int status)
         return;
     }
     const engine_outcome &o = r.terminal.outcome;
-    for (const std::string &f : r.files) {
-        gchar *shown = g_filename_display_name(f.c_str());
-        fprintf(stderr, "wrote %s\n", shown);
-        g_free(shown);
-    }
+    cli_print_written(r.files);
     fprintf(stderr, "%d sectors good, %d with errors, in %.2f seconds\n", o.sectors_good,
             o.sectors_bad, o.elapsed_seconds);
 }
@@ -322,7 +281,7 @@ int cli_run_read(const cli_args &args)
         if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED) {
             last_disk_json = json_disk(r);
             disks_json += disks_json.empty() ? "" : ",";
-            disks_json += "{\"files\":" + json_files(r.files) + "," + last_disk_json + "}";
+            disks_json += "{\"files\":" + cli_json_files(r.files) + "," + last_disk_json + "}";
         }
         if (status == CLI_EXIT_INTERRUPTED || !args.batch)
             break;
@@ -342,11 +301,7 @@ int cli_run_read(const cli_args &args)
         last.outcome.elapsed_seconds = elapsed;
         if (worst == CLI_EXIT_INTERRUPTED)
             last.outcome.kind = ENGINE_ABORTED;
-        std::string head = cli_json_head(args, last);
-        const std::string empty_files = ",\"files\":[]";
-        size_t at = head.rfind(empty_files);
-        if (at != std::string::npos)
-            head.replace(at, empty_files.size(), ",\"files\":" + json_files(all_files));
+        std::string head = cli_json_head_with_files(args, last, all_files);
         std::string out = head + ",\"drive\":" + std::to_string(args.device) +
                           ",\"tracks\":" + std::to_string(TRACKS);
         if (args.batch)
