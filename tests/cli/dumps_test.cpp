@@ -5,20 +5,17 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
-#include <chrono>
-#include <csignal>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "engine/dumps.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
@@ -26,25 +23,6 @@ namespace {
 
 const char *const program = TRACKS == 40 ? "dravlen40" : "dravlen";
 const int sectors_all = TRACKS == 40 ? 768 : 683;
-
-struct run_result {
-    int status = -1;
-    std::string out, err;
-    double seconds_after_sigint = 0;
-};
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-int line_count(const std::string &text)
-{
-    int n = 0;
-    for (char c : text)
-        n += c == '\n';
-    return n;
-}
 
 size_t sector_index(int track, int sector)
 {
@@ -73,70 +51,15 @@ std::string with_errors(std::string d64, const std::vector<std::pair<int, int>> 
 
 // Runs the program in `cwd`; with sigint_after_ms, sends Ctrl+C then and
 // measures how long it takes to end.
-run_result run_cli(const std::string &cwd, const std::string &config_home,
-                   const std::vector<std::string> &args, int sigint_after_ms = -1)
+cli_run_result run_cli(const std::string &cwd, const std::string &config_home,
+                       const std::vector<std::string> &args, int sigint_after_ms = -1)
 {
-    std::vector<gchar *> argv = {g_strdup(DRAVLEN_CLI_PATH)};
-    for (const std::string &a : args)
-        argv.push_back(g_strdup(a.c_str()));
-    argv.push_back(nullptr);
-    gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
-    GPid pid = 0;
-    int in = -1, out = -1, err = -1;
-    GError *error = nullptr;
-    gboolean ok = g_spawn_async_with_pipes(cwd.c_str(), argv.data(), env,
-                                           G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in,
-                                           &out, &err, &error);
-    for (gchar *a : argv)
-        g_free(a);
-    g_strfreev(env);
-    run_result r;
-    if (!ok) {
-        ADD_FAILURE() << error->message;
-        g_error_free(error);
-        return r;
-    }
-    close(in);  // stdin is no terminal and empty: questions get "no"
-    fcntl(out, F_SETFL, O_NONBLOCK);
-    fcntl(err, F_SETFL, O_NONBLOCK);
-    auto drain = [&] {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(out, buf, sizeof buf)) > 0)
-            r.out.append(buf, (size_t)n);
-        while ((n = read(err, buf, sizeof buf)) > 0)
-            r.err.append(buf, (size_t)n);
-    };
-    auto start = std::chrono::steady_clock::now();
-    auto interrupted = start;
-    bool sent = false;
-    int wait_status = 0;
-    pid_t done;
-    while ((done = waitpid(pid, &wait_status, WNOHANG)) == 0) {
-        drain();
-        auto now = std::chrono::steady_clock::now();
-        if (sigint_after_ms >= 0 && !sent &&
-            now - start >= std::chrono::milliseconds(sigint_after_ms)) {
-            kill(pid, SIGINT);
-            sent = true;
-            interrupted = now;
-        }
-        if (now - start > std::chrono::seconds(60)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wait_status, 0);
-            break;
-        }
-        g_usleep(1000);
-    }
-    if (sent)
-        r.seconds_after_sigint =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
-    else if (sigint_after_ms >= 0)
+    if (sigint_after_ms < 0)
+        return cli_run(DRAVLEN_CLI_PATH, args, config_home, cwd);
+    cli_run_result r =
+        cli_run_interrupted(DRAVLEN_CLI_PATH, args, config_home, sigint_after_ms, cwd);
+    if (r.ended_before_sigint)
         ADD_FAILURE() << "ended before Ctrl+C: " << r.err;
-    drain();
-    close(out);
-    close(err);
-    r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     return r;
 }
 
@@ -177,7 +100,7 @@ protected:
         ASSERT_TRUE(sim_start(&sim, extra));
         sim_running = true;
     }
-    run_result run(std::vector<std::string> args, int sigint_after_ms = -1)
+    cli_run_result run(std::vector<std::string> args, int sigint_after_ms = -1)
     {
         args.insert(args.begin(), {"--port", sim.port});
         return run_cli(work, config_home, args, sigint_after_ms);
@@ -190,7 +113,7 @@ protected:
 TEST_F(Dumps, DirDumpHoldsTheDirectoryTrackOfTheDiskAndNothingElse)
 {
     start_sim();
-    run_result r = run({"dump", "dir", "t18.d64"});
+    cli_run_result r = run({"dump", "dir", "t18.d64"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string saved = file("t18.d64");
     ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << "unread sectors need error info";
@@ -234,7 +157,7 @@ TEST_F(Dumps, DirDumpHoldsTheDirectoryTrackOfTheDiskAndNothingElse)
 TEST_F(Dumps, FirstSectorDumpNamesItselfAndReportsWhatItRead)
 {
     start_sim({"--corrupt-checksum", "18/1"});
-    run_result r = run({"dump", "dir-first", "--json", "--retries", "0"});
+    cli_run_result r = run({"dump", "dir-first", "--json", "--retries", "0"});
     // Every answer for the directory sector 18/1 was lost: it stays unread
     // (code 3), the image is saved, status 3.
     ASSERT_EQ(r.status, 3) << r.err;
@@ -271,14 +194,14 @@ TEST_F(Dumps, BamDumpReadsTheAllocatedSectorsOnly)
 {
     if (TRACKS == 40) {
         start_sim();
-        run_result r = run({"dump", "bam", "x.d64"});
+        cli_run_result r = run({"dump", "bam", "x.d64"});
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(line_count(r.err), 1) << r.err;
         EXPECT_EQ(scratch_list(work), "");
         return;
     }
     start_sim();
-    run_result r = run({"dump", "bam", "bam.d64"});
+    cli_run_result r = run({"dump", "bam", "bam.d64"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string saved = file("bam.d64");
     int read = 0;
@@ -302,7 +225,7 @@ TEST_F(Dumps, RereadAgainstAGoodDiskFixesTheFileInPlace)
     start_sim();
     std::string bad = with_errors(source, {{5, 3}, {18, 4}, {20, 2}});
     ASSERT_TRUE(scratch_write(work + "/disk.d64", bad));
-    run_result r = run({"reread", "disk.d64"});
+    cli_run_result r = run({"reread", "disk.d64"});
     EXPECT_EQ(r.status, 0) << r.err;
     // Every sector clean again: the file is the disk, without error info.
     EXPECT_EQ(file("disk.d64"), source);
@@ -323,7 +246,7 @@ TEST_F(Dumps, RereadAgainstAStillBadDiskKeepsTheErrorAndExitsThree)
 {
     start_sim({"--corrupt-checksum", "5/3"});
     ASSERT_TRUE(scratch_write(work + "/disk.d64", with_errors(source, {{5, 3}, {20, 2}})));
-    run_result r = run({"reread", "disk.d64", "--json", "--retries", "2"});
+    cli_run_result r = run({"reread", "disk.d64", "--json", "--retries", "2"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_TRUE(contains(r.out, "\"bad_sectors\":[{\"track\":5,\"sector\":3,\"code\":5}]"))
         << r.out;
@@ -345,7 +268,7 @@ TEST_F(Dumps, TrackRangeLeavesSectorsOutsideItAlone)
 {
     start_sim();
     ASSERT_TRUE(scratch_write(work + "/disk.d64", with_errors(source, {{5, 3}, {18, 4}, {20, 2}})));
-    run_result r = run({"reread", "disk.d64", "--tracks", "1-10"});
+    cli_run_result r = run({"reread", "disk.d64", "--tracks", "1-10"});
     EXPECT_EQ(r.status, 3) << r.err;
     std::string saved = file("disk.d64");
     ASSERT_EQ(saved.size(), (size_t)sectors_all * 257);
@@ -372,7 +295,7 @@ TEST_F(Dumps, CtrlCDuringRereadLeavesTheFileByteIdentical)
     std::string original = with_errors(source, bad);
     ASSERT_TRUE(scratch_write(work + "/disk.d64", original));
     std::string listing = scratch_list(work);
-    run_result r = run({"reread", "disk.d64", "--max-errors", "999", "--json"}, 700);
+    cli_run_result r = run({"reread", "disk.d64", "--max-errors", "999", "--json"}, 700);
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_LT(r.seconds_after_sigint, 0.2);
     EXPECT_TRUE(contains(r.err, "interrupted")) << r.err;
@@ -500,7 +423,7 @@ TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
         {"read", "--tracks", "1-5"},
     };
     for (const std::vector<std::string> &args : usage) {
-        run_result r = run_cli(work, config_home, args);
+        cli_run_result r = run_cli(work, config_home, args);
         std::string shown;
         for (const std::string &a : args)
             shown += a + " ";
@@ -509,13 +432,13 @@ TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
         EXPECT_EQ(r.err.rfind(std::string(program) + ": ", 0), 0u) << r.err;
     }
     for (const char *sub : {"dump", "reread"}) {
-        run_result r = run_cli(work, config_home, {sub, "--help"});
+        cli_run_result r = run_cli(work, config_home, {sub, "--help"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.rfind(std::string("Usage: dravlen ") + sub, 0), 0u) << r.out;
     }
 
     start_sim();
-    run_result r = run({"reread", "missing.d64"});
+    cli_run_result r = run({"reread", "missing.d64"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(line_count(r.err), 1) << r.err;
     ASSERT_TRUE(scratch_write(work + "/short.d64", std::string(175000, '\0')));

@@ -19,11 +19,6 @@ namespace {
 
 const std::string program = TRACKS == 40 ? "dravlen40" : "dravlen";
 
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 std::string lower(const std::string &s)
 {
     char *l = g_ascii_strdown(s.c_str(), -1);
