@@ -134,3 +134,18 @@ std::string cli_json_head_with_files(const cli_args &args, const cli_terminal &t
                                      const std::vector<std::string> &files);
 // "wrote NAME" on stderr, a line per file.
 void cli_print_written(const std::vector<std::string> &files);
+
+// One progress line on stderr, redrawn in place when stderr is a terminal
+// (`live`); elsewhere the callers print whole lines instead.
+struct cli_live_line {
+    bool live;
+    bool shown;
+    gint64 last_draw_us;
+};
+// Wipes the line, so that what follows starts on a clean one.
+void cli_live_line_clear(cli_live_line *line);
+// Whether to redraw now: live, and a tenth of a second since the last time
+// (or `force`); marks the time.
+int cli_live_line_due(cli_live_line *line, bool force);
+// Redraws the line with the text.
+void cli_live_line_show(cli_live_line *line, const char *format, ...) G_GNUC_PRINTF(2, 3);

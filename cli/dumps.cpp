@@ -26,9 +26,7 @@ namespace {
 // What a run showed on the terminal and left behind.
 struct sector_run {
     cli_terminal terminal;
-    bool live;  // stderr is a terminal: one line, redrawn
-    bool line_shown;
-    gint64 last_draw_us;
+    cli_live_line line;
     int track;
     int errors;  // the engine's running count of accessible errors
     std::set<std::pair<int, int>> touched;  // sectors the drive was asked for
@@ -36,17 +34,9 @@ struct sector_run {
     std::vector<unsigned char> codes;
 };
 
-void clear_line(sector_run *r)
-{
-    if (r->live && r->line_shown) {
-        fputs("\r\033[K", stderr);
-        r->line_shown = false;
-    }
-}
-
 void track_done(sector_run *r)
 {
-    if (!r->live && r->track > 0)
+    if (!r->line.live && r->track > 0)
         fprintf(stderr, "track %d done (%d sectors so far)\n", r->track, (int)r->touched.size());
 }
 
@@ -60,14 +50,9 @@ void on_cell(void *user, int track, int sector, int, int)
     // Attempted counts: a sector whose every answer was lost is still one
     // the dump failed to read.
     r->touched.insert({track, sector});
-    gint64 now = g_get_monotonic_time();
-    if (r->live && now - r->last_draw_us >= 100000) {
-        r->last_draw_us = now;
-        fprintf(stderr, "\r\033[Ktrack %2d/%d  sectors read %3d  errors %d", track, TRACKS,
-                (int)r->touched.size(), r->errors);
-        r->line_shown = true;
-        fflush(stderr);
-    }
+    if (cli_live_line_due(&r->line, false))
+        cli_live_line_show(&r->line, "track %2d/%d  sectors read %3d  errors %d", track, TRACKS,
+                           (int)r->touched.size(), r->errors);
 }
 
 void on_log(void *user, const char *line, int)
@@ -75,7 +60,7 @@ void on_log(void *user, const char *line, int)
     auto *r = static_cast<sector_run *>(user);
     if (!r->terminal.verbose)
         return;
-    clear_line(r);
+    cli_live_line_clear(&r->line);
     fputs(line, stderr);
 }
 
@@ -88,7 +73,7 @@ void on_error_step(void *user, int delta)
 // Questions on the terminal when stdin is one; else the safe answer.
 int on_ask(void *user, engine_question question, const char *text)
 {
-    clear_line(static_cast<sector_run *>(user));
+    cli_live_line_clear(&static_cast<sector_run *>(user)->line);
     return cli_answer_question(question, text, nullptr);
 }
 
@@ -96,14 +81,14 @@ void on_finished(void *user, const engine_outcome *outcome)
 {
     auto *r = static_cast<sector_run *>(user);
     cli_keep_outcome(&r->terminal, &r->files, &r->codes, outcome);
-    clear_line(r);
+    cli_live_line_clear(&r->line);
     track_done(r);
 }
 
 engine_ui run_ui(sector_run *r, const cli_args &args)
 {
     r->terminal.verbose = args.verbose;
-    r->live = isatty(STDERR_FILENO);
+    r->line.live = isatty(STDERR_FILENO);
     engine_ui ui = {};
     ui.user = r;
     ui.sector_cell = on_cell;

@@ -227,3 +227,33 @@ void cli_keep_outcome(cli_terminal *terminal, std::vector<std::string> *files,
     terminal->outcome.files = nullptr;
     terminal->outcome.error_codes = nullptr;
 }
+
+void cli_live_line_clear(cli_live_line *line)
+{
+    if (line->live && line->shown) {
+        fputs("\r\033[K", stderr);
+        line->shown = false;
+    }
+}
+
+int cli_live_line_due(cli_live_line *line, bool force)
+{
+    if (!line->live)
+        return 0;
+    gint64 now = g_get_monotonic_time();
+    if (!force && now - line->last_draw_us < 100000)
+        return 0;
+    line->last_draw_us = now;
+    return 1;
+}
+
+void cli_live_line_show(cli_live_line *line, const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    fputs("\r\033[K", stderr);
+    vfprintf(stderr, format, ap);
+    va_end(ap);
+    line->shown = true;
+    fflush(stderr);
+}

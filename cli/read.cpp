@@ -22,9 +22,7 @@ namespace {
 // What one disk's read showed on the terminal and left behind.
 struct disk_run {
     cli_terminal terminal;
-    bool live;                // stderr is a terminal: one bar line, redrawn
-    bool bar_shown;
-    gint64 last_draw_us;
+    cli_live_line bar;
     int track;
     bool rereading;           // the pass is over: faulty sectors are read again
     int errors;
@@ -42,32 +40,19 @@ int total_sectors()
     return n;
 }
 
-void clear_bar(disk_run *r)
-{
-    if (r->live && r->bar_shown) {
-        fputs("\r\033[K", stderr);
-        r->bar_shown = false;
-    }
-}
-
 void draw_progress(disk_run *r, bool force)
 {
-    gint64 now = g_get_monotonic_time();
-    if (!force && now - r->last_draw_us < 100000)
+    if (!cli_live_line_due(&r->bar, force))
         return;
-    r->last_draw_us = now;
     int total = total_sectors();
     int done = (int)r->read.size();
-    if (r->live) {
-        const int width = 30;
-        int filled = total ? done * width / total : 0;
-        std::string bar(filled, '#');
-        bar.append(width - filled, '.');
-        fprintf(stderr, "\r\033[K[%s] track %2d/%d  sectors %3d/%d  errors %d%s", bar.c_str(),
-                r->track, TRACKS, done, total, r->errors, r->rereading ? "  re-reading" : "");
-        r->bar_shown = true;
-    }
-    fflush(stderr);
+    const int width = 30;
+    int filled = total ? done * width / total : 0;
+    std::string bar(filled, '#');
+    bar.append(width - filled, '.');
+    cli_live_line_show(&r->bar, "[%s] track %2d/%d  sectors %3d/%d  errors %d%s", bar.c_str(),
+                       r->track, TRACKS, done, total, r->errors,
+                       r->rereading ? "  re-reading" : "");
 }
 
 void on_cell(void *user, int track, int sector, int code, int)
@@ -76,12 +61,12 @@ void on_cell(void *user, int track, int sector, int code, int)
     if (track != r->track) {
         // The pass goes outwards in; a step back starts the re-read phase.
         bool back = track < r->track;
-        if (!r->live && r->track > 0 && !r->rereading)
+        if (!r->bar.live && r->track > 0 && !r->rereading)
             fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track,
                     TRACKS, (int)r->read.size(), r->errors);
         if (back && !r->rereading) {
             r->rereading = true;
-            clear_bar(r);
+            cli_live_line_clear(&r->bar);
             fprintf(stderr, "re-reading faulty sectors (%d errors)\n", r->errors);
         }
         r->track = track;
@@ -96,7 +81,7 @@ void on_log(void *user, const char *line, int)
     disk_run *r = static_cast<disk_run *>(user);
     if (!r->terminal.verbose)
         return;
-    clear_bar(r);
+    cli_live_line_clear(&r->bar);
     fputs(line, stderr);
 }
 
@@ -115,7 +100,7 @@ void on_error_step(void *user, int delta)
 // A many-line question is shown as the engine wrote it.
 int on_ask(void *user, engine_question question, const char *text)
 {
-    clear_bar(static_cast<disk_run *>(user));
+    cli_live_line_clear(&static_cast<disk_run *>(user)->bar);
     return cli_answer_question(question, text, text);
 }
 
@@ -128,8 +113,8 @@ void on_finished(void *user, const engine_outcome *outcome)
         r->terminal.outcome.failure = r->failure.c_str();
     }
     draw_progress(r, true);
-    clear_bar(r);
-    if (!r->live && r->track > 0 && !r->rereading)
+    cli_live_line_clear(&r->bar);
+    if (!r->bar.live && r->track > 0 && !r->rereading)
         fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track, TRACKS,
                 (int)r->read.size(), r->errors);
 }
@@ -254,7 +239,7 @@ int cli_run_read(const cli_args &args)
     for (int disk = 1;; disk++) {
         disk_run r = {};
         r.terminal.verbose = args.verbose;
-        r.live = isatty(STDERR_FILENO);
+        r.bar.live = isatty(STDERR_FILENO);
         engine_ui ui = {};
         ui.user = &r;
         ui.sector_cell = on_cell;

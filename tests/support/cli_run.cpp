@@ -70,7 +70,8 @@ cli_run_result cli_run(const std::string &program, const std::vector<std::string
     int wait_status = 0;
     GError *error = nullptr;
     if (g_spawn_sync(cwd.empty() ? nullptr : cwd.c_str(), argv.v.data(), env.v.data(),
-                     G_SPAWN_STDIN_FROM_DEV_NULL, nullptr, nullptr, &out, &err, &wait_status, &error)) {
+                     G_SPAWN_STDIN_FROM_DEV_NULL, nullptr, nullptr, &out, &err, &wait_status,
+                     &error)) {
         r.status = decode_wait(wait_status);
         r.out = out;
         r.err = err;
