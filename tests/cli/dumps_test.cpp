@@ -424,12 +424,7 @@ TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
     };
     for (const std::vector<std::string> &args : usage) {
         cli_run_result r = run_cli(work, config_home, args);
-        std::string shown;
-        for (const std::string &a : args)
-            shown += a + " ";
-        EXPECT_EQ(r.status, 2) << shown << r.err;
-        EXPECT_EQ(line_count(r.err), 1) << shown << r.err;
-        EXPECT_EQ(r.err.rfind(std::string(program) + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(cli_usage_error_fault(r, program), "") << cli_shown_args(args);
     }
     for (const char *sub : {"dump", "reread"}) {
         cli_run_result r = run_cli(work, config_home, {sub, "--help"});

@@ -306,11 +306,9 @@ TEST_F(Read, BadReadOptionsAreUsageErrors)
     for (const std::vector<std::string> &args : cases) {
         std::vector<std::string> with_port = args;
         with_port.insert(with_port.begin() + 1, {"--port", "/nonexistent"});
-        cli_child c;
-        spawn_cli(work, config_home, with_port, &c);
-        int status = cli_child_finish(&c);
-        EXPECT_EQ(status, 2) << args[1] << " " << c.err_text;
-        EXPECT_EQ(std::count(c.err_text.begin(), c.err_text.end(), '\n'), 1) << c.err_text;
+        cli_run_result r = cli_run(DRAVLEN_CLI_PATH, with_port, config_home, work);
+        EXPECT_EQ(r.status, 2) << args[1] << " " << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
     }
     cli_child c;
     spawn_cli(work, config_home, {"read", "--port", "/dev/nonexistent-dravlen"}, &c);

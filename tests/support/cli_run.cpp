@@ -208,3 +208,22 @@ int line_count(const std::string &text)
         n += c == '\n';
     return n;
 }
+
+std::string cli_shown_args(const std::vector<std::string> &args)
+{
+    std::string shown;
+    for (const std::string &a : args)
+        shown += a + " ";
+    return shown;
+}
+
+std::string cli_usage_error_fault(const cli_run_result &r, const std::string &program)
+{
+    if (r.status != 2)
+        return "exit status " + std::to_string(r.status) + ": " + r.err;
+    if (line_count(r.err) != 1)
+        return "not one line: " + r.err;
+    if (r.err.rfind(program + ": ", 0) != 0)
+        return "not from " + program + ": " + r.err;
+    return "";
+}

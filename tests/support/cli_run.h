@@ -55,3 +55,8 @@ int cli_child_finish(cli_child *c, double seconds = 60);
 bool contains(const std::string &text, const std::string &part);
 // How many lines `text` ends (its newlines).
 int line_count(const std::string &text);
+// The arguments on one line, to name a case in a failure message.
+std::string cli_shown_args(const std::vector<std::string> &args);
+// What makes `r` no usage error of `program` (exit status 2, one line on
+// stderr that starts with "program: "); "" when it is one.
+std::string cli_usage_error_fault(const cli_run_result &r, const std::string &program);
