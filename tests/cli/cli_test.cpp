@@ -24,7 +24,6 @@ class Cli : public ::testing::Test {
 protected:
     std::string config_home;
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -33,14 +32,12 @@ protected:
     }
     void TearDown() override
     {
-        if (sim_running)
-            sim_stop(&sim);
+        sim_stop(&sim);
         scratch_dir_remove(config_home);
     }
     void start_sim(const std::vector<std::string> &args)
     {
         ASSERT_TRUE(sim_start(&sim, args));
-        sim_running = true;
     }
     cli_run_result run(std::vector<std::string> args)
     {
@@ -231,7 +228,6 @@ TEST_F(Cli, InfoJudgesOtherFirmwareVersions)
     EXPECT_TRUE(contains(r.out, "Firmware:  v1.13.0.35 (should upgrade)\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "Drive 8:   73,")) << r.out;
     sim_stop(&sim);
-    sim_running = false;
 
     start_sim({"--version", "2.5.1\"x", "--blank", "8"});
     r = run_on_sim({"info", "--json"});
@@ -294,7 +290,6 @@ TEST_F(Cli, CommandSendsDosCommandsAndShowsTheDrivesAnswer)
     EXPECT_TRUE(r.out.empty()) << r.out;
 
     sim_stop(&sim);
-    sim_running = false;
     cc1541_listing listing;
     ASSERT_TRUE(cc1541_read_listing(dir + "/after.d64", &listing));
     ASSERT_EQ(listing.entries.size(), 1u);
@@ -362,7 +357,6 @@ TEST_F(Cli, CtrlCEndsAnyWaitWithinAFifthOfASecond)
             }
         }
         sim_stop(&sim);
-        sim_running = false;
     }
 }
 

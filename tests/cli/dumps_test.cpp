@@ -68,7 +68,6 @@ protected:
     std::string config_home, dir, work;
     std::string source;  // the disk's D64, this build's size
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -89,8 +88,7 @@ protected:
     }
     void TearDown() override
     {
-        if (sim_running)
-            sim_stop(&sim);
+        sim_stop(&sim);
         scratch_dir_remove(config_home);
         scratch_dir_remove(dir);
     }
@@ -98,7 +96,6 @@ protected:
     {
         extra.insert(extra.begin(), {"--drive", "8=" + dir + "/disk.d64"});
         ASSERT_TRUE(sim_start(&sim, extra));
-        sim_running = true;
     }
     cli_run_result run(std::vector<std::string> args, int sigint_after_ms = -1)
     {
@@ -172,7 +169,6 @@ TEST_F(Dumps, FirstSectorDumpNamesItselfAndReportsWhatItRead)
     EXPECT_TRUE(contains(listing, "T18+")) << listing;
     EXPECT_TRUE(contains(listing, ".log")) << listing;
     sim_stop(&sim);
-    sim_running = false;
 
     // A sound directory: the first sector of each PRG is read too.
     start_sim();

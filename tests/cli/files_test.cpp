@@ -40,7 +40,6 @@ class Files : public ::testing::Test {
 protected:
     std::string dir, config_home;
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -52,7 +51,7 @@ protected:
     }
     void TearDown() override
     {
-        stop_sim();
+        sim_stop(&sim);
         if (!dir.empty())
             scratch_dir_remove(dir);
         if (!config_home.empty())
@@ -65,13 +64,6 @@ protected:
                                          "--log", dir + "/commands.log"};
         args.insert(args.end(), extra.begin(), extra.end());
         ASSERT_TRUE(sim_start(&sim, args));
-        sim_running = true;
-    }
-    void stop_sim()
-    {
-        if (sim_running)
-            sim_stop(&sim);
-        sim_running = false;
     }
     cli_run_result run(std::vector<std::string> args)
     {
@@ -250,7 +242,7 @@ TEST_F(Files, PutWritesTheFileByteForByte)
     r = run({"dir"});
     EXPECT_TRUE(contains(r.out, "158  \"BIG GAME\"         PRG\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "1    \"TINY\"             PRG\n")) << r.out;
-    stop_sim();
+    sim_stop(&sim);
     std::string x = extract(dir + "/out.d64");
     EXPECT_TRUE(scratch_read(x + "/big game.prg") == big) << scratch_list(x);
     EXPECT_TRUE(scratch_read(x + "/tiny.prg") == small);
@@ -320,7 +312,7 @@ TEST_F(Files, ScratchValidateAndFormatShowInTheSavedDisk)
     r = run({"validate"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "00, OK,00,00\n");
-    stop_sim();
+    sim_stop(&sim);
     cc1541_listing listing;
     ASSERT_TRUE(cc1541_read_listing(dir + "/out.d64", &listing));
     ASSERT_EQ(listing.entries.size(), 1u);
@@ -337,7 +329,7 @@ TEST_F(Files, ScratchValidateAndFormatShowInTheSavedDisk)
     r = run({"format", "QUICK,QK", "--fast", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "\"disk_name\":\"QUICK\",\"disk_id\":\"QK\",\"fast\":true")) << r.out;
-    stop_sim();
+    sim_stop(&sim);
     std::string log = scratch_read(dir + "/commands.log");
     EXPECT_TRUE(contains(log, "dc \"S:GONE\" 8\n")) << log;
     EXPECT_TRUE(contains(log, "dc \"V0\" 8\n"));
@@ -428,7 +420,7 @@ TEST_F(Files, CtrlCEndsATransferAtOnceAndLeavesNoFile)
         if (s.args.back() == "--json") {
             EXPECT_TRUE(contains(r.out, "\"outcome\":\"interrupted\"")) << r.out;
         }
-        stop_sim();
+        sim_stop(&sim);
     }
 }
 

@@ -42,7 +42,6 @@ class Read : public ::testing::Test {
 protected:
     std::string config_home, dir, work;
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -53,15 +52,13 @@ protected:
     }
     void TearDown() override
     {
-        if (sim_running)
-            sim_stop(&sim);
+        sim_stop(&sim);
         scratch_dir_remove(config_home);
         scratch_dir_remove(dir);
     }
     void start_sim(const std::vector<std::string> &args)
     {
         ASSERT_TRUE(sim_start(&sim, args));
-        sim_running = true;
     }
     // A cc1541 disk with a few files; its D64 bytes go to *d64.
     void make_disk(const std::string &name, const std::string &diskname, std::string *d64,

@@ -43,7 +43,6 @@ class Writing : public ::testing::Test {
 protected:
     std::string dir;
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -54,7 +53,7 @@ protected:
     }
     void TearDown() override
     {
-        stop_sim();
+        sim_stop(&sim);
         scratch_dir_remove(dir);
         engine_clear_abort();
     }
@@ -62,13 +61,6 @@ protected:
     {
         args.insert(args.end(), {"--log", dir + "/commands.log"});
         ASSERT_TRUE(sim_start(&sim, args));
-        sim_running = true;
-    }
-    void stop_sim()
-    {
-        if (sim_running)
-            sim_stop(&sim);
-        sim_running = false;
     }
     std::string commands() { return scratch_read(dir + "/commands.log"); }
 
@@ -134,7 +126,7 @@ TEST_F(Writing, DiskBecomesByteIdenticalToTheImage)
     EXPECT_TRUE(contains(r.err, "Wrote track " + std::to_string(TRACKS) + " of " +
                                std::to_string(TRACKS) + " (" + std::to_string(total)))
         << r.err;
-    stop_sim();
+    sim_stop(&sim);
     std::string written = scratch_read(dir + "/disk.d64");
     EXPECT_EQ(written.size(), (size_t)d64_base_size);
     EXPECT_TRUE(written == scratch_read(image)) << "the disk differs from the image";
@@ -146,7 +138,7 @@ TEST_F(Writing, DiskBecomesByteIdenticalToTheImage)
     r = run({"write", "--drive", "9", "-y", dir + "/info.d64"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "to the disk in drive 9")) << r.out;
-    stop_sim();
+    sim_stop(&sim);
     EXPECT_TRUE(scratch_read(dir + "/disk9.d64") == scratch_read(image));
 }
 
@@ -197,7 +189,7 @@ TEST_F(Writing, BadInputIsRefusedWithOneLineAndNothingWritten)
                                "\",\"outcome\":\"failed\",\"error\":\"not writing to the disk"))
         << r.out;
     // The drive never heard of a write.
-    stop_sim();
+    sim_stop(&sim);
     EXPECT_FALSE(contains(commands(), "wr ")) << commands();
 
     // A board that breaks off mid-transfer is a failure, not a hang.
@@ -298,7 +290,7 @@ TEST_F(Writing, EngineAsksFirstAndSendsEveryTrackInInterleave)
     for (const std::string &l : accepted.log)
         log += l;
     EXPECT_EQ(log, frame + "Completed\n");
-    stop_sim();
+    sim_stop(&sim);
     // Only the write that was confirmed reached the drive.
     std::string sent = commands();
     EXPECT_EQ(sent.find("wr 8"), sent.rfind("wr 8")) << sent;
@@ -355,7 +347,7 @@ TEST_F(Writing, UpdateFlashesTheCarriedFirmwareOrAGivenHexFile)
     EXPECT_TRUE(contains(r.out, "\"bootloader_port\":\"" + boot + "\",\"hex\":null}")) << r.out;
     EXPECT_TRUE(contains(r.err, "Bootloader port: " + boot + "\n")) << r.err;
     // The simulator writes the flash as avrdude leaves the bootloader.
-    stop_sim();
+    sim_stop(&sim);
     std::string expected = hex_data(firmware);
     std::string flashed = scratch_read(dir + "/flash.bin");
     ASSERT_GE(flashed.size(), expected.size());
@@ -373,7 +365,7 @@ TEST_F(Writing, UpdateFlashesTheCarriedFirmwareOrAGivenHexFile)
     r = run({"update", "--bootloader-port", boot, "--hex", hex});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Firmware updated\n");
-    stop_sim();
+    sim_stop(&sim);
     flashed = scratch_read(dir + "/flash.bin");
     expected = hex_data(own);
     ASSERT_EQ(expected.size(), 20u);
@@ -400,7 +392,7 @@ TEST_F(Writing, UpdateFailuresAndCtrlCDuringTheBootloaderWait)
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_TRUE(contains(r.err, "update interrupted")) << r.err;
     g_usleep(2500 * 1000);
-    stop_sim();
+    sim_stop(&sim);
     EXPECT_FALSE(g_file_test((dir + "/flash.bin").c_str(), G_FILE_TEST_EXISTS))
         << "avrdude ran after Ctrl+C";
 
