@@ -16,6 +16,7 @@
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
@@ -309,32 +310,14 @@ TEST_F(Dumps, CtrlCDuringRereadLeavesTheFileByteIdentical)
 // ---------------------------------------------------------------- the engine
 
 // The engine as the GUI drives it: no saving, one outcome, last.
-struct recorder {
-    std::vector<std::string> events;
-    int finished = 0;
-    bool after_finish = false;
-    engine_outcome outcome = {};
-};
-
-engine_ui recording_ui(recorder *r)
+engine_ui recording_ui(engine_recorder *r)
 {
-    engine_ui ui = {};
-    ui.user = r;
-    ui.log_line = [](void *user, const char *line, int) {
-        auto *r = static_cast<recorder *>(user);
-        r->after_finish |= r->finished > 0;
-        r->events.push_back(line);
-    };
+    engine_ui ui = engine_recorder_ui(r);
     ui.sector_cell = [](void *user, int t, int s, int code, int) {
-        auto *r = static_cast<recorder *>(user);
-        r->after_finish |= r->finished > 0;
+        auto *r = static_cast<engine_recorder *>(user);
+        engine_recorder_event(r);
         if (code != ENGINE_CELL_READING && code != ENGINE_CELL_RETRYING)
-            r->events.push_back("cell " + std::to_string(t) + "/" + std::to_string(s));
-    };
-    ui.finished = [](void *user, const engine_outcome *o) {
-        auto *r = static_cast<recorder *>(user);
-        r->finished++;
-        r->outcome = *o;
+            r->log.push_back("cell " + std::to_string(t) + "/" + std::to_string(s));
     };
     return ui;
 }
@@ -345,7 +328,7 @@ TEST_F(Dumps, EngineReportsOnceAndStopsAtTheFirstFailure)
     d64_module_init();
     // The board hangs up in the middle of the directory track.
     start_sim({"--hangup-after", "4000"});
-    recorder r;
+    engine_recorder r;
     engine_ui ui = recording_ui(&r);
     engine_sector_job job = {};
     job.port = sim.port.c_str();
@@ -356,19 +339,19 @@ TEST_F(Dumps, EngineReportsOnceAndStopsAtTheFirstFailure)
     engine_reset_image_store();
     EXPECT_EQ(engine_special_dump(&ui, ENGINE_DUMP_DIR_TRACK, &job), 0);
     EXPECT_EQ(r.finished, 1);
-    EXPECT_FALSE(r.after_finish);
+    EXPECT_FALSE(r.event_after_finish);
     EXPECT_EQ(r.outcome.kind, ENGINE_FAILED);
     ASSERT_NE(r.outcome.failure, nullptr);
     EXPECT_LT(r.outcome.sectors_good, 19);
 
     // No port: the same single outcome, and nothing was read.
-    recorder none;
+    engine_recorder none;
     ui = recording_ui(&none);
     job.port = "/nonexistent";
     EXPECT_EQ(engine_reread(&ui, ENGINE_REREAD_DIR_TRACK, &job), 0);
     EXPECT_EQ(none.finished, 1);
     EXPECT_STREQ(none.outcome.failure, "Unable to access communication port to device");
-    EXPECT_TRUE(none.events.empty());
+    EXPECT_TRUE(none.log.empty());
 }
 
 TEST(DumpRules, TrackRangesAndVisitOrder)

@@ -12,6 +12,7 @@
 #include "engine/drive_files.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
@@ -454,43 +455,31 @@ TEST(DriveFilesWriting, SavesReplaceOnlyWhenAskedAndLeaveNoTemporaryFile)
 
 namespace {
 
-struct recorder {
-    std::vector<std::string> log, listing;
-    int finished = 0;
-    bool event_after_finish = false;
-    engine_outcome outcome = {};
-    std::vector<std::string> files;
+struct recorder : engine_recorder {
+    std::vector<std::string> listing;
     const char *answer = nullptr;  // what ask_file_name returns
     std::string asked;
 };
 
+recorder *of(void *user)
+{
+    return static_cast<recorder *>(static_cast<engine_recorder *>(user));
+}
+
 engine_ui recording_ui(recorder *r)
 {
-    engine_ui ui = {};
-    ui.user = r;
-    ui.log_line = [](void *user, const char *line, int) {
-        recorder *r = static_cast<recorder *>(user);
-        r->event_after_finish |= r->finished > 0;
-        r->log.push_back(line);
-    };
+    engine_ui ui = engine_recorder_ui(r);
     ui.listing = [](void *user, engine_listing_event event, const char *text) {
-        recorder *r = static_cast<recorder *>(user);
-        r->event_after_finish |= r->finished > 0;
+        recorder *r = of(user);
+        engine_recorder_event(r);
         r->listing.push_back(event == ENGINE_LISTING_CLEAR    ? std::string("<clear>")
                              : event == ENGINE_LISTING_NOTICE ? "<notice>" + std::string(text)
                                                               : std::string(text));
     };
     ui.ask_file_name = [](void *user, const char *suggested) -> char * {
-        recorder *r = static_cast<recorder *>(user);
+        recorder *r = of(user);
         r->asked = suggested;
         return r->answer ? g_strdup(r->answer) : nullptr;
-    };
-    ui.finished = [](void *user, const engine_outcome *o) {
-        recorder *r = static_cast<recorder *>(user);
-        r->finished++;
-        r->outcome = *o;
-        for (const char *const *f = o->files; f && *f; f++)
-            r->files.push_back(*f);
     };
     return ui;
 }

@@ -15,6 +15,7 @@
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
@@ -219,38 +220,33 @@ TEST_F(Writing, CtrlCStopsTheWriteWithinAFifthOfASecond)
 
 // ---------------------------------------------------------------- the engine's restore
 
-struct recorder {
-    std::vector<std::string> log;
+struct recorder : engine_recorder {
     std::vector<std::pair<int, int>> cells;
     double last_progress = 0;
     int errors = -1;
     std::string question;
     int answer = 0;
-    int finished = 0;
-    engine_outcome outcome = {};
 };
+
+recorder *of(void *user)
+{
+    return static_cast<recorder *>(static_cast<engine_recorder *>(user));
+}
 
 engine_ui recording_ui(recorder *r)
 {
-    engine_ui ui = {};
-    ui.user = r;
-    ui.log_line = [](void *u, const char *line, int) { static_cast<recorder *>(u)->log.push_back(line); };
+    engine_ui ui = engine_recorder_ui(r);
     ui.sector_cell = [](void *u, int t, int s, int code, int) {
         EXPECT_EQ(code, 10);
-        static_cast<recorder *>(u)->cells.push_back({t, s});
+        of(u)->cells.push_back({t, s});
     };
-    ui.progress = [](void *u, double f) { static_cast<recorder *>(u)->last_progress = f; };
-    ui.error_count = [](void *u, int n) { static_cast<recorder *>(u)->errors = n; };
+    ui.progress = [](void *u, double f) { of(u)->last_progress = f; };
+    ui.error_count = [](void *u, int n) { of(u)->errors = n; };
     ui.ask = [](void *u, engine_question q, const char *text) {
         EXPECT_EQ(q, ENGINE_ASK_WRITE_DISK);
-        recorder *r = static_cast<recorder *>(u);
+        recorder *r = of(u);
         r->question = text;
         return r->answer;
-    };
-    ui.finished = [](void *u, const engine_outcome *o) {
-        recorder *r = static_cast<recorder *>(u);
-        r->finished++;
-        r->outcome = *o;
     };
     return ui;
 }
