@@ -117,3 +117,35 @@ std::string cli_json_string(const char *text);
 // The members every summary object starts with: command, port, outcome,
 // error (when failed), elapsed_seconds, files.
 std::string cli_json_head(const cli_args &args, const cli_terminal &terminal);
+// A whole-disk or sector run's answer to the engine's questions: notices
+// (side B, tracks beyond 35) go on as warnings; the rest are asked on the
+// terminal, or answered no when stdin is none.  `prompt` is the text shown
+// before [y/N] (the question itself, or the question on one line).
+int cli_answer_question(engine_question question, const char *text, const char *prompt);
+// Keeps from an outcome what ends with the call: the files it wrote and
+// the error byte per sector; the terminal's copy of the outcome no longer
+// points at them.
+void cli_keep_outcome(cli_terminal *terminal, std::vector<std::string> *files,
+                      std::vector<unsigned char> *codes, const engine_outcome *outcome);
+// The files as a JSON list of display names.
+std::string cli_json_files(const std::vector<std::string> &files);
+// cli_json_head with `files` as its file list.
+std::string cli_json_head_with_files(const cli_args &args, const cli_terminal &terminal,
+                                     const std::vector<std::string> &files);
+// "wrote NAME" on stderr, a line per file.
+void cli_print_written(const std::vector<std::string> &files);
+
+// One progress line on stderr, redrawn in place when stderr is a terminal
+// (`live`); elsewhere the callers print whole lines instead.
+struct cli_live_line {
+    bool live;
+    bool shown;
+    gint64 last_draw_us;
+};
+// Wipes the line, so that what follows starts on a clean one.
+void cli_live_line_clear(cli_live_line *line);
+// Whether to redraw now: live, and a tenth of a second since the last time
+// (or `force`); marks the time.
+int cli_live_line_due(cli_live_line *line, bool force);
+// Redraws the line with the text.
+void cli_live_line_show(cli_live_line *line, const char *format, ...) G_GNUC_PRINTF(2, 3);

@@ -26,9 +26,7 @@ namespace {
 // What a run showed on the terminal and left behind.
 struct sector_run {
     cli_terminal terminal;
-    bool live;  // stderr is a terminal: one line, redrawn
-    bool line_shown;
-    gint64 last_draw_us;
+    cli_live_line line;
     int track;
     int errors;  // the engine's running count of accessible errors
     std::set<std::pair<int, int>> touched;  // sectors the drive was asked for
@@ -36,17 +34,9 @@ struct sector_run {
     std::vector<unsigned char> codes;
 };
 
-void clear_line(sector_run *r)
-{
-    if (r->live && r->line_shown) {
-        fputs("\r\033[K", stderr);
-        r->line_shown = false;
-    }
-}
-
 void track_done(sector_run *r)
 {
-    if (!r->live && r->track > 0)
+    if (!r->line.live && r->track > 0)
         fprintf(stderr, "track %d done (%d sectors so far)\n", r->track, (int)r->touched.size());
 }
 
@@ -60,14 +50,9 @@ void on_cell(void *user, int track, int sector, int, int)
     // Attempted counts: a sector whose every answer was lost is still one
     // the dump failed to read.
     r->touched.insert({track, sector});
-    gint64 now = g_get_monotonic_time();
-    if (r->live && now - r->last_draw_us >= 100000) {
-        r->last_draw_us = now;
-        fprintf(stderr, "\r\033[Ktrack %2d/%d  sectors read %3d  errors %d", track, TRACKS,
-                (int)r->touched.size(), r->errors);
-        r->line_shown = true;
-        fflush(stderr);
-    }
+    if (cli_live_line_due(&r->line, false))
+        cli_live_line_show(&r->line, "track %2d/%d  sectors read %3d  errors %d", track, TRACKS,
+                           (int)r->touched.size(), r->errors);
 }
 
 void on_log(void *user, const char *line, int)
@@ -75,7 +60,7 @@ void on_log(void *user, const char *line, int)
     auto *r = static_cast<sector_run *>(user);
     if (!r->terminal.verbose)
         return;
-    clear_line(r);
+    cli_live_line_clear(&r->line);
     fputs(line, stderr);
 }
 
@@ -88,46 +73,22 @@ void on_error_step(void *user, int delta)
 // Questions on the terminal when stdin is one; else the safe answer.
 int on_ask(void *user, engine_question question, const char *text)
 {
-    auto *r = static_cast<sector_run *>(user);
-    clear_line(r);
-    std::string one_line = text;
-    std::replace(one_line.begin(), one_line.end(), '\n', ' ');
-    if (question == ENGINE_ASK_SIDE_B_1571 || question == ENGINE_ASK_TRACKS_BEYOND_35) {
-        fprintf(stderr, "%s: warning: %s\n", cli_program_name, one_line.c_str());
-        return 1;
-    }
-    if (!isatty(STDIN_FILENO)) {
-        fprintf(stderr, "%s: %s -> no (not a terminal)\n", cli_program_name, one_line.c_str());
-        return 0;
-    }
-    fprintf(stderr, "%s [y/N] ", one_line.c_str());
-    fflush(stderr);
-    char answer[64];
-    if (!fgets(answer, sizeof answer, stdin))
-        return 0;
-    return answer[0] == 'y' || answer[0] == 'Y';
+    cli_live_line_clear(&static_cast<sector_run *>(user)->line);
+    return cli_answer_question(question, text, nullptr);
 }
 
 void on_finished(void *user, const engine_outcome *outcome)
 {
     auto *r = static_cast<sector_run *>(user);
-    r->terminal.finished = true;
-    r->terminal.outcome = *outcome;
-    for (const char *const *f = outcome->files; f && *f; f++)
-        r->files.push_back(*f);
-    if (outcome->error_codes)
-        r->codes.assign(outcome->error_codes, outcome->error_codes + outcome->sector_count);
-    // The lists belong to the engine and end with the call.
-    r->terminal.outcome.files = nullptr;
-    r->terminal.outcome.error_codes = nullptr;
-    clear_line(r);
+    cli_keep_outcome(&r->terminal, &r->files, &r->codes, outcome);
+    cli_live_line_clear(&r->line);
     track_done(r);
 }
 
 engine_ui run_ui(sector_run *r, const cli_args &args)
 {
     r->terminal.verbose = args.verbose;
-    r->live = isatty(STDERR_FILENO);
+    r->line.live = isatty(STDERR_FILENO);
     engine_ui ui = {};
     ui.user = r;
     ui.sector_cell = on_cell;
@@ -179,39 +140,15 @@ tally count_sectors(const sector_run &r, bool all)
     return n;
 }
 
-std::string json_files(const std::vector<std::string> &files)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < files.size(); i++) {
-        gchar *shown = g_filename_display_name(files[i].c_str());
-        out += (i ? "," : "") + cli_json_string(shown);
-        g_free(shown);
-    }
-    return out + "]";
-}
-
 void print_json(const cli_args &args, const sector_run &r, const tally &n, int status,
                 const std::string &extra)
 {
-    std::string head = cli_json_head(args, r.terminal);
-    const std::string empty_files = ",\"files\":[]";
-    size_t at = head.rfind(empty_files);
-    if (at != std::string::npos)
-        head.replace(at, empty_files.size(), ",\"files\":" + json_files(r.files));
+    std::string head = cli_json_head_with_files(args, r.terminal, r.files);
     printf("%s,\"drive\":%d,\"tracks\":%d%s,\"sectors_good\":%d,\"sectors_bad\":%d,"
            "\"bad_sectors\":[%s],\"exit_status\":%d}\n",
            head.c_str(), args.device, TRACKS, extra.c_str(), n.good, n.bad, n.bad_json.c_str(),
            status);
     fflush(stdout);
-}
-
-void print_files(const sector_run &r)
-{
-    for (const std::string &f : r.files) {
-        gchar *shown = g_filename_display_name(f.c_str());
-        fprintf(stderr, "wrote %s\n", shown);
-        g_free(shown);
-    }
 }
 
 int tries_from(const cli_args &args)
@@ -316,7 +253,7 @@ int cli_run_dump(const cli_args &args)
     if (status == CLI_EXIT_OK) {
         // Only what the dump read counts: the rest of the image is unread by design.
         status = n.bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
-        print_files(r);
+        cli_print_written(r.files);
         fprintf(stderr, "%d sectors read: %d good, %d with errors, in %.2f seconds\n",
                 (int)r.touched.size(), n.good, n.bad, r.terminal.outcome.elapsed_seconds);
     }
@@ -376,7 +313,7 @@ int cli_run_reread(const cli_args &args)
         status = cli_report_outcome(args, r.terminal, "re-read");
         if (status == CLI_EXIT_OK) {
             status = n.bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
-            print_files(r);
+            cli_print_written(r.files);
             fprintf(stderr, "%d sectors re-read, %d sectors still with errors, in %.2f seconds\n",
                     (int)r.touched.size(), n.bad, o.elapsed_seconds);
         }

@@ -159,3 +159,101 @@ std::string cli_json_head(const cli_args &args, const cli_terminal &terminal)
     out += "]";
     return out;
 }
+
+std::string cli_json_files(const std::vector<std::string> &files)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < files.size(); i++) {
+        gchar *shown = g_filename_display_name(files[i].c_str());
+        out += (i ? "," : "") + cli_json_string(shown);
+        g_free(shown);
+    }
+    return out + "]";
+}
+
+std::string cli_json_head_with_files(const cli_args &args, const cli_terminal &terminal,
+                                     const std::vector<std::string> &files)
+{
+    std::string head = cli_json_head(args, terminal);
+    const std::string empty_files = ",\"files\":[]";
+    size_t at = head.rfind(empty_files);
+    if (at != std::string::npos)
+        head.replace(at, empty_files.size(), ",\"files\":" + cli_json_files(files));
+    return head;
+}
+
+void cli_print_written(const std::vector<std::string> &files)
+{
+    for (const std::string &f : files) {
+        gchar *shown = g_filename_display_name(f.c_str());
+        fprintf(stderr, "wrote %s\n", shown);
+        g_free(shown);
+    }
+}
+
+int cli_answer_question(engine_question question, const char *text, const char *prompt)
+{
+    std::string one_line = text;
+    for (char &c : one_line)
+        if (c == '\n')
+            c = ' ';
+    if (question == ENGINE_ASK_SIDE_B_1571 || question == ENGINE_ASK_TRACKS_BEYOND_35) {
+        // Notices: what was read is kept either way.
+        fprintf(stderr, "%s: warning: %s\n", cli_program_name, one_line.c_str());
+        return 1;
+    }
+    if (!isatty(STDIN_FILENO)) {
+        fprintf(stderr, "%s: %s -> no (not a terminal)\n", cli_program_name, one_line.c_str());
+        return 0;
+    }
+    fprintf(stderr, "%s [y/N] ", prompt ? prompt : one_line.c_str());
+    fflush(stderr);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin))
+        return 0;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+void cli_keep_outcome(cli_terminal *terminal, std::vector<std::string> *files,
+                      std::vector<unsigned char> *codes, const engine_outcome *outcome)
+{
+    terminal->finished = true;
+    terminal->outcome = *outcome;
+    for (const char *const *f = outcome->files; f && *f; f++)
+        files->push_back(*f);
+    if (outcome->error_codes)
+        codes->assign(outcome->error_codes, outcome->error_codes + outcome->sector_count);
+    // The lists belong to the engine and end with the call.
+    terminal->outcome.files = nullptr;
+    terminal->outcome.error_codes = nullptr;
+}
+
+void cli_live_line_clear(cli_live_line *line)
+{
+    if (line->live && line->shown) {
+        fputs("\r\033[K", stderr);
+        line->shown = false;
+    }
+}
+
+int cli_live_line_due(cli_live_line *line, bool force)
+{
+    if (!line->live)
+        return 0;
+    gint64 now = g_get_monotonic_time();
+    if (!force && now - line->last_draw_us < 100000)
+        return 0;
+    line->last_draw_us = now;
+    return 1;
+}
+
+void cli_live_line_show(cli_live_line *line, const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    fputs("\r\033[K", stderr);
+    vfprintf(stderr, format, ap);
+    va_end(ap);
+    line->shown = true;
+    fflush(stderr);
+}

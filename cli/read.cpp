@@ -22,9 +22,7 @@ namespace {
 // What one disk's read showed on the terminal and left behind.
 struct disk_run {
     cli_terminal terminal;
-    bool live;                // stderr is a terminal: one bar line, redrawn
-    bool bar_shown;
-    gint64 last_draw_us;
+    cli_live_line bar;
     int track;
     bool rereading;           // the pass is over: faulty sectors are read again
     int errors;
@@ -42,32 +40,19 @@ int total_sectors()
     return n;
 }
 
-void clear_bar(disk_run *r)
-{
-    if (r->live && r->bar_shown) {
-        fputs("\r\033[K", stderr);
-        r->bar_shown = false;
-    }
-}
-
 void draw_progress(disk_run *r, bool force)
 {
-    gint64 now = g_get_monotonic_time();
-    if (!force && now - r->last_draw_us < 100000)
+    if (!cli_live_line_due(&r->bar, force))
         return;
-    r->last_draw_us = now;
     int total = total_sectors();
     int done = (int)r->read.size();
-    if (r->live) {
-        const int width = 30;
-        int filled = total ? done * width / total : 0;
-        std::string bar(filled, '#');
-        bar.append(width - filled, '.');
-        fprintf(stderr, "\r\033[K[%s] track %2d/%d  sectors %3d/%d  errors %d%s", bar.c_str(),
-                r->track, TRACKS, done, total, r->errors, r->rereading ? "  re-reading" : "");
-        r->bar_shown = true;
-    }
-    fflush(stderr);
+    const int width = 30;
+    int filled = total ? done * width / total : 0;
+    std::string bar(filled, '#');
+    bar.append(width - filled, '.');
+    cli_live_line_show(&r->bar, "[%s] track %2d/%d  sectors %3d/%d  errors %d%s", bar.c_str(),
+                       r->track, TRACKS, done, total, r->errors,
+                       r->rereading ? "  re-reading" : "");
 }
 
 void on_cell(void *user, int track, int sector, int code, int)
@@ -76,12 +61,12 @@ void on_cell(void *user, int track, int sector, int code, int)
     if (track != r->track) {
         // The pass goes outwards in; a step back starts the re-read phase.
         bool back = track < r->track;
-        if (!r->live && r->track > 0 && !r->rereading)
+        if (!r->bar.live && r->track > 0 && !r->rereading)
             fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track,
                     TRACKS, (int)r->read.size(), r->errors);
         if (back && !r->rereading) {
             r->rereading = true;
-            clear_bar(r);
+            cli_live_line_clear(&r->bar);
             fprintf(stderr, "re-reading faulty sectors (%d errors)\n", r->errors);
         }
         r->track = track;
@@ -96,7 +81,7 @@ void on_log(void *user, const char *line, int)
     disk_run *r = static_cast<disk_run *>(user);
     if (!r->terminal.verbose)
         return;
-    clear_bar(r);
+    cli_live_line_clear(&r->bar);
     fputs(line, stderr);
 }
 
@@ -112,50 +97,24 @@ void on_error_step(void *user, int delta)
 }
 
 // A question on the terminal when there is one to ask; else the safe answer.
+// A many-line question is shown as the engine wrote it.
 int on_ask(void *user, engine_question question, const char *text)
 {
-    disk_run *r = static_cast<disk_run *>(user);
-    clear_bar(r);
-    std::string one_line = text;
-    for (char &c : one_line)
-        if (c == '\n')
-            c = ' ';
-    if (question == ENGINE_ASK_SIDE_B_1571 || question == ENGINE_ASK_TRACKS_BEYOND_35) {
-        // Notices: what was read is kept either way.
-        fprintf(stderr, "%s: warning: %s\n", cli_program_name, one_line.c_str());
-        return 1;
-    }
-    if (!isatty(STDIN_FILENO)) {
-        fprintf(stderr, "%s: %s -> no (not a terminal)\n", cli_program_name, one_line.c_str());
-        return 0;
-    }
-    fprintf(stderr, "%s [y/N] ", text);
-    fflush(stderr);
-    char answer[64];
-    if (!fgets(answer, sizeof answer, stdin))
-        return 0;
-    return answer[0] == 'y' || answer[0] == 'Y';
+    cli_live_line_clear(&static_cast<disk_run *>(user)->bar);
+    return cli_answer_question(question, text, text);
 }
 
 void on_finished(void *user, const engine_outcome *outcome)
 {
     disk_run *r = static_cast<disk_run *>(user);
-    r->terminal.finished = true;
-    r->terminal.outcome = *outcome;
-    for (const char *const *f = outcome->files; f && *f; f++)
-        r->files.push_back(*f);
-    if (outcome->error_codes)
-        r->codes.assign(outcome->error_codes, outcome->error_codes + outcome->sector_count);
-    // The lists belong to the engine and end with the call.
-    r->terminal.outcome.files = nullptr;
-    r->terminal.outcome.error_codes = nullptr;
+    cli_keep_outcome(&r->terminal, &r->files, &r->codes, outcome);
     if (outcome->failure) {
         r->failure = outcome->failure;
         r->terminal.outcome.failure = r->failure.c_str();
     }
     draw_progress(r, true);
-    clear_bar(r);
-    if (!r->live && r->track > 0 && !r->rereading)
+    cli_live_line_clear(&r->bar);
+    if (!r->bar.live && r->track > 0 && !r->rereading)
         fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track, TRACKS,
                 (int)r->read.size(), r->errors);
 }
@@ -189,17 +148,6 @@ int rank(int status)
     default:
         return 0;
     }
-}
-
-std::string json_files(const std::vector<std::string> &files)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < files.size(); i++) {
-        gchar *shown = g_filename_display_name(files[i].c_str());
-        out += (i ? "," : "") + cli_json_string(shown);
-        g_free(shown);
-    }
-    return out + "]";
 }
 
 // One disk's members: sectors good and bad, each bad one with its code.
@@ -239,11 +187,7 @@ void report_disk(const cli_args &args, const disk_run &r, int status)
         return;
     }
     const engine_outcome &o = r.terminal.outcome;
-    for (const std::string &f : r.files) {
-        gchar *shown = g_filename_display_name(f.c_str());
-        fprintf(stderr, "wrote %s\n", shown);
-        g_free(shown);
-    }
+    cli_print_written(r.files);
     fprintf(stderr, "%d sectors good, %d with errors, in %.2f seconds\n", o.sectors_good,
             o.sectors_bad, o.elapsed_seconds);
 }
@@ -295,7 +239,7 @@ int cli_run_read(const cli_args &args)
     for (int disk = 1;; disk++) {
         disk_run r = {};
         r.terminal.verbose = args.verbose;
-        r.live = isatty(STDERR_FILENO);
+        r.bar.live = isatty(STDERR_FILENO);
         engine_ui ui = {};
         ui.user = &r;
         ui.sector_cell = on_cell;
@@ -322,7 +266,7 @@ int cli_run_read(const cli_args &args)
         if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED) {
             last_disk_json = json_disk(r);
             disks_json += disks_json.empty() ? "" : ",";
-            disks_json += "{\"files\":" + json_files(r.files) + "," + last_disk_json + "}";
+            disks_json += "{\"files\":" + cli_json_files(r.files) + "," + last_disk_json + "}";
         }
         if (status == CLI_EXIT_INTERRUPTED || !args.batch)
             break;
@@ -342,11 +286,7 @@ int cli_run_read(const cli_args &args)
         last.outcome.elapsed_seconds = elapsed;
         if (worst == CLI_EXIT_INTERRUPTED)
             last.outcome.kind = ENGINE_ABORTED;
-        std::string head = cli_json_head(args, last);
-        const std::string empty_files = ",\"files\":[]";
-        size_t at = head.rfind(empty_files);
-        if (at != std::string::npos)
-            head.replace(at, empty_files.size(), ",\"files\":" + json_files(all_files));
+        std::string head = cli_json_head_with_files(args, last, all_files);
         std::string out = head + ",\"drive\":" + std::to_string(args.device) +
                           ",\"tracks\":" + std::to_string(TRACKS);
         if (args.batch)

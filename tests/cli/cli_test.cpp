@@ -4,18 +4,15 @@
 
 #include <glib.h>
 
-#include <chrono>
-#include <csignal>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/support/cc1541_tool.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
@@ -23,89 +20,10 @@ namespace {
 
 const char *const program = TRACKS == 40 ? "dravlen40" : "dravlen";
 
-struct run_result {
-    int status = -1;  // exit status, or 128 + signal
-    std::string out;
-    std::string err;
-};
-
-std::vector<gchar *> environment_for(const std::string &config_home)
-{
-    gchar **env = g_get_environ();
-    env = g_environ_setenv(env, "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
-    std::vector<gchar *> v(env, env + g_strv_length(env));
-    v.push_back(nullptr);
-    g_free(env);  // the strings live on in v
-    return v;
-}
-
-std::vector<gchar *> argv_for(const std::vector<std::string> &args)
-{
-    std::vector<gchar *> argv;
-    argv.push_back(g_strdup(DRAVLEN_CLI_PATH));
-    for (const std::string &a : args)
-        argv.push_back(g_strdup(a.c_str()));
-    argv.push_back(nullptr);
-    return argv;
-}
-
-void free_all(std::vector<gchar *> &v)
-{
-    for (gchar *s : v)
-        g_free(s);
-}
-
-int decode_wait(int wait_status)
-{
-    if (WIFEXITED(wait_status))
-        return WEXITSTATUS(wait_status);
-    if (WIFSIGNALED(wait_status))
-        return 128 + WTERMSIG(wait_status);
-    return -1;
-}
-
-run_result run_cli(const std::vector<std::string> &args, const std::string &config_home)
-{
-    std::vector<gchar *> argv = argv_for(args);
-    std::vector<gchar *> env = environment_for(config_home);
-    run_result r;
-    gchar *out = nullptr, *err = nullptr;
-    int wait_status = 0;
-    GError *error = nullptr;
-    if (g_spawn_sync(nullptr, argv.data(), env.data(), G_SPAWN_DEFAULT, nullptr, nullptr, &out,
-                     &err, &wait_status, &error)) {
-        r.status = decode_wait(wait_status);
-        r.out = out;
-        r.err = err;
-    } else {
-        r.err = error->message;
-        g_error_free(error);
-    }
-    g_free(out);
-    g_free(err);
-    free_all(argv);
-    free_all(env);
-    return r;
-}
-
-int line_count(const std::string &text)
-{
-    int n = 0;
-    for (char c : text)
-        n += c == '\n';
-    return n;
-}
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 class Cli : public ::testing::Test {
 protected:
     std::string config_home;
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -114,23 +32,21 @@ protected:
     }
     void TearDown() override
     {
-        if (sim_running)
-            sim_stop(&sim);
+        sim_stop(&sim);
         scratch_dir_remove(config_home);
     }
     void start_sim(const std::vector<std::string> &args)
     {
         ASSERT_TRUE(sim_start(&sim, args));
-        sim_running = true;
     }
-    run_result run(std::vector<std::string> args)
+    cli_run_result run(std::vector<std::string> args)
     {
-        return run_cli(args, config_home);
+        return cli_run(DRAVLEN_CLI_PATH, args, config_home);
     }
-    run_result run_on_sim(std::vector<std::string> args)
+    cli_run_result run_on_sim(std::vector<std::string> args)
     {
         args.insert(args.begin(), {"--port", sim.port});
-        return run_cli(args, config_home);
+        return cli_run(DRAVLEN_CLI_PATH, args, config_home);
     }
 };
 
@@ -139,7 +55,7 @@ protected:
 TEST_F(Cli, HelpListsTheSubcommandsThatExistAndExitsZero)
 {
     for (const char *help : {"--help", "-h"}) {
-        run_result r = run({help});
+        cli_run_result r = run({help});
         EXPECT_EQ(r.status, 0) << help;
         for (const char *sub : {"info", "status", "command", "read", "dump", "reread", "reset",
                                 "write", "update", "dir", "get", "put", "scratch", "validate",
@@ -155,7 +71,7 @@ TEST_F(Cli, EverySubcommandHasItsOwnHelp)
                             "update", "dir", "get", "put", "scratch", "validate", "format", "rom"}) {
         for (std::vector<std::string> args : {std::vector<std::string>{sub, "--help"},
                                               std::vector<std::string>{"--help", sub}}) {
-            run_result r = run(args);
+            cli_run_result r = run(args);
             EXPECT_EQ(r.status, 0) << sub;
             EXPECT_EQ(r.out.rfind(std::string("Usage: dravlen ") + sub, 0), 0u) << r.out;
             EXPECT_TRUE(contains(r.out, "Exit status:")) << sub;
@@ -186,15 +102,9 @@ TEST_F(Cli, UsageErrorsExitTwoWithOneLine)
         {"frobnicate", "--help"},
     };
     for (const std::vector<std::string> &args : cases) {
-        std::vector<std::string> with_port = args;
-        run_result r = run(with_port);
-        std::string shown;
-        for (const std::string &a : args)
-            shown += a + " ";
-        EXPECT_EQ(r.status, 2) << shown << r.err;
-        EXPECT_EQ(line_count(r.err), 1) << shown << r.err;
-        EXPECT_EQ(r.err.rfind(std::string(program) + ": ", 0), 0u) << r.err;
-        EXPECT_TRUE(r.out.empty()) << shown;
+        cli_run_result r = run(args);
+        EXPECT_EQ(cli_usage_error_fault(r, program), "") << cli_shown_args(args);
+        EXPECT_TRUE(r.out.empty()) << cli_shown_args(args);
     }
 }
 
@@ -202,18 +112,18 @@ TEST_F(Cli, DriveCommandsThatCannotBeSentAreRefusedBeforeThePortIsOpened)
 {
     // The port does not exist: a refusal with status 2 shows nothing was tried.
     for (const char *text : {"S:A\"B", "I0\nV0", "I0\r", ""}) {
-        run_result r = run({"--port", "/nonexistent", "command", text});
+        cli_run_result r = run({"--port", "/nonexistent", "command", text});
         EXPECT_EQ(r.status, 2) << text;
         EXPECT_EQ(line_count(r.err), 1) << r.err;
     }
-    run_result r = run({"--port", "/nonexistent", "command", std::string(300, 'A')});
+    cli_run_result r = run({"--port", "/nonexistent", "command", std::string(300, 'A')});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "too long")) << r.err;
 }
 
 TEST_F(Cli, VersionAndTheOtherTrackCount)
 {
-    run_result r = run({"--version"});
+    cli_run_result r = run({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind(std::string(program) + " ", 0), 0u) << r.out;
     EXPECT_TRUE(contains(r.out, TRACKS == 40 ? "(40 tracks)" : "(35 tracks)")) << r.out;
@@ -228,7 +138,7 @@ TEST_F(Cli, VersionAndTheOtherTrackCount)
 
 TEST_F(Cli, PortProblemsAreOneClearLine)
 {
-    run_result r = run({"--port", "/dev/nonexistent-dravlen", "info"});
+    cli_run_result r = run({"--port", "/dev/nonexistent-dravlen", "info"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string(program) + ": cannot open /dev/nonexistent-dravlen: no such port\n");
 
@@ -258,7 +168,7 @@ TEST_F(Cli, PortAndDriveComeFromTheGuiOptionsWhichStayUntouched)
     std::string text = "# Dravlen client config file - do NOT edit\n[connection]\ndevice_port=" +
                        sim.port + "\n\n[imaging]\ndrive_index=1\n\n[position]\nwindow_main=5;6;\n";
     ASSERT_TRUE(scratch_write(ini, text));
-    run_result r = run({"status"});
+    cli_run_result r = run({"status"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "73,CBM DOS V2.6 1541,00,00\n");
     EXPECT_EQ(run({"info"}).status, 0);
@@ -273,7 +183,7 @@ TEST_F(Cli, PortAndDriveComeFromTheGuiOptionsWhichStayUntouched)
 
 TEST_F(Cli, WithoutAnOptionsFileNothingIsCreated)
 {
-    run_result r = run({"--port", "/nonexistent", "status"});
+    cli_run_result r = run({"--port", "/nonexistent", "status"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(scratch_list(config_home), "");
     // An empty port setting stops before any device work.
@@ -290,7 +200,7 @@ TEST_F(Cli, WithoutAnOptionsFileNothingIsCreated)
 TEST_F(Cli, InfoShowsVersionVerdictAndTheDrivesThatAnswer)
 {
     start_sim({"--version", "2.4.0", "--blank", "8", "--blank", "10"});
-    run_result r = run_on_sim({"info"});
+    cli_run_result r = run_on_sim({"info"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Port:      " + sim.port + "\n"
                      "Firmware:  v2.4.0 (current)\n"
@@ -313,12 +223,11 @@ TEST_F(Cli, InfoShowsVersionVerdictAndTheDrivesThatAnswer)
 TEST_F(Cli, InfoJudgesOtherFirmwareVersions)
 {
     start_sim({"--old-firmware", "--blank", "8"});
-    run_result r = run_on_sim({"info"});
+    cli_run_result r = run_on_sim({"info"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "Firmware:  v1.13.0.35 (should upgrade)\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "Drive 8:   73,")) << r.out;
     sim_stop(&sim);
-    sim_running = false;
 
     start_sim({"--version", "2.5.1\"x", "--blank", "8"});
     r = run_on_sim({"info", "--json"});
@@ -330,7 +239,7 @@ TEST_F(Cli, InfoJudgesOtherFirmwareVersions)
 TEST_F(Cli, StatusReadsAndClearsTheErrorChannel)
 {
     start_sim({"--blank", "8"});
-    run_result r = run_on_sim({"status"});
+    cli_run_result r = run_on_sim({"status"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "73,CBM DOS V2.6 1541,00,00\n");
     r = run_on_sim({"status", "--json"});
@@ -360,7 +269,7 @@ TEST_F(Cli, CommandSendsDosCommandsAndShowsTheDrivesAnswer)
     ASSERT_TRUE(cc1541_build_d64(d64, "CLI DISK", "42", {{"ALPHA"}, {"BETA"}}));
     start_sim({"--drive", "8=" + d64, "--save", "8=" + dir + "/after.d64"});
 
-    run_result r = run_on_sim({"command", "S:ALPHA"});
+    cli_run_result r = run_on_sim({"command", "S:ALPHA"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "01, FILES SCRATCHED,01,00\n");
 
@@ -381,7 +290,6 @@ TEST_F(Cli, CommandSendsDosCommandsAndShowsTheDrivesAnswer)
     EXPECT_TRUE(r.out.empty()) << r.out;
 
     sim_stop(&sim);
-    sim_running = false;
     cc1541_listing listing;
     ASSERT_TRUE(cc1541_read_listing(dir + "/after.d64", &listing));
     ASSERT_EQ(listing.entries.size(), 1u);
@@ -395,7 +303,7 @@ TEST_F(Cli, ResetOfADriveAndOfTheBus)
     // Read the power-on messages away first.
     ASSERT_EQ(run_on_sim({"info"}).status, 0);
 
-    run_result r = run_on_sim({"reset", "--drive", "9"});
+    cli_run_result r = run_on_sim({"reset", "--drive", "9"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Drive 9 reset\n");
     EXPECT_EQ(run_on_sim({"status", "--drive", "8"}).out, "00, OK,00,00\n");
@@ -418,46 +326,14 @@ TEST_F(Cli, ResetOfADriveAndOfTheBus)
 // measures how long it takes to end.
 void interrupt_while_waiting(const sim_process &sim, const std::string &config_home,
                              const std::vector<std::string> &args, double *seconds,
-                             run_result *result)
+                             cli_run_result *result)
 {
     std::vector<std::string> full = {"--port", sim.port};
     full.insert(full.end(), args.begin(), args.end());
-    std::vector<gchar *> argv = argv_for(full);
-    std::vector<gchar *> env = environment_for(config_home);
-    GPid pid = 0;
-    int out_fd = -1, err_fd = -1;
-    ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, argv.data(), env.data(),
-                                         G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
-                                         nullptr, &out_fd, &err_fd, nullptr));
-    free_all(argv);
-    free_all(env);
-    g_usleep(400 * 1000);
-    int wait_status = 0;
-    pid_t done = waitpid(pid, &wait_status, WNOHANG);
-    bool ended_early = done != 0;
-    auto start = std::chrono::steady_clock::now();
-    if (!ended_early) {
-        kill(pid, SIGINT);
-        while ((done = waitpid(pid, &wait_status, WNOHANG)) == 0 &&
-               std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
-            g_usleep(1000);
-    }
-    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &wait_status, 0);
-    }
-    result->status = decode_wait(wait_status);
-    for (auto [fd, text] : {std::pair<int, std::string *>{out_fd, &result->out},
-                            std::pair<int, std::string *>{err_fd, &result->err}}) {
-        char buf[512];
-        ssize_t n;
-        fcntl(fd, F_SETFL, O_NONBLOCK);
-        while ((n = read(fd, buf, sizeof buf)) > 0)
-            text->append(buf, (size_t)n);
-        close(fd);
-    }
-    EXPECT_FALSE(ended_early) << "it should still have been waiting: " << result->err;
+    *result = cli_run_interrupted(DRAVLEN_CLI_PATH, full, config_home, 400);
+    *seconds = result->seconds_after_sigint;
+    EXPECT_FALSE(result->ended_before_sigint)
+        << "it should still have been waiting: " << result->err;
 }
 
 TEST_F(Cli, CtrlCEndsAnyWaitWithinAFifthOfASecond)
@@ -470,7 +346,7 @@ TEST_F(Cli, CtrlCEndsAnyWaitWithinAFifthOfASecond)
              {std::vector<std::string>{"info", "--json"}, std::vector<std::string>{"status"},
               std::vector<std::string>{"reset", "--bus"}}) {
             double seconds = 0;
-            run_result r;
+            cli_run_result r;
             interrupt_while_waiting(sim, config_home, args, &seconds, &r);
             EXPECT_LT(seconds, 0.2) << args[0] << " after " << after;
             EXPECT_EQ(r.status, 130) << args[0] << " " << r.err;
@@ -481,7 +357,6 @@ TEST_F(Cli, CtrlCEndsAnyWaitWithinAFifthOfASecond)
             }
         }
         sim_stop(&sim);
-        sim_running = false;
     }
 }
 

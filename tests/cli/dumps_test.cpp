@@ -5,20 +5,18 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
-#include <chrono>
-#include <csignal>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "engine/dumps.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
@@ -26,25 +24,6 @@ namespace {
 
 const char *const program = TRACKS == 40 ? "dravlen40" : "dravlen";
 const int sectors_all = TRACKS == 40 ? 768 : 683;
-
-struct run_result {
-    int status = -1;
-    std::string out, err;
-    double seconds_after_sigint = 0;
-};
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-int line_count(const std::string &text)
-{
-    int n = 0;
-    for (char c : text)
-        n += c == '\n';
-    return n;
-}
 
 size_t sector_index(int track, int sector)
 {
@@ -73,70 +52,15 @@ std::string with_errors(std::string d64, const std::vector<std::pair<int, int>> 
 
 // Runs the program in `cwd`; with sigint_after_ms, sends Ctrl+C then and
 // measures how long it takes to end.
-run_result run_cli(const std::string &cwd, const std::string &config_home,
-                   const std::vector<std::string> &args, int sigint_after_ms = -1)
+cli_run_result run_cli(const std::string &cwd, const std::string &config_home,
+                       const std::vector<std::string> &args, int sigint_after_ms = -1)
 {
-    std::vector<gchar *> argv = {g_strdup(DRAVLEN_CLI_PATH)};
-    for (const std::string &a : args)
-        argv.push_back(g_strdup(a.c_str()));
-    argv.push_back(nullptr);
-    gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
-    GPid pid = 0;
-    int in = -1, out = -1, err = -1;
-    GError *error = nullptr;
-    gboolean ok = g_spawn_async_with_pipes(cwd.c_str(), argv.data(), env,
-                                           G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in,
-                                           &out, &err, &error);
-    for (gchar *a : argv)
-        g_free(a);
-    g_strfreev(env);
-    run_result r;
-    if (!ok) {
-        ADD_FAILURE() << error->message;
-        g_error_free(error);
-        return r;
-    }
-    close(in);  // stdin is no terminal and empty: questions get "no"
-    fcntl(out, F_SETFL, O_NONBLOCK);
-    fcntl(err, F_SETFL, O_NONBLOCK);
-    auto drain = [&] {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(out, buf, sizeof buf)) > 0)
-            r.out.append(buf, (size_t)n);
-        while ((n = read(err, buf, sizeof buf)) > 0)
-            r.err.append(buf, (size_t)n);
-    };
-    auto start = std::chrono::steady_clock::now();
-    auto interrupted = start;
-    bool sent = false;
-    int wait_status = 0;
-    pid_t done;
-    while ((done = waitpid(pid, &wait_status, WNOHANG)) == 0) {
-        drain();
-        auto now = std::chrono::steady_clock::now();
-        if (sigint_after_ms >= 0 && !sent &&
-            now - start >= std::chrono::milliseconds(sigint_after_ms)) {
-            kill(pid, SIGINT);
-            sent = true;
-            interrupted = now;
-        }
-        if (now - start > std::chrono::seconds(60)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wait_status, 0);
-            break;
-        }
-        g_usleep(1000);
-    }
-    if (sent)
-        r.seconds_after_sigint =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
-    else if (sigint_after_ms >= 0)
+    if (sigint_after_ms < 0)
+        return cli_run(DRAVLEN_CLI_PATH, args, config_home, cwd);
+    cli_run_result r =
+        cli_run_interrupted(DRAVLEN_CLI_PATH, args, config_home, sigint_after_ms, cwd);
+    if (r.ended_before_sigint)
         ADD_FAILURE() << "ended before Ctrl+C: " << r.err;
-    drain();
-    close(out);
-    close(err);
-    r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     return r;
 }
 
@@ -145,7 +69,6 @@ protected:
     std::string config_home, dir, work;
     std::string source;  // the disk's D64, this build's size
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -166,8 +89,7 @@ protected:
     }
     void TearDown() override
     {
-        if (sim_running)
-            sim_stop(&sim);
+        sim_stop(&sim);
         scratch_dir_remove(config_home);
         scratch_dir_remove(dir);
     }
@@ -175,9 +97,8 @@ protected:
     {
         extra.insert(extra.begin(), {"--drive", "8=" + dir + "/disk.d64"});
         ASSERT_TRUE(sim_start(&sim, extra));
-        sim_running = true;
     }
-    run_result run(std::vector<std::string> args, int sigint_after_ms = -1)
+    cli_run_result run(std::vector<std::string> args, int sigint_after_ms = -1)
     {
         args.insert(args.begin(), {"--port", sim.port});
         return run_cli(work, config_home, args, sigint_after_ms);
@@ -190,7 +111,7 @@ protected:
 TEST_F(Dumps, DirDumpHoldsTheDirectoryTrackOfTheDiskAndNothingElse)
 {
     start_sim();
-    run_result r = run({"dump", "dir", "t18.d64"});
+    cli_run_result r = run({"dump", "dir", "t18.d64"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string saved = file("t18.d64");
     ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << "unread sectors need error info";
@@ -234,7 +155,7 @@ TEST_F(Dumps, DirDumpHoldsTheDirectoryTrackOfTheDiskAndNothingElse)
 TEST_F(Dumps, FirstSectorDumpNamesItselfAndReportsWhatItRead)
 {
     start_sim({"--corrupt-checksum", "18/1"});
-    run_result r = run({"dump", "dir-first", "--json", "--retries", "0"});
+    cli_run_result r = run({"dump", "dir-first", "--json", "--retries", "0"});
     // Every answer for the directory sector 18/1 was lost: it stays unread
     // (code 3), the image is saved, status 3.
     ASSERT_EQ(r.status, 3) << r.err;
@@ -249,7 +170,6 @@ TEST_F(Dumps, FirstSectorDumpNamesItselfAndReportsWhatItRead)
     EXPECT_TRUE(contains(listing, "T18+")) << listing;
     EXPECT_TRUE(contains(listing, ".log")) << listing;
     sim_stop(&sim);
-    sim_running = false;
 
     // A sound directory: the first sector of each PRG is read too.
     start_sim();
@@ -271,14 +191,14 @@ TEST_F(Dumps, BamDumpReadsTheAllocatedSectorsOnly)
 {
     if (TRACKS == 40) {
         start_sim();
-        run_result r = run({"dump", "bam", "x.d64"});
+        cli_run_result r = run({"dump", "bam", "x.d64"});
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(line_count(r.err), 1) << r.err;
         EXPECT_EQ(scratch_list(work), "");
         return;
     }
     start_sim();
-    run_result r = run({"dump", "bam", "bam.d64"});
+    cli_run_result r = run({"dump", "bam", "bam.d64"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string saved = file("bam.d64");
     int read = 0;
@@ -302,7 +222,7 @@ TEST_F(Dumps, RereadAgainstAGoodDiskFixesTheFileInPlace)
     start_sim();
     std::string bad = with_errors(source, {{5, 3}, {18, 4}, {20, 2}});
     ASSERT_TRUE(scratch_write(work + "/disk.d64", bad));
-    run_result r = run({"reread", "disk.d64"});
+    cli_run_result r = run({"reread", "disk.d64"});
     EXPECT_EQ(r.status, 0) << r.err;
     // Every sector clean again: the file is the disk, without error info.
     EXPECT_EQ(file("disk.d64"), source);
@@ -323,7 +243,7 @@ TEST_F(Dumps, RereadAgainstAStillBadDiskKeepsTheErrorAndExitsThree)
 {
     start_sim({"--corrupt-checksum", "5/3"});
     ASSERT_TRUE(scratch_write(work + "/disk.d64", with_errors(source, {{5, 3}, {20, 2}})));
-    run_result r = run({"reread", "disk.d64", "--json", "--retries", "2"});
+    cli_run_result r = run({"reread", "disk.d64", "--json", "--retries", "2"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_TRUE(contains(r.out, "\"bad_sectors\":[{\"track\":5,\"sector\":3,\"code\":5}]"))
         << r.out;
@@ -345,7 +265,7 @@ TEST_F(Dumps, TrackRangeLeavesSectorsOutsideItAlone)
 {
     start_sim();
     ASSERT_TRUE(scratch_write(work + "/disk.d64", with_errors(source, {{5, 3}, {18, 4}, {20, 2}})));
-    run_result r = run({"reread", "disk.d64", "--tracks", "1-10"});
+    cli_run_result r = run({"reread", "disk.d64", "--tracks", "1-10"});
     EXPECT_EQ(r.status, 3) << r.err;
     std::string saved = file("disk.d64");
     ASSERT_EQ(saved.size(), (size_t)sectors_all * 257);
@@ -372,7 +292,7 @@ TEST_F(Dumps, CtrlCDuringRereadLeavesTheFileByteIdentical)
     std::string original = with_errors(source, bad);
     ASSERT_TRUE(scratch_write(work + "/disk.d64", original));
     std::string listing = scratch_list(work);
-    run_result r = run({"reread", "disk.d64", "--max-errors", "999", "--json"}, 700);
+    cli_run_result r = run({"reread", "disk.d64", "--max-errors", "999", "--json"}, 700);
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_LT(r.seconds_after_sigint, 0.2);
     EXPECT_TRUE(contains(r.err, "interrupted")) << r.err;
@@ -390,32 +310,14 @@ TEST_F(Dumps, CtrlCDuringRereadLeavesTheFileByteIdentical)
 // ---------------------------------------------------------------- the engine
 
 // The engine as the GUI drives it: no saving, one outcome, last.
-struct recorder {
-    std::vector<std::string> events;
-    int finished = 0;
-    bool after_finish = false;
-    engine_outcome outcome = {};
-};
-
-engine_ui recording_ui(recorder *r)
+engine_ui recording_ui(engine_recorder *r)
 {
-    engine_ui ui = {};
-    ui.user = r;
-    ui.log_line = [](void *user, const char *line, int) {
-        auto *r = static_cast<recorder *>(user);
-        r->after_finish |= r->finished > 0;
-        r->events.push_back(line);
-    };
+    engine_ui ui = engine_recorder_ui(r);
     ui.sector_cell = [](void *user, int t, int s, int code, int) {
-        auto *r = static_cast<recorder *>(user);
-        r->after_finish |= r->finished > 0;
+        auto *r = static_cast<engine_recorder *>(user);
+        engine_recorder_event(r);
         if (code != ENGINE_CELL_READING && code != ENGINE_CELL_RETRYING)
-            r->events.push_back("cell " + std::to_string(t) + "/" + std::to_string(s));
-    };
-    ui.finished = [](void *user, const engine_outcome *o) {
-        auto *r = static_cast<recorder *>(user);
-        r->finished++;
-        r->outcome = *o;
+            r->log.push_back("cell " + std::to_string(t) + "/" + std::to_string(s));
     };
     return ui;
 }
@@ -426,7 +328,7 @@ TEST_F(Dumps, EngineReportsOnceAndStopsAtTheFirstFailure)
     d64_module_init();
     // The board hangs up in the middle of the directory track.
     start_sim({"--hangup-after", "4000"});
-    recorder r;
+    engine_recorder r;
     engine_ui ui = recording_ui(&r);
     engine_sector_job job = {};
     job.port = sim.port.c_str();
@@ -437,19 +339,19 @@ TEST_F(Dumps, EngineReportsOnceAndStopsAtTheFirstFailure)
     engine_reset_image_store();
     EXPECT_EQ(engine_special_dump(&ui, ENGINE_DUMP_DIR_TRACK, &job), 0);
     EXPECT_EQ(r.finished, 1);
-    EXPECT_FALSE(r.after_finish);
+    EXPECT_FALSE(r.event_after_finish);
     EXPECT_EQ(r.outcome.kind, ENGINE_FAILED);
     ASSERT_NE(r.outcome.failure, nullptr);
     EXPECT_LT(r.outcome.sectors_good, 19);
 
     // No port: the same single outcome, and nothing was read.
-    recorder none;
+    engine_recorder none;
     ui = recording_ui(&none);
     job.port = "/nonexistent";
     EXPECT_EQ(engine_reread(&ui, ENGINE_REREAD_DIR_TRACK, &job), 0);
     EXPECT_EQ(none.finished, 1);
     EXPECT_STREQ(none.outcome.failure, "Unable to access communication port to device");
-    EXPECT_TRUE(none.events.empty());
+    EXPECT_TRUE(none.log.empty());
 }
 
 TEST(DumpRules, TrackRangesAndVisitOrder)
@@ -500,22 +402,17 @@ TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
         {"read", "--tracks", "1-5"},
     };
     for (const std::vector<std::string> &args : usage) {
-        run_result r = run_cli(work, config_home, args);
-        std::string shown;
-        for (const std::string &a : args)
-            shown += a + " ";
-        EXPECT_EQ(r.status, 2) << shown << r.err;
-        EXPECT_EQ(line_count(r.err), 1) << shown << r.err;
-        EXPECT_EQ(r.err.rfind(std::string(program) + ": ", 0), 0u) << r.err;
+        cli_run_result r = run_cli(work, config_home, args);
+        EXPECT_EQ(cli_usage_error_fault(r, program), "") << cli_shown_args(args);
     }
     for (const char *sub : {"dump", "reread"}) {
-        run_result r = run_cli(work, config_home, {sub, "--help"});
+        cli_run_result r = run_cli(work, config_home, {sub, "--help"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.rfind(std::string("Usage: dravlen ") + sub, 0), 0u) << r.out;
     }
 
     start_sim();
-    run_result r = run({"reread", "missing.d64"});
+    cli_run_result r = run({"reread", "missing.d64"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(line_count(r.err), 1) << r.err;
     ASSERT_TRUE(scratch_write(work + "/short.d64", std::string(175000, '\0')));

@@ -88,7 +88,6 @@ protected:
     std::string dir;
     std::string disk;  // the D64 bytes cc1541 made
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -105,8 +104,7 @@ protected:
     }
     void TearDown() override
     {
-        if (sim_running)
-            sim_stop(&sim);
+        sim_stop(&sim);
         scratch_dir_remove(dir);
         engine_clear_abort();
     }
@@ -133,7 +131,6 @@ TEST_F(EngineImaging, AMisnumberedPacketIsLeftUnreadThenReadAgainAndTheCountFoll
     // The pass sends 5/2 as a second 5/3: neither can be trusted.
     ASSERT_TRUE(sim_start(&sim, {"--drive", "8=" + dir + "/disk.d64", "--sector-number",
                                  "5/2=3"}));
-    sim_running = true;
     recorder r;
     engine_ui ui = recording_ui(&r);
     engine_imaging_params p = params();
@@ -171,7 +168,6 @@ TEST_F(EngineImaging, AMisnumberedPacketIsLeftUnreadThenReadAgainAndTheCountFoll
 TEST_F(EngineImaging, ANoToReplacingAFileKeepsItAndAYesWritesTheImageAndItsLog)
 {
     ASSERT_TRUE(sim_start(&sim, {"--drive", "8=" + dir + "/disk.d64"}));
-    sim_running = true;
     std::string path = dir + "/out.d64";
     ASSERT_TRUE(scratch_write(path, "earlier"));
     engine_imaging_params p = params();

@@ -10,33 +10,10 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "tests/support/engine_recorder.h"
 #include "tests/support/sim_process.h"
 
 namespace {
-
-struct recorder {
-    std::vector<std::string> lines;
-    int finished = 0;
-    bool event_after_finish = false;
-    engine_outcome outcome = {};
-};
-
-engine_ui recording_ui(recorder *r)
-{
-    engine_ui ui = {};
-    ui.user = r;
-    ui.log_line = [](void *user, const char *line, int) {
-        recorder *r = static_cast<recorder *>(user);
-        r->event_after_finish |= r->finished > 0;
-        r->lines.push_back(line);
-    };
-    ui.finished = [](void *user, const engine_outcome *o) {
-        recorder *r = static_cast<recorder *>(user);
-        r->finished++;
-        r->outcome = *o;
-    };
-    return ui;
-}
 
 class Engine : public ::testing::Test {
 protected:
@@ -55,8 +32,8 @@ protected:
 
 TEST_F(Engine, OperationsReportOnceAndFrameTheirLog)
 {
-    recorder r;
-    engine_ui ui = recording_ui(&r);
+    engine_recorder r;
+    engine_ui ui = engine_recorder_ui(&r);
     engine_board_info info;
     EXPECT_EQ(engine_read_board_info(&ui, sim.port.c_str(), &info), 1);
     EXPECT_EQ(r.finished, 1);
@@ -66,19 +43,19 @@ TEST_F(Engine, OperationsReportOnceAndFrameTheirLog)
     EXPECT_STREQ(info.version, "2.3.1");
     EXPECT_STREQ(info.verdict, "should upgrade");
     EXPECT_EQ(std::vector<int>(info.present, info.present + 4), (std::vector<int>{0, 1, 0, 0}));
-    ASSERT_GE(r.lines.size(), 3u);
-    EXPECT_EQ(r.lines[0], std::string(32, '=') + "\n");
-    EXPECT_EQ(r.lines[1], "Reading firmware version\n");
-    EXPECT_EQ(r.lines.back(), "Completed\n");
+    ASSERT_GE(r.log.size(), 3u);
+    EXPECT_EQ(r.log[0], std::string(32, '=') + "\n");
+    EXPECT_EQ(r.log[1], "Reading firmware version\n");
+    EXPECT_EQ(r.log.back(), "Completed\n");
 
-    recorder failed;
-    ui = recording_ui(&failed);
+    engine_recorder failed;
+    ui = engine_recorder_ui(&failed);
     char status[ENGINE_STATUS_SIZE];
     EXPECT_EQ(engine_read_drive_status(&ui, sim.port.c_str(), 8, status), 0);
     EXPECT_EQ(failed.finished, 1);
     EXPECT_EQ(failed.outcome.kind, ENGINE_FAILED);
     EXPECT_STREQ(failed.outcome.failure, "Device not present");
-    EXPECT_EQ(failed.lines.back(), "Failed\n");
+    EXPECT_EQ(failed.log.back(), "Failed\n");
     EXPECT_STREQ(status, "");
 }
 
@@ -98,12 +75,12 @@ TEST_F(Engine, AnOverlongVersionLineIsCutAndTheDrivesAreStillAsked)
 TEST_F(Engine, AnAbortBeforeTheStartIsKeptAndReportedAsSuch)
 {
     engine_request_abort();
-    recorder r;
-    engine_ui ui = recording_ui(&r);
+    engine_recorder r;
+    engine_ui ui = engine_recorder_ui(&r);
     EXPECT_EQ(engine_reset_drive(&ui, sim.port.c_str(), 9), 0);
     EXPECT_EQ(r.finished, 1);
     EXPECT_EQ(r.outcome.kind, ENGINE_ABORTED);
-    EXPECT_EQ(r.lines.back(), "Aborted\n");
+    EXPECT_EQ(r.log.back(), "Aborted\n");
     EXPECT_TRUE(engine_abort_requested()) << "the operation does not clear it";
 }
 
@@ -111,8 +88,8 @@ TEST_F(Engine, AbortFromAnotherThreadEndsAWaitOnASilentBoard)
 {
     sim_stop(&sim);
     ASSERT_TRUE(sim_start(&sim, {"--blank", "8", "--silent-after", "0"}));
-    recorder r;
-    engine_ui ui = recording_ui(&r);
+    engine_recorder r;
+    engine_ui ui = engine_recorder_ui(&r);
     std::chrono::steady_clock::time_point aborted_at;
     std::thread aborter([&] {
         g_usleep(200 * 1000);

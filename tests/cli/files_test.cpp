@@ -12,17 +12,13 @@
 #include "engine/drive_files.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
 namespace {
 
 const std::string program = TRACKS == 40 ? "dravlen40" : "dravlen";
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 std::string lower(const std::string &s)
 {
@@ -45,7 +41,6 @@ class Files : public ::testing::Test {
 protected:
     std::string dir, config_home;
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -57,7 +52,7 @@ protected:
     }
     void TearDown() override
     {
-        stop_sim();
+        sim_stop(&sim);
         if (!dir.empty())
             scratch_dir_remove(dir);
         if (!config_home.empty())
@@ -70,13 +65,6 @@ protected:
                                          "--log", dir + "/commands.log"};
         args.insert(args.end(), extra.begin(), extra.end());
         ASSERT_TRUE(sim_start(&sim, args));
-        sim_running = true;
-    }
-    void stop_sim()
-    {
-        if (sim_running)
-            sim_stop(&sim);
-        sim_running = false;
     }
     cli_run_result run(std::vector<std::string> args)
     {
@@ -255,7 +243,7 @@ TEST_F(Files, PutWritesTheFileByteForByte)
     r = run({"dir"});
     EXPECT_TRUE(contains(r.out, "158  \"BIG GAME\"         PRG\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "1    \"TINY\"             PRG\n")) << r.out;
-    stop_sim();
+    sim_stop(&sim);
     std::string x = extract(dir + "/out.d64");
     EXPECT_TRUE(scratch_read(x + "/big game.prg") == big) << scratch_list(x);
     EXPECT_TRUE(scratch_read(x + "/tiny.prg") == small);
@@ -325,7 +313,7 @@ TEST_F(Files, ScratchValidateAndFormatShowInTheSavedDisk)
     r = run({"validate"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "00, OK,00,00\n");
-    stop_sim();
+    sim_stop(&sim);
     cc1541_listing listing;
     ASSERT_TRUE(cc1541_read_listing(dir + "/out.d64", &listing));
     ASSERT_EQ(listing.entries.size(), 1u);
@@ -342,7 +330,7 @@ TEST_F(Files, ScratchValidateAndFormatShowInTheSavedDisk)
     r = run({"format", "QUICK,QK", "--fast", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "\"disk_name\":\"QUICK\",\"disk_id\":\"QK\",\"fast\":true")) << r.out;
-    stop_sim();
+    sim_stop(&sim);
     std::string log = scratch_read(dir + "/commands.log");
     EXPECT_TRUE(contains(log, "dc \"S:GONE\" 8\n")) << log;
     EXPECT_TRUE(contains(log, "dc \"V0\" 8\n"));
@@ -433,7 +421,7 @@ TEST_F(Files, CtrlCEndsATransferAtOnceAndLeavesNoFile)
         if (s.args.back() == "--json") {
             EXPECT_TRUE(contains(r.out, "\"outcome\":\"interrupted\"")) << r.out;
         }
-        stop_sim();
+        sim_stop(&sim);
     }
 }
 
@@ -467,43 +455,31 @@ TEST(DriveFilesWriting, SavesReplaceOnlyWhenAskedAndLeaveNoTemporaryFile)
 
 namespace {
 
-struct recorder {
-    std::vector<std::string> log, listing;
-    int finished = 0;
-    bool event_after_finish = false;
-    engine_outcome outcome = {};
-    std::vector<std::string> files;
+struct recorder : engine_recorder {
+    std::vector<std::string> listing;
     const char *answer = nullptr;  // what ask_file_name returns
     std::string asked;
 };
 
+recorder *of(void *user)
+{
+    return static_cast<recorder *>(static_cast<engine_recorder *>(user));
+}
+
 engine_ui recording_ui(recorder *r)
 {
-    engine_ui ui = {};
-    ui.user = r;
-    ui.log_line = [](void *user, const char *line, int) {
-        recorder *r = static_cast<recorder *>(user);
-        r->event_after_finish |= r->finished > 0;
-        r->log.push_back(line);
-    };
+    engine_ui ui = engine_recorder_ui(r);
     ui.listing = [](void *user, engine_listing_event event, const char *text) {
-        recorder *r = static_cast<recorder *>(user);
-        r->event_after_finish |= r->finished > 0;
+        recorder *r = of(user);
+        engine_recorder_event(r);
         r->listing.push_back(event == ENGINE_LISTING_CLEAR    ? std::string("<clear>")
                              : event == ENGINE_LISTING_NOTICE ? "<notice>" + std::string(text)
                                                               : std::string(text));
     };
     ui.ask_file_name = [](void *user, const char *suggested) -> char * {
-        recorder *r = static_cast<recorder *>(user);
+        recorder *r = of(user);
         r->asked = suggested;
         return r->answer ? g_strdup(r->answer) : nullptr;
-    };
-    ui.finished = [](void *user, const engine_outcome *o) {
-        recorder *r = static_cast<recorder *>(user);
-        r->finished++;
-        r->outcome = *o;
-        for (const char *const *f = o->files; f && *f; f++)
-            r->files.push_back(*f);
     };
     return ui;
 }

@@ -11,12 +11,11 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/support/cc1541_tool.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
@@ -25,94 +24,11 @@ namespace {
 const int sectors_35 = 683;
 const int sectors_all = TRACKS == 40 ? 768 : 683;
 
-struct child {
-    GPid pid = 0;
-    int in = -1, out = -1, err = -1;
-    std::string out_text, err_text;
-};
-
 // Starts the program in `cwd` with stdin, stdout and stderr on pipes.
 void spawn_cli(const std::string &cwd, const std::string &config_home,
-               const std::vector<std::string> &args, child *c)
+               const std::vector<std::string> &args, cli_child *c)
 {
-    std::vector<gchar *> argv = {g_strdup(DRAVLEN_CLI_PATH)};
-    for (const std::string &a : args)
-        argv.push_back(g_strdup(a.c_str()));
-    argv.push_back(nullptr);
-    gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
-    GError *error = nullptr;
-    gboolean ok = g_spawn_async_with_pipes(cwd.c_str(), argv.data(), env,
-                                           G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &c->pid,
-                                           &c->in, &c->out, &c->err, &error);
-    for (gchar *a : argv)
-        g_free(a);
-    g_strfreev(env);
-    ASSERT_TRUE(ok) << (error ? error->message : "");
-    fcntl(c->out, F_SETFL, O_NONBLOCK);
-    fcntl(c->err, F_SETFL, O_NONBLOCK);
-}
-
-void drain(child *c)
-{
-    char buf[4096];
-    ssize_t n;
-    while (c->out >= 0 && (n = read(c->out, buf, sizeof buf)) > 0)
-        c->out_text.append(buf, (size_t)n);
-    while (c->err >= 0 && (n = read(c->err, buf, sizeof buf)) > 0)
-        c->err_text.append(buf, (size_t)n);
-}
-
-// Reads the child's output until stderr holds `count` copies of `text`.
-bool wait_for_stderr(child *c, const std::string &text, int count, double seconds = 20)
-{
-    auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        drain(c);
-        int seen = 0;
-        for (size_t at = c->err_text.find(text); at != std::string::npos;
-             at = c->err_text.find(text, at + 1))
-            seen++;
-        if (seen >= count)
-            return true;
-        if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds))
-            return false;
-        g_usleep(5000);
-    }
-}
-
-// Waits for the exit (killing it after `seconds`); the exit status, or 128 + signal.
-int finish(child *c, double seconds = 60)
-{
-    if (c->in >= 0)
-        close(c->in);
-    c->in = -1;
-    auto start = std::chrono::steady_clock::now();
-    int wait_status = 0;
-    pid_t done;
-    while ((done = waitpid(c->pid, &wait_status, WNOHANG)) == 0) {
-        drain(c);
-        if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) {
-            kill(c->pid, SIGKILL);
-            waitpid(c->pid, &wait_status, 0);
-            break;
-        }
-        g_usleep(2000);
-    }
-    drain(c);
-    close(c->out);
-    close(c->err);
-    c->out = c->err = -1;
-    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-}
-
-struct run_result {
-    int status;
-    std::string out, err;
-};
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
+    ASSERT_TRUE(cli_child_start(c, DRAVLEN_CLI_PATH, args, config_home, cwd)) << c->err_text;
 }
 
 // A 35-track image grown to this build's track count with empty tracks.
@@ -126,7 +42,6 @@ class Read : public ::testing::Test {
 protected:
     std::string config_home, dir, work;
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -137,15 +52,13 @@ protected:
     }
     void TearDown() override
     {
-        if (sim_running)
-            sim_stop(&sim);
+        sim_stop(&sim);
         scratch_dir_remove(config_home);
         scratch_dir_remove(dir);
     }
     void start_sim(const std::vector<std::string> &args)
     {
         ASSERT_TRUE(sim_start(&sim, args));
-        sim_running = true;
     }
     // A cc1541 disk with a few files; its D64 bytes go to *d64.
     void make_disk(const std::string &name, const std::string &diskname, std::string *d64,
@@ -161,15 +74,19 @@ protected:
         *d64 = scratch_read(path, &ok);
         ASSERT_TRUE(ok);
     }
-    run_result read_disk(std::vector<std::string> args, const std::string &stdin_text = "")
+    cli_run_result read_disk(std::vector<std::string> args, const std::string &stdin_text = "")
     {
         args.insert(args.begin(), {"read", "--port", sim.port});
-        child c;
+        cli_child c;
         spawn_cli(work, config_home, args, &c);
         if (!stdin_text.empty() && write(c.in, stdin_text.data(), stdin_text.size()) < 0)
             ADD_FAILURE() << "stdin";
-        int status = finish(&c);
-        return run_result{status, c.out_text, c.err_text};
+        int status = cli_child_finish(&c);
+        cli_run_result r;
+        r.status = status;
+        r.out = c.out_text;
+        r.err = c.err_text;
+        return r;
     }
 };
 
@@ -180,7 +97,7 @@ TEST_F(Read, AG64IsReadBackByteIdenticalToTheD64OfTheSameDisk)
     std::string d64;
     make_disk("made.d64", "RESCUE ME", &d64, dir + "/made.g64");
     start_sim({"--drive", "8=" + dir + "/made.g64"});
-    run_result r = read_disk({"--json", "--md5"});
+    cli_run_result r = read_disk({"--json", "--md5"});
     std::string saved = scratch_read(work + "/0001a.d64");
     ASSERT_GE(saved.size(), (size_t)sectors_35 * 256) << r.err;
     EXPECT_EQ(saved.substr(0, (size_t)sectors_35 * 256), d64);
@@ -252,7 +169,7 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     ASSERT_TRUE(scratch_write(dir + "/damaged.d64", d64 + info));
     start_sim({"--drive", "8=" + dir + "/damaged.d64"});
 
-    run_result r = read_disk({"--retries", "2", "--json", "out.d64"});
+    cli_run_result r = read_disk({"--retries", "2", "--json", "out.d64"});
     EXPECT_EQ(r.status, 3) << r.err;
     std::string saved = scratch_read(work + "/out.d64");
     ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << r.err;
@@ -295,13 +212,13 @@ TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
     for (std::vector<std::string> args : {std::vector<std::string>{"--json"},
                                           std::vector<std::string>{"old.d64", "--overwrite"}}) {
         args.insert(args.begin(), {"read", "--port", sim.port});
-        child c;
+        cli_child c;
         spawn_cli(work, config_home, args, &c);
         g_usleep(600 * 1000);
         ASSERT_EQ(waitpid(c.pid, nullptr, WNOHANG), 0) << "the read should still be running";
         auto start = std::chrono::steady_clock::now();
         kill(c.pid, SIGINT);
-        int status = finish(&c, 5);
+        int status = cli_child_finish(&c, 5);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                              .count();
         EXPECT_LT(seconds, 0.2);
@@ -326,16 +243,16 @@ TEST_F(Read, ABatchNamesEachDiskAndTakesTheNextOneFromTheSimulator)
     ASSERT_TRUE(scratch_write(dir + "/second.d64", for_this_build(second)));
     start_sim({"--drive", "8=" + dir + "/first.d64", "--next-disk", "8=" + dir + "/second.d64"});
 
-    child c;
+    cli_child c;
     spawn_cli(work, config_home, {"read", "--port", sim.port, "--batch", "--offset", "7", "--json"},
               &c);
     const std::string prompt = "Insert the next disk and press Enter (q to stop)\n";
-    ASSERT_TRUE(wait_for_stderr(&c, prompt, 1)) << c.err_text;
+    ASSERT_TRUE(cli_child_wait_for_stderr(&c, prompt, 1)) << c.err_text;
     kill(sim.pid, SIGUSR1);
     ASSERT_EQ(write(c.in, "\n", 1), 1);
-    ASSERT_TRUE(wait_for_stderr(&c, prompt, 2)) << c.err_text;
+    ASSERT_TRUE(cli_child_wait_for_stderr(&c, prompt, 2)) << c.err_text;
     ASSERT_EQ(write(c.in, "q\n", 2), 2);
-    int status = finish(&c);
+    int status = cli_child_finish(&c);
     EXPECT_EQ(status, 0) << c.err_text;
     EXPECT_EQ(scratch_list(work), "0007a.d64 0007a.d64.log 0007b.d64 0007b.d64.log");
     EXPECT_EQ(scratch_read(work + "/0007a.d64"), for_this_build(first));
@@ -355,19 +272,19 @@ TEST_F(Read, ABatchEndsWithItsWorstDiskAndAtTheEndOfInput)
     ASSERT_TRUE(scratch_write(dir + "/bad.d64", for_this_build(d64) + info));
     start_sim({"--drive", "8=" + dir + "/bad.d64", "--next-disk", "8=" + dir + "/made.d64"});
     // The second disk goes in but the input ends before it is read.
-    child c;
+    cli_child c;
     spawn_cli(work, config_home, {"read", "--port", sim.port, "--batch", "--side", "b"}, &c);
-    ASSERT_TRUE(wait_for_stderr(&c, "Insert the next disk", 1)) << c.err_text;
-    EXPECT_EQ(finish(&c), 3) << c.err_text;
+    ASSERT_TRUE(cli_child_wait_for_stderr(&c, "Insert the next disk", 1)) << c.err_text;
+    EXPECT_EQ(cli_child_finish(&c), 3) << c.err_text;
     EXPECT_EQ(scratch_list(work), "0001b.d64 0001b.d64.log");
 
     // Ctrl+C at the question ends the batch as interrupted; the disks
     // already saved stay.
-    child again;
+    cli_child again;
     spawn_cli(work, config_home, {"read", "--port", sim.port, "--batch", "--offset", "2"}, &again);
-    ASSERT_TRUE(wait_for_stderr(&again, "Insert the next disk", 1)) << again.err_text;
+    ASSERT_TRUE(cli_child_wait_for_stderr(&again, "Insert the next disk", 1)) << again.err_text;
     kill(again.pid, SIGINT);
-    EXPECT_EQ(finish(&again, 5), 130) << again.err_text;
+    EXPECT_EQ(cli_child_finish(&again, 5), 130) << again.err_text;
     EXPECT_EQ(scratch_list(work), "0001b.d64 0001b.d64.log 0002a.d64 0002a.d64.log");
 }
 
@@ -386,15 +303,13 @@ TEST_F(Read, BadReadOptionsAreUsageErrors)
     for (const std::vector<std::string> &args : cases) {
         std::vector<std::string> with_port = args;
         with_port.insert(with_port.begin() + 1, {"--port", "/nonexistent"});
-        child c;
-        spawn_cli(work, config_home, with_port, &c);
-        int status = finish(&c);
-        EXPECT_EQ(status, 2) << args[1] << " " << c.err_text;
-        EXPECT_EQ(std::count(c.err_text.begin(), c.err_text.end(), '\n'), 1) << c.err_text;
+        cli_run_result r = cli_run(DRAVLEN_CLI_PATH, with_port, config_home, work);
+        EXPECT_EQ(r.status, 2) << args[1] << " " << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
     }
-    child c;
+    cli_child c;
     spawn_cli(work, config_home, {"read", "--port", "/dev/nonexistent-dravlen"}, &c);
-    EXPECT_EQ(finish(&c), 1);
+    EXPECT_EQ(cli_child_finish(&c), 1);
     EXPECT_TRUE(contains(c.err_text, "no such port")) << c.err_text;
     EXPECT_EQ(scratch_list(work), "");
 }

@@ -5,49 +5,23 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
-#include <chrono>
-#include <csignal>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "device/firmware.h"
 #include "engine/restore.h"
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 
 namespace {
 
 const char *const program = TRACKS == 40 ? "dravlen40" : "dravlen";
-
-struct outcome {
-    int status = -1;  // exit status, or 128 + signal
-    std::string out, err;
-};
-
-int decode_wait(int wait_status)
-{
-    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
-           : WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status)
-                                      : -1;
-}
-
-int lines(const std::string &text)
-{
-    int n = 0;
-    for (char c : text)
-        n += c == '\n';
-    return n;
-}
-
-bool has(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 // The data bytes of an Intel HEX text as they land in flash.
 std::string hex_data(const std::string &hex)
@@ -70,7 +44,6 @@ class Writing : public ::testing::Test {
 protected:
     std::string dir;
     sim_process sim = {};
-    bool sim_running = false;
 
     void SetUp() override
     {
@@ -81,7 +54,7 @@ protected:
     }
     void TearDown() override
     {
-        stop_sim();
+        sim_stop(&sim);
         scratch_dir_remove(dir);
         engine_clear_abort();
     }
@@ -89,13 +62,6 @@ protected:
     {
         args.insert(args.end(), {"--log", dir + "/commands.log"});
         ASSERT_TRUE(sim_start(&sim, args));
-        sim_running = true;
-    }
-    void stop_sim()
-    {
-        if (sim_running)
-            sim_stop(&sim);
-        sim_running = false;
     }
     std::string commands() { return scratch_read(dir + "/commands.log"); }
 
@@ -121,73 +87,21 @@ protected:
         return path;
     }
 
-    std::vector<gchar *> argv_for(const std::vector<std::string> &args, bool on_sim)
+    // The program in `dir`, with a configuration folder of its own.
+    cli_run_result run(std::vector<std::string> args, bool on_sim = true)
     {
-        std::vector<gchar *> argv = {g_strdup(DRAVLEN_CLI_PATH)};
-        if (on_sim) {
-            argv.push_back(g_strdup("--port"));
-            argv.push_back(g_strdup(sim.port.c_str()));
-        }
-        for (const std::string &a : args)
-            argv.push_back(g_strdup(a.c_str()));
-        argv.push_back(nullptr);
-        return argv;
-    }
-    // The program with stdin on /dev/null (no terminal), in `dir`, with a
-    // configuration folder of its own.
-    outcome run(const std::vector<std::string> &args, bool on_sim = true)
-    {
-        std::vector<gchar *> argv = argv_for(args, on_sim);
-        gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", dir.c_str(), TRUE);
-        outcome r;
-        gchar *out = nullptr, *err = nullptr;
-        int wait_status = 0;
-        if (g_spawn_sync(dir.c_str(), argv.data(), env, G_SPAWN_DEFAULT, nullptr, nullptr, &out,
-                         &err, &wait_status, nullptr)) {
-            r.status = decode_wait(wait_status);
-            r.out = out;
-            r.err = err;
-        }
-        g_free(out);
-        g_free(err);
-        g_strfreev(env);
-        for (gchar *a : argv)
-            g_free(a);
-        return r;
+        if (on_sim)
+            args.insert(args.begin(), {"--port", sim.port});
+        return cli_run(DRAVLEN_CLI_PATH, args, dir, dir);
     }
     // Sends SIGINT after `delay_ms` and measures how long the program takes
     // to end.
-    outcome interrupt(const std::vector<std::string> &args, int delay_ms, double *seconds)
+    cli_run_result interrupt(std::vector<std::string> args, int delay_ms, double *seconds)
     {
-        std::vector<gchar *> argv = argv_for(args, true);
-        GPid pid = 0;
-        int err_fd = -1;
-        outcome r;
-        EXPECT_TRUE(g_spawn_async_with_pipes(dir.c_str(), argv.data(), nullptr,
-                                             G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
-                                             nullptr, nullptr, &err_fd, nullptr));
-        for (gchar *a : argv)
-            g_free(a);
-        g_usleep(delay_ms * 1000);
-        int wait_status = 0;
-        EXPECT_EQ(waitpid(pid, &wait_status, WNOHANG), 0) << "ended before the signal";
-        auto start = std::chrono::steady_clock::now();
-        kill(pid, SIGINT);
-        pid_t done;
-        while ((done = waitpid(pid, &wait_status, WNOHANG)) == 0 &&
-               std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
-            g_usleep(1000);
-        *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (done == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wait_status, 0);
-        }
-        r.status = decode_wait(wait_status);
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(err_fd, buf, sizeof buf)) > 0)
-            r.err.append(buf, (size_t)n);
-        close(err_fd);
+        args.insert(args.begin(), {"--port", sim.port});
+        cli_run_result r = cli_run_interrupted(DRAVLEN_CLI_PATH, args, dir, delay_ms, dir);
+        EXPECT_FALSE(r.ended_before_sigint) << "ended before the signal";
+        *seconds = r.seconds_after_sigint;
         return r;
     }
 };
@@ -200,20 +114,20 @@ TEST_F(Writing, DiskBecomesByteIdenticalToTheImage)
         GTEST_SKIP() << "cc1541 not installed";
     std::string image = make_image("source.d64");
     start_sim({"--blank", "8", "--save", "8=" + dir + "/disk.d64"});
-    outcome r = run({"write", "--yes", "--json", image});
+    cli_run_result r = run({"write", "--yes", "--json", image});
     EXPECT_EQ(r.status, 0) << r.err;
     int total = (int)(d64_base_size / 256);
-    EXPECT_EQ(lines(r.out), 1) << r.out;
-    EXPECT_TRUE(has(r.out, "\"outcome\":\"succeeded\"")) << r.out;
-    EXPECT_TRUE(has(r.out, ",\"sectors_written\":" + std::to_string(total) +
+    EXPECT_EQ(line_count(r.out), 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
+    EXPECT_TRUE(contains(r.out, ",\"sectors_written\":" + std::to_string(total) +
                                ",\"sectors_total\":" + std::to_string(total) + "}"))
         << r.out;
     // Not a terminal: one plain line per track.
-    EXPECT_EQ(lines(r.err), TRACKS) << r.err;
-    EXPECT_TRUE(has(r.err, "Wrote track " + std::to_string(TRACKS) + " of " +
+    EXPECT_EQ(line_count(r.err), TRACKS) << r.err;
+    EXPECT_TRUE(contains(r.err, "Wrote track " + std::to_string(TRACKS) + " of " +
                                std::to_string(TRACKS) + " (" + std::to_string(total)))
         << r.err;
-    stop_sim();
+    sim_stop(&sim);
     std::string written = scratch_read(dir + "/disk.d64");
     EXPECT_EQ(written.size(), (size_t)d64_base_size);
     EXPECT_TRUE(written == scratch_read(image)) << "the disk differs from the image";
@@ -224,8 +138,8 @@ TEST_F(Writing, DiskBecomesByteIdenticalToTheImage)
     start_sim({"--blank", "9", "--save", "9=" + dir + "/disk9.d64"});
     r = run({"write", "--drive", "9", "-y", dir + "/info.d64"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(has(r.out, "to the disk in drive 9")) << r.out;
-    stop_sim();
+    EXPECT_TRUE(contains(r.out, "to the disk in drive 9")) << r.out;
+    sim_stop(&sim);
     EXPECT_TRUE(scratch_read(dir + "/disk9.d64") == scratch_read(image));
 }
 
@@ -261,29 +175,29 @@ TEST_F(Writing, BadInputIsRefusedWithOneLineAndNothingWritten)
          "cannot open /dev/nonexistent-dravlen: no such port"},
     };
     for (const refusal &c : cases) {
-        outcome r = run(c.args);
+        cli_run_result r = run(c.args);
         EXPECT_EQ(r.status, c.status) << c.args.back() << r.err;
-        EXPECT_EQ(lines(r.err), 1) << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
         EXPECT_EQ(r.err.rfind(std::string(program) + ": ", 0), 0u) << r.err;
-        EXPECT_TRUE(has(r.err, c.says)) << r.err;
+        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
     // A script asking for JSON gets its object for a refusal too.
-    outcome r = run({"write", "--json", dir + "/good.d64"});
+    cli_run_result r = run({"write", "--json", dir + "/good.d64"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(lines(r.out), 1) << r.out;
-    EXPECT_TRUE(has(r.out, "\"command\":\"write\",\"port\":\"" + sim.port +
+    EXPECT_EQ(line_count(r.out), 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"command\":\"write\",\"port\":\"" + sim.port +
                                "\",\"outcome\":\"failed\",\"error\":\"not writing to the disk"))
         << r.out;
     // The drive never heard of a write.
-    stop_sim();
-    EXPECT_FALSE(has(commands(), "wr ")) << commands();
+    sim_stop(&sim);
+    EXPECT_FALSE(contains(commands(), "wr ")) << commands();
 
     // A board that breaks off mid-transfer is a failure, not a hang.
     start_sim({"--blank", "8", "--hangup-after", "300"});
     r = run({"write", "--yes", dir + "/good.d64"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.err, std::string(program) + ": write failed: Communication error\n"))
+    EXPECT_TRUE(contains(r.err, std::string(program) + ": write failed: Communication error\n"))
         << r.err;
 }
 
@@ -294,50 +208,45 @@ TEST_F(Writing, CtrlCStopsTheWriteWithinAFifthOfASecond)
     // Paced like a real drive: the write takes far longer than the wait.
     start_sim({"--blank", "8", "--drive-timing"});
     double seconds = 0;
-    outcome r = interrupt({"write", "--yes", image}, 700, &seconds);
+    cli_run_result r = interrupt({"write", "--yes", image}, 700, &seconds);
     EXPECT_LT(seconds, 0.2);
     EXPECT_EQ(r.status, 130) << r.err;
-    EXPECT_TRUE(has(r.err, std::string(program) + ": write interrupted\n")) << r.err;
-    EXPECT_TRUE(has(r.err, "Wrote track 1 of")) << "it was writing: " << r.err;
+    EXPECT_TRUE(contains(r.err, std::string(program) + ": write interrupted\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "Wrote track 1 of")) << "it was writing: " << r.err;
     // The port was let go: the board answers the next program at once.
-    outcome next = run({"status"});
+    cli_run_result next = run({"status"});
     EXPECT_EQ(next.status, 0) << next.err;
 }
 
 // ---------------------------------------------------------------- the engine's restore
 
-struct recorder {
-    std::vector<std::string> log;
+struct recorder : engine_recorder {
     std::vector<std::pair<int, int>> cells;
     double last_progress = 0;
     int errors = -1;
     std::string question;
     int answer = 0;
-    int finished = 0;
-    engine_outcome outcome = {};
 };
+
+recorder *of(void *user)
+{
+    return static_cast<recorder *>(static_cast<engine_recorder *>(user));
+}
 
 engine_ui recording_ui(recorder *r)
 {
-    engine_ui ui = {};
-    ui.user = r;
-    ui.log_line = [](void *u, const char *line, int) { static_cast<recorder *>(u)->log.push_back(line); };
+    engine_ui ui = engine_recorder_ui(r);
     ui.sector_cell = [](void *u, int t, int s, int code, int) {
         EXPECT_EQ(code, 10);
-        static_cast<recorder *>(u)->cells.push_back({t, s});
+        of(u)->cells.push_back({t, s});
     };
-    ui.progress = [](void *u, double f) { static_cast<recorder *>(u)->last_progress = f; };
-    ui.error_count = [](void *u, int n) { static_cast<recorder *>(u)->errors = n; };
+    ui.progress = [](void *u, double f) { of(u)->last_progress = f; };
+    ui.error_count = [](void *u, int n) { of(u)->errors = n; };
     ui.ask = [](void *u, engine_question q, const char *text) {
         EXPECT_EQ(q, ENGINE_ASK_WRITE_DISK);
-        recorder *r = static_cast<recorder *>(u);
+        recorder *r = of(u);
         r->question = text;
         return r->answer;
-    };
-    ui.finished = [](void *u, const engine_outcome *o) {
-        recorder *r = static_cast<recorder *>(u);
-        r->finished++;
-        r->outcome = *o;
     };
     return ui;
 }
@@ -377,7 +286,7 @@ TEST_F(Writing, EngineAsksFirstAndSendsEveryTrackInInterleave)
     for (const std::string &l : accepted.log)
         log += l;
     EXPECT_EQ(log, frame + "Completed\n");
-    stop_sim();
+    sim_stop(&sim);
     // Only the write that was confirmed reached the drive.
     std::string sent = commands();
     EXPECT_EQ(sent.find("wr 8"), sent.rfind("wr 8")) << sent;
@@ -428,13 +337,13 @@ TEST_F(Writing, UpdateFlashesTheCarriedFirmwareOrAGivenHexFile)
 {
     std::string boot = dir + "/boot port";
     start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
-    outcome r = run({"update", "--bootloader-port", boot, "--json"});
+    cli_run_result r = run({"update", "--bootloader-port", boot, "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(has(r.out, "\"outcome\":\"succeeded\"")) << r.out;
-    EXPECT_TRUE(has(r.out, "\"bootloader_port\":\"" + boot + "\",\"hex\":null}")) << r.out;
-    EXPECT_TRUE(has(r.err, "Bootloader port: " + boot + "\n")) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"bootloader_port\":\"" + boot + "\",\"hex\":null}")) << r.out;
+    EXPECT_TRUE(contains(r.err, "Bootloader port: " + boot + "\n")) << r.err;
     // The simulator writes the flash as avrdude leaves the bootloader.
-    stop_sim();
+    sim_stop(&sim);
     std::string expected = hex_data(firmware);
     std::string flashed = scratch_read(dir + "/flash.bin");
     ASSERT_GE(flashed.size(), expected.size());
@@ -452,7 +361,7 @@ TEST_F(Writing, UpdateFlashesTheCarriedFirmwareOrAGivenHexFile)
     r = run({"update", "--bootloader-port", boot, "--hex", hex});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Firmware updated\n");
-    stop_sim();
+    sim_stop(&sim);
     flashed = scratch_read(dir + "/flash.bin");
     expected = hex_data(own);
     ASSERT_EQ(expected.size(), 20u);
@@ -467,19 +376,19 @@ TEST_F(Writing, UpdateFailuresAndCtrlCDuringTheBootloaderWait)
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{"update", "--hex", dir + "/text.hex"},
           std::vector<std::string>{"update", "--hex", dir + "/missing.hex"}}) {
-        outcome r = run(args);
+        cli_run_result r = run(args);
         EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_EQ(lines(r.err), 1) << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
     }
-    EXPECT_FALSE(has(commands(), "j")) << "the board was reset for a bad file";
+    EXPECT_FALSE(contains(commands(), "j")) << "the board was reset for a bad file";
 
     double seconds = 0;
-    outcome r = interrupt({"update", "--bootloader-port", dir + "/boot"}, 700, &seconds);
+    cli_run_result r = interrupt({"update", "--bootloader-port", dir + "/boot"}, 700, &seconds);
     EXPECT_LT(seconds, 0.2);
     EXPECT_EQ(r.status, 130) << r.err;
-    EXPECT_TRUE(has(r.err, "update interrupted")) << r.err;
+    EXPECT_TRUE(contains(r.err, "update interrupted")) << r.err;
     g_usleep(2500 * 1000);
-    stop_sim();
+    sim_stop(&sim);
     EXPECT_FALSE(g_file_test((dir + "/flash.bin").c_str(), G_FILE_TEST_EXISTS))
         << "avrdude ran after Ctrl+C";
 
@@ -487,7 +396,7 @@ TEST_F(Writing, UpdateFailuresAndCtrlCDuringTheBootloaderWait)
     start_sim({});
     r = run({"update", "--bootloader-port", dir + "/nothing-here"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(has(r.err, std::string(program) +
+    EXPECT_TRUE(contains(r.err, std::string(program) +
                                ": update failed: The avrdude executable exited with error\n"))
         << r.err;
 }

@@ -48,13 +48,13 @@ int decode_wait(int wait_status)
     return -1;
 }
 
+// What the pipe holds now (it is non-blocking).
 void drain(int fd, std::string *text)
 {
     char buf[4096];
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) > 0)
         text->append(buf, (size_t)n);
-    close(fd);
 }
 
 }  // namespace
@@ -70,7 +70,8 @@ cli_run_result cli_run(const std::string &program, const std::vector<std::string
     int wait_status = 0;
     GError *error = nullptr;
     if (g_spawn_sync(cwd.empty() ? nullptr : cwd.c_str(), argv.v.data(), env.v.data(),
-                     G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err, &wait_status, &error)) {
+                     G_SPAWN_STDIN_FROM_DEV_NULL, nullptr, nullptr, &out, &err, &wait_status,
+                     &error)) {
         r.status = decode_wait(wait_status);
         r.out = out;
         r.err = err;
@@ -83,43 +84,146 @@ cli_run_result cli_run(const std::string &program, const std::vector<std::string
     return r;
 }
 
+int cli_child_start(cli_child *c, const std::string &program,
+                    const std::vector<std::string> &args, const std::string &config_home,
+                    const std::string &cwd)
+{
+    strv argv, env;
+    fill_argv(&argv, program, args);
+    fill_env(&env, config_home);
+    GError *error = nullptr;
+    if (!g_spawn_async_with_pipes(cwd.empty() ? nullptr : cwd.c_str(), argv.v.data(),
+                                  env.v.data(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
+                                  &c->pid, &c->in, &c->out, &c->err, &error)) {
+        c->err_text = error->message;
+        g_error_free(error);
+        return 0;
+    }
+    // Output is gathered while the child runs: keep its pipes from filling up.
+    fcntl(c->out, F_SETFL, O_NONBLOCK);
+    fcntl(c->err, F_SETFL, O_NONBLOCK);
+    return 1;
+}
+
+void cli_child_drain(cli_child *c)
+{
+    if (c->out >= 0)
+        drain(c->out, &c->out_text);
+    if (c->err >= 0)
+        drain(c->err, &c->err_text);
+}
+
+bool cli_child_wait_for_stderr(cli_child *c, const std::string &text, int count, double seconds)
+{
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        cli_child_drain(c);
+        int seen = 0;
+        for (size_t at = c->err_text.find(text); at != std::string::npos;
+             at = c->err_text.find(text, at + 1))
+            seen++;
+        if (seen >= count)
+            return true;
+        if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds))
+            return false;
+        g_usleep(5000);
+    }
+}
+
+int cli_child_finish(cli_child *c, double seconds)
+{
+    if (c->in >= 0)
+        close(c->in);
+    c->in = -1;
+    if (c->pid == 0)
+        return -1;  // never started
+    auto start = std::chrono::steady_clock::now();
+    int wait_status = 0;
+    while (waitpid(c->pid, &wait_status, WNOHANG) == 0) {
+        cli_child_drain(c);
+        if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) {
+            kill(c->pid, SIGKILL);
+            waitpid(c->pid, &wait_status, 0);
+            break;
+        }
+        g_usleep(2000);
+    }
+    cli_child_drain(c);
+    close(c->out);
+    close(c->err);
+    c->out = c->err = -1;
+    return decode_wait(wait_status);
+}
+
 cli_run_result cli_run_interrupted(const std::string &program,
                                    const std::vector<std::string> &args,
                                    const std::string &config_home, int delay_ms,
                                    const std::string &cwd)
 {
-    strv argv, env;
-    fill_argv(&argv, program, args);
-    fill_env(&env, config_home);
     cli_run_result r;
-    GPid pid = 0;
-    int out_fd = -1, err_fd = -1;
-    if (!g_spawn_async_with_pipes(cwd.empty() ? nullptr : cwd.c_str(), argv.v.data(),
-                                  env.v.data(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
-                                  nullptr, &out_fd, &err_fd, nullptr))
+    cli_child c;
+    if (!cli_child_start(&c, program, args, config_home, cwd))
         return r;
-    // Output is read only at the end: keep the pipes from filling up meanwhile.
-    fcntl(out_fd, F_SETFL, O_NONBLOCK);
-    fcntl(err_fd, F_SETFL, O_NONBLOCK);
-    g_usleep((gulong)delay_ms * 1000);
-    int wait_status = 0;
-    pid_t done = waitpid(pid, &wait_status, WNOHANG);
-    r.ended_before_sigint = done != 0;
+    close(c.in);  // empty and no terminal, as cli_run's /dev/null
+    c.in = -1;
     auto start = std::chrono::steady_clock::now();
-    if (!r.ended_before_sigint) {
-        kill(pid, SIGINT);
-        while ((done = waitpid(pid, &wait_status, WNOHANG)) == 0 &&
-               std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
-            g_usleep(1000);
-        r.seconds_after_sigint =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (done == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wait_status, 0);
+    auto interrupted = start;
+    bool sent = false;
+    int wait_status = 0;
+    while (waitpid(c.pid, &wait_status, WNOHANG) == 0) {
+        cli_child_drain(&c);
+        auto now = std::chrono::steady_clock::now();
+        if (!sent && now - start >= std::chrono::milliseconds(delay_ms)) {
+            kill(c.pid, SIGINT);
+            sent = true;
+            interrupted = now;
+        } else if (sent && now - interrupted >= std::chrono::seconds(5)) {
+            kill(c.pid, SIGKILL);
+            waitpid(c.pid, &wait_status, 0);
+            break;
         }
+        g_usleep(1000);
     }
+    r.ended_before_sigint = !sent;
+    if (sent)
+        r.seconds_after_sigint =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
     r.status = decode_wait(wait_status);
-    drain(out_fd, &r.out);
-    drain(err_fd, &r.err);
+    cli_child_drain(&c);
+    close(c.out);
+    close(c.err);
+    r.out = c.out_text;
+    r.err = c.err_text;
     return r;
+}
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+int line_count(const std::string &text)
+{
+    int n = 0;
+    for (char c : text)
+        n += c == '\n';
+    return n;
+}
+
+std::string cli_shown_args(const std::vector<std::string> &args)
+{
+    std::string shown;
+    for (const std::string &a : args)
+        shown += a + " ";
+    return shown;
+}
+
+std::string cli_usage_error_fault(const cli_run_result &r, const std::string &program)
+{
+    if (r.status != 2)
+        return "exit status " + std::to_string(r.status) + ": " + r.err;
+    if (line_count(r.err) != 1)
+        return "not one line: " + r.err;
+    if (r.err.rfind(program + ": ", 0) != 0)
+        return "not from " + program + ": " + r.err;
+    return "";
 }

@@ -2,6 +2,8 @@
 // config folder, output, exit status, and Ctrl+C at a chosen moment.
 #pragma once
 
+#include <glib.h>
+
 #include <string>
 #include <vector>
 
@@ -14,13 +16,47 @@ struct cli_run_result {
 };
 
 // Runs `program` with the arguments and XDG_CONFIG_HOME=config_home, in
-// `cwd` (empty: the test's own folder); waits for it.
+// `cwd` (empty: the test's own folder), stdin on /dev/null (no terminal,
+// so questions get "no"); waits for it.
 cli_run_result cli_run(const std::string &program, const std::vector<std::string> &args,
                        const std::string &config_home, const std::string &cwd = std::string());
 
 // The same, but sends SIGINT after `delay_ms` and measures how long the
-// program takes to end then (it is killed after 5 s).
+// program takes to end then (it is killed after 5 s).  Output is read all
+// along, so a talkative program never blocks on a full pipe.
 cli_run_result cli_run_interrupted(const std::string &program,
                                    const std::vector<std::string> &args,
                                    const std::string &config_home, int delay_ms,
                                    const std::string &cwd = std::string());
+
+// A program started and left running, its stdin, stdout and stderr on
+// pipes; what it writes gathers in out_text and err_text.
+struct cli_child {
+    GPid pid = 0;
+    int in = -1, out = -1, err = -1;
+    std::string out_text, err_text;
+};
+
+// Starts `program` as cli_run does, but returns at once; 1 on success.
+int cli_child_start(cli_child *c, const std::string &program,
+                    const std::vector<std::string> &args, const std::string &config_home,
+                    const std::string &cwd = std::string());
+// Gathers what the child has written so far.
+void cli_child_drain(cli_child *c);
+// Gathers output until stderr holds `count` copies of `text`; false when
+// that takes longer than `seconds`.
+bool cli_child_wait_for_stderr(cli_child *c, const std::string &text, int count,
+                               double seconds = 20);
+// Closes stdin and waits for the exit (killing it after `seconds`); the
+// exit status, or 128 + signal.
+int cli_child_finish(cli_child *c, double seconds = 60);
+
+// Whether `text` holds `part`.
+bool contains(const std::string &text, const std::string &part);
+// How many lines `text` ends (its newlines).
+int line_count(const std::string &text);
+// The arguments on one line, to name a case in a failure message.
+std::string cli_shown_args(const std::vector<std::string> &args);
+// What makes `r` no usage error of `program` (exit status 2, one line on
+// stderr that starts with "program: "); "" when it is one.
+std::string cli_usage_error_fault(const cli_run_result &r, const std::string &program);

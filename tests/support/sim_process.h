@@ -18,7 +18,8 @@ struct sim_process {
 // (up to 5 s); 1 on success.
 int sim_start(sim_process *sim, const std::vector<std::string> &args);
 // SIGTERM, wait for exit (disks named by --save are written by then); 1 if
-// it exited 0.
+// it exited 0.  Nothing to do (0) for one not running: never started, or
+// stopped before.
 int sim_stop(sim_process *sim);
 
 #endif
