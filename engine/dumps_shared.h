@@ -1,4 +1,5 @@
-// What the dump and re-read code of the engine share; not for front ends.
+// What the imaging, dump and re-read code of the engine share; not for
+// front ends.
 #pragma once
 
 #include <glib.h>
@@ -46,6 +47,11 @@ struct dumps_job_ui {
 // files to *files.  Null on success, else the failure text.
 const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
                              std::vector<std::string> *files);
+// Asks before replacing an existing file (unless overwrite), then saves as
+// dumps_save_image does.  Null on success or when aborted meanwhile, else
+// the failure text.
+const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
+                                   std::vector<std::string> *files);
 // Loads a D64 into d64_storage.  Null on success, else why not.
 const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
 // Reports the outcome (abort first) with the sector counts; returns 1 on success.

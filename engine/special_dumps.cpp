@@ -217,6 +217,26 @@ const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
     return nullptr;
 }
 
+const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
+                                   std::vector<std::string> *files)
+{
+    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !overwrite) {
+        gchar *shown = g_filename_display_name(path.c_str());
+        gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
+        int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
+        g_free(text);
+        g_free(shown);
+        if (!yes) {
+            j->ui.log_line(j, "Unable to save disk image to file: file exists\n", 0);
+            return "file exists";
+        }
+    }
+    // An abort that came in during the checks or the question writes nothing.
+    if (engine_abort_requested())
+        return nullptr;
+    return dumps_save_image(j, path.c_str(), 0, files);
+}
+
 const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
 {
     static std::string reason;
@@ -475,21 +495,7 @@ const char *name_and_save(dumps_job_ui *j, engine_dump_kind kind, const engine_s
         path = file;
         g_free(file);
     }
-    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !job->overwrite) {
-        gchar *shown = g_filename_display_name(path.c_str());
-        gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
-        int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
-        g_free(text);
-        g_free(shown);
-        if (!yes) {
-            j->ui.log_line(j, "Unable to save disk image to file: file exists\n", 0);
-            return "file exists";
-        }
-    }
-    // An abort during the question writes nothing.
-    if (engine_abort_requested())
-        return nullptr;
-    return dumps_save_image(j, path.c_str(), 0, files);
+    return dumps_confirm_and_save(j, path, job->overwrite, files);
 }
 
 }  // namespace
