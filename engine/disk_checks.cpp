@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "engine/dumps.h"
 #include "image/d64.h"
 #include "image/directory.h"
 
@@ -249,6 +250,18 @@ void engine_check_side_b_1571(const engine_ui *ui)
     say(ui, _("Possibly side B of a 1571 disk\n"), 0);
 }
 
+void engine_notification_checks(const engine_ui *ui, int notify_beyond_35, int notify_side_b)
+{
+#if TRACKS != 40
+    if (notify_beyond_35)
+        engine_check_tracks_beyond_35(ui);
+#else
+    (void)notify_beyond_35;
+#endif
+    if (notify_side_b)
+        engine_check_side_b_1571(ui);
+}
+
 void engine_show_allocated_sectors_if_trusted(const engine_ui *ui)
 {
 #if TRACKS != 40
@@ -281,14 +294,7 @@ int engine_check_read_image(const engine_ui *ui, int first_track, int notify_bey
     }
     if (imaging_nothing_read(d64_storage, first_track))
         return 1;
-#if TRACKS != 40
     engine_show_allocated_sectors_if_trusted(ui);
-    if (notify_beyond_35)
-        engine_check_tracks_beyond_35(ui);
-#else
-    (void)notify_beyond_35;
-#endif
-    if (notify_side_b)
-        engine_check_side_b_1571(ui);
+    engine_notification_checks(ui, notify_beyond_35, notify_side_b);
     return 1;
 }

@@ -243,15 +243,3 @@ void engine_reread_checks(const engine_ui *ui, int outmost_track)
         engine_check_inaccessible_tracks(ui, outmost_track - 1);
     }
 }
-
-void engine_notification_checks(const engine_ui *ui, int notify_beyond_35, int notify_side_b)
-{
-#if TRACKS != 40
-    if (notify_beyond_35)
-        engine_check_tracks_beyond_35(ui);
-#else
-    (void)notify_beyond_35;
-#endif
-    if (notify_side_b)
-        engine_check_side_b_1571(ui);
-}
