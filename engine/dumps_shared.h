@@ -29,6 +29,13 @@ const char *dumps_bam_gate_failure(void);
 // reads, 1 re-reads).  1 also when skipped; 0 with r->failure set.
 int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int dir_order);
 
+// After the BAM sector: the gate, the allocated view, then every allocated
+// sector from the outermost track on in visit order (mode 0 first reads,
+// 1 re-reads, which pass over the sectors the drive cannot reach).  Null on
+// success, else the failure text.
+const char *dumps_read_allocated_sectors(engine_sector_reader *r, const engine_sector_job *job,
+                                         int mode);
+
 // Forwards to the user's callbacks, keeping the lines of the per-disk log
 // for the save.  Not copyable: ui.user points at it.
 struct dumps_job_ui {

@@ -89,6 +89,29 @@ const char *dumps_bam_gate_failure(void)
     return nullptr;
 }
 
+const char *dumps_read_allocated_sectors(engine_sector_reader *r, const engine_sector_job *job,
+                                         int mode)
+{
+    if (const char *failure = dumps_bam_gate_failure())
+        return failure;
+    dumps_show(r->ui, ENGINE_SHOW_ALLOCATED_SECTORS);
+    for (int t = dumps_first_track(job->outmost_track); t <= TRACKS; t++) {
+        int order[21];
+        int n = engine_allocated_visit_order(t, order);
+        for (int i = 0; i < n; i++) {
+            int s = order[i];
+            if (!d64_is_sector_allocated(d64_storage, t, s))
+                continue;
+            // An inaccessible sector lies where the drive cannot reach.
+            if (mode == 1 && d64_get_block_error_info(d64_storage, t, s) == D64_ERR_INACCESSIBLE)
+                continue;
+            if (!engine_read_sector_with_retries(r, t, s, job->tries, mode))
+                return r->failure;
+        }
+    }
+    return nullptr;
+}
+
 void dumps_job_ui::forward_to(const engine_ui *to, const char *opening)
 {
     user_ui = to;
@@ -421,20 +444,7 @@ const char *read_allocated(engine_sector_reader *r, const engine_sector_job *job
 {
     if (!engine_read_sector_with_retries(r, 18, 0, job->tries, 1))
         return r->failure;
-    if (const char *failure = dumps_bam_gate_failure())
-        return failure;
-    dumps_show(r->ui, ENGINE_SHOW_ALLOCATED_SECTORS);
-    for (int t = dumps_first_track(job->outmost_track); t <= TRACKS; t++) {
-        int order[21];
-        int n = engine_allocated_visit_order(t, order);
-        for (int i = 0; i < n; i++) {
-            if (!d64_is_sector_allocated(d64_storage, t, order[i]))
-                continue;
-            if (!engine_read_sector_with_retries(r, t, order[i], job->tries, 0))
-                return r->failure;
-        }
-    }
-    return nullptr;
+    return dumps_read_allocated_sectors(r, job, 0);
 }
 
 // The reads of a dump.  Null on success, else the failure text.
