@@ -113,26 +113,35 @@ int disk_checks_inaccessible_tracks_in_use(const uint8_t *image, int last_track)
     return 0;
 }
 
+int engine_for_each_prg_entry(const uint8_t *image,
+                              const std::function<int(int, const uint8_t *)> &visit)
+{
+    d64_dir_position pos;
+    const uint8_t *entry = nullptr;
+    d64_first_dir_entry(image, &pos, &entry);
+    for (int n = 1; n <= D64_DIR_MAX_ENTRIES; n++) {
+        if (n > 1 && !d64_next_dir_entry(image, &pos, &entry))
+            break;
+        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2)
+            continue;
+        if (!visit(n, entry))
+            return 0;
+    }
+    return 1;
+}
+
 int disk_checks_count_tracks_beyond_35_hints(const uint8_t *image)
 {
     // One budget for all chains: enough for every sector of a 35-track disk,
     // and it ends chains that loop.
     const int max_steps = 682;
     int steps = 0, hints = 0;
-    d64_dir_position pos;
-    const uint8_t *entry = nullptr;
-    d64_first_dir_entry(image, &pos, &entry);
-    for (int n = 0; n < D64_DIR_MAX_ENTRIES; n++) {
-        if (n > 0 && !d64_next_dir_entry(image, &pos, &entry))
-            break;
-        uint8_t type;
-        if (!d64_get_filetype(entry, &type) || (type & 63) != 2)
-            continue;
+    engine_for_each_prg_entry(image, [&](int, const uint8_t *entry) {
         if (entry[D64_ENTRY_FIRST_TRACK] > 35)
             hints++;
         int t, s;
         if (!d64_get_file_first_track_and_sector(entry, &t, &s))
-            continue;
+            return 1;
         while (steps <= max_steps) {
             steps++;
             if (d64_get_block_error_info(image, t, s) != D64_ERR_OK)
@@ -146,7 +155,8 @@ int disk_checks_count_tracks_beyond_35_hints(const uint8_t *image)
             t = next_t;
             s = next_s;
         }
-    }
+        return 1;
+    });
     return hints;
 }
 

@@ -560,19 +560,13 @@ imaging_reread_verdict imaging_reread_decide(const uint8_t *image, int first_tra
 int imaging_count_prg_first_sector_errors(const uint8_t *image)
 {
     int count = 0;
-    d64_dir_position pos;
-    const uint8_t *entry = nullptr;
-    d64_first_dir_entry(image, &pos, &entry);
-    for (int n = 0; n < D64_DIR_MAX_ENTRIES; n++) {
-        if (n > 0 && !d64_next_dir_entry(image, &pos, &entry))
-            break;
+    engine_for_each_prg_entry(image, [&](int, const uint8_t *entry) {
         int t, s;
-        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2 ||
-            !d64_get_file_first_track_and_sector(entry, &t, &s))
-            continue;
-        if (d64_is_accessible_error(d64_get_block_error_info(image, t, s)))
+        if (d64_get_file_first_track_and_sector(entry, &t, &s) &&
+            d64_is_accessible_error(d64_get_block_error_info(image, t, s)))
             count++;
-    }
+        return 1;
+    });
     return count;
 }
 

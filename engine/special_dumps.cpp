@@ -333,25 +333,6 @@ int read_first_sector(engine_sector_reader *r, int track, int sector, int tries,
     return 1;
 }
 
-// Calls visit(number, entry) for every directory entry of a PRG, at most 144
-// entries; stops early when visit returns 0 (and returns 0 then).
-template <typename Visit>
-int for_each_prg_entry(Visit visit)
-{
-    d64_dir_position pos;
-    const uint8_t *entry = nullptr;
-    d64_first_dir_entry(d64_storage, &pos, &entry);
-    for (int n = 1; n <= D64_DIR_MAX_ENTRIES; n++) {
-        if (n > 1 && !d64_next_dir_entry(d64_storage, &pos, &entry))
-            break;
-        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2)
-            continue;
-        if (!visit(n, entry))
-            return 0;
-    }
-    return 1;
-}
-
 void entry_name(const uint8_t *entry, char *name17)
 {
     d64_get_filename(entry, name17);
@@ -375,7 +356,7 @@ int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int d
     dumps_show(ui, ENGINE_SHOW_DIRECTORY);
 
     if (dir_order) {
-        return for_each_prg_entry([&](int number, const uint8_t *entry) {
+        return engine_for_each_prg_entry(d64_storage, [&](int number, const uint8_t *entry) {
             char name[D64_NAME_BUFFER_SIZE];
             entry_name(entry, name);
             int t, s;
@@ -391,7 +372,7 @@ int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int d
         });
     }
 
-    for_each_prg_entry([&](int number, const uint8_t *entry) {
+    engine_for_each_prg_entry(d64_storage, [&](int number, const uint8_t *entry) {
         char name[D64_NAME_BUFFER_SIZE];
         entry_name(entry, name);
         int t, s;
