@@ -398,12 +398,6 @@ void log_queue_printf(const char *format, ...)
 
 void sector_grid_queue_cell(int track, int sector, uint8_t checksum, int code)
 {
-    auto *rec = g_try_new(cell_activation_record, 1);
-    if (!rec)
-        return;
-    rec->track = track;
-    rec->sector = sector;
-    rec->checksum = checksum;
-    rec->code = code;
-    operation_idle_add(idle_drawingarea_sector_grid_activate_cell_and_free, rec);
+    if (auto *rec = sector_grid_new_cell_record(track, sector, checksum, code))
+        operation_idle_add(idle_drawingarea_sector_grid_activate_cell_and_free, rec);
 }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "engine/dumps.h"
 #include "image/d64.h"
 #include "image/directory.h"
 
@@ -112,26 +113,35 @@ int disk_checks_inaccessible_tracks_in_use(const uint8_t *image, int last_track)
     return 0;
 }
 
+int engine_for_each_prg_entry(const uint8_t *image,
+                              const std::function<int(int, const uint8_t *)> &visit)
+{
+    d64_dir_position pos;
+    const uint8_t *entry = nullptr;
+    d64_first_dir_entry(image, &pos, &entry);
+    for (int n = 1; n <= D64_DIR_MAX_ENTRIES; n++) {
+        if (n > 1 && !d64_next_dir_entry(image, &pos, &entry))
+            break;
+        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2)
+            continue;
+        if (!visit(n, entry))
+            return 0;
+    }
+    return 1;
+}
+
 int disk_checks_count_tracks_beyond_35_hints(const uint8_t *image)
 {
     // One budget for all chains: enough for every sector of a 35-track disk,
     // and it ends chains that loop.
     const int max_steps = 682;
     int steps = 0, hints = 0;
-    d64_dir_position pos;
-    const uint8_t *entry = nullptr;
-    d64_first_dir_entry(image, &pos, &entry);
-    for (int n = 0; n < D64_DIR_MAX_ENTRIES; n++) {
-        if (n > 0 && !d64_next_dir_entry(image, &pos, &entry))
-            break;
-        uint8_t type;
-        if (!d64_get_filetype(entry, &type) || (type & 63) != 2)
-            continue;
+    engine_for_each_prg_entry(image, [&](int, const uint8_t *entry) {
         if (entry[D64_ENTRY_FIRST_TRACK] > 35)
             hints++;
         int t, s;
         if (!d64_get_file_first_track_and_sector(entry, &t, &s))
-            continue;
+            return 1;
         while (steps <= max_steps) {
             steps++;
             if (d64_get_block_error_info(image, t, s) != D64_ERR_OK)
@@ -145,7 +155,8 @@ int disk_checks_count_tracks_beyond_35_hints(const uint8_t *image)
             t = next_t;
             s = next_s;
         }
-    }
+        return 1;
+    });
     return hints;
 }
 
@@ -249,6 +260,18 @@ void engine_check_side_b_1571(const engine_ui *ui)
     say(ui, _("Possibly side B of a 1571 disk\n"), 0);
 }
 
+void engine_notification_checks(const engine_ui *ui, int notify_beyond_35, int notify_side_b)
+{
+#if TRACKS != 40
+    if (notify_beyond_35)
+        engine_check_tracks_beyond_35(ui);
+#else
+    (void)notify_beyond_35;
+#endif
+    if (notify_side_b)
+        engine_check_side_b_1571(ui);
+}
+
 void engine_show_allocated_sectors_if_trusted(const engine_ui *ui)
 {
 #if TRACKS != 40
@@ -281,14 +304,7 @@ int engine_check_read_image(const engine_ui *ui, int first_track, int notify_bey
     }
     if (imaging_nothing_read(d64_storage, first_track))
         return 1;
-#if TRACKS != 40
     engine_show_allocated_sectors_if_trusted(ui);
-    if (notify_beyond_35)
-        engine_check_tracks_beyond_35(ui);
-#else
-    (void)notify_beyond_35;
-#endif
-    if (notify_side_b)
-        engine_check_side_b_1571(ui);
+    engine_notification_checks(ui, notify_beyond_35, notify_side_b);
     return 1;
 }

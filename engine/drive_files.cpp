@@ -546,9 +546,7 @@ int engine_drive_dos_command(const engine_ui *ui, const engine_drive_job *job,
         const char *f = console_request_status(r.handle, job->device, status, ENGINE_STATUS_SIZE,
                                                engine_abort_flag());
         if (!f) {
-            for (char *p = status; *p; p++)
-                if ((unsigned char)*p < 0x20 || (unsigned char)*p >= 0x7f)
-                    *p = '?';
+            engine_make_printable(status);
             log_printf(r, "%s\n", status);
         } else if (!failure) {
             failure = f;

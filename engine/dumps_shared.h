@@ -1,4 +1,5 @@
-// What the dump and re-read code of the engine share; not for front ends.
+// What the imaging, dump and re-read code of the engine share; not for
+// front ends.
 #pragma once
 
 #include <glib.h>
@@ -28,6 +29,13 @@ const char *dumps_bam_gate_failure(void);
 // reads, 1 re-reads).  1 also when skipped; 0 with r->failure set.
 int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int dir_order);
 
+// After the BAM sector: the gate, the allocated view, then every allocated
+// sector from the outermost track on in visit order (mode 0 first reads,
+// 1 re-reads, which pass over the sectors the drive cannot reach).  Null on
+// success, else the failure text.
+const char *dumps_read_allocated_sectors(engine_sector_reader *r, const engine_sector_job *job,
+                                         int mode);
+
 // Forwards to the user's callbacks, keeping the lines of the per-disk log
 // for the save.  Not copyable: ui.user points at it.
 struct dumps_job_ui {
@@ -46,6 +54,11 @@ struct dumps_job_ui {
 // files to *files.  Null on success, else the failure text.
 const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
                              std::vector<std::string> *files);
+// Asks before replacing an existing file (unless overwrite), then saves as
+// dumps_save_image does.  Null on success or when aborted meanwhile, else
+// the failure text.
+const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
+                                   std::vector<std::string> *files);
 // Loads a D64 into d64_storage.  Null on success, else why not.
 const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
 // Reports the outcome (abort first) with the sector counts; returns 1 on success.

@@ -123,6 +123,9 @@ const char *engine_drive_command_problem(const char *text);
 int engine_drive_command(const engine_ui *ui, const char *port, int device, const char *text,
                          char *status);
 
+// Replaces the bytes of a drive's text that cannot be shown with '?'.
+void engine_make_printable(char *text);
+
 // Resets the drive ("rs"), or the whole serial bus ("rb", sent with the
 // device number like every simple command).
 int engine_reset_drive(const engine_ui *ui, const char *port, int device);

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/dumps_shared.h"
 #include "engine/options.h"
 #include "device/console.h"
 #include "device/serial.h"
@@ -495,86 +496,9 @@ const char *read_into_store(const engine_imaging_params *p)
 
 // ---------------------------------------------------------------- saving
 
-// The command line's run keeps its own per-disk log: the lines meant for it.
-struct saving_job {
-    const engine_ui *user_ui;
-    engine_ui ui;  // forwards to user_ui, keeping the per-disk lines
-    std::string disk_log;
-    std::string save_error;  // why the save failed, as the save logged it
-};
-saving_job *current_save = nullptr;
-
-void job_log_line(void *user, const char *line, int for_disk_log)
-{
-    auto *j = static_cast<saving_job *>(user);
-    if (for_disk_log)
-        j->disk_log += line;
-    if (j->user_ui->log_line)
-        j->user_ui->log_line(j->user_ui->user, line, for_disk_log);
-}
-
-void job_sector_cell(void *user, int track, int sector, int code, int checksum)
-{
-    auto *j = static_cast<saving_job *>(user);
-    if (j->user_ui->sector_cell)
-        j->user_ui->sector_cell(j->user_ui->user, track, sector, code, checksum);
-    int both = 0;
-    if (char *line = engine_cell_log_line(code, track, sector, checksum, &both)) {
-        if (both)
-            job_log_line(j, line, 1);
-        else
-            j->disk_log += line;
-        g_free(line);
-    }
-}
-void job_error_count(void *user, int count)
-{
-    auto *j = static_cast<saving_job *>(user);
-    j->user_ui->error_count(j->user_ui->user, count);
-}
-void job_error_step(void *user, int delta)
-{
-    auto *j = static_cast<saving_job *>(user);
-    j->user_ui->error_count_step(j->user_ui->user, delta);
-}
-void job_progress(void *user, double fraction)
-{
-    auto *j = static_cast<saving_job *>(user);
-    j->user_ui->progress(j->user_ui->user, fraction);
-}
-void job_show(void *user, engine_image_view what)
-{
-    auto *j = static_cast<saving_job *>(user);
-    j->user_ui->directory_ready(j->user_ui->user, what);
-}
-int job_ask(void *user, engine_question question, const char *text)
-{
-    auto *j = static_cast<saving_job *>(user);
-    return j->user_ui->ask(j->user_ui->user, question, text);
-}
-
-const char *hook_per_disk_log(int *length)
-{
-    *length = (int)current_save->disk_log.size();
-    return current_save->disk_log.c_str();
-}
-
-void hook_log_view(const char *text)
-{
-    job_log_line(current_save, text, 0);
-}
-
-void hook_log_both(const char *text)
-{
-    current_save->save_error = text;
-    while (!current_save->save_error.empty() && current_save->save_error.back() == '\n')
-        current_save->save_error.pop_back();
-    job_log_line(current_save, text, 1);
-}
-
-// Names and writes the D64 with its ".log" and ".md5".  Null on success,
+// Names the D64 and saves it with its ".log" and ".md5".  Null on success,
 // else the failure text; *files gets what was written.
-const char *save_image(saving_job *j, const engine_imaging_params *p, int first,
+const char *save_image(dumps_job_ui *j, const engine_imaging_params *p, int first,
                        std::vector<std::string> *files)
 {
     std::string path;
@@ -591,36 +515,7 @@ const char *save_image(saving_job *j, const engine_imaging_params *p, int first,
         g_free(full);
         g_free(file);
     }
-    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !p->overwrite) {
-        gchar *shown = g_filename_display_name(path.c_str());
-        gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
-        int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
-        g_free(text);
-        g_free(shown);
-        if (!yes) {
-            job_log_line(j, "Unable to save disk image to file: file exists\n", 0);
-            return "file exists";
-        }
-    }
-    // An abort that came in during the checks writes nothing.
-    if (engine_abort_requested())
-        return nullptr;
-    filer_ui_hooks saved_hooks = filer_hooks;
-    filer_hooks = filer_ui_hooks{};
-    filer_hooks.per_disk_log = hook_per_disk_log;
-    filer_hooks.log_view = hook_log_view;
-    filer_hooks.log_both = hook_log_both;
-    current_save = j;
-    int ok = save_d64_image_and_ancillary_files(path.c_str(), 0, 0);
-    current_save = nullptr;
-    filer_hooks = saved_hooks;
-    if (!ok)
-        return j->save_error.empty() ? "Unable to save to file" : j->save_error.c_str();
-    files->push_back(path);
-    files->push_back(path + ".log");
-    if (options_create_md5_digest)
-        files->push_back(path + ".md5");
-    return nullptr;
+    return dumps_confirm_and_save(j, path, p->overwrite, files);
 }
 
 }  // namespace
@@ -665,19 +560,13 @@ imaging_reread_verdict imaging_reread_decide(const uint8_t *image, int first_tra
 int imaging_count_prg_first_sector_errors(const uint8_t *image)
 {
     int count = 0;
-    d64_dir_position pos;
-    const uint8_t *entry = nullptr;
-    d64_first_dir_entry(image, &pos, &entry);
-    for (int n = 0; n < D64_DIR_MAX_ENTRIES; n++) {
-        if (n > 0 && !d64_next_dir_entry(image, &pos, &entry))
-            break;
+    engine_for_each_prg_entry(image, [&](int, const uint8_t *entry) {
         int t, s;
-        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2 ||
-            !d64_get_file_first_track_and_sector(entry, &t, &s))
-            continue;
-        if (d64_is_accessible_error(d64_get_block_error_info(image, t, s)))
+        if (d64_get_file_first_track_and_sector(entry, &t, &s) &&
+            d64_is_accessible_error(d64_get_block_error_info(image, t, s)))
             count++;
-    }
+        return 1;
+    });
     return count;
 }
 
@@ -692,67 +581,28 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
     engine_ui none = {};
     if (!ui)
         ui = &none;
-    saving_job job;
-    job.user_ui = ui;
-    job.ui = engine_ui{};
-    job.ui.user = &job;
-    job.ui.log_line = job_log_line;
-    job.ui.sector_cell = job_sector_cell;
-    job.ui.progress = ui->progress ? job_progress : nullptr;
-    job.ui.error_count = ui->error_count ? job_error_count : nullptr;
-    job.ui.error_count_step = ui->error_count_step ? job_error_step : nullptr;
-    job.ui.directory_ready = ui->directory_ready ? job_show : nullptr;
-    job.ui.ask = ui->ask ? job_ask : nullptr;
+    dumps_job_ui job;
+    // The same opening as the GUI's per-disk log.
+    job.forward_to(ui, "Log file created by Dravlen client 3.11.0\n");
     pass_ui = p->check_and_save ? &job.ui : ui;
 
     int first = engine_imaging_first_track(p->outmost_track);
     if (p->check_and_save) {
-        // The same opening as the GUI's per-disk log.
-        job.disk_log = "Log file created by Dravlen client 3.11.0\n";
         if (ui->log_line)
             ui->log_line(ui->user, "================================\n", 0);
         char *title = engine_imaging_title(p->outmost_track);
-        job_log_line(&job, title, 1);
+        job.ui.log_line(&job, title, 1);
         g_free(title);
     }
     const char *failure = read_into_store(p);
     std::vector<std::string> files;
     if (p->check_and_save && !failure && !engine_abort_requested()) {
-        job_log_line(&job, "Completed\n", 1);
+        job.ui.log_line(&job, "Completed\n", 1);
         engine_check_read_image(&job.ui, first, p->notify_beyond_35, p->notify_side_b);
         failure = save_image(&job, p, first, &files);
     }
     pass_ui = nullptr;
-
-    engine_outcome outcome = {};
-    outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
-    if (engine_abort_requested()) {
-        outcome.kind = ENGINE_ABORTED;
-        // The cause still goes along: the GUI's finisher takes the worker's text.
-        outcome.failure = failure;
-        files.clear();
-    } else if (failure) {
-        outcome.kind = ENGINE_FAILED;
-        outcome.failure = failure;
-    } else {
-        outcome.kind = ENGINE_SUCCEEDED;
-    }
-    std::vector<const char *> names;
-    for (const std::string &f : files)
-        names.push_back(f.c_str());
-    names.push_back(nullptr);
-    outcome.files = names.data();
-    for (int t = 1; t <= TRACKS; t++)
-        for (int s = 0; s < d64_sectors_of_track(t); s++) {
-            int e = d64_get_block_error_info(d64_storage, t, s);
-            outcome.sectors_good += e == D64_ERR_OK;
-            outcome.sectors_bad += d64_is_accessible_error(e) ? 1 : 0;
-        }
-    outcome.error_codes = d64_storage + d64_base_size;
-    outcome.sector_count = (int)d64_block_error_info_size;
-    if (ui->finished)
-        ui->finished(ui->user, &outcome);
-    return outcome.kind == ENGINE_SUCCEEDED;
+    return dumps_finish(ui, start_us, failure, &files);
 }
 
 char *engine_cell_log_line(int code, int t, int s, int c, int *both)

@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 
 #include <cstdint>
+#include <functional>
 
 // Codes of engine_ui::sector_cell (the GUI's grid paints them).
 enum engine_cell {
@@ -154,6 +155,12 @@ int disk_checks_inaccessible_tracks_in_use(const uint8_t *image, int last_track)
 // Number of hints that PRG chains use tracks 36 to 42.
 int disk_checks_count_tracks_beyond_35_hints(const uint8_t *image);
 int disk_checks_looks_like_1571_side_b(const uint8_t *image);
+
+// Calls visit(number, entry) for every PRG entry of the image's directory
+// (numbered from 1, at most D64_DIR_MAX_ENTRIES entries looked at); stops
+// when visit returns 0 and returns 0 then, else 1.
+int engine_for_each_prg_entry(const uint8_t *image,
+                              const std::function<int(int, const uint8_t *)> &visit);
 
 // The image's disk name made fit for a file name ("UNFORMATTED" when
 // nothing was read from first_track on).  name17 holds 17 bytes.

@@ -76,15 +76,15 @@ int finish(job *j, const char *failure)
     return outcome.kind == ENGINE_SUCCEEDED;
 }
 
+}  // namespace
+
 // Drive texts are PETSCII-ish bytes; the user wants one readable line.
-void make_printable(char *text)
+void engine_make_printable(char *text)
 {
     for (char *p = text; *p; p++)
         if ((unsigned char)*p < 0x20 || (unsigned char)*p >= 0x7f)
             *p = '?';
 }
-
-}  // namespace
 
 int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_info *info)
 {
@@ -121,7 +121,7 @@ int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_i
             failure = f;
         } else {
             info->present[i] = 1;
-            make_printable(info->status[i]);
+            engine_make_printable(info->status[i]);
             log_printf(j, "Drive %d: %s\n", device, info->status[i]);
         }
         // The monitor shows its prompt after every command.
@@ -140,7 +140,7 @@ int engine_read_drive_status(const engine_ui *ui, const char *port, int device, 
         failure = console_request_status(j.handle, device, status, ENGINE_STATUS_SIZE,
                                          engine_abort_flag());
     if (!failure) {
-        make_printable(status);
+        engine_make_printable(status);
         log_printf(j, "%s\n", status);
     }
     return finish(&j, failure);
@@ -183,7 +183,7 @@ int engine_drive_command(const engine_ui *ui, const char *port, int device, cons
         const char *f = console_request_status(j.handle, device, status, ENGINE_STATUS_SIZE,
                                                engine_abort_flag());
         if (!f) {
-            make_printable(status);
+            engine_make_printable(status);
             log_printf(j, "%s\n", status);
         } else if (!failure) {
             failure = f;

@@ -74,23 +74,7 @@ const char *reread_allocated(engine_sector_reader *r, const engine_sector_job *j
         dumps_log(r->ui, 1, "BAM sector was already correctly read previously, using its contents\n");
     else if (!engine_read_sector_with_retries(r, 18, 0, job->tries, 1))
         return r->failure;
-    if (const char *failure = dumps_bam_gate_failure())
-        return failure;
-    dumps_show(r->ui, ENGINE_SHOW_ALLOCATED_SECTORS);
-    for (int t = dumps_first_track(job->outmost_track); t <= TRACKS; t++) {
-        int order[21];
-        int n = engine_allocated_visit_order(t, order);
-        for (int i = 0; i < n; i++) {
-            int s = order[i];
-            // An inaccessible sector lies where the drive cannot reach.
-            if (!d64_is_sector_allocated(d64_storage, t, s) ||
-                d64_get_block_error_info(d64_storage, t, s) == D64_ERR_INACCESSIBLE)
-                continue;
-            if (!engine_read_sector_with_retries(r, t, s, job->tries, 1))
-                return r->failure;
-        }
-    }
-    return nullptr;
+    return dumps_read_allocated_sectors(r, job, 1);
 }
 
 // The reads of a re-read.  Null on success, else the failure text.
@@ -242,16 +226,4 @@ void engine_reread_checks(const engine_ui *ui, int outmost_track)
     } else {
         engine_check_inaccessible_tracks(ui, outmost_track - 1);
     }
-}
-
-void engine_notification_checks(const engine_ui *ui, int notify_beyond_35, int notify_side_b)
-{
-#if TRACKS != 40
-    if (notify_beyond_35)
-        engine_check_tracks_beyond_35(ui);
-#else
-    (void)notify_beyond_35;
-#endif
-    if (notify_side_b)
-        engine_check_side_b_1571(ui);
 }

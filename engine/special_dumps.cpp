@@ -89,6 +89,29 @@ const char *dumps_bam_gate_failure(void)
     return nullptr;
 }
 
+const char *dumps_read_allocated_sectors(engine_sector_reader *r, const engine_sector_job *job,
+                                         int mode)
+{
+    if (const char *failure = dumps_bam_gate_failure())
+        return failure;
+    dumps_show(r->ui, ENGINE_SHOW_ALLOCATED_SECTORS);
+    for (int t = dumps_first_track(job->outmost_track); t <= TRACKS; t++) {
+        int order[21];
+        int n = engine_allocated_visit_order(t, order);
+        for (int i = 0; i < n; i++) {
+            int s = order[i];
+            if (!d64_is_sector_allocated(d64_storage, t, s))
+                continue;
+            // An inaccessible sector lies where the drive cannot reach.
+            if (mode == 1 && d64_get_block_error_info(d64_storage, t, s) == D64_ERR_INACCESSIBLE)
+                continue;
+            if (!engine_read_sector_with_retries(r, t, s, job->tries, mode))
+                return r->failure;
+        }
+    }
+    return nullptr;
+}
+
 void dumps_job_ui::forward_to(const engine_ui *to, const char *opening)
 {
     user_ui = to;
@@ -217,6 +240,26 @@ const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
     return nullptr;
 }
 
+const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
+                                   std::vector<std::string> *files)
+{
+    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !overwrite) {
+        gchar *shown = g_filename_display_name(path.c_str());
+        gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
+        int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
+        g_free(text);
+        g_free(shown);
+        if (!yes) {
+            j->ui.log_line(j, "Unable to save disk image to file: file exists\n", 0);
+            return "file exists";
+        }
+    }
+    // An abort that came in during the checks or the question writes nothing.
+    if (engine_abort_requested())
+        return nullptr;
+    return dumps_save_image(j, path.c_str(), 0, files);
+}
+
 const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
 {
     static std::string reason;
@@ -290,25 +333,6 @@ int read_first_sector(engine_sector_reader *r, int track, int sector, int tries,
     return 1;
 }
 
-// Calls visit(number, entry) for every directory entry of a PRG, at most 144
-// entries; stops early when visit returns 0 (and returns 0 then).
-template <typename Visit>
-int for_each_prg_entry(Visit visit)
-{
-    d64_dir_position pos;
-    const uint8_t *entry = nullptr;
-    d64_first_dir_entry(d64_storage, &pos, &entry);
-    for (int n = 1; n <= D64_DIR_MAX_ENTRIES; n++) {
-        if (n > 1 && !d64_next_dir_entry(d64_storage, &pos, &entry))
-            break;
-        if ((entry[D64_ENTRY_TYPE] & 0x3F) != 2)
-            continue;
-        if (!visit(n, entry))
-            return 0;
-    }
-    return 1;
-}
-
 void entry_name(const uint8_t *entry, char *name17)
 {
     d64_get_filename(entry, name17);
@@ -332,7 +356,7 @@ int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int d
     dumps_show(ui, ENGINE_SHOW_DIRECTORY);
 
     if (dir_order) {
-        return for_each_prg_entry([&](int number, const uint8_t *entry) {
+        return engine_for_each_prg_entry(d64_storage, [&](int number, const uint8_t *entry) {
             char name[D64_NAME_BUFFER_SIZE];
             entry_name(entry, name);
             int t, s;
@@ -348,7 +372,7 @@ int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int d
         });
     }
 
-    for_each_prg_entry([&](int number, const uint8_t *entry) {
+    engine_for_each_prg_entry(d64_storage, [&](int number, const uint8_t *entry) {
         char name[D64_NAME_BUFFER_SIZE];
         entry_name(entry, name);
         int t, s;
@@ -401,20 +425,7 @@ const char *read_allocated(engine_sector_reader *r, const engine_sector_job *job
 {
     if (!engine_read_sector_with_retries(r, 18, 0, job->tries, 1))
         return r->failure;
-    if (const char *failure = dumps_bam_gate_failure())
-        return failure;
-    dumps_show(r->ui, ENGINE_SHOW_ALLOCATED_SECTORS);
-    for (int t = dumps_first_track(job->outmost_track); t <= TRACKS; t++) {
-        int order[21];
-        int n = engine_allocated_visit_order(t, order);
-        for (int i = 0; i < n; i++) {
-            if (!d64_is_sector_allocated(d64_storage, t, order[i]))
-                continue;
-            if (!engine_read_sector_with_retries(r, t, order[i], job->tries, 0))
-                return r->failure;
-        }
-    }
-    return nullptr;
+    return dumps_read_allocated_sectors(r, job, 0);
 }
 
 // The reads of a dump.  Null on success, else the failure text.
@@ -475,21 +486,7 @@ const char *name_and_save(dumps_job_ui *j, engine_dump_kind kind, const engine_s
         path = file;
         g_free(file);
     }
-    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !job->overwrite) {
-        gchar *shown = g_filename_display_name(path.c_str());
-        gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
-        int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
-        g_free(text);
-        g_free(shown);
-        if (!yes) {
-            j->ui.log_line(j, "Unable to save disk image to file: file exists\n", 0);
-            return "file exists";
-        }
-    }
-    // An abort during the question writes nothing.
-    if (engine_abort_requested())
-        return nullptr;
-    return dumps_save_image(j, path.c_str(), 0, files);
+    return dumps_confirm_and_save(j, path, job->overwrite, files);
 }
 
 }  // namespace

@@ -67,17 +67,10 @@ void post(GSourceFunc function, gpointer data)
     }
 }
 
-
 void post_cell(int track, int sector, uint8_t checksum, int code)
 {
-    auto *rec = g_try_new(cell_activation_record, 1);
-    if (!rec)
-        return;
-    rec->track = track;
-    rec->sector = sector;
-    rec->checksum = checksum;
-    rec->code = code;
-    post(idle_drawingarea_sector_grid_activate_cell_and_free, rec);
+    if (auto *rec = sector_grid_new_cell_record(track, sector, checksum, code))
+        post(idle_drawingarea_sector_grid_activate_cell_and_free, rec);
 }
 
 gboolean idle_paint_unread_cell(gpointer data)

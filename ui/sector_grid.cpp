@@ -253,6 +253,19 @@ void drawingarea_sector_grid_activate_cell(int track, int sector, int code)
     queue_cell_redraw(track, sector);
 }
 
+cell_activation_record *sector_grid_new_cell_record(int track, int sector, uint8_t checksum,
+                                                    int code)
+{
+    auto *rec = g_try_new(cell_activation_record, 1);
+    if (!rec)
+        return nullptr;
+    rec->track = track;
+    rec->sector = sector;
+    rec->checksum = checksum;
+    rec->code = code;
+    return rec;
+}
+
 gboolean idle_drawingarea_sector_grid_activate_cell_and_free(gpointer record)
 {
     auto *rec = static_cast<cell_activation_record *>(record);

@@ -34,6 +34,10 @@ struct cell_activation_record {
     uint8_t checksum;  // data block checksum, logged with codes 3, 4 and 9
     int32_t code;
 };
+// A filled record for a worker to post; null when memory ran out (the event
+// is then dropped rather than the worker stopped).
+cell_activation_record *sector_grid_new_cell_record(int track, int sector, uint8_t checksum,
+                                                    int code);
 
 // Colour-only off-screen picture of the grid (null before the first
 // configure event and after shutdown).
