@@ -54,7 +54,7 @@ struct engine_outcome {
 struct engine_ui {
     void *user;  // handed back to every callback
 
-    // A sector's grid cell changed: track (from 1), sector (from 0), cell code 0 to 10, data checksum.
+    // A sector's grid cell changed: track (from 1), sector (from 0), cell code (engine_cell), data checksum.
     void (*sector_cell)(void *user, int track, int sector, int code, int checksum);
     // One log line, ending in "\n"; for_disk_log: it belongs in the per-disk ".log" too.
     void (*log_line)(void *user, const char *line, int for_disk_log);
