@@ -202,6 +202,36 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     EXPECT_EQ(scratch_list(work), "out.d64 out.d64.log");
 }
 
+// Two faults at once: the packets that end tracks 17 and 18 (either side of
+// a zone boundary) are lost in the fast pass.  Without re-reads no sector may
+// be marked good with another sector's data; with them the disk comes back whole.
+TEST_F(Read, LostEndOfTrackPacketsOnTwoTracksNeverStoreAWrongSector)
+{
+    std::string d64;
+    make_disk("made.d64", "TWO FAULTS", &d64);
+    d64 = for_this_build(d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", d64));
+    start_sim({"--drive", "8=" + dir + "/disk.d64", "--drop", "17/20", "--drop", "18/18"});
+
+    cli_run_result r = read_disk({"--retries", "0", "pass.d64"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    std::string saved = scratch_read(work + "/pass.d64");
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << r.err;
+    int good = 0;
+    for (int i = 0; i < sectors_all; i++) {
+        if (saved[sectors_all * 256 + i] != '\1')
+            continue;
+        good++;
+        EXPECT_EQ(saved.substr(i * 256, 256), d64.substr(i * 256, 256)) << "sector index " << i;
+    }
+    EXPECT_GE(good, sectors_all - 4);
+    EXPECT_LT(good, sectors_all);
+
+    r = read_disk({"--retries", "3", "whole.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(scratch_read(work + "/whole.d64"), d64);
+}
+
 TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
 {
     std::string d64;
