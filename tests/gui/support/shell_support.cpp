@@ -90,6 +90,11 @@ struct pending_answer {
     bool responded = false;
     bool resend = false;  // set up again, to be answered at answer_at
     GtkWidget *answered = nullptr;  // weak: cleared when the dialog is destroyed
+    // True once the dialog shows what `before` set up; a chooser applies a
+    // new folder only when it has read it, which under load takes seconds.
+    std::function<bool(GtkWidget *)> ready;
+    gint64 give_up_at = 0;   // answer anyway after this
+    gint64 set_up_again_at = 0;
 };
 
 GtkWidget *find_toplevel(const std::string &name)
@@ -138,15 +143,28 @@ gboolean answer_tick(gpointer data)
     GtkWidget *dialog = find_toplevel(p->name);
     if (!dialog)
         return TRUE;
+    gint64 now = g_get_monotonic_time();
     if (!p->prepared) {
         if (p->before)
             p->before(dialog);
         p->prepared = true;
-        p->answer_at = g_get_monotonic_time() + (gint64)p->delay_ms * 1000;
+        p->answer_at = now + (gint64)p->delay_ms * 1000;
+        p->set_up_again_at = p->answer_at + 2000000;
+        p->give_up_at = now + 20000000;
         return TRUE;
     }
-    if (g_get_monotonic_time() < p->answer_at)
+    if (now < p->answer_at)
         return TRUE;
+    if (p->ready && !p->ready(dialog) && now < p->give_up_at) {
+        // Not there yet: wait, and now and then set it up again in case the
+        // chooser dropped what it was given while changing folders.
+        if (now >= p->set_up_again_at) {
+            if (p->before)
+                p->before(dialog);
+            p->set_up_again_at = now + 2000000;
+        }
+        return TRUE;
+    }
     p->responded = true;
     p->answered = dialog;
     g_object_add_weak_pointer(G_OBJECT(dialog), (gpointer *)&p->answered);
@@ -157,34 +175,53 @@ gboolean answer_tick(gpointer data)
 }
 }  // namespace
 
-std::shared_ptr<bool> shell_answer_dialog(const char *name, int response,
-                                          std::function<void(GtkWidget *)> before, int delay_ms)
+static std::shared_ptr<bool> answer_when_ready(const char *name, int response,
+                                               std::function<void(GtkWidget *)> before,
+                                               int delay_ms,
+                                               std::function<bool(GtkWidget *)> ready)
 {
     auto *p = new pending_answer{name, response, std::move(before), std::make_shared<bool>(false),
                                  false, 0, delay_ms};
+    p->ready = std::move(ready);
     auto done = p->done;
     g_timeout_add(20, answer_tick, p);
     return done;
 }
 
+std::shared_ptr<bool> shell_answer_dialog(const char *name, int response,
+                                          std::function<void(GtkWidget *)> before, int delay_ms)
+{
+    return answer_when_ready(name, response, std::move(before), delay_ms, {});
+}
+
+// True when the chooser would hand out `path` now.
+static bool chooser_holds(GtkWidget *d, const std::string &path)
+{
+    gchar *current = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d));
+    bool same = current && path == current;
+    g_free(current);
+    return same;
+}
+
 std::shared_ptr<bool> shell_choose_load(const std::string &path, int delay_ms)
 {
-    return shell_answer_dialog(
+    return answer_when_ready(
         "filechooserdialog_load", GTK_RESPONSE_OK,
         [path](GtkWidget *d) { gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str()); },
-        delay_ms);
+        delay_ms, [path](GtkWidget *d) { return chooser_holds(d, path); });
 }
 
 std::shared_ptr<bool> shell_choose_save(const std::string &folder, const std::string &name,
                                         int delay_ms)
 {
-    return shell_answer_dialog(
+    std::string path = folder + "/" + name;
+    return answer_when_ready(
         "filechooserdialog_save", GTK_RESPONSE_OK,
         [folder, name](GtkWidget *d) {
             gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), folder.c_str());
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), name.c_str());
         },
-        delay_ms);
+        delay_ms, [path](GtkWidget *d) { return chooser_holds(d, path); });
 }
 
 void shell_set_auto_naming(bool on)
