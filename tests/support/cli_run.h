@@ -16,8 +16,9 @@ struct cli_run_result {
 };
 
 // Runs `program` with the arguments and XDG_CONFIG_HOME=config_home, in
-// `cwd` (empty: the test's own folder), stdin on /dev/null (no terminal,
-// so questions get "no"); waits for it.
+// `cwd` (empty: the test's own folder), with an empty stdin that is no
+// terminal (so questions get "no"); waits for it, but kills it after 60 s
+// and says so in `err`.
 cli_run_result cli_run(const std::string &program, const std::vector<std::string> &args,
                        const std::string &config_home, const std::string &cwd = std::string());
 
