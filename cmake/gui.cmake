@@ -12,25 +12,35 @@ set(DRAVLEN_GUI_SOURCES ${_gui_app} ${_gui_rest})
 set(DRAVLEN_HAVE_GUI_LIB OFF)
 if(DRAVLEN_GUI_SOURCES)
   set(DRAVLEN_HAVE_GUI_LIB ON)
+  dravlen_split_tracks(_gui_shared _gui_per_track
+      SOURCES ${DRAVLEN_GUI_SOURCES}
+      PER_TRACK startup.cpp disk_checks.cpp imaging.cpp rereads.cpp special_dumps.cpp
+                dirview.cpp dialogs.cpp filechooser.cpp sector_grid.cpp)
+  dravlen_shared_objects(dravlen_gui_shared OBJECT ${_gui_shared})
+  target_link_libraries(dravlen_gui_shared PUBLIC PkgConfig::GTK2)
+  target_compile_definitions(dravlen_gui_shared PUBLIC
+      DRAVLEN_LOCALEDIR="${CMAKE_INSTALL_PREFIX}/share/locale")
   foreach(T 35 40)
-    add_library(dravlen_gui${T} STATIC ${DRAVLEN_GUI_SOURCES})
-    target_link_libraries(dravlen_gui${T} PUBLIC dravlen_core${T} PkgConfig::GTK2)
-    target_compile_definitions(dravlen_gui${T} PUBLIC
-        DRAVLEN_LOCALEDIR="${CMAKE_INSTALL_PREFIX}/share/locale")
+    add_library(dravlen_gui${T} STATIC ${_gui_per_track})
+    target_link_libraries(dravlen_gui${T} PUBLIC dravlen_gui_shared dravlen_core${T} PkgConfig::GTK2)
   endforeach()
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/app/main.cpp AND DRAVLEN_HAVE_GUI_LIB)
+  dravlen_shared_objects(dravlen_gui_main OBJECT ${CMAKE_SOURCE_DIR}/app/main.cpp)
+  target_link_libraries(dravlen_gui_main PUBLIC PkgConfig::GTK2)
+  target_compile_definitions(dravlen_gui_main PUBLIC
+      DRAVLEN_LOCALEDIR="${CMAKE_INSTALL_PREFIX}/share/locale")
   foreach(T 35 40)
     if(T EQUAL 35)
       set(_prog dravlen-client)
     else()
       set(_prog dravlen-client40)
     endif()
-    add_executable(${_prog} ${CMAKE_SOURCE_DIR}/app/main.cpp)
+    add_executable(${_prog} $<TARGET_OBJECTS:dravlen_gui_main>)
     target_link_libraries(${_prog} PRIVATE dravlen_gui${T})
     # Signal handlers are connected by name from the window builders.
-    set_target_properties(${_prog} PROPERTIES ENABLE_EXPORTS ON)
+    set_target_properties(${_prog} PROPERTIES ENABLE_EXPORTS ON LINKER_LANGUAGE CXX)
   endforeach()
 endif()
 

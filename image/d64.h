@@ -4,9 +4,8 @@
 
 #include <cstdint>
 
-#ifndef TRACKS
-#error "TRACKS must be defined (35 or 40)"
-#endif
+// TRACKS (35 or 40) is defined only for the sources built once per track
+// count; this header does not depend on it, so the rest may include it.
 
 // Error byte values written by this program.
 enum : uint8_t {
