@@ -21,7 +21,8 @@ echo "== Build and test (RelWithDebInfo)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 stage_done "build"
-(cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$jobs")
+# One private X server per job: each GUI test takes a display of its own.
+(cd build && bash "$root/scripts/with-displays.sh" "$jobs" ctest --output-on-failure -j"$jobs")
 stage_done "tests"
 
 echo "== Build and test under ASan/UBSan"
@@ -32,7 +33,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DDRAVLEN_SANITIZE=ON -DDRAVLE
 cmake --build build-asan -j"$jobs"
 stage_done "sanitizer build"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-   xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$jobs")
+   bash "$root/scripts/with-displays.sh" "$jobs" ctest --output-on-failure -j"$jobs")
 stage_done "sanitizer tests"
 
 echo "== Fuzz targets (short runs)"

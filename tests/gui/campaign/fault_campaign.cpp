@@ -974,6 +974,7 @@ bool sim_supports(const char *option)
 
 int main(int argc, char **argv)
 {
+    shell_claim_display();
     uint64_t seed = 1;
     long plans = 300;
     double time_limit = 0;

@@ -2,9 +2,15 @@
 
 #include <glib/gstdio.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "app/startup.h"
 #include "device/detect.h"
@@ -24,6 +30,53 @@ const char *const shell_test_user_ini =
     "expansion=2\n";
 
 static std::string config_home;
+
+// The lock file of one display, shared by every test process on the machine.
+static std::string display_lock_path(const std::string &display)
+{
+    std::string name;
+    for (char c : display)
+        name += g_ascii_isalnum(c) ? c : '_';
+    return std::string(g_get_tmp_dir()) + "/dravlen-test-display-" + name + ".lock";
+}
+
+void shell_claim_display()
+{
+    std::vector<std::string> displays;
+    const char *listed = g_getenv("DRAVLEN_TEST_DISPLAYS");
+    if (listed && *listed) {
+        gchar **parts = g_strsplit_set(listed, " ", -1);
+        for (gchar **p = parts; *p; p++)
+            if (**p)
+                displays.push_back(*p);
+        g_strfreev(parts);
+    } else if (g_getenv("DISPLAY") && *g_getenv("DISPLAY")) {
+        displays.push_back(g_getenv("DISPLAY"));
+    }
+    if (displays.empty())
+        return;
+    std::vector<int> fds;
+    for (const std::string &d : displays)
+        // Close-on-exec: programs a test starts must not keep the claim.
+        fds.push_back(open(display_lock_path(d).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    for (;;) {
+        for (size_t i = 0; i < displays.size(); i++) {
+            if (fds[i] < 0 || flock(fds[i], LOCK_EX | LOCK_NB) != 0)
+                continue;
+            g_setenv("DISPLAY", displays[i].c_str(), TRUE);
+            for (size_t j = 0; j < fds.size(); j++)
+                if (j != i && fds[j] >= 0)
+                    close(fds[j]);
+            return;  // fds[i] stays open, and locked, until the process ends
+        }
+        if (std::none_of(fds.begin(), fds.end(), [](int fd) { return fd >= 0; })) {
+            // No lock files to be had: run unguarded rather than not at all.
+            g_setenv("DISPLAY", displays[0].c_str(), TRUE);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
 
 const std::string &shell_test_start()
 {
@@ -81,12 +134,12 @@ void shell_pump(int ms)
 namespace {
 struct pending_answer {
     std::string name;
-    int response;
+    int response = 0;
     std::function<void(GtkWidget *)> before;
     std::shared_ptr<bool> done;
     bool prepared = false;
     gint64 answer_at = 0;
-    int delay_ms;
+    int delay_ms = 0;
     bool responded = false;
     bool resend = false;  // set up again, to be answered at answer_at
     GtkWidget *answered = nullptr;  // weak: cleared when the dialog is destroyed
@@ -180,8 +233,12 @@ static std::shared_ptr<bool> answer_when_ready(const char *name, int response,
                                                int delay_ms,
                                                std::function<bool(GtkWidget *)> ready)
 {
-    auto *p = new pending_answer{name, response, std::move(before), std::make_shared<bool>(false),
-                                 false, 0, delay_ms};
+    auto *p = new pending_answer();
+    p->name = name;
+    p->response = response;
+    p->before = std::move(before);
+    p->done = std::make_shared<bool>(false);
+    p->delay_ms = delay_ms;
     p->ready = std::move(ready);
     auto done = p->done;
     g_timeout_add(20, answer_tick, p);

@@ -9,6 +9,14 @@
 #include <memory>
 #include <string>
 
+// Picks this process's X display before anything opens one.  Every GUI
+// test process holds its display alone (windows of two tests would overlap
+// and steal focus): it takes a lock on it that lasts until the process ends.
+// DRAVLEN_TEST_DISPLAYS may list several displays, separated by spaces; the
+// first one free is taken and DISPLAY set to it, so tests run side by side,
+// one per display.  Without it, DISPLAY is the only one, and tests take turns.
+void shell_claim_display();
+
 // Options written to user.ini before the one start-up of the process.
 extern const char *const shell_test_user_ini;
 
