@@ -151,7 +151,15 @@ struct pass_state {
     std::vector<pass_reading> readings;  // empty: lost track, store nothing more
     std::deque<pass_packet> pending;     // received, not yet stored
     uint32_t placed[D64_MAX_TRACKS + 1];   // sectors stored in this pass
-    uint32_t doubled[D64_MAX_TRACKS + 1];  // sectors received twice: left unread
+    uint32_t doubled[D64_MAX_TRACKS + 1];  // sectors left unread: named twice, out of turn
+    // The drive sends a track as it turns under the head: sector numbers
+    // rise, wrapping to 0 at most once, and never come back to where the
+    // track began.  A packet that breaks this carries a wrong number (or its
+    // neighbour does), and its data may be another sector's.
+    int first_sector[D64_MAX_TRACKS + 1];  // -1: nothing stored on the track yet
+    int last_sector[D64_MAX_TRACKS + 1];
+    int wrap_from[D64_MAX_TRACKS + 1];     // the fall taken as the wrap; -1: none yet
+    int wrap_to[D64_MAX_TRACKS + 1];
     bool listing_posted;
 };
 pass_state pass;
@@ -164,6 +172,55 @@ enum pass_event { EVENT_PACKET, EVENT_LOST, EVENT_NO_SECTOR, EVENT_END };
 bool reading_over(const pass_reading &r)
 {
     return r.track > TRACKS;
+}
+
+void leave_unread(int track, int s, const char *why)
+{
+    uint32_t bit = 1u << s;
+    if (pass.doubled[track] & bit)
+        return;
+    pass.doubled[track] |= bit;
+    memset(d64_storage + d64_sector_offset(track, s), 0, 256);
+    d64_set_block_error_info(d64_storage, track, s, D64_ERR_NO_SYNC);
+    log_printf("Sector t/s %2d/%-2d %s: left unread\n", track, s, why);
+    cell(track, s, 0, ENGINE_CELL_LEFT_UNREAD);
+}
+
+// Follows the sector numbers of a track in the order they came; where they
+// break the turn, the packets on both sides of the break are left unread,
+// with the first one of the turn and those of the wrap taken so far, since
+// any of them may be the one with the wrong number.  The packets after a
+// break start a new turn, so that one wrong number costs a few sectors and
+// not the rest of the track.
+void check_turn(int track, int s)
+{
+    const char *why = "out of turn on its track";
+    int last = pass.last_sector[track];
+    pass.last_sector[track] = s;
+    if (last < 0) {
+        pass.first_sector[track] = s;
+        return;
+    }
+    bool broken = false;
+    if (s < last) {
+        if (pass.wrap_from[track] < 0) {
+            pass.wrap_from[track] = last;
+            pass.wrap_to[track] = s;
+        } else {
+            broken = true;  // a second fall
+        }
+    }
+    if (pass.wrap_from[track] >= 0 && s >= pass.first_sector[track])
+        broken = true;  // past where the track began
+    if (!broken)
+        return;
+    leave_unread(track, pass.first_sector[track], why);
+    leave_unread(track, pass.wrap_from[track], why);
+    leave_unread(track, pass.wrap_to[track], why);
+    leave_unread(track, last, why);
+    leave_unread(track, s, why);
+    pass.first_sector[track] = s;
+    pass.wrap_from[track] = pass.wrap_to[track] = -1;
 }
 
 void place(int track, const pass_packet &p)
@@ -179,11 +236,7 @@ void place(int track, const pass_packet &p)
     if (pass.placed[track] & bit) {
         // Two packets named the same sector, so one of them carries another
         // sector's data, and nothing tells which.
-        pass.doubled[track] |= bit;
-        memset(d64_storage + d64_sector_offset(track, s), 0, 256);
-        d64_set_block_error_info(d64_storage, track, s, D64_ERR_NO_SYNC);
-        log_printf("Sector t/s %2d/%-2d received twice: left unread\n", track, s);
-        cell(track, s, 0, ENGINE_CELL_LEFT_UNREAD);
+        leave_unread(track, s, "received twice");
         return;
     }
     pass.placed[track] |= bit;
@@ -196,6 +249,7 @@ void place(int track, const pass_packet &p)
     }
     memcpy(d64_storage + d64_sector_offset(track, s), p.data, 256);
     d64_set_block_error_info(d64_storage, track, s, p.error);
+    check_turn(track, s);
 }
 
 void drop_pending_front()
@@ -354,6 +408,8 @@ int receive_fast_pass(int handle, int first_track, int *prompt_taken)
     pass.pending.clear();
     memset(pass.placed, 0, sizeof pass.placed);
     memset(pass.doubled, 0, sizeof pass.doubled);
+    for (int t = 0; t <= D64_MAX_TRACKS; t++)
+        pass.first_sector[t] = pass.last_sector[t] = pass.wrap_from[t] = pass.wrap_to[t] = -1;
     pass.listing_posted = first_track > 18;
     reader.start = reader.end = 0;
     for (;;) {

@@ -278,7 +278,9 @@ int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
 {
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
-    if (engine_abort_requested()) {
+    // An abort that comes once the files are written is too late to stop
+    // anything: then the outcome says what was done, files and all.
+    if (engine_abort_requested() && files->empty()) {
         outcome.kind = ENGINE_ABORTED;
         // The cause goes along: the GUI's finisher takes the worker's text.
         outcome.failure = failure;

@@ -192,8 +192,9 @@ protected:
             if (!r.ended_before_sigint) {
                 interrupts++;
                 worst_interrupt = std::max(worst_interrupt, r.seconds_after_sigint);
+                // A Ctrl+C that comes once the files are written leaves them
+                // and the exit status of what was done.
                 EXPECT_LT(r.seconds_after_sigint, 0.2) << "Ctrl+C took that long";
-                EXPECT_EQ(r.status, 130) << r.err;
             }
         } else {
             r = cli_run(DRAVLEN_CLI_PATH, args, config_home, work);
@@ -209,7 +210,7 @@ protected:
     {
         std::set<int> good;
         if (image.size() == (size_t)sectors_all * 256) {
-            EXPECT_EQ(image, source) << "an image without error info must be the disk";
+            EXPECT_TRUE(image == source) << "an image without error info must be the disk";
             for (int i = 0; i < sectors_all; i++)
                 good.insert(i);
             return good;
@@ -246,9 +247,10 @@ protected:
         cli_run_result r = run(p.read_faults, args, p.interrupt_read_ms);
         outcomes["read " + std::to_string(r.status)]++;
         auto after = folder_contents(work);
-        EXPECT_EQ(after["other.d64"], other) << "the other disk's image changed";
+        EXPECT_TRUE(after["other.d64"] == other) << "the other disk's image changed";
         if (r.status == 130 || r.status == 1) {
-            EXPECT_EQ(after, before) << "a failed or interrupted read changed the folder\n" << r.err;
+            EXPECT_TRUE(after == before) << "a failed or interrupted read changed the folder\n"
+                                         << r.err;
             return;
         }
         ASSERT_TRUE(r.status == 0 || r.status == 3) << "exit status " << r.status << "\n" << r.err;
@@ -275,10 +277,10 @@ protected:
                 p.interrupt_reread_ms);
         outcomes["reread " + std::to_string(r.status)]++;
         after = folder_contents(work);
-        EXPECT_EQ(after["other.d64"], other) << "the other disk's image changed";
+        EXPECT_TRUE(after["other.d64"] == other) << "the other disk's image changed";
         if (r.status == 130 || r.status == 1) {
-            EXPECT_EQ(after["image.d64"], image) << "a failed or interrupted reread changed it\n"
-                                                 << r.err;
+            EXPECT_TRUE(after["image.d64"] == image) << "a failed or interrupted reread changed it\n"
+                                                     << r.err;
             for (const auto &entry : after)
                 EXPECT_TRUE(before.count(entry.first) || entry.first == "image.d64-reread.log")
                     << "unexpected file " << entry.first;

@@ -232,6 +232,42 @@ TEST_F(Read, LostEndOfTrackPacketsOnTwoTracksNeverStoreAWrongSector)
     EXPECT_EQ(scratch_read(work + "/whole.d64"), d64);
 }
 
+// Sector 8 of track 9 comes named 10 and the true sector 10 is lost: the
+// numbers break the order in which the drive sends a track, so neither
+// place is trusted; without that, 8's data stood as a good sector 10.
+TEST_F(Read, PacketNamedAsALostSectorIsCaughtByTheOrderOfTheTrack)
+{
+    std::string d64;
+    make_disk("made.d64", "OUT OF TURN", &d64);
+    d64 = for_this_build(d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", d64));
+    start_sim({"--drive", "8=" + dir + "/disk.d64", "--sector-number", "9/8=10", "--drop", "9/10"});
+
+    cli_run_result r = read_disk({"--retries", "0", "pass.d64"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    std::string saved = scratch_read(work + "/pass.d64");
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << r.err;
+    const int nine_ten = 8 * 21 + 10;
+    EXPECT_NE(saved[sectors_all * 256 + nine_ten], '\1') << "9/10 holds 9/8's data";
+    int left = 0;
+    for (int i = 0; i < sectors_all; i++) {
+        if (saved[sectors_all * 256 + i] != '\1') {
+            left++;
+            continue;
+        }
+        EXPECT_EQ(saved.substr(i * 256, 256), d64.substr(i * 256, 256)) << "sector index " << i;
+    }
+    // The two on either side of the break, the first of the track and the
+    // one after the false wrap: a few, not the rest of the track.
+    EXPECT_LE(left, 6);
+    EXPECT_TRUE(contains(scratch_read(work + "/pass.d64.log"),
+                         "Sector t/s  9/10 out of turn on its track: left unread\n"));
+
+    r = read_disk({"--retries", "3", "whole.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(scratch_read(work + "/whole.d64"), d64);
+}
+
 TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
 {
     std::string d64;
