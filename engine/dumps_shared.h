@@ -61,6 +61,7 @@ const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int
                                    std::vector<std::string> *files);
 // Loads a D64 into d64_storage.  Null on success, else why not.
 const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
-// Reports the outcome (abort first) with the sector counts; returns 1 on success.
+// Reports the outcome with the sector counts: aborted when an abort came
+// before anything was written, else what was done.  Returns 1 on success.
 int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
                  std::vector<std::string> *files);

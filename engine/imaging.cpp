@@ -151,7 +151,7 @@ struct pass_state {
     std::vector<pass_reading> readings;  // empty: lost track, store nothing more
     std::deque<pass_packet> pending;     // received, not yet stored
     uint32_t placed[D64_MAX_TRACKS + 1];   // sectors stored in this pass
-    uint32_t doubled[D64_MAX_TRACKS + 1];  // sectors left unread: named twice, out of turn
+    uint32_t left_unread[D64_MAX_TRACKS + 1];  // named twice or out of turn
     // The drive sends a track as it turns under the head: sector numbers
     // rise, wrapping to 0 at most once, and never come back to where the
     // track began.  A packet that breaks this carries a wrong number (or its
@@ -177,9 +177,9 @@ bool reading_over(const pass_reading &r)
 void leave_unread(int track, int s, const char *why)
 {
     uint32_t bit = 1u << s;
-    if (pass.doubled[track] & bit)
+    if (pass.left_unread[track] & bit)
         return;
-    pass.doubled[track] |= bit;
+    pass.left_unread[track] |= bit;
     memset(d64_storage + d64_sector_offset(track, s), 0, 256);
     d64_set_block_error_info(d64_storage, track, s, D64_ERR_NO_SYNC);
     log_printf("Sector t/s %2d/%-2d %s: left unread\n", track, s, why);
@@ -231,7 +231,7 @@ void place(int track, const pass_packet &p)
         return;
     }
     uint32_t bit = 1u << s;
-    if (pass.doubled[track] & bit)
+    if (pass.left_unread[track] & bit)
         return;
     if (pass.placed[track] & bit) {
         // Two packets named the same sector, so one of them carries another
@@ -407,7 +407,7 @@ int receive_fast_pass(int handle, int first_track, int *prompt_taken)
     pass.readings.push_back(pass_reading{first_track, 0, {}});
     pass.pending.clear();
     memset(pass.placed, 0, sizeof pass.placed);
-    memset(pass.doubled, 0, sizeof pass.doubled);
+    memset(pass.left_unread, 0, sizeof pass.left_unread);
     for (int t = 0; t <= D64_MAX_TRACKS; t++)
         pass.first_sector[t] = pass.last_sector[t] = pass.wrap_from[t] = pass.wrap_to[t] = -1;
     pass.listing_posted = first_track > 18;

@@ -88,6 +88,31 @@ protected:
         *d64 = scratch_read(path, &ok);
         ASSERT_TRUE(ok);
     }
+    // Serves a cc1541 disk of this build's size with the simulator's faults
+    // and reads it once without re-reads into pass.d64, which must hold
+    // error info; *d64 gets the disk's bytes, the saved image is returned.
+    std::string read_faulty_disk_once(const std::string &diskname,
+                                      const std::vector<std::string> &faults, std::string *d64)
+    {
+        make_disk("made.d64", diskname, d64);
+        *d64 = for_this_build(*d64);
+        EXPECT_TRUE(scratch_write(dir + "/disk.d64", *d64));
+        std::vector<std::string> args = {"--drive", "8=" + dir + "/disk.d64"};
+        args.insert(args.end(), faults.begin(), faults.end());
+        start_sim(args);
+        cli_run_result r = read_disk({"--retries", "0", "pass.d64"});
+        EXPECT_EQ(r.status, 3) << r.err;
+        std::string saved = scratch_read(work + "/pass.d64");
+        EXPECT_EQ(saved.size(), (size_t)sectors_all * 257) << r.err;
+        return saved;
+    }
+    // With re-reads the same faulty disk comes back byte-identical.
+    void read_whole_with_retries(const std::string &d64)
+    {
+        cli_run_result r = read_disk({"--retries", "3", "whole.d64"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(scratch_read(work + "/whole.d64"), d64);
+    }
     cli_run_result read_disk(std::vector<std::string> args, const std::string &stdin_text = "")
     {
         args.insert(args.begin(), {"read", "--port", sim.port});
@@ -222,22 +247,14 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
 TEST_F(Read, LostEndOfTrackPacketsOnTwoTracksNeverStoreAWrongSector)
 {
     std::string d64;
-    make_disk("made.d64", "TWO FAULTS", &d64);
-    d64 = for_this_build(d64);
-    ASSERT_TRUE(scratch_write(dir + "/disk.d64", d64));
-    start_sim({"--drive", "8=" + dir + "/disk.d64", "--drop", "17/20", "--drop", "18/18"});
-
-    cli_run_result r = read_disk({"--retries", "0", "pass.d64"});
-    EXPECT_EQ(r.status, 3) << r.err;
-    std::string saved = scratch_read(work + "/pass.d64");
-    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << r.err;
+    std::string saved =
+        read_faulty_disk_once("TWO FAULTS", {"--drop", "17/20", "--drop", "18/18"}, &d64);
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257);
     int good = good_sectors_hold_the_disk(saved, d64);
     EXPECT_GE(good, sectors_all - 4);
     EXPECT_LT(good, sectors_all);
 
-    r = read_disk({"--retries", "3", "whole.d64"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(scratch_read(work + "/whole.d64"), d64);
+    read_whole_with_retries(d64);
 }
 
 // Sector 8 of track 9 comes named 10 and the true sector 10 is lost: the
@@ -246,15 +263,9 @@ TEST_F(Read, LostEndOfTrackPacketsOnTwoTracksNeverStoreAWrongSector)
 TEST_F(Read, PacketNamedAsALostSectorIsCaughtByTheOrderOfTheTrack)
 {
     std::string d64;
-    make_disk("made.d64", "OUT OF TURN", &d64);
-    d64 = for_this_build(d64);
-    ASSERT_TRUE(scratch_write(dir + "/disk.d64", d64));
-    start_sim({"--drive", "8=" + dir + "/disk.d64", "--sector-number", "9/8=10", "--drop", "9/10"});
-
-    cli_run_result r = read_disk({"--retries", "0", "pass.d64"});
-    EXPECT_EQ(r.status, 3) << r.err;
-    std::string saved = scratch_read(work + "/pass.d64");
-    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << r.err;
+    std::string saved = read_faulty_disk_once(
+        "OUT OF TURN", {"--sector-number", "9/8=10", "--drop", "9/10"}, &d64);
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257);
     const int nine_ten = 8 * 21 + 10;
     EXPECT_NE(saved[sectors_all * 256 + nine_ten], '\1') << "9/10 holds 9/8's data";
     // The two on either side of the break, the first of the track and the
@@ -263,9 +274,7 @@ TEST_F(Read, PacketNamedAsALostSectorIsCaughtByTheOrderOfTheTrack)
     EXPECT_TRUE(contains(scratch_read(work + "/pass.d64.log"),
                          "Sector t/s  9/10 out of turn on its track: left unread\n"));
 
-    r = read_disk({"--retries", "3", "whole.d64"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(scratch_read(work + "/whole.d64"), d64);
+    read_whole_with_retries(d64);
 }
 
 TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
