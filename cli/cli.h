@@ -4,6 +4,8 @@
 
 #include "engine/engine.h"
 
+#include <json-glib/json-glib.h>
+
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ struct cli_args {
     std::vector<std::string> operands;
     std::string port;       // --port, or the GUI's setting
     bool port_given = false;
+    bool port_is_default = false;  // from neither --port nor the GUI's settings
     int device = 0;         // --drive, or the GUI's selected drive
     bool json = false;
     bool verbose = false;
@@ -108,15 +111,13 @@ engine_ui cli_terminal_ui(cli_terminal *terminal);
 // the exit status for it; `what` names the operation ("status reading").
 int cli_report_outcome(const cli_args &args, const cli_terminal &terminal, const char *what);
 
+// The port as messages name it: with a note when it is only the default.
+std::string cli_port_shown(const cli_args &args);
+
 // Why the port cannot be used, as a short English phrase, or "" when it
 // looks usable (then the fault is elsewhere).
 std::string cli_port_problem(const std::string &port);
 
-// JSON text helpers.
-std::string cli_json_string(const char *text);
-// The members every summary object starts with: command, port, outcome,
-// error (when failed), elapsed_seconds, files.
-std::string cli_json_head(const cli_args &args, const cli_terminal &terminal);
 // A whole-disk or sector run's answer to the engine's questions: notices
 // (side B, tracks beyond 35) go on as warnings; the rest are asked on the
 // terminal, or answered no when stdin is none.  `prompt` is the text shown
@@ -127,11 +128,6 @@ int cli_answer_question(engine_question question, const char *text, const char *
 // points at them.
 void cli_keep_outcome(cli_terminal *terminal, std::vector<std::string> *files,
                       std::vector<unsigned char> *codes, const engine_outcome *outcome);
-// The files as a JSON list of display names.
-std::string cli_json_files(const std::vector<std::string> &files);
-// cli_json_head with `files` as its file list.
-std::string cli_json_head_with_files(const cli_args &args, const cli_terminal &terminal,
-                                     const std::vector<std::string> &files);
 // "wrote NAME" on stderr, a line per file.
 void cli_print_written(const std::vector<std::string> &files);
 
@@ -149,3 +145,29 @@ void cli_live_line_clear(cli_live_line *line);
 int cli_live_line_due(cli_live_line *line, bool force);
 // Redraws the line with the text.
 void cli_live_line_show(cli_live_line *line, const char *format, ...) G_GNUC_PRINTF(2, 3);
+
+// ---------------------------------------------------------------- JSON summary
+
+// With --json every ending prints one object on stdout: command, port,
+// outcome (from the exit status: 0 and 3 "succeeded", 130 "interrupted",
+// else "failed"), error (when failed), elapsed_seconds, files, then the
+// subcommand's own members in the order added, then exit_status.
+
+// A builder for the subcommand's own members, its object begun.
+JsonBuilder *cli_json_members(void);
+// Adds one member; a text is made valid UTF-8 first, a null text is JSON null.
+void cli_json_add_int(JsonBuilder *b, const char *name, gint64 value);
+void cli_json_add_bool(JsonBuilder *b, const char *name, bool value);
+void cli_json_add_text(JsonBuilder *b, const char *name, const char *text);
+// A text as the next value of an array or member.
+void cli_json_add_text_value(JsonBuilder *b, const char *text);
+// A list of file names as shown to the user.
+void cli_json_add_files(JsonBuilder *b, const char *name, const std::vector<std::string> &files);
+// Prints the summary and frees `members` (may be null).  `files` replaces
+// the terminal's; `error` the engine's failure text.
+void cli_json_print(const cli_args &args, const cli_terminal &terminal, JsonBuilder *members,
+                    int exit_status, const std::vector<std::string> *files = nullptr,
+                    const char *error = nullptr);
+// A failure of the program's own (no engine outcome): the line on stderr
+// and, with --json, the summary with it as error.  Returns exit_status.
+int cli_fail(const cli_args &args, int exit_status, const char *format, ...) G_GNUC_PRINTF(3, 4);

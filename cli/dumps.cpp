@@ -118,9 +118,13 @@ std::vector<std::pair<int, int>> counted(const sector_run &r, bool all)
     return out;
 }
 
+struct bad_sector {
+    int track, sector, code;
+};
+
 struct tally {
     int good = 0, bad = 0;
-    std::string bad_json;
+    std::vector<bad_sector> bad_sectors;
 };
 
 tally count_sectors(const sector_run &r, bool all)
@@ -132,23 +136,38 @@ tally count_sectors(const sector_run &r, bool all)
             n.good++;
         } else if (d64_is_accessible_error(code)) {
             n.bad++;
-            n.bad_json += n.bad_json.empty() ? "" : ",";
-            n.bad_json += "{\"track\":" + std::to_string(t) + ",\"sector\":" +
-                          std::to_string(s) + ",\"code\":" + std::to_string(code) + "}";
+            n.bad_sectors.push_back({t, s, code});
         }
     }
     return n;
 }
 
-void print_json(const cli_args &args, const sector_run &r, const tally &n, int status,
-                const std::string &extra)
+// The members a dump or re-read starts with: drive and track count.
+JsonBuilder *run_members(const cli_args &args)
 {
-    std::string head = cli_json_head_with_files(args, r.terminal, r.files);
-    printf("%s,\"drive\":%d,\"tracks\":%d%s,\"sectors_good\":%d,\"sectors_bad\":%d,"
-           "\"bad_sectors\":[%s],\"exit_status\":%d}\n",
-           head.c_str(), args.device, TRACKS, extra.c_str(), n.good, n.bad, n.bad_json.c_str(),
-           status);
-    fflush(stdout);
+    JsonBuilder *b = cli_json_members();
+    cli_json_add_int(b, "drive", args.device);
+    cli_json_add_int(b, "tracks", TRACKS);
+    return b;
+}
+
+// Ends the summary with the counted sectors and prints it.
+void print_json(const cli_args &args, const sector_run &r, const tally &n, int status,
+                JsonBuilder *b)
+{
+    cli_json_add_int(b, "sectors_good", n.good);
+    cli_json_add_int(b, "sectors_bad", n.bad);
+    json_builder_set_member_name(b, "bad_sectors");
+    json_builder_begin_array(b);
+    for (const bad_sector &bad : n.bad_sectors) {
+        json_builder_begin_object(b);
+        cli_json_add_int(b, "track", bad.track);
+        cli_json_add_int(b, "sector", bad.sector);
+        cli_json_add_int(b, "code", bad.code);
+        json_builder_end_object(b);
+    }
+    json_builder_end_array(b);
+    cli_json_print(args, r.terminal, b, status, &r.files);
 }
 
 int tries_from(const cli_args &args)
@@ -210,14 +229,12 @@ int cli_run_dump(const cli_args &args)
     for (const dump_name &d : dump_names)
         if (args.operands[0] == d.word)
             which = &d;
-    if (!which) {
-        cli_error("unknown dump \"%s\": use dir, dir-first or bam", args.operands[0].c_str());
-        return CLI_EXIT_USAGE;
-    }
-    if (TRACKS == 40 && which->kind == ENGINE_DUMP_ALLOCATED) {
-        cli_error("dump bam reads the 35-track BAM: use dravlen (--tracks 35)");
-        return CLI_EXIT_USAGE;
-    }
+    if (!which)
+        return cli_fail(args, CLI_EXIT_USAGE, "unknown dump \"%s\": use dir, dir-first or bam",
+                        args.operands[0].c_str());
+    if (TRACKS == 40 && which->kind == ENGINE_DUMP_ALLOCATED)
+        return cli_fail(args, CLI_EXIT_USAGE,
+                        "dump bam reads the 35-track BAM: use dravlen (--tracks 35)");
     // Automatic names go where the user runs the program, not the GUI's folder.
     options_set_string(&options_d64_dir_string, nullptr);
     d64_module_init();
@@ -249,6 +266,8 @@ int cli_run_dump(const cli_args &args)
     } else {
         status = cli_report_outcome(args, r.terminal, "dump");
     }
+    if (status == CLI_EXIT_FAILED)
+        cli_print_written(r.files);
     tally n = count_sectors(r, false);
     if (status == CLI_EXIT_OK) {
         // Only what the dump read counts: the rest of the image is unread by design.
@@ -257,10 +276,12 @@ int cli_run_dump(const cli_args &args)
         fprintf(stderr, "%d sectors read: %d good, %d with errors, in %.2f seconds\n",
                 (int)r.touched.size(), n.good, n.bad, r.terminal.outcome.elapsed_seconds);
     }
-    if (args.json)
-        print_json(args, r, n, status,
-                   ",\"dump\":" + cli_json_string(which->word) +
-                       ",\"sectors_read\":" + std::to_string(r.touched.size()));
+    if (args.json) {
+        JsonBuilder *b = run_members(args);
+        cli_json_add_text(b, "dump", which->word);
+        cli_json_add_int(b, "sectors_read", (gint64)r.touched.size());
+        print_json(args, r, n, status, b);
+    }
     return status;
 }
 
@@ -270,10 +291,8 @@ int cli_run_reread(const cli_args &args)
     if (args.md5)
         options_create_md5_digest = 1;
     const std::string &path = args.operands[0];
-    if (!g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR)) {
-        cli_error("cannot re-read %s: no such file", path.c_str());
-        return CLI_EXIT_FAILED;
-    }
+    if (!g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR))
+        return cli_fail(args, CLI_EXIT_FAILED, "cannot re-read %s: no such file", path.c_str());
 
     engine_sector_job job = {};
     job.port = args.port.c_str();
@@ -311,6 +330,8 @@ int cli_run_reread(const cli_args &args)
         status = CLI_EXIT_INTERRUPTED;
     } else {
         status = cli_report_outcome(args, r.terminal, "re-read");
+        if (status == CLI_EXIT_FAILED)
+            cli_print_written(r.files);
         if (status == CLI_EXIT_OK) {
             status = n.bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
             cli_print_written(r.files);
@@ -319,15 +340,18 @@ int cli_run_reread(const cli_args &args)
         }
     }
     if (args.json) {
-        std::string extra = ",\"sectors_reread\":" + std::to_string(r.touched.size());
-        if (args.range_first > 0)
-            extra += ",\"range\":[" + std::to_string(args.range_first) + "," +
-                     std::to_string(args.range_last) + "]";
-        // A run with nothing to do is no failure in the summary either.
-        sector_run shown = r;
-        if (nothing_to_do)
-            shown.terminal.outcome.kind = ENGINE_SUCCEEDED;
-        print_json(args, shown, n, status, extra);
+        JsonBuilder *b = run_members(args);
+        cli_json_add_int(b, "sectors_reread", (gint64)r.touched.size());
+        if (args.range_first > 0) {
+            json_builder_set_member_name(b, "range");
+            json_builder_begin_array(b);
+            json_builder_add_int_value(b, args.range_first);
+            json_builder_add_int_value(b, args.range_last);
+            json_builder_end_array(b);
+        }
+        // A run with nothing to do is no failure in the summary either: the
+        // outcome follows the exit status.
+        print_json(args, r, n, status, b);
     }
     return status;
 }

@@ -109,9 +109,11 @@ engine_drive_job job_of(const cli_args &args)
     return engine_drive_job{args.port.c_str(), args.device, 0, 0};
 }
 
-std::string drive_member(const cli_args &args)
+JsonBuilder *drive_members(const cli_args &args)
 {
-    return ",\"drive\":" + std::to_string(args.device);
+    JsonBuilder *b = cli_json_members();
+    cli_json_add_int(b, "drive", args.device);
+    return b;
 }
 
 // ---------------------------------------------------------------- PETSCII
@@ -222,57 +224,78 @@ dir_listing parse_listing(const char *text)
     return d;
 }
 
-std::string json_listing(const dir_listing &d)
+void add_listing(JsonBuilder *b, const dir_listing &d)
 {
-    std::string out = ",\"disk_name\":" + cli_json_string(d.disk_name.c_str()) +
-                      ",\"disk_id\":" + cli_json_string(d.disk_id.c_str()) + ",\"entries\":[";
-    for (size_t i = 0; i < d.entries.size(); i++) {
-        const dir_entry &e = d.entries[i];
-        out += std::string(i ? "," : "") + "{\"blocks\":" + std::to_string(e.blocks) +
-               ",\"name\":" + cli_json_string(e.name.c_str()) +
-               ",\"type\":" + cli_json_string(e.type.c_str()) +
-               ",\"closed\":" + (e.closed ? "true" : "false") +
-               ",\"locked\":" + (e.locked ? "true" : "false") + "}";
+    cli_json_add_text(b, "disk_name", d.disk_name.c_str());
+    cli_json_add_text(b, "disk_id", d.disk_id.c_str());
+    json_builder_set_member_name(b, "entries");
+    json_builder_begin_array(b);
+    for (const dir_entry &e : d.entries) {
+        json_builder_begin_object(b);
+        cli_json_add_int(b, "blocks", e.blocks);
+        cli_json_add_text(b, "name", e.name.c_str());
+        cli_json_add_text(b, "type", e.type.c_str());
+        cli_json_add_bool(b, "closed", e.closed);
+        cli_json_add_bool(b, "locked", e.locked);
+        json_builder_end_object(b);
     }
-    out += "]";
+    json_builder_end_array(b);
     if (d.blocks_free >= 0)
-        out += ",\"blocks_free\":" + std::to_string(d.blocks_free);
-    return out;
+        cli_json_add_int(b, "blocks_free", d.blocks_free);
 }
 
 // Refuses an output file that exists (unless --overwrite) before the drive
-// is bothered.  1 when it may be written.
-int output_usable(const cli_args &args, const std::string &path)
+// is bothered.  0 when it may be written, else the exit status of the refusal.
+int output_refused(const cli_args &args, const std::string &path)
 {
-    if (!args.overwrite && g_file_test(path.c_str(), G_FILE_TEST_EXISTS)) {
-        cli_error("%s already exists (use --overwrite to replace it)", path.c_str());
-        return 0;
-    }
+    if (!args.overwrite && g_file_test(path.c_str(), G_FILE_TEST_EXISTS))
+        return cli_fail(args, CLI_EXIT_FAILED, "%s already exists (use --overwrite to replace it)",
+                        path.c_str());
     char *folder = g_path_get_dirname(path.c_str());
-    bool ok = g_file_test(folder, G_FILE_TEST_IS_DIR);
-    if (!ok)
-        cli_error("cannot write %s: no such folder %s", path.c_str(), folder);
+    int status = CLI_EXIT_OK;
+    if (!g_file_test(folder, G_FILE_TEST_IS_DIR))
+        status = cli_fail(args, CLI_EXIT_FAILED, "cannot write %s: no such folder %s",
+                          path.c_str(), folder);
     g_free(folder);
-    return ok;
+    return status;
 }
 
-// The status line a DOS command leaves, shown on stdout; the JSON summary.
-int finish_dos_command(const cli_args &args, files_terminal &t, const char *what,
-                       const char *status, const std::string &extra_json)
+// The exit status of a DOS command, its error line told: the drive's own
+// status when it refused.
+int dos_command_status(const cli_args &args, const files_terminal &t, const char *what,
+                       const char *status)
 {
-    if (args.json)
-        printf("%s%s%s%s}\n", cli_json_head(args, t.terminal).c_str(), drive_member(args).c_str(),
-               extra_json.c_str(),
-               status[0] ? (",\"status\":" + cli_json_string(status)).c_str() : "");
-    else if (status[0])
-        printf("%s\n", status);
-    fflush(stdout);
     if (t.terminal.finished && t.terminal.outcome.kind == ENGINE_FAILED && status[0] &&
         strncmp(status, "00,", 3) != 0) {
         cli_error("drive %d refused the %s: %s", args.device, what, status);
         return CLI_EXIT_FAILED;
     }
     return cli_report_outcome(args, t.terminal, what);
+}
+
+// The status line a DOS command leaves, shown on stdout, or the JSON summary
+// with `members` (the drive first) and the status.
+void show_dos_command(const cli_args &args, const files_terminal &t, JsonBuilder *members,
+                      const char *status, int exit_status, const char *error = nullptr)
+{
+    if (args.json) {
+        if (status[0])
+            cli_json_add_text(members, "status", status);
+        cli_json_print(args, t.terminal, members, exit_status, nullptr, error);
+    } else {
+        g_object_unref(members);
+        if (status[0])
+            printf("%s\n", status);
+    }
+    fflush(stdout);
+}
+
+int finish_dos_command(const cli_args &args, files_terminal &t, const char *what,
+                       const char *status, JsonBuilder *members)
+{
+    int exit_status = dos_command_status(args, t, what, status);
+    show_dos_command(args, t, members, status, exit_status);
+    return exit_status;
 }
 
 }  // namespace
@@ -296,21 +319,25 @@ int cli_run_dir(const cli_args &args)
         listing = parse_listing(text->str);
         g_string_free(text, TRUE);
     }
+    const char *damaged =
+        "the drive's directory listing is damaged; shown as far as it could be read";
+    int exit_status = CLI_EXIT_FAILED;
+    if (got && !complete)
+        cli_error("%s", damaged);
+    else
+        exit_status = cli_report_outcome(args, t.terminal, "directory listing");
     if (args.json) {
-        std::string out = cli_json_head(args, t.terminal) + drive_member(args);
+        JsonBuilder *b = drive_members(args);
         if (got)
-            out += json_listing(listing);
-        printf("%s}\n", out.c_str());
+            add_listing(b, listing);
+        cli_json_print(args, t.terminal, b, exit_status, nullptr,
+                       got && !complete ? damaged : nullptr);
     } else {
         for (const std::string &line : listing.lines)
             printf("%s\n", line.c_str());
     }
     fflush(stdout);
-    if (got && !complete) {
-        cli_error("the drive's directory listing is damaged; shown as far as it could be read");
-        return CLI_EXIT_FAILED;
-    }
-    return cli_report_outcome(args, t.terminal, "directory listing");
+    return exit_status;
 }
 
 // ---------------------------------------------------------------- get
@@ -318,10 +345,8 @@ int cli_run_dir(const cli_args &args)
 int cli_run_get(const cli_args &args)
 {
     const std::string &name = args.operands[0];
-    if (const char *problem = drive_files_name_problem(name.c_str(), 0)) {
-        cli_error("%s", problem);
-        return CLI_EXIT_USAGE;
-    }
+    if (const char *problem = drive_files_name_problem(name.c_str(), 0))
+        return cli_fail(args, CLI_EXIT_USAGE, "%s", problem);
     std::string out;
     if (args.operands.size() > 1) {
         out = args.operands[1];
@@ -330,13 +355,12 @@ int cli_run_get(const cli_args &args)
             drive_files_suggested_file_name(name.c_str(), options_file_extensions_uppercase == 1);
         out = suggested;
         g_free(suggested);
-        if (out[0] == '.') {
-            cli_error("\"%s\" makes no file name: give OUT.prg", name.c_str());
-            return CLI_EXIT_USAGE;
-        }
+        if (out[0] == '.')
+            return cli_fail(args, CLI_EXIT_USAGE, "\"%s\" makes no file name: give OUT.prg",
+                            name.c_str());
     }
-    if (!output_usable(args, out))
-        return CLI_EXIT_FAILED;
+    if (int refused = output_refused(args, out))
+        return refused;
     files_terminal t;
     engine_ui ui = files_ui(&t, args, "get");
     engine_drive_job job = job_of(args);
@@ -346,15 +370,19 @@ int cli_run_get(const cli_args &args)
     engine_export_prg(&ui, &job, name.c_str(), 0, buffer.data(), (int)buffer.size(), &received,
                       &target);
     bool saved = !t.terminal.files.empty();
-    if (args.json)
-        printf("%s%s,\"name\":%s%s}\n", cli_json_head(args, t.terminal).c_str(),
-               drive_member(args).c_str(), cli_json_string(name.c_str()).c_str(),
-               saved ? (",\"bytes\":" + std::to_string(received)).c_str() : "");
-    else if (saved)
+    int exit_status = cli_report_outcome(args, t.terminal, "get");
+    if (args.json) {
+        JsonBuilder *b = drive_members(args);
+        cli_json_add_text(b, "name", name.c_str());
+        if (saved)
+            cli_json_add_int(b, "bytes", received);
+        cli_json_print(args, t.terminal, b, exit_status);
+    } else if (saved) {
         printf("%s: %d bytes (%d blocks)\n", out.c_str(), received,
                drive_files_blocks_of_size(received));
+    }
     fflush(stdout);
-    return cli_report_outcome(args, t.terminal, "get");
+    return exit_status;
 }
 
 // ---------------------------------------------------------------- put
@@ -365,36 +393,32 @@ int cli_run_put(const cli_args &args)
     char name[17];
     if (args.operands.size() > 1) {
         const std::string &given = args.operands[1];
-        if (const char *problem = drive_files_name_problem(given.c_str(), 0)) {
-            cli_error("%s", problem);
-            return CLI_EXIT_USAGE;
-        }
+        if (const char *problem = drive_files_name_problem(given.c_str(), 0))
+            return cli_fail(args, CLI_EXIT_USAGE, "%s", problem);
         g_strlcpy(name, given.c_str(), sizeof name);
     } else {
         drive_files_c64_name_from_path(path.c_str(), name);
-        if (const char *problem = drive_files_name_problem(name, 0)) {
-            cli_error("%s (give the C64 name after the file)", problem);
-            return CLI_EXIT_USAGE;
-        }
+        if (const char *problem = drive_files_name_problem(name, 0))
+            return cli_fail(args, CLI_EXIT_USAGE, "%s (give the C64 name after the file)",
+                            problem);
     }
     gchar *contents = nullptr;
     gsize length = 0;
     GError *error = nullptr;
     if (!g_file_get_contents(path.c_str(), &contents, &length, &error)) {
-        cli_error("cannot read %s", error ? error->message : path.c_str());
+        int refused = cli_fail(args, CLI_EXIT_FAILED, "cannot read %s",
+                               error ? error->message : path.c_str());
         g_clear_error(&error);
-        return CLI_EXIT_FAILED;
+        return refused;
     }
     if (length > (gsize)PRG_STORAGE_SIZE) {
-        cli_error("%s is too large for a disk (%lu bytes, at most %d)", path.c_str(),
-                  (unsigned long)length, PRG_STORAGE_SIZE);
         g_free(contents);
-        return CLI_EXIT_FAILED;
+        return cli_fail(args, CLI_EXIT_FAILED, "%s is too large for a disk (%lu bytes, at most %d)",
+                        path.c_str(), (unsigned long)length, PRG_STORAGE_SIZE);
     }
     if (length < 2) {
-        cli_error("%s is too small to be a PRG file", path.c_str());
         g_free(contents);
-        return CLI_EXIT_FAILED;
+        return cli_fail(args, CLI_EXIT_FAILED, "%s is too small to be a PRG file", path.c_str());
     }
     files_terminal t;
     engine_ui ui = files_ui(&t, args, "put");
@@ -403,14 +427,18 @@ int cli_run_put(const cli_args &args)
     g_free(contents);
     int blocks = drive_files_blocks_of_size((int)length);
     bool ok = t.terminal.finished && t.terminal.outcome.kind == ENGINE_SUCCEEDED;
-    if (args.json)
-        printf("%s%s,\"name\":%s,\"bytes\":%d,\"blocks\":%d}\n",
-               cli_json_head(args, t.terminal).c_str(), drive_member(args).c_str(),
-               cli_json_string(name).c_str(), (int)length, blocks);
-    else if (ok)
+    int exit_status = cli_report_outcome(args, t.terminal, "put");
+    if (args.json) {
+        JsonBuilder *b = drive_members(args);
+        cli_json_add_text(b, "name", name);
+        cli_json_add_int(b, "bytes", (gint64)length);
+        cli_json_add_int(b, "blocks", blocks);
+        cli_json_print(args, t.terminal, b, exit_status);
+    } else if (ok) {
         printf("\"%s\": %d bytes (%d blocks) written\n", name, (int)length, blocks);
+    }
     fflush(stdout);
-    return cli_report_outcome(args, t.terminal, "put");
+    return exit_status;
 }
 
 // ---------------------------------------------------------------- DOS commands
@@ -418,28 +446,29 @@ int cli_run_put(const cli_args &args)
 int cli_run_scratch(const cli_args &args)
 {
     const std::string &name = args.operands[0];
-    if (const char *problem = drive_files_name_problem(name.c_str(), 1)) {
-        cli_error("%s", problem);
-        return CLI_EXIT_USAGE;
-    }
+    if (const char *problem = drive_files_name_problem(name.c_str(), 1))
+        return cli_fail(args, CLI_EXIT_USAGE, "%s", problem);
     files_terminal t;
     engine_ui ui = files_ui(&t, args, "scratch");
     engine_drive_job job = job_of(args);
     std::string command = "dc \"S:" + name + "\"";
     char status[ENGINE_STATUS_SIZE];
     engine_drive_dos_command(&ui, &job, command.c_str(), "Scratching file\n", status);
-    int exit_status = finish_dos_command(args, t, "scratch", status,
-                                         ",\"name\":" + cli_json_string(name.c_str()));
+    int exit_status = dos_command_status(args, t, "scratch", status);
     // "01, FILES SCRATCHED,00,00": the command went through, but no file had the name.
+    std::string none;
     if (exit_status == CLI_EXIT_OK && strncmp(status, "01,", 3) == 0) {
         gchar **fields = g_strsplit(status, ",", -1);
-        bool none = g_strv_length(fields) >= 3 && atoi(fields[2]) == 0;
-        g_strfreev(fields);
-        if (none) {
-            cli_error("no file \"%s\" on the disk in drive %d", name.c_str(), args.device);
-            return CLI_EXIT_FAILED;
+        if (g_strv_length(fields) >= 3 && atoi(fields[2]) == 0) {
+            none = "no file \"" + name + "\" on the disk in drive " + std::to_string(args.device);
+            cli_error("%s", none.c_str());
+            exit_status = CLI_EXIT_FAILED;
         }
+        g_strfreev(fields);
     }
+    JsonBuilder *b = drive_members(args);
+    cli_json_add_text(b, "name", name.c_str());
+    show_dos_command(args, t, b, status, exit_status, none.empty() ? nullptr : none.c_str());
     return exit_status;
 }
 
@@ -450,22 +479,18 @@ int cli_run_validate(const cli_args &args)
     engine_drive_job job = job_of(args);
     char status[ENGINE_STATUS_SIZE];
     engine_drive_dos_command(&ui, &job, "dc \"V0\"", "Validating disk\n", status);
-    return finish_dos_command(args, t, "validation", status, "");
+    return finish_dos_command(args, t, "validation", status, drive_members(args));
 }
 
 int cli_run_format(const cli_args &args)
 {
     const std::string &spec = args.operands[0];
     size_t comma = spec.find(',');
-    if (comma == std::string::npos) {
-        cli_error("format needs NAME,ID, for example \"GAMES,01\"");
-        return CLI_EXIT_USAGE;
-    }
+    if (comma == std::string::npos)
+        return cli_fail(args, CLI_EXIT_USAGE, "format needs NAME,ID, for example \"GAMES,01\"");
     std::string name = spec.substr(0, comma), id = spec.substr(comma + 1);
-    if (const char *problem = drive_files_format_problem(name.c_str(), id.c_str())) {
-        cli_error("%s", problem);
-        return CLI_EXIT_USAGE;
-    }
+    if (const char *problem = drive_files_format_problem(name.c_str(), id.c_str()))
+        return cli_fail(args, CLI_EXIT_USAGE, "%s", problem);
     files_terminal t;
     engine_ui ui = files_ui(&t, args, "format");
     engine_drive_job job = job_of(args);
@@ -474,10 +499,11 @@ int cli_run_format(const cli_args &args)
     engine_drive_dos_command(&ui, &job, command,
                              args.fast ? "Fast formatting disk\n" : "Formatting disk\n", status);
     g_free(command);
-    return finish_dos_command(args, t, "format", status,
-                              ",\"disk_name\":" + cli_json_string(name.c_str()) +
-                                  ",\"disk_id\":" + cli_json_string(id.c_str()) +
-                                  ",\"fast\":" + (args.fast ? "true" : "false"));
+    JsonBuilder *b = drive_members(args);
+    cli_json_add_text(b, "disk_name", name.c_str());
+    cli_json_add_text(b, "disk_id", id.c_str());
+    cli_json_add_bool(b, "fast", args.fast);
+    return finish_dos_command(args, t, "format", status, b);
 }
 
 // ---------------------------------------------------------------- rom
@@ -488,13 +514,12 @@ int cli_run_rom(const cli_args &args)
     int pages = model == "1541" ? DRIVE_ROM_PAGES_1541
                 : model == "1571" ? DRIVE_ROM_PAGES_1571
                                   : 0;
-    if (!pages) {
-        cli_error("unknown drive \"%s\": use 1541 or 1571", model.c_str());
-        return CLI_EXIT_USAGE;
-    }
+    if (!pages)
+        return cli_fail(args, CLI_EXIT_USAGE, "unknown drive \"%s\": use 1541 or 1571",
+                        model.c_str());
     const std::string &out = args.operands[1];
-    if (!output_usable(args, out))
-        return CLI_EXIT_FAILED;
+    if (int refused = output_refused(args, out))
+        return refused;
     files_terminal t;
     engine_ui ui = files_ui(&t, args, "rom");
     engine_drive_job job = job_of(args);
@@ -503,12 +528,16 @@ int cli_run_rom(const cli_args &args)
     engine_save_target target = {out.c_str(), 1, args.overwrite};
     engine_dump_drive_rom(&ui, &job, pages, buffer.data(), (int)buffer.size(), &received, &target);
     bool saved = !t.terminal.files.empty();
-    if (args.json)
-        printf("%s%s,\"model\":%s%s}\n", cli_json_head(args, t.terminal).c_str(),
-               drive_member(args).c_str(), cli_json_string(model.c_str()).c_str(),
-               saved ? (",\"bytes\":" + std::to_string(received)).c_str() : "");
-    else if (saved)
+    int exit_status = cli_report_outcome(args, t.terminal, "ROM dump");
+    if (args.json) {
+        JsonBuilder *b = drive_members(args);
+        cli_json_add_text(b, "model", model.c_str());
+        if (saved)
+            cli_json_add_int(b, "bytes", received);
+        cli_json_print(args, t.terminal, b, exit_status);
+    } else if (saved) {
         printf("%s: %s ROM, %d bytes\n", out.c_str(), model.c_str(), received);
+    }
     fflush(stdout);
-    return cli_report_outcome(args, t.terminal, "ROM dump");
+    return exit_status;
 }

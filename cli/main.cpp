@@ -286,6 +286,25 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
     return 1;
 }
 
+// Whether --json stands among the options (before any "--").
+bool wants_json(int argc, char **argv)
+{
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; i++)
+        if (strcmp(argv[i], "--json") == 0)
+            return true;
+    return false;
+}
+
+// Whether the window's settings file names a device port.
+bool port_in_settings(const char *path)
+{
+    GKeyFile *kf = g_key_file_new();
+    bool set = g_key_file_load_from_file(kf, path, G_KEY_FILE_NONE, nullptr) &&
+               g_key_file_has_key(kf, "connection", "device_port", nullptr);
+    g_key_file_free(kf);
+    return set;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -297,8 +316,15 @@ int main(int argc, char **argv)
 
     cli_args args;
     parse_result result;
-    if (!parse(argc, argv, &args, &result))
+    if (!parse(argc, argv, &args, &result)) {
+        // A script that asked for JSON gets it for a usage error too.
+        if (wants_json(argc, argv)) {
+            cli_terminal none = {false, false, {}, {}};
+            cli_json_print(args, none, nullptr, CLI_EXIT_USAGE, nullptr,
+                           "usage error (the line on standard error says which)");
+        }
         return CLI_EXIT_USAGE;
+    }
     if (result.tracks != TRACKS)
         return run_other_build(result.tracks, argv);
     if (result.version) {
@@ -319,17 +345,21 @@ int main(int argc, char **argv)
 
     // The GUI's settings give what the command line leaves open.
     char *options_path = engine_load_options_read_only();
-    g_free(options_path);
-    if (!args.port_given)
+    if (!args.port_given) {
         args.port = options_device_port_string ? options_device_port_string : "";
+        // Neither --port nor the window's settings: the window's default
+        // port, which failures name as such (and -v always).
+        args.port_is_default = !args.port.empty() && !port_in_settings(options_path);
+        if (args.port_is_default && args.verbose)
+            fprintf(stderr, "%s: using %s\n", cli_program_name, cli_port_shown(args).c_str());
+    }
+    g_free(options_path);
     if (!result.drive_given)
         args.device = options_drive_index + 8;
     if (args.bootloader_port.empty() && options_bootloader_port_string)
         args.bootloader_port = options_bootloader_port_string;
-    if (args.port.empty()) {
-        cli_error("no port set: use --port PATH");
-        return CLI_EXIT_USAGE;
-    }
+    if (args.port.empty())
+        return cli_fail(args, CLI_EXIT_USAGE, "no port set: use --port PATH");
     int status = cli_find_subcommand(args.subcommand)->run(args);
     options_module_shutdown();
     return status;

@@ -5,15 +5,12 @@
 
 namespace {
 
-// A drive reply on stdout, for JSON and text alike.
-std::string json_status(const char *status)
+// The members of a job on one drive: the drive, and its reply when it gave one.
+JsonBuilder *drive_members(const cli_args &args)
 {
-    return std::string(",\"status\":") + cli_json_string(status);
-}
-
-std::string drive_member(const cli_args &args)
-{
-    return ",\"drive\":" + std::to_string(args.device);
+    JsonBuilder *b = cli_json_members();
+    cli_json_add_int(b, "drive", args.device);
+    return b;
 }
 
 }  // namespace
@@ -26,27 +23,30 @@ int cli_run_info(const cli_args &args)
     engine_read_board_info(&ui, args.port.c_str(), &info);
     bool got_version = terminal.finished && info.version[0] && info.verdict[0];
 
+    int exit_status = cli_report_outcome(args, terminal, "board info");
     if (args.json) {
-        std::string out = cli_json_head(args, terminal);
+        JsonBuilder *b = cli_json_members();
         if (got_version) {
-            out += ",\"firmware\":{\"version\":" + cli_json_string(info.version) +
-                   ",\"verdict\":" + cli_json_string(info.verdict) + "}";
-            out += ",\"drives\":[";
-            bool first = true;
+            json_builder_set_member_name(b, "firmware");
+            json_builder_begin_object(b);
+            cli_json_add_text(b, "version", info.version);
+            cli_json_add_text(b, "verdict", info.verdict);
+            json_builder_end_object(b);
+            json_builder_set_member_name(b, "drives");
+            json_builder_begin_array(b);
             for (int i = 0; i < 4; i++) {
                 if (info.present[i] < 0)
                     continue;
-                out += first ? "" : ",";
-                first = false;
-                out += "{\"device\":" + std::to_string(ENGINE_FIRST_DEVICE + i) +
-                       ",\"present\":" + (info.present[i] ? "true" : "false");
+                json_builder_begin_object(b);
+                cli_json_add_int(b, "device", ENGINE_FIRST_DEVICE + i);
+                cli_json_add_bool(b, "present", info.present[i] != 0);
                 if (info.present[i])
-                    out += json_status(info.status[i]);
-                out += "}";
+                    cli_json_add_text(b, "status", info.status[i]);
+                json_builder_end_object(b);
             }
-            out += "]";
+            json_builder_end_array(b);
         }
-        printf("%s}\n", out.c_str());
+        cli_json_print(args, terminal, b, exit_status);
     } else if (got_version) {
         printf("Port:      %s\n", args.port.c_str());
         printf("Firmware:  v%s (%s)\n", info.version, info.verdict);
@@ -59,7 +59,7 @@ int cli_run_info(const cli_args &args)
         }
     }
     fflush(stdout);
-    return cli_report_outcome(args, terminal, "board info");
+    return exit_status;
 }
 
 int cli_run_status(const cli_args &args)
@@ -68,40 +68,47 @@ int cli_run_status(const cli_args &args)
     engine_ui ui = cli_terminal_ui(&terminal);
     char status[ENGINE_STATUS_SIZE];
     int ok = engine_read_drive_status(&ui, args.port.c_str(), args.device, status);
-    if (args.json)
-        printf("%s%s%s}\n", cli_json_head(args, terminal).c_str(), drive_member(args).c_str(),
-               ok ? json_status(status).c_str() : "");
-    else if (ok)
+    int exit_status = cli_report_outcome(args, terminal, "status reading");
+    if (args.json) {
+        JsonBuilder *b = drive_members(args);
+        if (ok)
+            cli_json_add_text(b, "status", status);
+        cli_json_print(args, terminal, b, exit_status);
+    } else if (ok) {
         printf("%s\n", status);
+    }
     fflush(stdout);
-    return cli_report_outcome(args, terminal, "status reading");
+    return exit_status;
 }
 
 int cli_run_command(const cli_args &args)
 {
     const std::string &text = args.operands[0];
-    if (const char *problem = engine_drive_command_problem(text.c_str())) {
-        cli_error("%s", problem);
-        return CLI_EXIT_USAGE;
-    }
+    if (const char *problem = engine_drive_command_problem(text.c_str()))
+        return cli_fail(args, CLI_EXIT_USAGE, "%s", problem);
     cli_terminal terminal = {args.verbose, false, {}, {}};
     engine_ui ui = cli_terminal_ui(&terminal);
     char status[ENGINE_STATUS_SIZE];
     engine_drive_command(&ui, args.port.c_str(), args.device, text.c_str(), status);
-    // The drive's answer is shown also when it refused the command: it says why.
-    if (args.json)
-        printf("%s%s,\"drive_command\":%s%s}\n", cli_json_head(args, terminal).c_str(),
-               drive_member(args).c_str(), cli_json_string(text.c_str()).c_str(),
-               status[0] ? json_status(status).c_str() : "");
-    else if (status[0])
-        printf("%s\n", status);
-    fflush(stdout);
-    if (terminal.finished && terminal.outcome.kind == ENGINE_FAILED && status[0]) {
-        // The drive took the command but refused it; its message says why.
+    // The drive took the command but refused it; its message says why.
+    bool refused = terminal.finished && terminal.outcome.kind == ENGINE_FAILED && status[0];
+    int exit_status = CLI_EXIT_FAILED;
+    if (refused)
         cli_error("drive %d refused the command: %s", args.device, status);
-        return CLI_EXIT_FAILED;
+    else
+        exit_status = cli_report_outcome(args, terminal, "drive command");
+    // The drive's answer is shown also when it refused the command: it says why.
+    if (args.json) {
+        JsonBuilder *b = drive_members(args);
+        cli_json_add_text(b, "drive_command", text.c_str());
+        if (status[0])
+            cli_json_add_text(b, "status", status);
+        cli_json_print(args, terminal, b, exit_status);
+    } else if (status[0]) {
+        printf("%s\n", status);
     }
-    return cli_report_outcome(args, terminal, "drive command");
+    fflush(stdout);
+    return exit_status;
 }
 
 int cli_run_reset(const cli_args &args)
@@ -110,13 +117,16 @@ int cli_run_reset(const cli_args &args)
     engine_ui ui = cli_terminal_ui(&terminal);
     int ok = args.bus ? engine_reset_bus(&ui, args.port.c_str(), args.device)
                       : engine_reset_drive(&ui, args.port.c_str(), args.device);
-    if (args.json)
-        printf("%s%s,\"bus\":%s}\n", cli_json_head(args, terminal).c_str(),
-               drive_member(args).c_str(), args.bus ? "true" : "false");
-    else if (ok && args.bus)
+    int exit_status = cli_report_outcome(args, terminal, args.bus ? "bus reset" : "drive reset");
+    if (args.json) {
+        JsonBuilder *b = drive_members(args);
+        cli_json_add_bool(b, "bus", args.bus);
+        cli_json_print(args, terminal, b, exit_status);
+    } else if (ok && args.bus) {
         printf("Serial bus reset\n");
-    else if (ok)
+    } else if (ok) {
         printf("Drive %d reset\n", args.device);
+    }
     fflush(stdout);
-    return cli_report_outcome(args, terminal, args.bus ? "bus reset" : "drive reset");
+    return exit_status;
 }

@@ -86,6 +86,13 @@ std::string cli_port_problem(const std::string &port)
     return problem;
 }
 
+std::string cli_port_shown(const cli_args &args)
+{
+    if (!args.port_is_default)
+        return args.port;
+    return args.port + " (the default port: none set with --port or in the client's settings)";
+}
+
 int cli_report_outcome(const cli_args &args, const cli_terminal &terminal, const char *what)
 {
     if (!terminal.finished) {
@@ -105,7 +112,7 @@ int cli_report_outcome(const cli_args &args, const cli_terminal &terminal, const
     if (strcmp(failure, "Unable to access communication port to device") == 0) {
         std::string problem = cli_port_problem(args.port);
         if (!problem.empty()) {
-            cli_error("cannot open %s: %s", args.port.c_str(), problem.c_str());
+            cli_error("cannot open %s: %s", cli_port_shown(args).c_str(), problem.c_str());
             return CLI_EXIT_FAILED;
         }
     }
@@ -114,72 +121,6 @@ int cli_report_outcome(const cli_args &args, const cli_terminal &terminal, const
     else
         cli_error("%s failed: %s", what, failure);
     return CLI_EXIT_FAILED;
-}
-
-std::string cli_json_string(const char *text)
-{
-    // Device texts may hold any byte; JSON wants valid UTF-8.
-    char *valid = g_utf8_make_valid(text ? text : "", -1);
-    std::string out = "\"";
-    for (const char *p = valid; *p; p++) {
-        unsigned char c = (unsigned char)*p;
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20) {
-            char escaped[8];
-            g_snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += (char)c;
-        }
-    }
-    g_free(valid);
-    return out + "\"";
-}
-
-std::string cli_json_head(const cli_args &args, const cli_terminal &terminal)
-{
-    const engine_outcome &o = terminal.outcome;
-    const char *kind = !terminal.finished          ? "failed"
-                       : o.kind == ENGINE_ABORTED  ? "interrupted"
-                       : o.kind == ENGINE_FAILED   ? "failed"
-                                                   : "succeeded";
-    std::string out = "{\"command\":" + cli_json_string(args.subcommand.c_str());
-    out += ",\"port\":" + cli_json_string(args.port.c_str());
-    out += std::string(",\"outcome\":\"") + kind + "\"";
-    if (terminal.finished && o.kind == ENGINE_FAILED)
-        out += ",\"error\":" + cli_json_string(o.failure);
-    char elapsed[32];
-    g_ascii_formatd(elapsed, sizeof elapsed, "%.3f", o.elapsed_seconds);
-    out += std::string(",\"elapsed_seconds\":") + elapsed;
-    out += ",\"files\":[";
-    for (size_t i = 0; i < terminal.files.size(); i++)
-        out += (i ? "," : "") + cli_json_string(terminal.files[i].c_str());
-    out += "]";
-    return out;
-}
-
-std::string cli_json_files(const std::vector<std::string> &files)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < files.size(); i++) {
-        gchar *shown = g_filename_display_name(files[i].c_str());
-        out += (i ? "," : "") + cli_json_string(shown);
-        g_free(shown);
-    }
-    return out + "]";
-}
-
-std::string cli_json_head_with_files(const cli_args &args, const cli_terminal &terminal,
-                                     const std::vector<std::string> &files)
-{
-    std::string head = cli_json_head(args, terminal);
-    const std::string empty_files = ",\"files\":[]";
-    size_t at = head.rfind(empty_files);
-    if (at != std::string::npos)
-        head.replace(at, empty_files.size(), ",\"files\":" + cli_json_files(files));
-    return head;
 }
 
 void cli_print_written(const std::vector<std::string> &files)

@@ -150,29 +150,43 @@ int rank(int status)
     }
 }
 
-// One disk's members: sectors good and bad, each bad one with its code.
-std::string json_disk(const disk_run &r)
+// What the summary keeps of one disk that was read.
+struct disk_summary {
+    std::vector<std::string> files;
+    int sectors_good, sectors_bad;
+    std::vector<unsigned char> codes;
+};
+
+disk_summary summary_of(const disk_run &r)
 {
     const engine_outcome &o = r.terminal.outcome;
-    std::string out = "\"sectors_good\":" + std::to_string(o.sectors_good) +
-                      ",\"sectors_bad\":" + std::to_string(o.sectors_bad) + ",\"bad_sectors\":[";
-    bool first = true;
+    return disk_summary{r.files, o.sectors_good, o.sectors_bad, r.codes};
+}
+
+// One disk's members: sectors good and bad, each bad one with its code.
+void add_disk_members(JsonBuilder *b, const disk_summary &d)
+{
+    cli_json_add_int(b, "sectors_good", d.sectors_good);
+    cli_json_add_int(b, "sectors_bad", d.sectors_bad);
+    json_builder_set_member_name(b, "bad_sectors");
+    json_builder_begin_array(b);
     int i = 0;
     int inaccessible = 0;
     for (int t = 1; t <= TRACKS; t++)
         for (int s = 0; s < d64_sectors_of_track(t); s++, i++) {
-            int code = i < (int)r.codes.size() ? (int)r.codes[i] : (int)D64_ERR_OK;
+            int code = i < (int)d.codes.size() ? (int)d.codes[i] : (int)D64_ERR_OK;
             if (code == D64_ERR_INACCESSIBLE)
                 inaccessible++;
             if (!d64_is_accessible_error(code))
                 continue;
-            out += first ? "" : ",";
-            first = false;
-            out += "{\"track\":" + std::to_string(t) + ",\"sector\":" + std::to_string(s) +
-                   ",\"code\":" + std::to_string(code) + "}";
+            json_builder_begin_object(b);
+            cli_json_add_int(b, "track", t);
+            cli_json_add_int(b, "sector", s);
+            cli_json_add_int(b, "code", code);
+            json_builder_end_object(b);
         }
-    out += "],\"sectors_inaccessible\":" + std::to_string(inaccessible);
-    return out;
+    json_builder_end_array(b);
+    cli_json_add_int(b, "sectors_inaccessible", inaccessible);
 }
 
 // The summary line on stderr after a disk.
@@ -183,6 +197,8 @@ void report_disk(const cli_args &args, const disk_run &r, int status)
         return;
     }
     if (status == CLI_EXIT_FAILED) {
+        // A save that failed beside the image still names what it wrote.
+        cli_print_written(r.files);
         cli_report_outcome(args, r.terminal, "read");
         return;
     }
@@ -233,7 +249,7 @@ int cli_run_read(const cli_args &args)
     int worst = CLI_EXIT_OK;
     double elapsed = 0;
     std::vector<std::string> all_files;
-    std::string disks_json, last_disk_json;
+    std::vector<disk_summary> disks;
     cli_terminal last = {};
     std::string last_failure;
     for (int disk = 1;; disk++) {
@@ -263,11 +279,8 @@ int cli_run_read(const cli_args &args)
         last_failure = r.failure;
         if (last.outcome.failure)
             last.outcome.failure = last_failure.c_str();
-        if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED) {
-            last_disk_json = json_disk(r);
-            disks_json += disks_json.empty() ? "" : ",";
-            disks_json += "{\"files\":" + cli_json_files(r.files) + "," + last_disk_json + "}";
-        }
+        if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED)
+            disks.push_back(summary_of(r));
         if (status == CLI_EXIT_INTERRUPTED || !args.batch)
             break;
         // The next disk gets the next name, as the GUI steps after a save.
@@ -284,18 +297,23 @@ int cli_run_read(const cli_args &args)
 
     if (args.json) {
         last.outcome.elapsed_seconds = elapsed;
-        if (worst == CLI_EXIT_INTERRUPTED)
-            last.outcome.kind = ENGINE_ABORTED;
-        std::string head = cli_json_head_with_files(args, last, all_files);
-        std::string out = head + ",\"drive\":" + std::to_string(args.device) +
-                          ",\"tracks\":" + std::to_string(TRACKS);
-        if (args.batch)
-            out += ",\"disks\":[" + disks_json + "]";
-        else if (!last_disk_json.empty())
-            out += "," + last_disk_json;
-        out += ",\"exit_status\":" + std::to_string(worst) + "}";
-        printf("%s\n", out.c_str());
-        fflush(stdout);
+        JsonBuilder *b = cli_json_members();
+        cli_json_add_int(b, "drive", args.device);
+        cli_json_add_int(b, "tracks", TRACKS);
+        if (args.batch) {
+            json_builder_set_member_name(b, "disks");
+            json_builder_begin_array(b);
+            for (const disk_summary &d : disks) {
+                json_builder_begin_object(b);
+                cli_json_add_files(b, "files", d.files);
+                add_disk_members(b, d);
+                json_builder_end_object(b);
+            }
+            json_builder_end_array(b);
+        } else if (!disks.empty()) {
+            add_disk_members(b, disks.back());
+        }
+        cli_json_print(args, last, b, worst, &all_files);
     }
     return worst;
 }

@@ -16,27 +16,6 @@
 
 namespace {
 
-// A refusal before the operation: one line on stderr, and with --json the
-// summary object all the same, so that a script always gets one.
-int refuse(const cli_args &args, const char *format, ...) G_GNUC_PRINTF(2, 3);
-int refuse(const cli_args &args, const char *format, ...)
-{
-    va_list list;
-    va_start(list, format);
-    char *text = g_strdup_vprintf(format, list);
-    va_end(list);
-    cli_error("%s", text);
-    if (args.json) {
-        cli_terminal terminal = {false, true, {}, {}};
-        terminal.outcome.kind = ENGINE_FAILED;
-        terminal.outcome.failure = text;
-        printf("%s}\n", cli_json_head(args, terminal).c_str());
-        fflush(stdout);
-    }
-    g_free(text);
-    return CLI_EXIT_FAILED;
-}
-
 // What the terminal shows while the sectors go out.
 struct write_view {
     cli_terminal terminal;
@@ -124,7 +103,7 @@ int cli_run_write(const cli_args &args)
     gsize length = 0;
     GError *error = nullptr;
     if (!g_file_get_contents(path, &contents, &length, &error)) {
-        int status = refuse(args, "cannot read %s: %s", path, error->message);
+        int status = cli_fail(args, CLI_EXIT_FAILED, "cannot read %s: %s", path, error->message);
         g_error_free(error);
         return status;
     }
@@ -142,28 +121,30 @@ int cli_run_write(const cli_args &args)
                                             "-track image: use --tracks " +
                                             std::to_string(other) + ")"
                                       : "";
-        return refuse(args, "%s is no %d-track D64 image: %zu bytes, not %lld or %lld%s", path,
-                      TRACKS, (size_t)length, (long long)d64_base_size,
-                      (long long)(d64_base_size + d64_block_error_info_size), hint.c_str());
+        return cli_fail(args, CLI_EXIT_FAILED,
+                        "%s is no %d-track D64 image: %zu bytes, not %lld or %lld%s", path, TRACKS,
+                        (size_t)length, (long long)d64_base_size,
+                        (long long)(d64_base_size + d64_block_error_info_size), hint.c_str());
     }
     if (check == ENGINE_IMAGE_HAS_ERRORS) {
         g_free(contents);
-        return refuse(args,
-                      "%s holds sectors that were not read correctly (%d with errors): only a "
-                      "clean image is written",
-                      path, error_count);
+        return cli_fail(args, CLI_EXIT_FAILED,
+                        "%s holds sectors that were not read correctly (%d with errors): only a "
+                        "clean image is written",
+                        path, error_count);
     }
     // A port that cannot work is told before the question, not after it.
     std::string problem = cli_port_problem(args.port);
     if (!problem.empty()) {
         g_free(contents);
-        return refuse(args, "cannot open %s: %s", args.port.c_str(), problem.c_str());
+        return cli_fail(args, CLI_EXIT_FAILED, "cannot open %s: %s", cli_port_shown(args).c_str(),
+                        problem.c_str());
     }
     if (!args.yes && !isatty(STDIN_FILENO)) {
         g_free(contents);
-        return refuse(args,
-                      "not writing to the disk in drive %d: no terminal to ask on; add --yes",
-                      args.device);
+        return cli_fail(args, CLI_EXIT_FAILED,
+                        "not writing to the disk in drive %d: no terminal to ask on; add --yes",
+                        args.device);
     }
 
     write_view view = {{args.verbose, false, {}, {}}, isatty(STDERR_FILENO) != 0};
@@ -179,16 +160,20 @@ int cli_run_write(const cli_args &args)
     engine_write_image(&ui, &request);
     g_free(contents);
 
+    int exit_status = cli_report_outcome(args, view.terminal, "write");
     if (args.json) {
-        printf("%s,\"drive\":%d,\"image\":%s,\"sectors_written\":%d,\"sectors_total\":%d}\n",
-               cli_json_head(args, view.terminal).c_str(), args.device,
-               cli_json_string(path).c_str(), view.sent, view.total);
+        JsonBuilder *b = cli_json_members();
+        cli_json_add_int(b, "drive", args.device);
+        cli_json_add_text(b, "image", path);
+        cli_json_add_int(b, "sectors_written", view.sent);
+        cli_json_add_int(b, "sectors_total", view.total);
+        cli_json_print(args, view.terminal, b, exit_status);
     } else if (view.terminal.finished && view.terminal.outcome.kind == ENGINE_SUCCEEDED) {
         printf("Wrote %s to the disk in drive %d (%d sectors, %.1f s)\n", path, args.device,
                view.sent, view.terminal.outcome.elapsed_seconds);
     }
     fflush(stdout);
-    return cli_report_outcome(args, view.terminal, "write");
+    return exit_status;
 }
 
 // ---------------------------------------------------------------- update
@@ -227,9 +212,10 @@ int cli_run_update(const cli_args &args)
     GError *error = nullptr;
     char *folder = g_dir_make_tmp("dravlen-update-XXXXXX", &error);
     if (!folder) {
-        cli_error("cannot make a temporary folder: %s", error->message);
+        int refused =
+            cli_fail(args, CLI_EXIT_FAILED, "cannot make a temporary folder: %s", error->message);
         g_error_free(error);
-        return CLI_EXIT_FAILED;
+        return refused;
     }
     char *image = g_build_filename(folder, firmware_file_name, nullptr);
     int status = CLI_EXIT_FAILED;
@@ -237,17 +223,17 @@ int cli_run_update(const cli_args &args)
     if (args.hex.empty()) {
         ready = firmware_save_firmware_in(folder);
         if (!ready)
-            refuse(args, "cannot write the firmware image into %s", folder);
+            cli_fail(args, CLI_EXIT_FAILED, "cannot write the firmware image into %s", folder);
     } else {
         gchar *text = nullptr;
         gsize length = 0;
         if (!g_file_get_contents(args.hex.c_str(), &text, &length, &error)) {
-            refuse(args, "cannot read %s: %s", args.hex.c_str(), error->message);
+            cli_fail(args, CLI_EXIT_FAILED, "cannot read %s: %s", args.hex.c_str(), error->message);
             g_clear_error(&error);
         } else if (!looks_like_intel_hex(std::string(text, length))) {
-            refuse(args, "%s is no Intel HEX file", args.hex.c_str());
+            cli_fail(args, CLI_EXIT_FAILED, "%s is no Intel HEX file", args.hex.c_str());
         } else if (!g_file_set_contents(image, text, (gssize)length, &error)) {
-            refuse(args, "cannot copy %s: %s", args.hex.c_str(), error->message);
+            cli_fail(args, CLI_EXIT_FAILED, "cannot copy %s: %s", args.hex.c_str(), error->message);
             g_clear_error(&error);
         } else {
             ready = true;
@@ -263,17 +249,6 @@ int cli_run_update(const cli_args &args)
         engine_update_request request = {args.port.c_str(), args.bootloader_port.c_str(), folder,
                                          true};
         int ok = engine_update_firmware(&ui, &request);
-        if (args.json) {
-            printf("%s,\"bootloader_port\":%s,\"hex\":%s}\n",
-                   cli_json_head(args, terminal).c_str(),
-                   used_bootloader_port.empty()
-                       ? "null"
-                       : cli_json_string(used_bootloader_port.c_str()).c_str(),
-                   args.hex.empty() ? "null" : cli_json_string(args.hex.c_str()).c_str());
-        } else if (ok) {
-            printf("Firmware updated\n");
-        }
-        fflush(stdout);
         if (terminal.finished && terminal.outcome.kind == ENGINE_FAILED &&
             terminal.outcome.failure == engine_text_no_bootloader_port) {
             cli_error("update failed: no bootloader port appeared; name it with "
@@ -282,6 +257,16 @@ int cli_run_update(const cli_args &args)
         } else {
             status = cli_report_outcome(args, terminal, "update");
         }
+        if (args.json) {
+            JsonBuilder *b = cli_json_members();
+            cli_json_add_text(b, "bootloader_port",
+                              used_bootloader_port.empty() ? nullptr : used_bootloader_port.c_str());
+            cli_json_add_text(b, "hex", args.hex.empty() ? nullptr : args.hex.c_str());
+            cli_json_print(args, terminal, b, status);
+        } else if (ok) {
+            printf("Firmware updated\n");
+        }
+        fflush(stdout);
     }
     g_unlink(image);
     g_rmdir(folder);

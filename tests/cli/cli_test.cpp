@@ -244,7 +244,7 @@ TEST_F(Cli, StatusReadsAndClearsTheErrorChannel)
     EXPECT_EQ(r.out, "73,CBM DOS V2.6 1541,00,00\n");
     r = run_on_sim({"status", "--json"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(contains(r.out, "\"drive\":8,\"status\":\"00, OK,00,00\"}")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"drive\":8,\"status\":\"00, OK,00,00\",\"exit_status\":0}")) << r.out;
 
     // The board going away mid-answer is a failure, not a hang.
     sim_stop(&sim);
@@ -276,7 +276,8 @@ TEST_F(Cli, CommandSendsDosCommandsAndShowsTheDrivesAnswer)
     // A refused command fails, and the drive's reason is still shown.
     r = run_on_sim({"command", "Q", "--json"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.out, "\"drive_command\":\"Q\",\"status\":\"31,SYNTAX ERROR,00,00\"}"))
+    EXPECT_TRUE(contains(r.out, "\"drive_command\":\"Q\",\"status\":\"31,SYNTAX ERROR,00,00\","
+                                "\"exit_status\":1}"))
         << r.out;
     EXPECT_EQ(r.err, std::string(program) +
                          ": drive 8 refused the command: 31,SYNTAX ERROR,00,00\n");
@@ -311,7 +312,7 @@ TEST_F(Cli, ResetOfADriveAndOfTheBus)
 
     r = run_on_sim({"reset", "--bus", "--json"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(contains(r.out, "\"bus\":true}")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"bus\":true,\"exit_status\":0}")) << r.out;
     EXPECT_EQ(run_on_sim({"status", "--drive", "8"}).out, "73,CBM DOS V2.6 1541,00,00\n");
     EXPECT_EQ(run_on_sim({"status", "--drive", "9"}).out, "73,CBM DOS V2.6 1541,00,00\n");
 

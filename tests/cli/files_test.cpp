@@ -158,7 +158,7 @@ TEST_F(Files, DirAgreesWithCc1541sListing)
                                     "\"locked\":true}"))
         << r.out;
     EXPECT_TRUE(contains(r.out, "\"name\":\"FILE 4\",\"type\":\"PRG\",\"closed\":false"));
-    EXPECT_TRUE(contains(r.out, ",\"blocks_free\":" + std::to_string(expected.blocks_free) + "}"));
+    EXPECT_TRUE(contains(r.out, ",\"blocks_free\":" + std::to_string(expected.blocks_free) + ",\"exit_status\":0}"));
 }
 
 TEST_F(Files, DirFailuresAreOneLine)
@@ -211,7 +211,7 @@ TEST_F(Files, GetGivesWhatCbmconvertExtracts)
     EXPECT_TRUE(scratch_read(dir + "/mine.prg") == scratch_read(x + "/middle.prg"));
     EXPECT_TRUE(contains(r.out, "\"files\":[\"" + dir + "/mine.prg\"]")) << r.out;
     EXPECT_TRUE(contains(r.out, "\"name\":\"MIDDLE\",\"bytes\":" +
-                                    std::to_string(scratch_read(x + "/middle.prg").size()) + "}"))
+                                    std::to_string(scratch_read(x + "/middle.prg").size()) + ",\"exit_status\":0}"))
         << r.out;
 
     // A name that is not there: a failure and no file.
@@ -234,7 +234,7 @@ TEST_F(Files, PutWritesTheFileByteForByte)
     EXPECT_EQ(r.out, "\"BIG GAME\": 40000 bytes (158 blocks) written\n");
     r = run({"put", dir + "/small.prg", "TINY", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "\"name\":\"TINY\",\"bytes\":254,\"blocks\":1}")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"name\":\"TINY\",\"bytes\":254,\"blocks\":1,\"exit_status\":0}")) << r.out;
     // The drive refuses a name that is there already.
     r = run({"put", "small.prg", "OLD"});
     EXPECT_EQ(r.status, 1);
@@ -308,7 +308,12 @@ TEST_F(Files, ScratchValidateAndFormatShowInTheSavedDisk)
     r = run({"scratch", "GONE", "--json"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, program + ": no file \"GONE\" on the disk in drive 8\n");
-    EXPECT_TRUE(contains(r.out, "\"name\":\"GONE\",\"status\":\"01, FILES SCRATCHED,00,00\"}"))
+    // The summary agrees with the exit status, and says why.
+    EXPECT_TRUE(contains(r.out, "\"outcome\":\"failed\",\"error\":\"no file \\\"GONE\\\" on the "
+                                "disk in drive 8\""))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "\"name\":\"GONE\",\"status\":\"01, FILES SCRATCHED,00,00\","
+                                "\"exit_status\":1}"))
         << r.out;
     r = run({"validate"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -374,7 +379,7 @@ TEST_F(Files, RomDumpsHaveTheirSizeAndLoadAddress)
 
     r = run({"rom", "1571", "rom71.prg", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "\"model\":\"1571\",\"bytes\":32770}")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"model\":\"1571\",\"bytes\":32770,\"exit_status\":0}")) << r.out;
     std::string rom71 = scratch_read(dir + "/rom71.prg");
     ASSERT_EQ(rom71.size(), 32770u);
     EXPECT_EQ(rom71.substr(0, 2), std::string("\x00\x80", 2));

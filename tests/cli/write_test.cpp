@@ -120,7 +120,7 @@ TEST_F(Writing, DiskBecomesByteIdenticalToTheImage)
     EXPECT_EQ(line_count(r.out), 1) << r.out;
     EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
     EXPECT_TRUE(contains(r.out, ",\"sectors_written\":" + std::to_string(total) +
-                               ",\"sectors_total\":" + std::to_string(total) + "}"))
+                               ",\"sectors_total\":" + std::to_string(total) + ",\"exit_status\":0}"))
         << r.out;
     // Not a terminal: one plain line per track.
     EXPECT_EQ(line_count(r.err), TRACKS) << r.err;
@@ -340,7 +340,7 @@ TEST_F(Writing, UpdateFlashesTheCarriedFirmwareOrAGivenHexFile)
     cli_run_result r = run({"update", "--bootloader-port", boot, "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\"bootloader_port\":\"" + boot + "\",\"hex\":null}")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"bootloader_port\":\"" + boot + "\",\"hex\":null,\"exit_status\":0}")) << r.out;
     EXPECT_TRUE(contains(r.err, "Bootloader port: " + boot + "\n")) << r.err;
     // The simulator writes the flash as avrdude leaves the bootloader.
     sim_stop(&sim);
