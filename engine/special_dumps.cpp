@@ -226,17 +226,31 @@ const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
 {
     std::string status;
     j->save_error.clear();
-    if (!with_file_hooks(j, &status,
-                         [&] { return save_d64_image_and_ancillary_files(path, 0, reread); })) {
-        // The outcome outlives the job: the text must stay until the next save.
-        static std::string failure;
+    filer_saved saved;
+    // The outcome outlives the job: the text must stay until the next save.
+    static std::string failure;
+    if (!with_file_hooks(j, &status, [&] {
+            return save_d64_image_and_ancillary_files(path, 0, reread, &saved);
+        })) {
         failure = j->save_error.empty() ? "Unable to save to file" : j->save_error;
         return failure.c_str();
     }
+    // Only what was written is listed; a file beside the image that could
+    // not be written fails the save, the image itself being kept.
     files->push_back(path);
-    files->push_back(std::string(path) + (reread ? "-reread.log" : ".log"));
-    if (options_create_md5_digest)
-        files->push_back(std::string(path) + ".md5");
+    std::string log = std::string(path) + (reread ? "-reread.log" : ".log");
+    std::string md5 = std::string(path) + ".md5";
+    if (saved.log == 1)
+        files->push_back(log);
+    if (saved.md5 == 1)
+        files->push_back(md5);
+    if (saved.log == 0 || saved.md5 == 0) {
+        gchar *shown = g_filename_display_name((saved.log == 0 ? log : md5).c_str());
+        failure = std::string("Disk image saved, but not ") + shown + ": " + saved.error;
+        g_free(shown);
+        j->ui.log_line(j, (failure + "\n").c_str(), 0);
+        return failure.c_str();
+    }
     return nullptr;
 }
 

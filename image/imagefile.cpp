@@ -79,42 +79,58 @@ int may_overwrite(const char *path)
     return yes;
 }
 
-void write_log_file(const char *path, int reread)
+// 1 written, 0 failed (*error set), -1 no per-disk log to write.
+int write_log_file(const char *path, int reread, GError **error)
 {
     int length = 0;
     const char *log = filer_hooks.per_disk_log ? filer_hooks.per_disk_log(&length) : nullptr;
     if (!log)
-        return;  // no per-disk log: leave any older file alone
+        return -1;  // no per-disk log: leave any older file alone
     if (length < 0)
         length = 0;
     gchar *name = g_strdup_printf("%s%s.log", path, reread ? "-reread" : "");
     gchar *old = nullptr;
     gsize old_length = 0;
+    gboolean written;
     if (reread && g_file_test(name, G_FILE_TEST_IS_REGULAR) &&
         g_file_get_contents(name, &old, &old_length, nullptr)) {
         std::string joined(old, old_length);
         joined.append(log, (size_t)length);
-        write_file_atomically(name, joined.data(), joined.size(), nullptr);
+        written = write_file_atomically(name, joined.data(), joined.size(), error);
     } else {
-        write_file_atomically(name, log, (gsize)length, nullptr);
+        written = write_file_atomically(name, log, (gsize)length, error);
     }
     g_free(old);
     g_free(name);
+    return written ? 1 : 0;
 }
 
-void write_digest_file(const char *path, const uint8_t *data, size_t length)
+// 1 written, 0 failed (*error set).
+int write_digest_file(const char *path, const uint8_t *data, size_t length, GError **error)
 {
     gchar *hex = filer_md5_hex(data, length);
-    if (!hex)
-        return;
+    if (!hex) {
+        g_set_error_literal(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "no MD5 digest");
+        return 0;
+    }
     gchar *base = g_path_get_basename(path);
     gchar *text = g_strdup_printf("%s *%s", hex, base);
     gchar *name = g_strdup_printf("%s.md5", path);
-    write_file_atomically(name, text, strlen(text), nullptr);
+    gboolean written = write_file_atomically(name, text, strlen(text), error);
     g_free(name);
     g_free(text);
     g_free(base);
     g_free(hex);
+    return written ? 1 : 0;
+}
+
+// Keeps the first failure's message for the caller.
+void note_failure(filer_saved *saved, GError *error)
+{
+    if (saved && saved->error.empty())
+        saved->error = error ? error->message : "unknown error";
+    if (error)
+        g_error_free(error);
 }
 
 struct dump_patterns {
@@ -184,7 +200,8 @@ int64_t filer_image_size_to_save(const uint8_t *image)
     return d64_base_size;
 }
 
-int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread)
+int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread,
+                                       filer_saved *saved)
 {
     if (!path)
         return 0;
@@ -224,9 +241,21 @@ int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int re
         g_free(base);
     }
 
-    write_log_file(copy, reread);
-    if (options_create_md5_digest)
-        write_digest_file(copy, d64_storage, (size_t)size);
+    GError *log_error = nullptr;
+    int log = write_log_file(copy, reread, &log_error);
+    if (log == 0)
+        note_failure(saved, log_error);
+    int md5 = -1;
+    if (options_create_md5_digest) {
+        GError *md5_error = nullptr;
+        md5 = write_digest_file(copy, d64_storage, (size_t)size, &md5_error);
+        if (md5 == 0)
+            note_failure(saved, md5_error);
+    }
+    if (saved) {
+        saved->log = log;
+        saved->md5 = md5;
+    }
     return 1;
 }
 

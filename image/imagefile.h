@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // What the GUI provides.  Every hook may stay NULL: texts are then dropped,
 // there is no per-disk log, and an overwrite question counts as declined.
@@ -41,11 +42,21 @@ enum filer_dump_kind {
     FILER_DUMP_BAM,                     // allocated sectors
 };
 
+// Which files beside the image a save wrote: 1 written, 0 failed, -1 not
+// written because there was nothing to write (no per-disk log, no digest
+// wanted).  `error` holds the first failure's message.
+struct filer_saved {
+    int log = -1;
+    int md5 = -1;
+    std::string error;
+};
+
 // Writes the image store to path (with error info when any sector is not
 // clean), then its log and, when wanted, its digest.  auto_naming 1 asks
 // before replacing a file; reread 1 appends to "P-reread.log".  1 when the
-// image file was written.
-int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread);
+// image file was written; *saved (may be null) tells about the others.
+int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread,
+                                       filer_saved *saved = nullptr);
 
 // Bytes of the image store that a save writes.
 int64_t filer_image_size_to_save(const uint8_t *image);
