@@ -30,6 +30,7 @@ struct disk_run {
     std::vector<std::string> files;
     std::vector<unsigned char> codes;    // error byte per sector, from the outcome
     std::string failure;                 // the outcome's text, which ends with the call
+    std::string reread_skipped;          // why faulty sectors were not read again
 };
 
 int total_sectors()
@@ -96,6 +97,14 @@ void on_error_step(void *user, int delta)
     r->errors = std::max(0, r->errors + delta);
 }
 
+void on_reread_skipped(void *user, const char *text)
+{
+    disk_run *r = static_cast<disk_run *>(user);
+    r->reread_skipped = text;
+    cli_live_line_clear(&r->bar);
+    fprintf(stderr, "%s\n", text);
+}
+
 // A question on the terminal when there is one to ask; else the safe answer.
 // A many-line question is shown as the engine wrote it.
 int on_ask(void *user, engine_question question, const char *text)
@@ -155,12 +164,13 @@ struct disk_summary {
     std::vector<std::string> files;
     int sectors_good, sectors_bad;
     std::vector<unsigned char> codes;
+    std::string reread_skipped;
 };
 
 disk_summary summary_of(const disk_run &r)
 {
     const engine_outcome &o = r.terminal.outcome;
-    return disk_summary{r.files, o.sectors_good, o.sectors_bad, r.codes};
+    return disk_summary{r.files, o.sectors_good, o.sectors_bad, r.codes, r.reread_skipped};
 }
 
 // One disk's members: sectors good and bad, each bad one with its code.
@@ -187,6 +197,8 @@ void add_disk_members(JsonBuilder *b, const disk_summary &d)
         }
     json_builder_end_array(b);
     cli_json_add_int(b, "sectors_inaccessible", inaccessible);
+    if (!d.reread_skipped.empty())
+        cli_json_add_text(b, "reread_skipped", d.reread_skipped.c_str());
 }
 
 // The summary line on stderr after a disk.
@@ -263,6 +275,7 @@ int cli_run_read(const cli_args &args)
         ui.error_count = on_error_count;
         ui.error_count_step = on_error_step;
         ui.ask = on_ask;
+        ui.reread_skipped = on_reread_skipped;
         ui.finished = on_finished;
 
         if (args.batch)

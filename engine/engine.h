@@ -75,6 +75,10 @@ struct engine_ui {
     // The count of accessible sector errors went up (+1) or down (-1) by one
     // sector; error_count gives the whole count where it is known.
     void (*error_count_step)(void *user, int delta);
+    // A whole-disk read leaves sectors with errors as the pass read them:
+    // why, once, as an English text ("not re-read: 19 errors, more than the
+    // maximum of 10").
+    void (*reread_skipped)(void *user, const char *text);
 };
 
 // ---------------------------------------------------------------- abort

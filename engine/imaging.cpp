@@ -527,7 +527,14 @@ const char *read_into_store(const engine_imaging_params *p)
     if (pass_ui && pass_ui->error_count)
         pass_ui->error_count(pass_ui->user, count);
 
-    switch (imaging_reread_decide(d64_storage, first, p->retries, p->max_errors, count)) {
+    imaging_reread_verdict verdict =
+        imaging_reread_decide(d64_storage, first, p->retries, p->max_errors, count);
+    if (pass_ui && pass_ui->reread_skipped && count > 0 && verdict != IMAGING_REREAD_RUN) {
+        gchar *why = engine_reread_skipped_text(verdict, count, p->max_errors);
+        pass_ui->reread_skipped(pass_ui->user, why);
+        g_free(why);
+    }
+    switch (verdict) {
     case IMAGING_REREAD_UNFORMATTED:
         log_printf("The disk appears to be unformatted so no retry will be performed\n");
         break;
@@ -595,6 +602,26 @@ int imaging_nothing_read(const uint8_t *image, int first_track)
             if (d64_get_block_error_info(image, t, s) != D64_ERR_NO_SYNC)
                 return 0;
     return 1;
+}
+
+gchar *engine_reread_skipped_text(imaging_reread_verdict verdict, int error_count,
+                                  int max_errors)
+{
+    switch (verdict) {
+    case IMAGING_REREAD_TOO_MANY:
+        return g_strdup_printf("not re-read: %d errors, more than the maximum of %d",
+                               error_count, max_errors);
+    case IMAGING_REREAD_UNFORMATTED:
+        return g_strdup("not re-read: the disk appears to be unformatted");
+    case IMAGING_REREAD_BAD_DIR_LINK:
+        return g_strdup("not re-read: unexpected first directory link (the disk may be shifted)");
+    case IMAGING_REREAD_DISABLED:
+        return g_strdup_printf("not re-read: %d errors, and no retries are set", error_count);
+    case IMAGING_REREAD_RUN:
+    case IMAGING_REREAD_NOTHING_TO_DO:
+        break;
+    }
+    return nullptr;
 }
 
 imaging_reread_verdict imaging_reread_decide(const uint8_t *image, int first_track, int tries,

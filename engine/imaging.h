@@ -114,6 +114,11 @@ enum imaging_reread_verdict {
 };
 imaging_reread_verdict imaging_reread_decide(const uint8_t *image, int first_track, int tries,
                                              int max_errors, int error_count);
+// What the user is told when the verdict leaves `error_count` sectors with
+// errors unread again (engine_ui.reread_skipped); g_malloc'd, or null for
+// IMAGING_REREAD_RUN and IMAGING_REREAD_NOTHING_TO_DO.
+gchar *engine_reread_skipped_text(imaging_reread_verdict verdict, int error_count,
+                                  int max_errors);
 
 // PRG files whose first sector carries an accessible sector error.
 int imaging_count_prg_first_sector_errors(const uint8_t *image);

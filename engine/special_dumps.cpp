@@ -147,6 +147,11 @@ void dumps_job_ui::forward_to(const engine_ui *to, const char *opening)
             auto *j = static_cast<dumps_job_ui *>(self);
             j->user_ui->error_count_step(j->user_ui->user, delta);
         };
+    if (to->reread_skipped)
+        ui.reread_skipped = [](void *self, const char *text) {
+            auto *j = static_cast<dumps_job_ui *>(self);
+            j->user_ui->reread_skipped(j->user_ui->user, text);
+        };
     if (to->progress)
         ui.progress = [](void *self, double fraction) {
             auto *j = static_cast<dumps_job_ui *>(self);

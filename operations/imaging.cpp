@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "ui/log.h"
@@ -113,6 +114,22 @@ void gui_show(void *, engine_image_view what)
         post(idle_decode_and_show_directory_listing, nullptr);
 }
 
+// Why faulty sectors were not read again, for the status text at the end;
+// set and read on the GUI thread only.
+std::string reread_skipped_note;
+
+gboolean idle_note_reread_skipped(gpointer text)
+{
+    reread_skipped_note = static_cast<char *>(text);
+    g_free(text);
+    return FALSE;
+}
+
+void gui_reread_skipped(void *, const char *text)
+{
+    post(idle_note_reread_skipped, g_strdup(text));
+}
+
 void gui_finished(void *, const engine_outcome *outcome)
 {
     post(idle_finish_disk_image_receipt, const_cast<char *>(outcome->failure));
@@ -139,6 +156,7 @@ int thread_receive_disk_image(void)
     ui.error_count_step = gui_error_step;
     ui.directory_ready = gui_show;
     ui.finished = gui_finished;
+    ui.reread_skipped = gui_reread_skipped;
     engine_imaging_params p = {};
     p.port = options_device_port_string;
     p.device = ped.device;
@@ -180,6 +198,7 @@ void core_save_whole_disk_image_to_D64(void)
     log_warpsave_append(title);
 
     sector_reads_reset_image_and_views();
+    reread_skipped_note.clear();
     notebook_main_set_page(0);
     controls_set_accessible_sector_error_count(0);
 
@@ -204,6 +223,11 @@ gboolean idle_finish_disk_image_receipt(gpointer message)
         int prg_errors = count_accessible_sector_errors_on_first_sector_of_all_prgs();
         char *text = g_strdup_printf(_(" Imaging completed in %.2lf seconds [%d/%d]"),
                                      operation_elapsed_seconds(), errors, prg_errors);
+        if (!reread_skipped_note.empty()) {
+            char *with_note = g_strdup_printf("%s; %s", text, reread_skipped_note.c_str());
+            g_free(text);
+            text = with_note;
+        }
         statusbar_main_update(text);
         g_free(text);
         controls_set_accessible_sector_error_count(errors);

@@ -6,11 +6,13 @@
 #include <glib/gstdio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <string>
 #include <vector>
 
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -238,6 +240,33 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "read failed: Unable to save disk image to file: ")) << r.err;
     EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;
+
+    // Re-reads left out are said, on stderr and in the summary.
+    r = read_disk({"--retries", "2", "--max-errors", "1", "--json", dir + "/many.d64"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    const std::string skipped = "not re-read: 2 errors, more than the maximum of 1";
+    EXPECT_TRUE(contains(r.err, skipped + "\n")) << r.err;
+    EXPECT_FALSE(contains(r.err, "re-reading faulty sectors")) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"reread_skipped\":\"" + skipped + "\",\"exit_status\":3}"))
+        << r.out;
+
+    // A disk with room for the image only: the .log and .md5 beside it are
+    // not written, so neither is listed, and the read fails.
+    std::string full = dir + "/full";
+    ASSERT_EQ(g_mkdir(full.c_str(), 0700), 0);
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=176128") != 0)
+        GTEST_SKIP() << "no tmpfs to fill (needs root): " << g_strerror(errno);
+    r = read_disk({"--md5", "--json", full + "/out.d64"});
+    std::string files = r.out.substr(0, r.out.find("]") + 1);
+    std::string wrote = r.err;
+    umount2(full.c_str(), MNT_DETACH);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "read failed: Disk image saved, but not " + full + "/out.d64.log: "))
+        << r.err;
+    EXPECT_TRUE(contains(files, "\"outcome\":\"failed\"")) << r.out;
+    EXPECT_TRUE(contains(files, "\"files\":[\"" + full + "/out.d64\"]")) << r.out;
+    EXPECT_TRUE(contains(wrote, "wrote " + full + "/out.d64\n")) << r.err;
+    EXPECT_FALSE(contains(wrote, ".log\n") || contains(wrote, ".md5\n")) << r.err;
     EXPECT_EQ(scratch_list(work), "out.d64 out.d64.log");
 }
 
