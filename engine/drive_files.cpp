@@ -101,6 +101,41 @@ void close_port(run *r)
     r->handle = -1;
 }
 
+// Whether the failure is the drive's refusal, whose reason its error
+// channel holds.
+bool refused_by_drive(const char *failure)
+{
+    return failure == console_text_command_failed || failure == console_text_file_not_found ||
+           failure == console_text_filename_missing;
+}
+
+// The failure text with the drive's reason appended when it gave one
+// ("Command failed: 63,FILE EXISTS,00,00").  Interned: outcome texts are
+// used after the operation, even on another thread, as constant ones are.
+const char *with_status(const char *failure, const char *status)
+{
+    if (!refused_by_drive(failure) || !status[0] || strncmp(status, "00,", 3) == 0)
+        return failure;
+    gchar *text = g_strdup_printf("%s: %s", failure, status);
+    const char *kept = g_intern_string(text);
+    g_free(text);
+    return kept;
+}
+
+// A file job the drive refused: its error channel is read to say why.
+const char *with_drive_status(run *r, const char *failure)
+{
+    if (!refused_by_drive(failure) || r->handle < 0 || engine_abort_requested() ||
+        !console_synch_with_device(r->handle, engine_abort_flag()))
+        return failure;
+    char status[ENGINE_STATUS_SIZE];
+    if (console_request_status(r->handle, r->job->device, status, sizeof status,
+                               engine_abort_flag()))
+        return failure;
+    engine_make_printable(status);
+    return with_status(failure, status);
+}
+
 // Closes the port and reports the outcome, abort first (a file already
 // saved stays the result).  1 on success.
 int finish(run *r, const char *failure)
@@ -447,7 +482,7 @@ int engine_list_directory(const engine_ui *ui, const engine_drive_job *job, uint
         g_ptr_array_free(lines, TRUE);
     });
     *received = failure ? 0 : stored;
-    return finish(&r, failure);
+    return finish(&r, with_drive_status(&r, failure));
 }
 
 // ---------------------------------------------------------------- PRG files
@@ -472,6 +507,7 @@ int engine_export_prg(const engine_ui *ui, const engine_drive_job *job, const ch
             report_progress(r, stored_now / (blocks * 254.0));
     });
     *received = failure ? 0 : stored;
+    failure = with_drive_status(&r, failure);
     // The drive is done with the file: the port is not needed while saving.
     close_port(&r);
     if (!failure && !engine_abort_requested()) {
@@ -501,9 +537,9 @@ int engine_import_prg(const engine_ui *ui, const engine_drive_job *job, const ch
         return finish(&r, console_text_communication_error);
     if (answer[0] != 'O' || answer[1] != 'K') {
         // "NF" means nothing special when writing.
-        return finish(&r, answer[0] == 'N' && answer[1] == 'F'
-                              ? console_text_command_failed
-                              : console_answer_failure_text(answer));
+        return finish(&r, with_drive_status(&r, answer[0] == 'N' && answer[1] == 'F'
+                                                    ? console_text_command_failed
+                                                    : console_answer_failure_text(answer)));
     }
     for (int sent = 0;;) {
         int wanted;
@@ -552,7 +588,7 @@ int engine_drive_dos_command(const engine_ui *ui, const engine_drive_job *job,
             failure = f;
         }
     }
-    return finish(&r, failure);
+    return finish(&r, status && failure ? with_status(failure, status) : failure);
 }
 
 // ---------------------------------------------------------------- drive ROM

@@ -217,7 +217,8 @@ TEST_F(Files, GetGivesWhatCbmconvertExtracts)
     // A name that is not there: a failure and no file.
     r = run({"get", "NOTHERE"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, program + ": get failed: File not found\n");
+    // The drive's own reason follows the failure.
+    EXPECT_EQ(r.err, program + ": get failed: File not found: 62,FILE NOT FOUND,00,00\n");
     EXPECT_FALSE(g_file_test((dir + "/NOTHERE.prg").c_str(), G_FILE_TEST_EXISTS));
 }
 
@@ -238,7 +239,7 @@ TEST_F(Files, PutWritesTheFileByteForByte)
     // The drive refuses a name that is there already.
     r = run({"put", "small.prg", "OLD"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "put failed")) << r.err;
+    EXPECT_EQ(r.err, program + ": put failed: Command failed: 63,FILE EXISTS,00,00\n");
 
     r = run({"dir"});
     EXPECT_TRUE(contains(r.out, "158  \"BIG GAME\"         PRG\n")) << r.out;
