@@ -339,7 +339,12 @@ int main(int argc, char **argv)
                       cli_program_name);
             return CLI_EXIT_USAGE;
         }
-        fputs(sub ? sub->usage : cli_overview_usage().c_str(), stdout);
+        // The texts name the 35-track program; the 40-track one says its own name.
+        std::string usage = sub ? sub->usage : cli_overview_usage();
+        const std::string start = "Usage: dravlen ";
+        if (strcmp(cli_program_name, "dravlen") != 0 && usage.compare(0, start.size(), start) == 0)
+            usage = "Usage: " + std::string(cli_program_name) + usage.substr(start.size() - 1);
+        fputs(usage.c_str(), stdout);
         return CLI_EXIT_OK;
     }
 

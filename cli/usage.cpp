@@ -121,9 +121,10 @@ const cli_subcommand cli_subcommands[] = {
      "\n"
      "The D64 file gets the error byte of every sector; beside it go FILE.d64.log\n"
      "and, with --md5, FILE.d64.md5.  Without FILE the name is made as the\n"
-     "Dravlen client's automatic naming makes it, with the dump's marker\n"
-     "(T18_0001A_DISKNAME.d64, T18+_..., BAM_...; the client's setting puts the\n"
-     "marker after the number instead), in the current folder.  Files are written\n"
+     "Dravlen client's automatic naming makes it, with the dump's marker after\n"
+     "the number (0001a_T18.d64, 0001a_T18+.d64, 0001a_BAM.d64; the client's\n"
+     "settings can put the marker first, T18_0001a.d64, and add the disk name),\n"
+     "in the current folder.  Files are written\n"
      "under a temporary name and renamed when complete, so an interrupted dump\n"
      "leaves no partial file and replaces nothing.  An existing file is replaced\n"
      "only with --overwrite or a yes on the terminal.\n"
@@ -190,8 +191,9 @@ const cli_subcommand cli_subcommands[] = {
      "Usage: dravlen write [OPTIONS] FILE.d64\n"
      "\n"
      "Writes the disk image FILE.d64 onto the disk in the drive, track by track:\n"
-     "the board formats each track and writes its sectors, so everything on the\n"
-     "disk is replaced, including sectors the image does not use.  dravlen takes\n"
+     "the board's drive code formats each track as it writes it, so every sector\n"
+     "of tracks 1 to 35 (1 to 40 for dravlen40) is replaced, including sectors\n"
+     "the image does not use; tracks beyond those are left as they are.  dravlen takes\n"
      "images of 35 tracks (174848 bytes, or 175531 with error info), dravlen40\n"
      "of 40 tracks (196608 or 197376 bytes).  An image whose error info marks\n"
      "any sector as not read correctly is refused: the disk would not come out\n"
@@ -346,6 +348,9 @@ std::string cli_overview_usage(void)
            "Options (before or after the subcommand):\n" COMMON_OPTIONS
            "  --version       show the program's version and exit\n"
            "\n"
-           "\"dravlen SUBCOMMAND --help\" describes a subcommand.\n" EXIT_STATUS;
+           "\"dravlen SUBCOMMAND --help\" describes a subcommand.\n"
+           "\nExit status: 0 done; 1 failed; 2 usage error; 3 read, dump or reread saved\n"
+           "the image, but some sectors had errors; 130 interrupted (Ctrl+C aborts the\n"
+           "operation and closes the port).\n";
     return out;
 }

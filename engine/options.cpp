@@ -41,7 +41,6 @@ namespace {
 const char CONFIG_FOLDER[] = "dravlen-client";
 const char CONFIG_FILE[] = "user.ini";
 const char HEADER_LINE[] = "# Dravlen client config file - do NOT edit\n";
-const char NULL_FOLDER[] = "(NULL)";
 
 // Linux device names instead of the COM ports of other platforms.
 const char DEFAULT_DEVICE_PORT[] = "/dev/ttyACM0";
@@ -251,7 +250,8 @@ void append_string_group(GString *text, const char *group)
 void append_folder(GString *text, const char *key, const gchar *folder)
 {
     gchar *uri = folder ? g_filename_to_uri(folder, nullptr, nullptr) : nullptr;
-    g_string_append_printf(text, "%s=%s\n", key, uri ? uri : NULL_FOLDER);
+    // No folder is an empty value, which reads back as none.
+    g_string_append_printf(text, "%s=%s\n", key, uri ? uri : "");
     g_free(uri);
 }
 

@@ -483,9 +483,10 @@ GtkWidget *build_logging_page()
                                    GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
     GtkWidget *text = reg(gtk_text_view_new(), "textview_log");
-    gtk_text_view_set_editable(GTK_TEXT_VIEW(text), TRUE);
+    // What the operations did, as they said it: shown, selectable, never edited.
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(text), FALSE);
     gtk_widget_set_tooltip_text(
-        text, _("Logging area: feel free to edit its contents to e.g. add your own notes"));
+        text, _("Logging area: what the operations did; select text to copy it"));
     gtk_container_add(GTK_CONTAINER(scrolled), text);
     // Lines added while another tab was shown could not scroll a hidden view.
     g_signal_connect(text, "map", G_CALLBACK(on_textview_log_map), nullptr);

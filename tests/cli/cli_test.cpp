@@ -61,6 +61,8 @@ TEST_F(Cli, HelpListsTheSubcommandsThatExistAndExitsZero)
                                 "write", "update", "dir", "get", "put", "scratch", "validate",
                                 "format", "rom"})
             EXPECT_TRUE(contains(r.out, std::string("\n  ") + sub + " ")) << sub;
+        EXPECT_EQ(r.out.rfind(std::string("Usage: ") + program + " [OPTIONS]", 0), 0u) << r.out;
+        EXPECT_TRUE(contains(r.out, "Exit status: 0 done; 1 failed; 2 usage error; 3 ")) << r.out;
         EXPECT_TRUE(r.err.empty());
     }
 }
@@ -73,7 +75,7 @@ TEST_F(Cli, EverySubcommandHasItsOwnHelp)
                                               std::vector<std::string>{"--help", sub}}) {
             cli_run_result r = run(args);
             EXPECT_EQ(r.status, 0) << sub;
-            EXPECT_EQ(r.out.rfind(std::string("Usage: dravlen ") + sub, 0), 0u) << r.out;
+            EXPECT_EQ(r.out.rfind(std::string("Usage: ") + program + " " + sub, 0), 0u) << r.out;
             EXPECT_TRUE(contains(r.out, "Exit status:")) << sub;
         }
     }
@@ -105,6 +107,38 @@ TEST_F(Cli, UsageErrorsExitTwoWithOneLine)
         cli_run_result r = run(args);
         EXPECT_EQ(cli_usage_error_fault(r, program), "") << cli_shown_args(args);
         EXPECT_TRUE(r.out.empty()) << cli_shown_args(args);
+    }
+}
+
+// A script that asks for JSON gets one object at every ending, failures
+// before any device work included, agreeing with the exit status.
+TEST_F(Cli, EveryEndingPrintsJsonThatAgreesWithTheExitStatus)
+{
+    struct ending {
+        std::vector<std::string> args;
+        int status;
+    };
+    for (const ending &e : std::vector<ending>{
+             {{"--port", "/nonexistent", "info", "--json"}, 1},
+             {{"--port", "/nonexistent", "reread", "missing.d64", "--json"}, 1},
+             {{"--port", "/nonexistent", "get", "A\"B", "--json"}, 2},
+             {{"--json", "frobnicate"}, 2},
+             {{"--port", "/nonexistent", "dump", "frob", "--json"}, 2}}) {
+        cli_run_result r = run(e.args);
+        EXPECT_EQ(r.status, e.status) << cli_shown_args(e.args);
+        EXPECT_EQ(line_count(r.out), 1) << r.out;
+        EXPECT_EQ(r.out.rfind("{\"command\":", 0), 0u) << r.out;
+        EXPECT_TRUE(contains(r.out, "\"outcome\":\"failed\",\"error\":\"")) << r.out;
+        EXPECT_TRUE(contains(r.out, ",\"exit_status\":" + std::to_string(e.status) + "}\n"))
+            << r.out;
+    }
+    // Neither --port nor settings: the default port is used and named as such.
+    if (!g_file_test("/dev/ttyACM0", G_FILE_TEST_EXISTS)) {
+        cli_run_result r = run({"status"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, std::string(program) +
+                             ": cannot open /dev/ttyACM0 (the default port: none set with --port "
+                             "or in the client's settings): no such port\n");
     }
 }
 

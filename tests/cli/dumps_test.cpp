@@ -408,7 +408,7 @@ TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
     for (const char *sub : {"dump", "reread"}) {
         cli_run_result r = run_cli(work, config_home, {sub, "--help"});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out.rfind(std::string("Usage: dravlen ") + sub, 0), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind(std::string("Usage: ") + program + " " + sub, 0), 0u) << r.out;
     }
 
     start_sim();

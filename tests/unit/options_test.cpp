@@ -22,7 +22,7 @@ const char DEFAULT_FILE[] =
     "\n[format]\ndisk_name=NEW DISK\ndisk_id=01\n"
     "\n[imaging]\ndrive_index=0\nmax_sector_errors=10\nsector_read_retries=3\n"
     "outmost_track=1\nfirst_sector_in_dir_order=false\n"
-    "\n[directories]\nd64_dir=(NULL)\nprg_dir=(NULL)\npng_dir=(NULL)\nrom_dir=(NULL)\n"
+    "\n[directories]\nd64_dir=\nprg_dir=\npng_dir=\nrom_dir=\n"
     "\n[colors]\nsector_da_bg_color_red=65535\nsector_da_bg_color_green=65535\n"
     "sector_da_bg_color_blue=65535\n"
     "\n[outputs]\nfile_extensions_uppercase=false\nside_letters_uppercase=false\n"
