@@ -46,6 +46,7 @@ struct cli_args {
     int range_first = 0;
     int range_last = 0;
     bool fast = false;      // format --fast
+    bool pattern = false;   // scratch --pattern: the drive's wildcards apply
 };
 
 // Whether the subcommand takes the read option `name` ("--retries"); only

@@ -4,7 +4,9 @@
 
 #include "engine/options.h"
 #include "engine/drive_files.h"
+#include "image/petscii.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,38 +120,51 @@ JsonBuilder *drive_members(const cli_args &args)
 
 // ---------------------------------------------------------------- PETSCII
 
-// A PETSCII byte as readable text: plain letters as capitals, as a C64
-// shows them after switching on; shifted letters (graphics there) as small
-// letters, which is how they read in the C64's other character set; other
-// graphics as '?'.  Names typed for get, put and scratch go to the drive
-// byte for byte, so "GAME" matches what dir shows as GAME.
-std::string petscii_readable(unsigned char c)
-{
-    if (c >= 0x20 && c <= 0x5B)
-        return std::string(1, (char)c);
-    switch (c) {
-    case 0x5C: return "\xC2\xA3";      // pound sign
-    case 0x5D: return "]";
-    case 0x5E: return "\xE2\x86\x91";  // up arrow
-    case 0x5F: return "\xE2\x86\x90";  // left arrow
-    case 0xA0: return " ";             // shifted space
-    case 0xFF: return "\xCF\x80";      // pi
-    }
-    if (c >= 0x61 && c <= 0x7A)
-        return std::string(1, (char)(c - 0x61 + 'a'));
-    if (c >= 0xC1 && c <= 0xDA)
-        return std::string(1, (char)(c - 0xC1 + 'a'));
-    if (c < 0x20 || (c >= 0x80 && c < 0xA0))
-        return "";  // control codes (reverse on, colours) print nothing
-    return "?";
-}
-
-std::string readable(const std::string &petscii)
+// Listing text outside a file's name, as a C64 shows it: control codes
+// (reverse on, colours) print nothing, a shifted space is a space, a byte
+// with no form of its own is '?'.
+std::string shown_around(const std::string &petscii)
 {
     std::string out;
-    for (unsigned char c : petscii)
-        out += petscii_readable(c);
+    for (unsigned char c : petscii) {
+        if (c < 0x20 || (c >= 0x80 && c < 0xA0))
+            continue;
+        // 0x61-0x7A look like the shifted letters they copy; a file's name
+        // keeps them apart (petscii_to_text), the rest of a line need not.
+        std::string text = c == 0xA0                 ? " "
+                           : c >= 0x61 && c <= 0x7A ? std::string(1, (char)c)
+                                                    : petscii_to_text(std::string(1, (char)c));
+        out += text.compare(0, 2, "{$") == 0 ? "?" : text;
+    }
     return out;
+}
+
+// A listing line: a file's name between its quotes as it is typed back
+// (petscii_to_text), the rest as shown.  The disk name of the header line
+// is shown only, its padding as spaces.
+std::string listing_line_text(const std::string &petscii, bool header)
+{
+    size_t open = petscii.find('"');
+    size_t close = open == std::string::npos ? open : petscii.find('"', open + 1);
+    if (header || close == std::string::npos)
+        return shown_around(petscii);
+    return shown_around(petscii.substr(0, open + 1)) +
+           petscii_to_text(petscii.substr(open + 1, close - open - 1)) +
+           shown_around(petscii.substr(close));
+}
+
+// A name typed for get, put or scratch as the drive's bytes; false after
+// the usage error line (a character with no C64 form).
+bool typed_name(const cli_args &args, const std::string &typed, std::string *petscii,
+                int *status)
+{
+    if (petscii_from_text(typed, petscii))
+        return true;
+    *status = cli_fail(args, CLI_EXIT_USAGE,
+                       "\"%s\" holds a character that C64 names do not have; write bytes "
+                       "without one as {$xx}",
+                       typed.c_str());
+    return false;
 }
 
 // One file of the listing.
@@ -194,7 +209,7 @@ dir_listing parse_listing(const char *text)
         size_t space = raw.find(' ');
         int number = atoi(raw.c_str());
         std::string petscii = space == std::string::npos ? "" : raw.substr(space + 1);
-        std::string shown = readable(petscii);
+        std::string shown = listing_line_text(petscii, d.lines.empty());
         d.lines.push_back(trim_right(std::to_string(number) + " " + shown));
         size_t open = shown.find('"');
         size_t close = open == std::string::npos ? open : shown.find('"', open + 1);
@@ -276,11 +291,19 @@ int dos_command_status(const cli_args &args, const files_terminal &t, const char
 // The status line a DOS command leaves, shown on stdout, or the JSON summary
 // with `members` (the drive first) and the status.
 void show_dos_command(const cli_args &args, const files_terminal &t, JsonBuilder *members,
-                      const char *status, int exit_status, const char *error = nullptr)
+                      const char *status, int exit_status, const char *error = nullptr,
+                      const std::vector<std::string> *scratched = nullptr)
 {
     if (args.json) {
         if (status[0])
             cli_json_add_text(members, "status", status);
+        if (scratched) {
+            json_builder_set_member_name(members, "scratched");
+            json_builder_begin_array(members);
+            for (const std::string &n : *scratched)
+                cli_json_add_text_value(members, n.c_str());
+            json_builder_end_array(members);
+        }
         cli_json_print(args, t.terminal, members, exit_status, nullptr, error);
     } else {
         g_object_unref(members);
@@ -302,23 +325,36 @@ int finish_dos_command(const cli_args &args, files_terminal &t, const char *what
 
 // ---------------------------------------------------------------- dir
 
-int cli_run_dir(const cli_args &args)
+namespace {
+
+// Lists the directory into *listing; whether the drive sent one, and in
+// *complete whether all of it could be read.
+bool read_listing(const cli_args &args, files_terminal *t, dir_listing *listing, bool *complete)
 {
-    files_terminal t;
-    engine_ui ui = files_ui(&t, args, "directory");
+    engine_ui ui = files_ui(t, args, "directory");
     engine_drive_job job = job_of(args);
     std::vector<uint8_t> buffer(DIR_STORAGE_SIZE);
     int received = 0;
     engine_list_directory(&ui, &job, buffer.data(), (int)buffer.size(), &received);
-    bool got = t.terminal.finished && t.terminal.outcome.kind == ENGINE_SUCCEEDED;
-    dir_listing listing;
-    bool complete = false;
+    bool got = t->terminal.finished && t->terminal.outcome.kind == ENGINE_SUCCEEDED;
+    *complete = false;
     if (got) {
         GString *text = g_string_new(nullptr);
-        complete = drive_files_listing_text(buffer.data(), received, text);
-        listing = parse_listing(text->str);
+        *complete = drive_files_listing_text(buffer.data(), received, text);
+        *listing = parse_listing(text->str);
         g_string_free(text, TRUE);
     }
+    return got;
+}
+
+}  // namespace
+
+int cli_run_dir(const cli_args &args)
+{
+    files_terminal t;
+    dir_listing listing;
+    bool complete = false;
+    bool got = read_listing(args, &t, &listing, &complete);
     const char *damaged =
         "the drive's directory listing is damaged; shown as far as it could be read";
     int exit_status = CLI_EXIT_FAILED;
@@ -345,7 +381,11 @@ int cli_run_dir(const cli_args &args)
 int cli_run_get(const cli_args &args)
 {
     const std::string &name = args.operands[0];
-    if (const char *problem = drive_files_name_problem(name.c_str(), 0))
+    std::string petscii;
+    int refused = 0;
+    if (!typed_name(args, name, &petscii, &refused))
+        return refused;
+    if (const char *problem = drive_files_name_problem(petscii.c_str(), 0))
         return cli_fail(args, CLI_EXIT_USAGE, "%s", problem);
     std::string out;
     if (args.operands.size() > 1) {
@@ -359,7 +399,7 @@ int cli_run_get(const cli_args &args)
             return cli_fail(args, CLI_EXIT_USAGE, "\"%s\" makes no file name: give OUT.prg",
                             name.c_str());
     }
-    if (int refused = output_refused(args, out))
+    if ((refused = output_refused(args, out)))
         return refused;
     files_terminal t;
     engine_ui ui = files_ui(&t, args, "get");
@@ -367,7 +407,7 @@ int cli_run_get(const cli_args &args)
     std::vector<uint8_t> buffer(PRG_STORAGE_SIZE);
     int received = 0;
     engine_save_target target = {out.c_str(), 1, args.overwrite};
-    engine_export_prg(&ui, &job, name.c_str(), 0, buffer.data(), (int)buffer.size(), &received,
+    engine_export_prg(&ui, &job, petscii.c_str(), 0, buffer.data(), (int)buffer.size(), &received,
                       &target);
     bool saved = !t.terminal.files.empty();
     int exit_status = cli_report_outcome(args, t.terminal, "get");
@@ -392,7 +432,10 @@ int cli_run_put(const cli_args &args)
     const std::string &path = args.operands[0];
     char name[17];
     if (args.operands.size() > 1) {
-        const std::string &given = args.operands[1];
+        std::string given;
+        int refused = 0;
+        if (!typed_name(args, args.operands[1], &given, &refused))
+            return refused;
         if (const char *problem = drive_files_name_problem(given.c_str(), 0))
             return cli_fail(args, CLI_EXIT_USAGE, "%s", problem);
         g_strlcpy(name, given.c_str(), sizeof name);
@@ -402,6 +445,7 @@ int cli_run_put(const cli_args &args)
             return cli_fail(args, CLI_EXIT_USAGE, "%s (give the C64 name after the file)",
                             problem);
     }
+    const std::string shown = petscii_to_text(name);
     gchar *contents = nullptr;
     gsize length = 0;
     GError *error = nullptr;
@@ -430,12 +474,12 @@ int cli_run_put(const cli_args &args)
     int exit_status = cli_report_outcome(args, t.terminal, "put");
     if (args.json) {
         JsonBuilder *b = drive_members(args);
-        cli_json_add_text(b, "name", name);
+        cli_json_add_text(b, "name", shown.c_str());
         cli_json_add_int(b, "bytes", (gint64)length);
         cli_json_add_int(b, "blocks", blocks);
         cli_json_print(args, t.terminal, b, exit_status);
     } else if (ok) {
-        printf("\"%s\": %d bytes (%d blocks) written\n", name, (int)length, blocks);
+        printf("\"%s\": %d bytes (%d blocks) written\n", shown.c_str(), (int)length, blocks);
     }
     fflush(stdout);
     return exit_status;
@@ -446,12 +490,27 @@ int cli_run_put(const cli_args &args)
 int cli_run_scratch(const cli_args &args)
 {
     const std::string &name = args.operands[0];
-    if (const char *problem = drive_files_name_problem(name.c_str(), 1))
-        return cli_fail(args, CLI_EXIT_USAGE, "%s", problem);
+    std::string petscii;
+    int refused = 0;
+    if (!typed_name(args, name, &petscii, &refused))
+        return refused;
+    if (const char *problem = drive_files_name_problem(petscii.c_str(), args.pattern ? 0 : 1))
+        return cli_fail(args, CLI_EXIT_USAGE, "%s%s", problem,
+                        args.pattern ? "" : " (give --pattern to scratch by pattern)");
+    // With a pattern the drive decides what goes: the listings before and
+    // after name it.
+    dir_listing before, after;
+    bool complete = false;
+    if (args.pattern) {
+        files_terminal listed;
+        if (!read_listing(args, &listed, &before, &complete) || !complete)
+            return cli_fail(args, CLI_EXIT_FAILED,
+                            "not scratching: the directory could not be listed first");
+    }
     files_terminal t;
     engine_ui ui = files_ui(&t, args, "scratch");
     engine_drive_job job = job_of(args);
-    std::string command = "dc \"S:" + name + "\"";
+    std::string command = "dc \"S:" + petscii + "\"";
     char status[ENGINE_STATUS_SIZE];
     engine_drive_dos_command(&ui, &job, command.c_str(), "Scratching file\n", status);
     int exit_status = dos_command_status(args, t, "scratch", status);
@@ -466,9 +525,34 @@ int cli_run_scratch(const cli_args &args)
         }
         g_strfreev(fields);
     }
+    std::vector<std::string> scratched;
+    if (exit_status == CLI_EXIT_OK && !args.pattern) {
+        scratched.push_back(name);
+    } else if (exit_status == CLI_EXIT_OK) {
+        files_terminal listed;
+        if (!read_listing(args, &listed, &after, &complete) || !complete) {
+            none = "the files scratched are unknown: the directory could not be listed after";
+            cli_error("%s", none.c_str());
+            exit_status = CLI_EXIT_FAILED;
+        }
+        // Every entry of the listing before that the one after lacks.
+        for (const dir_entry &e : before.entries) {
+            auto kept = std::find_if(after.entries.begin(), after.entries.end(),
+                                     [&](const dir_entry &a) { return a.name == e.name; });
+            if (kept == after.entries.end())
+                scratched.push_back(e.name);
+            else
+                after.entries.erase(kept);
+        }
+    }
     JsonBuilder *b = drive_members(args);
     cli_json_add_text(b, "name", name.c_str());
-    show_dos_command(args, t, b, status, exit_status, none.empty() ? nullptr : none.c_str());
+    show_dos_command(args, t, b, status, exit_status, none.empty() ? nullptr : none.c_str(),
+                     &scratched);
+    if (!args.json && args.pattern)
+        for (const std::string &n : scratched)
+            printf("scratched \"%s\"\n", n.c_str());
+    fflush(stdout);
     return exit_status;
 }
 

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "device/console.h"
+#include "image/petscii.h"
 #include "device/detect.h"
 #include "device/serial.h"
 #include "gcr/warp.h"
@@ -298,7 +299,8 @@ void drive_files_c64_name_from_path(const char *path, char name17[17])
     }
     if (cut)
         *cut = 0;
-    g_strlcpy(name17, base, 17);
+    // Capitals on a C64: the PC name's letters as the plain C64 letters.
+    g_strlcpy(name17, petscii_name_from_file_name(base).c_str(), 17);
     g_free(base);
 }
 
@@ -306,7 +308,7 @@ int drive_files_name_is_safe_for_command(const char *name, int for_scratch)
 {
     if (!name || !name[0])
         return 0;
-    const char *refused = for_scratch ? "\"\r\n*?" : "\"\r\n";
+    const char *refused = for_scratch ? "\"\r\n*?,=:" : "\"\r\n";
     return strpbrk(name, refused) ? 0 : 1;
 }
 
@@ -322,6 +324,8 @@ const char *drive_files_name_problem(const char *name, int for_scratch)
         return "the file name is longer than 16 characters";
     if (for_scratch && strpbrk(name, "*?"))
         return "the file name holds a wildcard, which would scratch every file that matches";
+    if (for_scratch && strpbrk(name, ",=:"))
+        return "the file name holds , = or :, which would make the drive scratch other files";
     return nullptr;
 }
 

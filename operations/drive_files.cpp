@@ -326,9 +326,16 @@ void on_button_scratch_file_clicked(GtkButton *, gpointer)
     if (!operation_check_device_port())
         return;
     char name[17];
-    if (!filer_get_current_item_filename(dir_filer, name) ||
-        !drive_files_name_is_safe_for_command(name, 1)) {
+    if (!filer_get_current_item_filename(dir_filer, name)) {
         statusbar_main_update(_(" Error: Invalid file selection"));
+        return;
+    }
+    // The drive reads * ? as wildcards and , = : as more names: such a name
+    // would scratch other files, or none.
+    if (!drive_files_name_is_safe_for_command(name, 1)) {
+        statusbar_main_update(_(" Scratch refused: the drive cannot scratch this name exactly"));
+        log_textview_append("The file name holds * ? , = or :, which the drive takes as a "
+                            "pattern: nothing was sent\n");
         return;
     }
     if (!get_user_confirmation_to_modify_disk())

@@ -269,11 +269,14 @@ TEST_F(Files, BadNamesAndFilesAreRefusedBeforeTheDriveIsAsked)
              {{"put", "missing.prg"}, 1, "cannot read"},
              {{"put", "tiny.prg"}, 1, "too small"},
              {{"put", "huge.prg"}, 1, "too large"},
-             {{"put", "say\"hi.prg"}, 2, "quote"},
+             {{"put", "ok.prg", "BACK\\SLASH"}, 2, "C64 names do not have"},
              {{"put", "ok.prg", "SEVENTEEN LETTERS"}, 2, "longer than 16"},
-             {{"put", "ok.prg", "LINE\rBREAK"}, 2, "line break"},
+             {{"put", "ok.prg", "LINE{$0d}BREAK"}, 2, "line break"},
              {{"scratch", "A*"}, 2, "wildcard"},
              {{"scratch", "WHO?"}, 2, "wildcard"},
+             {{"scratch", "A,B"}, 2, "--pattern"},
+             {{"scratch", "0:A"}, 2, "would make the drive scratch other files"},
+             {{"scratch", "A=B"}, 2, "--pattern"},
              {{"format", "NO ID"}, 2, "NAME,ID"},
              {{"format", "NAME,ID3"}, 2, "ID is longer"},
              {{"format", "NAME,"}, 2, "ID is empty"},
@@ -295,6 +298,70 @@ TEST_F(Files, BadNamesAndFilesAreRefusedBeforeTheDriveIsAsked)
     EXPECT_EQ(scratch_list(dir).find("r.prg"), std::string::npos);
 }
 
+// ---------------------------------------------------------------- C64 names
+
+// What dir lists is typed back: plain and shifted letters, and bytes with
+// no printable form ({$xx}), each name fetched byte-identical by get; put
+// without NAME makes a name that lists in capitals.
+TEST_F(Files, EveryListedNameIsTypedBackAndPutNamesInCapitals)
+{
+    std::vector<cc1541_file> files = {{"GAME"}, {"\xC7\xC1\xCD\xC5"}, {"M\xC9X 2"},
+                                      {"A\x7B\x12" "B"}, {"\x5C\xFF"}};
+    start_sim(make_disk("names.d64", files));
+    cli_run_result r = run({"dir"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> names;
+    for (const std::string &line : split_lines(r.out)) {
+        size_t open = line.find('"'), close = line.rfind('"');
+        if (open != std::string::npos && close > open && line[0] != '0')
+            names.push_back(line.substr(open + 1, close - open - 1));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"GAME", "game", "MiX 2", "A{$7b}{$12}B",
+                                               "\xC2\xA3\xCF\x80"}))
+        << r.out;
+    for (size_t i = 0; i < names.size() && i < files.size(); i++) {
+        std::string out = dir + "/got" + std::to_string(i) + ".prg";
+        r = run({"get", names[i], out});
+        EXPECT_EQ(r.status, 0) << names[i] << ": " << r.err;
+        std::string data(100, '\0');
+        for (size_t k = 0; k < data.size(); k++)
+            data[k] = (char)(k * 7 + i);
+        EXPECT_EQ(scratch_read(out), data) << names[i];
+    }
+    r = run({"get", "GAM\xC3\xA9"});
+    EXPECT_EQ(cli_usage_error_fault(r, program), "");
+    EXPECT_TRUE(contains(r.err, "C64 names do not have")) << r.err;
+
+    scratch_write(dir + "/new game.prg", patterned(300, 1));
+    r = run({"put", "new game.prg", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"name\":\"NEW GAME\"")) << r.out;
+    r = run({"dir"});
+    EXPECT_TRUE(contains(r.out, "\"NEW GAME\"")) << r.out;
+    EXPECT_TRUE(contains(scratch_read(dir + "/commands.log"), "du \"NEW GAME\" 8 300\n"));
+}
+
+// A pattern scratches only with --pattern, and then says every file it took.
+TEST_F(Files, ScratchByPatternNamesEveryFileDeleted)
+{
+    std::string out = dir + "/out.d64";
+    start_sim(make_disk("p.d64", {{"A,B"}, {"A"}, {"B"}, {"AB"}, {"C"}}));
+    cli_run_result r = run({"scratch", "A,B"});
+    EXPECT_EQ(cli_usage_error_fault(r, program), "");
+    EXPECT_FALSE(contains(scratch_read(dir + "/commands.log"), "S:")) << "sent anyway";
+
+    r = run({"scratch", "--pattern", "A*", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"scratched\":[\"A,B\",\"A\",\"AB\"],\"exit_status\":0}"))
+        << r.out;
+    r = run({"scratch", "--pattern", "B,C"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "scratched \"B\"\nscratched \"C\"\n")) << r.out;
+    cc1541_listing left;
+    ASSERT_TRUE(cc1541_read_listing(out, &left));
+    EXPECT_TRUE(left.entries.empty());
+}
+
 // ---------------------------------------------------------------- DOS commands
 
 TEST_F(Files, ScratchValidateAndFormatShowInTheSavedDisk)
@@ -314,7 +381,7 @@ TEST_F(Files, ScratchValidateAndFormatShowInTheSavedDisk)
                                 "disk in drive 8\""))
         << r.out;
     EXPECT_TRUE(contains(r.out, "\"name\":\"GONE\",\"status\":\"01, FILES SCRATCHED,00,00\","
-                                "\"exit_status\":1}"))
+                                "\"scratched\":[],\"exit_status\":1}"))
         << r.out;
     r = run({"validate"});
     EXPECT_EQ(r.status, 0) << r.err;

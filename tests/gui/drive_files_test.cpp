@@ -119,18 +119,21 @@ TEST(DriveFilesNames, ImportNameCutAndBlockCount)
     drive_files_c64_name_from_path("/x/GAME.PRG", name);
     EXPECT_STREQ(name, "GAME");
     drive_files_c64_name_from_path("/x/my.prg.bak", name);
-    EXPECT_STREQ(name, "my");
+    EXPECT_STREQ(name, "MY");
     drive_files_c64_name_from_path("/x/a.prg.b.prg", name);
-    EXPECT_STREQ(name, "a.prg.b");
+    EXPECT_STREQ(name, "A.PRG.B");
     // ".PRG" is looked for before ".prg", wherever they stand.
     drive_files_c64_name_from_path("/x/one.PRG.two.prg", name);
-    EXPECT_STREQ(name, "one");
+    EXPECT_STREQ(name, "ONE");
     drive_files_c64_name_from_path("/x/Mixed.Prg", name);
-    EXPECT_STREQ(name, "Mixed");
+    EXPECT_STREQ(name, "MIXED");
     drive_files_c64_name_from_path("/x.prg/plain", name);
-    EXPECT_STREQ(name, "plain");
+    EXPECT_STREQ(name, "PLAIN");
+    // The C64 lists the name in capitals; what it cannot show becomes '-'.
+    drive_files_c64_name_from_path("/x/\xc3\xa9t\xc3\xa9_1*2.prg", name);
+    EXPECT_STREQ(name, "-T--1-2");
     drive_files_c64_name_from_path("/x/a very long file name.prg", name);
-    EXPECT_STREQ(name, "a very long file");
+    EXPECT_STREQ(name, "A VERY LONG FILE");
 
     // Names that would break the quoted command line, or scratch more than
     // the one file, never reach the drive.
@@ -522,6 +525,23 @@ TEST_F(DriveFiles, DosCommandsChangeTheSavedDisk)
                        std::to_string(TRACKS) + " 8\n"),
               std::string::npos)
         << log;
+}
+
+// "A,B" would scratch A and B: the window says it cannot and sends nothing.
+TEST_F(DriveFiles, ANameTheDriveWouldReadAsAPatternIsNotScratched)
+{
+    if (!cc1541_available())
+        GTEST_SKIP() << "cc1541 not installed";
+    std::string disk = dir + "/list.d64";
+    ASSERT_TRUE(cc1541_build_d64(disk, "NAMES", "nm", {{"A,B"}, {"A"}, {"B"}}));
+    start_sim({"--drive", "8=" + disk});
+    list_directory();
+    select_item(0);
+    log_clear();
+    click("button_scratch_file");
+    EXPECT_EQ(shell_status_text(), " Scratch refused: the drive cannot scratch this name exactly");
+    EXPECT_FALSE(operation_is_running());
+    EXPECT_EQ(commands().find("S:"), std::string::npos) << commands();
 }
 
 TEST_F(DriveFiles, DosCommandChecksAndFaults)
