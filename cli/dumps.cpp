@@ -85,6 +85,12 @@ void on_finished(void *user, const engine_outcome *outcome)
     track_done(r);
 }
 
+void on_warning(void *user, const char *text)
+{
+    cli_live_line_clear(&static_cast<sector_run *>(user)->line);
+    fprintf(stderr, "%s: warning: %s\n", cli_program_name, text);
+}
+
 engine_ui run_ui(sector_run *r, const cli_args &args)
 {
     r->terminal.verbose = args.verbose;
@@ -96,6 +102,7 @@ engine_ui run_ui(sector_run *r, const cli_args &args)
     ui.error_count_step = on_error_step;
     ui.ask = on_ask;
     ui.finished = on_finished;
+    ui.warning = on_warning;
     return ui;
 }
 

@@ -117,11 +117,20 @@ int parse_read_option(int argc, char **argv, int *i, const char *a, cli_args *ar
     else if (!option_value(argc, argv, i, a, name, &value))
         return -1;
     else if (strcmp(name, "--retries") == 0)
-        return number_value(name, value, 0, 99, &args->retries) ? 1 : -1;
+        return number_value(name, value, options_range_sector_read_retries.low,
+                            options_range_sector_read_retries.high, &args->retries)
+                   ? 1
+                   : -1;
     else if (strcmp(name, "--max-errors") == 0)
-        return number_value(name, value, 0, 9999, &args->max_errors) ? 1 : -1;
+        return number_value(name, value, options_range_max_sector_errors.low,
+                            options_range_max_sector_errors.high, &args->max_errors)
+                   ? 1
+                   : -1;
     else if (strcmp(name, "--first-track") == 0)
-        return number_value(name, value, 1, 5, &args->first_track) ? 1 : -1;
+        return number_value(name, value, options_range_outmost_track.low,
+                            options_range_outmost_track.high, &args->first_track)
+                   ? 1
+                   : -1;
     else if (strcmp(name, "--offset") == 0)
         return number_value(name, value, 1, 9999, &args->offset) ? 1 : -1;
     else if (value == "a" || value == "A")

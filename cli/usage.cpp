@@ -254,9 +254,10 @@ const cli_subcommand cli_subcommands[] = {
      "Loads the file NAME from the disk in the drive and saves it, load address\n"
      "first, as OUT.prg.  Without OUT the file is saved in the current folder\n"
      "under NAME made fit for a file name, with the extension \".prg\".  NAME is\n"
-     "the C64 name in capitals as \"dir\" lists it (at most 16 characters, no\n"
-     "quote); the drive's wildcards \"*\" and \"?\" load the first file that\n"
-     "matches.  An existing OUT is kept unless --overwrite is given.  The file is\n"
+     "the C64 name as \"dir\" lists it: capitals for plain letters, small ones for\n"
+     "shifted letters, {$xx} for a byte without a printable form (at most 16\n"
+     "characters, no quote); the drive's wildcards \"*\" and \"?\" load the\n"
+     "first file that matches.  An existing OUT is kept unless --overwrite is given.  The file is\n"
      "written only when the whole of it has arrived: an interrupted or failed\n"
      "transfer leaves no file behind.\n"
      "\n"
@@ -268,22 +269,27 @@ const cli_subcommand cli_subcommands[] = {
      "\n"
      "Writes FILE.prg to the disk in the drive as a PRG file named NAME.\n"
      "Without NAME the C64 name is the file's name without its \".prg\"\n"
-     "extension, cut to 16 characters.  NAME has at most 16 characters and no\n"
-     "quote; write it in capitals to see capitals in the listing.  FILE must\n"
+     "extension, in C64 capitals, cut to 16 characters.  NAME is written as\n"
+     "\"dir\" lists names (capitals list as capitals, small letters as shifted\n"
+     "letters, {$xx} for any byte), at most 16 characters and no quote.  FILE must\n"
      "hold at least the 2 bytes of a load address and fit on a 35-track disk\n"
      "(168656 bytes).  The drive refuses a name that is already on the disk.\n"
      "\n"
      "Options:\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
      cli_run_put, 1, 2, true, false, false, false},
     {"scratch", "delete a file from the disk",
-     "Usage: dravlen scratch [OPTIONS] NAME\n"
+     "Usage: dravlen scratch [OPTIONS] NAME [--pattern]\n"
      "\n"
      "Deletes (scratches) the file NAME from the disk in the drive and prints\n"
-     "the drive's message, for example \"01, FILES SCRATCHED,01,00\".  Wildcards\n"
-     "are refused, so that one command deletes at most the file named.  A name\n"
+     "the drive's message, for example \"01, FILES SCRATCHED,01,00\".  NAME is\n"
+     "written as \"dir\" lists it.  A name holding , * ? = or : is refused, so\n"
+     "that one command deletes at most the file named, unless --pattern is\n"
+     "given: then the drive's wildcards apply and every file deleted is named\n"
+     "(scratched \"NAME\"), from the directory listed before and after.  A name\n"
      "that is not on the disk is reported as a failure.\n"
      "\n"
-     "Options:\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
+     "Options:\n"
+     "  --pattern       let the drive match NAME as a pattern\n" DRIVE_OPTION COMMON_OPTIONS EXIT_STATUS,
      cli_run_scratch, 1, 1, true, false, false, false},
     {"validate", "rebuild the disk's block allocation map",
      "Usage: dravlen validate [OPTIONS]\n"

@@ -79,7 +79,15 @@ struct engine_ui {
     // why, once, as an English text ("not re-read: 19 errors, more than the
     // maximum of 10").
     void (*reread_skipped)(void *user, const char *text);
+    // Something the user should know that does not stop the operation
+    // (an image file's error bytes that no D64 defines), English, one line.
+    void (*warning)(void *user, const char *text);
 };
+
+// After an image was loaded into the store: error bytes that no D64 defines
+// become "not read" (D64_ERR_NO_SYNC).  The text that says so (g_malloc'd,
+// one line without "\n"), or null when there were none.
+char *engine_replace_undefined_errors(void);
 
 // ---------------------------------------------------------------- abort
 

@@ -36,6 +36,10 @@ int *options_window_main_position = nullptr;
 
 int (*options_window_position_hook)(int *x, int *y) = nullptr;
 
+const options_range options_range_sector_read_retries = {0, 100};
+const options_range options_range_max_sector_errors = {0, 1000};
+const options_range options_range_outmost_track = {1, 5};
+
 namespace {
 
 const char CONFIG_FOLDER[] = "dravlen-client";
@@ -200,6 +204,12 @@ void load_keyfile(GKeyFile *kf)
     for (int i = 0; i < 3; i++)
         *color_component(i) = (guint16)read_number(kf, "colors", COLOR_KEYS[i], false, 65535);
 
+    // A hand-edited file may hold what the window's controls never let in.
+    options_sector_read_retries =
+        options_clamp(options_sector_read_retries, options_range_sector_read_retries);
+    options_max_sector_errors =
+        options_clamp(options_max_sector_errors, options_range_max_sector_errors);
+    options_outmost_track = options_clamp(options_outmost_track, options_range_outmost_track);
     if (options_drive_index < 0 || options_drive_index > 3)
         options_drive_index = 0;
     if (options_expansion != 1 && options_expansion != 2)
@@ -301,6 +311,11 @@ GKeyFile *build_keyfile()
 }
 
 }  // namespace
+
+int options_clamp(int value, options_range range)
+{
+    return value < range.low ? range.low : value > range.high ? range.high : value;
+}
 
 void options_set_string(gchar **option, const char *value)
 {

@@ -26,6 +26,17 @@ extern int options_drive_index;                // 0..3 for devices 8..11
 extern int options_max_sector_errors;
 extern int options_sector_read_retries;
 extern int options_outmost_track;
+
+// What the window's spin buttons allow for the read settings; the options
+// file's values and the command line's flags are held to the same.
+struct options_range {
+    int low, high;
+};
+extern const options_range options_range_sector_read_retries;  // 0 to 100
+extern const options_range options_range_max_sector_errors;    // 0 to 1000
+extern const options_range options_range_outmost_track;        // 1 to 5
+// `value` held to the range.
+int options_clamp(int value, options_range range);
 extern int options_first_sector_in_dir_order;
 // [directories]: folder paths (file names, not URIs) or NULL
 extern gchar *options_d64_dir_string;

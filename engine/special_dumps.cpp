@@ -279,13 +279,35 @@ const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int
     return dumps_save_image(j, path.c_str(), 0, files);
 }
 
+char *engine_replace_undefined_errors(void)
+{
+    int first[2] = {0, 0};
+    int count = d64_replace_undefined_errors(d64_storage, TRACKS, first);
+    if (!count)
+        return nullptr;
+    int t = 1;
+    while (t < TRACKS && start_sector_of_track[t + 1] <= first[0])
+        t++;
+    return g_strdup_printf("%d sectors carry error bytes that no D64 defines (first %d/%d: "
+                           "0x%02X); they count as not read",
+                           count, t, first[0] - start_sector_of_track[t], first[1]);
+}
+
 const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
 {
     static std::string reason;
     reason.clear();
     std::string status;
-    if (with_file_hooks(j, &status, [&] { return filer_load_d64_image(path, size); }))
+    if (with_file_hooks(j, &status, [&] { return filer_load_d64_image(path, size); })) {
+        if (char *text = engine_replace_undefined_errors()) {
+            std::string line = std::string(text) + "\n";
+            j->ui.log_line(j, line.c_str(), 1);
+            if (j->user_ui && j->user_ui->warning)
+                j->user_ui->warning(j->user_ui->user, text);
+            g_free(text);
+        }
         return nullptr;
+    }
     // The status line says which: " Load failed: <reason>".
     const char prefix[] = " Load failed: ";
     reason = status.rfind(prefix, 0) == 0 ? status.substr(sizeof prefix - 1) : status;

@@ -107,3 +107,41 @@ int d64_count_accessible_sector_errors(const uint8_t *image, int first_track, in
             count += d64_is_accessible_error(d64_get_block_error_info(image, t, s));
     return count;
 }
+
+const char *d64_error_name(int code)
+{
+    // The drive's error numbers 20 to 29 and 74 the bytes stand for.
+    static const char *const NAMES[] = {
+        "no error",                       // 0x00: written by some tools for a clean sector
+        "read correctly",                 // 0x01
+        "header block not found (20)",    // 0x02
+        "no sync, or not read (21)",      // 0x03
+        "data block not found (22)",      // 0x04
+        "data block checksum error (23)", // 0x05
+        "write verify error on format (24)",
+        "write verify error (25)",
+        "write protect on (26)",
+        "header checksum or GCR error (27)",  // 0x09
+        "long data block (28)",
+        "disk ID mismatch (29)",          // 0x0B
+    };
+    if (code >= 0 && code < (int)(sizeof NAMES / sizeof NAMES[0]))
+        return NAMES[code];
+    return code == D64_ERR_INACCESSIBLE ? "inaccessible, drive not ready (74)" : nullptr;
+}
+
+int d64_replace_undefined_errors(uint8_t *image, int last_track, int first[2])
+{
+    int count = 0;
+    for (int i = 0; i < start_sector_of_track[last_track + 1]; i++) {
+        uint8_t *code = image + d64_base_size + i;
+        if (d64_error_name(*code))
+            continue;
+        if (count++ == 0 && first) {
+            first[0] = i;
+            first[1] = *code;
+        }
+        *code = D64_ERR_NO_SYNC;
+    }
+    return count;
+}

@@ -55,6 +55,14 @@ void d64_storage_init_and_set_to_not_ready();
 
 // Sectors of tracks first..last whose error byte is neither 0x01 nor 0x0F.
 int d64_count_accessible_sector_errors(const uint8_t *image, int first_track, int last_track);
+
+// The name of an error byte that D64 images from this and other tools
+// carry (0x00 to 0x0B, 0x0F); null for a value no D64 defines.
+const char *d64_error_name(int code);
+// Sets every error byte of the sectors on tracks 1 to last_track that no
+// D64 defines to D64_ERR_NO_SYNC ("not read").  Returns how many; *first
+// (may be null) gets the sector index of the first and its old byte.
+int d64_replace_undefined_errors(uint8_t *image, int last_track, int first[2]);
 // 1 when an error byte counts as an accessible sector error.
 inline int d64_is_accessible_error(int code)
 {

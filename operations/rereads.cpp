@@ -241,6 +241,11 @@ void core_load_d64_file_for_rereads(const char *path)
         return;
     }
     utf8_path_lastopenfile_d64 = g_strdup(file);
+    if (char *undefined = engine_replace_undefined_errors()) {
+        log_warpsave_and_log_textview_append(undefined);
+        log_warpsave_and_log_textview_append("\n");
+        g_free(undefined);
+    }
 
     drawingarea_sector_grid_refresh_from_error_info();
     if (verify_and_correct_misaligned_tracks(0) != 0)

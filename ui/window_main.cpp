@@ -377,15 +377,18 @@ GtkWidget *build_imaging_page()
         double value, lo, hi, page;
         const char *tooltip;
     } rows[] = {
-        {"label_sector_read_retries", _("Read retries:"), "spinbutton_sector_read_retries", 2, 0,
-         100, 10,
+        {"label_sector_read_retries", _("Read retries:"), "spinbutton_sector_read_retries", 2,
+         (double)options_range_sector_read_retries.low,
+         (double)options_range_sector_read_retries.high, 10,
          _("Number of additional times an accessible sector is read from a physical disk if it "
            "contains errors just after being dumped or when re-read")},
-        {"label_max_sector_errors", _("Max errors:"), "spinbutton_max_sector_errors", 10, 0, 1000,
+        {"label_max_sector_errors", _("Max errors:"), "spinbutton_max_sector_errors", 10,
+         (double)options_range_max_sector_errors.low, (double)options_range_max_sector_errors.high,
          10,
          _("When dumping or re-reading a disk, sectors are re-read only if the number of "
            "accessible sectors with errors is lower than or equal to this value")},
-        {"label_outmost_track", _("Outermost track:"), "spinbutton_outmost_track", 1, 1, 5, 1,
+        {"label_outmost_track", _("Outermost track:"), "spinbutton_outmost_track", 1,
+         (double)options_range_outmost_track.low, (double)options_range_outmost_track.high, 1,
          _("Index of the outermost accessible track: if a disk was written by a drive whose head "
            "stop had been tinkered with, a few tracks might be unreachable on a stock drive")},
     };

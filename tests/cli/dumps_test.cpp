@@ -259,6 +259,20 @@ TEST_F(Dumps, RereadAgainstAStillBadDiskKeepsTheErrorAndExitsThree)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "Too many errors to retry")) << r.err;
     EXPECT_EQ(file("disk.d64"), before);
+
+    // An error byte no D64 defines is said on load and counts as not read:
+    // outside the range re-read it is neither written back nor reported.
+    std::string odd = with_errors(source, {{5, 3}});
+    odd[(size_t)sectors_all * 256 + sector_index(20, 2)] = '\xFF';
+    ASSERT_TRUE(scratch_write(work + "/odd.d64", odd));
+    r = run({"reread", "odd.d64", "--tracks", "1-10", "--json"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_TRUE(contains(r.err, std::string(program) +
+                                    ": warning: 1 sectors carry error bytes that no D64 defines "
+                                    "(first 20/2: 0xFF); they count as not read\n"))
+        << r.err;
+    EXPECT_TRUE(contains(r.out, "{\"track\":20,\"sector\":2,\"code\":3}")) << r.out;
+    EXPECT_EQ(file("odd.d64")[(size_t)sectors_all * 256 + sector_index(20, 2)], '\x03');
 }
 
 TEST_F(Dumps, TrackRangeLeavesSectorsOutsideItAlone)

@@ -411,6 +411,16 @@ TEST_F(Read, BadReadOptionsAreUsageErrors)
         EXPECT_EQ(r.status, 2) << args[1] << " " << r.err;
         EXPECT_EQ(line_count(r.err), 1) << r.err;
     }
+    // The window's settings are held to the window's ranges here too.
+    std::string settings = config_home + "/dravlen-client";
+    ASSERT_EQ(g_mkdir_with_parents(settings.c_str(), 0700), 0);
+    ASSERT_TRUE(scratch_write(settings + "/user.ini",
+                              "[imaging]\nsector_read_retries=2147483647\noutmost_track=9\n"));
+    cli_run_result r = cli_run(DRAVLEN_CLI_PATH, {"read", "-v", "--port", "/nonexistent"},
+                               config_home, work);
+    EXPECT_TRUE(contains(r.err, "Imaging disk (expected outermost track: 5)")) << r.err;
+    ASSERT_EQ(g_unlink((settings + "/user.ini").c_str()), 0);
+
     cli_child c;
     spawn_cli(work, config_home, {"read", "--port", "/dev/nonexistent-dravlen"}, &c);
     EXPECT_EQ(cli_child_finish(&c), 1);

@@ -170,9 +170,10 @@ TEST_F(Options, RangesAndWrongTypes)
         {"[imaging]\ndrive_index=7\n[interface]\nexpansion=3\n", 0, 1, 65535, 10, 0, 1},
         {"[imaging]\ndrive_index=-1\n[interface]\nexpansion=0\n", 0, 1, 65535, 10, 0, 1},
         {"[imaging]\ndrive_index=3\n[interface]\nexpansion=2\n", 3, 2, 65535, 10, 0, 1},
-        // Held in 16 bits, not range-tested, and values that do not convert read as 0/false.
+        // Colours held in 16 bits, read settings in the window's ranges, and values
+        // that do not convert read as 0/false.
         {"[colors]\nsector_da_bg_color_red=70000\n[imaging]\nmax_sector_errors=5000\n", 0, 1,
-         4464, 5000, 0, 1},
+         4464, 1000, 0, 1},
         {"[colors]\nsector_da_bg_color_red=-1\n", 0, 1, 65535, 10, 0, 1},
         {"[colors]\nsector_da_bg_color_red=abc\n[imaging]\nmax_sector_errors=99999999999\n"
          "[misc]\ncreate_md5_digest=1\n[outputs]\nconfirm_overwrite=yes\n",
@@ -193,6 +194,9 @@ TEST_F(Options, RangesAndWrongTypes)
         EXPECT_EQ(options_sector_read_retries, 3);
         EXPECT_STREQ(options_disk_id_string, "01");
     }
+    load("[imaging]\nsector_read_retries=2147483647\noutmost_track=-3\n");
+    EXPECT_EQ(options_sector_read_retries, options_range_sector_read_retries.high);
+    EXPECT_EQ(options_outmost_track, 1);
 }
 
 TEST_F(Options, GarbageGivesDefaults)
