@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -115,7 +116,9 @@ bool refused_by_drive(const char *failure)
 // used after the operation, even on another thread, as constant ones are.
 const char *with_status(const char *failure, const char *status)
 {
-    if (!refused_by_drive(failure) || !status[0] || strncmp(status, "00,", 3) == 0)
+    // Below 20 the drive reports no error, 73 is its power-on message.
+    int number = g_ascii_isdigit(status[0]) ? atoi(status) : 0;
+    if (!refused_by_drive(failure) || number < 20 || number == 73)
         return failure;
     gchar *text = g_strdup_printf("%s: %s", failure, status);
     const char *kept = g_intern_string(text);

@@ -54,12 +54,7 @@ void type_into(GtkWidget *window, const char *name, const char *text, gint posit
 
 void send_key(GtkWidget *window, guint keyval)
 {
-    GdkEvent *event = gdk_event_new(GDK_KEY_PRESS);
-    event->key.window = GDK_WINDOW(g_object_ref(window->window));
-    event->key.keyval = keyval;
-    event->key.send_event = TRUE;
-    gtk_widget_event(window, event);
-    gdk_event_free(event);
+    shell_send_key(window, keyval);
     pump();
 }
 

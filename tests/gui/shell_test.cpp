@@ -396,14 +396,8 @@ TEST_F(Shell, TypingIntoTheLoggingViewChangesNothing)
     gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_view_logging_tab")));
     shell_pump(50);
     gtk_widget_grab_focus(w("textview_log"));
-    for (guint key : {GDK_x, GDK_Return, GDK_BackSpace, GDK_Delete}) {
-        GdkEvent *event = gdk_event_new(GDK_KEY_PRESS);
-        event->key.window = GDK_WINDOW(g_object_ref(window_main->window));
-        event->key.keyval = key;
-        event->key.send_event = TRUE;
-        gtk_widget_event(window_main, event);
-        gdk_event_free(event);
-    }
+    for (guint key : {GDK_x, GDK_Return, GDK_BackSpace, GDK_Delete})
+        shell_send_key(window_main, key);
     shell_pump(50);
     EXPECT_EQ(shell_log_text(), "Completed\n");
 }

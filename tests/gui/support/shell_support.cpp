@@ -131,6 +131,16 @@ void shell_pump(int ms)
     shell_pump_until([] { return false; }, ms);
 }
 
+void shell_send_key(GtkWidget *window, guint keyval)
+{
+    GdkEvent *event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(window->window));
+    event->key.keyval = keyval;
+    event->key.send_event = TRUE;
+    gtk_widget_event(window, event);
+    gdk_event_free(event);
+}
+
 namespace {
 struct pending_answer {
     std::string name;

@@ -30,6 +30,9 @@ std::string shell_test_ports_folder();
 // Runs the main loop until cond() holds or timeout_ms pass; returns cond().
 bool shell_pump_until(const std::function<bool()> &cond, int timeout_ms);
 void shell_pump(int ms);
+// A key press sent to `window`, which hands it to its focus widget as
+// typing does.
+void shell_send_key(GtkWidget *window, guint keyval);
 // Lets the widget settle, renders it off screen (other windows never show)
 // and saves it as a PNG; false when nothing could be rendered or saved.
 bool shell_save_snapshot(GtkWidget *widget, const std::string &path);
