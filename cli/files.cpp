@@ -4,6 +4,7 @@
 
 #include "engine/options.h"
 #include "engine/drive_files.h"
+#include "image/listing.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -116,38 +117,9 @@ std::string drive_member(const cli_args &args)
 
 // ---------------------------------------------------------------- PETSCII
 
-// A PETSCII byte as readable text: plain letters as capitals, as a C64
-// shows them after switching on; shifted letters (graphics there) as small
-// letters, which is how they read in the C64's other character set; other
-// graphics as '?'.  Names typed for get, put and scratch go to the drive
-// byte for byte, so "GAME" matches what dir shows as GAME.
-std::string petscii_readable(unsigned char c)
-{
-    if (c >= 0x20 && c <= 0x5B)
-        return std::string(1, (char)c);
-    switch (c) {
-    case 0x5C: return "\xC2\xA3";      // pound sign
-    case 0x5D: return "]";
-    case 0x5E: return "\xE2\x86\x91";  // up arrow
-    case 0x5F: return "\xE2\x86\x90";  // left arrow
-    case 0xA0: return " ";             // shifted space
-    case 0xFF: return "\xCF\x80";      // pi
-    }
-    if (c >= 0x61 && c <= 0x7A)
-        return std::string(1, (char)(c - 0x61 + 'a'));
-    if (c >= 0xC1 && c <= 0xDA)
-        return std::string(1, (char)(c - 0xC1 + 'a'));
-    if (c < 0x20 || (c >= 0x80 && c < 0xA0))
-        return "";  // control codes (reverse on, colours) print nothing
-    return "?";
-}
-
 std::string readable(const std::string &petscii)
 {
-    std::string out;
-    for (unsigned char c : petscii)
-        out += petscii_readable(c);
-    return out;
+    return d64_petscii_readable(petscii.c_str());
 }
 
 // One file of the listing.
@@ -279,6 +251,18 @@ int finish_dos_command(const cli_args &args, files_terminal &t, const char *what
 
 // ---------------------------------------------------------------- dir
 
+void cli_print_listing(const char *text, bool json, const std::string &json_head)
+{
+    dir_listing listing = parse_listing(text);
+    if (json) {
+        printf("%s%s}\n", json_head.c_str(), json_listing(listing).c_str());
+    } else {
+        for (const std::string &line : listing.lines)
+            printf("%s\n", line.c_str());
+    }
+    fflush(stdout);
+}
+
 int cli_run_dir(const cli_args &args)
 {
     files_terminal t;
@@ -288,23 +272,19 @@ int cli_run_dir(const cli_args &args)
     int received = 0;
     engine_list_directory(&ui, &job, buffer.data(), (int)buffer.size(), &received);
     bool got = t.terminal.finished && t.terminal.outcome.kind == ENGINE_SUCCEEDED;
-    dir_listing listing;
+    std::string text_shown;
     bool complete = false;
     if (got) {
         GString *text = g_string_new(nullptr);
         complete = drive_files_listing_text(buffer.data(), received, text);
-        listing = parse_listing(text->str);
+        text_shown = text->str;
         g_string_free(text, TRUE);
     }
-    if (args.json) {
-        std::string out = cli_json_head(args, t.terminal) + drive_member(args);
-        if (got)
-            out += json_listing(listing);
-        printf("%s}\n", out.c_str());
-    } else {
-        for (const std::string &line : listing.lines)
-            printf("%s\n", line.c_str());
-    }
+    std::string head = cli_json_head(args, t.terminal) + drive_member(args);
+    if (got)
+        cli_print_listing(text_shown.c_str(), args.json, head);
+    else if (args.json)
+        printf("%s}\n", head.c_str());
     fflush(stdout);
     if (got && !complete) {
         cli_error("the drive's directory listing is damaged; shown as far as it could be read");

@@ -1,6 +1,7 @@
 // read: whole-disk imaging into a D64 with its .log (and .md5), one disk or
 // a batch of them.
 #include "cli/cli.h"
+#include "cli/rescue.h"
 
 #include "engine/options.h"
 #include "engine/imaging.h"
@@ -29,6 +30,7 @@ struct disk_run {
     std::set<std::pair<int, int>> read;  // sectors that gave an answer
     std::vector<std::string> files;
     std::vector<unsigned char> codes;    // error byte per sector, from the outcome
+    std::vector<unsigned char> image;    // the image read, for the damage report
     std::string failure;                 // the outcome's text, which ends with the call
 };
 
@@ -108,6 +110,7 @@ void on_finished(void *user, const engine_outcome *outcome)
 {
     disk_run *r = static_cast<disk_run *>(user);
     cli_keep_outcome(&r->terminal, &r->files, &r->codes, outcome);
+    cli_keep_image(&r->image, outcome);
     if (outcome->failure) {
         r->failure = outcome->failure;
         r->terminal.outcome.failure = r->failure.c_str();
@@ -172,7 +175,7 @@ std::string json_disk(const disk_run &r)
                    ",\"code\":" + std::to_string(code) + "}";
         }
     out += "],\"sectors_inaccessible\":" + std::to_string(inaccessible);
-    return out;
+    return out + cli_json_damaged_files(r.image, 1);
 }
 
 // The summary line on stderr after a disk.
@@ -190,6 +193,7 @@ void report_disk(const cli_args &args, const disk_run &r, int status)
     cli_print_written(r.files);
     fprintf(stderr, "%d sectors good, %d with errors, in %.2f seconds\n", o.sectors_good,
             o.sectors_bad, o.elapsed_seconds);
+    cli_show_rescue(args, r.image, 1);
 }
 
 // Waits for the next disk; 0 to stop (q, end of input, Ctrl+C).

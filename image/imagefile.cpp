@@ -230,6 +230,18 @@ int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int re
     return 1;
 }
 
+int filer_save_image_with_log(const char *path, const uint8_t *image, const std::string &log,
+                              GError **error)
+{
+    int64_t size = filer_image_size_to_save(image);
+    if (!write_file_atomically(path, (const char *)image, (gsize)size, error))
+        return 0;
+    gchar *name = g_strdup_printf("%s.log", path);
+    int ok = write_file_atomically(name, log.data(), log.size(), error);
+    g_free(name);
+    return ok;
+}
+
 void sanitize_filename(char *name)
 {
     if (!name)

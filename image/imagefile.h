@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // What the GUI provides.  Every hook may stay NULL: texts are then dropped,
 // there is no per-disk log, and an overwrite question counts as declined.
@@ -46,6 +47,13 @@ enum filer_dump_kind {
 // before replacing a file; reread 1 appends to "P-reread.log".  1 when the
 // image file was written.
 int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread);
+
+// Writes an image held apart from the store (data and error info) to path
+// as a save does, error info only when a sector is not clean, then its log
+// as path.log; each through a temporary name and a rename.  1 on success,
+// else 0 with *error set.
+int filer_save_image_with_log(const char *path, const uint8_t *image, const std::string &log,
+                              GError **error);
 
 // Bytes of the image store that a save writes.
 int64_t filer_image_size_to_save(const uint8_t *image);
