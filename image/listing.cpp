@@ -13,7 +13,8 @@ constexpr uint8_t SHIFTED_SPACE = 0xA0;
 // Header text of the listing when nothing better is known: name and ID empty.
 void append_header(GString *text, const char *name, const char *id)
 {
-    g_string_append_printf(text, "0 \x12\"%-16s\" %5s\r", name, id);
+    // The ID stays where a C64 shows it, also when it is short.
+    g_string_append_printf(text, "0 \x12\"%-16s\" %-5s\r", name, id);
 }
 
 }  // namespace

@@ -128,24 +128,8 @@ TEST_F(Files, DirAgreesWithCc1541sListing)
     cli_run_result r = run({"dir"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
-    std::vector<std::string> lines = split_lines(r.out);
-    ASSERT_EQ(lines.size(), expected.entries.size() + 2) << r.out;
+    EXPECT_EQ(cc1541_listing_fault(split_lines(r.out), expected), "") << r.out;
     std::string id = lower(expected.id.substr(0, expected.id.find_last_not_of(' ') + 1));
-    EXPECT_EQ(lower(lines[0]), "0 \"" + lower(expected.diskname) + "\" " + id);
-    for (size_t i = 0; i < expected.entries.size(); i++) {
-        const cc1541_entry &e = expected.entries[i];
-        const std::string &line = lines[i + 1];
-        EXPECT_EQ(atoi(line.c_str()), e.blocks) << line;
-        size_t open = line.find('"'), close = line.find('"', open + 1);
-        ASSERT_NE(close, std::string::npos) << line;
-        // cc1541 prints plain letters in lower case, dir as a C64 does.
-        EXPECT_EQ(lower(line.substr(open + 1, close - open - 1)), e.name) << line;
-        std::string after = line.substr(close + 1);
-        EXPECT_TRUE(contains(lower(after), e.type)) << line << " vs " << e.type;
-        EXPECT_EQ(contains(after, "*"), e.splat) << line;
-        EXPECT_EQ(contains(after, "<"), e.locked) << line;
-    }
-    EXPECT_EQ(lines.back(), std::to_string(expected.blocks_free) + " BLOCKS FREE.");
     EXPECT_TRUE(contains(scratch_read(dir + "/commands.log"), "di 8\ndd \"$\" 8\n"));
 
     r = run({"dir", "--json"});

@@ -58,30 +58,9 @@ protected:
     }
 };
 
-// The chain of every file, walked from its directory entry in the simplest
-// way (the disks here are sound).
 std::vector<std::vector<ts>> chains_of(const std::vector<uint8_t> &image)
 {
-    std::vector<std::vector<ts>> out;
-    for (int t = 18, s = 1; t == 18;) {
-        const uint8_t *dir = image.data() + d64_sector_offset(t, s);
-        for (int i = 0; i < 8; i++) {
-            const uint8_t *e = dir + 32 * i;
-            if (!e[2])
-                continue;
-            std::vector<ts> chain;
-            for (int ft = e[3], fs = e[4]; ft;) {
-                chain.push_back({ft, fs});
-                const uint8_t *b = image.data() + d64_sector_offset(ft, fs);
-                ft = b[0];
-                fs = b[1];
-            }
-            out.push_back(chain);
-        }
-        t = dir[0];
-        s = dir[1];
-    }
-    return out;
+    return cc1541_chains(std::string(image.begin(), image.end()));
 }
 
 void mark(std::vector<uint8_t> &image, ts where, uint8_t code)
