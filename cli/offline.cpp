@@ -20,31 +20,16 @@
 
 namespace {
 
-size_t full_size()
-{
-    return (size_t)(d64_base_size + d64_block_error_info_size);
-}
-
-// Loads a D64 file as the window opens one (a file without error info
+// Loads a D64 file as the window reads one (a file without error info
 // counts as read cleanly); false after an error line.
 bool load_image(const std::string &path, std::vector<uint8_t> *image)
 {
-    GStatBuf st;
-    if (g_stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        cli_error("cannot read %s: no such file", path.c_str());
-        return false;
-    }
-    if ((size_t)st.st_size != (size_t)d64_base_size && (size_t)st.st_size != full_size()) {
-        cli_error("%s is no %d-track D64 image (%lld bytes)", path.c_str(), TRACKS,
-                  (long long)st.st_size);
-        return false;
-    }
-    if (!filer_load_d64_image(path.c_str(), nullptr)) {
-        cli_error("cannot read %s", path.c_str());
-        return false;
-    }
-    image->assign(d64_storage, d64_storage + full_size());
-    return true;
+    GError *error = nullptr;
+    if (filer_read_d64_file(path.c_str(), image, &error))
+        return true;
+    cli_error("%s", error ? error->message : path.c_str());
+    g_clear_error(&error);
+    return false;
 }
 
 // JSON of a whole offline run: the command, then what `add` puts in.

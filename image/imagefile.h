@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What the GUI provides.  Every hook may stay NULL: texts are then dropped,
 // there is no per-disk log, and an overwrite question counts as declined.
@@ -47,6 +48,11 @@ enum filer_dump_kind {
 // before replacing a file; reread 1 appends to "P-reread.log".  1 when the
 // image file was written.
 int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread);
+
+// Reads a D64 file apart from the store, with the size checks of
+// filer_load_d64_image: *image gets its data and error info (0x01 for every
+// sector of a file without).  1 on success, else 0 with *error set.
+int filer_read_d64_file(const char *path, std::vector<uint8_t> *image, GError **error);
 
 // Writes an image held apart from the store (data and error info) to path
 // as a save does, error info only when a sector is not clean, then its log

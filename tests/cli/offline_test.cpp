@@ -135,7 +135,8 @@ TEST_F(Offline, LsAgreesWithCc1541AndExtractWithCbmconvert)
     scratch_write(dir + "/short.d64", "abc");
     r = run({"ls", "short.d64"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "short.d64 is no " + std::to_string(TRACKS) + "-track D64"))
+    EXPECT_TRUE(contains(r.err, "short.d64 is no " + std::to_string(TRACKS) +
+                                    "-track D64 image (wrong size)"))
         << r.err;
 }
 
