@@ -18,15 +18,6 @@ namespace {
 const std::string program = TRACKS == 40 ? "dravlen40" : "dravlen";
 constexpr int sectors_all = TRACKS == 40 ? 768 : 683;
 
-std::vector<std::string> split_lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    return lines;
-}
-
 int index_of(std::pair<int, int> ts)
 {
     return start_sector_of_track[ts.first] + ts.second;
@@ -78,16 +69,7 @@ protected:
     std::string cbmconvert(const std::string &name)
     {
         std::string out = dir + "/cbm";
-        g_mkdir_with_parents(out.c_str(), 0700);
-        std::string image = dir + "/disk35.d64";
-        gchar *argv[] = {(gchar *)"cbmconvert", (gchar *)"-N", (gchar *)"-d",
-                         (gchar *)image.c_str(), nullptr};
-        gint status = 1;
-        EXPECT_TRUE(g_spawn_sync(out.c_str(), argv, nullptr,
-                                 (GSpawnFlags)(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                               G_SPAWN_STDERR_TO_DEV_NULL),
-                                 nullptr, nullptr, nullptr, nullptr, &status, nullptr));
-        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(cbmconvert_extract(dir + "/disk35.d64", out));
         return scratch_read(out + "/" + name);
     }
 };
@@ -98,7 +80,7 @@ TEST_F(Offline, LsAgreesWithCc1541AndExtractWithCbmconvert)
     ASSERT_TRUE(cc1541_read_listing(dir + "/disk35.d64", &expected));
     cli_run_result r = run({"ls", "disk.d64"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(cc1541_listing_fault(split_lines(r.out), expected), "") << r.out;
+    EXPECT_EQ(cc1541_listing_fault(cli_output_lines(r.out), expected), "") << r.out;
     r = run({"ls", "--json", "disk.d64"});
     EXPECT_TRUE(contains(r.out, "{\"command\":\"ls\",\"file\":\"disk.d64\",\"disk_name\":"))
         << r.out;
@@ -164,7 +146,7 @@ TEST_F(Offline, DamagedFilesComeOutWithWhatWasReadAndTheMapShowsWhere)
 
     r = run({"map", "bad.d64"});
     EXPECT_EQ(r.status, 3) << r.err;
-    std::vector<std::string> lines = split_lines(r.out);
+    std::vector<std::string> lines = cli_output_lines(r.out);
     ASSERT_GT(lines.size(), 23u) << r.out;
     EXPECT_EQ(lines[2 + middle_bad.second][6 + middle_bad.first - 1], 'C') << r.out;
     EXPECT_EQ(lines[2 + large_cut.second][6 + large_cut.first - 1], '-') << r.out;

@@ -301,3 +301,17 @@ std::vector<std::vector<std::pair<int, int>>> cc1541_chains(const std::string &d
     }
     return out;
 }
+
+int cbmconvert_extract(const std::string &image, const std::string &folder)
+{
+    g_mkdir_with_parents(folder.c_str(), 0700);
+    gchar *argv[] = {(gchar *)"cbmconvert", (gchar *)"-N", (gchar *)"-d", (gchar *)image.c_str(),
+                     nullptr};
+    gint status = 1;
+    if (!g_spawn_sync(folder.c_str(), argv, nullptr,
+                      (GSpawnFlags)(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                    G_SPAWN_STDERR_TO_DEV_NULL),
+                      nullptr, nullptr, nullptr, nullptr, &status, nullptr))
+        return 0;
+    return status == 0;
+}

@@ -49,6 +49,9 @@ int cc1541_read_listing(const std::string &path, cc1541_listing *listing, std::s
 // without case.
 std::string cc1541_listing_fault(const std::vector<std::string> &lines,
                                  const cc1541_listing &expected);
+// Runs cbmconvert to extract every file of the image into the folder (made
+// if missing); 1 if it exited with status 0.
+int cbmconvert_extract(const std::string &image, const std::string &folder);
 // The block chain (track, sector pairs) of every file of a sound image's
 // directory, in directory order.
 std::vector<std::vector<std::pair<int, int>>> cc1541_chains(const std::string &d64);
