@@ -20,18 +20,6 @@
 
 namespace {
 
-// Loads a D64 file as the window reads one (a file without error info
-// counts as read cleanly); false after an error line.
-bool load_image(const std::string &path, std::vector<uint8_t> *image)
-{
-    GError *error = nullptr;
-    if (filer_read_d64_file(path.c_str(), image, &error))
-        return true;
-    cli_error("%s", error ? error->message : path.c_str());
-    g_clear_error(&error);
-    return false;
-}
-
 // JSON of a whole offline run: the command, then what `add` puts in.
 void print_json(const cli_args &args, const std::function<void(JsonBuilder *)> &add)
 {
@@ -64,6 +52,36 @@ void add_ts(JsonBuilder *b, int track, int sector)
     add_int(b, "sector", sector);
 }
 
+// A failure: the error line, and with --json the summary that says so.
+int fail(const cli_args &args, const std::string &message)
+{
+    cli_error("%s", message.c_str());
+    if (args.json)
+        print_json(args, [&](JsonBuilder *b) {
+            json_builder_set_member_name(b, "outcome");
+            json_builder_add_string_value(b, "failed");
+            json_builder_set_member_name(b, "error");
+            gchar *valid = g_utf8_make_valid(message.c_str(), -1);
+            json_builder_add_string_value(b, valid);
+            g_free(valid);
+            add_int(b, "exit_status", CLI_EXIT_FAILED);
+        });
+    return CLI_EXIT_FAILED;
+}
+
+// Loads a D64 file as the window reads one (a file without error info
+// counts as read cleanly); CLI_EXIT_OK, or the failure's status after its
+// error line.
+int load_image(const cli_args &args, const std::string &path, std::vector<uint8_t> *image)
+{
+    GError *error = nullptr;
+    if (filer_read_d64_file(path.c_str(), image, &error))
+        return CLI_EXIT_OK;
+    std::string message = error ? error->message : path;
+    g_clear_error(&error);
+    return fail(args, message);
+}
+
 int count_bad(const std::vector<uint8_t> &image)
 {
     return d64_count_accessible_sector_errors(image.data(), 1, TRACKS);
@@ -86,8 +104,8 @@ std::string ts_text(int track, int sector)
 int cli_run_ls(const cli_args &args)
 {
     std::vector<uint8_t> image;
-    if (!load_image(args.operands[0], &image))
-        return CLI_EXIT_FAILED;
+    if (int status = load_image(args, args.operands[0], &image))
+        return status;
     GString *text = g_string_new(nullptr);
     int loop = 0;
     d64_create_directory_listing(image.data(), text, 0, &loop);
@@ -110,8 +128,8 @@ int cli_run_ls(const cli_args &args)
 int cli_run_map(const cli_args &args)
 {
     std::vector<uint8_t> image;
-    if (!load_image(args.operands[0], &image))
-        return CLI_EXIT_FAILED;
+    if (int status = load_image(args, args.operands[0], &image))
+        return status;
     damage_report report;
     damage_report_make(image.data(), 1, &report);
     int bad = count_bad(image);
@@ -154,8 +172,8 @@ int cli_run_extract(const cli_args &args)
     const std::string &path = args.operands[0];
     const std::string &name = args.operands[1];
     std::vector<uint8_t> image;
-    if (!load_image(path, &image))
-        return CLI_EXIT_FAILED;
+    if (int status = load_image(args, path, &image))
+        return status;
     damage_report report;
     damage_report_make(image.data(), 1, &report);
 
@@ -169,11 +187,9 @@ int cli_run_extract(const cli_args &args)
             break;
         }
     }
-    if (!file) {
-        cli_error("%s holds no file \"%s\" (see \"%s ls %s\")", path.c_str(), name.c_str(),
-                  cli_program_name, path.c_str());
-        return CLI_EXIT_FAILED;
-    }
+    if (!file)
+        return fail(args, path + " holds no file \"" + name + "\" (see \"" + cli_program_name +
+                              " ls " + path + "\")");
 
     std::string out;
     if (args.operands.size() > 2) {
@@ -198,9 +214,11 @@ int cli_run_extract(const cli_args &args)
 
     // Every block with data gives its bytes, suspect ones too: what was read.
     std::string data;
+    size_t taken = 0;  // blocks whose bytes went into the file
     for (const damage_block &b : file->chain) {
         if (!damage_code_has_data(b.code))
             break;
+        taken++;
         const uint8_t *block = image.data() + d64_sector_offset(b.track, b.sector);
         bool last = &b == &file->chain.back() && file->end == DAMAGE_CHAIN_WHOLE;
         int used = last ? (block[1] >= 2 ? block[1] - 1 : 0) : 254;
@@ -225,7 +243,7 @@ int cli_run_extract(const cli_args &args)
             add_string(b, "file", path);
             add_string(b, "output", out);
             add_int(b, "bytes", (gint64)data.size());
-            add_int(b, "blocks", (gint64)file->chain.size());
+            add_int(b, "blocks", (gint64)taken);
             json_builder_set_member_name(b, "bad_blocks");
             json_builder_begin_array(b);
             for (const damage_block &bad : file->bad) {
@@ -239,7 +257,8 @@ int cli_run_extract(const cli_args &args)
             add_int(b, "exit_status", status);
         });
     } else {
-        printf("%s: %zu bytes (%zu blocks)\n", out.c_str(), data.size(), file->chain.size());
+        printf("%s: %zu bytes (%zu %s)\n", out.c_str(), data.size(), taken,
+               taken == 1 ? "block" : "blocks");
     }
     fflush(stdout);
     return status;
@@ -258,8 +277,8 @@ int cli_run_merge(const cli_args &args)
     std::vector<std::vector<uint8_t>> dumps(args.operands.size());
     std::vector<const uint8_t *> images;
     for (size_t i = 0; i < dumps.size(); i++) {
-        if (!load_image(args.operands[i], &dumps[i]))
-            return CLI_EXIT_FAILED;
+        if (int status = load_image(args, args.operands[i], &dumps[i]))
+            return status;
         images.push_back(dumps[i].data());
     }
     merge_result merged;
