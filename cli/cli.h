@@ -47,6 +47,9 @@ struct cli_args {
     int range_last = 0;
     bool fast = false;      // format --fast
     bool pattern = false;   // scratch --pattern: the drive's wildcards apply
+    bool no_map = false;    // read, dump, reread --no-map: no sector map at the end
+    bool force = false;     // merge --force: stack dumps that look like other disks
+    std::string output;     // merge -o
 };
 
 // Whether the subcommand takes the read option `name` ("--retries"); only
@@ -66,6 +69,7 @@ struct cli_subcommand {
     bool takes_bus;
     bool takes_fast;
     bool takes_overwrite;
+    bool offline = false;  // works on image files: no port, no drive
 };
 extern const cli_subcommand cli_subcommands[];
 extern const int cli_subcommand_count;
@@ -97,6 +101,16 @@ int cli_run_scratch(const cli_args &args);
 int cli_run_validate(const cli_args &args);
 int cli_run_format(const cli_args &args);
 int cli_run_rom(const cli_args &args);
+int cli_run_ls(const cli_args &args);
+int cli_run_extract(const cli_args &args);
+int cli_run_map(const cli_args &args);
+int cli_run_merge(const cli_args &args);
+
+// A directory listing (PETSCII lines ended by CR, as the drive or
+// d64_create_directory_listing make it) as dir shows it: readable lines on
+// stdout, or with json the object that starts with json_head (no closing
+// brace) plus the listing's members.
+void cli_print_listing(const char *text, bool json, const std::string &json_head);
 
 // The terminal's side of the engine: log lines on stderr when verbose, the
 // outcome kept for the caller.

@@ -2,6 +2,7 @@
 // sectors) into a D64; reread: the faulty sectors of a D64 read again and the
 // file updated in place.
 #include "cli/cli.h"
+#include "cli/rescue.h"
 
 #include "engine/options.h"
 #include "engine/dumps.h"
@@ -32,6 +33,7 @@ struct sector_run {
     std::set<std::pair<int, int>> touched;  // sectors the drive was asked for
     std::vector<std::string> files;
     std::vector<unsigned char> codes;
+    std::vector<unsigned char> image;  // the image saved, for the damage report
 };
 
 void track_done(sector_run *r)
@@ -81,6 +83,7 @@ void on_finished(void *user, const engine_outcome *outcome)
 {
     auto *r = static_cast<sector_run *>(user);
     cli_keep_outcome(&r->terminal, &r->files, &r->codes, outcome);
+    cli_keep_image(&r->image, outcome);
     cli_live_line_clear(&r->line);
     track_done(r);
 }
@@ -282,11 +285,14 @@ int cli_run_dump(const cli_args &args)
         cli_print_written(r.files);
         fprintf(stderr, "%d sectors read: %d good, %d with errors, in %.2f seconds\n",
                 (int)r.touched.size(), n.good, n.bad, r.terminal.outcome.elapsed_seconds);
+        cli_show_rescue(args, r.image, 0);
     }
     if (args.json) {
         JsonBuilder *b = run_members(args);
         cli_json_add_text(b, "dump", which->word);
         cli_json_add_int(b, "sectors_read", (gint64)r.touched.size());
+        if (status == CLI_EXIT_OK || status == CLI_EXIT_SECTOR_ERRORS)
+            cli_json_add_image_damage(b, r.image, 0);
         print_json(args, r, n, status, b);
     }
     return status;
@@ -344,6 +350,7 @@ int cli_run_reread(const cli_args &args)
             cli_print_written(r.files);
             fprintf(stderr, "%d sectors re-read, %d sectors still with errors, in %.2f seconds\n",
                     (int)r.touched.size(), n.bad, o.elapsed_seconds);
+            cli_show_rescue(args, r.image, 1);
         }
     }
     if (args.json) {
@@ -356,6 +363,8 @@ int cli_run_reread(const cli_args &args)
             json_builder_add_int_value(b, args.range_last);
             json_builder_end_array(b);
         }
+        if (status == CLI_EXIT_OK || status == CLI_EXIT_SECTOR_ERRORS)
+            cli_json_add_image_damage(b, r.image, 1);
         // A run with nothing to do is no failure in the summary either: the
         // outcome follows the exit status.
         print_json(args, r, n, status, b);

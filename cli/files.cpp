@@ -1,9 +1,11 @@
 // dir, get, put, scratch, validate, format, rom: the disk in a drive through
 // its own DOS.
 #include "cli/cli.h"
+#include "cli/rescue.h"
 
 #include "engine/options.h"
 #include "engine/drive_files.h"
+#include "image/listing.h"
 #include "image/petscii.h"
 
 #include <algorithm>
@@ -324,6 +326,19 @@ int finish_dos_command(const cli_args &args, files_terminal &t, const char *what
 }  // namespace
 
 // ---------------------------------------------------------------- dir
+
+void cli_print_listing(const char *text, bool json, const std::string &json_head)
+{
+    dir_listing listing = parse_listing(text);
+    if (json) {
+        printf("%s%s}\n", json_head.c_str(),
+               cli_json_spliced([&](JsonBuilder *b) { add_listing(b, listing); }).c_str());
+    } else {
+        for (const std::string &line : listing.lines)
+            printf("%s\n", line.c_str());
+    }
+    fflush(stdout);
+}
 
 namespace {
 

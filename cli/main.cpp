@@ -196,6 +196,21 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
         } else if (strcmp(a, "--pattern") == 0) {
             args->pattern = true;
             only_for.push_back({a, "scratch"});
+        } else if (strcmp(a, "--no-map") == 0) {
+            args->no_map = true;
+            only_for.push_back({a, "read dump reread"});
+        } else if (strcmp(a, "--force") == 0) {
+            args->force = true;
+            only_for.push_back({a, "merge"});
+        } else if (strcmp(a, "-o") == 0 || is_option(a, "--output")) {
+            const char *name = strcmp(a, "-o") == 0 ? "-o" : "--output";
+            if (!option_value(argc, argv, &i, a, name, &args->output))
+                return 0;
+            if (args->output.empty()) {
+                cli_error("%s needs a file name", name);
+                return 0;
+            }
+            only_for.push_back({name, "merge"});
         } else if (strcmp(a, "--fast") == 0) {
             args->fast = fast_given = true;
         } else if (strcmp(a, "--overwrite") == 0) {
@@ -262,7 +277,12 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
         return 0;
     }
     for (const auto &[option, owner] : only_for) {
-        if (args->subcommand != owner) {
+        bool owned = false;
+        gchar **owners = g_strsplit(owner.c_str(), " ", -1);
+        for (gchar **o = owners; *o; o++)
+            owned = owned || args->subcommand == *o;
+        g_strfreev(owners);
+        if (!owned) {
             cli_error("%s does not take %s", sub->name, option.c_str());
             return 0;
         }
@@ -278,6 +298,14 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
     }
     if (args->batch && !args->operands.empty()) {
         cli_error("read --batch names its files itself: no FILE");
+        return 0;
+    }
+    if (sub->offline && args->port_given) {
+        cli_error("%s works on image files: no --port", sub->name);
+        return 0;
+    }
+    if (sub->offline && args->subcommand == "merge" && args->output.empty()) {
+        cli_error("merge needs -o OUT.d64");
         return 0;
     }
     if (result->drive_given && !sub->takes_drive) {
@@ -360,6 +388,11 @@ int main(int argc, char **argv)
         return CLI_EXIT_OK;
     }
 
+    // Image files need no board: no settings, no port.
+    const cli_subcommand *sub = cli_find_subcommand(args.subcommand);
+    if (sub->offline)
+        return sub->run(args);
+
     // The GUI's settings give what the command line leaves open.
     char *options_path = engine_load_options_read_only();
     if (!args.port_given) {
@@ -377,7 +410,7 @@ int main(int argc, char **argv)
         args.bootloader_port = options_bootloader_port_string;
     if (args.port.empty())
         return cli_fail(args, CLI_EXIT_USAGE, "no port set: use --port PATH");
-    int status = cli_find_subcommand(args.subcommand)->run(args);
+    int status = sub->run(args);
     options_module_shutdown();
     return status;
 }

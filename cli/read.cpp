@@ -1,6 +1,7 @@
 // read: whole-disk imaging into a D64 with its .log (and .md5), one disk or
 // a batch of them.
 #include "cli/cli.h"
+#include "cli/rescue.h"
 
 #include "engine/options.h"
 #include "engine/imaging.h"
@@ -29,6 +30,7 @@ struct disk_run {
     std::set<std::pair<int, int>> read;  // sectors that gave an answer
     std::vector<std::string> files;
     std::vector<unsigned char> codes;    // error byte per sector, from the outcome
+    std::vector<unsigned char> image;    // the image read, for the damage report
     std::string failure;                 // the outcome's text, which ends with the call
     std::string reread_skipped;          // why faulty sectors were not read again
 };
@@ -117,6 +119,7 @@ void on_finished(void *user, const engine_outcome *outcome)
 {
     disk_run *r = static_cast<disk_run *>(user);
     cli_keep_outcome(&r->terminal, &r->files, &r->codes, outcome);
+    cli_keep_image(&r->image, outcome);
     if (outcome->failure) {
         r->failure = outcome->failure;
         r->terminal.outcome.failure = r->failure.c_str();
@@ -165,12 +168,14 @@ struct disk_summary {
     int sectors_good, sectors_bad;
     std::vector<unsigned char> codes;
     std::string reread_skipped;
+    std::vector<unsigned char> image;  // for the damage report
 };
 
 disk_summary summary_of(const disk_run &r)
 {
     const engine_outcome &o = r.terminal.outcome;
-    return disk_summary{r.files, o.sectors_good, o.sectors_bad, r.codes, r.reread_skipped};
+    return disk_summary{r.files, o.sectors_good, o.sectors_bad, r.codes, r.reread_skipped,
+                        r.image};
 }
 
 // One disk's members: sectors good and bad, each bad one with its code.
@@ -197,6 +202,7 @@ void add_disk_members(JsonBuilder *b, const disk_summary &d)
         }
     json_builder_end_array(b);
     cli_json_add_int(b, "sectors_inaccessible", inaccessible);
+    cli_json_add_image_damage(b, d.image, 1);
     if (!d.reread_skipped.empty())
         cli_json_add_text(b, "reread_skipped", d.reread_skipped.c_str());
 }
@@ -218,6 +224,7 @@ void report_disk(const cli_args &args, const disk_run &r, int status)
     cli_print_written(r.files);
     fprintf(stderr, "%d sectors good, %d with errors, in %.2f seconds\n", o.sectors_good,
             o.sectors_bad, o.elapsed_seconds);
+    cli_show_rescue(args, r.image, 1);
 }
 
 // Waits for the next disk; 0 to stop (q, end of input, Ctrl+C).

@@ -15,6 +15,15 @@
     "  --drive N       the drive's device number, 8 to 11 (default: the drive\n"         \
     "                  selected in the Dravlen client)\n"
 
+// After a read, dump or re-read: the damage report, then the sector map.
+#define NO_MAP_OPTION                                                                     \
+    "  --no-map        no sector map at the end (the damage report stays)\n"
+
+#define OFFLINE_OPTIONS                                                                   \
+    "  --json          print one JSON summary object on stdout instead of text\n"        \
+    "  --tracks 35|40  run the build for that track count (dravlen or dravlen40)\n"     \
+    "  -h, --help      show this help and exit\n"
+
 #define EXIT_STATUS                                                        \
     "\nExit status: 0 done; 1 failed; 2 usage error; 130 interrupted (Ctrl+C\n" \
     "aborts the operation and closes the port).\n"
@@ -78,6 +87,9 @@ const cli_subcommand cli_subcommands[] = {
      "terminal when standard input is one; otherwise the answer is no.\n"
      "Progress goes to standard error: a live line with the track, the sectors\n"
      "read and the error count on a terminal, one line per track otherwise.\n"
+     "At the end come the damage report (the BAM and directory sectors, and\n"
+     "every file whose blocks did not read cleanly or whose chain an unreadable\n"
+     "sector breaks) and the sector map (see \"dravlen map --help\").\n"
      "\n"
      "With --batch, after each disk the program prints \"Insert the next disk and\n"
      "press Enter (q to stop)\" and reads a line from standard input; q or the\n"
@@ -96,10 +108,11 @@ const cli_subcommand cli_subcommands[] = {
      "  --offset N      number of the automatic name, 1 to 9999 (default: 1)\n"
      "  --overwrite     replace an existing file without asking\n"
      "  --md5           also write FILE.d64.md5 with the image's MD5 digest\n"
-     "  --batch         read disk after disk, as above\n" DRIVE_OPTION COMMON_OPTIONS
+     "  --batch         read disk after disk, as above\n" NO_MAP_OPTION DRIVE_OPTION COMMON_OPTIONS
      "\nWith --json the summary object holds the files written, the sectors good\n"
      "and bad, each bad one as {track, sector, code} with its D64 error code, and\n"
-     "the elapsed time (with --batch, one entry per disk under \"disks\").\n"
+     "the elapsed time, and the damaged files under \"damaged_files\" (with\n"
+     "--batch, one entry per disk under \"disks\").\n"
      "\nExit status: 0 image saved, every sector read cleanly; 3 image saved\n"
      "with sector errors; 1 failed (nothing saved); 2 usage error; 130\n"
      "interrupted (Ctrl+C aborts the read, closes the port and saves nothing).\n"
@@ -136,9 +149,10 @@ const cli_subcommand cli_subcommands[] = {
      "  --side a|b      side letter of the automatic name (default: a)\n"
      "  --offset N      number of the automatic name, 1 to 9999 (default: 1)\n"
      "  --overwrite     replace an existing file without asking\n"
-     "  --md5           also write FILE.d64.md5\n" DRIVE_OPTION COMMON_OPTIONS
+     "  --md5           also write FILE.d64.md5\n" NO_MAP_OPTION DRIVE_OPTION COMMON_OPTIONS
      "\nWith --json the summary object holds the files written, the sectors the\n"
-     "dump read, good and bad, each bad one as {track, sector, code}.\n"
+     "dump read, good and bad, each bad one as {track, sector, code}, and the\n"
+     "damaged files under \"damaged_files\".\n"
      "\nExit status: 0 saved, every sector the dump read is clean; 3 saved with\n"
      "errors in sectors the dump read; 1 failed (nothing saved); 2 usage error;\n"
      "130 interrupted (Ctrl+C aborts, closes the port and saves nothing).\n",
@@ -168,13 +182,86 @@ const cli_subcommand cli_subcommands[] = {
      "  --max-errors N  refuse when more than N sectors have errors (default:\n"
      "                  the client's setting)\n"
      "  --first-track N the outermost track the drive can read, 1 to 5\n"
-     "  --md5           also write FILE.d64.md5\n" DRIVE_OPTION COMMON_OPTIONS
+     "  --md5           also write FILE.d64.md5\n" NO_MAP_OPTION DRIVE_OPTION COMMON_OPTIONS
      "\nWith --json the summary object holds the files written and the sectors of\n"
-     "the image good and bad, each bad one as {track, sector, code}.\n"
+     "the image good and bad, each bad one as {track, sector, code}, and the\n"
+     "damaged files under \"damaged_files\".\n"
      "\nExit status: 0 the image has no sector errors (also when there was\n"
      "nothing to re-read); 3 it still has some; 1 failed (FILE.d64 unchanged);\n"
      "2 usage error; 130 interrupted (FILE.d64 unchanged).\n",
      cli_run_reread, 1, 1, true, false, false, false},
+    {"ls", "list the directory of a D64 file, as dir lists a disk",
+     "Usage: dravlen ls [OPTIONS] FILE.d64\n"
+     "\n"
+     "Prints the directory of the disk image FILE.d64 as \"dravlen dir\" prints\n"
+     "the directory of a disk: the header line, a line per file, and the\n"
+     "\"BLOCKS FREE.\" line.  Needs no board.\n"
+     "\n"
+     "Options:\n" OFFLINE_OPTIONS
+     "\nExit status: 0 listed; 1 the file cannot be read or has the wrong size;\n"
+     "2 usage error.\n",
+     cli_run_ls, 1, 1, false, false, false, false, true},
+    {"extract", "copy a file out of a D64 file, with what can be read of it",
+     "Usage: dravlen extract [OPTIONS] FILE.d64 NAME [OUT]\n"
+     "\n"
+     "Writes the file NAME (as ls shows it) of the disk image FILE.d64 to OUT,\n"
+     "by default NAME.prg (or .seq, .usr) in the current folder.  The blocks are\n"
+     "followed from the directory entry; a file whose chain runs through sectors\n"
+     "that did not read cleanly comes out with what was read, and the bad blocks\n"
+     "are named on standard error.  A chain broken by an unreadable sector ends\n"
+     "the file there.  An existing OUT is kept unless --overwrite is given.\n"
+     "Needs no board.\n"
+     "\n"
+     "Options:\n"
+     "  --overwrite     replace OUT if it exists\n" OFFLINE_OPTIONS
+     "\nExit status: 0 the file came out whole and clean; 3 written, but with\n"
+     "bad blocks or a broken chain; 1 failed (no such file, unreadable image);\n"
+     "2 usage error.\n",
+     cli_run_extract, 2, 3, false, false, false, true, true},
+    {"map", "print the sector map and the damage report of a D64 file",
+     "Usage: dravlen map [OPTIONS] FILE.d64\n"
+     "\n"
+     "Prints the sector map of the disk image FILE.d64, one column per track and\n"
+     "one row per sector:\n"
+     "  .  good                 C  checksum failed    G  GCR failed\n"
+     "  -  no sync or not read  x  not accessible     ?  another error code\n"
+     "then the damage report: the state of the BAM and directory sectors, and\n"
+     "every file with bad blocks or a chain broken by an unreadable sector\n"
+     "(\"chain broken at 17/3: 12 blocks unknown\").  A D64 without error info\n"
+     "counts as read cleanly.  read, dump and reread end with the same.  Needs\n"
+     "no board.\n"
+     "\n"
+     "Options:\n" OFFLINE_OPTIONS
+     "\nExit status: 0 every sector is clean; 3 the image has sector errors;\n"
+     "1 the file cannot be read or has the wrong size; 2 usage error.\n",
+     cli_run_map, 1, 1, false, false, false, false, true},
+    {"merge", "stack several dumps of one disk into its best image",
+     "Usage: dravlen merge [OPTIONS] A.d64 B.d64 [C.d64 ...] -o OUT.d64\n"
+     "\n"
+     "Combines dumps of the same disk, each read failing in other places, into\n"
+     "OUT.d64: per sector it keeps the best read, good over checksum failed over\n"
+     "GCR failed over no sync, the first of equal ones.  When three or more\n"
+     "dumps hold the sector only with a failed checksum, their byte-wise\n"
+     "majority is kept; such a sector stays marked as a checksum error, and the\n"
+     "log says so: nothing becomes good that no read proved good.\n"
+     "\n"
+     "Dumps of different disks (another disk name or ID in the header sector,\n"
+     "or good sectors whose bytes differ) are refused, with the sectors that\n"
+     "disagree, unless --force is given.  OUT.d64 gets error info when any\n"
+     "sector is not clean, and OUT.d64.log beside it; both are written under a\n"
+     "temporary name and renamed.  An existing OUT is kept unless --overwrite\n"
+     "is given.  Needs no board.\n"
+     "\n"
+     "Options:\n"
+     "  -o, --output OUT.d64  the merged image (required)\n"
+     "  --force         merge even dumps that look like other disks\n"
+     "  --overwrite     replace OUT.d64 if it exists\n" OFFLINE_OPTIONS
+     "\nWith --json the summary object holds the files written, the sectors good\n"
+     "and bad, the sectors voted on, the sectors that disagree, and the damaged\n"
+     "files.\n"
+     "\nExit status: 0 merged, every sector clean; 3 merged with sector errors;\n"
+     "1 refused or failed (nothing written); 2 usage error.\n",
+     cli_run_merge, 2, 64, false, false, false, true, true},
     {"reset", "reset a drive, or the whole serial bus",
      "Usage: dravlen reset [OPTIONS] [--bus]\n"
      "\n"

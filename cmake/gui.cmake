@@ -14,7 +14,7 @@ if(DRAVLEN_GUI_SOURCES)
   set(DRAVLEN_HAVE_GUI_LIB ON)
   dravlen_split_tracks(_gui_shared _gui_per_track
       SOURCES ${DRAVLEN_GUI_SOURCES}
-      PER_TRACK startup.cpp disk_checks.cpp imaging.cpp rereads.cpp special_dumps.cpp
+      PER_TRACK startup.cpp disk_checks.cpp imaging.cpp merge.cpp rereads.cpp special_dumps.cpp
                 dirview.cpp dialogs.cpp filechooser.cpp sector_grid.cpp)
   dravlen_shared_objects(dravlen_gui_shared OBJECT ${_gui_shared})
   target_link_libraries(dravlen_gui_shared PUBLIC PkgConfig::GTK2)

@@ -47,6 +47,7 @@ struct engine_outcome {
     int sectors_bad;              // disk reads: accessible sector errors
     const unsigned char *error_codes; // disk reads: one error byte per sector, or null
     int sector_count;             // length of error_codes
+    const unsigned char *image;   // disk reads: the image's data, followed by error_codes, or null
 };
 
 // The user of the engine.  Any callback may be null: nothing is reported

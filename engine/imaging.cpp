@@ -682,6 +682,8 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
     if (p->check_and_save && !failure && !engine_abort_requested()) {
         job.ui.log_line(&job, "Completed\n", 1);
         engine_check_read_image(&job.ui, first, p->notify_beyond_35, p->notify_side_b);
+        if (!imaging_nothing_read(d64_storage, first))
+            engine_log_damage_report(&job.ui, 1);
         failure = save_image(&job, p, first, &files);
     }
     pass_ui = nullptr;

@@ -99,6 +99,11 @@ int engine_imaging_first_track(int outmost_track);
 // the disk was read (and saved, if asked).
 int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p);
 
+// The damage report of d64_storage (damage_report_make) as per-disk log
+// lines, after the checks and before the save.  whole_disk 0 for a partial
+// dump: sectors it did not read are no damage.
+void engine_log_damage_report(const engine_ui *ui, int whole_disk);
+
 // 1 when every sector of tracks first_track to TRACKS still has error byte
 // 0x03 (nothing was read).
 int imaging_nothing_read(const uint8_t *image, int first_track);

@@ -167,8 +167,10 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
             engine_reread_checks(u, job->outmost_track);
         dumps_log(u, 1, "Completed\n");
         // Shown or asked about during the checks: an abort then saves nothing.
-        if (!engine_abort_requested())
+        if (!engine_abort_requested()) {
+            engine_log_damage_report(u, 1);
             failure = dumps_save_image(&j, job->path, 1, &files);
+        }
         if (!failure && engine_show_read_image(u, job->outmost_track) && full)
             engine_notification_checks(u, job->notify_beyond_35, job->notify_side_b);
     }

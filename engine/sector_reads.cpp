@@ -115,9 +115,9 @@ void store_first(engine_sector_reader *r, int track, int sector, read_outcome ou
     }
 }
 
-// Weighs an attempt against the error byte the image holds: only a strictly
-// better read replaces it.  A sector already read correctly is never
-// degraded.
+// Weighs an attempt against the error byte the image holds by
+// d64_error_merit: only a strictly better read replaces it.  A sector already
+// read correctly is never degraded.
 void store_if_better(engine_sector_reader *r, int track, int sector, read_outcome outcome,
                      uint8_t checksum)
 {
@@ -131,7 +131,7 @@ void store_if_better(engine_sector_reader *r, int track, int sector, read_outcom
             cell(r, track, sector, 0, kept_code);
         break;
     case OUTCOME_GCR:
-        if (held == D64_ERR_CHECKSUM || held == D64_ERR_GCR || held == D64_ERR_OK)
+        if (d64_error_merit(held) >= d64_error_merit(D64_ERR_GCR))
             cell(r, track, sector, 0, kept_code);
         else
             store_first(r, track, sector, outcome, checksum);
@@ -139,7 +139,7 @@ void store_if_better(engine_sector_reader *r, int track, int sector, read_outcom
     case OUTCOME_CHECKSUM:
         if (held == D64_ERR_CHECKSUM)
             cell(r, track, sector, checksum, ENGINE_CELL_KEPT_CHECKSUM_AGAIN);
-        else if (held == D64_ERR_OK)
+        else if (d64_error_merit(held) > d64_error_merit(D64_ERR_CHECKSUM))
             cell(r, track, sector, 0, ENGINE_CELL_KEPT_EXISTING);
         else
             store_first(r, track, sector, outcome, checksum);

@@ -341,6 +341,7 @@ int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
             outcome.sectors_good += e == D64_ERR_OK;
             outcome.sectors_bad += d64_is_accessible_error(e) ? 1 : 0;
         }
+    outcome.image = d64_storage;
     outcome.error_codes = d64_storage + d64_base_size;
     outcome.sector_count = (int)d64_block_error_info_size;
     if (ui && ui->finished)
@@ -554,6 +555,8 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
     if (job->check_and_save && !failure && !engine_abort_requested()) {
         int read_data = engine_show_read_image(u, job->outmost_track);
         dumps_log(u, 1, "Completed\n");
+        if (read_data)
+            engine_log_damage_report(u, 0);
         failure = name_and_save(&j, kind, job, read_data, &files);
     }
     if (job->check_and_save)

@@ -68,3 +68,16 @@ inline int d64_is_accessible_error(int code)
 {
     return code != D64_ERR_OK && code != D64_ERR_INACCESSIBLE;
 }
+// Worth of a read by its error byte: good 4, checksum failed 3, GCR failed
+// 2, no sync or not read 1, anything else (not accessible, codes of other
+// tools) 0.  A read may replace another only when it is worth more.
+inline int d64_error_merit(int code)
+{
+    switch (code) {
+    case D64_ERR_OK: return 4;
+    case D64_ERR_CHECKSUM: return 3;
+    case D64_ERR_GCR: return 2;
+    case D64_ERR_NO_SYNC: return 1;
+    default: return 0;
+    }
+}

@@ -259,6 +259,36 @@ int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int re
     return 1;
 }
 
+int filer_read_d64_file(const char *path, std::vector<uint8_t> *image, GError **error)
+{
+    const size_t plain = (size_t)d64_base_size;
+    const size_t with_info = (size_t)(d64_base_size + d64_block_error_info_size);
+    if (!read_bounded(path, with_info, *image, error))
+        return 0;
+    if (image->size() != plain && image->size() != with_info) {
+        gchar *shown = g_filename_display_name(path);
+        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_INVAL,
+                    "%s is no %d-track D64 image (%s)", shown, TRACKS,
+                    image->size() > with_info ? "too long" : "wrong size");
+        g_free(shown);
+        return 0;
+    }
+    image->resize(with_info, D64_ERR_OK);
+    return 1;
+}
+
+int filer_save_image_with_log(const char *path, const uint8_t *image, const std::string &log,
+                              GError **error)
+{
+    int64_t size = filer_image_size_to_save(image);
+    if (!write_file_atomically(path, (const char *)image, (gsize)size, error))
+        return 0;
+    gchar *name = g_strdup_printf("%s.log", path);
+    int ok = write_file_atomically(name, log.data(), log.size(), error);
+    g_free(name);
+    return ok;
+}
+
 void sanitize_filename(char *name)
 {
     if (!name)

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What the GUI provides.  Every hook may stay NULL: texts are then dropped,
 // there is no per-disk log, and an overwrite question counts as declined.
@@ -57,6 +58,18 @@ struct filer_saved {
 // image file was written; *saved (may be null) tells about the others.
 int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread,
                                        filer_saved *saved = nullptr);
+
+// Reads a D64 file apart from the store, with the size checks of
+// filer_load_d64_image: *image gets its data and error info (0x01 for every
+// sector of a file without).  1 on success, else 0 with *error set.
+int filer_read_d64_file(const char *path, std::vector<uint8_t> *image, GError **error);
+
+// Writes an image held apart from the store (data and error info) to path
+// as a save does, error info only when a sector is not clean, then its log
+// as path.log; each through a temporary name and a rename.  1 on success,
+// else 0 with *error set.
+int filer_save_image_with_log(const char *path, const uint8_t *image, const std::string &log,
+                              GError **error);
 
 // Bytes of the image store that a save writes.
 int64_t filer_image_size_to_save(const uint8_t *image);

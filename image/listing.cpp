@@ -13,7 +13,8 @@ constexpr uint8_t SHIFTED_SPACE = 0xA0;
 // Header text of the listing when nothing better is known: name and ID empty.
 void append_header(GString *text, const char *name, const char *id)
 {
-    g_string_append_printf(text, "0 \x12\"%-16s\" %5s\r", name, id);
+    // The ID stays where a C64 shows it, also when it is short.
+    g_string_append_printf(text, "0 \x12\"%-16s\" %-5s\r", name, id);
 }
 
 }  // namespace
@@ -118,4 +119,37 @@ int d64_create_directory_listing(const uint8_t *image, GString *text, int includ
     d64_count_free_sectors(image, &free_blocks);
     g_string_append_printf(text, "%u BLOCKS FREE.\r", free_blocks);
     return listed + 2;
+}
+
+namespace {
+
+std::string petscii_readable(unsigned char c)
+{
+    if (c >= 0x20 && c <= 0x5B)
+        return std::string(1, (char)c);
+    switch (c) {
+    case 0x5C: return "\xC2\xA3";      // pound sign
+    case 0x5D: return "]";
+    case 0x5E: return "\xE2\x86\x91";  // up arrow
+    case 0x5F: return "\xE2\x86\x90";  // left arrow
+    case 0xA0: return " ";             // shifted space
+    case 0xFF: return "\xCF\x80";      // pi
+    }
+    if (c >= 0x61 && c <= 0x7A)
+        return std::string(1, (char)(c - 0x61 + 'a'));
+    if (c >= 0xC1 && c <= 0xDA)
+        return std::string(1, (char)(c - 0xC1 + 'a'));
+    if (c < 0x20 || (c >= 0x80 && c < 0xA0))
+        return "";  // control codes (reverse on, colours) print nothing
+    return "?";
+}
+
+}  // namespace
+
+std::string d64_petscii_readable(const char *petscii)
+{
+    std::string out;
+    for (const char *p = petscii; *p; p++)
+        out += petscii_readable((unsigned char)*p);
+    return out;
 }

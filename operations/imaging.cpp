@@ -237,6 +237,8 @@ gboolean idle_finish_disk_image_receipt(gpointer message)
         engine_ui checks = disk_checks_gui_ui();
         engine_check_read_image(&checks, first, options_notify_tracks_beyond_35,
                                 options_notify_side_b_1571);
+        engine_log_damage_report(&checks, 1);
+        dirview_mark_damaged_files(1);
         char name[D64_NAME_BUFFER_SIZE];
         engine_disk_name_for_file(first, name);
 

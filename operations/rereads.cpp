@@ -145,6 +145,9 @@ int report_outcome(const char *message, const char *completed_format)
 void save_back(void)
 {
     log_warpsave_and_log_textview_append("Completed\n");
+    engine_ui checks = disk_checks_gui_ui();
+    engine_log_damage_report(&checks, 1);
+    dirview_mark_damaged_files(1);
     if (!utf8_path_lastopenfile_d64)
         return;
     // The save replaces the remembered path with a copy of what it is given.
@@ -256,6 +259,7 @@ void core_load_d64_file_for_rereads(const char *path)
             notebook_main_set_page(1);
         run_notification_checks();
     }
+    dirview_mark_damaged_files(1);
 
     gchar *base = g_filename_display_basename(file);
     window_main_title_update(base);

@@ -138,6 +138,11 @@ gboolean finish_special_dump(const special_dump &dump, const char *message)
         char name[D64_NAME_BUFFER_SIZE];
         filer_disk_name_for_file(d64_storage, read_data, name);
         log_warpsave_and_log_textview_append("Completed\n");
+        if (read_data) {
+            engine_ui checks = disk_checks_gui_ui();
+            engine_log_damage_report(&checks, 0);
+            dirview_mark_damaged_files(0);
+        }
 
         GtkWidget *auto_naming = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
         if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_naming))) {

@@ -7,10 +7,12 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ui/log.h"
 #include "engine/options.h"
 #include "image/d64.h"
+#include "image/damage.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
 #include "image/listing.h"
@@ -40,6 +42,50 @@ constexpr int SCREEN_HEIGHT = FILER_ROWS * 8;
 constexpr int DIR_TRACK_BYTES = 19 * 256;
 
 GtkWidget *vscrollbar_files_directory = nullptr;
+
+// Per item of the panel's listing: 1 when the damage report names its file.
+// Only for a listing of the image in memory; a drive's listing has none.
+std::vector<char> damaged_items;
+bool listing_from_image = false;
+
+// The damaged files among the items of the image's listing: with scratched
+// entries shown every entry is an item, else every file is.
+std::vector<char> damaged_items_of(const uint8_t *image, int whole_disk, int with_scratched)
+{
+    damage_report report;
+    damage_report_make(image, whole_disk, &report);
+    std::vector<char> out;
+    for (const damage_file &f : report.files) {
+        size_t item = with_scratched ? (size_t)(f.entry - 1) : out.size();
+        if (out.size() <= item)
+            out.resize(item + 1, 0);
+        out[item] = damage_file_is_damaged(f) ? 1 : 0;
+    }
+    return out;
+}
+
+// Damaged files' rows in light red instead of light blue, on the unscaled
+// panel image: the listing keeps its layout and stays readable.
+void mark_damaged_rows(GdkPixbuf *pixbuf, const filer_record *b)
+{
+    unsigned char light_blue[3], light_red[3];
+    palette_get_rgb_at_index(14, light_blue);
+    palette_get_rgb_at_index(10, light_red);
+    int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    guchar *pixels = gdk_pixbuf_get_pixels(pixbuf);
+    for (int row = 1; row <= FILER_VISIBLE_ROWS; row++) {
+        size_t item = (size_t)(b->top + row - 1);
+        if ((int)item >= b->count || item >= damaged_items.size() || !damaged_items[item])
+            continue;
+        for (int y = 8 * row; y < 8 * row + 8; y++) {
+            guchar *p = pixels + (size_t)y * stride;
+            for (int x = 0; x < SCREEN_WIDTH; x++, p += channels)
+                if (memcmp(p, light_blue, 3) == 0)
+                    memcpy(p, light_red, 3);
+        }
+    }
+}
 
 // Prints spaces in normal video up to the right edge, wiping what an
 // earlier, longer line left on the row.
@@ -241,6 +287,10 @@ int filer_show_dir(filer_record *b, const char *listing)
 {
     if (!b)
         return 0;
+    if (b == dir_filer) {
+        damaged_items.clear();
+        listing_from_image = false;
+    }
     b->header[0] = '\0';
     b->footer[0] = '\0';
     b->current = 0;
@@ -643,10 +693,19 @@ void decode_and_show_directory_listing(void)
         g_free(saved_track_18);
     }
     int count = filer_show_dir(dir_filer, listing->str);
+    listing_from_image = true;
     g_string_free(listing, TRUE);
     drawingarea_directory_listing_redraw();
     vscrollbar_files_directory_reset(count);
     flag_dir_listing_was_last_operation = 0;
+}
+
+void dirview_mark_damaged_files(int whole_disk)
+{
+    if (!listing_from_image)
+        return;
+    damaged_items = damaged_items_of(d64_storage, whole_disk, options_include_scr_files);
+    drawingarea_directory_listing_redraw();
 }
 
 gboolean idle_decode_and_show_directory_listing(gpointer)
@@ -714,12 +773,19 @@ gboolean on_drawingarea_directory_listing_expose_event(GtkWidget *widget, GdkEve
     if (!pixbuf_directory_listing)
         return FALSE;
     int e = std::clamp(options_expansion, 0, 2);
-    GdkPixbuf *painted =
-        e == 0 ? gdk_pixbuf_copy(pixbuf_directory_listing)
-               : gdk_pixbuf_scale_simple(pixbuf_directory_listing, SCREEN_WIDTH << e,
-                                         SCREEN_HEIGHT << e, GDK_INTERP_NEAREST);
+    GdkPixbuf *painted = gdk_pixbuf_copy(pixbuf_directory_listing);
     if (!painted)
         return TRUE;
+    if (dir_filer && !damaged_items.empty())
+        mark_damaged_rows(painted, dir_filer);
+    if (e > 0) {
+        GdkPixbuf *scaled = gdk_pixbuf_scale_simple(painted, SCREEN_WIDTH << e,
+                                                    SCREEN_HEIGHT << e, GDK_INTERP_NEAREST);
+        g_object_unref(painted);
+        painted = scaled;
+        if (!painted)
+            return TRUE;
+    }
     // Recolour the painted copy only: the screen keeps its blues.
     if (!flag_dir_in_track_18)
         d64pixbuf_substitute_blues_with_reds(painted);

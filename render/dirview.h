@@ -111,6 +111,11 @@ void vscrollbar_files_directory_sync(void);
 // and set flag_dir_in_track_18 to 1.
 void decode_and_show_directory_listing(void);
 gboolean idle_decode_and_show_directory_listing(gpointer data);
+// Once an image is complete: shows the files the damage report names in
+// the panel's listing of it in light red (whole_disk 0 after a partial
+// dump: sectors it did not read are no damage).  Nothing for a drive's
+// listing; the next listing clears the marks.
+void dirview_mark_damaged_files(int whole_disk);
 gboolean idle_drawingarea_directory_listing_clear(gpointer data);
 gboolean idle_drawingarea_directory_listing_center_text_and_free(gpointer text);
 gboolean idle_drawingarea_directory_listing_print_and_free(gpointer text);

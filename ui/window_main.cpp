@@ -109,6 +109,11 @@ GtkWidget *build_menubar()
                   {GDK_F12, (GdkModifierType)0},
                   _("Select the folder where disk images are saved to and loaded from"),
                   G_CALLBACK(on_menuitem_select_folder_activate));
+    add_menu_item(m, "menuitem_merge_dump", _("Merge another dump into this image..."),
+                  "gtk-add", NO_ACCEL,
+                  _("Stack another dump of the same disk onto the image in memory, keeping "
+                    "the best read of every sector"),
+                  G_CALLBACK(on_menuitem_merge_dump_activate));
     add_separator(m, "separatormenuitem_file");
     GtkWidget *quit = gtk_image_menu_item_new_from_stock(GTK_STOCK_QUIT, accel_group);
     reg(quit, "menuitem_quit");

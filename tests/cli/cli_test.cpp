@@ -59,7 +59,7 @@ TEST_F(Cli, HelpListsTheSubcommandsThatExistAndExitsZero)
         EXPECT_EQ(r.status, 0) << help;
         for (const char *sub : {"info", "status", "command", "read", "dump", "reread", "reset",
                                 "write", "update", "dir", "get", "put", "scratch", "validate",
-                                "format", "rom"})
+                                "format", "rom", "ls", "extract", "map", "merge"})
             EXPECT_TRUE(contains(r.out, std::string("\n  ") + sub + " ")) << sub;
         EXPECT_EQ(r.out.rfind(std::string("Usage: ") + program + " [OPTIONS]", 0), 0u) << r.out;
         EXPECT_TRUE(contains(r.out, "Exit status: 0 done; 1 failed; 2 usage error; 3 ")) << r.out;
@@ -70,7 +70,8 @@ TEST_F(Cli, HelpListsTheSubcommandsThatExistAndExitsZero)
 TEST_F(Cli, EverySubcommandHasItsOwnHelp)
 {
     for (const char *sub : {"info", "status", "command", "read", "dump", "reread", "reset", "write",
-                            "update", "dir", "get", "put", "scratch", "validate", "format", "rom"}) {
+                            "update", "dir", "get", "put", "scratch", "validate", "format", "rom",
+                            "ls", "extract", "map", "merge"}) {
         for (std::vector<std::string> args : {std::vector<std::string>{sub, "--help"},
                                               std::vector<std::string>{"--help", sub}}) {
             cli_run_result r = run(args);

@@ -224,6 +224,14 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     EXPECT_TRUE(contains(r.err, std::to_string(sectors_all - 2) + " sectors good, 2 with errors"))
         << r.err;
     EXPECT_TRUE(contains(r.err, "re-reading faulty sectors")) << r.err;
+    // The summary ends with the damage report and the sector map; the log
+    // closes with the report.
+    const std::string legend_end = "x not accessible  ? other error code\n";
+    EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), legend_end.size())), legend_end);
+    EXPECT_TRUE(contains(r.err, "BAM 18/0: good\n")) << r.err;
+    EXPECT_TRUE(contains(r.out, ",\"damaged_files\":[")) << r.out;
+    std::string log = scratch_read(work + "/out.d64.log");
+    EXPECT_LT(log.find("Completed\n"), log.find("Damage report\nBAM 18/0: good\n")) << log;
 
     // Nothing is replaced without a yes: no terminal to ask, so no.
     ASSERT_TRUE(scratch_write(work + "/out.d64", "keep me"));
@@ -231,9 +239,10 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "file exists")) << r.err;
     EXPECT_EQ(scratch_read(work + "/out.d64"), "keep me");
-    r = read_disk({"out.d64", "--overwrite"});
+    r = read_disk({"out.d64", "--overwrite", "--no-map"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_EQ(scratch_read(work + "/out.d64"), saved);
+    EXPECT_FALSE(contains(r.err, legend_end)) << r.err;
 
     // A file that cannot be written says why, in one line.
     r = read_disk({"missing/out.d64"});

@@ -89,6 +89,17 @@ TEST(DirviewScreenshots, PanelWithTwentyFiles)
     vscrollbar_files_directory_sync();
     EXPECT_TRUE(snap(frame, prefix + "panel.png"));
 
+    // Files the damage report names: the current one and another in light red.
+    std::vector<std::vector<std::pair<int, int>>> chains = cc1541_chains(bytes);
+    d64_set_block_error_info(d64_storage, chains[7][1].first, chains[7][1].second,
+                             D64_ERR_CHECKSUM);
+    d64_set_block_error_info(d64_storage, chains[4][0].first, chains[4][0].second,
+                             D64_ERR_NO_SYNC);
+    dirview_mark_damaged_files(1);
+    EXPECT_TRUE(snap(frame, prefix + "panel_damaged.png"));
+    memset(d64_storage + d64_base_size, D64_ERR_OK, (size_t)d64_block_error_info_size);
+    dirview_mark_damaged_files(1);
+
     GError *gerror = nullptr;
     EXPECT_EQ(filer_save_dir_listing_to_png(dir_filer, (prefix + "export.png").c_str(), 1, 1,
                                             &gerror), 1);

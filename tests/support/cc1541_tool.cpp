@@ -1,5 +1,7 @@
 #include "tests/support/cc1541_tool.h"
 
+#include "image/d64.h"
+
 #include <glib.h>
 #include <glib/gstdio.h>
 
@@ -230,4 +232,86 @@ int cc1541_read_listing(const std::string &path, cc1541_listing *listing, std::s
         return 0;
     }
     return 1;
+}
+
+namespace {
+
+std::string lower_case(const std::string &s)
+{
+    char *l = g_ascii_strdown(s.c_str(), -1);
+    std::string out = l;
+    g_free(l);
+    return out;
+}
+
+}  // namespace
+
+std::string cc1541_listing_fault(const std::vector<std::string> &lines,
+                                 const cc1541_listing &expected)
+{
+    if (lines.size() != expected.entries.size() + 2)
+        return "line count " + std::to_string(lines.size()) + ", expected " +
+               std::to_string(expected.entries.size() + 2);
+    std::string id = lower_case(expected.id.substr(0, expected.id.find_last_not_of(' ') + 1));
+    std::string header = "0 \"" + lower_case(expected.diskname) + "\" " + id;
+    if (lower_case(lines[0]) != header)
+        return "header \"" + lines[0] + "\", expected \"" + header + "\"";
+    for (size_t i = 0; i < expected.entries.size(); i++) {
+        const cc1541_entry &e = expected.entries[i];
+        const std::string &line = lines[i + 1];
+        size_t open = line.find('"'), close = line.find('"', open + 1);
+        std::string after = close == std::string::npos ? "" : line.substr(close + 1);
+        bool ok = atoi(line.c_str()) == e.blocks && close != std::string::npos &&
+                  lower_case(line.substr(open + 1, close - open - 1)) == e.name &&
+                  lower_case(after).find(e.type) != std::string::npos &&
+                  (after.find('*') != std::string::npos) == e.splat &&
+                  (after.find('<') != std::string::npos) == e.locked;
+        if (!ok)
+            return "entry \"" + line + "\", expected " + std::to_string(e.blocks) + " \"" +
+                   e.name + "\" " + e.type;
+    }
+    if (lines.back() != std::to_string(expected.blocks_free) + " BLOCKS FREE.")
+        return "last line \"" + lines.back() + "\"";
+    return "";
+}
+
+std::vector<std::vector<std::pair<int, int>>> cc1541_chains(const std::string &d64)
+{
+    std::vector<std::vector<std::pair<int, int>>> out;
+    auto block = [&](int t, int s) {
+        return (const uint8_t *)d64.data() + d64_sector_offset(t, s);
+    };
+    for (int t = 18, s = 1; t == 18;) {
+        const uint8_t *dir = block(t, s);
+        for (int i = 0; i < 8; i++) {
+            const uint8_t *e = dir + 32 * i;
+            if (!e[2])
+                continue;
+            std::vector<std::pair<int, int>> chain;
+            for (int ft = e[3], fs = e[4]; ft;) {
+                chain.push_back({ft, fs});
+                const uint8_t *b = block(ft, fs);
+                ft = b[0];
+                fs = b[1];
+            }
+            out.push_back(chain);
+        }
+        t = dir[0];
+        s = dir[1];
+    }
+    return out;
+}
+
+int cbmconvert_extract(const std::string &image, const std::string &folder)
+{
+    g_mkdir_with_parents(folder.c_str(), 0700);
+    gchar *argv[] = {(gchar *)"cbmconvert", (gchar *)"-N", (gchar *)"-d", (gchar *)image.c_str(),
+                     nullptr};
+    gint status = 1;
+    if (!g_spawn_sync(folder.c_str(), argv, nullptr,
+                      (GSpawnFlags)(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                    G_SPAWN_STDERR_TO_DEV_NULL),
+                      nullptr, nullptr, nullptr, nullptr, &status, nullptr))
+        return 0;
+    return status == 0;
 }

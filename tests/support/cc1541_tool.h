@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct cc1541_file {
@@ -42,6 +43,18 @@ int cc1541_build_d64(const std::string &path, const std::string &diskname, const
                      const std::string &g64_path = std::string());
 // Parses what cc1541 prints for the image. 1 on success.
 int cc1541_read_listing(const std::string &path, cc1541_listing *listing, std::string *error = nullptr);
+// What makes `lines` (a listing as dir prints it, one string per line)
+// differ from cc1541's listing of the same disk; "" when they agree.  cc1541
+// prints plain letters in lower case, dir as a C64 does: names compare
+// without case.
+std::string cc1541_listing_fault(const std::vector<std::string> &lines,
+                                 const cc1541_listing &expected);
+// Runs cbmconvert to extract every file of the image into the folder (made
+// if missing); 1 if it exited with status 0.
+int cbmconvert_extract(const std::string &image, const std::string &folder);
+// The block chain (track, sector pairs) of every file of a sound image's
+// directory, in directory order.
+std::vector<std::vector<std::pair<int, int>>> cc1541_chains(const std::string &d64);
 // "#41#42..." notation of PETSCII bytes for cc1541 name arguments.
 std::string cc1541_escape(const std::string &petscii);
 // How cc1541 prints a PETSCII byte in its ASCII output, for the characters

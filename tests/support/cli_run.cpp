@@ -223,3 +223,12 @@ std::string cli_usage_error_fault(const cli_run_result &r, const std::string &pr
         return "not from " + program + ": " + r.err;
     return "";
 }
+
+std::vector<std::string> cli_output_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    return lines;
+}

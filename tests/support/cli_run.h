@@ -54,6 +54,8 @@ int cli_child_finish(cli_child *c, double seconds = 60);
 
 // Whether `text` holds `part`.
 bool contains(const std::string &text, const std::string &part);
+// The lines `text` ends, without their newlines.
+std::vector<std::string> cli_output_lines(const std::string &text);
 // How many lines `text` ends (its newlines).
 int line_count(const std::string &text);
 // The arguments on one line, to name a case in a failure message.
