@@ -147,7 +147,8 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
 {
     bool options_done = false;
     bool bus_given = false;
-    // Options that belong to one subcommand: the option and its subcommand.
+    // Options that belong to some subcommands: the option and their names,
+    // separated by spaces.
     std::vector<std::pair<std::string, std::string>> only_for;
     bool fast_given = false;
     bool overwrite_given = false;
@@ -173,7 +174,7 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             args->bus = bus_given = true;
         } else if (strcmp(a, "-y") == 0 || strcmp(a, "--yes") == 0) {
             args->yes = true;
-            only_for.push_back({a, "write"});
+            only_for.push_back({a, "write update"});
         } else if (is_option(a, "--hex") || is_option(a, "--bootloader-port")) {
             bool hex = is_option(a, "--hex");
             std::string *target = hex ? &args->hex : &args->bootloader_port;
@@ -250,7 +251,7 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
         return 0;
     }
     for (const auto &[option, owner] : only_for) {
-        if (args->subcommand != owner) {
+        if ((" " + owner + " ").find(" " + args->subcommand + " ") == std::string::npos) {
             cli_error("%s does not take %s", sub->name, option.c_str());
             return 0;
         }

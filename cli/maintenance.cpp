@@ -1,6 +1,8 @@
 // info, status, command, reset: the short device jobs.
 #include "cli/cli.h"
 
+#include "device/firmware.h"
+
 #include <cstdio>
 
 namespace {
@@ -14,6 +16,17 @@ std::string json_status(const char *status)
 std::string drive_member(const cli_args &args)
 {
     return ",\"drive\":" + std::to_string(args.device);
+}
+
+// The version `update` would flash, or null when the build carries only the
+// test image.
+std::string carried_firmware_json()
+{
+    if (firmware_is_test_image)
+        return "null";
+    return "\"" + std::to_string(FIRMWARE_VERSION_MAJOR) + "." +
+           std::to_string(FIRMWARE_VERSION_MINOR) + "." + std::to_string(FIRMWARE_VERSION_PATCH) +
+           "\"";
 }
 
 }  // namespace
@@ -30,7 +43,8 @@ int cli_run_info(const cli_args &args)
         std::string out = cli_json_head(args, terminal);
         if (got_version) {
             out += ",\"firmware\":{\"version\":" + cli_json_string(info.version) +
-                   ",\"verdict\":" + cli_json_string(info.verdict) + "}";
+                   ",\"verdict\":" + cli_json_string(info.verdict) + ",\"carried\":" +
+                   carried_firmware_json() + "}";
             out += ",\"drives\":[";
             bool first = true;
             for (int i = 0; i < 4; i++) {
@@ -50,6 +64,8 @@ int cli_run_info(const cli_args &args)
     } else if (got_version) {
         printf("Port:      %s\n", args.port.c_str());
         printf("Firmware:  v%s (%s)\n", info.version, info.verdict);
+        if (firmware_is_test_image)
+            printf("Update:    this build carries no board firmware (update needs --hex FILE)\n");
         for (int i = 0; i < 4; i++) {
             if (info.present[i] < 0)
                 continue;

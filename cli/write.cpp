@@ -195,97 +195,83 @@ int cli_run_write(const cli_args &args)
 
 namespace {
 
-// A file that avrdude can read as Intel HEX: text records up to the end record.
-bool looks_like_intel_hex(const std::string &text)
-{
-    size_t first = text.find_first_not_of(" \t\r\n");
-    return first != std::string::npos && text[first] == ':' &&
-           text.find(":00000001FF") != std::string::npos;
-}
+struct update_view {
+    cli_terminal terminal;
+    std::string bootloader_port;             // the port avrdude was pointed at
+    std::vector<std::string> avrdude_lines;  // held back without -v
+};
 
-// The port avrdude was pointed at, from the engine's log line.
-std::string used_bootloader_port;
-
-void update_log_line(void *, const char *line, int)
+void update_log_line(void *user, const char *line, int)
 {
-    // Few lines, and the wait for the bootloader is long: always shown.
-    fputs(line, stderr);
+    update_view *v = static_cast<update_view *>(user);
     const char prefix[] = "Bootloader port: ";
     if (g_str_has_prefix(line, prefix)) {
-        used_bootloader_port = line + strlen(prefix);
-        if (!used_bootloader_port.empty() && used_bootloader_port.back() == '\n')
-            used_bootloader_port.pop_back();
+        // The wait for the bootloader is long: always said.
+        fputs(line, stderr);
+        v->bootloader_port = line + strlen(prefix);
+        if (!v->bootloader_port.empty() && v->bootloader_port.back() == '\n')
+            v->bootloader_port.pop_back();
+    } else if (v->terminal.verbose) {
+        fputs(line, stderr);
+    } else {
+        v->avrdude_lines.push_back(line);
     }
+}
+
+void update_finished(void *user, const engine_outcome *outcome)
+{
+    update_view *v = static_cast<update_view *>(user);
+    v->terminal.finished = true;
+    v->terminal.outcome = *outcome;
 }
 
 }  // namespace
 
 int cli_run_update(const cli_args &args)
 {
-    // avrdude reads the image from its working folder under a plain name,
-    // so a folder of our own keeps the user's folder clean.
-    GError *error = nullptr;
-    char *folder = g_dir_make_tmp("dravlen-update-XXXXXX", &error);
-    if (!folder) {
-        cli_error("cannot make a temporary folder: %s", error->message);
-        g_error_free(error);
+    engine_update_request request = {args.port.c_str(), args.bootloader_port.c_str(),
+                                     args.hex.c_str(), true};
+    if (const char *problem = engine_update_problem(&request)) {
+        if (problem == engine_text_no_board_firmware) {
+            refuse(args, "this build carries no board firmware, only a test image: "
+                         "name the firmware file with --hex FILE");
+            return CLI_EXIT_USAGE;
+        }
+        return refuse(args, "cannot flash %s: %s", args.hex.c_str(), problem);
+    }
+    std::string port_problem = cli_port_problem(args.port);
+    if (!port_problem.empty())
+        return refuse(args, "cannot open %s: %s", args.port.c_str(), port_problem.c_str());
+    if (!args.yes && !isatty(STDIN_FILENO))
+        return refuse(args, "not flashing the board: no terminal to ask on; add --yes");
+
+    fprintf(stderr, "Resetting the board into its bootloader\n");
+    update_view view = {{args.verbose, false, {}, {}}, {}, {}};
+    engine_ui ui = {};
+    ui.user = &view;
+    ui.log_line = update_log_line;
+    ui.finished = update_finished;
+    ui.ask = args.yes ? answer_yes : ask_on_terminal;
+    int ok = engine_update_firmware(&ui, &request);
+    const engine_outcome &outcome = view.terminal.outcome;
+    // Without -v avrdude's messages are shown only when it failed: they say why.
+    if (!ok)
+        for (const std::string &line : view.avrdude_lines)
+            fputs(line.c_str(), stderr);
+    if (args.json) {
+        printf("%s,\"bootloader_port\":%s,\"hex\":%s}\n", cli_json_head(args, view.terminal).c_str(),
+               view.bootloader_port.empty() ? "null"
+                                            : cli_json_string(view.bootloader_port.c_str()).c_str(),
+               args.hex.empty() ? "null" : cli_json_string(args.hex.c_str()).c_str());
+    } else if (ok) {
+        printf("Firmware updated\n");
+    }
+    fflush(stdout);
+    if (view.terminal.finished && outcome.kind == ENGINE_FAILED &&
+        outcome.failure == engine_text_no_bootloader_port) {
+        cli_error("update failed: no bootloader port appeared; name it with "
+                  "--bootloader-port PATH");
         return CLI_EXIT_FAILED;
     }
-    char *image = g_build_filename(folder, firmware_file_name, nullptr);
-    int status = CLI_EXIT_FAILED;
-    bool ready = false;
-    if (args.hex.empty()) {
-        ready = firmware_save_firmware_in(folder);
-        if (!ready)
-            refuse(args, "cannot write the firmware image into %s", folder);
-    } else {
-        gchar *text = nullptr;
-        gsize length = 0;
-        if (!g_file_get_contents(args.hex.c_str(), &text, &length, &error)) {
-            refuse(args, "cannot read %s: %s", args.hex.c_str(), error->message);
-            g_clear_error(&error);
-        } else if (!looks_like_intel_hex(std::string(text, length))) {
-            refuse(args, "%s is no Intel HEX file", args.hex.c_str());
-        } else if (!g_file_set_contents(image, text, (gssize)length, &error)) {
-            refuse(args, "cannot copy %s: %s", args.hex.c_str(), error->message);
-            g_clear_error(&error);
-        } else {
-            ready = true;
-        }
-        g_free(text);
-    }
-
-    if (ready) {
-        fprintf(stderr, "Resetting the board into its bootloader\n");
-        cli_terminal terminal = {args.verbose, false, {}, {}};
-        engine_ui ui = cli_terminal_ui(&terminal);
-        ui.log_line = update_log_line;
-        engine_update_request request = {args.port.c_str(), args.bootloader_port.c_str(), folder,
-                                         true};
-        int ok = engine_update_firmware(&ui, &request);
-        if (args.json) {
-            printf("%s,\"bootloader_port\":%s,\"hex\":%s}\n",
-                   cli_json_head(args, terminal).c_str(),
-                   used_bootloader_port.empty()
-                       ? "null"
-                       : cli_json_string(used_bootloader_port.c_str()).c_str(),
-                   args.hex.empty() ? "null" : cli_json_string(args.hex.c_str()).c_str());
-        } else if (ok) {
-            printf("Firmware updated\n");
-        }
-        fflush(stdout);
-        if (terminal.finished && terminal.outcome.kind == ENGINE_FAILED &&
-            terminal.outcome.failure == engine_text_no_bootloader_port) {
-            cli_error("update failed: no bootloader port appeared; name it with "
-                      "--bootloader-port PATH");
-            status = CLI_EXIT_FAILED;
-        } else {
-            status = cli_report_outcome(args, terminal, "update");
-        }
-    }
-    g_unlink(image);
-    g_rmdir(folder);
-    g_free(image);
-    g_free(folder);
-    return status;
+    return cli_report_outcome(args, view.terminal, "update");
 }
