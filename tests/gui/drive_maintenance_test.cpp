@@ -80,11 +80,12 @@ protected:
         EXPECT_TRUE(*asked);
         return *question;
     }
-    // The log of a run that got as far as avrdude: its lines come between
-    // the bootloader port and the closing word.
+    // The log of the last run, which got as far as avrdude: its lines come
+    // between the bootloader port and the closing word.
     void expect_avrdude_log(const std::string &boot, const char *last)
     {
         std::string log = log_text();
+        log = log.substr(std::min(log.size(), log.rfind("================================\n")));
         std::string head = "================================\nUpdating device firmware\n"
                            "Bootloader port: " + boot + "\n";
         EXPECT_EQ(log.substr(0, head.size()), head) << log;
@@ -301,7 +302,6 @@ TEST_F(DriveMaintenance, UpdateFailuresLeaveNoFirmwareFile)
     EXPECT_EQ(log_text().find("avrdude"), std::string::npos) << log_text();
 
     // avrdude finds no bootloader at the port and exits with an error.
-    shell_log_clear();
     options_set_string(&options_bootloader_port_string, "/dev/null");
     start_update(hex);
     ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 60000));
