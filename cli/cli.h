@@ -135,6 +135,16 @@ std::string cli_json_head_with_files(const cli_args &args, const cli_terminal &t
 // "wrote NAME" on stderr, a line per file.
 void cli_print_written(const std::vector<std::string> &files);
 
+// "1 sector", "2 sectors": the count with the word that fits it.
+std::string cli_count(long n, const char *singular, const char *plural);
+// Columns of the terminal on `fd`, else $COLUMNS, else 80.
+int cli_terminal_width(int fd);
+// The text cut so that it fits `width` columns without wrapping (counting
+// UTF-8 characters, one column each).
+std::string cli_fit_width(const std::string &text, int width);
+// A name or ID from a disk (PETSCII) as dir shows it.
+std::string cli_petscii_text(const std::string &petscii);
+
 // One progress line on stderr, redrawn in place when stderr is a terminal
 // (`live`); elsewhere the callers print whole lines instead.
 struct cli_live_line {

@@ -277,6 +277,11 @@ int finish_dos_command(const cli_args &args, files_terminal &t, const char *what
 
 }  // namespace
 
+std::string cli_petscii_text(const std::string &petscii)
+{
+    return readable(petscii);
+}
+
 // ---------------------------------------------------------------- dir
 
 int cli_run_dir(const cli_args &args)

@@ -2,6 +2,8 @@
 // a batch of them.
 #include "cli/cli.h"
 
+#include "cli/batch.h"
+
 #include "engine/options.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
@@ -236,6 +238,7 @@ int cli_run_read(const cli_args &args)
     std::string disks_json, last_disk_json;
     cli_terminal last = {};
     std::string last_failure;
+    cli_batch batch;
     for (int disk = 1;; disk++) {
         disk_run r = {};
         r.terminal.verbose = args.verbose;
@@ -255,6 +258,13 @@ int cli_run_read(const cli_args &args)
         engine_read_disk(&ui, &p);
         int status = disk_status(r);
         report_disk(args, r, status);
+        if (args.batch) {
+            const engine_outcome &o = r.terminal.outcome;
+            bool saved = status == CLI_EXIT_OK || status == CLI_EXIT_SECTOR_ERRORS;
+            cli_batch_disk line = {disk, status, saved && !r.files.empty() ? r.files[0] : "",
+                                   "", "", o.sectors_good, o.sectors_bad, -1, false};
+            cli_batch_disk_done(&batch, line, saved);
+        }
         if (rank(status) > rank(worst))
             worst = status;
         elapsed += r.terminal.outcome.elapsed_seconds;
@@ -266,7 +276,10 @@ int cli_run_read(const cli_args &args)
         if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED) {
             last_disk_json = json_disk(r);
             disks_json += disks_json.empty() ? "" : ",";
-            disks_json += "{\"files\":" + cli_json_files(r.files) + "," + last_disk_json + "}";
+            disks_json += "{\"files\":" + cli_json_files(r.files) + "," + last_disk_json;
+            if (args.batch && batch.disks.back().same_as_previous)
+                disks_json += ",\"same_as_previous\":true";
+            disks_json += "}";
         }
         if (status == CLI_EXIT_INTERRUPTED || !args.batch)
             break;
@@ -282,6 +295,8 @@ int cli_run_read(const cli_args &args)
         }
     }
 
+    if (args.batch)
+        cli_batch_print_summary(&batch);
     if (args.json) {
         last.outcome.elapsed_seconds = elapsed;
         if (worst == CLI_EXIT_INTERRUPTED)
