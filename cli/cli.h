@@ -157,5 +157,10 @@ void cli_live_line_clear(cli_live_line *line);
 // Whether to redraw now: live, and a tenth of a second since the last time
 // (or `force`); marks the time.
 int cli_live_line_due(cli_live_line *line, bool force);
-// Redraws the line with the text.
+// Redraws the line with the text, cut to the terminal's width.
 void cli_live_line_show(cli_live_line *line, const char *format, ...) G_GNUC_PRINTF(2, 3);
+// For -v: the log line of a sector cell event ("Retrying t/s ...", "Kept
+// existing ..."), as the per-disk .log has it, on stderr below the live
+// line.  skip_logged: not the lines the engine also sends as log lines.
+void cli_show_cell_log_line(cli_live_line *line, int track, int sector, int code, int checksum,
+                            bool skip_logged);

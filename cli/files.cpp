@@ -356,8 +356,8 @@ int cli_run_get(const cli_args &args)
                drive_member(args).c_str(), cli_json_string(name.c_str()).c_str(),
                saved ? (",\"bytes\":" + std::to_string(received)).c_str() : "");
     else if (saved)
-        printf("%s: %d bytes (%d blocks)\n", out.c_str(), received,
-               drive_files_blocks_of_size(received));
+        printf("%s: %s (%s)\n", out.c_str(), cli_count(received, "byte", "bytes").c_str(),
+               cli_count(drive_files_blocks_of_size(received), "block", "blocks").c_str());
     fflush(stdout);
     return cli_report_outcome(args, t.terminal, "get");
 }
@@ -413,7 +413,8 @@ int cli_run_put(const cli_args &args)
                cli_json_head(args, t.terminal).c_str(), drive_member(args).c_str(),
                cli_json_string(name).c_str(), (int)length, blocks);
     else if (ok)
-        printf("\"%s\": %d bytes (%d blocks) written\n", name, (int)length, blocks);
+        printf("\"%s\": %s (%s) written\n", name, cli_count((long)length, "byte", "bytes").c_str(),
+               cli_count(blocks, "block", "blocks").c_str());
     fflush(stdout);
     return cli_report_outcome(args, t.terminal, "put");
 }

@@ -57,22 +57,26 @@ void draw_progress(disk_run *r, bool force)
                        r->rereading ? "  re-reading" : "");
 }
 
-void on_cell(void *user, int track, int sector, int code, int)
+void on_cell(void *user, int track, int sector, int code, int checksum)
 {
     disk_run *r = static_cast<disk_run *>(user);
     if (track != r->track) {
         // The pass goes outwards in; a step back starts the re-read phase.
         bool back = track < r->track;
         if (!r->bar.live && r->track > 0 && !r->rereading)
-            fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track,
-                    TRACKS, (int)r->read.size(), r->errors);
+            fprintf(stderr, "track %d of %d done: %s read, %s\n", r->track, TRACKS,
+                    cli_count((long)r->read.size(), "sector", "sectors").c_str(),
+                    cli_count(r->errors, "error", "errors").c_str());
         if (back && !r->rereading) {
             r->rereading = true;
             cli_live_line_clear(&r->bar);
-            fprintf(stderr, "re-reading faulty sectors (%d errors)\n", r->errors);
+            fprintf(stderr, "re-reading faulty sectors (%s)\n",
+                    cli_count(r->errors, "error", "errors").c_str());
         }
         r->track = track;
     }
+    if (r->terminal.verbose)
+        cli_show_cell_log_line(&r->bar, track, sector, code, checksum, false);
     if (code >= ENGINE_CELL_NO_SYNC && code <= ENGINE_CELL_READ_OK)
         r->read.insert({track, sector});
     draw_progress(r, false);
@@ -117,8 +121,9 @@ void on_finished(void *user, const engine_outcome *outcome)
     draw_progress(r, true);
     cli_live_line_clear(&r->bar);
     if (!r->bar.live && r->track > 0 && !r->rereading)
-        fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track, TRACKS,
-                (int)r->read.size(), r->errors);
+        fprintf(stderr, "track %d of %d done: %s read, %s\n", r->track, TRACKS,
+                cli_count((long)r->read.size(), "sector", "sectors").c_str(),
+                cli_count(r->errors, "error", "errors").c_str());
 }
 
 // The exit status of one disk.
@@ -190,8 +195,9 @@ void report_disk(const cli_args &args, const disk_run &r, int status)
     }
     const engine_outcome &o = r.terminal.outcome;
     cli_print_written(r.files);
-    fprintf(stderr, "%d sectors good, %d with errors, in %.2f seconds\n", o.sectors_good,
-            o.sectors_bad, o.elapsed_seconds);
+    fprintf(stderr, "%s good, %d with errors, in %.2f seconds\n",
+            cli_count(o.sectors_good, "sector", "sectors").c_str(), o.sectors_bad,
+            o.elapsed_seconds);
 }
 
 // Waits for the next disk; 0 to stop (q, end of input, Ctrl+C).

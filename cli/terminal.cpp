@@ -1,6 +1,9 @@
 // Counts in words and the width of the terminal.
 #include "cli/cli.h"
 
+#include "engine/imaging.h"
+
+#include <cstdio>
 #include <cstdlib>
 
 #include <sys/ioctl.h>
@@ -35,4 +38,16 @@ std::string cli_fit_width(const std::string &text, int width)
         p = next;
     }
     return out;
+}
+
+void cli_show_cell_log_line(cli_live_line *line, int track, int sector, int code, int checksum,
+                            bool skip_logged)
+{
+    int both = 0;
+    char *text = engine_cell_log_line(code, track, sector, checksum, &both);
+    if (text && !(skip_logged && both)) {
+        cli_live_line_clear(line);
+        fputs(text, stderr);
+    }
+    g_free(text);
 }

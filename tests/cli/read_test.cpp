@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -305,6 +308,92 @@ TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
             EXPECT_TRUE(contains(c.out_text, "\"outcome\":\"interrupted\"")) << c.out_text;
         }
     }
+}
+
+// ---------------------------------------------------------------- terminal
+
+TEST_F(Read, VerboseShowsEveryLineOfTheDiskLogAndCountsOneAsOne)
+{
+    start_sim({"--blank", "8", "--corrupt-checksum", "1/3"});
+    cli_run_result r = read_disk({"-v", "--retries", "2", "v.d64"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_TRUE(contains(r.err, "Retrying t/s  1/3 \n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "re-reading faulty sectors (1 error)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, std::to_string(sectors_all - 1) + " sectors good, 1 with errors"))
+        << r.err;
+    // The .log's lines, in its order, after its own first line.
+    std::string log = scratch_read(work + "/v.d64.log");
+    size_t at = 0;
+    for (size_t line = log.find('\n') + 1, end; (end = log.find('\n', line)) != std::string::npos;
+         line = end + 1) {
+        std::string text = log.substr(line, end - line + 1);
+        at = r.err.find(text, at);
+        ASSERT_NE(at, std::string::npos) << "not shown: " << text;
+    }
+}
+
+TEST_F(Read, TheLiveLineFitsANarrowTerminalAndNeverWraps)
+{
+    start_sim({"--blank", "8", "--corrupt-checksum", "2/3"});
+    // stderr on a terminal 40 columns wide; $COLUMNS says otherwise and is
+    // not what counts.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    struct winsize size = {};
+    size.ws_col = 40;
+    size.ws_row = 24;
+    ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
+    int null = open("/dev/null", O_RDWR);
+    gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
+    env = g_environ_setenv(env, "COLUMNS", "200", TRUE);
+    std::vector<std::string> args = {DRAVLEN_CLI_PATH, "read", "--port", sim.port, "t.d64"};
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    GPid pid = 0;
+    ASSERT_TRUE(g_spawn_async_with_fds(work.c_str(), argv.data(), env, G_SPAWN_DO_NOT_REAP_CHILD,
+                                       nullptr, nullptr, &pid, null, null, terminal, nullptr));
+    g_strfreev(env);
+    close(terminal);
+    close(null);
+    std::string shown;
+    char buffer[4096];
+    pollfd p = {master, POLLIN, 0};
+    // The terminal reports an error once the program has closed it.
+    while (poll(&p, 1, 20000) > 0) {
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        shown.append(buffer, (size_t)n);
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 3) << shown;
+    for (size_t k; (k = shown.find("\033[K")) != std::string::npos;)
+        shown.erase(k, 3);
+    // Each drawing of the live line ("[###...] track ...") stays within 39
+    // columns; the one at the end is cut there.
+    int drawn = 0, cut = 0;
+    size_t start = 0;
+    for (size_t i = 0; i <= shown.size(); i++)
+        if (i == shown.size() || shown[i] == '\r' || shown[i] == '\n') {
+            std::string piece = shown.substr(start, i - start);
+            start = i + 1;
+            if (piece.empty() || piece[0] != '[')
+                continue;
+            drawn++;
+            long columns = g_utf8_strlen(piece.c_str(), -1);
+            EXPECT_LT(columns, 40) << piece;
+            cut += columns == 39;
+        }
+    EXPECT_GT(drawn, 0) << shown;
+    EXPECT_GT(cut, 0) << shown;
 }
 
 // ---------------------------------------------------------------- batches
