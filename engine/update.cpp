@@ -6,6 +6,7 @@
 #include "device/firmware.h"
 #include "device/serial.h"
 
+#include <glib/gi18n.h>
 #include <glib/gstdio.h>
 
 #include <cerrno>
@@ -18,8 +19,8 @@
 const char engine_text_no_port[] = "Unable to access communication port to device";
 const char engine_text_no_bootloader_port[] = "No bootloader port appeared";
 const char engine_text_no_board_firmware[] =
-    "This build carries no board firmware: name a firmware file";
-const char engine_text_flash_not_confirmed[] = "Flashing the firmware was not confirmed";
+    N_("This build carries no board firmware: name a firmware file");
+const char engine_text_flash_not_confirmed[] = N_("Flashing the firmware was not confirmed");
 
 namespace {
 
@@ -27,11 +28,11 @@ const char text_no_reset[] = "Unable to initiate reset on device";
 const char text_avrdude_failed[] = "The avrdude executable exited with error";
 const char text_avrdude_not_started[] = "Unable to start the avrdude executable";
 const char text_not_flashed[] = "Aborted before avrdude was started";
-const char text_hex_not_regular[] = "The firmware file is not a regular file";
-const char text_hex_too_large[] = "The firmware file is too large";
-const char text_hex_unreadable[] = "Unable to read the firmware file";
-const char text_hex_not_intel[] = "The firmware file is no Intel HEX file";
-const char text_no_folder[] = "Unable to prepare the firmware file for avrdude";
+const char text_hex_not_regular[] = N_("The firmware file is not a regular file");
+const char text_hex_too_large[] = N_("The firmware file is too large");
+const char text_hex_unreadable[] = N_("Unable to read the firmware file");
+const char text_hex_not_intel[] = N_("The firmware file is no Intel HEX file");
+const char text_no_folder[] = N_("Unable to prepare the firmware file for avrdude");
 
 // The 32U4's 32 KiB of flash take about 90 KB of Intel HEX; a file much
 // larger is not firmware for this board.
