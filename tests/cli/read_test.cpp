@@ -314,7 +314,10 @@ TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
 
 TEST_F(Read, VerboseShowsEveryLineOfTheDiskLogAndCountsOneAsOne)
 {
-    start_sim({"--blank", "8", "--corrupt-checksum", "1/3"});
+    std::string d64;
+    make_disk("made.d64", "VERBOSE", &d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", for_this_build(d64)));
+    start_sim({"--drive", "8=" + dir + "/disk.d64", "--corrupt-checksum", "1/3"});
     cli_run_result r = read_disk({"-v", "--retries", "2", "v.d64"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_TRUE(contains(r.err, "Retrying t/s  1/3 \n")) << r.err;
