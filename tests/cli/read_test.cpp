@@ -11,9 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -340,44 +337,12 @@ TEST_F(Read, TheLiveLineFitsANarrowTerminalAndNeverWraps)
     start_sim({"--blank", "8", "--corrupt-checksum", "2/3"});
     // stderr on a terminal 40 columns wide; $COLUMNS says otherwise and is
     // not what counts.
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    struct winsize size = {};
-    size.ws_col = 40;
-    size.ws_row = 24;
-    ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
-    int null = open("/dev/null", O_RDWR);
-    gchar **env = g_environ_setenv(g_get_environ(), "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
-    env = g_environ_setenv(env, "COLUMNS", "200", TRUE);
-    std::vector<std::string> args = {DRAVLEN_CLI_PATH, "read", "--port", sim.port, "t.d64"};
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    GPid pid = 0;
-    ASSERT_TRUE(g_spawn_async_with_fds(work.c_str(), argv.data(), env, G_SPAWN_DO_NOT_REAP_CHILD,
-                                       nullptr, nullptr, &pid, null, null, terminal, nullptr));
-    g_strfreev(env);
-    close(terminal);
-    close(null);
-    std::string shown;
-    char buffer[4096];
-    pollfd p = {master, POLLIN, 0};
-    // The terminal reports an error once the program has closed it.
-    while (poll(&p, 1, 20000) > 0) {
-        ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        shown.append(buffer, (size_t)n);
-    }
-    close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 3) << shown;
+    g_setenv("COLUMNS", "200", TRUE);
+    cli_run_result r = cli_run_on_terminal(DRAVLEN_CLI_PATH, {"read", "--port", sim.port, "t.d64"},
+                                           config_home, work, 40);
+    g_unsetenv("COLUMNS");
+    EXPECT_EQ(r.status, 3) << r.err;
+    std::string shown = r.err;
     for (size_t k; (k = shown.find("\033[K")) != std::string::npos;)
         shown.erase(k, 3);
     // Each drawing of the live line ("[###...] track ...") stays within 39

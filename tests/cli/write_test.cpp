@@ -355,6 +355,15 @@ TEST_F(Writing, UpdateFlashesOnlyWhatItWasToldToAndOnlyWhenConfirmed)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(contains(r.err, "no terminal to ask on; add --yes")) << r.err;
     EXPECT_FALSE(contains(commands(), "j")) << "the board was reset without a yes";
+    // On a terminal it asks, naming port and file; anything but yes is no.
+    std::string question = "Flash " + hex + " onto the board at " + sim.port + "? [y/N] ";
+    r = cli_run_on_terminal(DRAVLEN_CLI_PATH,
+                            {"--port", sim.port, "update", "--bootloader-port", boot, "--hex", hex},
+                            dir, dir, 80, question, "n\n");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, question)) << r.err;
+    EXPECT_TRUE(contains(r.err, "Flashing the firmware was not confirmed")) << r.err;
+    EXPECT_FALSE(contains(commands(), "j")) << "the board was reset after a no";
 
     // A file of one's own; its name needs no care from avrdude's -U syntax.
     // With -v avrdude's messages are shown.
