@@ -146,6 +146,16 @@ void cli_keep_outcome(cli_terminal *terminal, std::vector<std::string> *files,
 // "wrote NAME" on stderr, a line per file.
 void cli_print_written(const std::vector<std::string> &files);
 
+// "1 sector", "2 sectors": the count with the word that fits it.
+std::string cli_count(long n, const char *singular, const char *plural);
+// Columns of the terminal on `fd`, else $COLUMNS, else 80.
+int cli_terminal_width(int fd);
+// The text cut so that it fits `width` columns without wrapping (counting
+// UTF-8 characters, one column each).
+std::string cli_fit_width(const std::string &text, int width);
+// A name or ID from a disk (PETSCII) as dir shows it.
+std::string cli_petscii_text(const std::string &petscii);
+
 // One progress line on stderr, redrawn in place when stderr is a terminal
 // (`live`); elsewhere the callers print whole lines instead.
 struct cli_live_line {
@@ -158,7 +168,7 @@ void cli_live_line_clear(cli_live_line *line);
 // Whether to redraw now: live, and a tenth of a second since the last time
 // (or `force`); marks the time.
 int cli_live_line_due(cli_live_line *line, bool force);
-// Redraws the line with the text.
+// Redraws the line with the text, cut to the terminal's width.
 void cli_live_line_show(cli_live_line *line, const char *format, ...) G_GNUC_PRINTF(2, 3);
 
 // ---------------------------------------------------------------- JSON summary
@@ -186,3 +196,8 @@ void cli_json_print(const cli_args &args, const cli_terminal &terminal, JsonBuil
 // A failure of the program's own (no engine outcome): the line on stderr
 // and, with --json, the summary with it as error.  Returns exit_status.
 int cli_fail(const cli_args &args, int exit_status, const char *format, ...) G_GNUC_PRINTF(3, 4);
+// For -v: the log line of a sector cell event ("Retrying t/s ...", "Kept
+// existing ..."), as the per-disk .log has it, on stderr below the live
+// line.  skip_logged: not the lines the engine also sends as log lines.
+void cli_show_cell_log_line(cli_live_line *line, int track, int sector, int code, int checksum,
+                            bool skip_logged);

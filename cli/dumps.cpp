@@ -39,12 +39,16 @@ struct sector_run {
 void track_done(sector_run *r)
 {
     if (!r->line.live && r->track > 0)
-        fprintf(stderr, "track %d done (%d sectors so far)\n", r->track, (int)r->touched.size());
+        fprintf(stderr, "track %d done (%s so far)\n", r->track,
+                cli_count((long)r->touched.size(), "sector", "sectors").c_str());
 }
 
-void on_cell(void *user, int track, int sector, int, int)
+void on_cell(void *user, int track, int sector, int code, int checksum)
 {
     auto *r = static_cast<sector_run *>(user);
+    // The error lines come as log lines too.
+    if (r->terminal.verbose)
+        cli_show_cell_log_line(&r->line, track, sector, code, checksum, true);
     if (track != r->track) {
         track_done(r);
         r->track = track;
@@ -283,8 +287,9 @@ int cli_run_dump(const cli_args &args)
         // Only what the dump read counts: the rest of the image is unread by design.
         status = n.bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
         cli_print_written(r.files);
-        fprintf(stderr, "%d sectors read: %d good, %d with errors, in %.2f seconds\n",
-                (int)r.touched.size(), n.good, n.bad, r.terminal.outcome.elapsed_seconds);
+        fprintf(stderr, "%s read: %d good, %d with errors, in %.2f seconds\n",
+                cli_count((long)r.touched.size(), "sector", "sectors").c_str(), n.good, n.bad,
+                r.terminal.outcome.elapsed_seconds);
         cli_show_rescue(args, r.image, 0);
     }
     if (args.json) {
@@ -348,8 +353,9 @@ int cli_run_reread(const cli_args &args)
         if (status == CLI_EXIT_OK) {
             status = n.bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
             cli_print_written(r.files);
-            fprintf(stderr, "%d sectors re-read, %d sectors still with errors, in %.2f seconds\n",
-                    (int)r.touched.size(), n.bad, o.elapsed_seconds);
+            fprintf(stderr, "%s re-read, %s still with errors, in %.2f seconds\n",
+                    cli_count((long)r.touched.size(), "sector", "sectors").c_str(),
+                    cli_count(n.bad, "sector", "sectors").c_str(), o.elapsed_seconds);
             cli_show_rescue(args, r.image, 1);
         }
     }

@@ -325,6 +325,11 @@ int finish_dos_command(const cli_args &args, files_terminal &t, const char *what
 
 }  // namespace
 
+std::string cli_petscii_text(const std::string &petscii)
+{
+    return shown_around(petscii);
+}
+
 // ---------------------------------------------------------------- dir
 
 void cli_print_listing(const char *text, bool json, const std::string &json_head)
@@ -433,8 +438,8 @@ int cli_run_get(const cli_args &args)
             cli_json_add_int(b, "bytes", received);
         cli_json_print(args, t.terminal, b, exit_status);
     } else if (saved) {
-        printf("%s: %d bytes (%d blocks)\n", out.c_str(), received,
-               drive_files_blocks_of_size(received));
+        printf("%s: %s (%s)\n", out.c_str(), cli_count(received, "byte", "bytes").c_str(),
+               cli_count(drive_files_blocks_of_size(received), "block", "blocks").c_str());
     }
     fflush(stdout);
     return exit_status;
@@ -494,7 +499,9 @@ int cli_run_put(const cli_args &args)
         cli_json_add_int(b, "blocks", blocks);
         cli_json_print(args, t.terminal, b, exit_status);
     } else if (ok) {
-        printf("\"%s\": %d bytes (%d blocks) written\n", shown.c_str(), (int)length, blocks);
+        printf("\"%s\": %s (%s) written\n", shown.c_str(),
+               cli_count((long)length, "byte", "bytes").c_str(),
+               cli_count(blocks, "block", "blocks").c_str());
     }
     fflush(stdout);
     return exit_status;

@@ -156,7 +156,8 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
 {
     bool options_done = false;
     bool bus_given = false;
-    // Options that belong to one subcommand: the option and its subcommand.
+    // Options that belong to some subcommands: the option and their names,
+    // separated by spaces.
     std::vector<std::pair<std::string, std::string>> only_for;
     bool fast_given = false;
     bool overwrite_given = false;
@@ -182,7 +183,7 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             args->bus = bus_given = true;
         } else if (strcmp(a, "-y") == 0 || strcmp(a, "--yes") == 0) {
             args->yes = true;
-            only_for.push_back({a, "write"});
+            only_for.push_back({a, "write update"});
         } else if (is_option(a, "--hex") || is_option(a, "--bootloader-port")) {
             bool hex = is_option(a, "--hex");
             std::string *target = hex ? &args->hex : &args->bootloader_port;

@@ -1,6 +1,8 @@
 // info, status, command, reset: the short device jobs.
 #include "cli/cli.h"
 
+#include "device/firmware.h"
+
 #include <cstdio>
 
 namespace {
@@ -11,6 +13,14 @@ JsonBuilder *drive_members(const cli_args &args)
     JsonBuilder *b = cli_json_members();
     cli_json_add_int(b, "drive", args.device);
     return b;
+}
+
+// The version `update` would flash (a build carrying only the test image
+// has none).
+std::string carried_firmware_version()
+{
+    return std::to_string(FIRMWARE_VERSION_MAJOR) + "." + std::to_string(FIRMWARE_VERSION_MINOR) +
+           "." + std::to_string(FIRMWARE_VERSION_PATCH);
 }
 
 }  // namespace
@@ -31,6 +41,8 @@ int cli_run_info(const cli_args &args)
             json_builder_begin_object(b);
             cli_json_add_text(b, "version", info.version);
             cli_json_add_text(b, "verdict", info.verdict);
+            cli_json_add_text(b, "carried",
+                              firmware_is_test_image ? nullptr : carried_firmware_version().c_str());
             json_builder_end_object(b);
             json_builder_set_member_name(b, "drives");
             json_builder_begin_array(b);
@@ -50,6 +62,8 @@ int cli_run_info(const cli_args &args)
     } else if (got_version) {
         printf("Port:      %s\n", args.port.c_str());
         printf("Firmware:  v%s (%s)\n", info.version, info.verdict);
+        if (firmware_is_test_image)
+            printf("Update:    this build carries no board firmware (update needs --hex FILE)\n");
         for (int i = 0; i < 4; i++) {
             if (info.present[i] < 0)
                 continue;

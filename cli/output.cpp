@@ -192,9 +192,12 @@ void cli_live_line_show(cli_live_line *line, const char *format, ...)
 {
     va_list ap;
     va_start(ap, format);
-    fputs("\r\033[K", stderr);
-    vfprintf(stderr, format, ap);
+    char *text = g_strdup_vprintf(format, ap);
     va_end(ap);
+    // A line that wrapped could not be redrawn in place.
+    fputs("\r\033[K", stderr);
+    fputs(cli_fit_width(text, cli_terminal_width(STDERR_FILENO)).c_str(), stderr);
+    g_free(text);
     line->shown = true;
     fflush(stderr);
 }

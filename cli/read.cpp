@@ -3,6 +3,8 @@
 #include "cli/cli.h"
 #include "cli/rescue.h"
 
+#include "cli/batch.h"
+
 #include "engine/options.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
@@ -58,22 +60,26 @@ void draw_progress(disk_run *r, bool force)
                        r->rereading ? "  re-reading" : "");
 }
 
-void on_cell(void *user, int track, int sector, int code, int)
+void on_cell(void *user, int track, int sector, int code, int checksum)
 {
     disk_run *r = static_cast<disk_run *>(user);
     if (track != r->track) {
         // The pass goes outwards in; a step back starts the re-read phase.
         bool back = track < r->track;
         if (!r->bar.live && r->track > 0 && !r->rereading)
-            fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track,
-                    TRACKS, (int)r->read.size(), r->errors);
+            fprintf(stderr, "track %d of %d done: %s read, %s\n", r->track, TRACKS,
+                    cli_count((long)r->read.size(), "sector", "sectors").c_str(),
+                    cli_count(r->errors, "error", "errors").c_str());
         if (back && !r->rereading) {
             r->rereading = true;
             cli_live_line_clear(&r->bar);
-            fprintf(stderr, "re-reading faulty sectors (%d errors)\n", r->errors);
+            fprintf(stderr, "re-reading faulty sectors (%s)\n",
+                    cli_count(r->errors, "error", "errors").c_str());
         }
         r->track = track;
     }
+    if (r->terminal.verbose)
+        cli_show_cell_log_line(&r->bar, track, sector, code, checksum, false);
     if (code >= ENGINE_CELL_NO_SYNC && code <= ENGINE_CELL_READ_OK)
         r->read.insert({track, sector});
     draw_progress(r, false);
@@ -127,8 +133,9 @@ void on_finished(void *user, const engine_outcome *outcome)
     draw_progress(r, true);
     cli_live_line_clear(&r->bar);
     if (!r->bar.live && r->track > 0 && !r->rereading)
-        fprintf(stderr, "track %d of %d done: %d sectors read, %d errors\n", r->track, TRACKS,
-                (int)r->read.size(), r->errors);
+        fprintf(stderr, "track %d of %d done: %s read, %s\n", r->track, TRACKS,
+                cli_count((long)r->read.size(), "sector", "sectors").c_str(),
+                cli_count(r->errors, "error", "errors").c_str());
 }
 
 // The exit status of one disk.
@@ -169,13 +176,14 @@ struct disk_summary {
     std::vector<unsigned char> codes;
     std::string reread_skipped;
     std::vector<unsigned char> image;  // for the damage report
+    bool same_as_previous = false;     // a batch's disk that reads as the one before
 };
 
 disk_summary summary_of(const disk_run &r)
 {
     const engine_outcome &o = r.terminal.outcome;
     return disk_summary{r.files, o.sectors_good, o.sectors_bad, r.codes, r.reread_skipped,
-                        r.image};
+                        r.image, false};
 }
 
 // One disk's members: sectors good and bad, each bad one with its code.
@@ -222,8 +230,9 @@ void report_disk(const cli_args &args, const disk_run &r, int status)
     }
     const engine_outcome &o = r.terminal.outcome;
     cli_print_written(r.files);
-    fprintf(stderr, "%d sectors good, %d with errors, in %.2f seconds\n", o.sectors_good,
-            o.sectors_bad, o.elapsed_seconds);
+    fprintf(stderr, "%s good, %d with errors, in %.2f seconds\n",
+            cli_count(o.sectors_good, "sector", "sectors").c_str(), o.sectors_bad,
+            o.elapsed_seconds);
     cli_show_rescue(args, r.image, 1);
 }
 
@@ -271,6 +280,7 @@ int cli_run_read(const cli_args &args)
     std::vector<disk_summary> disks;
     cli_terminal last = {};
     std::string last_failure;
+    cli_batch batch;
     for (int disk = 1;; disk++) {
         disk_run r = {};
         r.terminal.verbose = args.verbose;
@@ -291,6 +301,13 @@ int cli_run_read(const cli_args &args)
         engine_read_disk(&ui, &p);
         int status = disk_status(r);
         report_disk(args, r, status);
+        if (args.batch) {
+            const engine_outcome &o = r.terminal.outcome;
+            bool saved = status == CLI_EXIT_OK || status == CLI_EXIT_SECTOR_ERRORS;
+            cli_batch_disk line = {disk, status, saved && !r.files.empty() ? r.files[0] : "",
+                                   "", "", o.sectors_good, o.sectors_bad, -1, false};
+            cli_batch_disk_done(&batch, line, saved);
+        }
         if (rank(status) > rank(worst))
             worst = status;
         elapsed += r.terminal.outcome.elapsed_seconds;
@@ -299,8 +316,10 @@ int cli_run_read(const cli_args &args)
         last_failure = r.failure;
         if (last.outcome.failure)
             last.outcome.failure = last_failure.c_str();
-        if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED)
+        if (r.terminal.finished && r.terminal.outcome.kind != ENGINE_FAILED) {
             disks.push_back(summary_of(r));
+            disks.back().same_as_previous = args.batch && batch.disks.back().same_as_previous;
+        }
         if (status == CLI_EXIT_INTERRUPTED || !args.batch)
             break;
         // The next disk gets the next name, as the GUI steps after a save.
@@ -315,6 +334,8 @@ int cli_run_read(const cli_args &args)
         }
     }
 
+    if (args.batch)
+        cli_batch_print_summary(&batch);
     if (args.json) {
         last.outcome.elapsed_seconds = elapsed;
         JsonBuilder *b = cli_json_members();
@@ -327,6 +348,8 @@ int cli_run_read(const cli_args &args)
                 json_builder_begin_object(b);
                 cli_json_add_files(b, "files", d.files);
                 add_disk_members(b, d);
+                if (d.same_as_previous)
+                    cli_json_add_bool(b, "same_as_previous", true);
                 json_builder_end_object(b);
             }
             json_builder_end_array(b);

@@ -36,7 +36,8 @@ const cli_subcommand cli_subcommands[] = {
      "verdict against the firmware this program carries (current, should upgrade,\n"
      "should downgrade), and which of the drives 8 to 11 answer on the serial bus,\n"
      "each with the message on its error channel.  Reading a drive's error\n"
-     "channel clears it.\n"
+     "channel clears it.  A build that carries only the test image says so\n"
+     "(\"carried\": null in JSON).\n"
      "\n"
      "Options:\n" COMMON_OPTIONS EXIT_STATUS,
      cli_run_info, 0, 0, false, false, false, false},
@@ -94,7 +95,10 @@ const cli_subcommand cli_subcommands[] = {
      "With --batch, after each disk the program prints \"Insert the next disk and\n"
      "press Enter (q to stop)\" and reads a line from standard input; q or the\n"
      "end of input stops.  Every disk is named automatically, stepping 0001A,\n"
-     "0001B, 0002A, ... from --offset and --side.\n"
+     "0001B, 0002A, ... from --offset and --side.  After each disk one line\n"
+     "gives its name, ID, good and bad sectors and damaged files; a disk that\n"
+     "reads exactly as the one before it is warned about (it was probably not\n"
+     "changed), and a table of all disks ends the batch.\n"
      "\n"
      "Options:\n"
      "  --retries N     attempts per faulty sector in the re-read phase, 0 for\n"
@@ -302,13 +306,18 @@ const cli_subcommand cli_subcommands[] = {
      "Usage: dravlen update [OPTIONS] [--hex FILE] [--bootloader-port PATH]\n"
      "\n"
      "Puts firmware onto the board: the firmware this program carries, or the\n"
-     "Intel HEX file given with --hex.  dravlen resets the board into its\n"
-     "bootloader, waits two seconds for the bootloader to appear as a serial\n"
-     "port of its own, and runs avrdude (which must be installed) to write the\n"
-     "flash through that port; avrdude's messages go to stderr.  The bootloader\n"
-     "port is the one named with --bootloader-port or set in the Dravlen\n"
-     "client's settings, or else the first new serial port that appears after\n"
-     "the reset.\n"
+     "Intel HEX file given with --hex.  A build that carries only the test\n"
+     "image of the sources (\"info\" says so) flashes nothing without --hex.\n"
+     "Before flashing, dravlen asks \"Flash FILE onto the board at PORT? [y/N]\"\n"
+     "on the terminal; without a terminal it flashes only with --yes.\n"
+     "\n"
+     "dravlen then resets the board into its bootloader, waits two seconds for\n"
+     "the bootloader to appear as a serial port of its own, and runs avrdude\n"
+     "(which must be installed) to write the flash through that port.  The\n"
+     "bootloader port is the one named with --bootloader-port or set in the\n"
+     "Dravlen client's settings, or else the first new serial port that appears\n"
+     "after the reset; avrdude is not started when that port does not exist.\n"
+     "avrdude's messages go to stderr with -v, and when it fails.\n"
      "\n"
      "Ctrl+C during the wait for the bootloader stops the update before\n"
      "anything is written.  Once avrdude runs, it is left to finish (a board\n"
@@ -317,9 +326,11 @@ const cli_subcommand cli_subcommands[] = {
      "Options:\n"
      "  --hex FILE      flash this Intel HEX file instead of the carried firmware\n"
      "  --bootloader-port PATH\n"
-     "                  the port the bootloader appears as\n" COMMON_OPTIONS
-     "\nExit status: 0 flashed; 1 failed (also when avrdude reported an error);\n"
-     "2 usage error; 130 interrupted.\n",
+     "                  the port the bootloader appears as\n"
+     "  -y, --yes       flash without asking\n" COMMON_OPTIONS
+     "\nExit status: 0 flashed; 1 failed or refused (also when avrdude reported\n"
+     "an error, or when not confirmed); 2 usage error, also no --hex in a build\n"
+     "without board firmware; 130 interrupted.\n",
      cli_run_update, 0, 0, false, false, false, false},
     {"dir", "list the directory of the disk in a drive",
      "Usage: dravlen dir [OPTIONS]\n"

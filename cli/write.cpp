@@ -180,97 +180,86 @@ int cli_run_write(const cli_args &args)
 
 namespace {
 
-// A file that avrdude can read as Intel HEX: text records up to the end record.
-bool looks_like_intel_hex(const std::string &text)
-{
-    size_t first = text.find_first_not_of(" \t\r\n");
-    return first != std::string::npos && text[first] == ':' &&
-           text.find(":00000001FF") != std::string::npos;
-}
+struct update_view {
+    cli_terminal terminal;
+    std::string bootloader_port;             // the port avrdude was pointed at
+    std::vector<std::string> avrdude_lines;  // held back without -v
+};
 
-// The port avrdude was pointed at, from the engine's log line.
-std::string used_bootloader_port;
-
-void update_log_line(void *, const char *line, int)
+void update_log_line(void *user, const char *line, int)
 {
-    // Few lines, and the wait for the bootloader is long: always shown.
-    fputs(line, stderr);
+    update_view *v = static_cast<update_view *>(user);
     const char prefix[] = "Bootloader port: ";
     if (g_str_has_prefix(line, prefix)) {
-        used_bootloader_port = line + strlen(prefix);
-        if (!used_bootloader_port.empty() && used_bootloader_port.back() == '\n')
-            used_bootloader_port.pop_back();
+        // The wait for the bootloader is long: always said.
+        fputs(line, stderr);
+        v->bootloader_port = line + strlen(prefix);
+        if (!v->bootloader_port.empty() && v->bootloader_port.back() == '\n')
+            v->bootloader_port.pop_back();
+    } else if (v->terminal.verbose) {
+        fputs(line, stderr);
+    } else {
+        v->avrdude_lines.push_back(line);
     }
+}
+
+void update_finished(void *user, const engine_outcome *outcome)
+{
+    update_view *v = static_cast<update_view *>(user);
+    v->terminal.finished = true;
+    v->terminal.outcome = *outcome;
 }
 
 }  // namespace
 
 int cli_run_update(const cli_args &args)
 {
-    // avrdude reads the image from its working folder under a plain name,
-    // so a folder of our own keeps the user's folder clean.
-    GError *error = nullptr;
-    char *folder = g_dir_make_tmp("dravlen-update-XXXXXX", &error);
-    if (!folder) {
-        int refused =
-            cli_fail(args, CLI_EXIT_FAILED, "cannot make a temporary folder: %s", error->message);
-        g_error_free(error);
-        return refused;
+    engine_update_request request = {args.port.c_str(), args.bootloader_port.c_str(),
+                                     args.hex.c_str(), true};
+    if (const char *problem = engine_update_problem(&request)) {
+        if (problem == engine_text_no_board_firmware)
+            return cli_fail(args, CLI_EXIT_USAGE,
+                            "this build carries no board firmware, only a test image: "
+                            "name the firmware file with --hex FILE");
+        return cli_fail(args, CLI_EXIT_FAILED, "cannot flash %s: %s", args.hex.c_str(), problem);
     }
-    char *image = g_build_filename(folder, firmware_file_name, nullptr);
-    int status = CLI_EXIT_FAILED;
-    bool ready = false;
-    if (args.hex.empty()) {
-        ready = firmware_save_firmware_in(folder);
-        if (!ready)
-            cli_fail(args, CLI_EXIT_FAILED, "cannot write the firmware image into %s", folder);
-    } else {
-        gchar *text = nullptr;
-        gsize length = 0;
-        if (!g_file_get_contents(args.hex.c_str(), &text, &length, &error)) {
-            cli_fail(args, CLI_EXIT_FAILED, "cannot read %s: %s", args.hex.c_str(), error->message);
-            g_clear_error(&error);
-        } else if (!looks_like_intel_hex(std::string(text, length))) {
-            cli_fail(args, CLI_EXIT_FAILED, "%s is no Intel HEX file", args.hex.c_str());
-        } else if (!g_file_set_contents(image, text, (gssize)length, &error)) {
-            cli_fail(args, CLI_EXIT_FAILED, "cannot copy %s: %s", args.hex.c_str(), error->message);
-            g_clear_error(&error);
-        } else {
-            ready = true;
-        }
-        g_free(text);
-    }
+    std::string port_problem = cli_port_problem(args.port);
+    if (!port_problem.empty())
+        return cli_fail(args, CLI_EXIT_FAILED, "cannot open %s: %s", args.port.c_str(),
+                        port_problem.c_str());
+    if (!args.yes && !isatty(STDIN_FILENO))
+        return cli_fail(args, CLI_EXIT_FAILED,
+                        "not flashing the board: no terminal to ask on; add --yes");
 
-    if (ready) {
-        fprintf(stderr, "Resetting the board into its bootloader\n");
-        cli_terminal terminal = {args.verbose, false, {}, {}};
-        engine_ui ui = cli_terminal_ui(&terminal);
-        ui.log_line = update_log_line;
-        engine_update_request request = {args.port.c_str(), args.bootloader_port.c_str(), folder,
-                                         true};
-        int ok = engine_update_firmware(&ui, &request);
-        if (terminal.finished && terminal.outcome.kind == ENGINE_FAILED &&
-            terminal.outcome.failure == engine_text_no_bootloader_port) {
-            cli_error("update failed: no bootloader port appeared; name it with "
-                      "--bootloader-port PATH");
-            status = CLI_EXIT_FAILED;
-        } else {
-            status = cli_report_outcome(args, terminal, "update");
-        }
-        if (args.json) {
-            JsonBuilder *b = cli_json_members();
-            cli_json_add_text(b, "bootloader_port",
-                              used_bootloader_port.empty() ? nullptr : used_bootloader_port.c_str());
-            cli_json_add_text(b, "hex", args.hex.empty() ? nullptr : args.hex.c_str());
-            cli_json_print(args, terminal, b, status);
-        } else if (ok) {
-            printf("Firmware updated\n");
-        }
-        fflush(stdout);
+    fprintf(stderr, "Resetting the board into its bootloader\n");
+    update_view view = {{args.verbose, false, {}, {}}, {}, {}};
+    engine_ui ui = {};
+    ui.user = &view;
+    ui.log_line = update_log_line;
+    ui.finished = update_finished;
+    ui.ask = args.yes ? answer_yes : ask_on_terminal;
+    int ok = engine_update_firmware(&ui, &request);
+    const engine_outcome &outcome = view.terminal.outcome;
+    // Without -v avrdude's messages are shown only when it failed: they say why.
+    if (!ok)
+        for (const std::string &line : view.avrdude_lines)
+            fputs(line.c_str(), stderr);
+    int status = CLI_EXIT_FAILED;
+    if (view.terminal.finished && outcome.kind == ENGINE_FAILED &&
+        outcome.failure == engine_text_no_bootloader_port)
+        cli_error("update failed: no bootloader port appeared; name it with "
+                  "--bootloader-port PATH");
+    else
+        status = cli_report_outcome(args, view.terminal, "update");
+    if (args.json) {
+        JsonBuilder *b = cli_json_members();
+        cli_json_add_text(b, "bootloader_port",
+                          view.bootloader_port.empty() ? nullptr : view.bootloader_port.c_str());
+        cli_json_add_text(b, "hex", args.hex.empty() ? nullptr : args.hex.c_str());
+        cli_json_print(args, view.terminal, b, status);
+    } else if (ok) {
+        printf("Firmware updated\n");
     }
-    g_unlink(image);
-    g_rmdir(folder);
-    g_free(image);
-    g_free(folder);
+    fflush(stdout);
     return status;
 }

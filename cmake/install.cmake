@@ -1,6 +1,7 @@
-# Installation: the programs with their manual pages, the desktop entry,
-# the AppStream metainfo, the icon in the hicolor theme, the udev rule for
-# the board, the compiled translations and the message template.
+# Installation: the programs with their manual pages and bash completion,
+# the desktop entry, the AppStream metainfo, the icon in the hicolor theme,
+# the udev rule for the board, the compiled translations and the message
+# template.
 include(GNUInstallDirs)
 
 # Every installed program has man/<program>.1.  The command-line programs
@@ -15,6 +16,15 @@ foreach(_prog IN LISTS DRAVLEN_INSTALLED_PROGRAMS)
   if(TARGET ${_prog})
     install(TARGETS ${_prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${CMAKE_SOURCE_DIR}/man/${_prog}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
+
+# Bash completion, one file for both command-line programs: bash looks it up
+# by the command's name.
+foreach(_prog dravlen dravlen40)
+  if(TARGET ${_prog})
+    install(FILES ${CMAKE_SOURCE_DIR}/data/bash-completion/dravlen
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${_prog})
   endif()
 endforeach()
 

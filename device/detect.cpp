@@ -1,5 +1,6 @@
 #include "device/detect.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -157,8 +158,30 @@ int detect_probe_port(const char *path, int timeout_ms, std::atomic<int> *abort,
 
 std::vector<detect_port> detect_scan(int timeout_ms, std::atomic<int> *abort)
 {
+    return detect_scan_also({}, timeout_ms, abort);
+}
+
+std::vector<detect_port> detect_scan_also(const std::vector<std::string> &also, int timeout_ms,
+                                          std::atomic<int> *abort)
+{
+    std::vector<std::string> ports = detect_list_ports();
+    std::vector<std::string> seen;
+    for (const std::string &p : ports)
+        seen.push_back(resolved(p));
+    for (std::string path : also) {
+        if (path.empty())
+            continue;
+        if (path.find('/') == std::string::npos && access(path.c_str(), F_OK) != 0)
+            path = "/dev/" + path;
+        std::string target = resolved(path);
+        if (access(path.c_str(), F_OK) != 0 ||
+            std::find(seen.begin(), seen.end(), target) != seen.end())
+            continue;
+        ports.push_back(path);
+        seen.push_back(target);
+    }
     std::vector<detect_port> found;
-    for (const std::string &path : detect_list_ports()) {
+    for (const std::string &path : ports) {
         if (abort && abort->load())
             break;
         detect_port p;

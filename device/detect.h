@@ -32,6 +32,12 @@ int detect_probe_port(const char *path, int timeout_ms, std::atomic<int> *abort,
                       detect_port *result);
 // Probes every listed port.
 std::vector<detect_port> detect_scan(int timeout_ms, std::atomic<int> *abort);
+// The same, then each of `also` (ports the user named, which may lie where
+// no pattern looks, such as a pty) that exists and was not probed under
+// another name already.  Empty entries are skipped; a bare name means
+// /dev/<name>, as the serial layer takes it.
+std::vector<detect_port> detect_scan_also(const std::vector<std::string> &also, int timeout_ms,
+                                          std::atomic<int> *abort);
 // The first port that answered, or "" when none did.
 std::string detect_first_answered(const std::vector<detect_port> &found);
 // "path (vVERSION)" lines of the ports that answered, one per line.

@@ -16,6 +16,12 @@ constexpr int FIRMWARE_VERSION_PATCH = 0;
 // The Intel HEX text, every record ended by CR LF (generated source).
 extern const char firmware[];
 extern const int firmware_record_count;
+// 1 when the embedded image is the repository's test image (its data says
+// "NOT THE DEVICE FIRMWARE"), decided when the source is generated: such a
+// build carries no board firmware and flashes only a file the user names.
+extern const int firmware_is_test_image;
+// The name of the file the image was embedded from, for questions.
+extern const char firmware_source_name[];
 
 // Relative: it lies in the current working folder, where avrdude finds it.
 extern const char firmware_file_name[];

@@ -6,12 +6,21 @@
 #include "device/firmware.h"
 #include "device/serial.h"
 
+#include <glib/gi18n.h>
+#include <glib/gstdio.h>
+
+#include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 const char engine_text_no_port[] = "Unable to access communication port to device";
 const char engine_text_no_bootloader_port[] = "No bootloader port appeared";
+const char engine_text_no_board_firmware[] =
+    N_("This build carries no board firmware: name a firmware file");
+const char engine_text_flash_not_confirmed[] = N_("Flashing the firmware was not confirmed");
 
 namespace {
 
@@ -19,6 +28,15 @@ const char text_no_reset[] = "Unable to initiate reset on device";
 const char text_avrdude_failed[] = "The avrdude executable exited with error";
 const char text_avrdude_not_started[] = "Unable to start the avrdude executable";
 const char text_not_flashed[] = "Aborted before avrdude was started";
+const char text_hex_not_regular[] = N_("The firmware file is not a regular file");
+const char text_hex_too_large[] = N_("The firmware file is too large");
+const char text_hex_unreadable[] = N_("Unable to read the firmware file");
+const char text_hex_not_intel[] = N_("The firmware file is no Intel HEX file");
+const char text_no_folder[] = N_("Unable to prepare the firmware file for avrdude");
+
+// The 32U4's 32 KiB of flash take about 90 KB of Intel HEX; a file much
+// larger is not firmware for this board.
+const goffset hex_size_limit = 1024 * 1024;
 
 // The device needs this long to come back as its bootloader port.
 const gint64 bootloader_wait_us = 2000000;
@@ -51,41 +69,118 @@ bool port_exists(const char *name)
     return !strchr(name, '/') && g_file_test(under_dev.c_str(), G_FILE_TEST_EXISTS);
 }
 
-// Ctrl+C on a terminal goes to the whole foreground group; avrdude stopped
-// halfway could leave the board without firmware.
-void own_process_group(gpointer)
+// In avrdude's child before exec: its messages all come through the one
+// pipe, and Ctrl+C on a terminal, which goes to the whole foreground group,
+// does not stop it halfway (that could leave the board without firmware).
+void avrdude_child_setup(gpointer own_group)
 {
-    setpgid(0, 0);
+    if (own_group)
+        setpgid(0, 0);
+    dup2(STDOUT_FILENO, STDERR_FILENO);
 }
 
-// Runs avrdude to its end; null or the failure text.
-const char *run_avrdude(const engine_update_request *request, const char *port)
+void log_text(const engine_ui *ui, const std::string &line)
+{
+    if (ui && ui->log_line)
+        ui->log_line(ui->user, (line + "\n").c_str(), 0);
+}
+
+// Logs every line avrdude writes until it closes its output.
+void log_avrdude_output(const engine_ui *ui, int fd)
+{
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        pending.append(buffer, (size_t)n);
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            log_text(ui, line);
+        }
+    }
+    if (!pending.empty())
+        log_text(ui, pending);
+}
+
+// Runs avrdude in `folder` to its end; null or the failure text.
+const char *run_avrdude(const engine_ui *ui, const engine_update_request *request,
+                        const char *folder, const char *port)
 {
     // An argument vector: a port name with spaces or quotes stays one
-    // argument.  avrdude's output goes where ours goes.
+    // argument.
     char **argv = maintenance_avrdude_argv(port);
-    int wait_status = 0;
+    GPid pid = 0;
+    int out = -1;
     GError *error = nullptr;
-    const char *failure = nullptr;
-    if (!g_spawn_sync(request->hex_folder, argv, nullptr, G_SPAWN_SEARCH_PATH,
-                      request->keep_ctrl_c_off_avrdude ? own_process_group : nullptr, nullptr,
-                      nullptr, nullptr, &wait_status, &error)) {
-        failure = text_avrdude_not_started;
-        g_clear_error(&error);
-    } else {
-#if GLIB_CHECK_VERSION(2, 70, 0)
-        gboolean exited_fine = g_spawn_check_wait_status(wait_status, nullptr);
-#else
-        gboolean exited_fine = g_spawn_check_exit_status(wait_status, nullptr);
-#endif
-        if (!exited_fine)
-            failure = text_avrdude_failed;
-    }
+    gboolean started = g_spawn_async_with_pipes(
+        folder, argv, nullptr, (GSpawnFlags)(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
+        avrdude_child_setup, request->keep_ctrl_c_off_avrdude ? (gpointer)1 : nullptr, &pid,
+        nullptr, &out, nullptr, &error);
     g_strfreev(argv);
-    return failure;
+    if (!started) {
+        g_clear_error(&error);
+        return text_avrdude_not_started;
+    }
+    log_avrdude_output(ui, out);
+    close(out);
+    int wait_status = 0;
+    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    g_spawn_close_pid(pid);
+#if GLIB_CHECK_VERSION(2, 70, 0)
+    gboolean exited_fine = g_spawn_check_wait_status(wait_status, nullptr);
+#else
+    gboolean exited_fine = g_spawn_check_exit_status(wait_status, nullptr);
+#endif
+    return exited_fine ? nullptr : text_avrdude_failed;
 }
 
-const char *update(const engine_ui *ui, const engine_update_request *request, int *handle)
+bool has_hex_file(const engine_update_request *request)
+{
+    return request->hex_file && *request->hex_file;
+}
+
+// The image to flash into *text; null or why not.  The file is looked at
+// before it is read: a FIFO or a device would block or never end.
+const char *load_image(const engine_update_request *request, std::string *text)
+{
+    if (!has_hex_file(request)) {
+        if (firmware_is_test_image)
+            return engine_text_no_board_firmware;
+        text->assign(firmware);
+        return nullptr;
+    }
+    GStatBuf st;
+    if (g_stat(request->hex_file, &st) != 0)
+        return text_hex_unreadable;
+    if (!S_ISREG(st.st_mode))
+        return text_hex_not_regular;
+    if (st.st_size > hex_size_limit)
+        return text_hex_too_large;
+    gchar *contents = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(request->hex_file, &contents, &length, nullptr))
+        return text_hex_unreadable;
+    text->assign(contents, length);
+    g_free(contents);
+    // Text records up to the end record.
+    size_t first = text->find_first_not_of(" \t\r\n");
+    if (first == std::string::npos || (*text)[first] != ':' ||
+        text->find(":00000001FF") == std::string::npos)
+        return text_hex_not_intel;
+    return nullptr;
+}
+
+const char *update(const engine_ui *ui, const engine_update_request *request, const char *folder,
+                   int *handle)
 {
     // The bootloader shows up as a port of its own after "j"; what exists
     // before tells it apart.
@@ -107,14 +202,11 @@ const char *update(const engine_ui *ui, const engine_update_request *request, in
         maintenance_find_bootloader_port(configured, ports_before, bootloader_extra_wait_ms);
     if (engine_abort_requested())
         return text_not_flashed;
-    if (port.empty())
+    // avrdude would wait on a missing port or take a file of that name.
+    if (!port_exists(port.c_str()))
         return engine_text_no_bootloader_port;
-    if (ui && ui->log_line) {
-        char *line = g_strdup_printf("Bootloader port: %s\n", port.c_str());
-        ui->log_line(ui->user, line, 0);
-        g_free(line);
-    }
-    return run_avrdude(request, port.c_str());
+    log_text(ui, "Bootloader port: " + port);
+    return run_avrdude(ui, request, folder, port.c_str());
 }
 
 }  // namespace
@@ -150,12 +242,60 @@ std::string maintenance_find_bootloader_port(const char *configured,
     }
 }
 
+const char *engine_update_problem(const engine_update_request *request)
+{
+    std::string text;
+    return load_image(request, &text);
+}
+
+char *engine_update_question(const engine_update_request *request)
+{
+    char *file = has_hex_file(request)
+                     ? g_strdup(request->hex_file)
+                     : g_strdup_printf("the carried firmware v%d.%d.%d (%s)",
+                                       FIRMWARE_VERSION_MAJOR, FIRMWARE_VERSION_MINOR,
+                                       FIRMWARE_VERSION_PATCH, firmware_source_name);
+    char *question = g_strdup_printf("Flash %s onto the board at %s?", file,
+                                     request->port ? request->port : "");
+    g_free(file);
+    return question;
+}
+
+// Asks, then flashes from a folder of its own: avrdude reads the image
+// under a plain name from its working folder.
+static const char *confirm_and_update(const engine_ui *ui, const engine_update_request *request,
+                               int *handle)
+{
+    std::string image;
+    if (const char *problem = load_image(request, &image))
+        return problem;
+    char *question = engine_update_question(request);
+    int yes = ui && ui->ask && ui->ask(ui->user, ENGINE_ASK_FLASH_FIRMWARE, question);
+    g_free(question);
+    if (!yes)
+        return engine_text_flash_not_confirmed;
+    if (engine_abort_requested())
+        return text_not_flashed;
+    char *folder = g_dir_make_tmp("dravlen-update-XXXXXX", nullptr);
+    if (!folder)
+        return text_no_folder;
+    char *path = g_build_filename(folder, firmware_file_name, nullptr);
+    const char *failure = g_file_set_contents(path, image.data(), (gssize)image.size(), nullptr)
+                              ? update(ui, request, folder, handle)
+                              : text_no_folder;
+    g_unlink(path);
+    g_rmdir(folder);
+    g_free(path);
+    g_free(folder);
+    return failure;
+}
+
 int engine_update_firmware(const engine_ui *ui, const engine_update_request *request)
 {
     gint64 start = g_get_monotonic_time();
     int handle = -1;
     // The board's port stays open while avrdude runs.
-    const char *failure = update(ui, request, &handle);
+    const char *failure = confirm_and_update(ui, request, &handle);
     if (handle >= 0)
         serial_disconnect_port(handle);
     engine_outcome outcome = {};

@@ -21,17 +21,31 @@ std::string maintenance_find_bootloader_port(const char *configured,
 
 extern const char engine_text_no_port[];
 extern const char engine_text_no_bootloader_port[];
+extern const char engine_text_no_board_firmware[];
+extern const char engine_text_flash_not_confirmed[];
 
 struct engine_update_request {
     const char *port;             // the board's port
     const char *bootloader_port;  // as configured; empty: the port that appears is taken
-    const char *hex_folder;       // avrdude's working folder, holding firmware_file_name;
-                                  // null: the current folder
+    const char *hex_file;         // the Intel HEX file to flash; null or empty: the carried image
     bool keep_ctrl_c_off_avrdude; // run avrdude in a process group of its own
 };
 
-// Sends "j", waits for the bootloader (Abort ends the wait and nothing is
-// flashed), logs "Bootloader port: ...", runs avrdude to its end and reports
-// the outcome.  Logs no title or closing word: the caller frames the log.
-// 1 on success.
+// Why the request cannot flash anything, before the board is touched: a
+// build carrying only the test image and no file named
+// (engine_text_no_board_firmware), or a file that is no regular file, too
+// large, unreadable or no Intel HEX.  Null when it can.
+const char *engine_update_problem(const engine_update_request *request);
+
+// The question asked before flashing, naming the board's port and the file
+// (the carried image by its file name and version).  g_free it.
+char *engine_update_question(const engine_update_request *request);
+
+// Checks the request, asks ENGINE_ASK_FLASH_FIRMWARE with
+// engine_update_question (no: engine_text_flash_not_confirmed, the board
+// untouched), puts the image into a folder of its own, sends "j", waits for
+// the bootloader (Abort ends the wait and nothing is flashed), makes sure its
+// port exists, logs "Bootloader port: ...", runs avrdude to its end with
+// each line of its output logged, and reports the outcome.  Logs no title or
+// closing word: the caller frames the log.  1 on success.
 int engine_update_firmware(const engine_ui *ui, const engine_update_request *request);

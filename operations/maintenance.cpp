@@ -13,8 +13,12 @@
 #include "device/firmware.h"
 #include "device/serial.h"
 #include "engine/update.h"
+#include "ui/dialogs.h"
+#include "ui/filechooser.h"
 #include "ui/handlers.h"
 #include "ui/window_main.h"
+
+#include <string>
 
 namespace {
 
@@ -54,9 +58,19 @@ void start_drive_job(const char *status_format, const char *log_title, const cha
     g_free(status);
 }
 
-void undo_update(void)
+// The firmware file chosen for the update that runs; empty: the carried image.
+std::string update_hex_file;
+
+engine_update_request update_request(void)
 {
-    firmware_unlink_firmware();
+    return {options_device_port_string, options_bootloader_port_string, update_hex_file.c_str(),
+            false};
+}
+
+// The window asked the engine's question before the worker started.
+int already_confirmed(void *, engine_question, const char *)
+{
+    return 1;
 }
 
 // The GUI's side of the update worker: the bootloader port line and the
@@ -161,8 +175,8 @@ void thread_update_device(void)
     engine_ui ui = {};
     ui.log_line = queue_update_log_line;
     ui.finished = queue_update_finisher;
-    engine_update_request request = {options_device_port_string, options_bootloader_port_string,
-                                     nullptr, false};
+    ui.ask = already_confirmed;
+    engine_update_request request = update_request();
     engine_update_firmware(&ui, &request);
 }
 
@@ -173,7 +187,6 @@ gboolean idle_finish_device_update(gpointer failure)
         statusbar_main_update(_(" Firmware update succeeded"));
         operation_log_completed();
     }
-    firmware_unlink_firmware();
     operation_finish_cleanup();
     return FALSE;
 }
@@ -186,12 +199,29 @@ void on_menuitem_update_activate(GtkMenuItem *, gpointer)
         statusbar_main_update(_(" Error: Invalid bootloader port"));
         return;
     }
-    if (!firmware_save_firmware()) {
-        statusbar_main_update(_(" Error: Could not copy firmware"));
+    // A build without the board's firmware flashes only a file the user names.
+    update_hex_file.clear();
+    if (firmware_is_test_image) {
+        char *path = nullptr;
+        if (!fileopen_load_firmware_file(&path))
+            return;
+        update_hex_file = path;
+        g_free(path);
+    }
+    engine_update_request request = update_request();
+    if (const char *problem = engine_update_problem(&request)) {
+        show_status_printf(_(" Firmware update failed: %s"), _(problem));
         return;
     }
+    char *question = engine_update_question(&request);
+    char *markup = g_markup_escape_text(question, -1);
+    gboolean yes = get_user_confirmation(markup);
+    g_free(markup);
+    g_free(question);
+    if (!yes)
+        return;
     operation_start_info info = {_(" Firmware update requested"), "Updating device firmware\n", 0,
-                                 0, "update", thread_update_device, undo_update};
+                                 0, "update", thread_update_device, nullptr};
     operation_start(&info);
 }
 

@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   cc1541 cbmconvert avrdude
   xvfb xauth x11-apps imagemagick xdotool
-  debhelper lintian desktop-file-utils appstream
+  debhelper lintian desktop-file-utils appstream bash-completion
 )
 
 missing=()

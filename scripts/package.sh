@@ -87,13 +87,15 @@ expected=(
   /usr/share/icons/hicolor/128x128/apps/dravlen-client.png
   /usr/share/locale/de/LC_MESSAGES/dravlen-client.mo
   /lib/udev/rules.d/60-dravlen.rules
+  /usr/share/bash-completion/completions/dravlen
+  /usr/share/bash-completion/completions/dravlen40
   /usr/share/doc/dravlen-client/copyright
 )
 missing=0
 for f in "${expected[@]}"; do
   grep -qxF "$f" <<<"$contents" || { fail "the package lacks $f"; missing=1; }
 done
-[ "$missing" = 0 ] && ok "the package holds the programs, man pages, desktop entry, metainfo, icons, translation and udev rule"
+[ "$missing" = 0 ] && ok "the package holds the programs, man pages, desktop entry, metainfo, icons, translation, udev rule and bash completion"
 if grep -q 'dravlen-sim' <<<"$contents"; then
   fail "the simulator is in the package"
 else

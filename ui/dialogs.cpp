@@ -4,14 +4,12 @@
 
 #include <initializer_list>
 
+#include "device/firmware.h"
 #include "ui/handlers.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
 int request_confirmation_to_modify_disk = 1;
-
-// Version of the firmware image the client carries.
-static const int FIRMWARE_MAJOR = 2, FIRMWARE_MINOR = 4, FIRMWARE_PATCH = 0;
 
 static GtkWidget *dialog_with_label(const char *dialog_name, const char *title,
                                     const char *label_name)
@@ -162,8 +160,11 @@ GtkWidget *create_dialog_about(void)
     g_free(heading);
     widgets_register(dialog, title, "label_about_title");
 
-    char *firmware = g_strdup_printf(_("Includes firmware version v%d.%d.%d"), FIRMWARE_MAJOR,
-                                     FIRMWARE_MINOR, FIRMWARE_PATCH);
+    char *firmware = firmware_is_test_image
+                         ? g_strdup(_("This build carries no board firmware"))
+                         : g_strdup_printf(_("Includes firmware version v%d.%d.%d"),
+                                           FIRMWARE_VERSION_MAJOR, FIRMWARE_VERSION_MINOR,
+                                           FIRMWARE_VERSION_PATCH);
     char *runtime = g_strdup_printf(_("GTK+ runtime in use: %u.%u.%u"), gtk_major_version,
                                     gtk_minor_version, gtk_micro_version);
     char *description = g_strdup_printf(

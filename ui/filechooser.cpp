@@ -380,6 +380,20 @@ int fileopen_load_prg_file(char **path)
     return *path != nullptr;
 }
 
+int fileopen_load_firmware_file(char **path)
+{
+    // Remembered for this run only: a firmware file is rarely chosen twice.
+    static gchar *folder = nullptr;
+    GtkWidget *dialog = create_filechooserdialog_load(_("Select the firmware file to flash onto the board"));
+    add_filters(dialog, _("  Intel HEX files (*.HEX) "), {"*.hex", "*.HEX"});
+    if (is_folder(folder))
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), folder);
+    else
+        start_in(dialog, FILEOPEN_IMAGES);
+    *path = run_chooser(dialog, &folder, 0);
+    return *path != nullptr;
+}
+
 int fileopen_save_png_file(const char *suggested_name, char **path, const char *title)
 {
     GtkWidget *dialog = create_filechooserdialog_save(title);

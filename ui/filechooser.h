@@ -17,6 +17,8 @@ int fileopen_save_prg_file(const char *suggested_name, char **path, const char *
 int fileopen_load_prg_file(char **path);
 // A drive ROM dump: a PRG chooser with a folder memory of its own.
 int fileopen_save_rom_file(const char *suggested_name, char **path, const char *title);
+// An Intel HEX file to flash onto the board.
+int fileopen_load_firmware_file(char **path);
 int fileopen_save_png_file(const char *suggested_name, char **path, const char *title);
 // 1 when a folder was chosen; it is stored in options_d64_dir_string.
 int fileopen_select_folder(void);

@@ -260,10 +260,15 @@ void on_button_connection_settings_detect_clicked(GtkButton *button, gpointer)
     gtk_label_set_text(GTK_LABEL(label), _("Looking for Dravlen ports..."));
     gtk_widget_show(label);
     gtk_widget_set_sensitive(GTK_WIDGET(button), FALSE);
+    // The port typed in and the one configured are tried too: a board may
+    // sit on a name no probe pattern covers.
+    std::vector<std::string> named = {
+        gtk_entry_get_text(GTK_ENTRY(lookup_widget(window, "entry_connection_settings_device_port"))),
+        options_device_port_string ? options_device_port_string : ""};
     // Probing waits for each port to answer; the window stays live meanwhile.
-    std::thread([] {
+    std::thread([named] {
         detection *d = new detection;
-        d->found = detect_scan(1500, nullptr);
+        d->found = detect_scan_also(named, 1500, nullptr);
         g_idle_add(idle_finish_detection_and_free, d);
     }).detach();
 }

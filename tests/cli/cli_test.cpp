@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "device/firmware.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
@@ -232,13 +233,24 @@ TEST_F(Cli, WithoutAnOptionsFileNothingIsCreated)
 
 // ---------------------------------------------------------------- device jobs
 
+// What info's JSON says update would flash.
+std::string carried_json()
+{
+    return firmware_is_test_image ? "null" : "\"2.4.0\"";
+}
+
 TEST_F(Cli, InfoShowsVersionVerdictAndTheDrivesThatAnswer)
 {
     start_sim({"--version", "2.4.0", "--blank", "8", "--blank", "10"});
     cli_run_result r = run_on_sim({"info"});
     EXPECT_EQ(r.status, 0) << r.err;
+    // A build with the test image says that update has nothing of its own.
+    std::string update_line =
+        firmware_is_test_image
+            ? "Update:    this build carries no board firmware (update needs --hex FILE)\n"
+            : "";
     EXPECT_EQ(r.out, "Port:      " + sim.port + "\n"
-                     "Firmware:  v2.4.0 (current)\n"
+                     "Firmware:  v2.4.0 (current)\n" + update_line +
                      "Drive 8:   73,CBM DOS V2.6 1541,00,00\n"
                      "Drive 9:   not present\n"
                      "Drive 10:  73,CBM DOS V2.6 1541,00,00\n"
@@ -249,7 +261,9 @@ TEST_F(Cli, InfoShowsVersionVerdictAndTheDrivesThatAnswer)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(line_count(r.out), 1);
     EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\"firmware\":{\"version\":\"2.4.0\",\"verdict\":\"current\"}"));
+    EXPECT_TRUE(contains(r.out, "\"firmware\":{\"version\":\"2.4.0\",\"verdict\":\"current\","
+                                "\"carried\":" + carried_json() + "}"))
+        << r.out;
     // The first info read the channels, so now they say OK.
     EXPECT_TRUE(contains(r.out, "{\"device\":8,\"present\":true,\"status\":\"00, OK,00,00\"}"));
     EXPECT_TRUE(contains(r.out, "{\"device\":9,\"present\":false}")) << r.out;
@@ -267,7 +281,8 @@ TEST_F(Cli, InfoJudgesOtherFirmwareVersions)
     start_sim({"--version", "2.5.1\"x", "--blank", "8"});
     r = run_on_sim({"info", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "{\"version\":\"2.5.1\\\"x\",\"verdict\":\"should downgrade\"}"))
+    EXPECT_TRUE(contains(r.out, "{\"version\":\"2.5.1\\\"x\",\"verdict\":\"should downgrade\","
+                                "\"carried\":" + carried_json() + "}"))
         << r.out;
 }
 

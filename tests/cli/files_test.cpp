@@ -159,9 +159,10 @@ TEST_F(Files, GetGivesWhatCbmconvertExtracts)
         cli_run_result r = run({"get", name});
         ASSERT_EQ(r.status, 0) << name << r.err;
         EXPECT_TRUE(scratch_read(dir + "/" + name + ".prg") == expected) << name;
+        int blocks = drive_files_blocks_of_size((int)expected.size());
         EXPECT_EQ(r.out, std::string(name) + ".prg: " + std::to_string(expected.size()) +
-                             " bytes (" + std::to_string(drive_files_blocks_of_size((int)expected.size())) +
-                             " blocks)\n");
+                             " bytes (" + std::to_string(blocks) +
+                             (blocks == 1 ? " block)\n" : " blocks)\n"));
     }
     EXPECT_TRUE(contains(scratch_read(dir + "/commands.log"), "dd \"LARGE\" 8 1\n"));
 

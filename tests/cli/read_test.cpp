@@ -347,6 +347,63 @@ TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
     }
 }
 
+// ---------------------------------------------------------------- terminal
+
+TEST_F(Read, VerboseShowsEveryLineOfTheDiskLogAndCountsOneAsOne)
+{
+    std::string d64;
+    make_disk("made.d64", "VERBOSE", &d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", for_this_build(d64)));
+    start_sim({"--drive", "8=" + dir + "/disk.d64", "--corrupt-checksum", "1/3"});
+    cli_run_result r = read_disk({"-v", "--retries", "2", "v.d64"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_TRUE(contains(r.err, "Retrying t/s  1/3 \n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "re-reading faulty sectors (1 error)\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, std::to_string(sectors_all - 1) + " sectors good, 1 with errors"))
+        << r.err;
+    // The .log's lines, in its order, after its own first line.
+    std::string log = scratch_read(work + "/v.d64.log");
+    size_t at = 0;
+    for (size_t line = log.find('\n') + 1, end; (end = log.find('\n', line)) != std::string::npos;
+         line = end + 1) {
+        std::string text = log.substr(line, end - line + 1);
+        at = r.err.find(text, at);
+        ASSERT_NE(at, std::string::npos) << "not shown: " << text;
+    }
+}
+
+TEST_F(Read, TheLiveLineFitsANarrowTerminalAndNeverWraps)
+{
+    start_sim({"--blank", "8", "--corrupt-checksum", "2/3"});
+    // stderr on a terminal 40 columns wide; $COLUMNS says otherwise and is
+    // not what counts.
+    g_setenv("COLUMNS", "200", TRUE);
+    cli_run_result r = cli_run_on_terminal(DRAVLEN_CLI_PATH, {"read", "--port", sim.port, "t.d64"},
+                                           config_home, work, 40);
+    g_unsetenv("COLUMNS");
+    EXPECT_EQ(r.status, 3) << r.err;
+    std::string shown = r.err;
+    for (size_t k; (k = shown.find("\033[K")) != std::string::npos;)
+        shown.erase(k, 3);
+    // Each drawing of the live line ("[###...] track ...") stays within 39
+    // columns; the one at the end is cut there.
+    int drawn = 0, cut = 0;
+    size_t start = 0;
+    for (size_t i = 0; i <= shown.size(); i++)
+        if (i == shown.size() || shown[i] == '\r' || shown[i] == '\n') {
+            std::string piece = shown.substr(start, i - start);
+            start = i + 1;
+            if (piece.empty() || piece[0] != '[')
+                continue;
+            drawn++;
+            long columns = g_utf8_strlen(piece.c_str(), -1);
+            EXPECT_LT(columns, 40) << piece;
+            cut += columns == 39;
+        }
+    EXPECT_GT(drawn, 0) << shown;
+    EXPECT_GT(cut, 0) << shown;
+}
+
 // ---------------------------------------------------------------- batches
 
 TEST_F(Read, ABatchNamesEachDiskAndTakesTheNextOneFromTheSimulator)
@@ -356,26 +413,52 @@ TEST_F(Read, ABatchNamesEachDiskAndTakesTheNextOneFromTheSimulator)
     make_disk("second.d64", "SECOND DISK", &second);
     ASSERT_TRUE(scratch_write(dir + "/first.d64", for_this_build(first)));
     ASSERT_TRUE(scratch_write(dir + "/second.d64", for_this_build(second)));
-    start_sim({"--drive", "8=" + dir + "/first.d64", "--next-disk", "8=" + dir + "/second.d64"});
+    // The second disk twice: as if the user forgot to change it.
+    start_sim({"--drive", "8=" + dir + "/first.d64", "--next-disk", "8=" + dir + "/second.d64",
+               "--next-disk", "8=" + dir + "/second.d64"});
 
     cli_child c;
     spawn_cli(work, config_home, {"read", "--port", sim.port, "--batch", "--offset", "7", "--json"},
               &c);
     const std::string prompt = "Insert the next disk and press Enter (q to stop)\n";
-    ASSERT_TRUE(cli_child_wait_for_stderr(&c, prompt, 1)) << c.err_text;
-    kill(sim.pid, SIGUSR1);
-    ASSERT_EQ(write(c.in, "\n", 1), 1);
-    ASSERT_TRUE(cli_child_wait_for_stderr(&c, prompt, 2)) << c.err_text;
+    for (int disk = 1; disk <= 2; disk++) {
+        ASSERT_TRUE(cli_child_wait_for_stderr(&c, prompt, disk)) << c.err_text;
+        kill(sim.pid, SIGUSR1);
+        ASSERT_EQ(write(c.in, "\n", 1), 1);
+    }
+    ASSERT_TRUE(cli_child_wait_for_stderr(&c, prompt, 3)) << c.err_text;
     ASSERT_EQ(write(c.in, "q\n", 2), 2);
     int status = cli_child_finish(&c);
     EXPECT_EQ(status, 0) << c.err_text;
-    EXPECT_EQ(scratch_list(work), "0007a.d64 0007a.d64.log 0007b.d64 0007b.d64.log");
+    EXPECT_EQ(scratch_list(work), "0007a.d64 0007a.d64.log 0007b.d64 0007b.d64.log 0008a.d64 "
+                                  "0008a.d64.log");
     EXPECT_EQ(scratch_read(work + "/0007a.d64"), for_this_build(first));
     EXPECT_EQ(scratch_read(work + "/0007b.d64"), for_this_build(second));
     EXPECT_TRUE(contains(c.out_text, "\"files\":[\"0007a.d64\",\"0007a.d64.log\",\"0007b.d64\","
-                                     "\"0007b.d64.log\"]"))
+                                     "\"0007b.d64.log\",\"0008a.d64\",\"0008a.d64.log\"]"))
         << c.out_text;
     EXPECT_TRUE(contains(c.out_text, "\"disks\":[{")) << c.out_text;
+    EXPECT_TRUE(contains(c.out_text, "\"same_as_previous\":true}]")) << c.out_text;
+
+    // A line per disk, the warning for the unchanged one, and the table.
+    const std::string good = std::to_string(sectors_all);
+    EXPECT_TRUE(contains(c.err_text, "disk 1: \"FIRST DISK\" 7A: " + good +
+                                         " good, 0 bad sectors, 0 damaged files\n"))
+        << c.err_text;
+    EXPECT_TRUE(contains(c.err_text, "disk 2: \"SECOND DISK\" 7A: ")) << c.err_text;
+    EXPECT_TRUE(contains(c.err_text, "warning: disk 3 reads exactly as disk 2: was the disk "
+                                     "changed?\n"))
+        << c.err_text;
+    EXPECT_FALSE(contains(c.err_text, "warning: disk 2 reads exactly")) << c.err_text;
+    size_t table = c.err_text.find("\n3 disks read:\n");
+    ASSERT_NE(table, std::string::npos) << c.err_text;
+    std::string rows = c.err_text.substr(table);
+    EXPECT_TRUE(contains(rows, "   1  0007a.d64     FIRST DISK        7A       " + good +
+                                   "     0        0  clean\n"))
+        << rows;
+    EXPECT_TRUE(contains(rows, "   3  0008a.d64     SECOND DISK       7A       " + good +
+                                   "     0        0  clean, same as disk 2\n"))
+        << rows;
 }
 
 TEST_F(Read, ABatchEndsWithItsWorstDiskAndAtTheEndOfInput)
@@ -392,6 +475,11 @@ TEST_F(Read, ABatchEndsWithItsWorstDiskAndAtTheEndOfInput)
     ASSERT_TRUE(cli_child_wait_for_stderr(&c, "Insert the next disk", 1)) << c.err_text;
     EXPECT_EQ(cli_child_finish(&c), 3) << c.err_text;
     EXPECT_EQ(scratch_list(work), "0001b.d64 0001b.d64.log");
+    EXPECT_TRUE(contains(c.err_text, "\"BOX\" 7A: " + std::to_string(sectors_all - 1) +
+                                         " good, 1 bad sector, "))
+        << c.err_text;
+    EXPECT_TRUE(contains(c.err_text, "\n1 disk read:\n")) << c.err_text;
+    EXPECT_TRUE(contains(c.err_text, "  saved with errors\n")) << c.err_text;
 
     // Ctrl+C at the question ends the batch as interrupted; the disks
     // already saved stay.

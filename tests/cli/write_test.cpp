@@ -12,6 +12,7 @@
 
 #include "device/firmware.h"
 #include "engine/restore.h"
+#include "engine/update.h"
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
@@ -333,57 +334,111 @@ TEST_F(Writing, EngineRefusesImagesThatWouldNotComeOutEqual)
 
 // ---------------------------------------------------------------- update
 
-TEST_F(Writing, UpdateFlashesTheCarriedFirmwareOrAGivenHexFile)
+TEST_F(Writing, UpdateFlashesOnlyWhatItWasToldToAndOnlyWhenConfirmed)
 {
     std::string boot = dir + "/boot port";
     start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
-    cli_run_result r = run({"update", "--bootloader-port", boot, "--json"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\"bootloader_port\":\"" + boot + "\",\"hex\":null,\"exit_status\":0}")) << r.out;
-    EXPECT_TRUE(contains(r.err, "Bootloader port: " + boot + "\n")) << r.err;
-    // The simulator writes the flash as avrdude leaves the bootloader.
-    sim_stop(&sim);
-    std::string expected = hex_data(firmware);
-    std::string flashed = scratch_read(dir + "/flash.bin");
-    ASSERT_GE(flashed.size(), expected.size());
-    EXPECT_EQ(flashed.substr(0, expected.size()), expected);
-    // Nothing is left in the folder the program ran in.
-    EXPECT_FALSE(g_file_test((dir + "/" + firmware_file_name).c_str(), G_FILE_TEST_EXISTS));
-
-    // A file of one's own; its name needs no care from avrdude's -U syntax.
+    if (firmware_is_test_image) {
+        // The carried test image is never flashed, even with --yes.
+        cli_run_result r = run({"update", "--yes", "--bootloader-port", boot, "--json"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_TRUE(contains(r.err, "carries no board firmware")) << r.err;
+        EXPECT_TRUE(contains(r.err, "--hex FILE")) << r.err;
+        EXPECT_TRUE(contains(r.out, "\"outcome\":\"failed\"")) << r.out;
+    }
+    // No terminal to ask on and no --yes: refused.
     std::string own = ":10000000DEADBEEF00112233445566778899AABB56\r\n"
                       ":04001000CCDDEEFF56\r\n:00000001FF\r\n";
     std::string hex = dir + "/my:firmware.hex";
     scratch_write(hex, own);
-    g_remove((dir + "/flash.bin").c_str());
-    start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
-    r = run({"update", "--bootloader-port", boot, "--hex", hex});
+    cli_run_result r = run({"update", "--bootloader-port", boot, "--hex", hex});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "no terminal to ask on; add --yes")) << r.err;
+    EXPECT_FALSE(contains(commands(), "j")) << "the board was reset without a yes";
+    // On a terminal it asks, naming port and file; anything but yes is no.
+    std::string question = "Flash " + hex + " onto the board at " + sim.port + "? [y/N] ";
+    r = cli_run_on_terminal(DRAVLEN_CLI_PATH,
+                            {"--port", sim.port, "update", "--bootloader-port", boot, "--hex", hex},
+                            dir, dir, 80, question, "n\n");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, question)) << r.err;
+    EXPECT_TRUE(contains(r.err, "Flashing the firmware was not confirmed")) << r.err;
+    EXPECT_FALSE(contains(commands(), "j")) << "the board was reset after a no";
+
+    // A file of one's own; its name needs no care from avrdude's -U syntax.
+    // With -v avrdude's messages are shown.
+    r = run({"update", "-v", "--yes", "--bootloader-port", boot, "--hex", hex});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Firmware updated\n");
+    EXPECT_TRUE(contains(r.err, "Bootloader port: " + boot + "\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "avrdude")) << r.err;
     sim_stop(&sim);
-    flashed = scratch_read(dir + "/flash.bin");
-    expected = hex_data(own);
+    std::string flashed = scratch_read(dir + "/flash.bin");
+    std::string expected = hex_data(own);
     ASSERT_EQ(expected.size(), 20u);
+    ASSERT_GE(flashed.size(), expected.size());
+    EXPECT_EQ(flashed.substr(0, expected.size()), expected);
+
+    // The test image goes onto a board only when asked for by file; without
+    // -v only the port is told.
+    ASSERT_TRUE(firmware_save_firmware_in(dir.c_str()));
+    std::string test_image = dir + "/" + firmware_file_name;
+    g_remove((dir + "/flash.bin").c_str());
+    start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
+    r = run({"update", "--yes", "--bootloader-port", boot, "--hex", test_image, "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"bootloader_port\":\"" + boot + "\",\"hex\":")) << r.out;
+    EXPECT_EQ(r.err, "Resetting the board into its bootloader\nBootloader port: " + boot + "\n");
+    sim_stop(&sim);
+    expected = hex_data(firmware);
+    flashed = scratch_read(dir + "/flash.bin");
     ASSERT_GE(flashed.size(), expected.size());
     EXPECT_EQ(flashed.substr(0, expected.size()), expected);
 }
 
+TEST_F(Writing, EngineUpdateAsksNamingPortAndFileBeforeTouchingTheBoard)
+{
+    start_sim({"--bootloader-link", dir + "/boot"});
+    std::string hex = dir + "/fw.hex";
+    scratch_write(hex, ":00000001FF\r\n");
+    engine_update_request carried = {sim.port.c_str(), "", nullptr, false};
+    EXPECT_EQ(engine_update_problem(&carried) == engine_text_no_board_firmware,
+              firmware_is_test_image != 0);
+    recorder r;
+    engine_ui ui = engine_recorder_ui(&r);
+    ui.ask = [](void *u, engine_question q, const char *text) {
+        EXPECT_EQ(q, ENGINE_ASK_FLASH_FIRMWARE);
+        of(u)->question = text;
+        return 0;
+    };
+    engine_update_request request = {sim.port.c_str(), "", hex.c_str(), false};
+    EXPECT_EQ(engine_update_firmware(&ui, &request), 0);
+    EXPECT_EQ(r.question, "Flash " + hex + " onto the board at " + sim.port + "?");
+    EXPECT_STREQ(r.outcome.failure, engine_text_flash_not_confirmed);
+    EXPECT_EQ(r.finished, 1);
+    EXPECT_FALSE(contains(commands(), "j")) << commands();
+}
+
 TEST_F(Writing, UpdateFailuresAndCtrlCDuringTheBootloaderWait)
 {
+    std::string hex = dir + "/fw.hex";
+    firmware_save_firmware_in(dir.c_str());
+    g_rename((dir + "/" + firmware_file_name).c_str(), hex.c_str());
     scratch_write(dir + "/text.hex", "not a hex file\n");
+    g_mkdir((dir + "/folder.hex").c_str(), 0700);
     start_sim({"--bootloader-link", dir + "/boot", "--flash-out", dir + "/flash.bin"});
-    for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"update", "--hex", dir + "/text.hex"},
-          std::vector<std::string>{"update", "--hex", dir + "/missing.hex"}}) {
-        cli_run_result r = run(args);
+    for (const char *bad : {"/text.hex", "/missing.hex", "/folder.hex"}) {
+        cli_run_result r = run({"update", "--yes", "--hex", dir + bad});
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_EQ(line_count(r.err), 1) << r.err;
     }
     EXPECT_FALSE(contains(commands(), "j")) << "the board was reset for a bad file";
 
     double seconds = 0;
-    cli_run_result r = interrupt({"update", "--bootloader-port", dir + "/boot"}, 700, &seconds);
+    cli_run_result r =
+        interrupt({"update", "--yes", "--hex", hex, "--bootloader-port", dir + "/boot"}, 700,
+                  &seconds);
     EXPECT_LT(seconds, 0.2);
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_TRUE(contains(r.err, "update interrupted")) << r.err;
@@ -392,12 +447,30 @@ TEST_F(Writing, UpdateFailuresAndCtrlCDuringTheBootloaderWait)
     EXPECT_FALSE(g_file_test((dir + "/flash.bin").c_str(), G_FILE_TEST_EXISTS))
         << "avrdude ran after Ctrl+C";
 
-    // avrdude finds nothing at the port.
+    // An avrdude that leaves a mark and fails: not started without a
+    // bootloader port; its messages are shown when it fails.
+    std::string fake = dir + "/bin";
+    g_mkdir(fake.c_str(), 0700);
+    scratch_write(fake + "/avrdude",
+                  "#!/bin/sh\ntouch \"" + dir + "/avrdude-ran\"\necho 'avrdude: no answer'\nexit 1\n");
+    g_chmod((fake + "/avrdude").c_str(), 0700);
+    std::string path = g_getenv("PATH");
+    g_setenv("PATH", (fake + ":" + path).c_str(), TRUE);
     start_sim({});
-    r = run({"update", "--bootloader-port", dir + "/nothing-here"});
+    r = run({"update", "--yes", "--hex", hex, "--bootloader-port", dir + "/nothing-here"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, std::string(program) +
-                               ": update failed: The avrdude executable exited with error\n"))
+    EXPECT_TRUE(contains(r.err, std::string(program) + ": update failed: no bootloader port "
+                                                       "appeared; name it with --bootloader-port"))
+        << r.err;
+    EXPECT_FALSE(g_file_test((dir + "/avrdude-ran").c_str(), G_FILE_TEST_EXISTS));
+    sim_stop(&sim);
+    start_sim({"--bootloader-link", dir + "/boot"});
+    r = run({"update", "--yes", "--hex", hex, "--bootloader-port", dir + "/boot"});
+    g_setenv("PATH", path.c_str(), TRUE);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(g_file_test((dir + "/avrdude-ran").c_str(), G_FILE_TEST_EXISTS));
+    EXPECT_TRUE(contains(r.err, "avrdude: no answer\n" + std::string(program) +
+                                    ": update failed: The avrdude executable exited with error\n"))
         << r.err;
 }
 

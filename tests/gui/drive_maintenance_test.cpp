@@ -8,6 +8,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
+
 #include <string>
 #include <vector>
 
@@ -51,6 +54,44 @@ protected:
     bool firmware_file_exists()
     {
         return g_file_test((dir + "/dravlen32u4.hex").c_str(), G_FILE_TEST_EXISTS);
+    }
+    // A firmware file outside the working folder: the test image's records.
+    std::string chosen_hex()
+    {
+        std::string folder = dir + "/chosen";
+        g_mkdir(folder.c_str(), 0700);
+        EXPECT_TRUE(firmware_save_firmware_in(folder.c_str()));
+        return folder + "/" + firmware_file_name;
+    }
+    // Update firmware as a user runs it: a build without board firmware
+    // shows a chooser, where `hex` is taken; the question that follows gets
+    // `answer`.  Returns the question's text.
+    std::string start_update(const std::string &hex, int answer = GTK_RESPONSE_YES)
+    {
+        std::shared_ptr<bool> chosen;
+        if (firmware_is_test_image)
+            chosen = shell_choose_load(hex);
+        auto question = std::make_shared<std::string>();
+        auto asked = shell_answer_dialog("dialog_yes_no_confirmation", answer, [question](GtkWidget *d) {
+            *question = gtk_label_get_text(GTK_LABEL(lookup_widget(d, "label_yes_no_confirmation")));
+        });
+        gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+        EXPECT_TRUE(!chosen || *chosen);
+        EXPECT_TRUE(*asked);
+        return *question;
+    }
+    // The log of the last run, which got as far as avrdude: its lines come
+    // between the bootloader port and the closing word.
+    void expect_avrdude_log(const std::string &boot, const char *last)
+    {
+        std::string log = log_text();
+        log = log.substr(std::min(log.size(), log.rfind("================================\n")));
+        std::string head = "================================\nUpdating device firmware\n"
+                           "Bootloader port: " + boot + "\n";
+        EXPECT_EQ(log.substr(0, head.size()), head) << log;
+        EXPECT_TRUE(log.find("avrdude", head.size()) != std::string::npos) << log;
+        std::string tail = std::string("\n") + last + "\n";
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << log;
     }
 
     std::string saved_cwd;
@@ -174,15 +215,18 @@ TEST_F(DriveMaintenance, ResetIntoBootloader)
         << commands();
 }
 
-TEST_F(DriveMaintenance, UpdateFlashesTheCarriedImageThroughAPortNameWithSpaces)
+TEST_F(DriveMaintenance, UpdateFlashesTheChosenFileThroughAPortNameWithSpaces)
 {
     std::string boot = dir + "/boot port \"x\"";
     start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
     options_set_string(&options_bootloader_port_string, boot.c_str());
-    run("menuitem_update", 60000);
+    std::string hex = chosen_hex();
+    std::string question = start_update(hex);
+    if (firmware_is_test_image)
+        EXPECT_EQ(question, "Flash " + hex + " onto the board at " + sim.port + "?");
+    ASSERT_TRUE(wait_idle(60000));
     EXPECT_EQ(shell_status_text(), " Firmware update succeeded");
-    EXPECT_EQ(log_text(), "================================\nUpdating device firmware\n"
-                          "Bootloader port: " + boot + "\nCompleted\n");
+    expect_avrdude_log(boot, "Completed");
     EXPECT_FALSE(firmware_file_exists());
     std::string expected = drive_hex_data(firmware);
     // The simulator writes the image as avrdude leaves the bootloader, which
@@ -195,6 +239,24 @@ TEST_F(DriveMaintenance, UpdateFlashesTheCarriedImageThroughAPortNameWithSpaces)
     EXPECT_EQ(flashed.find_first_not_of('\xff', expected.size()), std::string::npos);
 }
 
+TEST_F(DriveMaintenance, UpdateStartsNothingUnlessAFileIsChosenAndTheQuestionAnsweredYes)
+{
+    start_sim({"--bootloader-link", dir + "/boot"});
+    options_set_string(&options_bootloader_port_string, (dir + "/boot").c_str());
+    if (firmware_is_test_image) {
+        // The carried test image is not offered: cancelling the chooser ends it.
+        auto cancelled = shell_answer_dialog("filechooserdialog_load", GTK_RESPONSE_CANCEL);
+        gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+        EXPECT_TRUE(*cancelled);
+        EXPECT_FALSE(operation_is_running());
+    }
+    start_update(chosen_hex(), GTK_RESPONSE_NO);
+    EXPECT_FALSE(operation_is_running());
+    EXPECT_EQ(log_text(), "");
+    shell_pump(300);
+    EXPECT_EQ(commands().find("j"), std::string::npos) << commands();
+}
+
 TEST_F(DriveMaintenance, UpdateFlashesThroughThePortThatAppearsAfterTheReset)
 {
     // The configured name never shows up; the board's bootloader comes up
@@ -205,11 +267,11 @@ TEST_F(DriveMaintenance, UpdateFlashesThroughThePortThatAppearsAfterTheReset)
     start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
     EXPECT_FALSE(g_file_test(boot.c_str(), G_FILE_TEST_EXISTS));
     options_set_string(&options_bootloader_port_string, (dir + "/configured").c_str());
-    run("menuitem_update", 60000);
+    start_update(chosen_hex());
+    ASSERT_TRUE(wait_idle(60000));
     g_remove(before.c_str());
     EXPECT_EQ(shell_status_text(), " Firmware update succeeded");
-    EXPECT_EQ(log_text(), "================================\nUpdating device firmware\n"
-                          "Bootloader port: " + boot + "\nCompleted\n");
+    expect_avrdude_log(boot, "Completed");
     // The simulator's bootloader goes away once avrdude has left it.
     EXPECT_TRUE(shell_pump_until([&] { return !g_file_test(boot.c_str(), G_FILE_TEST_EXISTS); },
                                  5000));
@@ -231,24 +293,33 @@ TEST_F(DriveMaintenance, UpdateFailuresLeaveNoFirmwareFile)
     EXPECT_FALSE(firmware_file_exists());
     EXPECT_EQ(log_text(), "");
 
-    // avrdude finds nothing at the port and exits with an error.
+    // No bootloader port appears: avrdude is not started.
+    std::string hex = chosen_hex();
     options_set_string(&options_bootloader_port_string, (dir + "/nothing-here").c_str());
-    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
-    EXPECT_TRUE(firmware_file_exists());
+    start_update(hex);
+    ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 60000));
+    EXPECT_EQ(shell_status_text(), " Firmware update failed: No bootloader port appeared");
+    EXPECT_EQ(log_text().find("avrdude"), std::string::npos) << log_text();
+
+    // avrdude finds no bootloader at the port and exits with an error.
+    options_set_string(&options_bootloader_port_string, "/dev/null");
+    start_update(hex);
     ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 60000));
     EXPECT_EQ(shell_status_text(), " Firmware update failed: The avrdude executable exited with error");
+    expect_avrdude_log("/dev/null", "Failed");
     EXPECT_FALSE(firmware_file_exists());
 
     // avrdude cannot be started at all.
     std::string path = g_getenv("PATH");
     g_setenv("PATH", dir.c_str(), TRUE);
-    run("menuitem_update", 20000);
+    start_update(hex);
+    ASSERT_TRUE(wait_idle(20000));
     g_setenv("PATH", path.c_str(), TRUE);
     EXPECT_EQ(shell_status_text(), " Firmware update failed: Unable to start the avrdude executable");
     EXPECT_FALSE(firmware_file_exists());
 
     // Abort while waiting for the bootloader.
-    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    start_update(hex);
     shell_pump(300);
     gtk_button_clicked(GTK_BUTTON(w("button_abort_operation")));
     ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 60000));
@@ -260,7 +331,7 @@ TEST_F(DriveMaintenance, UpdateFailuresLeaveNoFirmwareFile)
         g_set_error_literal(error, G_THREAD_ERROR, G_THREAD_ERROR_AGAIN, "no threads");
         return 0;
     };
-    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    start_update(hex);
     EXPECT_EQ(shell_status_text(), " Failed: no threads");
     EXPECT_FALSE(firmware_file_exists());
     EXPECT_FALSE(operation_is_running());
@@ -271,7 +342,7 @@ TEST_F(DriveMaintenance, AbortWhileWaitingForTheBootloaderFlashesNothing)
     std::string boot = dir + "/boot";
     start_sim({"--bootloader-link", boot, "--flash-out", dir + "/flash.bin"});
     options_set_string(&options_bootloader_port_string, boot.c_str());
-    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    start_update(chosen_hex());
     // The jump into the bootloader has gone out: the two-second wait runs.
     ASSERT_TRUE(shell_pump_until([this] { return commands().find("j\n") != std::string::npos; }, 5000));
     shell_pump(300);
@@ -295,7 +366,7 @@ TEST_F(DriveMaintenance, UpdateStopsWhenTheDeviceCannotBeReset)
 {
     start_sim({"--silent-after", "0"});
     options_set_string(&options_bootloader_port_string, "/dev/null");
-    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_update")));
+    start_update(chosen_hex());
     shell_pump(200);
     gtk_button_clicked(GTK_BUTTON(w("button_abort_operation")));
     ASSERT_TRUE(shell_pump_until([] { return !operation_is_running(); }, 2000));

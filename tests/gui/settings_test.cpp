@@ -239,6 +239,28 @@ TEST_F(SettingsTest, DetectListsAnsweringBoardsAndFillsTheStableName)
         g_remove((ports + name).c_str());
 }
 
+TEST_F(SettingsTest, DetectAlsoTriesThePortTypedInAndTheConfiguredOne)
+{
+    // Two boards on ptys that no probe pattern covers.
+    GtkWidget *w = window_connection_settings;
+    sim_process typed{}, configured{};
+    ASSERT_TRUE(sim_start(&typed, {"--version", "2.4.1"}));
+    ASSERT_TRUE(sim_start(&configured, {}));
+    options_set_string(&options_device_port_string, configured.port.c_str());
+    open_from_menu("menuitem_connection");
+    gtk_entry_set_text(GTK_ENTRY(find(w, "entry_connection_settings_device_port")),
+                       typed.port.c_str());
+    GtkWidget *detect = find(w, "button_connection_settings_detect");
+    gtk_button_clicked(GTK_BUTTON(detect));
+    ASSERT_TRUE(shell_pump_until([&] { return gtk_widget_get_sensitive(detect); }, 10000));
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(find(w, "label_connection_settings_found")))),
+              "Dravlen ports found:\n" + typed.port + " (v2.4.1)\n" + configured.port + " (v2.4.0)");
+    EXPECT_EQ(entry_of(w, "entry_connection_settings_device_port"), typed.port);
+    sim_stop(&typed);
+    sim_stop(&configured);
+    gtk_widget_hide(w);
+}
+
 TEST_F(SettingsTest, EmptyDevicePortIsKeptAndDeviceJobsRefuseIt)
 {
     GtkWidget *w = window_connection_settings;

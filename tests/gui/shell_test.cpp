@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "device/firmware.h"
 #include "ui/log.h"
 #include "app/operation.h"
 #include "engine/options.h"
@@ -526,7 +527,11 @@ TEST_F(Shell, AboutBoxNamesTheBuild)
                                   : "Dravlen client 3.11.0 (35 tracks)");
     std::string text =
         gtk_label_get_text(GTK_LABEL(lookup_widget(about, "label_about_description")));
-    EXPECT_NE(text.find("Includes firmware version v2.4.0"), std::string::npos);
+    // A build with the test image must not claim to carry firmware.
+    EXPECT_NE(text.find(firmware_is_test_image ? "This build carries no board firmware"
+                                               : "Includes firmware version v2.4.0"),
+              std::string::npos);
+    EXPECT_EQ(text.find("Includes firmware") == std::string::npos, firmware_is_test_image != 0);
     EXPECT_NE(text.find("GTK+ runtime in use: 2."), std::string::npos);
     gtk_widget_destroy(about);
 }

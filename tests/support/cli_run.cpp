@@ -6,6 +6,8 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +79,70 @@ cli_run_result cli_run(const std::string &program, const std::vector<std::string
     r.err = c.err_text;
     if (std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(limit_seconds))
         r.err += "[killed: still running after 60 s]\n";
+    return r;
+}
+
+cli_run_result cli_run_on_terminal(const std::string &program,
+                                   const std::vector<std::string> &args,
+                                   const std::string &config_home, const std::string &cwd,
+                                   int columns, const std::string &prompt,
+                                   const std::string &input)
+{
+    cli_run_result r;
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        r.err = "no pty";
+        return r;
+    }
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    struct winsize size = {};
+    size.ws_col = (unsigned short)columns;
+    size.ws_row = 24;
+    ioctl(terminal, TIOCSWINSZ, &size);
+    int null = open("/dev/null", O_RDWR);
+    strv argv, env;
+    fill_argv(&argv, program, args);
+    fill_env(&env, config_home);
+    GPid pid = 0;
+    GError *error = nullptr;
+    gboolean started = g_spawn_async_with_fds(cwd.empty() ? nullptr : cwd.c_str(), argv.v.data(),
+                                              env.v.data(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                                              nullptr, &pid, terminal, null, terminal, &error);
+    close(terminal);
+    close(null);
+    if (!started) {
+        r.err = error->message;
+        g_error_free(error);
+        close(master);
+        return r;
+    }
+    bool typed = input.empty();
+    if (!typed && prompt.empty()) {
+        typed = write(master, input.data(), input.size()) == (ssize_t)input.size();
+    }
+    // The terminal reports an error once the program has closed it.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    pollfd p = {master, POLLIN, 0};
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < end && poll(&p, 1, 1000) >= 0) {
+        if (!(p.revents & (POLLIN | POLLHUP)))
+            continue;
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        r.err.append(buffer, (size_t)n);
+        if (!typed && r.err.find(prompt) != std::string::npos)
+            typed = write(master, input.data(), input.size()) == (ssize_t)input.size();
+    }
+    if (std::chrono::steady_clock::now() >= end) {
+        kill(pid, SIGKILL);
+        r.err += "[killed: still running after 60 s]\n";
+    }
+    close(master);
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    g_spawn_close_pid(pid);
+    r.status = decode_wait(wait_status);
     return r;
 }
 

@@ -30,6 +30,17 @@ cli_run_result cli_run_interrupted(const std::string &program,
                                    const std::string &config_home, int delay_ms,
                                    const std::string &cwd = std::string());
 
+// Runs `program` as cli_run does, but with stdin and stderr on a terminal
+// (a pty) `columns` wide; stdout goes nowhere.  `input` is typed once the
+// terminal shows `prompt` (or at once when it is empty).  Returns the exit
+// status in `status` and what the terminal showed in `err`; the program is
+// killed after 60 s.
+cli_run_result cli_run_on_terminal(const std::string &program,
+                                   const std::vector<std::string> &args,
+                                   const std::string &config_home, const std::string &cwd,
+                                   int columns, const std::string &prompt = std::string(),
+                                   const std::string &input = std::string());
+
 // A program started and left running, its stdin, stdout and stderr on
 // pipes; what it writes gathers in out_text and err_text.
 struct cli_child {
