@@ -89,9 +89,7 @@ const char *open_and_sync(run *r, const char *title)
             engine_report_visible_ports(r->ui);
         return text_no_port;
     }
-    if (!console_synch_with_device(r->handle, engine_abort_flag()))
-        return console_text_unable_to_sync;
-    return nullptr;
+    return engine_sync_with_drive(r->handle, r->job->device);
 }
 
 void close_port(run *r)

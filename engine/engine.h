@@ -105,6 +105,13 @@ struct engine_board_info {
     char status[4][ENGINE_STATUS_SIZE];
 };
 
+// On a freshly opened port: waits for the prompt and, for a device from 8
+// to 11, makes sure that the drive answers (reading its error channel, which
+// clears it), then waits for the prompt again.  Null when the drive is
+// there, else "Device not present" or the failure text of the step.  Every
+// job that talks to a drive calls it before anything else.
+const char *engine_sync_with_drive(int handle, int device);
+
 // The board's firmware version and the drives 8 to 11 that answer.
 // 1 on success.
 int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_info *info);

@@ -508,8 +508,7 @@ const char *read_into_store(const engine_imaging_params *p)
     int first = engine_imaging_first_track(p->outmost_track);
     char command[32];
     int prompt_taken = 0;
-    if (!console_synch_with_device(handle, engine_abort_flag())) {
-        failure = console_text_unable_to_sync;
+    if ((failure = engine_sync_with_drive(handle, p->device))) {
     } else if (p->pre_initialize &&
                (failure = console_process_command(handle, p->device, "di", engine_abort_flag()))) {
     } else if (g_snprintf(command, sizeof command, "ws %d %d %d", TRACKS, p->device, first),

@@ -39,7 +39,9 @@ void log_printf(const job &j, const char *format, ...)
 }
 
 // Opens the port and waits for the prompt; null or the failure text.
-const char *open_and_sync(job *j, const char *port, const char *title)
+// A device from 8 to 11 must answer too (engine_sync_with_drive); 0: the
+// board alone.
+const char *open_and_sync(job *j, const char *port, const char *title, int device = 0)
 {
     j->start_us = g_get_monotonic_time();
     j->handle = -1;
@@ -47,9 +49,7 @@ const char *open_and_sync(job *j, const char *port, const char *title)
     log_line(*j, title);
     if (!port || !*port || !serial_connect_and_configure_port(&j->handle, port))
         return text_no_port;
-    if (!console_synch_with_device(j->handle, engine_abort_flag()))
-        return console_text_unable_to_sync;
-    return nullptr;
+    return engine_sync_with_drive(j->handle, device);
 }
 
 // Closes the port and reports the outcome, abort first.  1 on success.
@@ -165,7 +165,7 @@ int engine_drive_command(const engine_ui *ui, const char *port, int device, cons
 {
     status[0] = 0;
     job j = {ui, 0, -1};
-    const char *failure = open_and_sync(&j, port, "Sending drive command\n");
+    const char *failure = open_and_sync(&j, port, "Sending drive command\n", device);
     if (failure)
         return finish(&j, failure);
     if (engine_drive_command_problem(text))
@@ -196,7 +196,7 @@ static int process_simple(const engine_ui *ui, const char *port, int device, con
                           const char *title)
 {
     job j = {ui, 0, -1};
-    const char *failure = open_and_sync(&j, port, title);
+    const char *failure = open_and_sync(&j, port, title, device);
     if (!failure)
         failure = console_process_command(j.handle, device, word, engine_abort_flag());
     return finish(&j, failure);

@@ -46,9 +46,8 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
     const char *failure = nullptr;
     char command[16];
     g_snprintf(command, sizeof command, "wr %d", device);
-    if (!console_synch_with_device(handle, engine_abort_flag()))
-        failure = console_text_unable_to_sync;
-    else if (!console_execute_command(handle, command, engine_abort_flag()))
+    if ((failure = engine_sync_with_drive(handle, device))) {
+    } else if (!console_execute_command(handle, command, engine_abort_flag()))
         failure = text_no_restore_request;
     uint8_t packet[WARP_PACKET_SIZE];
     const int total = (int)(d64_base_size / 256);

@@ -54,10 +54,10 @@ const char *dumps_open_port(const engine_sector_job *job, int *handle)
         *handle = -1;
         return "Unable to access communication port to device";
     }
-    if (!console_synch_with_device(*handle, engine_abort_flag())) {
+    if (const char *failure = engine_sync_with_drive(*handle, job->device)) {
         serial_disconnect_port(*handle);
         *handle = -1;
-        return console_text_unable_to_sync;
+        return failure;
     }
     return nullptr;
 }

@@ -37,7 +37,8 @@ static void usage(FILE *to) {
   fprintf(to,
           "usage: dravlen-sim [--link PATH] [--drive N=FILE] [--blank N] [--save N=FILE]\n"
           "  [--version TEXT] [--old-firmware] [--corrupt-checksum T/S] [--corrupt-random PERCENT]\n"
-          "  [--seed N] [--drop T/S] [--sequence T/S=C1,C2..] [--sector-number T/S=N] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
+          "  [--seed N] [--drop T/S] [--sequence T/S=C1,C2..] [--sector-number T/S=N] [--reply-sector T/S=S2]\n"
+          "  [--write-fault T/S] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
           "  [--trickle MS] [--answer CMD=XX] [--wrong-echo CMD] [--garbage TEXT] [--drive-timing]\n"
           "  [--bootloader-link PATH] [--flash-out FILE] [--log FILE] [--next-disk N=FILE]... [--help]\n"
           "  --next-disk queues a disk for drive N; each SIGUSR1 puts the next one in\n"
@@ -147,6 +148,15 @@ static int parse_args(int argc, char **argv) {
           n > 31)
         goto bad;
       opt.sector_number[ts] = (int)n;
+    } else if (a == "--reply-sector") {
+      const char *eq = strchr(v, '=');
+      if (!eq || !parse_ts(std::string(v, eq).c_str(), &ts) || !parse_long(eq + 1, &n) || n < 0 ||
+          n > 20)
+        goto bad;
+      opt.reply_sector[ts] = (int)n;
+    } else if (a == "--write-fault") {
+      if (!parse_ts(v, &ts)) goto bad;
+      opt.write_fault.insert(ts);
     } else if (a == "--no-sector-track") {
       if (!parse_long(v, &n) || n < 1 || n > 42) goto bad;
       opt.no_sector_tracks.insert((int)n);

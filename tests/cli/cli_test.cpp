@@ -320,6 +320,36 @@ TEST_F(Cli, ResetOfADriveAndOfTheBus)
     EXPECT_TRUE(contains(r.err, "Device not present")) << r.err;
 }
 
+// With only drive 8 on the bus, every job for drive 11 ends before it reads
+// or writes anything: no disk command reaches the board, no file appears.
+TEST_F(Cli, JobsForAnAbsentDriveFailBeforeTheyTouchAnything)
+{
+    std::string work = scratch_dir_new();
+    std::string image(683 * 256, '\x11');
+    ASSERT_TRUE(scratch_write(work + "/in.d64", image));
+    start_sim({"--blank", "8", "--log", work + "/commands.log"});
+    const std::vector<std::vector<std::string>> jobs = {
+        {"write", "--yes", "in.d64"}, {"read", "out.d64"},  {"rom", "1541", "rom.bin"},
+        {"dir"},                      {"dump", "bam"},      {"get", "FILE", "file.prg"},
+        {"reset"},                    {"command", "I0"},
+    };
+    for (std::vector<std::string> args : jobs) {
+        SCOPED_TRACE(cli_shown_args(args));
+        args.insert(args.begin(), {"--port", sim.port, "--drive", "11"});
+        cli_run_result r = cli_run(DRAVLEN_CLI_PATH, args, config_home, work);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_TRUE(contains(r.err, " failed: ") && contains(r.err, "Device not present")) << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
+    }
+    EXPECT_EQ(scratch_list(work), "commands.log in.d64");
+    // Only the check went out: "de 11", never "wr", "ws", "w1", "wd", "dd".
+    std::string log = scratch_read(work + "/commands.log");
+    for (const char *word : {"wr ", "ws ", "w1 ", "w2 ", "wd ", "dd ", "rs ", "dc "})
+        EXPECT_FALSE(contains(log, word)) << word << " in\n" << log;
+    EXPECT_TRUE(contains(log, "de 11")) << log;
+    scratch_dir_remove(work);
+}
+
 // ---------------------------------------------------------------- Ctrl+C
 
 // Starts the program, lets it wait on a silent board, sends SIGINT and
