@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 
 #include "device/firmware.h"
+#include "engine/input_file.h"
 #include "engine/restore.h"
 #include "engine/update.h"
 #include "image/d64.h"
@@ -120,20 +121,31 @@ int answer_yes(void *, engine_question, const char *)
 int cli_run_write(const cli_args &args)
 {
     const char *path = args.operands[0].c_str();
-    gchar *contents = nullptr;
-    gsize length = 0;
-    GError *error = nullptr;
-    if (!g_file_get_contents(path, &contents, &length, &error)) {
-        int status = refuse(args, "cannot read %s: %s", path, error->message);
-        g_error_free(error);
+    std::string image;
+    long long file_size = 0;
+    char *message = nullptr;
+    // No image of either track count is larger: a larger file is refused unread.
+    engine_input_result input =
+        engine_read_input_file(path, 768 * 257, &image, &file_size, &message);
+    if (input == ENGINE_INPUT_ABORTED) {
+        cli_error("%s", message);
+        g_free(message);
+        return CLI_EXIT_INTERRUPTED;
+    }
+    if (input != ENGINE_INPUT_READ && input != ENGINE_INPUT_TOO_LARGE) {
+        int status = refuse(args, "%s", message);
+        g_free(message);
         return status;
     }
+    g_free(message);
+    const unsigned char *contents = (const unsigned char *)image.data();
+    size_t length = input == ENGINE_INPUT_READ ? image.size() : (size_t)file_size;
     // Refusals come before the question: nothing to confirm then.
     int error_count = 0;
-    engine_image_check check =
-        engine_restore_check_image((const unsigned char *)contents, length, &error_count);
+    engine_image_check check = input == ENGINE_INPUT_READ
+                                   ? engine_restore_check_image(contents, length, &error_count)
+                                   : ENGINE_IMAGE_WRONG_SIZE;
     if (check == ENGINE_IMAGE_WRONG_SIZE) {
-        g_free(contents);
         // The other build's sizes: 683 or 768 sectors, with or without error info.
         int other = TRACKS == 40 ? 35 : 40;
         size_t other_sectors = TRACKS == 40 ? 683 : 768;
@@ -147,7 +159,6 @@ int cli_run_write(const cli_args &args)
                       (long long)(d64_base_size + d64_block_error_info_size), hint.c_str());
     }
     if (check == ENGINE_IMAGE_HAS_ERRORS) {
-        g_free(contents);
         return refuse(args,
                       "%s holds sectors that were not read correctly (%d with errors): only a "
                       "clean image is written",
@@ -156,11 +167,9 @@ int cli_run_write(const cli_args &args)
     // A port that cannot work is told before the question, not after it.
     std::string problem = cli_port_problem(args.port);
     if (!problem.empty()) {
-        g_free(contents);
         return refuse(args, "cannot open %s: %s", args.port.c_str(), problem.c_str());
     }
     if (!args.yes && !isatty(STDIN_FILENO)) {
-        g_free(contents);
         return refuse(args,
                       "not writing to the disk in drive %d: no terminal to ask on; add --yes",
                       args.device);
@@ -174,10 +183,8 @@ int cli_run_write(const cli_args &args)
     ui.log_line = view_log_line;
     ui.finished = view_finished;
     ui.ask = args.yes ? answer_yes : ask_on_terminal;
-    engine_write_request request = {args.port.c_str(), args.device, path,
-                                    (const unsigned char *)contents, length};
+    engine_write_request request = {args.port.c_str(), args.device, path, contents, length};
     engine_write_image(&ui, &request);
-    g_free(contents);
 
     if (args.json) {
         printf("%s,\"drive\":%d,\"image\":%s,\"sectors_written\":%d,\"sectors_total\":%d}\n",
@@ -239,20 +246,26 @@ int cli_run_update(const cli_args &args)
         if (!ready)
             refuse(args, "cannot write the firmware image into %s", folder);
     } else {
-        gchar *text = nullptr;
-        gsize length = 0;
-        if (!g_file_get_contents(args.hex.c_str(), &text, &length, &error)) {
-            refuse(args, "cannot read %s: %s", args.hex.c_str(), error->message);
-            g_clear_error(&error);
-        } else if (!looks_like_intel_hex(std::string(text, length))) {
+        std::string text;
+        long long size = 0;
+        char *message = nullptr;
+        // The board's flash is 32 KiB: its HEX text is some 90 KB.
+        engine_input_result input =
+            engine_read_input_file(args.hex.c_str(), 1 << 20, &text, &size, &message);
+        if (input == ENGINE_INPUT_ABORTED) {
+            cli_error("%s", message);
+            status = CLI_EXIT_INTERRUPTED;
+        } else if (input != ENGINE_INPUT_READ) {
+            refuse(args, "%s", message);
+        } else if (!looks_like_intel_hex(text)) {
             refuse(args, "%s is no Intel HEX file", args.hex.c_str());
-        } else if (!g_file_set_contents(image, text, (gssize)length, &error)) {
+        } else if (!g_file_set_contents(image, text.data(), (gssize)text.size(), &error)) {
             refuse(args, "cannot copy %s: %s", args.hex.c_str(), error->message);
             g_clear_error(&error);
         } else {
             ready = true;
         }
-        g_free(text);
+        g_free(message);
     }
 
     if (ready) {

@@ -1,6 +1,8 @@
 // Restore: the image checks and the sending of the sectors.
 #include "engine/restore.h"
 
+#include "engine/input_file.h"
+
 #include "device/console.h"
 #include "device/serial.h"
 #include "gcr/warp.h"
@@ -178,20 +180,20 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
     if (request->image) {
         bytes.assign(request->image, request->image + request->image_size);
     } else {
-        gchar *contents = nullptr;
-        gsize length = 0;
-        GError *error = nullptr;
+        std::string contents;
+        long long size = 0;
+        char *message = nullptr;
         if (!request->image_path ||
-            !g_file_get_contents(request->image_path, &contents, &length, &error)) {
+            engine_read_input_file(request->image_path, 768 * 257, &contents, &size, &message) !=
+                ENGINE_INPUT_READ) {
             char *line = g_strdup_printf("Unable to load from image: %s\n",
-                                         error ? error->message : "no file");
+                                         message ? message : "no file");
             log_line(ui, line);
             g_free(line);
-            g_clear_error(&error);
+            g_free(message);
             return finish(ui, start, engine_text_unable_to_load_image, true);
         }
-        bytes.assign(contents, contents + length);
-        g_free(contents);
+        bytes.assign(contents.begin(), contents.end());
     }
 
     int error_count = 0;

@@ -9,6 +9,7 @@
 #include "app/operation.h"
 #include "engine/operation_state.h"
 #include "engine/options.h"
+#include "engine/input_file.h"
 #include "engine/restore.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
@@ -88,25 +89,33 @@ void on_button_load_image_from_D64_clicked(GtkButton *, gpointer)
     log_textview_append("================================\n");
     log_textview_append("Restoring disk image\n");
 
-    char *contents = nullptr;
-    gsize length = 0;
-    GError *error = nullptr;
-    if (!g_file_get_contents(path, &contents, &length, &error)) {
+    std::string image;
+    long long file_size = 0;
+    char *message = nullptr;
+    // No image is larger than a 40-track one with error info.
+    engine_input_result input =
+        engine_read_input_file(path, 768 * 257, &image, &file_size, &message);
+    if (input != ENGINE_INPUT_READ && input != ENGINE_INPUT_TOO_LARGE) {
         statusbar_main_update(_(" Restore failed: Unable to load from image"));
-        char *line = g_strdup_printf("Unable to load from image: %s\n", error ? error->message : "");
+        char *line = g_strdup_printf("Unable to load from image: %s\n", message);
         log_textview_append(line);
         g_free(line);
-        g_clear_error(&error);
+        g_free(message);
         g_free(path);
         g_free(status);
         return;
     }
+    g_free(message);
     g_free(path);
+    // A file too large is refused by its size, as a wrong size.
+    if (input == ENGINE_INPUT_TOO_LARGE)
+        image.assign(1, '\0');
+    const char *contents = image.data();
+    gsize length = image.size();
     int error_count = 0;
     engine_image_check check =
         engine_restore_check_image((const unsigned char *)contents, length, &error_count);
     if (check == ENGINE_IMAGE_WRONG_SIZE) {
-        g_free(contents);
         g_free(status);
         refuse(_(" Restore failed: Image size is not as expected"),
                engine_restore_refusal_log_line(check));
@@ -114,7 +123,6 @@ void on_button_load_image_from_D64_clicked(GtkButton *, gpointer)
     }
     // A refused image stays loaded, with its error count shown.
     memcpy(d64_storage, contents, length);
-    g_free(contents);
     ped.received_size = (int)length;
     controls_set_accessible_sector_error_count(error_count);
     if (check == ENGINE_IMAGE_HAS_ERRORS) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "device/firmware.h"
@@ -199,6 +201,40 @@ TEST_F(Writing, BadInputIsRefusedWithOneLineAndNothingWritten)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, std::string(program) + ": write failed: Communication error\n"))
         << r.err;
+}
+
+// Inputs that are no regular file, or far too large, are refused at once,
+// before the board hears anything: reading /dev/zero grew without end and a
+// FIFO blocked until Ctrl+C.
+TEST_F(Writing, WritePutAndUpdateRefuseInputsThatAreNoFileOrTooLargeUnread)
+{
+    std::string fifo = dir + "/fifo", sparse = dir + "/sparse";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int fd = open(sparse.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 8LL << 30), 0);  // 8 GiB of nothing on disk
+    close(fd);
+    start_sim({"--blank", "8"});
+    const std::vector<std::string> inputs = {"/dev/zero", fifo, dir, sparse};
+    const std::vector<std::vector<std::string>> jobs = {
+        {"write", "--yes"}, {"put"}, {"update", "--hex"}};
+    for (const std::vector<std::string> &job : jobs)
+        for (const std::string &input : inputs) {
+            std::vector<std::string> args = job;
+            args.push_back(input);
+            SCOPED_TRACE(cli_shown_args(args));
+            gint64 start = g_get_monotonic_time();
+            cli_run_result r = run(args);
+            EXPECT_LT((g_get_monotonic_time() - start) / 1e6, 2.0);
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_EQ(line_count(r.err), 1) << r.err;
+            EXPECT_TRUE(contains(r.err, input == sparse ? "8589934592 bytes"
+                                        : input == dir ? "is a folder"
+                                                       : "not a regular file"))
+                << r.err;
+        }
+    sim_stop(&sim);
+    EXPECT_EQ(commands(), "") << "the board was asked something";
 }
 
 TEST_F(Writing, CtrlCStopsTheWriteWithinAFifthOfASecond)
