@@ -317,7 +317,8 @@ int operation_open_port_and_sync(GSourceFunc finisher, int device)
         return -1;
     }
     if (const char *failure = engine_sync_with_drive(handle, device)) {
-        serial_disconnect_port(handle);
+        engine_ui ui = operation_engine_ui(nullptr);
+        engine_close_port(&ui, handle);
         operation_idle_add(finisher, const_cast<char *>(failure));
         return -1;
     }
@@ -326,7 +327,8 @@ int operation_open_port_and_sync(GSourceFunc finisher, int device)
 
 void operation_close_and_finish(int handle, GSourceFunc finisher, const char *failure)
 {
-    serial_disconnect_port(handle);
+    engine_ui ui = operation_engine_ui(nullptr);
+    engine_close_port(&ui, handle);
     operation_idle_add(finisher, const_cast<char *>(failure));
 }
 

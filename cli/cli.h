@@ -20,6 +20,7 @@ struct cli_args {
     std::vector<std::string> operands;
     std::string port;       // --port, or the GUI's setting
     bool port_given = false;
+    double timeout = 0;     // --timeout: the board's silence limit in seconds; 0: default
     int device = 0;         // --drive, or the GUI's selected drive
     bool json = false;
     bool verbose = false;

@@ -196,6 +196,16 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
                 return 0;
             }
             args->port_given = true;
+        } else if (is_option(a, "--timeout")) {
+            if (!option_value(argc, argv, &i, a, "--timeout", &value))
+                return 0;
+            char *end = nullptr;
+            double seconds = g_ascii_strtod(value.c_str(), &end);
+            if (value.empty() || *end || !(seconds >= 0.05 && seconds <= 3600)) {
+                cli_error("--timeout needs seconds from 0.05 to 3600, not \"%s\"", value.c_str());
+                return 0;
+            }
+            args->timeout = seconds;
         } else if (is_option(a, "--drive")) {
             if (!option_value(argc, argv, &i, a, "--drive", &value))
                 return 0;
@@ -330,6 +340,8 @@ int main(int argc, char **argv)
         cli_error("no port set: use --port PATH");
         return CLI_EXIT_USAGE;
     }
+    if (args.timeout > 0)
+        engine_set_silence_limit(args.timeout);
     int status = cli_find_subcommand(args.subcommand)->run(args);
     options_module_shutdown();
     return status;

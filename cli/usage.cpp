@@ -6,6 +6,9 @@
 #define COMMON_OPTIONS                                                                  \
     "  --port PATH     the board's serial port (default: the port set in the\n"         \
     "                  Dravlen client's settings; they are only read, never written)\n" \
+    "  --timeout SECONDS  how long the board may stay silent before the operation\n"  \
+    "                  fails (default 10; drive commands and writes, which may\n"      \
+    "                  format the disk first, get 9 times as long)\n"               \
     "  --json          print one JSON summary object on stdout instead of text\n"       \
     "  -v, --verbose   also print the operation's log lines on stderr\n"               \
     "  --tracks 35|40  run the build for that track count (dravlen or dravlen40)\n"    \

@@ -95,7 +95,7 @@ const char *open_and_sync(run *r, const char *title)
 void close_port(run *r)
 {
     if (r->handle >= 0)
-        serial_disconnect_port(r->handle);
+        engine_close_port(r->ui, r->handle);
     r->handle = -1;
 }
 
@@ -533,6 +533,7 @@ int engine_drive_dos_command(const engine_ui *ui, const engine_drive_job *job,
     if (failure)
         return finish(&r, failure);
     char answer[2];
+    engine_allow_long_silence(r.handle);  // a format or a validate takes its time
     failure = console_process_command(r.handle, job->device, command, engine_abort_flag(), answer);
     // A refused command leaves its reason on the error channel; the monitor
     // shows its prompt after the answer, so the channel can still be read.

@@ -112,6 +112,19 @@ struct engine_board_info {
 // job that talks to a drive calls it before anything else.
 const char *engine_sync_with_drive(int handle, int device);
 
+// How much longer than its usual limit the board may stay silent during a
+// drive command or a write, which may format the whole disk first (some
+// 90 s on a 1541 with the default limit of 10 s).
+enum { ENGINE_LONG_SILENCE_FACTOR = 9 };
+// The usual limit, in seconds, for every port opened from now on (10 s
+// unless set); a program sets it once, at its start.
+void engine_set_silence_limit(double seconds);
+// Gives the open port that longer limit for the rest of the job.
+void engine_allow_long_silence(int handle);
+// Closes the port; when the board stopped answering (the port's silence
+// limit passed) and no abort came first, says so in the log.
+void engine_close_port(const engine_ui *ui, int handle);
+
 // The board's firmware version and the drives 8 to 11 that answer.
 // 1 on success.
 int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_info *info);

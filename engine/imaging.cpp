@@ -518,7 +518,7 @@ const char *read_into_store(const engine_imaging_params *p)
         failure = console_text_communication_error;
     }
     if (failure) {
-        serial_disconnect_port(handle);
+        engine_close_port(pass_ui, handle);
         return failure;
     }
 
@@ -545,7 +545,7 @@ const char *read_into_store(const engine_imaging_params *p)
         break;
     }
     g_usleep(10);
-    serial_disconnect_port(handle);
+    engine_close_port(pass_ui, handle);
     return failure;
 }
 

@@ -56,7 +56,7 @@ const char *open_and_sync(job *j, const char *port, const char *title, int devic
 int finish(job *j, const char *failure)
 {
     if (j->handle >= 0)
-        serial_disconnect_port(j->handle);
+        engine_close_port(j->ui, j->handle);
     j->handle = -1;
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - j->start_us) / 1e6;
@@ -173,6 +173,7 @@ int engine_drive_command(const engine_ui *ui, const char *port, int device, cons
     log_printf(j, "%s\n", text);
     std::string word = std::string("dc \"") + text + "\"";
     char answer[2];
+    engine_allow_long_silence(j.handle);  // a format or a validate takes its time
     failure = console_process_command(j.handle, device, word.c_str(), engine_abort_flag(), answer);
     // A refused command leaves its reason on the error channel; the monitor
     // shows its prompt after the answer, so the channel can still be read.

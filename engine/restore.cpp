@@ -49,8 +49,11 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
     char command[16];
     g_snprintf(command, sizeof command, "wr %d", device);
     if ((failure = engine_sync_with_drive(handle, device))) {
-    } else if (!console_execute_command(handle, command, engine_abort_flag()))
+    } else if (!console_execute_command(handle, command, engine_abort_flag())) {
         failure = text_no_restore_request;
+    }
+    // The drive formats the disk before it asks for the first track.
+    engine_allow_long_silence(handle);
     uint8_t packet[WARP_PACKET_SIZE];
     const int total = (int)(d64_base_size / 256);
     int sent = 0;
@@ -79,7 +82,7 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
         if (!send_on_request(handle, packet))
             failure = console_text_communication_error;
     }
-    serial_disconnect_port(handle);
+    engine_close_port(ui, handle);
     return failure;
 }
 

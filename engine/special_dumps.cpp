@@ -456,7 +456,7 @@ const char *dump_into_store(const engine_ui *ui, engine_dump_kind kind,
             break;
         }
     }
-    serial_disconnect_port(handle);
+    engine_close_port(ui, handle);
     return failure;
 }
 

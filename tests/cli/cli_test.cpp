@@ -350,6 +350,47 @@ TEST_F(Cli, JobsForAnAbsentDriveFailBeforeTheyTouchAnything)
     scratch_dir_remove(work);
 }
 
+// A board that falls silent ends every job by itself, within the limit
+// --timeout sets, with the failure text of its step and a note in the log.
+TEST_F(Cli, ASilentBoardOrAStreamOneByteShortEndsEveryJobWithinItsLimit)
+{
+    std::string work = scratch_dir_new();
+    const int sectors = TRACKS == 40 ? 768 : 683;
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", std::string((size_t)sectors * 256, '\0')));
+    // The whole stream of a read: the prompts, echoes and answers before the
+    // packets come to 54 bytes.
+    const std::string one_short = std::to_string(sectors * 324 + 54 - 1);
+    struct silent_case {
+        std::string silent_after;
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<silent_case> cases = {
+        {"0", {"read", "out.d64"}, "read failed: Unable to sync with device"},
+        {"0", {"info"}, "board info failed: Unable to sync with device"},
+        {"0", {"dir"}, "directory listing failed: Unable to sync with device"},
+        {one_short, {"read", "out.d64"}, "read failed: Communication error"},
+    };
+    for (const silent_case &c : cases) {
+        SCOPED_TRACE(cli_shown_args(c.args) + " silent after " + c.silent_after);
+        start_sim({"--drive", "8=" + work + "/disk.d64", "--silent-after", c.silent_after});
+        std::vector<std::string> args = {"--port", sim.port, "--timeout", "0.3", "-v"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        gint64 start = g_get_monotonic_time();
+        cli_run_result r = cli_run(DRAVLEN_CLI_PATH, args, config_home, work);
+        double seconds = (g_get_monotonic_time() - start) / 1e6;
+        sim_stop(&sim);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_GE(seconds, 0.3);
+        EXPECT_LT(seconds, 1.5);
+        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
+        EXPECT_TRUE(contains(r.err, "The board stopped answering: nothing came for 0.3 s\n"))
+            << r.err;
+    }
+    EXPECT_EQ(scratch_list(work), "disk.d64");
+    scratch_dir_remove(work);
+}
+
 // ---------------------------------------------------------------- Ctrl+C
 
 // Starts the program, lets it wait on a silent board, sends SIGINT and
