@@ -12,6 +12,7 @@ enum cli_exit {
     CLI_EXIT_FAILED = 1,
     CLI_EXIT_USAGE = 2,
     CLI_EXIT_SECTOR_ERRORS = 3,
+    CLI_EXIT_NOT_VERIFIED = 4,  // written, but the disk does not match the image
     CLI_EXIT_INTERRUPTED = 130,
 };
 
@@ -26,6 +27,7 @@ struct cli_args {
     bool verbose = false;
     bool bus = false;       // reset --bus
     bool yes = false;       // write --yes: no question before writing
+    bool no_verify = false; // write --no-verify: no read-back after writing
     std::string hex;        // update --hex
     std::string bootloader_port;  // update --bootloader-port, or the GUI's setting
     // read: -1 where the GUI's setting (or the default) applies

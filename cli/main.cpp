@@ -171,6 +171,9 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             args->verbose = true;
         } else if (strcmp(a, "--bus") == 0) {
             args->bus = bus_given = true;
+        } else if (strcmp(a, "--no-verify") == 0) {
+            args->no_verify = true;
+            only_for.push_back({a, "write"});
         } else if (strcmp(a, "-y") == 0 || strcmp(a, "--yes") == 0) {
             args->yes = true;
             only_for.push_back({a, "write"});

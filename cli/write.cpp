@@ -4,7 +4,9 @@
 #include "device/firmware.h"
 #include "engine/input_file.h"
 #include "engine/restore.h"
+#include "engine/options.h"
 #include "engine/update.h"
+#include "engine/verify.h"
 #include "image/d64.h"
 
 #include <glib/gstdio.h>
@@ -96,6 +98,69 @@ void view_finished(void *user, const engine_outcome *outcome)
     v->terminal.outcome.error_codes = nullptr;
 }
 
+// "t/s t/s ..." of a list of sectors.
+std::string sector_list(const std::vector<std::pair<int, int>> &sectors)
+{
+    std::string text;
+    for (const auto &ts : sectors)
+        text += (text.empty() ? "" : " ") + std::to_string(ts.first) + "/" +
+                std::to_string(ts.second);
+    return text;
+}
+
+std::string sector_list_json(const std::vector<std::pair<int, int>> &sectors)
+{
+    std::string text;
+    for (const auto &ts : sectors)
+        text += std::string(text.empty() ? "" : ",") + "{\"track\":" + std::to_string(ts.first) +
+                ",\"sector\":" + std::to_string(ts.second) + "}";
+    return "[" + text + "]";
+}
+
+// Reads the written disk back and compares it with the image; the exit
+// status of the whole write.  *json gets the "verify" member's value; the
+// write's *outcome becomes the verify's when that did not succeed.
+int verify_written_disk(const cli_args &args, const unsigned char *image, std::string *json,
+                        engine_outcome *outcome)
+{
+    fprintf(stderr, "Verifying the disk in drive %d against the image\n", args.device);
+    cli_terminal terminal = {args.verbose, false, {}, {}};
+    engine_ui ui = cli_terminal_ui(&terminal);
+    engine_verify_request request = {args.port.c_str(), args.device, image,
+                                     args.retries >= 0 ? args.retries : options_sector_read_retries,
+                                     options_retry_sectors_once_per_pass};
+    engine_verify_result result;
+    engine_verify_disk(&ui, &request, &result);
+    bool compared = terminal.finished && result.compared > 0;
+    *json = !compared ? "null"
+                      : "{\"sectors\":" + std::to_string(result.compared) +
+                            ",\"matching\":" + std::to_string(result.matching) +
+                            ",\"differing\":" + sector_list_json(result.differing) +
+                            ",\"unreadable\":" + sector_list_json(result.unreadable) + "}";
+    if (compared && !args.json) {
+        printf("verified: %d of %d sectors match\n", result.matching, result.compared);
+        if (!result.differing.empty())
+            printf("differ from the image: %s\n", sector_list(result.differing).c_str());
+        if (!result.unreadable.empty())
+            printf("could not be read: %s\n", sector_list(result.unreadable).c_str());
+    }
+    if (terminal.finished && terminal.outcome.kind == ENGINE_SUCCEEDED)
+        return CLI_EXIT_OK;
+    outcome->kind = terminal.finished ? terminal.outcome.kind : ENGINE_FAILED;
+    outcome->failure = terminal.finished ? terminal.outcome.failure : "no outcome";
+    if (outcome->kind == ENGINE_ABORTED) {
+        cli_error("verify interrupted: the disk is written but not verified");
+        return CLI_EXIT_INTERRUPTED;
+    }
+    if (compared)
+        cli_error("write: the disk in drive %d does not match the image", args.device);
+    else
+        cli_error("verify failed: %s; the disk is written but not verified",
+                  terminal.finished && terminal.outcome.failure ? terminal.outcome.failure
+                                                                : "no outcome");
+    return CLI_EXIT_NOT_VERIFIED;
+}
+
 // The question on the terminal; anything but y or yes is no.
 int ask_on_terminal(void *, engine_question, const char *text)
 {
@@ -183,19 +248,28 @@ int cli_run_write(const cli_args &args)
     ui.log_line = view_log_line;
     ui.finished = view_finished;
     ui.ask = args.yes ? answer_yes : ask_on_terminal;
-    engine_write_request request = {args.port.c_str(), args.device, path, contents, length};
+    int written = 0;
+    engine_write_request request = {args.port.c_str(), args.device, path, contents, length,
+                                    &written};
     engine_write_image(&ui, &request);
-
-    if (args.json) {
-        printf("%s,\"drive\":%d,\"image\":%s,\"sectors_written\":%d,\"sectors_total\":%d}\n",
-               cli_json_head(args, view.terminal).c_str(), args.device,
-               cli_json_string(path).c_str(), view.sent, view.total);
-    } else if (view.terminal.finished && view.terminal.outcome.kind == ENGINE_SUCCEEDED) {
+    bool ok = view.terminal.finished && view.terminal.outcome.kind == ENGINE_SUCCEEDED;
+    if (ok && !args.json)
         printf("Wrote %s to the disk in drive %d (%d sectors, %.1f s)\n", path, args.device,
                view.sent, view.terminal.outcome.elapsed_seconds);
-    }
     fflush(stdout);
-    return cli_report_outcome(args, view.terminal, "write");
+    int status = cli_report_outcome(args, view.terminal, "write");
+    if (!ok && written)
+        cli_error("the disk in drive %d is now partly overwritten", args.device);
+    std::string verify_json = "null";
+    if (ok && !args.no_verify)
+        status = verify_written_disk(args, contents, &verify_json, &view.terminal.outcome);
+    if (args.json)
+        printf("%s,\"drive\":%d,\"image\":%s,\"sectors_written\":%d,\"sectors_total\":%d,"
+               "\"verify\":%s,\"exit_status\":%d}\n",
+               cli_json_head(args, view.terminal).c_str(), args.device,
+               cli_json_string(path).c_str(), view.sent, view.total, verify_json.c_str(), status);
+    fflush(stdout);
+    return status;
 }
 
 // ---------------------------------------------------------------- update

@@ -630,6 +630,14 @@ void engine_disk_name_for_file(int first_track, char *name17)
     filer_disk_name_for_file(d64_storage, !imaging_nothing_read(d64_storage, first_track), name17);
 }
 
+const char *engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p)
+{
+    pass_ui = ui;
+    const char *failure = read_into_store(p);
+    pass_ui = nullptr;
+    return failure;
+}
+
 int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
 {
     gint64 start_us = g_get_monotonic_time();

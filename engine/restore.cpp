@@ -40,8 +40,12 @@ int send_on_request(int handle, const uint8_t *packet)
 
 // The transfer itself; null or the failure text.
 const char *send_image(const engine_ui *ui, const char *port, int device,
-                       const unsigned char *image)
+                       const unsigned char *image, int *written)
 {
+    int dummy = 0;
+    if (!written)
+        written = &dummy;
+    *written = 0;
     int handle = -1;
     if (!port || !*port || !serial_connect_and_configure_port(&handle, port))
         return text_no_port;
@@ -49,7 +53,7 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
     char command[16];
     g_snprintf(command, sizeof command, "wr %d", device);
     if ((failure = engine_sync_with_drive(handle, device))) {
-    } else if (!console_execute_command(handle, command, engine_abort_flag())) {
+    } else if (*written = 1, !console_execute_command(handle, command, engine_abort_flag())) {
         failure = text_no_restore_request;
     }
     // The drive formats the disk before it asks for the first track.
@@ -83,6 +87,11 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
             failure = console_text_communication_error;
     }
     engine_close_port(ui, handle);
+    if (*written && (failure || engine_abort_requested())) {
+        char *line = g_strdup_printf("The disk in drive %d is now partly overwritten\n", device);
+        log_line(ui, line);
+        g_free(line);
+    }
     return failure;
 }
 
@@ -167,10 +176,10 @@ const char *engine_restore_refusal_log_line(engine_image_check check)
 }
 
 int engine_restore_send(const engine_ui *ui, const char *port, int device,
-                        const unsigned char *image)
+                        const unsigned char *image, int *written)
 {
     gint64 start = g_get_monotonic_time();
-    return finish(ui, start, send_image(ui, port, device, image), false);
+    return finish(ui, start, send_image(ui, port, device, image, written), false);
 }
 
 int engine_write_image(const engine_ui *ui, const engine_write_request *request)
@@ -219,5 +228,6 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
     // An abort while the question was open counts as the answer.
     if (!yes || engine_abort_requested())
         return finish(ui, start, engine_text_write_not_confirmed, true);
-    return finish(ui, start, send_image(ui, request->port, request->device, bytes.data()), true);
+    return finish(ui, start, send_image(ui, request->port, request->device, bytes.data(), request->written),
+                  true);
 }
