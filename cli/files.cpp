@@ -382,7 +382,8 @@ int cli_run_put(const cli_args &args)
     long long length = 0;
     char *message = nullptr;
     engine_input_result input =
-        engine_read_input_file(path.c_str(), PRG_STORAGE_SIZE, &file, &length, &message);
+        engine_read_input_file(path.c_str(), PRG_STORAGE_SIZE, &file, &length, &message,
+                               engine_abort_flag());
     if (input == ENGINE_INPUT_TOO_LARGE) {
         cli_error("%s is too large for a disk (%lld bytes, at most %d)", path.c_str(), length,
                   PRG_STORAGE_SIZE);

@@ -191,7 +191,8 @@ int cli_run_write(const cli_args &args)
     char *message = nullptr;
     // No image of either track count is larger: a larger file is refused unread.
     engine_input_result input =
-        engine_read_input_file(path, 768 * 257, &image, &file_size, &message);
+        engine_read_input_file(path, 768 * 257, &image, &file_size, &message,
+                               engine_abort_flag());
     if (input == ENGINE_INPUT_ABORTED) {
         cli_error("%s", message);
         g_free(message);
@@ -325,7 +326,8 @@ int cli_run_update(const cli_args &args)
         char *message = nullptr;
         // The board's flash is 32 KiB: its HEX text is some 90 KB.
         engine_input_result input =
-            engine_read_input_file(args.hex.c_str(), 1 << 20, &text, &size, &message);
+            engine_read_input_file(args.hex.c_str(), 1 << 20, &text, &size, &message,
+                                   engine_abort_flag());
         if (input == ENGINE_INPUT_ABORTED) {
             cli_error("%s", message);
             status = CLI_EXIT_INTERRUPTED;

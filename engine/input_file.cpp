@@ -9,10 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/engine.h"
 
 engine_input_result engine_read_input_file(const char *path, size_t max_size, std::string *out,
-                                           long long *size, char **message)
+                                           long long *size, char **message,
+                                           std::atomic<int> *abort)
 {
     out->clear();
     *size = 0;
@@ -46,7 +46,7 @@ engine_input_result engine_read_input_file(const char *path, size_t max_size, st
     out->resize(max_size + 1);
     size_t have = 0;
     while (have < out->size()) {
-        if (engine_abort_requested()) {
+        if (abort && abort->load()) {
             *message = g_strdup_printf("reading %s interrupted", path);
             close(fd);
             out->clear();

@@ -196,7 +196,8 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
         long long size = 0;
         char *message = nullptr;
         if (!request->image_path ||
-            engine_read_input_file(request->image_path, 768 * 257, &contents, &size, &message) !=
+            engine_read_input_file(request->image_path, 768 * 257, &contents, &size, &message,
+                                   engine_abort_flag()) !=
                 ENGINE_INPUT_READ) {
             char *line = g_strdup_printf("Unable to load from image: %s\n",
                                          message ? message : "no file");

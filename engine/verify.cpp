@@ -29,8 +29,10 @@ int engine_verify_disk(const engine_ui *ui, const engine_verify_request *request
 {
     *result = engine_verify_result();
     gint64 start_us = g_get_monotonic_time();
-    log_line(ui, "================================\n");
-    log_line(ui, "Verifying disk against image\n");
+    if (!request->framed_by_caller) {
+        log_line(ui, "================================\n");
+        log_line(ui, "Verifying disk against image\n");
+    }
     // The image may be the store the read goes into.
     std::vector<unsigned char> expected(request->image, request->image + d64_base_size);
     std::vector<unsigned char> kept(d64_storage, d64_storage + D64_STORAGE_SIZE);
@@ -73,17 +75,14 @@ int engine_verify_disk(const engine_ui *ui, const engine_verify_request *request
 
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
-    if (engine_abort_requested()) {
-        outcome.kind = ENGINE_ABORTED;
-        log_line(ui, "Aborted\n");
-    } else if (failure) {
-        outcome.kind = ENGINE_FAILED;
-        outcome.failure = failure;
-        log_line(ui, "Failed\n");
-    } else {
-        outcome.kind = ENGINE_SUCCEEDED;
-        log_line(ui, "Completed\n");
-    }
+    outcome.kind = engine_abort_requested() ? ENGINE_ABORTED
+                   : failure                ? ENGINE_FAILED
+                                            : ENGINE_SUCCEEDED;
+    outcome.failure = outcome.kind == ENGINE_FAILED ? failure : nullptr;
+    if (!request->framed_by_caller)
+        log_line(ui, outcome.kind == ENGINE_ABORTED  ? "Aborted\n"
+                     : outcome.kind == ENGINE_FAILED ? "Failed\n"
+                                                     : "Completed\n");
     if (ui && ui->finished)
         ui->finished(ui->user, &outcome);
     return outcome.kind == ENGINE_SUCCEEDED;

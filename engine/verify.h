@@ -14,6 +14,7 @@ struct engine_verify_request {
     const unsigned char *image;  // d64_base_size bytes; may be d64_storage itself
     int retries;                 // re-reads of a sector that does not read cleanly
     int retry_once_per_pass;
+    int framed_by_caller = 0;    // the caller logs the title and the ending word
 };
 
 struct engine_verify_result {

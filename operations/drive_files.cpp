@@ -290,7 +290,7 @@ void on_button_load_PRG_clicked(GtkButton *, gpointer)
     long long length = 0;
     char *message = nullptr;
     engine_input_result input =
-        engine_read_input_file(path, PRG_STORAGE_SIZE, &file, &length, &message);
+        engine_read_input_file(path, PRG_STORAGE_SIZE, &file, &length, &message, nullptr);
     if (input != ENGINE_INPUT_READ && input != ENGINE_INPUT_TOO_LARGE) {
         statusbar_main_update(_(" Import failed: Unable to load from file"));
         log_printf("Unable to load from file: %s\n", message);
