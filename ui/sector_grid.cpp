@@ -56,11 +56,11 @@ const rgb VIOLET = {0.422, 0.367, 0.707};
 const rgb ORANGE = {0.930, 0.520, 0.130};
 
 // Codes 0 to 12; code 0 is black plus the cross, 11 (left unread) comes
-// translated.
+// translated by the operations and is black here as any unknown code.
 const int CODE_COUNT = 13;
 const rgb CODE_COLOURS[CODE_COUNT] = {
     {0, 0, 0}, DARK_GREY, RED, YELLOW, GREEN, VIOLET, VIOLET, RED, YELLOW, YELLOW, GREEN,
-    DARK_GREY, ORANGE,
+    {0, 0, 0}, ORANGE,
 };
 
 // Error bytes 0x01 to 0x0F.
