@@ -325,12 +325,12 @@ TEST_F(Cli, ResetOfADriveAndOfTheBus)
 TEST_F(Cli, JobsForAnAbsentDriveFailBeforeTheyTouchAnything)
 {
     std::string work = scratch_dir_new();
-    std::string image(683 * 256, '\x11');
+    std::string image((TRACKS == 40 ? 768 : 683) * 256, '\x11');
     ASSERT_TRUE(scratch_write(work + "/in.d64", image));
     start_sim({"--blank", "8", "--log", work + "/commands.log"});
     const std::vector<std::vector<std::string>> jobs = {
         {"write", "--yes", "in.d64"}, {"read", "out.d64"},  {"rom", "1541", "rom.bin"},
-        {"dir"},                      {"dump", "bam"},      {"get", "FILE", "file.prg"},
+        {"dir"},                      {"dump", "dir"},      {"get", "FILE", "file.prg"},
         {"reset"},                    {"command", "I0"},
     };
     for (std::vector<std::string> args : jobs) {
