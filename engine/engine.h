@@ -121,6 +121,10 @@ enum { ENGINE_LONG_SILENCE_FACTOR = 9 };
 void engine_set_silence_limit(double seconds);
 // Gives the open port that longer limit for the rest of the job.
 void engine_allow_long_silence(int handle);
+// Reports a job's one outcome, abort first, then failure, else success, with
+// the elapsed time since start_us; logs "Aborted", "Failed" or "Completed"
+// when `framed`.  1 on success.
+int engine_finish_job(const engine_ui *ui, gint64 start_us, const char *failure, bool framed);
 // Closes the port; when the board stopped answering (the port's silence
 // limit passed) and no abort came first, says so in the log.
 void engine_close_port(const engine_ui *ui, int handle);

@@ -2,7 +2,8 @@
 // that the drive is there before anything is read or written (without it, a
 // job for an absent drive runs on a bus with no listener and reports no-sync
 // sectors, an all-$FF ROM or a write that went nowhere), the longer silence
-// of a format, and the note in the log when the board stopped answering.
+// of a format, the note in the log when the board stopped answering, and
+// the one report of the job's outcome.
 #include "engine/engine.h"
 
 #include "device/console.h"
@@ -32,6 +33,29 @@ void engine_set_silence_limit(double seconds)
 void engine_allow_long_silence(int handle)
 {
     serial_set_silence_limit(handle, serial_default_silence_limit() * ENGINE_LONG_SILENCE_FACTOR);
+}
+
+int engine_finish_job(const engine_ui *ui, gint64 start_us, const char *failure, bool framed)
+{
+    engine_outcome outcome = {};
+    outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
+    if (engine_abort_requested())
+        outcome.kind = ENGINE_ABORTED;
+    else if (failure)
+        outcome.kind = ENGINE_FAILED;
+    else
+        outcome.kind = ENGINE_SUCCEEDED;
+    if (outcome.kind == ENGINE_FAILED)
+        outcome.failure = failure;
+    if (framed && ui && ui->log_line)
+        ui->log_line(ui->user,
+                     outcome.kind == ENGINE_ABORTED  ? "Aborted\n"
+                     : outcome.kind == ENGINE_FAILED ? "Failed\n"
+                                                     : "Completed\n",
+                     0);
+    if (ui && ui->finished)
+        ui->finished(ui->user, &outcome);
+    return outcome.kind == ENGINE_SUCCEEDED;
 }
 
 void engine_close_port(const engine_ui *ui, int handle)

@@ -95,27 +95,6 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
     return failure;
 }
 
-// Reports the outcome, abort first; logs the closing word when `framed`.
-int finish(const engine_ui *ui, gint64 start_us, const char *failure, bool framed)
-{
-    engine_outcome outcome = {};
-    outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
-    if (engine_abort_requested())
-        outcome.kind = ENGINE_ABORTED;
-    else if (failure)
-        outcome.kind = ENGINE_FAILED;
-    else
-        outcome.kind = ENGINE_SUCCEEDED;
-    if (outcome.kind == ENGINE_FAILED)
-        outcome.failure = failure;
-    if (framed)
-        log_line(ui, outcome.kind == ENGINE_ABORTED  ? "Aborted\n"
-                     : outcome.kind == ENGINE_FAILED ? "Failed\n"
-                                                     : "Completed\n");
-    if (ui && ui->finished)
-        ui->finished(ui->user, &outcome);
-    return outcome.kind == ENGINE_SUCCEEDED;
-}
 
 }  // namespace
 
@@ -179,7 +158,7 @@ int engine_restore_send(const engine_ui *ui, const char *port, int device,
                         const unsigned char *image, int *written)
 {
     gint64 start = g_get_monotonic_time();
-    return finish(ui, start, send_image(ui, port, device, image, written), false);
+    return engine_finish_job(ui, start, send_image(ui, port, device, image, written), false);
 }
 
 int engine_write_image(const engine_ui *ui, const engine_write_request *request)
@@ -204,7 +183,7 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
             log_line(ui, line);
             g_free(line);
             g_free(message);
-            return finish(ui, start, engine_text_unable_to_load_image, true);
+            return engine_finish_job(ui, start, engine_text_unable_to_load_image, true);
         }
         bytes.assign(contents.begin(), contents.end());
     }
@@ -215,7 +194,7 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
         if (check == ENGINE_IMAGE_HAS_ERRORS && ui && ui->error_count)
             ui->error_count(ui->user, error_count);
         log_line(ui, engine_restore_refusal_log_line(check));
-        return finish(ui, start,
+        return engine_finish_job(ui, start,
                       check == ENGINE_IMAGE_WRONG_SIZE ? engine_text_wrong_image_size
                                                        : engine_text_image_has_errors,
                       true);
@@ -228,7 +207,7 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
     g_free(question);
     // An abort while the question was open counts as the answer.
     if (!yes || engine_abort_requested())
-        return finish(ui, start, engine_text_write_not_confirmed, true);
-    return finish(ui, start, send_image(ui, request->port, request->device, bytes.data(), request->written),
+        return engine_finish_job(ui, start, engine_text_write_not_confirmed, true);
+    return engine_finish_job(ui, start, send_image(ui, request->port, request->device, bytes.data(), request->written),
                   true);
 }

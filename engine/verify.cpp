@@ -73,17 +73,5 @@ int engine_verify_disk(const engine_ui *ui, const engine_verify_request *request
     }
     memcpy(d64_storage, kept.data(), kept.size());
 
-    engine_outcome outcome = {};
-    outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
-    outcome.kind = engine_abort_requested() ? ENGINE_ABORTED
-                   : failure                ? ENGINE_FAILED
-                                            : ENGINE_SUCCEEDED;
-    outcome.failure = outcome.kind == ENGINE_FAILED ? failure : nullptr;
-    if (!request->framed_by_caller)
-        log_line(ui, outcome.kind == ENGINE_ABORTED  ? "Aborted\n"
-                     : outcome.kind == ENGINE_FAILED ? "Failed\n"
-                                                     : "Completed\n");
-    if (ui && ui->finished)
-        ui->finished(ui->user, &outcome);
-    return outcome.kind == ENGINE_SUCCEEDED;
+    return engine_finish_job(ui, start_us, failure, !request->framed_by_caller);
 }

@@ -62,6 +62,13 @@ static int parse_ts(const char *s, std::pair<int, int> *ts) {
   return 1;
 }
 
+// "T/S=N" with N from 0 to `most`.
+static int parse_ts_number(const char *s, long long most, std::pair<int, int> *ts, long long *n) {
+  const char *eq = strchr(s, '=');
+  return eq && parse_ts(std::string(s, eq).c_str(), ts) && parse_long(eq + 1, n) && *n >= 0 &&
+         *n <= most;
+}
+
 // "N=VALUE" with N a device number 8 to 11.
 static int parse_device_value(const char *s, int *dev, std::string *value) {
   const char *eq = strchr(s, '=');
@@ -143,16 +150,10 @@ static int parse_args(int argc, char **argv) {
       if (codes.empty()) goto bad;
       opt.sequence[ts] = codes;
     } else if (a == "--sector-number") {
-      const char *eq = strchr(v, '=');
-      if (!eq || !parse_ts(std::string(v, eq).c_str(), &ts) || !parse_long(eq + 1, &n) || n < 0 ||
-          n > 31)
-        goto bad;
+      if (!parse_ts_number(v, 31, &ts, &n)) goto bad;
       opt.sector_number[ts] = (int)n;
     } else if (a == "--reply-sector") {
-      const char *eq = strchr(v, '=');
-      if (!eq || !parse_ts(std::string(v, eq).c_str(), &ts) || !parse_long(eq + 1, &n) || n < 0 ||
-          n > 20)
-        goto bad;
+      if (!parse_ts_number(v, 20, &ts, &n)) goto bad;
       opt.reply_sector[ts] = (int)n;
     } else if (a == "--write-fault") {
       if (!parse_ts(v, &ts)) goto bad;
