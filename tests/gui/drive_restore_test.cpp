@@ -320,6 +320,9 @@ TEST_F(DriveRestore, TheMenuItemComparesTheDiskWithTheImageInMemory)
     EXPECT_NE(log_text().find("Verify: t/s  5/6  differs from the image\n"), std::string::npos)
         << log_text();
     EXPECT_COLOUR(cell_colour(5, 6), grid_rgb_of(0.930, 0.520, 0.130));
+    if (!shell_screenshot_dir().empty()) {
+        EXPECT_TRUE(shell_snap_window(window_main, shell_screenshot_dir() + "/verify_differs.png"));
+    }
     EXPECT_EQ(d64_storage[d64_sector_offset(5, 6)], 0x22) << "the image in memory changed";
 
     d64_storage[d64_sector_offset(5, 6)] = 0x21;
