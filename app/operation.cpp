@@ -308,7 +308,7 @@ void operation_log_visible_ports(void)
     engine_report_visible_ports(&ui);
 }
 
-int operation_open_port_and_sync(GSourceFunc finisher)
+int operation_open_port_and_sync(GSourceFunc finisher, int device)
 {
     int handle = -1;
     if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
@@ -316,9 +316,10 @@ int operation_open_port_and_sync(GSourceFunc finisher)
         operation_idle_add(finisher, (gpointer) "Unable to access communication port to device");
         return -1;
     }
-    if (!console_synch_with_device(handle, &flag_abort_requested)) {
-        serial_disconnect_port(handle);
-        operation_idle_add(finisher, (gpointer)console_text_unable_to_sync);
+    if (const char *failure = engine_sync_with_drive(handle, device)) {
+        engine_ui ui = operation_engine_ui(nullptr);
+        engine_close_port(&ui, handle);
+        operation_idle_add(finisher, const_cast<char *>(failure));
         return -1;
     }
     return handle;
@@ -326,7 +327,8 @@ int operation_open_port_and_sync(GSourceFunc finisher)
 
 void operation_close_and_finish(int handle, GSourceFunc finisher, const char *failure)
 {
-    serial_disconnect_port(handle);
+    engine_ui ui = operation_engine_ui(nullptr);
+    engine_close_port(&ui, handle);
     operation_idle_add(finisher, const_cast<char *>(failure));
 }
 

@@ -41,10 +41,11 @@ void log_queue_printf(const char *format, ...) G_GNUC_PRINTF(1, 2);
 void sector_grid_queue_cell(int track, int sector, uint8_t checksum, int code);
 
 // Worker prologue shared by every device job: opens the device port and waits
-// for the prompt.  Returns the handle, or -1 after queueing `finisher` with
-// the failure text ("Unable to access communication port to device" or
-// "Unable to sync with device").
-int operation_open_port_and_sync(GSourceFunc finisher);
+// for the prompt; a drive from 8 to 11 must answer too (0: the board
+// alone).  Returns the handle, or -1 after queueing `finisher` with the
+// failure text ("Unable to access communication port to device", "Unable
+// to sync with device" or "Device not present").
+int operation_open_port_and_sync(GSourceFunc finisher, int device);
 // Worker side: queues log lines telling which ports answer as the board,
 // so that a wrong or renamed device port setting can be put right.
 void operation_log_visible_ports(void);

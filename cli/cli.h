@@ -14,6 +14,7 @@ enum cli_exit {
     CLI_EXIT_FAILED = 1,
     CLI_EXIT_USAGE = 2,
     CLI_EXIT_SECTOR_ERRORS = 3,
+    CLI_EXIT_NOT_VERIFIED = 4,  // written, but the disk does not match the image
     CLI_EXIT_INTERRUPTED = 130,
 };
 
@@ -23,11 +24,13 @@ struct cli_args {
     std::string port;       // --port, or the GUI's setting
     bool port_given = false;
     bool port_is_default = false;  // from neither --port nor the GUI's settings
+    double timeout = 0;     // --timeout: the board's silence limit in seconds; 0: default
     int device = 0;         // --drive, or the GUI's selected drive
     bool json = false;
     bool verbose = false;
     bool bus = false;       // reset --bus
     bool yes = false;       // write --yes: no question before writing
+    bool no_verify = false; // write --no-verify: no read-back after writing
     std::string hex;        // update --hex
     std::string bootloader_port;  // update --bootloader-port, or the GUI's setting
     // read: -1 where the GUI's setting (or the default) applies

@@ -5,6 +5,7 @@
 
 #include "engine/options.h"
 #include "engine/drive_files.h"
+#include "engine/input_file.h"
 #include "image/listing.h"
 #include "image/petscii.h"
 
@@ -466,29 +467,29 @@ int cli_run_put(const cli_args &args)
                             problem);
     }
     const std::string shown = petscii_to_text(name);
-    gchar *contents = nullptr;
-    gsize length = 0;
-    GError *error = nullptr;
-    if (!g_file_get_contents(path.c_str(), &contents, &length, &error)) {
-        int refused = cli_fail(args, CLI_EXIT_FAILED, "cannot read %s",
-                               error ? error->message : path.c_str());
-        g_clear_error(&error);
-        return refused;
+    std::string file;
+    long long length = 0;
+    char *message = nullptr;
+    engine_input_result input =
+        engine_read_input_file(path.c_str(), PRG_STORAGE_SIZE, &file, &length, &message,
+                               engine_abort_flag());
+    if (input == ENGINE_INPUT_TOO_LARGE) {
+        cli_fail(args, CLI_EXIT_FAILED, "%s is too large for a disk (%lld bytes, at most %d)",
+                 path.c_str(), length, PRG_STORAGE_SIZE);
+    } else if (input != ENGINE_INPUT_READ) {
+        cli_fail(args, CLI_EXIT_FAILED, "%s", message);
+    } else if (length < 2) {
+        cli_fail(args, CLI_EXIT_FAILED, "%s is too small to be a PRG file", path.c_str());
     }
-    if (length > (gsize)PRG_STORAGE_SIZE) {
-        g_free(contents);
-        return cli_fail(args, CLI_EXIT_FAILED, "%s is too large for a disk (%lu bytes, at most %d)",
-                        path.c_str(), (unsigned long)length, PRG_STORAGE_SIZE);
-    }
-    if (length < 2) {
-        g_free(contents);
-        return cli_fail(args, CLI_EXIT_FAILED, "%s is too small to be a PRG file", path.c_str());
-    }
+    g_free(message);
+    if (input == ENGINE_INPUT_ABORTED)
+        return CLI_EXIT_INTERRUPTED;
+    if (input != ENGINE_INPUT_READ || length < 2)
+        return CLI_EXIT_FAILED;
     files_terminal t;
     engine_ui ui = files_ui(&t, args, "put");
     engine_drive_job job = job_of(args);
-    engine_import_prg(&ui, &job, name, (const uint8_t *)contents, (int)length);
-    g_free(contents);
+    engine_import_prg(&ui, &job, name, (const uint8_t *)file.data(), (int)length);
     int blocks = drive_files_blocks_of_size((int)length);
     bool ok = t.terminal.finished && t.terminal.outcome.kind == ENGINE_SUCCEEDED;
     int exit_status = cli_report_outcome(args, t.terminal, "put");

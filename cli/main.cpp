@@ -181,6 +181,9 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             args->verbose = true;
         } else if (strcmp(a, "--bus") == 0) {
             args->bus = bus_given = true;
+        } else if (strcmp(a, "--no-verify") == 0) {
+            args->no_verify = true;
+            only_for.push_back({a, "write"});
         } else if (strcmp(a, "-y") == 0 || strcmp(a, "--yes") == 0) {
             args->yes = true;
             only_for.push_back({a, "write update"});
@@ -224,6 +227,16 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
                 return 0;
             }
             args->port_given = true;
+        } else if (is_option(a, "--timeout")) {
+            if (!option_value(argc, argv, &i, a, "--timeout", &value))
+                return 0;
+            char *end = nullptr;
+            double seconds = g_ascii_strtod(value.c_str(), &end);
+            if (value.empty() || *end || !(seconds >= 0.05 && seconds <= 3600)) {
+                cli_error("--timeout needs seconds from 0.05 to 3600, not \"%s\"", value.c_str());
+                return 0;
+            }
+            args->timeout = seconds;
         } else if (is_option(a, "--drive")) {
             if (!option_value(argc, argv, &i, a, "--drive", &value))
                 return 0;
@@ -411,6 +424,8 @@ int main(int argc, char **argv)
         args.bootloader_port = options_bootloader_port_string;
     if (args.port.empty())
         return cli_fail(args, CLI_EXIT_USAGE, "no port set: use --port PATH");
+    if (args.timeout > 0)
+        engine_set_silence_limit(args.timeout);
     int status = sub->run(args);
     options_module_shutdown();
     return status;

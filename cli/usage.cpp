@@ -6,6 +6,9 @@
 #define COMMON_OPTIONS                                                                  \
     "  --port PATH     the board's serial port (default: the port set in the\n"         \
     "                  Dravlen client's settings; they are only read, never written)\n" \
+    "  --timeout SECONDS  how long the board may stay silent before the operation\n"  \
+    "                  fails (default 10; drive commands and writes, which may\n"      \
+    "                  format the disk first, get 9 times as long)\n"               \
     "  --json          print one JSON summary object on stdout instead of text\n"       \
     "  -v, --verbose   also print the operation's log lines on stderr\n"               \
     "  --tracks 35|40  run the build for that track count (dravlen or dravlen40)\n"    \
@@ -297,10 +300,17 @@ const cli_subcommand cli_subcommands[] = {
      "the drive then finishes the track it is writing, and the disk is left\n"
      "partly written.\n"
      "\n"
+     "Then the disk is read back (fast pass and re-reads, as read does) and\n"
+     "every sector is compared with the image: \"verified: N of N sectors\n"
+     "match\", then the sectors that differ or could not be read.\n"
+     "\n"
      "Options:\n"
-     "  -y, --yes       write without asking\n" DRIVE_OPTION COMMON_OPTIONS
-     "\nExit status: 0 written; 1 failed or refused (unreadable file, wrong size,\n"
-     "sectors with errors, not confirmed); 2 usage error; 130 interrupted.\n",
+     "  -y, --yes       write without asking\n"
+     "  --no-verify     do not read the disk back after writing\n" DRIVE_OPTION COMMON_OPTIONS
+     "\nExit status: 0 written and verified; 1 failed or refused (unreadable file,\n"
+     "wrong size, sectors with errors, not confirmed); 2 usage error; 4 written,\n"
+     "but the disk does not match the image (or could not be read back);\n"
+     "130 interrupted.\n",
      cli_run_write, 1, 1, true, false, false, false},
     {"update", "flash the firmware onto the board with avrdude",
      "Usage: dravlen update [OPTIONS] [--hex FILE] [--bootloader-port PATH]\n"

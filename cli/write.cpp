@@ -2,8 +2,11 @@
 #include "cli/cli.h"
 
 #include "device/firmware.h"
+#include "engine/input_file.h"
 #include "engine/restore.h"
+#include "engine/options.h"
 #include "engine/update.h"
+#include "engine/verify.h"
 #include "image/d64.h"
 
 #include <glib/gstdio.h>
@@ -74,6 +77,69 @@ void view_finished(void *user, const engine_outcome *outcome)
     v->terminal.outcome.error_codes = nullptr;
 }
 
+// "t/s t/s ..." of a list of sectors.
+std::string sector_list(const std::vector<std::pair<int, int>> &sectors)
+{
+    std::string text;
+    for (const auto &ts : sectors)
+        text += (text.empty() ? "" : " ") + std::to_string(ts.first) + "/" +
+                std::to_string(ts.second);
+    return text;
+}
+
+void add_sector_list(JsonBuilder *b, const char *name,
+                     const std::vector<std::pair<int, int>> &sectors)
+{
+    json_builder_set_member_name(b, name);
+    json_builder_begin_array(b);
+    for (const auto &ts : sectors) {
+        json_builder_begin_object(b);
+        cli_json_add_int(b, "track", ts.first);
+        cli_json_add_int(b, "sector", ts.second);
+        json_builder_end_object(b);
+    }
+    json_builder_end_array(b);
+}
+
+// Reads the written disk back and compares it with the image; the exit
+// status of the whole write.  *result gets what was compared (*compared
+// tells whether anything was); the write's *outcome becomes the verify's
+// when that did not succeed.
+int verify_written_disk(const cli_args &args, const unsigned char *image,
+                        engine_verify_result *result, bool *compared, engine_outcome *outcome)
+{
+    fprintf(stderr, "Verifying the disk in drive %d against the image\n", args.device);
+    cli_terminal terminal = {args.verbose, false, {}, {}};
+    engine_ui ui = cli_terminal_ui(&terminal);
+    engine_verify_request request = {args.port.c_str(), args.device, image,
+                                     args.retries >= 0 ? args.retries : options_sector_read_retries,
+                                     options_retry_sectors_once_per_pass};
+    engine_verify_disk(&ui, &request, result);
+    *compared = terminal.finished && result->compared > 0;
+    if (*compared && !args.json) {
+        printf("verified: %d of %d sectors match\n", result->matching, result->compared);
+        if (!result->differing.empty())
+            printf("differ from the image: %s\n", sector_list(result->differing).c_str());
+        if (!result->unreadable.empty())
+            printf("could not be read: %s\n", sector_list(result->unreadable).c_str());
+    }
+    if (terminal.finished && terminal.outcome.kind == ENGINE_SUCCEEDED)
+        return CLI_EXIT_OK;
+    outcome->kind = terminal.finished ? terminal.outcome.kind : ENGINE_FAILED;
+    outcome->failure = terminal.finished ? terminal.outcome.failure : "no outcome";
+    if (outcome->kind == ENGINE_ABORTED) {
+        cli_error("verify interrupted: the disk is written but not verified");
+        return CLI_EXIT_INTERRUPTED;
+    }
+    if (*compared)
+        cli_error("write: the disk in drive %d does not match the image", args.device);
+    else
+        cli_error("verify failed: %s; the disk is written but not verified",
+                  terminal.finished && terminal.outcome.failure ? terminal.outcome.failure
+                                                                : "no outcome");
+    return CLI_EXIT_NOT_VERIFIED;
+}
+
 // The question on the terminal; anything but y or yes is no.
 int ask_on_terminal(void *, engine_question, const char *text)
 {
@@ -99,20 +165,32 @@ int answer_yes(void *, engine_question, const char *)
 int cli_run_write(const cli_args &args)
 {
     const char *path = args.operands[0].c_str();
-    gchar *contents = nullptr;
-    gsize length = 0;
-    GError *error = nullptr;
-    if (!g_file_get_contents(path, &contents, &length, &error)) {
-        int status = cli_fail(args, CLI_EXIT_FAILED, "cannot read %s: %s", path, error->message);
-        g_error_free(error);
+    std::string image;
+    long long file_size = 0;
+    char *message = nullptr;
+    // No image of either track count is larger: a larger file is refused unread.
+    engine_input_result input =
+        engine_read_input_file(path, 768 * 257, &image, &file_size, &message,
+                               engine_abort_flag());
+    if (input == ENGINE_INPUT_ABORTED) {
+        cli_error("%s", message);
+        g_free(message);
+        return CLI_EXIT_INTERRUPTED;
+    }
+    if (input != ENGINE_INPUT_READ && input != ENGINE_INPUT_TOO_LARGE) {
+        int status = cli_fail(args, CLI_EXIT_FAILED, "%s", message);
+        g_free(message);
         return status;
     }
+    g_free(message);
+    const unsigned char *contents = (const unsigned char *)image.data();
+    size_t length = input == ENGINE_INPUT_READ ? image.size() : (size_t)file_size;
     // Refusals come before the question: nothing to confirm then.
     int error_count = 0;
-    engine_image_check check =
-        engine_restore_check_image((const unsigned char *)contents, length, &error_count);
+    engine_image_check check = input == ENGINE_INPUT_READ
+                                   ? engine_restore_check_image(contents, length, &error_count)
+                                   : ENGINE_IMAGE_WRONG_SIZE;
     if (check == ENGINE_IMAGE_WRONG_SIZE) {
-        g_free(contents);
         // The other build's sizes: 683 or 768 sectors, with or without error info.
         int other = TRACKS == 40 ? 35 : 40;
         size_t other_sectors = TRACKS == 40 ? 683 : 768;
@@ -127,7 +205,6 @@ int cli_run_write(const cli_args &args)
                         (long long)(d64_base_size + d64_block_error_info_size), hint.c_str());
     }
     if (check == ENGINE_IMAGE_HAS_ERRORS) {
-        g_free(contents);
         return cli_fail(args, CLI_EXIT_FAILED,
                         "%s holds sectors that were not read correctly (%d with errors): only a "
                         "clean image is written",
@@ -136,12 +213,10 @@ int cli_run_write(const cli_args &args)
     // A port that cannot work is told before the question, not after it.
     std::string problem = cli_port_problem(args.port);
     if (!problem.empty()) {
-        g_free(contents);
         return cli_fail(args, CLI_EXIT_FAILED, "cannot open %s: %s", cli_port_shown(args).c_str(),
                         problem.c_str());
     }
     if (!args.yes && !isatty(STDIN_FILENO)) {
-        g_free(contents);
         return cli_fail(args, CLI_EXIT_FAILED,
                         "not writing to the disk in drive %d: no terminal to ask on; add --yes",
                         args.device);
@@ -155,25 +230,44 @@ int cli_run_write(const cli_args &args)
     ui.log_line = view_log_line;
     ui.finished = view_finished;
     ui.ask = args.yes ? answer_yes : ask_on_terminal;
-    engine_write_request request = {args.port.c_str(), args.device, path,
-                                    (const unsigned char *)contents, length};
+    int written = 0;
+    engine_write_request request = {args.port.c_str(), args.device, path, contents, length,
+                                    &written};
     engine_write_image(&ui, &request);
-    g_free(contents);
-
-    int exit_status = cli_report_outcome(args, view.terminal, "write");
+    bool ok = view.terminal.finished && view.terminal.outcome.kind == ENGINE_SUCCEEDED;
+    if (ok && !args.json)
+        printf("Wrote %s to the disk in drive %d (%d sectors, %.1f s)\n", path, args.device,
+               view.sent, view.terminal.outcome.elapsed_seconds);
+    fflush(stdout);
+    int status = cli_report_outcome(args, view.terminal, "write");
+    if (!ok && written)
+        cli_error("the disk in drive %d is now partly overwritten", args.device);
+    engine_verify_result verified;
+    bool compared = false;
+    if (ok && !args.no_verify)
+        status = verify_written_disk(args, contents, &verified, &compared,
+                                     &view.terminal.outcome);
     if (args.json) {
         JsonBuilder *b = cli_json_members();
         cli_json_add_int(b, "drive", args.device);
         cli_json_add_text(b, "image", path);
         cli_json_add_int(b, "sectors_written", view.sent);
         cli_json_add_int(b, "sectors_total", view.total);
-        cli_json_print(args, view.terminal, b, exit_status);
-    } else if (view.terminal.finished && view.terminal.outcome.kind == ENGINE_SUCCEEDED) {
-        printf("Wrote %s to the disk in drive %d (%d sectors, %.1f s)\n", path, args.device,
-               view.sent, view.terminal.outcome.elapsed_seconds);
+        json_builder_set_member_name(b, "verify");
+        if (compared) {
+            json_builder_begin_object(b);
+            cli_json_add_int(b, "sectors", verified.compared);
+            cli_json_add_int(b, "matching", verified.matching);
+            add_sector_list(b, "differing", verified.differing);
+            add_sector_list(b, "unreadable", verified.unreadable);
+            json_builder_end_object(b);
+        } else {
+            json_builder_add_null_value(b);
+        }
+        cli_json_print(args, view.terminal, b, status);
     }
     fflush(stdout);
-    return exit_status;
+    return status;
 }
 
 // ---------------------------------------------------------------- update

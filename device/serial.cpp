@@ -1,6 +1,8 @@
 #include "device/serial.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <ctime>
 #include <cstring>
 #include <string>
 
@@ -18,9 +20,34 @@ const int abort_poll_ms = 50;
 // A read ends once the line has been quiet this long after a byte.
 const int inter_byte_ms = 5;
 
+// Ten seconds covers a real drive's head steps and retries on a bad track.
+std::atomic<int> default_limit_ms{10000};
+// Per open descriptor; descriptors beyond the table get the default.
+const int max_tracked_fd = 1024;
+std::atomic<int> limit_ms[max_tracked_fd];
+std::atomic<bool> fell_silent[max_tracked_fd];
+
+int limit_of(int fd)
+{
+    return fd >= 0 && fd < max_tracked_fd ? limit_ms[fd].load() : default_limit_ms.load();
+}
+
+void set_silent(int fd, bool silent)
+{
+    if (fd >= 0 && fd < max_tracked_fd)
+        fell_silent[fd] = silent;
+}
+
 bool aborted(std::atomic<int> *abort)
 {
     return abort && abort->load(std::memory_order_relaxed) != 0;
+}
+
+int64_t now_ms()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (int64_t)t.tv_sec * 1000 + t.tv_nsec / 1000000;
 }
 
 int open_exclusive(const char *path)
@@ -65,14 +92,22 @@ int configure(int fd)
     return 1;
 }
 
-// Waits until the port can be read (or written), testing the abort flag
-// between short sleeps when `timeout_ms` is negative.  Returns 1 when ready,
-// 0 when the wait timed out, -1 on abort, hang-up or error.
+// Waits until the port can be read (or written).  With a negative
+// `timeout_ms` the wait tests the abort flag between short sleeps and fails
+// once the port's silence limit passes (noting that it fell silent).
+// Returns 1 when ready, 0 when the wait timed out, -1 on abort, silence,
+// hang-up or error.
 int wait_for(int fd, short events, int timeout_ms, std::atomic<int> *abort)
 {
+    const int64_t limit_ms = limit_of(fd);
+    const int64_t start_ms = now_ms();
     for (;;) {
         if (timeout_ms < 0 && aborted(abort))
             return -1;
+        if (timeout_ms < 0 && now_ms() - start_ms >= limit_ms) {
+            set_silent(fd, true);
+            return -1;
+        }
         pollfd p{fd, events, 0};
         int n = poll(&p, 1, timeout_ms < 0 ? abort_poll_ms : timeout_ms);
         if (n < 0) {
@@ -114,8 +149,38 @@ int serial_connect_and_configure_port(int *handle, const char *port_name)
         serial_disconnect_port(fd);
         return 0;
     }
+    if (fd < max_tracked_fd) {
+        limit_ms[fd] = default_limit_ms.load();
+        fell_silent[fd] = false;
+    }
     *handle = fd;
     return 1;
+}
+
+void serial_set_default_silence_limit(int ms)
+{
+    default_limit_ms = ms > 0 ? ms : 1;
+}
+
+int serial_default_silence_limit(void)
+{
+    return default_limit_ms;
+}
+
+void serial_set_silence_limit(int handle, int ms)
+{
+    if (handle >= 0 && handle < max_tracked_fd)
+        limit_ms[handle] = ms > 0 ? ms : 1;
+}
+
+int serial_silence_limit(int handle)
+{
+    return limit_of(handle);
+}
+
+int serial_fell_silent(int handle)
+{
+    return handle >= 0 && handle < max_tracked_fd && fell_silent[handle].load() ? 1 : 0;
 }
 
 int serial_disconnect_port(int handle)
@@ -148,6 +213,7 @@ int serial_read_chunk(int handle, void *buffer, size_t count, size_t *received,
             break; // quiet for 5 ms after data: the read is complete
         ssize_t n = read(handle, out + got, count - got);
         if (n > 0) {
+            set_silent(handle, false);
             got += static_cast<size_t>(n);
             *received = got;
             continue;

@@ -13,8 +13,21 @@ int serial_connect_and_configure_port(int *handle, const char *port_name);
 
 int serial_disconnect_port(int handle);
 
+// How long the board may stay silent before a read or write gives up, in
+// milliseconds: the default given to every port opened from now on.  A
+// program sets it once at its start (the command line's --timeout).
+void serial_set_default_silence_limit(int ms);
+int serial_default_silence_limit(void);
+// The limit of one open port, for a phase in which the board is silent
+// longer (a format, a write that starts with one).
+void serial_set_silence_limit(int handle, int ms);
+int serial_silence_limit(int handle);
+// 1 when a read or write of the port failed because the board stayed silent
+// beyond the limit; a later success clears it.
+int serial_fell_silent(int handle);
+
 // One system read: waits for the first byte (testing *abort at least every
-// 50 ms, no other time limit), then takes what arrives until 5 ms pass
+// 50 ms, failing once the port's silence limit passes), then takes what arrives until 5 ms pass
 // without a further byte or `count` bytes are in.  Fails on abort (tested
 // before every byte taken, so a slow trickle cannot hold it) and at once when
 // the port goes away (hang-up, I/O error).  *received is set to the
@@ -23,7 +36,8 @@ int serial_read_chunk(int handle, void *buffer, size_t count, size_t *received,
                       std::atomic<int> *abort);
 
 // One system write: writes at most `count` bytes as soon as the port takes
-// them.  Fails on abort and on hang-up.
+// them.  Fails on abort, on hang-up and when the port takes nothing within
+// its silence limit.
 int serial_write_chunk(int handle, const void *buffer, size_t count, size_t *written,
                        std::atomic<int> *abort);
 

@@ -91,15 +91,13 @@ const char *open_and_sync(run *r, const char *title)
             engine_report_visible_ports(r->ui);
         return text_no_port;
     }
-    if (!console_synch_with_device(r->handle, engine_abort_flag()))
-        return console_text_unable_to_sync;
-    return nullptr;
+    return engine_sync_with_drive(r->handle, r->job->device);
 }
 
 void close_port(run *r)
 {
     if (r->handle >= 0)
-        serial_disconnect_port(r->handle);
+        engine_close_port(r->ui, r->handle);
     r->handle = -1;
 }
 
@@ -578,6 +576,7 @@ int engine_drive_dos_command(const engine_ui *ui, const engine_drive_job *job,
     if (failure)
         return finish(&r, failure);
     char answer[2];
+    engine_allow_long_silence(r.handle);  // a format or a validate takes its time
     failure = console_process_command(r.handle, job->device, command, engine_abort_flag(), answer);
     // A refused command leaves its reason on the error channel; the monitor
     // shows its prompt after the answer, so the channel can still be read.

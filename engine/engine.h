@@ -119,6 +119,30 @@ struct engine_board_info {
     char status[4][ENGINE_STATUS_SIZE];
 };
 
+// On a freshly opened port: waits for the prompt and, for a device from 8
+// to 11, makes sure that the drive answers (reading its error channel, which
+// clears it), then waits for the prompt again.  Null when the drive is
+// there, else "Device not present" or the failure text of the step.  Every
+// job that talks to a drive calls it before anything else.
+const char *engine_sync_with_drive(int handle, int device);
+
+// How much longer than its usual limit the board may stay silent during a
+// drive command or a write, which may format the whole disk first (some
+// 90 s on a 1541 with the default limit of 10 s).
+enum { ENGINE_LONG_SILENCE_FACTOR = 9 };
+// The usual limit, in seconds, for every port opened from now on (10 s
+// unless set); a program sets it once, at its start.
+void engine_set_silence_limit(double seconds);
+// Gives the open port that longer limit for the rest of the job.
+void engine_allow_long_silence(int handle);
+// Reports a job's one outcome, abort first, then failure, else success, with
+// the elapsed time since start_us; logs "Aborted", "Failed" or "Completed"
+// when `framed`.  1 on success.
+int engine_finish_job(const engine_ui *ui, gint64 start_us, const char *failure, bool framed);
+// Closes the port; when the board stopped answering (the port's silence
+// limit passed) and no abort came first, says so in the log.
+void engine_close_port(const engine_ui *ui, int handle);
+
 // The board's firmware version and the drives 8 to 11 that answer.
 // 1 on success.
 int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_info *info);

@@ -508,8 +508,7 @@ const char *read_into_store(const engine_imaging_params *p)
     int first = engine_imaging_first_track(p->outmost_track);
     char command[32];
     int prompt_taken = 0;
-    if (!console_synch_with_device(handle, engine_abort_flag())) {
-        failure = console_text_unable_to_sync;
+    if ((failure = engine_sync_with_drive(handle, p->device))) {
     } else if (p->pre_initialize &&
                (failure = console_process_command(handle, p->device, "di", engine_abort_flag()))) {
     } else if (g_snprintf(command, sizeof command, "ws %d %d %d", TRACKS, p->device, first),
@@ -519,7 +518,7 @@ const char *read_into_store(const engine_imaging_params *p)
         failure = console_text_communication_error;
     }
     if (failure) {
-        serial_disconnect_port(handle);
+        engine_close_port(pass_ui, handle);
         return failure;
     }
 
@@ -553,7 +552,7 @@ const char *read_into_store(const engine_imaging_params *p)
         break;
     }
     g_usleep(10);
-    serial_disconnect_port(handle);
+    engine_close_port(pass_ui, handle);
     return failure;
 }
 
@@ -656,6 +655,14 @@ int imaging_count_prg_first_sector_errors(const uint8_t *image)
 void engine_disk_name_for_file(int first_track, char *name17)
 {
     filer_disk_name_for_file(d64_storage, !imaging_nothing_read(d64_storage, first_track), name17);
+}
+
+const char *engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p)
+{
+    pass_ui = ui;
+    const char *failure = read_into_store(p);
+    pass_ui = nullptr;
+    return failure;
 }
 
 int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)

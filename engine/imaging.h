@@ -25,6 +25,8 @@ enum engine_cell {
     // A sector received twice in the fast pass, now left unread: paint it
     // as not read; its log line came as a log_line already.
     ENGINE_CELL_LEFT_UNREAD = 11,
+    // A verify read the sector cleanly, but its bytes are not the image's.
+    ENGINE_CELL_DIFFERS = 12,
 };
 
 // The log line of a sector cell event (g_free it), or null for an event
@@ -103,6 +105,10 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p);
 // lines, after the checks and before the save.  whole_disk 0 for a partial
 // dump: sectors it did not read are no damage.
 void engine_log_damage_report(const engine_ui *ui, int whole_disk);
+// The pass and the re-read phase of engine_read_disk alone, into
+// d64_storage (which the caller has reset), reporting to `ui`: no checks,
+// no saving, no `finished`.  Null on success, else the failure text.
+const char *engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p);
 
 // 1 when every sector of tracks first_track to TRACKS still has error byte
 // 0x03 (nothing was read).

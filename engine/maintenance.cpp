@@ -39,7 +39,9 @@ void log_printf(const job &j, const char *format, ...)
 }
 
 // Opens the port and waits for the prompt; null or the failure text.
-const char *open_and_sync(job *j, const char *port, const char *title)
+// A device from 8 to 11 must answer too (engine_sync_with_drive); 0: the
+// board alone.
+const char *open_and_sync(job *j, const char *port, const char *title, int device = 0)
 {
     j->start_us = g_get_monotonic_time();
     j->handle = -1;
@@ -47,16 +49,14 @@ const char *open_and_sync(job *j, const char *port, const char *title)
     log_line(*j, title);
     if (!port || !*port || !serial_connect_and_configure_port(&j->handle, port))
         return text_no_port;
-    if (!console_synch_with_device(j->handle, engine_abort_flag()))
-        return console_text_unable_to_sync;
-    return nullptr;
+    return engine_sync_with_drive(j->handle, device);
 }
 
 // Closes the port and reports the outcome, abort first.  1 on success.
 int finish(job *j, const char *failure)
 {
     if (j->handle >= 0)
-        serial_disconnect_port(j->handle);
+        engine_close_port(j->ui, j->handle);
     j->handle = -1;
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - j->start_us) / 1e6;
@@ -165,7 +165,7 @@ int engine_drive_command(const engine_ui *ui, const char *port, int device, cons
 {
     status[0] = 0;
     job j = {ui, 0, -1};
-    const char *failure = open_and_sync(&j, port, "Sending drive command\n");
+    const char *failure = open_and_sync(&j, port, "Sending drive command\n", device);
     if (failure)
         return finish(&j, failure);
     if (engine_drive_command_problem(text))
@@ -173,6 +173,7 @@ int engine_drive_command(const engine_ui *ui, const char *port, int device, cons
     log_printf(j, "%s\n", text);
     std::string word = std::string("dc \"") + text + "\"";
     char answer[2];
+    engine_allow_long_silence(j.handle);  // a format or a validate takes its time
     failure = console_process_command(j.handle, device, word.c_str(), engine_abort_flag(), answer);
     // A refused command leaves its reason on the error channel; the monitor
     // shows its prompt after the answer, so the channel can still be read.
@@ -196,7 +197,7 @@ static int process_simple(const engine_ui *ui, const char *port, int device, con
                           const char *title)
 {
     job j = {ui, 0, -1};
-    const char *failure = open_and_sync(&j, port, title);
+    const char *failure = open_and_sync(&j, port, title, device);
     if (!failure)
         failure = console_process_command(j.handle, device, word, engine_abort_flag());
     return finish(&j, failure);

@@ -30,6 +30,7 @@ int options_retry_sectors_once_per_pass = 1;
 int options_include_scr_files = 0;
 int options_double_png_dimensions = 1;
 int options_create_md5_digest = 0;
+int options_verify_after_restore = 1;
 gchar *options_font_description_string = nullptr;
 int options_expansion = 1;
 int *options_window_main_position = nullptr;
@@ -95,6 +96,7 @@ const number_option NUMBER_OPTIONS[] = {
     {"misc", "include_scr_files", &options_include_scr_files, 0, true},
     {"misc", "double_png_dimensions", &options_double_png_dimensions, 1, true},
     {"misc", "create_md5_digest", &options_create_md5_digest, 0, true},
+    {"misc", "verify_after_restore", &options_verify_after_restore, 1, true},
     {"interface", "expansion", &options_expansion, 1, false},
 };
 

@@ -60,6 +60,8 @@ extern int options_retry_sectors_once_per_pass;
 extern int options_include_scr_files;
 extern int options_double_png_dimensions;
 extern int options_create_md5_digest;
+// After a restore, read the disk back and compare it with the image.
+extern int options_verify_after_restore;
 // [interface]
 extern gchar *options_font_description_string;
 extern int options_expansion;                  // 1 for 2x, 2 for 4x

@@ -90,7 +90,7 @@ const char *reread_into_store(const engine_ui *ui, engine_reread_selection selec
         failure = dumps_start_sector_reads(handle, job->device);
         if (!failure)
             failure = reread_allocated(&r, job);
-        serial_disconnect_port(handle);
+        engine_close_port(ui, handle);
         return failure;
     }
 
@@ -122,7 +122,7 @@ const char *reread_into_store(const engine_ui *ui, engine_reread_selection selec
         failure = r.failure;
     if (!failure && selection != ENGINE_REREAD_DIR_TRACK_PRGS)
         g_usleep(10);
-    serial_disconnect_port(handle);
+    engine_close_port(ui, handle);
     return failure;
 }
 

@@ -1,6 +1,8 @@
 // Restore: the image checks and the sending of the sectors.
 #include "engine/restore.h"
 
+#include "engine/input_file.h"
+
 #include "device/console.h"
 #include "device/serial.h"
 #include "gcr/warp.h"
@@ -38,18 +40,24 @@ int send_on_request(int handle, const uint8_t *packet)
 
 // The transfer itself; null or the failure text.
 const char *send_image(const engine_ui *ui, const char *port, int device,
-                       const unsigned char *image)
+                       const unsigned char *image, int *written)
 {
+    int dummy = 0;
+    if (!written)
+        written = &dummy;
+    *written = 0;
     int handle = -1;
     if (!port || !*port || !serial_connect_and_configure_port(&handle, port))
         return text_no_port;
     const char *failure = nullptr;
     char command[16];
     g_snprintf(command, sizeof command, "wr %d", device);
-    if (!console_synch_with_device(handle, engine_abort_flag()))
-        failure = console_text_unable_to_sync;
-    else if (!console_execute_command(handle, command, engine_abort_flag()))
+    if ((failure = engine_sync_with_drive(handle, device))) {
+    } else if (*written = 1, !console_execute_command(handle, command, engine_abort_flag())) {
         failure = text_no_restore_request;
+    }
+    // The drive formats the disk before it asks for the first track.
+    engine_allow_long_silence(handle);
     uint8_t packet[WARP_PACKET_SIZE];
     const int total = (int)(d64_base_size / 256);
     int sent = 0;
@@ -78,31 +86,15 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
         if (!send_on_request(handle, packet))
             failure = console_text_communication_error;
     }
-    serial_disconnect_port(handle);
+    engine_close_port(ui, handle);
+    if (*written && (failure || engine_abort_requested())) {
+        char *line = g_strdup_printf("The disk in drive %d is now partly overwritten\n", device);
+        log_line(ui, line);
+        g_free(line);
+    }
     return failure;
 }
 
-// Reports the outcome, abort first; logs the closing word when `framed`.
-int finish(const engine_ui *ui, gint64 start_us, const char *failure, bool framed)
-{
-    engine_outcome outcome = {};
-    outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
-    if (engine_abort_requested())
-        outcome.kind = ENGINE_ABORTED;
-    else if (failure)
-        outcome.kind = ENGINE_FAILED;
-    else
-        outcome.kind = ENGINE_SUCCEEDED;
-    if (outcome.kind == ENGINE_FAILED)
-        outcome.failure = failure;
-    if (framed)
-        log_line(ui, outcome.kind == ENGINE_ABORTED  ? "Aborted\n"
-                     : outcome.kind == ENGINE_FAILED ? "Failed\n"
-                                                     : "Completed\n");
-    if (ui && ui->finished)
-        ui->finished(ui->user, &outcome);
-    return outcome.kind == ENGINE_SUCCEEDED;
-}
 
 }  // namespace
 
@@ -163,10 +155,10 @@ const char *engine_restore_refusal_log_line(engine_image_check check)
 }
 
 int engine_restore_send(const engine_ui *ui, const char *port, int device,
-                        const unsigned char *image)
+                        const unsigned char *image, int *written)
 {
     gint64 start = g_get_monotonic_time();
-    return finish(ui, start, send_image(ui, port, device, image), false);
+    return engine_finish_job(ui, start, send_image(ui, port, device, image, written), false);
 }
 
 int engine_write_image(const engine_ui *ui, const engine_write_request *request)
@@ -179,20 +171,21 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
     if (request->image) {
         bytes.assign(request->image, request->image + request->image_size);
     } else {
-        gchar *contents = nullptr;
-        gsize length = 0;
-        GError *error = nullptr;
+        std::string contents;
+        long long size = 0;
+        char *message = nullptr;
         if (!request->image_path ||
-            !g_file_get_contents(request->image_path, &contents, &length, &error)) {
+            engine_read_input_file(request->image_path, 768 * 257, &contents, &size, &message,
+                                   engine_abort_flag()) !=
+                ENGINE_INPUT_READ) {
             char *line = g_strdup_printf("Unable to load from image: %s\n",
-                                         error ? error->message : "no file");
+                                         message ? message : "no file");
             log_line(ui, line);
             g_free(line);
-            g_clear_error(&error);
-            return finish(ui, start, engine_text_unable_to_load_image, true);
+            g_free(message);
+            return engine_finish_job(ui, start, engine_text_unable_to_load_image, true);
         }
-        bytes.assign(contents, contents + length);
-        g_free(contents);
+        bytes.assign(contents.begin(), contents.end());
     }
 
     int error_count = 0;
@@ -201,7 +194,7 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
         if (check == ENGINE_IMAGE_HAS_ERRORS && ui && ui->error_count)
             ui->error_count(ui->user, error_count);
         log_line(ui, engine_restore_refusal_log_line(check));
-        return finish(ui, start,
+        return engine_finish_job(ui, start,
                       check == ENGINE_IMAGE_WRONG_SIZE ? engine_text_wrong_image_size
                                                        : engine_text_image_has_errors,
                       true);
@@ -214,6 +207,7 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
     g_free(question);
     // An abort while the question was open counts as the answer.
     if (!yes || engine_abort_requested())
-        return finish(ui, start, engine_text_write_not_confirmed, true);
-    return finish(ui, start, send_image(ui, request->port, request->device, bytes.data()), true);
+        return engine_finish_job(ui, start, engine_text_write_not_confirmed, true);
+    return engine_finish_job(ui, start, send_image(ui, request->port, request->device, bytes.data(), request->written),
+                  true);
 }

@@ -32,9 +32,12 @@ extern const char engine_text_write_not_confirmed[];
 
 // Sends `image` (d64_base_size bytes) to the disk in drive `device`: one
 // sector_cell (CELL code 10, written) and progress per sector, then
-// `finished`.  Logs nothing: the caller frames the log.  1 on success.
+// `finished`.  Logs nothing but, after a failure or an abort once the
+// write request went out, "The disk in drive N is now partly overwritten";
+// *written (when given) tells whether it went out.  The caller frames the
+// log.  1 on success.
 int engine_restore_send(const engine_ui *ui, const char *port, int device,
-                        const unsigned char *image);
+                        const unsigned char *image, int *written = nullptr);
 
 struct engine_write_request {
     const char *port;
@@ -42,6 +45,7 @@ struct engine_write_request {
     const char *image_path;      // the D64 file; shown in the question
     const unsigned char *image;  // its bytes when already read (else null)
     size_t image_size;
+    int *written = nullptr;      // when given: 1 once the write request went out to the drive
 };
 
 // The whole restore of a file: reads and checks it (refusals are failures

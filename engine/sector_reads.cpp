@@ -17,8 +17,10 @@ namespace {
 uint8_t receive_buffer[WARP_PACKET_SIZE];
 uint8_t decode_buffer[256];
 
-enum read_outcome { OUTCOME_NO_SECTOR, OUTCOME_TRANSMISSION, OUTCOME_GCR, OUTCOME_CHECKSUM,
-                    OUTCOME_GOOD };
+// OUTCOME_WRONG_SECTOR: the reply names another sector, so its data is
+// not the one asked for.
+enum read_outcome { OUTCOME_NO_SECTOR, OUTCOME_TRANSMISSION, OUTCOME_WRONG_SECTOR, OUTCOME_GCR,
+                    OUTCOME_CHECKSUM, OUTCOME_GOOD };
 
 // Sectors for which a first read of the current operation stored an attempt
 // (and so raised the error count unless it was good).  Another first read of
@@ -75,7 +77,15 @@ int read_once(engine_sector_reader *r, int track, int sector, read_outcome *outc
     uint32_t decoded_sector, checksum_ok, end_of_track;
     int gcr_ok = warp_decode_gcr_stream(receive_buffer, decode_buffer, &decoded_sector, checksum,
                                         &checksum_ok, &end_of_track);
-    if (!gcr_ok)
+    if (decoded_sector != (uint32_t)sector) {
+        *outcome = OUTCOME_WRONG_SECTOR;
+        if (r->ui && r->ui->log_line) {
+            char line[96];
+            g_snprintf(line, sizeof line, "Sector t/s %2d/%-2d: reply named sector %u, skipping packet\n",
+                       track, sector, (unsigned)decoded_sector);
+            r->ui->log_line(r->ui->user, line, 1);
+        }
+    } else if (!gcr_ok)
         *outcome = OUTCOME_GCR;
     else
         *outcome = checksum_ok ? OUTCOME_GOOD : OUTCOME_CHECKSUM;
@@ -111,6 +121,7 @@ void store_first(engine_sector_reader *r, int track, int sector, read_outcome ou
         cell(r, track, sector, checksum, ENGINE_CELL_READ_OK);
         break;
     case OUTCOME_TRANSMISSION:
+    case OUTCOME_WRONG_SECTOR:
         break;
     }
 }
@@ -148,6 +159,7 @@ void store_if_better(engine_sector_reader *r, int track, int sector, read_outcom
         store_first(r, track, sector, outcome, checksum);
         break;
     case OUTCOME_TRANSMISSION:
+    case OUTCOME_WRONG_SECTOR:
         break;
     }
 }
@@ -172,6 +184,8 @@ int engine_read_sector_with_retries(engine_sector_reader *r, int track, int sect
                 r->ui->log_line(r->ui->user, "Transmission validation failed, skipping packet\n", 1);
             continue;
         }
+        if (outcome == OUTCOME_WRONG_SECTOR)
+            continue;
         // Later attempts of a first read follow the merit rule too, so a bad
         // last attempt cannot undo a better earlier one.
         if (first_read && !stored)

@@ -54,10 +54,10 @@ const char *dumps_open_port(const engine_sector_job *job, int *handle)
         *handle = -1;
         return "Unable to access communication port to device";
     }
-    if (!console_synch_with_device(*handle, engine_abort_flag())) {
+    if (const char *failure = engine_sync_with_drive(*handle, job->device)) {
         serial_disconnect_port(*handle);
         *handle = -1;
-        return console_text_unable_to_sync;
+        return failure;
     }
     return nullptr;
 }
@@ -498,7 +498,7 @@ const char *dump_into_store(const engine_ui *ui, engine_dump_kind kind,
             break;
         }
     }
-    serial_disconnect_port(handle);
+    engine_close_port(ui, handle);
     return failure;
 }
 

@@ -9,6 +9,7 @@
 
 #include "ui/log.h"
 #include "app/operation.h"
+#include "engine/input_file.h"
 #include "engine/operation_state.h"
 #include "engine/options.h"
 #include "device/console.h"
@@ -285,17 +286,21 @@ void on_button_load_PRG_clicked(GtkButton *, gpointer)
         return;
     log_textview_append("================================\n");
     log_textview_append("Importing PRG\n");
-    char *contents = nullptr;
-    gsize length = 0;
-    GError *error = nullptr;
-    if (!g_file_get_contents(path, &contents, &length, &error)) {
+    std::string file;
+    long long length = 0;
+    char *message = nullptr;
+    engine_input_result input =
+        engine_read_input_file(path, PRG_STORAGE_SIZE, &file, &length, &message, nullptr);
+    if (input != ENGINE_INPUT_READ && input != ENGINE_INPUT_TOO_LARGE) {
         statusbar_main_update(_(" Import failed: Unable to load from file"));
-        log_printf("Unable to load from file: %s\n", error ? error->message : "");
-        g_clear_error(&error);
+        log_printf("Unable to load from file: %s\n", message);
+        g_free(message);
         g_free(path);
         return;
     }
-    if (length > (gsize)PRG_STORAGE_SIZE) {
+    g_free(message);
+    const char *contents = file.data();
+    if (input == ENGINE_INPUT_TOO_LARGE) {
         statusbar_main_update(_(" Import failed: File is too large for a disk"));
         log_textview_append("Unable to fit file on a single 35-track disk\n");
     } else if (length < 2) {
@@ -315,7 +320,6 @@ void on_button_load_PRG_clicked(GtkButton *, gpointer)
         start_operation(status, nullptr, 1, "prg_import", thread_import_prg_file);
         g_free(status);
     }
-    g_free(contents);
     g_free(path);
 }
 

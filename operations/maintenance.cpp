@@ -24,7 +24,11 @@ namespace {
 
 const char text_no_reset[] = "Unable to initiate reset on device";
 
-constexpr auto open_and_sync = operation_open_port_and_sync;
+// The board alone: the status job's own request tells an absent drive.
+int open_and_sync(GSourceFunc finisher)
+{
+    return operation_open_port_and_sync(finisher, 0);
+}
 constexpr auto close_and_finish = operation_close_and_finish;
 
 // Device texts may hold anything; widgets want UTF-8.

@@ -39,7 +39,7 @@ GSourceFunc finisher_of(reread_selection selection)
 void run_reread(reread_selection selection)
 {
     GSourceFunc finisher = finisher_of(selection);
-    int handle = operation_open_port_and_sync(finisher);
+    int handle = operation_open_port_and_sync(finisher, ped.device);
     if (handle < 0)
         return;
     engine_ui ui = dumps_worker_ui(finisher);

@@ -10,3 +10,8 @@
 // Worker of the "sender" thread and its finisher.
 void thread_send_disk_image(void);
 gboolean idle_finish_disk_image_sending(gpointer failure);
+// Worker of the "verifier" thread (the disk against the image in memory)
+// and its finisher; the finisher of a restore starts it when the setting
+// "Verify after restore" is on.
+void thread_verify_disk(void);
+gboolean idle_finish_disk_verify(gpointer failure);

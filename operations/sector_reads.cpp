@@ -60,7 +60,8 @@ int done(int ok, const engine_sector_reader &r, GSourceFunc fail)
 
 static_assert((int)ENGINE_CELL_WRITTEN == (int)CELL_WRITTEN &&
                   (int)ENGINE_CELL_READ_OK == (int)CELL_READ_OK &&
-                  (int)ENGINE_CELL_KEPT_CHECKSUM_AGAIN == (int)CELL_KEPT_CHECKSUM_AGAIN,
+                  (int)ENGINE_CELL_KEPT_CHECKSUM_AGAIN == (int)CELL_KEPT_CHECKSUM_AGAIN &&
+                  (int)ENGINE_CELL_DIFFERS == (int)CELL_DIFFERS,
               "the engine's cell codes are the grid's");
 
 engine_ui sector_reads_gui_ui(void)

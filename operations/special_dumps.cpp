@@ -87,7 +87,7 @@ void gui_finished(void *, const engine_outcome *outcome)
 // worker opened (which also lists the ports that answer when it cannot).
 void run_dump(engine_dump_kind kind, GSourceFunc finisher)
 {
-    int handle = operation_open_port_and_sync(finisher);
+    int handle = operation_open_port_and_sync(finisher, ped.device);
     if (handle < 0)
         return;
     engine_ui ui = dumps_worker_ui(finisher);

@@ -151,8 +151,10 @@ static int send_sector_read(int dev, int t, int s) {
   uint8_t p[324];
   timing_step(dev, t);
   timing_wait(REVOLUTION_US / 2);
+  auto other = opt.reply_sector.find({t, s});
+  int answered = other != opt.reply_sector.end() && other->second < geo_sectors(t) ? other->second : s;
   if (!d || !geo_valid(d->tracks, t, s) || opt.no_sector_tracks.count(t) || !w1_loaded ||
-      !read_packet(d, t, s, p)) {
+      !read_packet(d, t, answered, p)) {
     if (!w1_loaded) fprintf(stderr, "dravlen-sim: w2 without w1 on this connection\n");
     packet_no_sector(p);
     packet_finish(p, 0, 0);
@@ -241,6 +243,10 @@ static int receive_disk(int dev) {
       fprintf(stderr, "dravlen-sim: wr packet %d/%d malformed (frame %d, gcr %d, checksum %d)\n", t, s,
               ok, gcr_bad, checksum_bad);
     if (t > d->tracks) disk_set_tracks(d, t > 35 ? 40 : 35);
+    if (opt.write_fault.count({t, s})) {
+      data[0] ^= 0xFF;  // a weak spot: the block is there, its data is not
+      checksum_bad = 1;
+    }
     memcpy(disk_block(d, t, s), data, 256);
     disk_set_error(d, t, s, gcr_bad ? 9 : (checksum_bad ? 5 : 1));
     disk_touch(d, t);

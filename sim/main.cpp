@@ -37,7 +37,8 @@ static void usage(FILE *to) {
   fprintf(to,
           "usage: dravlen-sim [--link PATH] [--drive N=FILE] [--blank N] [--save N=FILE]\n"
           "  [--version TEXT] [--old-firmware] [--corrupt-checksum T/S] [--corrupt-random PERCENT]\n"
-          "  [--seed N] [--drop T/S] [--sequence T/S=C1,C2..] [--sector-number T/S=N] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
+          "  [--seed N] [--drop T/S] [--sequence T/S=C1,C2..] [--sector-number T/S=N] [--reply-sector T/S=S2]\n"
+          "  [--write-fault T/S] [--no-sector-track T] [--silent-after N] [--hangup-after N]\n"
           "  [--trickle MS] [--answer CMD=XX] [--wrong-echo CMD] [--garbage TEXT] [--drive-timing]\n"
           "  [--bootloader-link PATH] [--flash-out FILE] [--log FILE] [--next-disk N=FILE]... [--help]\n"
           "  --next-disk queues a disk for drive N; each SIGUSR1 puts the next one in\n"
@@ -59,6 +60,13 @@ static int parse_ts(const char *s, std::pair<int, int> *ts) {
   if (t < 0 || t > 99 || sec < 0 || sec > 99) return 0;
   *ts = {(int)t, (int)sec};
   return 1;
+}
+
+// "T/S=N" with N from 0 to `most`.
+static int parse_ts_number(const char *s, long long most, std::pair<int, int> *ts, long long *n) {
+  const char *eq = strchr(s, '=');
+  return eq && parse_ts(std::string(s, eq).c_str(), ts) && parse_long(eq + 1, n) && *n >= 0 &&
+         *n <= most;
 }
 
 // "N=VALUE" with N a device number 8 to 11.
@@ -142,11 +150,14 @@ static int parse_args(int argc, char **argv) {
       if (codes.empty()) goto bad;
       opt.sequence[ts] = codes;
     } else if (a == "--sector-number") {
-      const char *eq = strchr(v, '=');
-      if (!eq || !parse_ts(std::string(v, eq).c_str(), &ts) || !parse_long(eq + 1, &n) || n < 0 ||
-          n > 31)
-        goto bad;
+      if (!parse_ts_number(v, 31, &ts, &n)) goto bad;
       opt.sector_number[ts] = (int)n;
+    } else if (a == "--reply-sector") {
+      if (!parse_ts_number(v, 20, &ts, &n)) goto bad;
+      opt.reply_sector[ts] = (int)n;
+    } else if (a == "--write-fault") {
+      if (!parse_ts(v, &ts)) goto bad;
+      opt.write_fault.insert(ts);
     } else if (a == "--no-sector-track") {
       if (!parse_long(v, &n) || n < 1 || n > 42) goto bad;
       opt.no_sector_tracks.insert((int)n);

@@ -34,6 +34,11 @@ struct sim_options {
   std::map<std::pair<int, int>, std::vector<int>> sequence;
   // The whole-disk pass sends this block with another sector number.
   std::map<std::pair<int, int>, int> sector_number;
+  // A single-sector read of this block answers with that other sector of
+  // the track, data and number.
+  std::map<std::pair<int, int>, int> reply_sector;
+  // Blocks written damaged: they read back with a checksum error.
+  std::set<std::pair<int, int>> write_fault;
   int corrupt_random = 0;
   unsigned seed = 1;
   long long silent_after = -1;

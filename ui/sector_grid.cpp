@@ -53,9 +53,14 @@ const rgb YELLOW = {0.888, 0.888, 0.168};
 const rgb GREEN = {0.344, 0.551, 0.262};
 const rgb VIOLET = {0.422, 0.367, 0.707};
 
-// Codes 0 to 10; code 0 is black plus the cross.
-const rgb CODE_COLOURS[11] = {
+const rgb ORANGE = {0.930, 0.520, 0.130};
+
+// Codes 0 to 12; code 0 is black plus the cross, 11 (left unread) comes
+// translated by the operations and is black here as any unknown code.
+const int CODE_COUNT = 13;
+const rgb CODE_COLOURS[CODE_COUNT] = {
     {0, 0, 0}, DARK_GREY, RED, YELLOW, GREEN, VIOLET, VIOLET, RED, YELLOW, YELLOW, GREEN,
+    {0, 0, 0}, ORANGE,
 };
 
 // Error bytes 0x01 to 0x0F.
@@ -78,7 +83,7 @@ void paint_cell(cairo_t *cr, int track, int sector, int code)
 {
     GdkRectangle r;
     sector_grid_cell_rectangle(track, sector, &r);
-    set_source(cr, code >= 0 && code <= 10 ? CODE_COLOURS[code] : rgb{0, 0, 0});
+    set_source(cr, code >= 0 && code < CODE_COUNT ? CODE_COLOURS[code] : rgb{0, 0, 0});
     cairo_rectangle(cr, r.x, r.y, r.width, r.height);
     cairo_fill(cr);
     if (code == CELL_INACCESSIBLE) {

@@ -23,6 +23,7 @@ enum : int {
     CELL_KEPT_CHECKSUM = 8,      // re-read not better, earlier checksum-failed data kept
     CELL_KEPT_CHECKSUM_AGAIN = 9, // re-read failed its checksum too; new checksum logged
     CELL_WRITTEN = 10,
+    CELL_DIFFERS = 12,           // a verify read it cleanly, with other bytes than the image
 };
 
 // What a worker tells the grid about one sector.  The worker allocates it

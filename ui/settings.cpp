@@ -487,6 +487,10 @@ GtkWidget *create_window_application_settings(void)
     settings_check(w, misc, _("Create MD5 digest files"),
                    "checkbutton_application_settings_create_md5_digest",
                    _("Select whether to also create MD5 digest files when saving disk images"));
+    settings_check(w, misc, _("Verify after restore"),
+                   "checkbutton_application_settings_verify_after_restore",
+                   _("Select whether to read the disk back after a restore and compare every "
+                     "sector with the image"));
 
     GtkWidget *ok = settings_ok_button_new(w, "button_application_settings_ok");
     settings_window_body(w, table, ok);
@@ -520,6 +524,7 @@ const app_toggle app_checks[] = {
     {"checkbutton_application_settings_include_scr_files", &options_include_scr_files},
     {"checkbutton_application_settings_double_png_dimensions", &options_double_png_dimensions},
     {"checkbutton_application_settings_create_md5_digest", &options_create_md5_digest},
+    {"checkbutton_application_settings_verify_after_restore", &options_verify_after_restore},
 };
 
 // Radio pairs: the option is true exactly when the first button is active.

@@ -257,6 +257,12 @@ GtkWidget *build_menubar()
     add_menu_item(m, "menuitem_reread_track_range", _("Re-read sectors with errors in track range"),
                   "gtk-refresh", {GDK_F5, SHIFT}, _("Re-read all sectors with errors in a track range"),
                   G_CALLBACK(on_menuitem_reread_track_range_activate));
+    add_separator(m, "separatormenuitem_special_verify");
+    add_menu_item(m, "menuitem_verify_disk_against_image", _("Verify disk against image"),
+                  "gtk-find", {0, (GdkModifierType)0},
+                  _("Read the disk in the selected drive and compare every sector with the "
+                    "image in memory"),
+                  G_CALLBACK(on_menuitem_verify_disk_against_image_activate));
 
     m = add_menu(menubar, "menuitem_help", _("_Help"), "gtk-help");
     GtkWidget *about = gtk_image_menu_item_new_from_stock(GTK_STOCK_ABOUT, nullptr);

@@ -371,6 +371,77 @@ TEST_F(Cli, ResetOfADriveAndOfTheBus)
     EXPECT_TRUE(contains(r.err, "Device not present")) << r.err;
 }
 
+// With only drive 8 on the bus, every job for drive 11 ends before it reads
+// or writes anything: no disk command reaches the board, no file appears.
+TEST_F(Cli, JobsForAnAbsentDriveFailBeforeTheyTouchAnything)
+{
+    std::string work = scratch_dir_new();
+    std::string image((TRACKS == 40 ? 768 : 683) * 256, '\x11');
+    ASSERT_TRUE(scratch_write(work + "/in.d64", image));
+    start_sim({"--blank", "8", "--log", work + "/commands.log"});
+    const std::vector<std::vector<std::string>> jobs = {
+        {"write", "--yes", "in.d64"}, {"read", "out.d64"},  {"rom", "1541", "rom.bin"},
+        {"dir"},                      {"dump", "dir"},      {"get", "FILE", "file.prg"},
+        {"reset"},                    {"command", "I0"},
+    };
+    for (std::vector<std::string> args : jobs) {
+        SCOPED_TRACE(cli_shown_args(args));
+        args.insert(args.begin(), {"--port", sim.port, "--drive", "11"});
+        cli_run_result r = cli_run(DRAVLEN_CLI_PATH, args, config_home, work);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_TRUE(contains(r.err, " failed: ") && contains(r.err, "Device not present")) << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
+    }
+    EXPECT_EQ(scratch_list(work), "commands.log in.d64");
+    // Only the check went out: "de 11", never "wr", "ws", "w1", "wd", "dd".
+    std::string log = scratch_read(work + "/commands.log");
+    for (const char *word : {"wr ", "ws ", "w1 ", "w2 ", "wd ", "dd ", "rs ", "dc "})
+        EXPECT_FALSE(contains(log, word)) << word << " in\n" << log;
+    EXPECT_TRUE(contains(log, "de 11")) << log;
+    scratch_dir_remove(work);
+}
+
+// A board that falls silent ends every job by itself, within the limit
+// --timeout sets, with the failure text of its step and a note in the log.
+TEST_F(Cli, ASilentBoardOrAStreamOneByteShortEndsEveryJobWithinItsLimit)
+{
+    std::string work = scratch_dir_new();
+    const int sectors = TRACKS == 40 ? 768 : 683;
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", std::string((size_t)sectors * 256, '\0')));
+    // The whole stream of a read: the prompts, echoes and answers before the
+    // packets come to 54 bytes.
+    const std::string one_short = std::to_string(sectors * 324 + 54 - 1);
+    struct silent_case {
+        std::string silent_after;
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<silent_case> cases = {
+        {"0", {"read", "out.d64"}, "read failed: Unable to sync with device"},
+        {"0", {"info"}, "board info failed: Unable to sync with device"},
+        {"0", {"dir"}, "directory listing failed: Unable to sync with device"},
+        {one_short, {"read", "out.d64"}, "read failed: Communication error"},
+    };
+    for (const silent_case &c : cases) {
+        SCOPED_TRACE(cli_shown_args(c.args) + " silent after " + c.silent_after);
+        start_sim({"--drive", "8=" + work + "/disk.d64", "--silent-after", c.silent_after});
+        std::vector<std::string> args = {"--port", sim.port, "--timeout", "0.3", "-v"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        gint64 start = g_get_monotonic_time();
+        cli_run_result r = cli_run(DRAVLEN_CLI_PATH, args, config_home, work);
+        double seconds = (g_get_monotonic_time() - start) / 1e6;
+        sim_stop(&sim);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_GE(seconds, 0.3);
+        EXPECT_LT(seconds, 1.5);
+        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
+        EXPECT_TRUE(contains(r.err, "The board stopped answering: nothing came for 0.3 s\n"))
+            << r.err;
+    }
+    EXPECT_EQ(scratch_list(work), "disk.d64");
+    scratch_dir_remove(work);
+}
+
 // ---------------------------------------------------------------- Ctrl+C
 
 // Starts the program, lets it wait on a silent board, sends SIGINT and

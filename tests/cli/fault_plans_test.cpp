@@ -1,6 +1,7 @@
 // dravlen read, then reread, under seeded random fault plans: several
 // faults at once (lost packets, failed checksums, tracks without sync,
-// renumbered sectors, changing reads, a device that hangs up or falls
+// renumbered sectors, single-sector reads answered with another sector,
+// changing reads, a device that hangs up or falls
 // silent) and Ctrl+C at a random moment.  Whatever happens:
 // - no sector is saved as good unless it holds the disk's bytes, and a
 //   reread never makes a good sector worse;
@@ -73,7 +74,7 @@ std::vector<std::string> random_faults(std::mt19937_64 &rng, bool device, bool *
         int any_s = pick(sectors_of(t));
         // The last packet of a track carries its highest sectors.
         std::string end = ts(t, sectors_of(t) - 1 - pick(2));
-        switch (pick(7)) {
+        switch (pick(8)) {
         case 0:
             args.insert(args.end(), {"--drop", pick(2) ? end : ts(t, any_s)});
             break;
@@ -95,6 +96,13 @@ std::vector<std::string> random_faults(std::mt19937_64 &rng, bool device, bool *
             args.insert(args.end(),
                         {"--sector-number", ts(t, any_s) + "=" + std::to_string(pick(2) ? 25 : pick(sectors_of(t)))});
             break;
+        case 6: {  // the re-read of a lost sector answered with another one
+            std::string at = ts(t, any_s);
+            int other = (any_s + 1 + pick(sectors_of(t) - 1)) % sectors_of(t);
+            args.insert(args.end(), {"--drop", at, "--reply-sector",
+                                     at + "=" + std::to_string(other)});
+            break;
+        }
         default:
             args.insert(args.end(), {"--corrupt-random", std::to_string(1 + pick(4)), "--seed",
                                      std::to_string(rng() % 1000000007)});

@@ -317,6 +317,25 @@ TEST_F(Read, PacketNamedAsALostSectorIsCaughtByTheOrderOfTheTrack)
     read_whole_with_retries(d64);
 }
 
+// The re-read of a lost 1/2 is answered with sector 7: the reply names the
+// wrong sector, so it is a failed attempt and 1/2 stays unread.
+TEST_F(Read, AReReadAnsweredWithAnotherSectorIsNeverStoredAsGood)
+{
+    std::string d64;
+    make_disk("made.d64", "WRONG REPLY", &d64);
+    d64 = for_this_build(d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", d64));
+    start_sim({"--drive", "8=" + dir + "/disk.d64", "--drop", "1/2", "--reply-sector", "1/2=7"});
+    cli_run_result r = read_disk({"--retries", "3", "out.d64"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    std::string saved = scratch_read(work + "/out.d64");
+    ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << r.err;
+    EXPECT_NE(saved[sectors_all * 256 + 2], '\1') << "1/2 holds 1/7's data";
+    EXPECT_EQ(good_sectors_hold_the_disk(saved, d64), sectors_all - 1);
+    EXPECT_TRUE(contains(scratch_read(work + "/out.d64.log"),
+                         "Sector t/s  1/2 : reply named sector 7, skipping packet\n"));
+}
+
 TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
 {
     std::string d64;

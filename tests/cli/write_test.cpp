@@ -5,14 +5,19 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "device/firmware.h"
 #include "engine/restore.h"
 #include "engine/update.h"
+#include "engine/verify.h"
+#include "engine/imaging.h"
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
@@ -121,10 +126,13 @@ TEST_F(Writing, DiskBecomesByteIdenticalToTheImage)
     EXPECT_EQ(line_count(r.out), 1) << r.out;
     EXPECT_TRUE(contains(r.out, "\"outcome\":\"succeeded\"")) << r.out;
     EXPECT_TRUE(contains(r.out, ",\"sectors_written\":" + std::to_string(total) +
-                               ",\"sectors_total\":" + std::to_string(total) + ",\"exit_status\":0}"))
+                               ",\"sectors_total\":" + std::to_string(total) +
+                               ",\"verify\":{\"sectors\":" + std::to_string(total) +
+                               ",\"matching\":" + std::to_string(total) +
+                               ",\"differing\":[],\"unreadable\":[]},\"exit_status\":0}"))
         << r.out;
-    // Not a terminal: one plain line per track.
-    EXPECT_EQ(line_count(r.err), TRACKS) << r.err;
+    // Not a terminal: one plain line per track, and the read-back.
+    EXPECT_EQ(line_count(r.err), TRACKS + 1) << r.err;
     EXPECT_TRUE(contains(r.err, "Wrote track " + std::to_string(TRACKS) + " of " +
                                std::to_string(TRACKS) + " (" + std::to_string(total)))
         << r.err;
@@ -198,8 +206,107 @@ TEST_F(Writing, BadInputIsRefusedWithOneLineAndNothingWritten)
     start_sim({"--blank", "8", "--hangup-after", "300"});
     r = run({"write", "--yes", dir + "/good.d64"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, std::string(program) + ": write failed: Communication error\n"))
+    EXPECT_TRUE(contains(r.err, std::string(program) + ": write failed: Communication error\n" +
+                                    program + ": the disk in drive 8 is now partly overwritten\n"))
         << r.err;
+}
+
+// The disk is read back after writing: a sector written damaged fails the
+// verify by name and the write exits 4; --no-verify trusts the write.
+TEST_F(Writing, AWeakSpotFailsTheVerifyAndIsNamed)
+{
+    std::string image = dir + "/image.d64";
+    scratch_write(image, std::string((size_t)d64_base_size, '\x42'));
+    int total = (int)(d64_base_size / 256);
+    start_sim({"--blank", "8", "--write-fault", "1/2", "--write-fault", "20/3"});
+    cli_run_result r = run({"write", "--yes", image});
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_TRUE(contains(r.out, "verified: " + std::to_string(total - 2) + " of " +
+                                    std::to_string(total) + " sectors match\n"
+                                    "could not be read: 1/2 20/3\n"))
+        << r.out;
+    EXPECT_TRUE(contains(r.err, ": write: the disk in drive 8 does not match the image\n")) << r.err;
+
+    r = run({"write", "--yes", "--no-verify", image});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.out, "verified")) << r.out;
+}
+
+TEST_F(Writing, EngineVerifyNamesSectorsThatDifferAndKeepsTheImageInMemory)
+{
+    std::string disk((size_t)d64_base_size, '\x33');
+    scratch_write(dir + "/disk.d64", disk);
+    start_sim({"--drive", "8=" + dir + "/disk.d64"});
+    std::string image = disk;
+    image[d64_sector_offset(3, 4) + 17] = 0x34;
+    memcpy(d64_storage, image.data(), image.size());
+    d64_init_error_info_contents(d64_storage, D64_ERR_OK);
+    std::string store_before((const char *)d64_storage, D64_STORAGE_SIZE);
+
+    struct verify_recorder : engine_recorder {
+        std::vector<std::pair<int, int>> differs;
+    } rec;
+    engine_ui ui = engine_recorder_ui(&rec);
+    ui.sector_cell = [](void *u, int t, int s, int code, int) {
+        if (code == ENGINE_CELL_DIFFERS)
+            static_cast<verify_recorder *>(static_cast<engine_recorder *>(u))->differs.push_back({t, s});
+    };
+    engine_verify_request request = {sim.port.c_str(), 8, d64_storage, 2, 0};
+    engine_verify_result result;
+    EXPECT_EQ(engine_verify_disk(&ui, &request, &result), 0);
+    EXPECT_EQ(rec.finished, 1);
+    EXPECT_EQ(rec.outcome.failure, engine_text_disk_differs);
+    EXPECT_EQ(result.compared, (int)(d64_base_size / 256));
+    EXPECT_EQ(result.matching, result.compared - 1);
+    EXPECT_TRUE(result.unreadable.empty());
+    ASSERT_EQ(result.differing.size(), 1u);
+    EXPECT_EQ(result.differing[0], std::make_pair(3, 4));
+    EXPECT_EQ(rec.differs, result.differing);
+    std::string log;
+    for (const std::string &line : rec.log)
+        log += line;
+    EXPECT_TRUE(contains(log, "Verify: t/s  3/4  differs from the image\n")) << log;
+    EXPECT_TRUE(contains(log, "Verified: " + std::to_string(result.matching) + " of " +
+                                  std::to_string(result.compared) + " sectors match\n"))
+        << log;
+    EXPECT_TRUE(std::string((const char *)d64_storage, D64_STORAGE_SIZE) == store_before)
+        << "the image in memory changed";
+}
+
+// Inputs that are no regular file, or far too large, are refused at once,
+// before the board hears anything: reading /dev/zero grew without end and a
+// FIFO blocked until Ctrl+C.
+TEST_F(Writing, WritePutAndUpdateRefuseInputsThatAreNoFileOrTooLargeUnread)
+{
+    std::string fifo = dir + "/fifo", sparse = dir + "/sparse";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int fd = open(sparse.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 8LL << 30), 0);  // 8 GiB of nothing on disk
+    close(fd);
+    start_sim({"--blank", "8"});
+    const std::vector<std::string> inputs = {"/dev/zero", fifo, dir, sparse};
+    const std::vector<std::vector<std::string>> jobs = {
+        {"write", "--yes"}, {"put"}, {"update", "--hex"}};
+    for (const std::vector<std::string> &job : jobs)
+        for (const std::string &input : inputs) {
+            std::vector<std::string> args = job;
+            args.push_back(input);
+            SCOPED_TRACE(cli_shown_args(args));
+            gint64 start = g_get_monotonic_time();
+            cli_run_result r = run(args);
+            EXPECT_LT((g_get_monotonic_time() - start) / 1e6, 2.0);
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_EQ(line_count(r.err), 1) << r.err;
+            // The update's engine check names the firmware file's kind.
+            bool update = job[0] == "update";
+            EXPECT_TRUE(contains(r.err, input == sparse ? (update ? "too large" : "8589934592 bytes")
+                                        : input == dir && !update ? "is a folder"
+                                                                  : "not a regular file"))
+                << r.err;
+        }
+    sim_stop(&sim);
+    EXPECT_EQ(commands(), "") << "the board was asked something";
 }
 
 TEST_F(Writing, CtrlCStopsTheWriteWithinAFifthOfASecond)

@@ -250,7 +250,8 @@ TEST_F(DriveFiles, DirectoryFailuresResetThePanel)
              {{"--answer", "dd=KO"}, "Command failed"},
              {{"--wrong-echo", "dd"}, "Unable to request directory on device"},
              {{"--wrong-echo", "di"}, "Unable to request command execution on device"},
-             {{"--hangup-after", "40"}, "Communication error"}}) {
+             // Past the drive check (43 bytes), in the listing.
+             {{"--hangup-after", "70"}, "Communication error"}}) {
         std::vector<std::string> args = {"--blank", "8"};
         args.insert(args.end(), f.args.begin(), f.args.end());
         start_sim(args);
@@ -425,7 +426,7 @@ TEST_F(DriveFiles, ExportNeedsAPrgAndReportsDeviceFaults)
     EXPECT_TRUE(*answered);
     EXPECT_EQ(log_text(), "================================\nExporting PRG\n"
                                 "PRG not saved at user's request\n");
-    EXPECT_TRUE(ends_with(commands(), "dd \"$\" 8\ndd \"FILE0\" 8 1\n")) << commands();
+    EXPECT_TRUE(ends_with(job_commands(), "dd \"$\" 8\ndd \"FILE0\" 8 1\n")) << commands();
     stop_sim();
 
     struct fault {
@@ -515,7 +516,7 @@ TEST_F(DriveFiles, DosCommandsChangeTheSavedDisk)
     gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_format_ii")));
     ASSERT_TRUE(wait_idle(30000));
     EXPECT_EQ(log_text(), "================================\nFast formatting disk\nCompleted\n");
-    std::string log = commands();
+    std::string log = job_commands();
     EXPECT_NE(log.find("dc \"S:FILE2\" 8\ndc \"V0\" 8\ndc \"N:FRESH DISK,FD\" 8\nff \"FRESH DISK,FD\" " +
                        std::to_string(TRACKS) + " 8\n"),
               std::string::npos)
@@ -594,7 +595,7 @@ TEST_F(DriveFiles, RomDumpsOf1541And1571)
     ASSERT_EQ(rom71.size(), 32770u);
     EXPECT_EQ(rom71.substr(0, 2), std::string("\x00\x80", 2));
     EXPECT_TRUE(rom71.substr(2 + 16384) == rom41.substr(2));
-    EXPECT_NE(commands().find("wd 8\nwd 8 128\n"), std::string::npos) << commands();
+    EXPECT_NE(job_commands().find("wd 8\nwd 8 128\n"), std::string::npos) << commands();
 
     log_clear();
     save_to("");
@@ -621,7 +622,9 @@ TEST_F(DriveFiles, RomBytesArriveInBusOrderAndFaultsAreReported)
 
     for (auto args : std::vector<std::vector<std::string>>{{"--wrong-echo", "wd"},
                                                            {"--hangup-after", "5000"}}) {
-        start_sim(args);
+        std::vector<std::string> with_drive = args;
+        with_drive.insert(with_drive.end(), {"--blank", "8"});
+        start_sim(with_drive);
         gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_dump_1571_drive_rom")));
         ASSERT_TRUE(wait_idle());
         EXPECT_EQ(shell_status_text(), args[0] == "--wrong-echo"
@@ -686,7 +689,7 @@ TEST_F(DriveFiles, HandEditedFormatTextNeverSplitsTheFormatCommands)
     ASSERT_TRUE(wait_idle(30000));
     EXPECT_TRUE(starts_with(shell_status_text(), " Command completed in ")) << shell_status_text();
     // One line per command: the breaks and the quote became spaces.
-    EXPECT_EQ(commands(), "dc \"N:EVIL  rb 8  X,0 \" 8\nff \"EVIL  rb 8  X,0 \" " +
+    EXPECT_EQ(job_commands(), "dc \"N:EVIL  rb 8  X,0 \" 8\nff \"EVIL  rb 8  X,0 \" " +
                               std::to_string(TRACKS) + " 8\n");
 
     // Values that reach the options another way are refused before the
@@ -707,7 +710,7 @@ TEST_F(DriveFiles, HandEditedFormatTextNeverSplitsTheFormatCommands)
         }
     }
     stop_sim();
-    EXPECT_EQ(commands(), "dc \"N:EVIL  rb 8  X,0 \" 8\nff \"EVIL  rb 8  X,0 \" " +
+    EXPECT_EQ(job_commands(), "dc \"N:EVIL  rb 8  X,0 \" 8\nff \"EVIL  rb 8  X,0 \" " +
                               std::to_string(TRACKS) + " 8\n");
 
     ASSERT_TRUE(scratch_write(shell_test_config_path(), original));

@@ -5,25 +5,33 @@
 
 #include <gtk/gtk.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/operation.h"
+#include "engine/imaging.h"
 #include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
 #include "operations/restore.h"
 #include "tests/gui/support/drive_support.h"
 #include "tests/gui/support/fixtures.h"
+#include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 #include "ui/dialogs.h"
+#include "ui/sector_grid.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
 
 namespace {
+
+#define EXPECT_COLOUR(actual, expected)                                                    \
+    EXPECT_TRUE(grid_rgb_near((actual), (expected)))                                       \
+        << grid_rgb_text(actual) << " instead of " << grid_rgb_text(expected)
 
 const std::vector<int> order21 = {0, 4, 8, 12, 16, 20, 3, 7, 11, 15, 19, 2, 6, 10, 14, 18, 1, 5, 9, 13, 17};
 const std::vector<int> order19 = {0, 3, 6, 9, 12, 15, 18, 2, 5, 8, 11, 14, 17, 4, 7, 10, 13, 16, 1};
@@ -41,6 +49,20 @@ protected:
     {
         DriveTest::SetUp();
         request_confirmation_to_modify_disk = 0;
+        // The verify pass after a restore has tests of its own.
+        options_verify_after_restore = 0;
+    }
+    void TearDown() override
+    {
+        options_verify_after_restore = 1;
+        DriveTest::TearDown();
+    }
+    // Colour in the middle of a cell of the grid.
+    grid_rgb cell_colour(int track, int sector)
+    {
+        GdkRectangle r;
+        sector_grid_cell_rectangle(track, sector, &r);
+        return grid_surface_pixel(r.x + r.width - 2, r.y + r.height / 2);
     }
     // A cc1541 disk with some files; the 40-track build gets five more
     // tracks of patterned data.
@@ -203,14 +225,18 @@ TEST_F(DriveRestore, DeviceFaultsEndTheRestore)
     start_sim({"--blank", "8", "--wrong-echo", "wr"});
     restore(source);
     ASSERT_TRUE(wait_idle());
-    EXPECT_EQ(shell_status_text(), " Restore failed: Unable to initiate imaging process on device");
-    EXPECT_TRUE(ends_with(log_text(), "Failed\n"));
+    // Once the request went out, the disk is no longer what it was.
+    const std::string overwritten = "; the disk in drive 8 is now partly overwritten";
+    EXPECT_EQ(shell_status_text(),
+              " Restore failed: Unable to initiate imaging process on device" + overwritten);
+    EXPECT_TRUE(ends_with(log_text(), "The disk in drive 8 is now partly overwritten\nFailed\n"))
+        << log_text();
     sim_stop(&sim);
 
     start_sim({"--blank", "8", "--hangup-after", "100"});
     restore(source);
     ASSERT_TRUE(wait_idle());
-    EXPECT_EQ(shell_status_text(), " Restore failed: Communication error");
+    EXPECT_EQ(shell_status_text(), " Restore failed: Communication error" + overwritten);
     sim_stop(&sim);
     started = false;
 
@@ -220,7 +246,7 @@ TEST_F(DriveRestore, DeviceFaultsEndTheRestore)
     options_set_string(&options_device_port_string, fake.path.c_str());
     restore(source);
     ASSERT_TRUE(wait_idle());
-    EXPECT_EQ(shell_status_text(), " Restore failed: Communication error");
+    EXPECT_EQ(shell_status_text(), " Restore failed: Communication error" + overwritten);
     fake_monitor_stop(&fake);
 
     start_sim({"--blank", "8", "--drive-timing"});
@@ -229,8 +255,84 @@ TEST_F(DriveRestore, DeviceFaultsEndTheRestore)
     ASSERT_TRUE(operation_is_running());
     gtk_button_clicked(GTK_BUTTON(w("button_abort_operation")));
     ASSERT_TRUE(wait_idle(3000));
-    EXPECT_EQ(shell_status_text(), " Restore aborted: please wait for the drive to finish");
+    EXPECT_EQ(shell_status_text(), " Restore aborted: the disk in drive 8 is now partly "
+                                   "overwritten; please wait for the drive to finish");
     EXPECT_TRUE(ends_with(log_text(), "Aborted\n"));
+}
+
+}  // namespace
+
+namespace {
+
+// With "Verify after restore" on, a restore is followed by a read-back that
+// names the sector written damaged, in the status bar, the log and the grid.
+TEST_F(DriveRestore, ARestoreIsVerifiedAndAWeakSpotIsNamed)
+{
+    if (!cc1541_available())
+        GTEST_SKIP() << "cc1541 not installed";
+    std::string source = make_image("verified.d64");
+    options_verify_after_restore = 1;
+    start_sim({"--blank", "8", "--write-fault", "1/2"});
+    restore(source);
+    ASSERT_TRUE(wait_idle());
+    int total = (int)(d64_base_size / 256);
+    EXPECT_EQ(shell_status_text(), " Verify failed: " + std::to_string(total - 1) + " of " +
+                                       std::to_string(total) +
+                                       " sectors match, 0 differ, 1 could not be read");
+    std::string log = log_text();
+    EXPECT_TRUE(starts_with(log, "================================\nRestoring disk image\n"
+                                 "Completed\n================================\n"
+                                 "Verifying disk against image\n"))
+        << log;
+    EXPECT_NE(log.find("Verify: t/s  1/2  could not be read\n"), std::string::npos) << log;
+    EXPECT_TRUE(ends_with(log, "Verified: " + std::to_string(total - 1) + " of " +
+                                   std::to_string(total) + " sectors match\nFailed\n"))
+        << log;
+    EXPECT_COLOUR(cell_colour(1, 2), grid_rgb_of(0.888, 0.888, 0.168));  // checksum failed
+    EXPECT_COLOUR(cell_colour(1, 3), grid_rgb_of(0.344, 0.551, 0.262));  // read and matching
+    // The image in memory is still the file.
+    EXPECT_TRUE(std::string((const char *)d64_storage, (size_t)d64_base_size) ==
+                scratch_read(source));
+}
+
+// "Verify disk against image" compares the disk with the image in memory:
+// a sector that reads cleanly with other bytes is painted as differing.
+TEST_F(DriveRestore, TheMenuItemComparesTheDiskWithTheImageInMemory)
+{
+    std::string disk((size_t)d64_base_size, '\x21');
+    scratch_write(dir + "/disk.d64", disk);
+    start_sim({"--drive", "8=" + dir + "/disk.d64"});
+    int total = (int)(d64_base_size / 256);
+
+    engine_reset_image_store();
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_verify_disk_against_image")));
+    EXPECT_EQ(shell_status_text(), " First dump a disk or load a disk image");
+    EXPECT_FALSE(operation_is_running());
+
+    memcpy(d64_storage, disk.data(), disk.size());
+    d64_init_error_info_contents(d64_storage, D64_ERR_OK);
+    d64_storage[d64_sector_offset(5, 6)] = 0x22;
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_verify_disk_against_image")));
+    ASSERT_TRUE(wait_idle());
+    EXPECT_EQ(shell_status_text(), " Verify failed: " + std::to_string(total - 1) + " of " +
+                                       std::to_string(total) +
+                                       " sectors match, 1 differ, 0 could not be read");
+    EXPECT_NE(log_text().find("Verify: t/s  5/6  differs from the image\n"), std::string::npos)
+        << log_text();
+    EXPECT_COLOUR(cell_colour(5, 6), grid_rgb_of(0.930, 0.520, 0.130));
+    if (!shell_screenshot_dir().empty()) {
+        EXPECT_TRUE(shell_snap_window(window_main, shell_screenshot_dir() + "/verify_differs.png"));
+    }
+    EXPECT_EQ(d64_storage[d64_sector_offset(5, 6)], 0x22) << "the image in memory changed";
+
+    d64_storage[d64_sector_offset(5, 6)] = 0x21;
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_verify_disk_against_image")));
+    ASSERT_TRUE(wait_idle());
+    std::string status = shell_status_text();
+    EXPECT_TRUE(starts_with(status, " Verify completed in ")) << status;
+    EXPECT_TRUE(ends_with(status, ": " + std::to_string(total) + " of " + std::to_string(total) +
+                                      " sectors match"))
+        << status;
 }
 
 }  // namespace

@@ -277,13 +277,14 @@ TEST_F(Grid, ActivationRecordsRepaintOneCellAndLogTheirLine)
     EXPECT_EQ(box.height, cell.height);
 
     // One record per code, posted the way workers post them.
-    for (int code = 0; code <= 11; code++)
+    for (int code = 0; code <= 12; code++)
         sector_grid_queue_cell(10 + code, code, (uint8_t)(0xA0 + code), code);
     shell_pump(200);
 
-    const grid_rgb colours[12] = {BLACK,  DARK_GREY, RED,    YELLOW, GREEN,  VIOLET,
-                                  VIOLET, RED,       YELLOW, YELLOW, GREEN,  BLACK};
-    for (int code = 1; code <= 11; code++)
+    const grid_rgb colours[13] = {BLACK,  DARK_GREY, RED,    YELLOW, GREEN, VIOLET, VIOLET,
+                                  RED,    YELLOW,    YELLOW, GREEN,  BLACK,
+                                  grid_rgb_of(0.930, 0.520, 0.130)};  // differs from the image
+    for (int code = 1; code <= 12; code++)
         EXPECT_COLOUR(cell_colour(10 + code, code), colours[code]) << code;
     EXPECT_COLOUR(cell_colour(10, 1), GREEN);  // a neighbour stays as it was
     EXPECT_COLOUR(cell_colour(9, 3), VIOLET);

@@ -387,6 +387,8 @@ const app_check app_checks[] = {
      "misc", "double_png_dimensions"},
     {"checkbutton_application_settings_create_md5_digest", &options_create_md5_digest, "misc",
      "create_md5_digest"},
+    {"checkbutton_application_settings_verify_after_restore", &options_verify_after_restore,
+     "misc", "verify_after_restore"},
 };
 
 struct app_radio {

@@ -29,7 +29,7 @@ const char DEFAULT_FILE[] =
     "special_flags_before_offset=false\nappend_disk_name=false\nconfirm_overwrite=true\n"
     "\n[notifications]\nnotify_tracks_beyond_35=true\nnotify_side_b_1571=true\n"
     "\n[retries]\nretry_sectors_once_per_pass=true\n"
-    "\n[misc]\ninclude_scr_files=false\ndouble_png_dimensions=true\ncreate_md5_digest=false\n"
+    "\n[misc]\ninclude_scr_files=false\ndouble_png_dimensions=true\ncreate_md5_digest=false\nverify_after_restore=true\n"
     "\n[interface]\nfont_description=Monospace 10\nexpansion=1\n"
     "\n[position]\n";
 
@@ -156,7 +156,7 @@ TEST_F(Options, SavedFileHasExactlyTheKeys)
               "special_flags_before_offset append_disk_name confirm_overwrite\n"
               "[notifications] notify_tracks_beyond_35 notify_side_b_1571\n"
               "[retries] retry_sectors_once_per_pass\n"
-              "[misc] include_scr_files double_png_dimensions create_md5_digest\n"
+              "[misc] include_scr_files double_png_dimensions create_md5_digest verify_after_restore\n"
               "[interface] font_description expansion\n"
               "[position] window_main\n");
 }

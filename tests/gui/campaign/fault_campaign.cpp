@@ -1,7 +1,8 @@
 // Fault campaign: random, seeded fault plans run through the real operations
 // of the main window against dravlen-sim.  Each plan starts one simulator
 // with a mix of faults (lost and damaged packets, read sequences, tracks
-// without sync, renumbered sectors, random damage, a device that falls
+// without sync, renumbered sectors, sector reads
+// answered with another sector, random damage, a device that falls
 // silent, hangs up, trickles or keeps a drive's pace, disks with error info)
 // and runs one to three operations on it: whole-disk imaging, the special
 // dumps, loading a saved image, re-reads and restore.  After every operation
@@ -173,6 +174,7 @@ struct plan {
     std::set<int> no_sector;
     std::map<ts_pair, std::vector<int>> sequence;
     std::map<ts_pair, int> renumber;
+    std::map<ts_pair, int> reply;  // single-sector reads answered with another sector
     int corrupt_random = 0;
     long long silent_after = -1, hangup_after = -1;
     int trickle = 0;
@@ -303,6 +305,12 @@ plan make_plan(uint64_t seed)
             break;
         }
     }
+    if (chance(20)) {
+        // A lost sector whose re-reads bring another one.
+        ts_pair ts = any_ts(1, 35);
+        p.drop.insert(ts);
+        p.reply[ts] = (ts.second + 1 + pick(sectors_of(ts.first) - 1)) % sectors_of(ts.first);
+    }
     if (chance(15))
         p.corrupt_random = 1 + pick(chance(50) ? 3 : 20);
     int device = pick(100);
@@ -330,6 +338,9 @@ plan make_plan(uint64_t seed)
     for (const auto &r : p.renumber)
         p.args.insert(p.args.end(), {"--sector-number", ts_text(r.first) + "=" +
                                                             std::to_string(r.second)});
+    for (const auto &r : p.reply)
+        p.args.insert(p.args.end(), {"--reply-sector", ts_text(r.first) + "=" +
+                                                           std::to_string(r.second)});
     if (p.corrupt_random)
         p.args.insert(p.args.end(), {"--corrupt-random", std::to_string(p.corrupt_random),
                                      "--seed", std::to_string(seed % 1000000007)});
@@ -1053,6 +1064,8 @@ int main(int argc, char **argv)
                 p.drop.clear();
             if (o == "--sector-number")
                 p.renumber.clear();
+            if (o == "--reply-sector")
+                p.reply.clear();
             if (o == "--corrupt-random")
                 p.corrupt_random = 0;
         }

@@ -87,6 +87,10 @@ void serve(fake_monitor *m)
         auto answer = m->answers.find(line);
         if (answer != m->answers.end() && !put(m, answer->second))
             return;
+        // Every job first asks whether its drive is there.
+        if (answer == m->answers.end() && line.rfind("de ", 0) == 0 &&
+            !put(m, std::string("OK\x0c") + "00, OK,00,00"))
+            return;
         if (m->restore_mode && line.rfind("wr ", 0) == 0)
             play_restore(m);
         if (!put(m, prompt))

@@ -13,7 +13,8 @@
 // A stand-in device: prints the prompt, echoes every command line and
 // answers the ones in `answers` (exact line without CR) with their bytes,
 // then prompts again.  Lines without an answer get only the echo and the
-// prompt.  With restore_mode set, a "wr" line is played as a restore: "d"
+// prompt; "de N" without an answer of its own gets a drive's "00, OK,00,00",
+// so that a job finds its drive there.  With restore_mode set, a "wr" line is played as a restore: "d"
 // before each packet, the sector/track of each packet recorded.
 struct fake_monitor {
     int master = -1;

@@ -90,6 +90,19 @@ std::string DeviceTest::commands()
     return scratch_read(dir + "/commands.log");
 }
 
+std::string DeviceTest::job_commands()
+{
+    std::string all = commands(), kept;
+    for (size_t at = 0, end; at < all.size(); at = end + 1) {
+        end = all.find('\n', at);
+        if (end == std::string::npos)
+            end = all.size();
+        if (all.compare(at, 3, "de ") != 0)
+            kept += all.substr(at, end - at) + "\n";
+    }
+    return kept;
+}
+
 void DriveTest::SetUp()
 {
     DeviceTest::SetUp();
@@ -136,6 +149,7 @@ void DumpsTest::SetUp()
     options_append_disk_name = 1;
     options_create_md5_digest = 0;
     options_file_extensions_uppercase = 0;
+    options_verify_after_restore = 0;  // the restore tests verify on their own
 }
 
 void DumpsTest::start_sim(std::vector<std::string> extra, bool with_drive)

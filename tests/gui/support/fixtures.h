@@ -49,6 +49,9 @@ protected:
     bool wait_idle(int timeout_ms = 20000);
     // The simulator's command log so far.
     std::string commands();
+    // The same without the "de N" with which every job first makes sure its
+    // drive is there.
+    std::string job_commands();
 
     sim_process sim{};
     bool started = false;
