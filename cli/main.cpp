@@ -15,19 +15,23 @@
 namespace {
 
 // Ctrl+C is Abort: the engine's waits end within 50 ms, the operation closes
-// the port and reports "aborted".  A second Ctrl+C ends the program at once.
-void on_sigint(int)
+// the port, removes its temporary files and reports "aborted".  SIGTERM and
+// SIGHUP (a closed terminal, a service stopped) end a job the same way, so
+// they too leave no temporary file behind.  A second one of them ends the
+// program at once.
+void on_stop_signal(int)
 {
     engine_request_abort();
 }
 
-void install_sigint_handler(void)
+void install_stop_signal_handlers(void)
 {
     struct sigaction action = {};
-    action.sa_handler = on_sigint;
+    action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal_number, &action, nullptr);
 }
 
 // "--name=value" or "--name value"; 0 with a usage error when it is missing.
@@ -293,7 +297,7 @@ int main(int argc, char **argv)
     cli_program_name = TRACKS == 40 ? "dravlen40" : "dravlen";
     d64_module_init();
     engine_clear_abort();
-    install_sigint_handler();
+    install_stop_signal_handlers();
 
     cli_args args;
     parse_result result;

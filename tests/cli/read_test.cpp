@@ -277,22 +277,29 @@ TEST_F(Read, PacketNamedAsALostSectorIsCaughtByTheOrderOfTheTrack)
     read_whole_with_retries(d64);
 }
 
-TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
+TEST_F(Read, CtrlCOrAStopSignalDuringAPacedReadEndsAtOnceAndLeavesNoFile)
 {
     std::string d64;
     make_disk("made.d64", "SLOW", &d64);
     start_sim({"--drive", "8=" + dir + "/made.d64", "--drive-timing"});
     // A file of that name was there: it must survive the interrupted read.
     ASSERT_TRUE(scratch_write(work + "/old.d64", "old"));
-    for (std::vector<std::string> args : {std::vector<std::string>{"--json"},
-                                          std::vector<std::string>{"old.d64", "--overwrite"}}) {
+    struct stop_case {
+        int signal_number;
+        std::vector<std::string> args;
+    };
+    for (stop_case sc : {stop_case{SIGINT, {"--json"}},
+                         stop_case{SIGINT, {"old.d64", "--overwrite"}},
+                         stop_case{SIGTERM, {"old.d64", "--overwrite"}},
+                         stop_case{SIGHUP, {"--json"}}}) {
+        std::vector<std::string> &args = sc.args;
         args.insert(args.begin(), {"read", "--port", sim.port});
         cli_child c;
         spawn_cli(work, config_home, args, &c);
         g_usleep(600 * 1000);
         ASSERT_EQ(waitpid(c.pid, nullptr, WNOHANG), 0) << "the read should still be running";
         auto start = std::chrono::steady_clock::now();
-        kill(c.pid, SIGINT);
+        kill(c.pid, sc.signal_number);
         int status = cli_child_finish(&c, 5);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                              .count();
