@@ -43,6 +43,7 @@ struct cli_args {
     int range_first = 0;
     int range_last = 0;
     bool fast = false;      // format --fast
+    bool force = false;     // reread --force: re-read another disk into the image
 };
 
 // Whether the subcommand takes the read option `name` ("--retries"); only

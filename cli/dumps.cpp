@@ -32,6 +32,7 @@ struct sector_run {
     std::set<std::pair<int, int>> touched;  // sectors the drive was asked for
     std::vector<std::string> files;
     std::vector<unsigned char> codes;
+    bool force = false;  // reread --force: take another disk's sectors all the same
 };
 
 void track_done(sector_run *r)
@@ -73,7 +74,16 @@ void on_error_step(void *user, int delta)
 // Questions on the terminal when stdin is one; else the safe answer.
 int on_ask(void *user, engine_question question, const char *text)
 {
-    cli_live_line_clear(&static_cast<sector_run *>(user)->line);
+    auto *r = static_cast<sector_run *>(user);
+    cli_live_line_clear(&r->line);
+    // Another disk is refused unless the command line said otherwise; the
+    // question's first line names both disks.
+    if (question == ENGINE_ASK_OTHER_DISK) {
+        if (!r->force)
+            cli_error("%.*s: not re-read (--force re-reads it all the same)",
+                      (int)strcspn(text, "\n"), text);
+        return r->force ? 1 : 0;
+    }
     return cli_answer_question(question, text, nullptr);
 }
 
@@ -290,8 +300,10 @@ int cli_run_reread(const cli_args &args)
     job.path = path.c_str();
     job.notify_beyond_35 = options_notify_tracks_beyond_35;
     job.notify_side_b = options_notify_side_b_1571;
+    job.same_disk_check = 1;
 
     sector_run r = {};
+    r.force = args.force;
     engine_ui ui = run_ui(&r, args);
     engine_reread_selection selection =
         args.range_first > 0 ? ENGINE_REREAD_TRACK_RANGE : ENGINE_REREAD_ALL;

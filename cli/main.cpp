@@ -188,6 +188,9 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
                 return 0;
             }
             only_for.push_back({hex ? "--hex" : "--bootloader-port", "update"});
+        } else if (strcmp(a, "--force") == 0) {
+            args->force = true;
+            only_for.push_back({a, "reread"});
         } else if (strcmp(a, "--fast") == 0) {
             args->fast = fast_given = true;
         } else if (strcmp(a, "--overwrite") == 0) {

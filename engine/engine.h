@@ -21,6 +21,7 @@ enum engine_question {
     ENGINE_ASK_TRACKS_BEYOND_35, // tracks beyond 35 seem to be in use: go on?
     ENGINE_ASK_WRITE_DISK,       // the disk in the drive will be overwritten: go on?
     ENGINE_ASK_SHIFT_TRACKS,     // the tracks were read a few positions off: shift them back?
+    ENGINE_ASK_OTHER_DISK,       // a re-read finds another disk in the drive than the image's: go on?
 };
 
 // What of the image store can be shown now.

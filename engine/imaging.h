@@ -54,6 +54,11 @@ extern const char engine_text_communication_error[]; // "Communication error"
 // normally, read or not.
 int engine_read_sector_with_retries(engine_sector_reader *r, int track, int sector, int retries,
                                     int reread);
+// Up to `tries` attempts at track/sector into `data` (256 bytes), leaving
+// the image store, the grid and the error counts alone: *good is 1 once an
+// attempt arrived with a correct checksum.  0 when the link failed.
+int engine_read_sector_copy(engine_sector_reader *r, int track, int sector, int tries,
+                            uint8_t *data, int *good);
 // A first read of a sector an earlier first read of the same operation
 // stored is weighed as a re-read; this starts a new operation's record.
 void engine_sector_reads_forget(void);

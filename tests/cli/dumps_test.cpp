@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "engine/dumps.h"
@@ -305,6 +307,59 @@ TEST_F(Dumps, CtrlCDuringRereadLeavesTheFileByteIdentical)
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_LT(r.seconds_after_sigint, 0.2);
     EXPECT_EQ(scratch_list(work), listing);
+}
+
+// Another disk, a link, a second re-read, a file changed meanwhile: the
+// re-read never mixes two disks nor wipes out what it did not load.
+TEST_F(Dumps, RereadKeepsToItsOwnDiskAndFile)
+{
+    start_sim({"--drive-timing"});
+    std::string bad = with_errors(source, {{5, 3}, {20, 2}});
+    std::string other = bad;
+    other.replace(sector_index(18, 0) * 256 + 0x90, 5, "OTHER");
+    ASSERT_TRUE(scratch_write(work + "/other.d64", other));
+    cli_run_result r = run({"reread", "other.d64"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "drive 8: \"DUMP ME,5X\" where the image holds \"OTHERME,5X\" "
+                                "(disk name and ID differ): not re-read"))
+        << r.err;
+    EXPECT_EQ(file("other.d64"), other) << "not one sector of the other disk taken";
+    r = run({"reread", "other.d64", "--force"});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // Through a link the linked file is replaced, in its own folder.
+    ASSERT_EQ(g_mkdir((dir + "/kept").c_str(), 0700), 0);
+    ASSERT_TRUE(scratch_write(dir + "/kept/disk.d64", bad));
+    ASSERT_EQ(symlink((dir + "/kept/disk.d64").c_str(), (work + "/link.d64").c_str()), 0);
+    r = run({"reread", "link.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(g_file_test((work + "/link.d64").c_str(), G_FILE_TEST_IS_SYMLINK));
+    EXPECT_EQ(scratch_read(dir + "/kept/disk.d64"), source);
+    EXPECT_TRUE(g_file_test((dir + "/kept/disk.d64-reread.log").c_str(), G_FILE_TEST_EXISTS));
+
+    // A second re-read of a file being re-read is refused.
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", bad));
+    int held = open((work + "/disk.d64").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    r = run({"reread", "disk.d64"});
+    close(held);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "Another re-read of this image is running")) << r.err;
+    EXPECT_EQ(file("disk.d64"), bad);
+
+    // Changed while the re-read ran: kept, and the result goes beside it.
+    cli_child c;
+    ASSERT_TRUE(cli_child_start(&c, DRAVLEN_CLI_PATH,
+                                {"--port", sim.port, "reread", "disk.d64", "--retries", "9"},
+                                config_home, work));
+    g_usleep(300 * 1000);
+    std::string changed = with_errors(source, {{5, 3}});
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", changed));
+    EXPECT_EQ(cli_child_finish(&c), 0) << c.err_text;
+    EXPECT_EQ(file("disk.d64"), changed);
+    EXPECT_EQ(file("disk-1.d64"), source);
+    EXPECT_TRUE(contains(file("disk-1.d64-reread.log"),
+                         "disk.d64 changed during the re-read: the result goes to disk-1.d64\n"));
 }
 
 // ---------------------------------------------------------------- the engine
