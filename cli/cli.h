@@ -123,6 +123,13 @@ std::string cli_json_head(const cli_args &args, const cli_terminal &terminal);
 // terminal, or answered no when stdin is none.  `prompt` is the text shown
 // before [y/N] (the question itself, or the question on one line).
 int cli_answer_question(engine_question question, const char *text, const char *prompt);
+// Settles where a job's file goes before the drive is touched: the folder
+// exists and takes files, the name is free or a regular file, and a taken
+// name is replaced only with --overwrite or a yes on the terminal
+// (*overwrite is set then).  False after an error line naming why.
+bool cli_settle_destination(const cli_args &args, const std::string &path, int *overwrite);
+// Prints a notice of the engine on stderr: "<program>: <text>".
+void cli_print_notice(void *user, const char *text);
 // Keeps from an outcome what ends with the call: the files it wrote and
 // the error byte per sector; the terminal's copy of the outcome no longer
 // points at them.

@@ -3,6 +3,7 @@
 // file updated in place.
 #include "cli/cli.h"
 
+#include "engine/destination.h"
 #include "engine/options.h"
 #include "engine/dumps.h"
 #include "engine/imaging.h"
@@ -246,9 +247,20 @@ int cli_run_dump(const cli_args &args)
     job.side_b = args.side_b > 0 ? 1 : 0;
     job.offset = args.offset > 0 ? args.offset : 1;
     job.overwrite = args.overwrite;
+    job.keep_under_free_name = 1;
+    if (job.path && !cli_settle_destination(args, job.path, &job.overwrite))
+        return CLI_EXIT_FAILED;
+    if (!job.path) {
+        destination_verdict verdict = destination_check_folder(".");
+        if (verdict != DESTINATION_OK) {
+            cli_error("cannot save in this folder: %s", destination_text(verdict));
+            return CLI_EXIT_FAILED;
+        }
+    }
 
     sector_run r = {};
     engine_ui ui = run_ui(&r, args);
+    ui.notice = cli_print_notice;
     engine_reset_image_store();
     engine_special_dump(&ui, which->kind, &job);
 

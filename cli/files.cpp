@@ -2,6 +2,8 @@
 // its own DOS.
 #include "cli/cli.h"
 
+#include "engine/destination.h"
+
 #include "engine/options.h"
 #include "engine/drive_files.h"
 
@@ -253,6 +255,11 @@ int output_usable(const cli_args &args, const std::string &path)
     if (!ok)
         cli_error("cannot write %s: no such folder %s", path.c_str(), folder);
     g_free(folder);
+    destination_verdict verdict = ok ? destination_check(path.c_str()) : DESTINATION_OK;
+    if (verdict != DESTINATION_OK && verdict != DESTINATION_TAKEN) {
+        cli_error("cannot write %s: %s", path.c_str(), destination_text(verdict));
+        ok = false;
+    }
     return ok;
 }
 

@@ -2,6 +2,7 @@
 // a batch of them.
 #include "cli/cli.h"
 
+#include "engine/destination.h"
 #include "engine/options.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
@@ -203,6 +204,46 @@ int next_disk_wanted(void)
     return line[0] != 'q' && line[0] != 'Q';
 }
 
+// Automatic naming: the folder must take the file.  A name known before
+// the read (no disk name in it) that is taken moves on to the next free
+// combination, and the program says so; --overwrite keeps the name.
+bool settle_automatic_name(const cli_args &args, engine_imaging_params *p)
+{
+    gchar *name = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, nullptr);
+    destination_verdict verdict = destination_check(name);
+    if (verdict != DESTINATION_OK && verdict != DESTINATION_TAKEN) {
+        cli_error("cannot save to %s: %s", name, destination_text(verdict));
+        g_free(name);
+        return false;
+    }
+    if (verdict == DESTINATION_TAKEN && !args.overwrite && !options_append_disk_name) {
+        gchar *taken = g_strdup(name);
+        while (p->offset <= 9999 && destination_check(name) == DESTINATION_TAKEN) {
+            filer_auto_naming_advance(&p->side_b, &p->offset);
+            g_free(name);
+            name = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, nullptr);
+        }
+        fprintf(stderr, "%s exists: this disk goes to %s\n", taken, name);
+        g_free(taken);
+    }
+    g_free(name);
+    return true;
+}
+
+// The ending of a read refused before the drive was touched.
+int finish_refused(const cli_args &args)
+{
+    if (args.json) {
+        cli_terminal t = {};
+        t.finished = true;
+        t.outcome.kind = ENGINE_FAILED;
+        t.outcome.failure = "destination not usable";
+        printf("%s,\"exit_status\":%d}\n", cli_json_head(args, t).c_str(), CLI_EXIT_FAILED);
+        fflush(stdout);
+    }
+    return CLI_EXIT_FAILED;
+}
+
 }  // namespace
 
 int cli_run_read(const cli_args &args)
@@ -229,6 +270,11 @@ int cli_run_read(const cli_args &args)
     p.side_b = args.side_b >= 0 ? args.side_b : 0;
     p.offset = args.offset > 0 ? args.offset : 1;
     p.overwrite = args.overwrite;
+    // A name taken after the read (one made from the disk name, or a file
+    // that appeared meanwhile) is no reason to throw the read away.
+    p.keep_under_free_name = 1;
+    if (p.path && !cli_settle_destination(args, p.path, &p.overwrite))
+        return finish_refused(args);
 
     int worst = CLI_EXIT_OK;
     double elapsed = 0;
@@ -251,6 +297,9 @@ int cli_run_read(const cli_args &args)
 
         if (args.batch)
             fprintf(stderr, "reading disk %d\n", disk);
+        if (!p.path && !settle_automatic_name(args, &p))
+            return finish_refused(args);
+        ui.notice = cli_print_notice;
         engine_reset_image_store();
         engine_read_disk(&ui, &p);
         int status = disk_status(r);

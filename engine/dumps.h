@@ -47,6 +47,7 @@ struct engine_sector_job {
     const char *path;
     int side_b, offset;
     int overwrite;              // dumps: replace an existing file without asking
+    int keep_under_free_name;   // dumps: a taken name not replaced: save beside it
     int notify_beyond_35;       // full re-read: hints of tracks beyond 35
     int notify_side_b;          // full re-read: a disk that looks like side B of a 1571
     // Re-reads: before any sector is taken, the header sector of the disk in

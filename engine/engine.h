@@ -76,6 +76,9 @@ struct engine_ui {
     // The count of accessible sector errors went up (+1) or down (-1) by one
     // sector; error_count gives the whole count where it is known.
     void (*error_count_step)(void *user, int delta);
+    // Something the user must be told even when the log is not shown, such
+    // as a file saved under another name than the one asked for; no "\n".
+    void (*notice)(void *user, const char *text);
 };
 
 // ---------------------------------------------------------------- abort

@@ -571,7 +571,7 @@ const char *save_image(dumps_job_ui *j, const engine_imaging_params *p, int firs
         g_free(full);
         g_free(file);
     }
-    return dumps_confirm_and_save(j, path, p->overwrite, files);
+    return dumps_confirm_and_save(j, path, p->overwrite, p->keep_under_free_name, files);
 }
 
 }  // namespace

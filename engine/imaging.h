@@ -91,6 +91,9 @@ struct engine_imaging_params {
     const char *path;          // the D64 to write, or null for the automatic name
     int side_b, offset;        // automatic naming: 0001A, 0001B, ...
     int overwrite;             // replace an existing file without asking
+    // A taken name that is not to be replaced: the image goes under a free
+    // name beside it (said through notice) instead of being thrown away.
+    int keep_under_free_name;
 };
 
 // The log's title line of a read; g_free it.

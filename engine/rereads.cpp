@@ -17,6 +17,7 @@
 
 #include "device/console.h"
 #include "device/serial.h"
+#include "engine/destination.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
 #include "image/directory.h"
@@ -183,20 +184,6 @@ std::string link_target(const char *path)
     return realpath(path, resolved) ? std::string(resolved) : std::string(path);
 }
 
-// A name beside `path` that no file has: "NAME-1.d64", "NAME-2.d64", ...
-std::string free_name_beside(const std::string &path)
-{
-    size_t slash = path.rfind('/');
-    size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        dot = path.size();
-    for (int n = 1;; n++) {
-        std::string name = path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
-        if (!g_file_test(name.c_str(), G_FILE_TEST_EXISTS))
-            return name;
-    }
-}
-
 // The bytes of a file, or "" with *ok 0 when it cannot be read.
 std::string file_bytes(const std::string &path, int *ok)
 {
@@ -295,7 +282,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
         int still_ok = 0;
         std::string target = path;
         if (file_bytes(path, &still_ok) != loaded || !still_ok || !loaded_ok) {
-            target = free_name_beside(path);
+            target = destination_free_name(path);
             gchar *was = g_filename_display_basename(path.c_str());
             gchar *now = g_filename_display_basename(target.c_str());
             dumps_log(u, 1, "%s changed during the re-read: the result goes to %s\n", was, now);

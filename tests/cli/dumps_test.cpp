@@ -476,11 +476,12 @@ TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
     EXPECT_TRUE(contains(r.err, "Image size is not as expected")) << r.err;
     EXPECT_EQ(line_count(r.err), 1) << r.err;
     EXPECT_EQ(file("short.d64"), std::string(175000, '\0'));
-    // A save that fails says why, on one line.
+    // A destination that cannot take the file is refused before the drive
+    // is touched, on one line.
     r = run({"dump", "dir", "no-such-folder/x.d64"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "Unable to save disk image to file")) << r.err;
-    EXPECT_EQ(line_count(r.err), 2) << "progress, then the failure: " << r.err;
+    EXPECT_TRUE(contains(r.err, "cannot save to no-such-folder/x.d64: no such folder")) << r.err;
+    EXPECT_EQ(line_count(r.err), 1) << r.err;
     r = run({"dump", "dir", "--drive", "9", "x.d64"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "Device not present")) << r.err;

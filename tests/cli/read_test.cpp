@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/support/cc1541_tool.h"
@@ -223,22 +224,64 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
         << r.err;
     EXPECT_TRUE(contains(r.err, "re-reading faulty sectors")) << r.err;
 
-    // Nothing is replaced without a yes: no terminal to ask, so no.
+    // Nothing is replaced without a yes: no terminal to ask, so no, and
+    // that is settled before the drive is touched.
     ASSERT_TRUE(scratch_write(work + "/out.d64", "keep me"));
     r = read_disk({"out.d64"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "file exists")) << r.err;
+    EXPECT_TRUE(contains(r.err, "out.d64 exists: nothing read (use --overwrite to replace it)"))
+        << r.err;
+    EXPECT_FALSE(contains(r.err, "track 1 of")) << "the drive was touched: " << r.err;
     EXPECT_EQ(scratch_read(work + "/out.d64"), "keep me");
     r = read_disk({"out.d64", "--overwrite"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_EQ(scratch_read(work + "/out.d64"), saved);
+}
 
-    // A file that cannot be written says why, in one line.
-    r = read_disk({"missing/out.d64"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "read failed: Unable to save disk image to file: ")) << r.err;
-    EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;
-    EXPECT_EQ(scratch_list(work), "out.d64 out.d64.log");
+// Where the image goes is settled before the drive is touched; a name
+// taken only after the read keeps the read under a free name.
+TEST_F(Read, TheDestinationIsSettledBeforeTheDriveIsTouched)
+{
+    std::string d64;
+    make_disk("made.d64", "NAMED", &d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", for_this_build(d64)));
+    start_sim({"--drive", "8=" + dir + "/disk.d64"});
+    ASSERT_EQ(g_mkdir((work + "/folder.d64").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo((work + "/fifo.d64").c_str(), 0600), 0);
+    std::string ro = dir + "/ro";
+    ASSERT_EQ(g_mkdir(ro.c_str(), 0700), 0);
+    bool mounted = scratch_mount_tmpfs(ro, 64 * 1024, true);
+    struct refusal {
+        std::string file, why;
+    };
+    std::vector<refusal> refusals = {
+        {"missing/out.d64", "cannot save to missing/out.d64: no such folder"},
+        {"folder.d64", "cannot save to folder.d64: not a regular file"},
+        {"fifo.d64", "cannot save to fifo.d64: not a regular file"}};
+    if (mounted)
+        refusals.push_back({ro + "/out.d64", "the folder does not take new files"});
+    for (const refusal &c : refusals) {
+        cli_run_result r = read_disk({c.file, "--json"});
+        EXPECT_EQ(r.status, 1) << c.file;
+        EXPECT_TRUE(contains(r.err, c.why)) << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
+        EXPECT_TRUE(contains(r.out, "\"exit_status\":1")) << r.out;
+    }
+    if (mounted)
+        scratch_unmount(ro);
+    EXPECT_EQ(scratch_list(work), "fifo.d64 folder.d64");
+
+    // A name made from the disk name is known only after the read.
+    ASSERT_TRUE(g_mkdir_with_parents((config_home + "/dravlen-client").c_str(), 0700) == 0);
+    ASSERT_TRUE(scratch_write(config_home + "/dravlen-client/user.ini",
+                              "[outputs]\nappend_disk_name=true\n"));
+    ASSERT_TRUE(scratch_write(work + "/0001a_NAMED.d64", "older"));
+    cli_run_result r = read_disk({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "0001a_NAMED.d64 exists: the image goes to 0001a_NAMED-1.d64"))
+        << r.err;
+    EXPECT_EQ(scratch_read(work + "/0001a_NAMED.d64"), "older");
+    EXPECT_EQ(scratch_read(work + "/0001a_NAMED-1.d64"), for_this_build(d64));
 }
 
 // Two faults at once: the packets that end tracks 17 and 18 (either side of
@@ -324,6 +367,8 @@ TEST_F(Read, ABatchNamesEachDiskAndTakesTheNextOneFromTheSimulator)
     ASSERT_TRUE(scratch_write(dir + "/first.d64", for_this_build(first)));
     ASSERT_TRUE(scratch_write(dir + "/second.d64", for_this_build(second)));
     start_sim({"--drive", "8=" + dir + "/first.d64", "--next-disk", "8=" + dir + "/second.d64"});
+    // An old image holds the second disk's name: that disk moves on.
+    ASSERT_TRUE(scratch_write(work + "/0007b.d64", "old"));
 
     cli_child c;
     spawn_cli(work, config_home, {"read", "--port", sim.port, "--batch", "--offset", "7", "--json"},
@@ -336,11 +381,14 @@ TEST_F(Read, ABatchNamesEachDiskAndTakesTheNextOneFromTheSimulator)
     ASSERT_EQ(write(c.in, "q\n", 2), 2);
     int status = cli_child_finish(&c);
     EXPECT_EQ(status, 0) << c.err_text;
-    EXPECT_EQ(scratch_list(work), "0007a.d64 0007a.d64.log 0007b.d64 0007b.d64.log");
+    EXPECT_EQ(scratch_list(work), "0007a.d64 0007a.d64.log 0007b.d64 0008a.d64 0008a.d64.log");
+    EXPECT_TRUE(contains(c.err_text, "0007b.d64 exists: this disk goes to 0008a.d64\n"))
+        << c.err_text;
     EXPECT_EQ(scratch_read(work + "/0007a.d64"), for_this_build(first));
-    EXPECT_EQ(scratch_read(work + "/0007b.d64"), for_this_build(second));
-    EXPECT_TRUE(contains(c.out_text, "\"files\":[\"0007a.d64\",\"0007a.d64.log\",\"0007b.d64\","
-                                     "\"0007b.d64.log\"]"))
+    EXPECT_EQ(scratch_read(work + "/0007b.d64"), "old");
+    EXPECT_EQ(scratch_read(work + "/0008a.d64"), for_this_build(second));
+    EXPECT_TRUE(contains(c.out_text, "\"files\":[\"0007a.d64\",\"0007a.d64.log\",\"0008a.d64\","
+                                     "\"0008a.d64.log\"]"))
         << c.out_text;
     EXPECT_TRUE(contains(c.out_text, "\"disks\":[{")) << c.out_text;
 }
