@@ -4,6 +4,7 @@
 #include "engine/options.h"
 #include "image/d64.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,11 +18,20 @@ namespace {
 // Ctrl+C is Abort: the engine's waits end within 50 ms, the operation closes
 // the port, removes its temporary files and reports "aborted".  SIGTERM and
 // SIGHUP (a closed terminal, a service stopped) end a job the same way, so
-// they too leave no temporary file behind.  A second one of them ends the
-// program at once.
-void on_stop_signal(int)
+// they too leave no temporary file behind.  A read keeps what it read when
+// stopped; a second one tells it to keep nothing; a third ends the program
+// at once.
+std::atomic<int> stop_signals{0};
+
+void on_stop_signal(int signal_number)
 {
     engine_request_abort();
+    if (stop_signals.fetch_add(1, std::memory_order_relaxed) >= 1) {
+        struct sigaction fallback = {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        sigaction(signal_number, &fallback, nullptr);
+    }
 }
 
 void install_stop_signal_handlers(void)
@@ -29,7 +39,6 @@ void install_stop_signal_handlers(void)
     struct sigaction action = {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal_number, &action, nullptr);
 }

@@ -176,18 +176,42 @@ std::string json_disk(const disk_run &r)
     return out;
 }
 
+// What a read cut short in its pass kept, and how to go on from there.
+void report_partial(const disk_run &r)
+{
+    const engine_outcome &o = r.terminal.outcome;
+    cli_print_written(r.files);
+    gchar *quoted = g_shell_quote(r.files.empty() ? "" : r.files[0].c_str());
+    fprintf(stderr,
+            "%d of %d sectors kept, the rest marked not read; to read what is missing: "
+            "%s reread --max-errors %d %s\n",
+            o.sectors_good, total_sectors(), cli_program_name, o.sectors_bad, quoted);
+    g_free(quoted);
+}
+
 // The summary line on stderr after a disk.
 void report_disk(const cli_args &args, const disk_run &r, int status)
 {
+    const engine_outcome &o = r.terminal.outcome;
+    bool partial = r.terminal.finished && o.ended_early == ENGINE_EARLY_PARTIAL;
     if (status == CLI_EXIT_INTERRUPTED) {
-        cli_error("read interrupted: nothing saved");
+        cli_error(partial ? "read interrupted" : "read interrupted: nothing saved");
+        if (partial)
+            report_partial(r);
         return;
     }
     if (status == CLI_EXIT_FAILED) {
         cli_report_outcome(args, r.terminal, "read");
+        if (partial) {
+            report_partial(r);
+        } else if (r.terminal.finished && o.ended_early == ENGINE_EARLY_REREADS_CUT) {
+            fprintf(stderr, "the image is saved with its error info\n");
+            cli_print_written(r.files);
+        }
         return;
     }
-    const engine_outcome &o = r.terminal.outcome;
+    if (o.ended_early == ENGINE_EARLY_REREADS_CUT)
+        fprintf(stderr, "re-reads stopped: the image is saved with its error info\n");
     cli_print_written(r.files);
     fprintf(stderr, "%d sectors good, %d with errors, in %.2f seconds\n", o.sectors_good,
             o.sectors_bad, o.elapsed_seconds);
@@ -273,6 +297,7 @@ int cli_run_read(const cli_args &args)
     // A name taken after the read (one made from the disk name, or a file
     // that appeared meanwhile) is no reason to throw the read away.
     p.keep_under_free_name = 1;
+    p.keep_on_early_end = 1;
     if (p.path && !cli_settle_destination(args, p.path, &p.overwrite))
         return finish_refused(args);
 
@@ -317,7 +342,8 @@ int cli_run_read(const cli_args &args)
             disks_json += disks_json.empty() ? "" : ",";
             disks_json += "{\"files\":" + cli_json_files(r.files) + "," + last_disk_json + "}";
         }
-        if (status == CLI_EXIT_INTERRUPTED || !args.batch)
+        // Ctrl+C that only cut the re-reads short still ends the batch.
+        if (status == CLI_EXIT_INTERRUPTED || !args.batch || engine_abort_requested())
             break;
         // The next disk gets the next name, as the GUI steps after a save.
         if (status != CLI_EXIT_FAILED)

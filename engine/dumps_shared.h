@@ -64,5 +64,7 @@ const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int
 const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
 // Reports the outcome with the sector counts: aborted when an abort came
 // before anything was written, else what was done.  Returns 1 on success.
+// With ended_early (engine_early_end) the files hold what a read that was
+// cut short kept: an abort then stays "aborted", files and all.
 int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
-                 std::vector<std::string> *files);
+                 std::vector<std::string> *files, int ended_early = ENGINE_EARLY_NONE);

@@ -48,6 +48,15 @@ struct engine_outcome {
     int sectors_bad;              // disk reads: accessible sector errors
     const unsigned char *error_codes; // disk reads: one error byte per sector, or null
     int sector_count;             // length of error_codes
+    // A read that keeps what it read when it ends early (ENGINE_EARLY_*):
+    // how it ended, and so what the files hold.
+    int ended_early;
+};
+
+enum engine_early_end {
+    ENGINE_EARLY_NONE = 0,
+    ENGINE_EARLY_REREADS_CUT = 1, // the pass was whole, re-reads were cut short: saved as is
+    ENGINE_EARLY_PARTIAL = 2,     // the pass was cut short: what arrived, as NAME.partial.d64
 };
 
 // The user of the engine.  Any callback may be null: nothing is reported
@@ -92,6 +101,9 @@ void engine_request_abort(void);
 // operation itself, so an abort that came first is not lost.
 void engine_clear_abort(void);
 int engine_abort_requested(void);
+// engine_request_abort came twice or more since the last clear: a job that
+// keeps what it read when stopped early keeps nothing then.
+int engine_abort_repeated(void);
 
 // ---------------------------------------------------------------- maintenance
 

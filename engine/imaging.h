@@ -94,6 +94,11 @@ struct engine_imaging_params {
     // A taken name that is not to be replaced: the image goes under a free
     // name beside it (said through notice) instead of being thrown away.
     int keep_under_free_name;
+    // An abort, a failure or a signal does not throw the read away: cut
+    // short in the re-read phase the image is saved as it is; cut short in
+    // the pass, what arrived goes to NAME.partial.d64 (never over a file).
+    // A repeated abort (engine_abort_repeated) keeps nothing.
+    int keep_on_early_end;
 };
 
 // The log's title line of a read; g_free it.

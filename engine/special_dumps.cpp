@@ -287,10 +287,11 @@ const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
 }
 
 int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
-                 std::vector<std::string> *files)
+                 std::vector<std::string> *files, int ended_early)
 {
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
+    outcome.ended_early = ended_early;
     // An abort that comes once the files are written is too late to stop
     // anything: then the outcome says what was done, files and all.
     if (engine_abort_requested() && files->empty()) {
@@ -298,6 +299,9 @@ int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
         // The cause goes along: the GUI's finisher takes the worker's text.
         outcome.failure = failure;
         files->clear();
+    } else if (ended_early == ENGINE_EARLY_PARTIAL && engine_abort_requested()) {
+        outcome.kind = ENGINE_ABORTED;
+        outcome.failure = failure;
     } else {
         outcome.kind = failure ? ENGINE_FAILED : ENGINE_SUCCEEDED;
         outcome.failure = failure;

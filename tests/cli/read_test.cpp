@@ -320,40 +320,105 @@ TEST_F(Read, PacketNamedAsALostSectorIsCaughtByTheOrderOfTheTrack)
     read_whole_with_retries(d64);
 }
 
-TEST_F(Read, CtrlCOrAStopSignalDuringAPacedReadEndsAtOnceAndLeavesNoFile)
+// Ctrl+C, SIGTERM or SIGHUP in the pass: the program ends at once and keeps
+// what arrived as NAME.partial.d64, never over a file; a second stop
+// before the first is acted on keeps nothing.
+TEST_F(Read, AStopInThePassEndsAtOnceAndKeepsWhatArrived)
 {
     std::string d64;
     make_disk("made.d64", "SLOW", &d64);
     start_sim({"--drive", "8=" + dir + "/made.d64", "--drive-timing"});
     // A file of that name was there: it must survive the interrupted read.
     ASSERT_TRUE(scratch_write(work + "/old.d64", "old"));
+    ASSERT_TRUE(scratch_write(work + "/old.partial.d64", "older"));
     struct stop_case {
         int signal_number;
+        int signals;
         std::vector<std::string> args;
+        std::string kept;  // the partial image, or "" for none
     };
-    for (stop_case sc : {stop_case{SIGINT, {"--json"}},
-                         stop_case{SIGINT, {"old.d64", "--overwrite"}},
-                         stop_case{SIGTERM, {"old.d64", "--overwrite"}},
-                         stop_case{SIGHUP, {"--json"}}}) {
+    for (stop_case sc : {stop_case{SIGINT, 1, {"--json"}, "0001a.partial.d64"},
+                         stop_case{SIGTERM, 1, {"old.d64", "--overwrite"}, "old.partial-1.d64"},
+                         stop_case{SIGHUP, 1, {"--json"}, "0001a.partial.d64"},
+                         stop_case{SIGINT, 2, {"--json"}, ""}}) {
         std::vector<std::string> &args = sc.args;
         args.insert(args.begin(), {"read", "--port", sim.port});
+        std::string before = scratch_list(work);
         cli_child c;
         spawn_cli(work, config_home, args, &c);
         g_usleep(600 * 1000);
         ASSERT_EQ(waitpid(c.pid, nullptr, WNOHANG), 0) << "the read should still be running";
         auto start = std::chrono::steady_clock::now();
+        // A second stop, of another signal so that the two cannot merge
+        // into one pending signal, before the first is acted on.
         kill(c.pid, sc.signal_number);
+        if (sc.signals > 1)
+            kill(c.pid, SIGTERM);
         int status = cli_child_finish(&c, 5);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                              .count();
         EXPECT_LT(seconds, 0.2);
+        EXPECT_EQ(scratch_read(work + "/old.d64"), "old");
+        EXPECT_EQ(scratch_read(work + "/old.partial.d64"), "older");
         EXPECT_EQ(status, 130) << c.err_text;
         EXPECT_TRUE(contains(c.err_text, "interrupted")) << c.err_text;
-        EXPECT_EQ(scratch_list(work), "old.d64") << "no new, partial or temporary file";
-        EXPECT_EQ(scratch_read(work + "/old.d64"), "old");
         if (args.size() > 3 && args[3] == "--json") {
             EXPECT_TRUE(contains(c.out_text, "\"outcome\":\"interrupted\"")) << c.out_text;
         }
+        if (sc.kept.empty()) {
+            EXPECT_EQ(scratch_list(work), before) << "no new or temporary file";
+            continue;
+        }
+        std::string partial = scratch_read(work + "/" + sc.kept);
+        ASSERT_EQ(partial.size(), (size_t)sectors_all * 257) << scratch_list(work);
+        int good = good_sectors_hold_the_disk(partial, for_this_build(d64));
+        EXPECT_GT(good, 0);
+        EXPECT_EQ(partial[(size_t)sectors_all * 257 - 1], '\x03') << "the last sector is not read";
+        EXPECT_TRUE(contains(c.err_text, "reread --max-errors ")) << c.err_text;
+        EXPECT_TRUE(contains(c.err_text, sc.kept)) << c.err_text;
+        g_remove((work + "/" + sc.kept).c_str());
+        g_remove((work + "/" + sc.kept + ".log").c_str());
+        EXPECT_EQ(scratch_list(work), before) << "only the partial image and its log";
+    }
+}
+
+// Cut short in the re-read phase, the image is whole: a hang-up saves it
+// with its error info and exits 1; Ctrl+C stops the retries and saves it.
+TEST_F(Read, AFailureOrAStopInTheRereadsKeepsTheWholeImage)
+{
+    std::string d64;
+    make_disk("made.d64", "RETRIED", &d64);
+    d64 = for_this_build(d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", d64));
+    // Past the pass's packets, inside the retries of the one bad sector.
+    std::string past_the_pass = std::to_string(sectors_all * 324 + 12000);
+    for (const char *fault : {"--hangup-after", "--silent-after"}) {
+        SCOPED_TRACE(fault);
+        start_sim({"--drive", "8=" + dir + "/disk.d64", "--corrupt-checksum", "5/3", fault,
+                   past_the_pass});
+        cli_child c;
+        spawn_cli(work, config_home, {"read", "--port", sim.port, "--retries", "99", "cut.d64"},
+                  &c);
+        bool silent = std::string(fault) == "--silent-after";
+        if (silent) {
+            ASSERT_TRUE(cli_child_wait_for_stderr(&c, "re-reading faulty sectors", 1))
+                << c.err_text;
+            g_usleep(100 * 1000);
+            kill(c.pid, SIGINT);
+        }
+        int status = cli_child_finish(&c, 20);
+        EXPECT_EQ(status, silent ? 3 : 1) << c.err_text;
+        EXPECT_TRUE(contains(c.err_text, silent ? "re-reads stopped: the image is saved with "
+                                                  "its error info"
+                                                : "the image is saved with its error info"))
+            << c.err_text;
+        std::string saved = scratch_read(work + "/cut.d64");
+        ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << c.err_text;
+        EXPECT_EQ(good_sectors_hold_the_disk(saved, d64), sectors_all - 1);
+        EXPECT_EQ(scratch_list(work), "cut.d64 cut.d64.log");
+        g_remove((work + "/cut.d64").c_str());
+        g_remove((work + "/cut.d64.log").c_str());
+        sim_stop(&sim);
     }
 }
 
