@@ -108,7 +108,8 @@ void write_digest_file(const char *path, const uint8_t *data, size_t length)
     if (!hex)
         return;
     gchar *base = g_path_get_basename(path);
-    gchar *text = g_strdup_printf("%s *%s", hex, base);
+    // The line md5sum -c checks.
+    gchar *text = g_strdup_printf("%s *%s\n", hex, base);
     gchar *name = g_strdup_printf("%s.md5", path);
     write_file_atomically(name, text, strlen(text), nullptr);
     g_free(name);
@@ -225,8 +226,12 @@ int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int re
     }
 
     write_log_file(copy, reread);
-    if (options_create_md5_digest)
+    // A digest already beside the file is kept in step with it: an old sum
+    // beside a new image would call a good image damaged.
+    gchar *digest = g_strdup_printf("%s.md5", copy);
+    if (options_create_md5_digest || g_file_test(digest, G_FILE_TEST_EXISTS))
         write_digest_file(copy, d64_storage, (size_t)size);
+    g_free(digest);
     return 1;
 }
 

@@ -193,7 +193,7 @@ TEST_F(Read, AG64IsReadBackByteIdenticalToTheD64OfTheSameDisk)
     EXPECT_TRUE(contains(log, "Correctly processed t/s 35/16 (checksum: $")) << log;
     gchar *md5 = g_compute_checksum_for_data(G_CHECKSUM_MD5, (const guchar *)saved.data(),
                                              saved.size());
-    EXPECT_EQ(scratch_read(work + "/0001a.d64.md5"), std::string(md5) + " *0001a.d64");
+    EXPECT_EQ(scratch_read(work + "/0001a.d64.md5"), std::string(md5) + " *0001a.d64\n");
     g_free(md5);
 }
 
