@@ -298,6 +298,11 @@ int cli_run_read(const cli_args &args)
     // that appeared meanwhile) is no reason to throw the read away.
     p.keep_under_free_name = 1;
     p.keep_on_early_end = 1;
+    // A save that fails after all keeps the image here instead.
+    gchar *state = g_build_filename(g_get_user_state_dir(), "dravlen", nullptr);
+    std::string fallback = state;
+    g_free(state);
+    p.fallback_folder = fallback.c_str();
     if (p.path && !cli_settle_destination(args, p.path, &p.overwrite))
         return finish_refused(args);
 

@@ -596,6 +596,42 @@ std::string partial_path(const std::string &path)
     return path.substr(0, dot) + ".partial" + path.substr(dot);
 }
 
+// The image's save failed: it goes to the fallback folder instead, as
+// "YYYYMMDD-HHMMSS_DISKNAME.d64", and the user is told where.  1 when it
+// was saved there.
+int save_to_fallback(dumps_job_ui *j, const engine_imaging_params *p, int first,
+                     const char *failure, std::vector<std::string> *files)
+{
+    if (!p->fallback_folder || g_mkdir_with_parents(p->fallback_folder, 0700) != 0)
+        return 0;
+    char name[D64_NAME_BUFFER_SIZE];
+    engine_disk_name_for_file(first, name);
+    GDateTime *now = g_date_time_new_now_local();
+    gchar *stamp = g_date_time_format(now, "%Y%m%d-%H%M%S");
+    g_date_time_unref(now);
+    gchar *file = g_strdup_printf("%s_%s.%s", stamp, name, filer_d64_extension());
+    gchar *full = g_build_filename(p->fallback_folder, file, nullptr);
+    std::string path = destination_free_name(full);
+    if (!g_file_test(full, G_FILE_TEST_EXISTS))
+        path = full;
+    g_free(full);
+    g_free(file);
+    g_free(stamp);
+    std::vector<std::string> kept;
+    if (dumps_save_image(j, path.c_str(), 0, &kept))
+        return 0;
+    files->insert(files->end(), kept.begin(), kept.end());
+    gchar *shown = g_filename_display_name(path.c_str());
+    gchar *line = g_strdup_printf("the image could not be saved (%s): it is kept in %s", failure,
+                                  shown);
+    dumps_log(&j->ui, 0, "%s\n", line);
+    if (j->user_ui->notice)
+        j->user_ui->notice(j->user_ui->user, line);
+    g_free(line);
+    g_free(shown);
+    return 1;
+}
+
 // A read cut short keeps what it read: the whole image when only re-reads
 // were cut, else the sectors that arrived as NAME.partial.d64.  Neither
 // replaces a file: a taken name gives way to a free one.  No question is
@@ -717,9 +753,13 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
         job.ui.log_line(&job, "Completed\n", 1);
         engine_check_read_image(&job.ui, first, p->notify_beyond_35, p->notify_side_b);
         failure = save_image(&job, p, first, &files);
+        if (failure && files.empty())
+            save_to_fallback(&job, p, first, failure, &files);
     } else if (p->check_and_save) {
         const char *save_failure = nullptr;
         ended_early = keep_early_end(&job, p, first, rereading, &files, &save_failure);
+        if (save_failure && save_to_fallback(&job, p, first, save_failure, &files))
+            ended_early = rereading ? ENGINE_EARLY_REREADS_CUT : ENGINE_EARLY_PARTIAL;
         // Stopped by the user in the re-read phase: the image is whole, so
         // that is a saved image, not a failure.
         if (ended_early == ENGINE_EARLY_REREADS_CUT && engine_abort_requested())

@@ -99,6 +99,10 @@ struct engine_imaging_params {
     // the pass, what arrived goes to NAME.partial.d64 (never over a file).
     // A repeated abort (engine_abort_repeated) keeps nothing.
     int keep_on_early_end;
+    // Where the image goes when its save fails although the destination
+    // was fine before the read (the disk filled up meanwhile), or null:
+    // saved there named by time and disk, and said through notice.
+    const char *fallback_folder;
 };
 
 // The log's title line of a read; g_free it.

@@ -282,6 +282,21 @@ TEST_F(Read, TheDestinationIsSettledBeforeTheDriveIsTouched)
         << r.err;
     EXPECT_EQ(scratch_read(work + "/0001a_NAMED.d64"), "older");
     EXPECT_EQ(scratch_read(work + "/0001a_NAMED-1.d64"), for_this_build(d64));
+
+    // A disk that fills up during the read: the image goes to the fallback.
+    std::string full = dir + "/full";
+    ASSERT_EQ(g_mkdir(full.c_str(), 0700), 0);
+    if (!scratch_mount_tmpfs(full, 64 * 1024, false))
+        return;
+    r = read_disk({full + "/big.d64"});
+    scratch_unmount(full);
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::string kept = config_home + "/state/dravlen";
+    std::string names = scratch_list(kept);
+    EXPECT_TRUE(contains(names, "_NAMED.d64 ")) << names;
+    EXPECT_TRUE(contains(r.err, "it is kept in " + kept + "/")) << r.err;
+    std::string first = names.substr(0, names.find(' '));
+    EXPECT_EQ(scratch_read(kept + "/" + first), for_this_build(d64));
 }
 
 // Two faults at once: the packets that end tracks 17 and 18 (either side of
