@@ -51,7 +51,9 @@ struct cli_args {
     bool fast = false;      // format --fast
     bool pattern = false;   // scratch --pattern: the drive's wildcards apply
     bool no_map = false;    // read, dump, reread --no-map: no sector map at the end
-    bool force = false;     // merge --force: stack dumps that look like other disks
+    // merge --force: stack dumps that look like other disks; reread --force:
+    // re-read another disk into the image
+    bool force = false;
     std::string output;     // merge -o
 };
 
@@ -141,6 +143,13 @@ std::string cli_port_problem(const std::string &port);
 // terminal, or answered no when stdin is none.  `prompt` is the text shown
 // before [y/N] (the question itself, or the question on one line).
 int cli_answer_question(engine_question question, const char *text, const char *prompt);
+// Settles where a job's file goes before the drive is touched: the folder
+// exists and takes files, the name is free or a regular file, and a taken
+// name is replaced only with --overwrite or a yes on the terminal
+// (*overwrite is set then).  False after an error line naming why.
+bool cli_settle_destination(const cli_args &args, const std::string &path, int *overwrite);
+// Prints a notice of the engine on stderr: "<program>: <text>".
+void cli_print_notice(void *user, const char *text);
 // Keeps from an outcome what ends with the call: the files it wrote and
 // the error byte per sector; the terminal's copy of the outcome no longer
 // points at them.

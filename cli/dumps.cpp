@@ -4,6 +4,7 @@
 #include "cli/cli.h"
 #include "cli/rescue.h"
 
+#include "engine/destination.h"
 #include "engine/options.h"
 #include "engine/dumps.h"
 #include "engine/imaging.h"
@@ -34,6 +35,7 @@ struct sector_run {
     std::vector<std::string> files;
     std::vector<unsigned char> codes;
     std::vector<unsigned char> image;  // the image saved, for the damage report
+    bool force = false;  // reread --force: take another disk's sectors all the same
 };
 
 void track_done(sector_run *r)
@@ -79,7 +81,16 @@ void on_error_step(void *user, int delta)
 // Questions on the terminal when stdin is one; else the safe answer.
 int on_ask(void *user, engine_question question, const char *text)
 {
-    cli_live_line_clear(&static_cast<sector_run *>(user)->line);
+    auto *r = static_cast<sector_run *>(user);
+    cli_live_line_clear(&r->line);
+    // Another disk is refused unless the command line said otherwise; the
+    // question's first line names both disks.
+    if (question == ENGINE_ASK_OTHER_DISK) {
+        if (!r->force)
+            cli_error("%.*s: not re-read (--force re-reads it all the same)",
+                      (int)strcspn(text, "\n"), text);
+        return r->force ? 1 : 0;
+    }
     return cli_answer_question(question, text, nullptr);
 }
 
@@ -267,9 +278,20 @@ int cli_run_dump(const cli_args &args)
     job.side_b = args.side_b > 0 ? 1 : 0;
     job.offset = args.offset > 0 ? args.offset : 1;
     job.overwrite = args.overwrite;
+    job.keep_under_free_name = 1;
+    if (job.path && !cli_settle_destination(args, job.path, &job.overwrite))
+        return CLI_EXIT_FAILED;
+    if (!job.path) {
+        destination_verdict verdict = destination_check_folder(".");
+        if (verdict != DESTINATION_OK) {
+            cli_error("cannot save in this folder: %s", destination_text(verdict));
+            return CLI_EXIT_FAILED;
+        }
+    }
 
     sector_run r = {};
     engine_ui ui = run_ui(&r, args);
+    ui.notice = cli_print_notice;
     engine_reset_image_store();
     engine_special_dump(&ui, which->kind, &job);
 
@@ -327,8 +349,10 @@ int cli_run_reread(const cli_args &args)
     job.path = path.c_str();
     job.notify_beyond_35 = options_notify_tracks_beyond_35;
     job.notify_side_b = options_notify_side_b_1571;
+    job.same_disk_check = 1;
 
     sector_run r = {};
+    r.force = args.force;
     engine_ui ui = run_ui(&r, args);
     engine_reread_selection selection =
         args.range_first > 0 ? ENGINE_REREAD_TRACK_RANGE : ENGINE_REREAD_ALL;

@@ -3,6 +3,8 @@
 #include "cli/cli.h"
 #include "cli/rescue.h"
 
+#include "engine/destination.h"
+
 #include "engine/options.h"
 #include "engine/drive_files.h"
 #include "engine/input_file.h"
@@ -275,6 +277,11 @@ int output_refused(const cli_args &args, const std::string &path)
         status = cli_fail(args, CLI_EXIT_FAILED, "cannot write %s: no such folder %s",
                           path.c_str(), folder);
     g_free(folder);
+    destination_verdict verdict =
+        status == CLI_EXIT_OK ? destination_check(path.c_str()) : DESTINATION_OK;
+    if (verdict != DESTINATION_OK && verdict != DESTINATION_TAKEN)
+        status = cli_fail(args, CLI_EXIT_FAILED, "cannot write %s: %s", path.c_str(),
+                          destination_text(verdict));
     return status;
 }
 

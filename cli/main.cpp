@@ -4,6 +4,7 @@
 #include "engine/options.h"
 #include "image/d64.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -15,19 +16,31 @@
 namespace {
 
 // Ctrl+C is Abort: the engine's waits end within 50 ms, the operation closes
-// the port and reports "aborted".  A second Ctrl+C ends the program at once.
-void on_sigint(int)
+// the port, removes its temporary files and reports "aborted".  SIGTERM and
+// SIGHUP (a closed terminal, a service stopped) end a job the same way, so
+// they too leave no temporary file behind.  A read keeps what it read when
+// stopped; a second one tells it to keep nothing; a third ends the program
+// at once.
+std::atomic<int> stop_signals{0};
+
+void on_stop_signal(int signal_number)
 {
     engine_request_abort();
+    if (stop_signals.fetch_add(1, std::memory_order_relaxed) >= 1) {
+        struct sigaction fallback = {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        sigaction(signal_number, &fallback, nullptr);
+    }
 }
 
-void install_sigint_handler(void)
+void install_stop_signal_handlers(void)
 {
     struct sigaction action = {};
-    action.sa_handler = on_sigint;
+    action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal_number, &action, nullptr);
 }
 
 // "--name=value" or "--name value"; 0 with a usage error when it is missing.
@@ -205,7 +218,7 @@ int parse(int argc, char **argv, cli_args *args, parse_result *result)
             only_for.push_back({a, "read dump reread"});
         } else if (strcmp(a, "--force") == 0) {
             args->force = true;
-            only_for.push_back({a, "merge"});
+            only_for.push_back({a, "merge reread"});
         } else if (strcmp(a, "-o") == 0 || is_option(a, "--output")) {
             const char *name = strcmp(a, "-o") == 0 ? "-o" : "--output";
             if (!option_value(argc, argv, &i, a, name, &args->output))
@@ -366,7 +379,7 @@ int main(int argc, char **argv)
     cli_program_name = TRACKS == 40 ? "dravlen40" : "dravlen";
     d64_module_init();
     engine_clear_abort();
-    install_sigint_handler();
+    install_stop_signal_handlers();
 
     cli_args args;
     parse_result result;

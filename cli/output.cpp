@@ -2,6 +2,8 @@
 // and JSON summaries.
 #include "cli/cli.h"
 
+#include "engine/destination.h"
+
 #include "device/console.h"
 
 #include <cerrno>
@@ -130,6 +132,37 @@ void cli_print_written(const std::vector<std::string> &files)
         fprintf(stderr, "wrote %s\n", shown);
         g_free(shown);
     }
+}
+
+bool cli_settle_destination(const cli_args &args, const std::string &path, int *overwrite)
+{
+    destination_verdict verdict = destination_check(path.c_str());
+    if (verdict == DESTINATION_OK)
+        return true;
+    if (verdict != DESTINATION_TAKEN) {
+        cli_error("cannot save to %s: %s", path.c_str(), destination_text(verdict));
+        return false;
+    }
+    if (args.overwrite) {
+        *overwrite = 1;
+        return true;
+    }
+    gchar *shown = g_filename_display_name(path.c_str());
+    gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
+    int yes = cli_answer_question(ENGINE_ASK_OVERWRITE, text, nullptr);
+    g_free(text);
+    g_free(shown);
+    if (!yes) {
+        cli_error("%s exists: nothing read (use --overwrite to replace it)", path.c_str());
+        return false;
+    }
+    *overwrite = 1;
+    return true;
+}
+
+void cli_print_notice(void *, const char *text)
+{
+    cli_error("%s", text);
 }
 
 int cli_answer_question(engine_question question, const char *text, const char *prompt)

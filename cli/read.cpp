@@ -5,6 +5,7 @@
 
 #include "cli/batch.h"
 
+#include "engine/destination.h"
 #include "engine/options.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
@@ -215,20 +216,44 @@ void add_disk_members(JsonBuilder *b, const disk_summary &d)
         cli_json_add_text(b, "reread_skipped", d.reread_skipped.c_str());
 }
 
+// What a read cut short in its pass kept, and how to go on from there.
+void report_partial(const disk_run &r)
+{
+    const engine_outcome &o = r.terminal.outcome;
+    cli_print_written(r.files);
+    gchar *quoted = g_shell_quote(r.files.empty() ? "" : r.files[0].c_str());
+    fprintf(stderr,
+            "%d of %d sectors kept, the rest marked not read; to read what is missing: "
+            "%s reread --max-errors %d %s\n",
+            o.sectors_good, total_sectors(), cli_program_name, o.sectors_bad, quoted);
+    g_free(quoted);
+}
+
 // The summary line on stderr after a disk.
 void report_disk(const cli_args &args, const disk_run &r, int status)
 {
+    const engine_outcome &o = r.terminal.outcome;
+    bool partial = r.terminal.finished && o.ended_early == ENGINE_EARLY_PARTIAL;
     if (status == CLI_EXIT_INTERRUPTED) {
-        cli_error("read interrupted: nothing saved");
+        cli_error(partial ? "read interrupted" : "read interrupted: nothing saved");
+        if (partial)
+            report_partial(r);
         return;
     }
     if (status == CLI_EXIT_FAILED) {
         // A save that failed beside the image still names what it wrote.
         cli_print_written(r.files);
         cli_report_outcome(args, r.terminal, "read");
+        if (partial) {
+            report_partial(r);
+        } else if (r.terminal.finished && o.ended_early == ENGINE_EARLY_REREADS_CUT) {
+            fprintf(stderr, "the image is saved with its error info\n");
+            cli_print_written(r.files);
+        }
         return;
     }
-    const engine_outcome &o = r.terminal.outcome;
+    if (o.ended_early == ENGINE_EARLY_REREADS_CUT)
+        fprintf(stderr, "re-reads stopped: the image is saved with its error info\n");
     cli_print_written(r.files);
     fprintf(stderr, "%s good, %d with errors, in %.2f seconds\n",
             cli_count(o.sectors_good, "sector", "sectors").c_str(), o.sectors_bad,
@@ -245,6 +270,44 @@ int next_disk_wanted(void)
     if (!fgets(line, sizeof line, stdin) || engine_abort_requested())
         return 0;
     return line[0] != 'q' && line[0] != 'Q';
+}
+
+// Automatic naming: the folder must take the file.  A name known before
+// the read (no disk name in it) that is taken moves on to the next free
+// combination, and the program says so; --overwrite keeps the name.
+bool settle_automatic_name(const cli_args &args, engine_imaging_params *p)
+{
+    gchar *name = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, nullptr);
+    destination_verdict verdict = destination_check(name);
+    if (verdict != DESTINATION_OK && verdict != DESTINATION_TAKEN) {
+        cli_error("cannot save to %s: %s", name, destination_text(verdict));
+        g_free(name);
+        return false;
+    }
+    if (verdict == DESTINATION_TAKEN && !args.overwrite && !options_append_disk_name) {
+        gchar *taken = g_strdup(name);
+        while (p->offset <= 9999 && destination_check(name) == DESTINATION_TAKEN) {
+            filer_auto_naming_advance(&p->side_b, &p->offset);
+            g_free(name);
+            name = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, nullptr);
+        }
+        fprintf(stderr, "%s exists: this disk goes to %s\n", taken, name);
+        g_free(taken);
+    }
+    g_free(name);
+    return true;
+}
+
+// The ending of a read refused before the drive was touched.
+int finish_refused(const cli_args &args)
+{
+    if (args.json) {
+        cli_terminal t = {};
+        t.finished = true;
+        t.outcome.kind = ENGINE_FAILED;
+        cli_json_print(args, t, nullptr, CLI_EXIT_FAILED, nullptr, "destination not usable");
+    }
+    return CLI_EXIT_FAILED;
 }
 
 }  // namespace
@@ -273,6 +336,17 @@ int cli_run_read(const cli_args &args)
     p.side_b = args.side_b >= 0 ? args.side_b : 0;
     p.offset = args.offset > 0 ? args.offset : 1;
     p.overwrite = args.overwrite;
+    // A name taken after the read (one made from the disk name, or a file
+    // that appeared meanwhile) is no reason to throw the read away.
+    p.keep_under_free_name = 1;
+    p.keep_on_early_end = 1;
+    // A save that fails after all keeps the image here instead.
+    gchar *state = g_build_filename(g_get_user_state_dir(), "dravlen", nullptr);
+    std::string fallback = state;
+    g_free(state);
+    p.fallback_folder = fallback.c_str();
+    if (p.path && !cli_settle_destination(args, p.path, &p.overwrite))
+        return finish_refused(args);
 
     int worst = CLI_EXIT_OK;
     double elapsed = 0;
@@ -297,6 +371,9 @@ int cli_run_read(const cli_args &args)
 
         if (args.batch)
             fprintf(stderr, "reading disk %d\n", disk);
+        if (!p.path && !settle_automatic_name(args, &p))
+            return finish_refused(args);
+        ui.notice = cli_print_notice;
         engine_reset_image_store();
         engine_read_disk(&ui, &p);
         int status = disk_status(r);
@@ -320,7 +397,8 @@ int cli_run_read(const cli_args &args)
             disks.push_back(summary_of(r));
             disks.back().same_as_previous = args.batch && batch.disks.back().same_as_previous;
         }
-        if (status == CLI_EXIT_INTERRUPTED || !args.batch)
+        // Ctrl+C that only cut the re-reads short still ends the batch.
+        if (status == CLI_EXIT_INTERRUPTED || !args.batch || engine_abort_requested())
             break;
         // The next disk gets the next name, as the GUI steps after a save.
         if (status != CLI_EXIT_FAILED)

@@ -7,6 +7,7 @@
 #include <glib.h>
 
 #include <cstdint>
+#include <string>
 
 #include "engine/engine.h"
 
@@ -46,8 +47,13 @@ struct engine_sector_job {
     const char *path;
     int side_b, offset;
     int overwrite;              // dumps: replace an existing file without asking
+    int keep_under_free_name;   // dumps: a taken name not replaced: save beside it
     int notify_beyond_35;       // full re-read: hints of tracks beyond 35
     int notify_side_b;          // full re-read: a disk that looks like side B of a 1571
+    // Re-reads: before any sector is taken, the header sector of the disk in
+    // the drive is compared with the image's; another disk is taken only
+    // when ENGINE_ASK_OTHER_DISK is answered yes.
+    int same_disk_check;
 };
 
 // First sectors of the PRGs in the order the pass read them (records are
@@ -65,9 +71,23 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
 
 // Re-reads the selection of the image in d64_storage.  With check_and_save,
 // job->path is loaded first and, after a successful re-read, the image goes
-// back over it with the "-reread" log.  Calls ui->finished exactly once.
+// back over it with the "-reread" log: over the file a symbolic link points
+// to, in its folder.  The file is locked meanwhile, so a second re-read of
+// it is refused; when it no longer holds what was loaded, the result goes
+// beside it under a free name instead.  Calls ui->finished exactly once.
 int engine_reread(const engine_ui *ui, engine_reread_selection selection,
                   const engine_sector_job *job);
+
+// The failure of a re-read that found another disk in the drive and was
+// not told to go on; the question before it named both disks.
+extern const char engine_text_other_disk[];  // "Another disk is in the drive"
+// What identifies a disk in its header sector (18/0): the disk name and
+// ID, and the BAM.  Null when `a` and `b` are the same disk, else what
+// differs ("disk name and ID", "BAM").
+const char *engine_other_disk_difference(const uint8_t *a, const uint8_t *b);
+// The disk name and ID of a header sector as the directory shows them
+// ("NAME,ID"), unprintable bytes as '?'.
+std::string engine_header_label(const uint8_t *header);
 
 // The log headings; g_free them.
 char *engine_dump_heading(engine_dump_kind kind, int outmost_track);

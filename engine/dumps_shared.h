@@ -55,13 +55,16 @@ struct dumps_job_ui {
 const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
                              std::vector<std::string> *files);
 // Asks before replacing an existing file (unless overwrite), then saves as
-// dumps_save_image does.  Null on success or when aborted meanwhile, else
-// the failure text.
+// dumps_save_image does.  A declined question saves nothing, or with
+// keep_under_free_name saves under destination_free_name and says so.
+// Null on success or when aborted meanwhile, else the failure text.
 const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
-                                   std::vector<std::string> *files);
+                                   int keep_under_free_name, std::vector<std::string> *files);
 // Loads a D64 into d64_storage.  Null on success, else why not.
 const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
 // Reports the outcome with the sector counts: aborted when an abort came
 // before anything was written, else what was done.  Returns 1 on success.
+// With ended_early (engine_early_end) the files hold what a read that was
+// cut short kept: an abort then stays "aborted", files and all.
 int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
-                 std::vector<std::string> *files);
+                 std::vector<std::string> *files, int ended_early = ENGINE_EARLY_NONE);

@@ -8,15 +8,31 @@ std::atomic<int> *engine_abort_flag(void)
     return &flag_abort_requested;
 }
 
+namespace {
+
+// How many aborts came since the last clear: a second one means "keep
+// nothing" to a job that keeps what it read when it is stopped early.
+std::atomic<int> abort_requests{0};
+
+}  // namespace
+
 void engine_request_abort(void)
 {
-    // A lock-free atomic store: fine inside a signal handler.
+    // Lock-free atomic operations: fine inside a signal handler.
     flag_abort_requested.store(1, std::memory_order_relaxed);
+    if (abort_requests.load(std::memory_order_relaxed) < 2)
+        abort_requests.fetch_add(1, std::memory_order_relaxed);
 }
 
 void engine_clear_abort(void)
 {
     flag_abort_requested.store(0, std::memory_order_relaxed);
+    abort_requests.store(0, std::memory_order_relaxed);
+}
+
+int engine_abort_repeated(void)
+{
+    return abort_requests.load(std::memory_order_relaxed) >= 2;
 }
 
 int engine_abort_requested(void)

@@ -22,6 +22,7 @@ enum engine_question {
     ENGINE_ASK_WRITE_DISK,       // the disk in the drive will be overwritten: go on?
     ENGINE_ASK_SHIFT_TRACKS,     // the tracks were read a few positions off: shift them back?
     ENGINE_ASK_FLASH_FIRMWARE,   // the board's flash will be overwritten: go on?
+    ENGINE_ASK_OTHER_DISK,       // a re-read finds another disk in the drive than the image's: go on?
 };
 
 // What of the image store can be shown now.
@@ -49,6 +50,15 @@ struct engine_outcome {
     const unsigned char *error_codes; // disk reads: one error byte per sector, or null
     int sector_count;             // length of error_codes
     const unsigned char *image;   // disk reads: the image's data, followed by error_codes, or null
+    // A read that keeps what it read when it ends early (ENGINE_EARLY_*):
+    // how it ended, and so what the files hold.
+    int ended_early;
+};
+
+enum engine_early_end {
+    ENGINE_EARLY_NONE = 0,
+    ENGINE_EARLY_REREADS_CUT = 1, // the pass was whole, re-reads were cut short: saved as is
+    ENGINE_EARLY_PARTIAL = 2,     // the pass was cut short: what arrived, as NAME.partial.d64
 };
 
 // The user of the engine.  Any callback may be null: nothing is reported
@@ -84,6 +94,9 @@ struct engine_ui {
     // Something the user should know that does not stop the operation
     // (an image file's error bytes that no D64 defines), English, one line.
     void (*warning)(void *user, const char *text);
+    // Something the user must be told even when the log is not shown, such
+    // as a file saved under another name than the one asked for; no "\n".
+    void (*notice)(void *user, const char *text);
 };
 
 // After an image was loaded into the store: error bytes that no D64 defines
@@ -102,6 +115,9 @@ void engine_request_abort(void);
 // operation itself, so an abort that came first is not lost.
 void engine_clear_abort(void);
 int engine_abort_requested(void);
+// engine_request_abort came twice or more since the last clear: a job that
+// keeps what it read when stopped early keeps nothing then.
+int engine_abort_repeated(void);
 
 // ---------------------------------------------------------------- maintenance
 

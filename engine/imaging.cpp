@@ -3,6 +3,8 @@
 // save that the GUI does in its finisher.
 #include "engine/imaging.h"
 
+#include "engine/destination.h"
+
 #include <glib/gi18n.h>
 
 #include <algorithm>
@@ -498,9 +500,11 @@ int reread_faulty_sectors(int handle, const engine_imaging_params *p, int first_
     return 1;
 }
 
-// The pass and the re-read phase.  Null on success, else the failure text.
-const char *read_into_store(const engine_imaging_params *p)
+// The pass and the re-read phase.  Null on success, else the failure text;
+// *rereading is 1 once the pass is over and the re-read phase has begun.
+const char *read_into_store(const engine_imaging_params *p, int *rereading)
 {
+    *rereading = 0;
     int handle = -1;
     if (!p->port || !*p->port || !serial_connect_and_configure_port(&handle, p->port))
         return "Unable to access communication port to device";
@@ -545,6 +549,7 @@ const char *read_into_store(const engine_imaging_params *p)
         log_printf("Too many errors (%d) to retry reading (max is %d)\n", count, p->max_errors);
         break;
     case IMAGING_REREAD_RUN:
+        *rereading = 1;
         reread_faulty_sectors(handle, p, first, prompt_taken, &failure);
         break;
     case IMAGING_REREAD_DISABLED:
@@ -558,10 +563,8 @@ const char *read_into_store(const engine_imaging_params *p)
 
 // ---------------------------------------------------------------- saving
 
-// Names the D64 and saves it with its ".log" and ".md5".  Null on success,
-// else the failure text; *files gets what was written.
-const char *save_image(dumps_job_ui *j, const engine_imaging_params *p, int first,
-                       std::vector<std::string> *files)
+// The D64's name: the one asked for, or the automatic one.
+std::string image_path(const engine_imaging_params *p, int first)
 {
     std::string path;
     if (p->path && *p->path) {
@@ -577,7 +580,99 @@ const char *save_image(dumps_job_ui *j, const engine_imaging_params *p, int firs
         g_free(full);
         g_free(file);
     }
-    return dumps_confirm_and_save(j, path, p->overwrite, files);
+    return path;
+}
+
+// Names the D64 and saves it with its ".log" and ".md5".  Null on success,
+// else the failure text; *files gets what was written.
+const char *save_image(dumps_job_ui *j, const engine_imaging_params *p, int first,
+                       std::vector<std::string> *files)
+{
+    return dumps_confirm_and_save(j, image_path(p, first), p->overwrite,
+                                  p->keep_under_free_name, files);
+}
+
+// "NAME.partial.d64" for "NAME.d64".
+std::string partial_path(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        dot = path.size();
+    return path.substr(0, dot) + ".partial" + path.substr(dot);
+}
+
+// The image's save failed: it goes to the fallback folder instead, as
+// "YYYYMMDD-HHMMSS_DISKNAME.d64", and the user is told where.  1 when it
+// was saved there.
+int save_to_fallback(dumps_job_ui *j, const engine_imaging_params *p, int first,
+                     const char *failure, std::vector<std::string> *files)
+{
+    if (!p->fallback_folder || g_mkdir_with_parents(p->fallback_folder, 0700) != 0)
+        return 0;
+    char name[D64_NAME_BUFFER_SIZE];
+    engine_disk_name_for_file(first, name);
+    GDateTime *now = g_date_time_new_now_local();
+    gchar *stamp = g_date_time_format(now, "%Y%m%d-%H%M%S");
+    g_date_time_unref(now);
+    gchar *file = g_strdup_printf("%s_%s.%s", stamp, name, filer_d64_extension());
+    gchar *full = g_build_filename(p->fallback_folder, file, nullptr);
+    std::string path = destination_free_name(full);
+    if (!g_file_test(full, G_FILE_TEST_EXISTS))
+        path = full;
+    g_free(full);
+    g_free(file);
+    g_free(stamp);
+    std::vector<std::string> kept;
+    if (dumps_save_image(j, path.c_str(), 0, &kept))
+        return 0;
+    files->insert(files->end(), kept.begin(), kept.end());
+    gchar *shown = g_filename_display_name(path.c_str());
+    gchar *line = g_strdup_printf("the image could not be saved (%s): it is kept in %s", failure,
+                                  shown);
+    dumps_log(&j->ui, 0, "%s\n", line);
+    if (j->user_ui->notice)
+        j->user_ui->notice(j->user_ui->user, line);
+    g_free(line);
+    g_free(shown);
+    return 1;
+}
+
+// A read cut short keeps what it read: the whole image when only re-reads
+// were cut, else the sectors that arrived as NAME.partial.d64.  Neither
+// replaces a file: a taken name gives way to a free one.  No question is
+// asked, as the user is stopping the job.  Returns ENGINE_EARLY_*, or
+// ENGINE_EARLY_NONE when nothing was kept; *save_failure: why a save failed.
+int keep_early_end(dumps_job_ui *j, const engine_imaging_params *p, int first, int rereading,
+                   std::vector<std::string> *files, const char **save_failure)
+{
+    *save_failure = nullptr;
+    if (!p->keep_on_early_end || engine_abort_repeated() || imaging_nothing_read(d64_storage, first))
+        return ENGINE_EARLY_NONE;
+    std::string path = image_path(p, first);
+    int kind = rereading ? ENGINE_EARLY_REREADS_CUT : ENGINE_EARLY_PARTIAL;
+    if (kind == ENGINE_EARLY_PARTIAL)
+        path = partial_path(path);
+    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !(p->overwrite && rereading)) {
+        std::string free_name = destination_free_name(path);
+        gchar *was = g_filename_display_name(path.c_str());
+        gchar *now = g_filename_display_name(free_name.c_str());
+        gchar *line = g_strdup_printf("%s exists: the image goes to %s", was, now);
+        dumps_log(&j->ui, 1, "%s\n", line);
+        if (j->user_ui->notice)
+            j->user_ui->notice(j->user_ui->user, line);
+        g_free(line);
+        g_free(now);
+        g_free(was);
+        path = free_name;
+    }
+    j->ui.log_line(j, kind == ENGINE_EARLY_PARTIAL
+                          ? "Read cut short: the sectors that arrived are kept, the rest marked "
+                            "not read\n"
+                          : "Re-reads cut short: the image is kept with its error info\n",
+                   1);
+    *save_failure = dumps_save_image(j, path.c_str(), 0, files);
+    return *save_failure ? ENGINE_EARLY_NONE : kind;
 }
 
 }  // namespace
@@ -660,7 +755,8 @@ void engine_disk_name_for_file(int first_track, char *name17)
 const char *engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p)
 {
     pass_ui = ui;
-    const char *failure = read_into_store(p);
+    int rereading = 0;
+    const char *failure = read_into_store(p, &rereading);
     pass_ui = nullptr;
     return failure;
 }
@@ -684,17 +780,32 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
         job.ui.log_line(&job, title, 1);
         g_free(title);
     }
-    const char *failure = read_into_store(p);
+    int rereading = 0;
+    const char *failure = read_into_store(p, &rereading);
     std::vector<std::string> files;
+    int ended_early = ENGINE_EARLY_NONE;
     if (p->check_and_save && !failure && !engine_abort_requested()) {
         job.ui.log_line(&job, "Completed\n", 1);
         engine_check_read_image(&job.ui, first, p->notify_beyond_35, p->notify_side_b);
         if (!imaging_nothing_read(d64_storage, first))
             engine_log_damage_report(&job.ui, 1);
         failure = save_image(&job, p, first, &files);
+        if (failure && files.empty())
+            save_to_fallback(&job, p, first, failure, &files);
+    } else if (p->check_and_save) {
+        const char *save_failure = nullptr;
+        ended_early = keep_early_end(&job, p, first, rereading, &files, &save_failure);
+        if (save_failure && save_to_fallback(&job, p, first, save_failure, &files))
+            ended_early = rereading ? ENGINE_EARLY_REREADS_CUT : ENGINE_EARLY_PARTIAL;
+        // Stopped by the user in the re-read phase: the image is whole, so
+        // that is a saved image, not a failure.
+        if (ended_early == ENGINE_EARLY_REREADS_CUT && engine_abort_requested())
+            failure = nullptr;
+        if (save_failure)
+            failure = save_failure;
     }
     pass_ui = nullptr;
-    return dumps_finish(ui, start_us, failure, &files);
+    return dumps_finish(ui, start_us, failure, &files, ended_early);
 }
 
 char *engine_cell_log_line(int code, int t, int s, int c, int *both)

@@ -56,6 +56,11 @@ extern const char engine_text_communication_error[]; // "Communication error"
 // normally, read or not.
 int engine_read_sector_with_retries(engine_sector_reader *r, int track, int sector, int retries,
                                     int reread);
+// Up to `tries` attempts at track/sector into `data` (256 bytes), leaving
+// the image store, the grid and the error counts alone: *good is 1 once an
+// attempt arrived with a correct checksum.  0 when the link failed.
+int engine_read_sector_copy(engine_sector_reader *r, int track, int sector, int tries,
+                            uint8_t *data, int *good);
 // A first read of a sector an earlier first read of the same operation
 // stored is weighed as a re-read; this starts a new operation's record.
 void engine_sector_reads_forget(void);
@@ -88,6 +93,18 @@ struct engine_imaging_params {
     const char *path;          // the D64 to write, or null for the automatic name
     int side_b, offset;        // automatic naming: 0001A, 0001B, ...
     int overwrite;             // replace an existing file without asking
+    // A taken name that is not to be replaced: the image goes under a free
+    // name beside it (said through notice) instead of being thrown away.
+    int keep_under_free_name;
+    // An abort, a failure or a signal does not throw the read away: cut
+    // short in the re-read phase the image is saved as it is; cut short in
+    // the pass, what arrived goes to NAME.partial.d64 (never over a file).
+    // A repeated abort (engine_abort_repeated) keeps nothing.
+    int keep_on_early_end;
+    // Where the image goes when its save fails although the destination
+    // was fine before the read (the disk filled up meanwhile), or null:
+    // saved there named by time and disk, and said through notice.
+    const char *fallback_folder;
 };
 
 // The log's title line of a read; g_free it.

@@ -6,9 +6,18 @@
 #include <glib/gi18n.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "device/console.h"
 #include "device/serial.h"
+#include "engine/destination.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
 #include "image/directory.h"
@@ -77,6 +86,43 @@ const char *reread_allocated(engine_sector_reader *r, const engine_sector_job *j
     return dumps_read_allocated_sectors(r, job, 1);
 }
 
+// Before any sector is taken: is the disk in the drive the image's?  Both
+// header sectors must have been read correctly to tell; otherwise the log
+// says that they were not compared.  Null to go on, else the failure text.
+const char *check_same_disk(engine_sector_reader *r, const engine_sector_job *job)
+{
+    if (!job->same_disk_check)
+        return nullptr;
+    if (d64_get_block_error_info(d64_storage, 18, 0) != D64_ERR_OK) {
+        dumps_log(r->ui, 1, "Header sector of the image not read: the disk in the drive is not "
+                            "compared with it\n");
+        return nullptr;
+    }
+    uint8_t drive[256];
+    int good = 0;
+    if (!engine_read_sector_copy(r, 18, 0, std::max(job->tries, 1), drive, &good))
+        return r->failure;
+    if (!good) {
+        dumps_log(r->ui, 1, "Header sector of the disk in the drive not read: it is not "
+                            "compared with the image\n");
+        return nullptr;
+    }
+    const uint8_t *held = d64_storage + d64_sector_offset(18, 0);
+    const char *what = engine_other_disk_difference(held, drive);
+    if (!what)
+        return nullptr;
+    std::string text = "Another disk in drive " + std::to_string(job->device) + ": \"" +
+                       engine_header_label(drive) + "\" where the image holds \"" +
+                       engine_header_label(held) + "\" (" + what + " differ)";
+    dumps_log(r->ui, 1, "%s\n", text.c_str());
+    std::string question = text + "\nRe-read its sectors into the image all the same?";
+    if (r->ui->ask && r->ui->ask(r->ui->user, ENGINE_ASK_OTHER_DISK, question.c_str())) {
+        dumps_log(r->ui, 1, "Re-reading the other disk into the image, as asked\n");
+        return nullptr;
+    }
+    return engine_text_other_disk;
+}
+
 // The reads of a re-read.  Null on success, else the failure text.
 const char *reread_into_store(const engine_ui *ui, engine_reread_selection selection,
                               const engine_sector_job *job)
@@ -88,6 +134,8 @@ const char *reread_into_store(const engine_ui *ui, engine_reread_selection selec
     const char *failure = nullptr;
     if (selection == ENGINE_REREAD_ALLOCATED) {
         failure = dumps_start_sector_reads(handle, job->device);
+        if (!failure)
+            failure = check_same_disk(&r, job);
         if (!failure)
             failure = reread_allocated(&r, job);
         engine_close_port(ui, handle);
@@ -115,6 +163,8 @@ const char *reread_into_store(const engine_ui *ui, engine_reread_selection selec
     // "w1" go out even when track 18 is clean.
     if (!failure)
         failure = dumps_start_sector_reads(handle, job->device);
+    if (!failure)
+        failure = check_same_disk(&r, job);
     if (!failure && count > 0 && !reread_selected_tracks(&r, first, last, job))
         failure = r.failure;
     if (!failure && selection == ENGINE_REREAD_DIR_TRACK_PRGS &&
@@ -126,7 +176,55 @@ const char *reread_into_store(const engine_ui *ui, engine_reread_selection selec
     return failure;
 }
 
+// The file a path names, through any symbolic links: a re-read replaces
+// that file in its own folder, not the link.
+std::string link_target(const char *path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path, resolved) ? std::string(resolved) : std::string(path);
+}
+
+// The bytes of a file, or "" with *ok 0 when it cannot be read.
+std::string file_bytes(const std::string &path, int *ok)
+{
+    gchar *data = nullptr;
+    gsize length = 0;
+    *ok = g_file_get_contents(path.c_str(), &data, &length, nullptr) ? 1 : 0;
+    std::string bytes = *ok ? std::string(data, length) : std::string();
+    g_free(data);
+    return bytes;
+}
+
 }  // namespace
+
+const char engine_text_other_disk[] = "Another disk is in the drive";
+
+const char *engine_other_disk_difference(const uint8_t *a, const uint8_t *b)
+{
+    // The name, the two padding bytes and the ID.
+    if (memcmp(a + D64_BAM_DISKNAME_OFFSET, b + D64_BAM_DISKNAME_OFFSET,
+               D64_BAM_DISKID_OFFSET + 2 - D64_BAM_DISKNAME_OFFSET) != 0)
+        return "disk name and ID";
+    // The allocation entries of every track.
+    if (memcmp(a + 4, b + 4, D64_BAM_DISKNAME_OFFSET - 4) != 0)
+        return "BAM";
+    return nullptr;
+}
+
+std::string engine_header_label(const uint8_t *header)
+{
+    auto field = [&](int offset, int length) {
+        std::string text;
+        for (int i = 0; i < length; i++) {
+            uint8_t c = header[offset + i];
+            if (c == 0xA0)
+                break;
+            text += c >= 0x20 && c < 0x7F ? (char)c : '?';
+        }
+        return text;
+    };
+    return field(D64_BAM_DISKNAME_OFFSET, 16) + "," + field(D64_BAM_DISKID_OFFSET, 2);
+}
 
 int engine_reread(const engine_ui *ui, engine_reread_selection selection,
                   const engine_sector_job *job)
@@ -148,7 +246,20 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
     dumps_log(ui, 0, "Loading disk image\n");
     engine_reset_image_store();
     guint64 size = 0;
-    const char *failure = job->path ? dumps_load_image(&j, job->path, &size) : "No image file";
+    std::string path = job->path ? link_target(job->path) : std::string();
+    const char *failure = job->path ? nullptr : "No image file";
+    // Held until the job ends: a second re-read of the file is refused
+    // rather than one of them wiping out the other's result.
+    int lock = failure ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        failure = errno == EWOULDBLOCK ? "Another re-read of this image is running"
+                                       : "Unable to lock the image file";
+        dumps_log(ui, 0, "%s\n", failure);
+    }
+    int loaded_ok = 0;
+    std::string loaded = failure ? std::string() : file_bytes(path, &loaded_ok);
+    if (!failure)
+        failure = dumps_load_image(&j, path.c_str(), &size);
     if (!failure) {
         engine_correct_track_shift(u, 0);
         gchar *base = g_filename_display_basename(job->path);
@@ -166,15 +277,29 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
         if (full)
             engine_reread_checks(u, job->outmost_track);
         dumps_log(u, 1, "Completed\n");
+        // Changed meanwhile (another program, a save from elsewhere): that
+        // file is kept, and the result goes beside it.
+        int still_ok = 0;
+        std::string target = path;
+        if (file_bytes(path, &still_ok) != loaded || !still_ok || !loaded_ok) {
+            target = destination_free_name(path);
+            gchar *was = g_filename_display_basename(path.c_str());
+            gchar *now = g_filename_display_basename(target.c_str());
+            dumps_log(u, 1, "%s changed during the re-read: the result goes to %s\n", was, now);
+            g_free(now);
+            g_free(was);
+        }
         // Shown or asked about during the checks: an abort then saves nothing.
         if (!engine_abort_requested()) {
             engine_log_damage_report(u, 1);
-            failure = dumps_save_image(&j, job->path, 1, &files);
+            failure = dumps_save_image(&j, target.c_str(), 1, &files);
         }
         if (!failure && engine_show_read_image(u, job->outmost_track) && full)
             engine_notification_checks(u, job->notify_beyond_35, job->notify_side_b);
     }
     sector_query_list_free();
+    if (lock >= 0)
+        close(lock);
     return dumps_finish(ui, start_us, failure, &files);
 }
 

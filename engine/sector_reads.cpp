@@ -206,6 +206,23 @@ int engine_read_sector_with_retries(engine_sector_reader *r, int track, int sect
     return 1;
 }
 
+int engine_read_sector_copy(engine_sector_reader *r, int track, int sector, int tries,
+                            uint8_t *data, int *good)
+{
+    *good = 0;
+    for (int attempt = 0; attempt < tries && !*good; attempt++) {
+        read_outcome outcome;
+        uint8_t checksum;
+        if (!read_once(r, track, sector, &outcome, &checksum))
+            return 0;
+        if (outcome == OUTCOME_GOOD) {
+            memcpy(data, decode_buffer, 256);
+            *good = 1;
+        }
+    }
+    return 1;
+}
+
 void engine_sector_reads_forget(void)
 {
     memset(first_read_stored, 0, sizeof first_read_stored);

@@ -12,6 +12,7 @@
 #include "engine/options.h"
 #include "device/console.h"
 #include "device/serial.h"
+#include "engine/destination.h"
 #include "engine/imaging.h"
 #include "image/basic.h"
 #include "image/d64.h"
@@ -260,23 +261,35 @@ const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
 }
 
 const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
-                                   std::vector<std::string> *files)
+                                   int keep_under_free_name, std::vector<std::string> *files)
 {
+    std::string target = path;
     if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !overwrite) {
         gchar *shown = g_filename_display_name(path.c_str());
         gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
         int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
         g_free(text);
-        g_free(shown);
-        if (!yes) {
+        if (!yes && keep_under_free_name) {
+            // What was read is kept: it may not come back a second time.
+            target = destination_free_name(path);
+            gchar *free_shown = g_filename_display_name(target.c_str());
+            gchar *line = g_strdup_printf("%s exists: the image goes to %s", shown, free_shown);
+            dumps_log(&j->ui, 1, "%s\n", line);
+            if (j->user_ui->notice)
+                j->user_ui->notice(j->user_ui->user, line);
+            g_free(line);
+            g_free(free_shown);
+        } else if (!yes) {
+            g_free(shown);
             j->ui.log_line(j, "Unable to save disk image to file: file exists\n", 0);
             return "file exists";
         }
+        g_free(shown);
     }
     // An abort that came in during the checks or the question writes nothing.
     if (engine_abort_requested())
         return nullptr;
-    return dumps_save_image(j, path.c_str(), 0, files);
+    return dumps_save_image(j, target.c_str(), 0, files);
 }
 
 char *engine_replace_undefined_errors(void)
@@ -315,10 +328,11 @@ const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
 }
 
 int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
-                 std::vector<std::string> *files)
+                 std::vector<std::string> *files, int ended_early)
 {
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
+    outcome.ended_early = ended_early;
     // An abort that comes once the files are written is too late to stop
     // anything: then the outcome says what was done, files and all.
     if (engine_abort_requested() && files->empty()) {
@@ -326,6 +340,9 @@ int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
         // The cause goes along: the GUI's finisher takes the worker's text.
         outcome.failure = failure;
         files->clear();
+    } else if (ended_early == ENGINE_EARLY_PARTIAL && engine_abort_requested()) {
+        outcome.kind = ENGINE_ABORTED;
+        outcome.failure = failure;
     } else {
         outcome.kind = failure ? ENGINE_FAILED : ENGINE_SUCCEEDED;
         outcome.failure = failure;
@@ -530,7 +547,7 @@ const char *name_and_save(dumps_job_ui *j, engine_dump_kind kind, const engine_s
         path = file;
         g_free(file);
     }
-    return dumps_confirm_and_save(j, path, job->overwrite, files);
+    return dumps_confirm_and_save(j, path, job->overwrite, job->keep_under_free_name, files);
 }
 
 }  // namespace

@@ -114,7 +114,8 @@ int write_digest_file(const char *path, const uint8_t *data, size_t length, GErr
         return 0;
     }
     gchar *base = g_path_get_basename(path);
-    gchar *text = g_strdup_printf("%s *%s", hex, base);
+    // The line md5sum -c checks.
+    gchar *text = g_strdup_printf("%s *%s\n", hex, base);
     gchar *name = g_strdup_printf("%s.md5", path);
     gboolean written = write_file_atomically(name, text, strlen(text), error);
     g_free(name);
@@ -246,12 +247,16 @@ int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int re
     if (log == 0)
         note_failure(saved, log_error);
     int md5 = -1;
-    if (options_create_md5_digest) {
+    // A digest already beside the file is kept in step with it: an old sum
+    // beside a new image would call a good image damaged.
+    gchar *digest = g_strdup_printf("%s.md5", copy);
+    if (options_create_md5_digest || g_file_test(digest, G_FILE_TEST_EXISTS)) {
         GError *md5_error = nullptr;
         md5 = write_digest_file(copy, d64_storage, (size_t)size, &md5_error);
         if (md5 == 0)
             note_failure(saved, md5_error);
     }
+    g_free(digest);
     if (saved) {
         saved->log = log;
         saved->md5 = md5;

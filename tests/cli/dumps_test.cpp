@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "engine/dumps.h"
@@ -321,6 +323,59 @@ TEST_F(Dumps, CtrlCDuringRereadLeavesTheFileByteIdentical)
     EXPECT_EQ(scratch_list(work), listing);
 }
 
+// Another disk, a link, a second re-read, a file changed meanwhile: the
+// re-read never mixes two disks nor wipes out what it did not load.
+TEST_F(Dumps, RereadKeepsToItsOwnDiskAndFile)
+{
+    start_sim({"--drive-timing"});
+    std::string bad = with_errors(source, {{5, 3}, {20, 2}});
+    std::string other = bad;
+    other.replace(sector_index(18, 0) * 256 + 0x90, 5, "OTHER");
+    ASSERT_TRUE(scratch_write(work + "/other.d64", other));
+    cli_run_result r = run({"reread", "other.d64"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "drive 8: \"DUMP ME,5X\" where the image holds \"OTHERME,5X\" "
+                                "(disk name and ID differ): not re-read"))
+        << r.err;
+    EXPECT_EQ(file("other.d64"), other) << "not one sector of the other disk taken";
+    r = run({"reread", "other.d64", "--force"});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // Through a link the linked file is replaced, in its own folder.
+    ASSERT_EQ(g_mkdir((dir + "/kept").c_str(), 0700), 0);
+    ASSERT_TRUE(scratch_write(dir + "/kept/disk.d64", bad));
+    ASSERT_EQ(symlink((dir + "/kept/disk.d64").c_str(), (work + "/link.d64").c_str()), 0);
+    r = run({"reread", "link.d64"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(g_file_test((work + "/link.d64").c_str(), G_FILE_TEST_IS_SYMLINK));
+    EXPECT_EQ(scratch_read(dir + "/kept/disk.d64"), source);
+    EXPECT_TRUE(g_file_test((dir + "/kept/disk.d64-reread.log").c_str(), G_FILE_TEST_EXISTS));
+
+    // A second re-read of a file being re-read is refused.
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", bad));
+    int held = open((work + "/disk.d64").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    r = run({"reread", "disk.d64"});
+    close(held);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "Another re-read of this image is running")) << r.err;
+    EXPECT_EQ(file("disk.d64"), bad);
+
+    // Changed while the re-read ran: kept, and the result goes beside it.
+    cli_child c;
+    ASSERT_TRUE(cli_child_start(&c, DRAVLEN_CLI_PATH,
+                                {"--port", sim.port, "reread", "disk.d64", "--retries", "9"},
+                                config_home, work));
+    g_usleep(300 * 1000);
+    std::string changed = with_errors(source, {{5, 3}});
+    ASSERT_TRUE(scratch_write(work + "/disk.d64", changed));
+    EXPECT_EQ(cli_child_finish(&c), 0) << c.err_text;
+    EXPECT_EQ(file("disk.d64"), changed);
+    EXPECT_EQ(file("disk-1.d64"), source);
+    EXPECT_TRUE(contains(file("disk-1.d64-reread.log"),
+                         "disk.d64 changed during the re-read: the result goes to disk-1.d64\n"));
+}
+
 // ---------------------------------------------------------------- the engine
 
 // The engine as the GUI drives it: no saving, one outcome, last.
@@ -435,11 +490,12 @@ TEST_F(Dumps, UsageErrorsAndBadFilesGetOneLine)
     EXPECT_TRUE(contains(r.err, "Image size is not as expected")) << r.err;
     EXPECT_EQ(line_count(r.err), 1) << r.err;
     EXPECT_EQ(file("short.d64"), std::string(175000, '\0'));
-    // A save that fails says why, on one line.
+    // A destination that cannot take the file is refused before the drive
+    // is touched, on one line.
     r = run({"dump", "dir", "no-such-folder/x.d64"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "Unable to save disk image to file")) << r.err;
-    EXPECT_EQ(line_count(r.err), 2) << "progress, then the failure: " << r.err;
+    EXPECT_TRUE(contains(r.err, "cannot save to no-such-folder/x.d64: no such folder")) << r.err;
+    EXPECT_EQ(line_count(r.err), 1) << r.err;
     r = run({"dump", "dir", "--drive", "9", "x.d64"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "Device not present")) << r.err;

@@ -14,6 +14,7 @@
 
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/support/cc1541_tool.h"
@@ -194,7 +195,7 @@ TEST_F(Read, AG64IsReadBackByteIdenticalToTheD64OfTheSameDisk)
     EXPECT_TRUE(contains(log, "Correctly processed t/s 35/16 (checksum: $")) << log;
     gchar *md5 = g_compute_checksum_for_data(G_CHECKSUM_MD5, (const guchar *)saved.data(),
                                              saved.size());
-    EXPECT_EQ(scratch_read(work + "/0001a.d64.md5"), std::string(md5) + " *0001a.d64");
+    EXPECT_EQ(scratch_read(work + "/0001a.d64.md5"), std::string(md5) + " *0001a.d64\n");
     g_free(md5);
 }
 
@@ -233,23 +234,19 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     std::string log = scratch_read(work + "/out.d64.log");
     EXPECT_LT(log.find("Completed\n"), log.find("Damage report\nBAM 18/0: good\n")) << log;
 
-    // Nothing is replaced without a yes: no terminal to ask, so no.
+    // Nothing is replaced without a yes: no terminal to ask, so no, and
+    // that is settled before the drive is touched.
     ASSERT_TRUE(scratch_write(work + "/out.d64", "keep me"));
     r = read_disk({"out.d64"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "file exists")) << r.err;
+    EXPECT_TRUE(contains(r.err, "out.d64 exists: nothing read (use --overwrite to replace it)"))
+        << r.err;
+    EXPECT_FALSE(contains(r.err, "track 1 of")) << "the drive was touched: " << r.err;
     EXPECT_EQ(scratch_read(work + "/out.d64"), "keep me");
     r = read_disk({"out.d64", "--overwrite", "--no-map"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_EQ(scratch_read(work + "/out.d64"), saved);
     EXPECT_FALSE(contains(r.err, legend_end)) << r.err;
-
-    // A file that cannot be written says why, in one line.
-    r = read_disk({"missing/out.d64"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "read failed: Unable to save disk image to file: ")) << r.err;
-    EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;
-
     // Re-reads left out are said, on stderr and in the summary.
     r = read_disk({"--retries", "2", "--max-errors", "1", "--json", dir + "/many.d64"});
     EXPECT_EQ(r.status, 3) << r.err;
@@ -279,6 +276,67 @@ TEST_F(Read, SectorErrorsAreSavedAsErrorInfoAndExitThree)
     EXPECT_TRUE(contains(wrote, "wrote " + full + "/out.d64\n")) << r.err;
     EXPECT_FALSE(contains(wrote, ".log\n") || contains(wrote, ".md5\n")) << r.err;
     EXPECT_EQ(scratch_list(work), "out.d64 out.d64.log");
+}
+
+// Where the image goes is settled before the drive is touched; a name
+// taken only after the read keeps the read under a free name.
+TEST_F(Read, TheDestinationIsSettledBeforeTheDriveIsTouched)
+{
+    std::string d64;
+    make_disk("made.d64", "NAMED", &d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", for_this_build(d64)));
+    start_sim({"--drive", "8=" + dir + "/disk.d64"});
+    ASSERT_EQ(g_mkdir((work + "/folder.d64").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo((work + "/fifo.d64").c_str(), 0600), 0);
+    std::string ro = dir + "/ro";
+    ASSERT_EQ(g_mkdir(ro.c_str(), 0700), 0);
+    bool mounted = scratch_mount_tmpfs(ro, 64 * 1024, true);
+    struct refusal {
+        std::string file, why;
+    };
+    std::vector<refusal> refusals = {
+        {"missing/out.d64", "cannot save to missing/out.d64: no such folder"},
+        {"folder.d64", "cannot save to folder.d64: not a regular file"},
+        {"fifo.d64", "cannot save to fifo.d64: not a regular file"}};
+    if (mounted)
+        refusals.push_back({ro + "/out.d64", "the folder does not take new files"});
+    for (const refusal &c : refusals) {
+        cli_run_result r = read_disk({c.file, "--json"});
+        EXPECT_EQ(r.status, 1) << c.file;
+        EXPECT_TRUE(contains(r.err, c.why)) << r.err;
+        EXPECT_EQ(line_count(r.err), 1) << r.err;
+        EXPECT_TRUE(contains(r.out, "\"exit_status\":1")) << r.out;
+    }
+    if (mounted)
+        scratch_unmount(ro);
+    EXPECT_EQ(scratch_list(work), "fifo.d64 folder.d64");
+
+    // A name made from the disk name is known only after the read.
+    ASSERT_TRUE(g_mkdir_with_parents((config_home + "/dravlen-client").c_str(), 0700) == 0);
+    ASSERT_TRUE(scratch_write(config_home + "/dravlen-client/user.ini",
+                              "[outputs]\nappend_disk_name=true\n"));
+    ASSERT_TRUE(scratch_write(work + "/0001a_NAMED.d64", "older"));
+    cli_run_result r = read_disk({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "0001a_NAMED.d64 exists: the image goes to 0001a_NAMED-1.d64"))
+        << r.err;
+    EXPECT_EQ(scratch_read(work + "/0001a_NAMED.d64"), "older");
+    EXPECT_EQ(scratch_read(work + "/0001a_NAMED-1.d64"), for_this_build(d64));
+
+    // A disk that fills up during the read: the image goes to the fallback.
+    std::string full = dir + "/full";
+    ASSERT_EQ(g_mkdir(full.c_str(), 0700), 0);
+    if (!scratch_mount_tmpfs(full, 64 * 1024, false))
+        return;
+    r = read_disk({full + "/big.d64"});
+    scratch_unmount(full);
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::string kept = config_home + "/state/dravlen";
+    std::string names = scratch_list(kept);
+    EXPECT_TRUE(contains(names, "_NAMED.d64 ")) << names;
+    EXPECT_TRUE(contains(r.err, "it is kept in " + kept + "/")) << r.err;
+    std::string first = names.substr(0, names.find(' '));
+    EXPECT_EQ(scratch_read(kept + "/" + first), for_this_build(d64));
 }
 
 // Two faults at once: the packets that end tracks 17 and 18 (either side of
@@ -336,33 +394,105 @@ TEST_F(Read, AReReadAnsweredWithAnotherSectorIsNeverStoredAsGood)
                          "Sector t/s  1/2 : reply named sector 7, skipping packet\n"));
 }
 
-TEST_F(Read, CtrlCDuringAPacedReadEndsAtOnceAndLeavesNoFile)
+// Ctrl+C, SIGTERM or SIGHUP in the pass: the program ends at once and keeps
+// what arrived as NAME.partial.d64, never over a file; a second stop
+// before the first is acted on keeps nothing.
+TEST_F(Read, AStopInThePassEndsAtOnceAndKeepsWhatArrived)
 {
     std::string d64;
     make_disk("made.d64", "SLOW", &d64);
     start_sim({"--drive", "8=" + dir + "/made.d64", "--drive-timing"});
     // A file of that name was there: it must survive the interrupted read.
     ASSERT_TRUE(scratch_write(work + "/old.d64", "old"));
-    for (std::vector<std::string> args : {std::vector<std::string>{"--json"},
-                                          std::vector<std::string>{"old.d64", "--overwrite"}}) {
+    ASSERT_TRUE(scratch_write(work + "/old.partial.d64", "older"));
+    struct stop_case {
+        int signal_number;
+        int signals;
+        std::vector<std::string> args;
+        std::string kept;  // the partial image, or "" for none
+    };
+    for (stop_case sc : {stop_case{SIGINT, 1, {"--json"}, "0001a.partial.d64"},
+                         stop_case{SIGTERM, 1, {"old.d64", "--overwrite"}, "old.partial-1.d64"},
+                         stop_case{SIGHUP, 1, {"--json"}, "0001a.partial.d64"},
+                         stop_case{SIGINT, 2, {"--json"}, ""}}) {
+        std::vector<std::string> &args = sc.args;
         args.insert(args.begin(), {"read", "--port", sim.port});
+        std::string before = scratch_list(work);
         cli_child c;
         spawn_cli(work, config_home, args, &c);
         g_usleep(600 * 1000);
         ASSERT_EQ(waitpid(c.pid, nullptr, WNOHANG), 0) << "the read should still be running";
         auto start = std::chrono::steady_clock::now();
-        kill(c.pid, SIGINT);
+        // A second stop, of another signal so that the two cannot merge
+        // into one pending signal, before the first is acted on.
+        kill(c.pid, sc.signal_number);
+        if (sc.signals > 1)
+            kill(c.pid, SIGTERM);
         int status = cli_child_finish(&c, 5);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                              .count();
         EXPECT_LT(seconds, 0.2);
+        EXPECT_EQ(scratch_read(work + "/old.d64"), "old");
+        EXPECT_EQ(scratch_read(work + "/old.partial.d64"), "older");
         EXPECT_EQ(status, 130) << c.err_text;
         EXPECT_TRUE(contains(c.err_text, "interrupted")) << c.err_text;
-        EXPECT_EQ(scratch_list(work), "old.d64") << "no new, partial or temporary file";
-        EXPECT_EQ(scratch_read(work + "/old.d64"), "old");
         if (args.size() > 3 && args[3] == "--json") {
             EXPECT_TRUE(contains(c.out_text, "\"outcome\":\"interrupted\"")) << c.out_text;
         }
+        if (sc.kept.empty()) {
+            EXPECT_EQ(scratch_list(work), before) << "no new or temporary file";
+            continue;
+        }
+        std::string partial = scratch_read(work + "/" + sc.kept);
+        ASSERT_EQ(partial.size(), (size_t)sectors_all * 257) << scratch_list(work);
+        int good = good_sectors_hold_the_disk(partial, for_this_build(d64));
+        EXPECT_GT(good, 0);
+        EXPECT_EQ(partial[(size_t)sectors_all * 257 - 1], '\x03') << "the last sector is not read";
+        EXPECT_TRUE(contains(c.err_text, "reread --max-errors ")) << c.err_text;
+        EXPECT_TRUE(contains(c.err_text, sc.kept)) << c.err_text;
+        g_remove((work + "/" + sc.kept).c_str());
+        g_remove((work + "/" + sc.kept + ".log").c_str());
+        EXPECT_EQ(scratch_list(work), before) << "only the partial image and its log";
+    }
+}
+
+// Cut short in the re-read phase, the image is whole: a hang-up saves it
+// with its error info and exits 1; Ctrl+C stops the retries and saves it.
+TEST_F(Read, AFailureOrAStopInTheRereadsKeepsTheWholeImage)
+{
+    std::string d64;
+    make_disk("made.d64", "RETRIED", &d64);
+    d64 = for_this_build(d64);
+    ASSERT_TRUE(scratch_write(dir + "/disk.d64", d64));
+    // Past the pass's packets, inside the retries of the one bad sector.
+    std::string past_the_pass = std::to_string(sectors_all * 324 + 12000);
+    for (const char *fault : {"--hangup-after", "--silent-after"}) {
+        SCOPED_TRACE(fault);
+        start_sim({"--drive", "8=" + dir + "/disk.d64", "--corrupt-checksum", "5/3", fault,
+                   past_the_pass});
+        cli_child c;
+        spawn_cli(work, config_home, {"read", "--port", sim.port, "--retries", "99", "cut.d64"},
+                  &c);
+        bool silent = std::string(fault) == "--silent-after";
+        if (silent) {
+            ASSERT_TRUE(cli_child_wait_for_stderr(&c, "re-reading faulty sectors", 1))
+                << c.err_text;
+            g_usleep(100 * 1000);
+            kill(c.pid, SIGINT);
+        }
+        int status = cli_child_finish(&c, 20);
+        EXPECT_EQ(status, silent ? 3 : 1) << c.err_text;
+        EXPECT_TRUE(contains(c.err_text, silent ? "re-reads stopped: the image is saved with "
+                                                  "its error info"
+                                                : "the image is saved with its error info"))
+            << c.err_text;
+        std::string saved = scratch_read(work + "/cut.d64");
+        ASSERT_EQ(saved.size(), (size_t)sectors_all * 257) << c.err_text;
+        EXPECT_EQ(good_sectors_hold_the_disk(saved, d64), sectors_all - 1);
+        EXPECT_EQ(scratch_list(work), "cut.d64 cut.d64.log");
+        g_remove((work + "/cut.d64").c_str());
+        g_remove((work + "/cut.d64.log").c_str());
+        sim_stop(&sim);
     }
 }
 

@@ -102,7 +102,7 @@ TEST_F(ImagingDump, CleanDiskFromItsRawGcrIsSavedByteForByte)
     EXPECT_TRUE(scratch_read(path) == scratch_read(d64)) << "saved image differs";
 
     std::string md5 = scratch_read(path + ".md5");
-    EXPECT_EQ(md5, md5sum_of(path) + " *" + path.substr(path.rfind('/') + 1));
+    EXPECT_EQ(md5, md5sum_of(path) + " *" + path.substr(path.rfind('/') + 1) + "\n");
     std::string log = disk_log();
     EXPECT_EQ(log.rfind("Log file created by Dravlen client 3.11.0\nImaging disk\n", 0), 0u) << log;
     EXPECT_EQ(dumps_count(log, "Correctly processed t/s"), dumps_blocks(TRACKS));

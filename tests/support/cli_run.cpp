@@ -35,6 +35,8 @@ void fill_env(strv *env, const std::string &config_home)
 {
     gchar **e = g_get_environ();
     e = g_environ_setenv(e, "XDG_CONFIG_HOME", config_home.c_str(), TRUE);
+    // Fallback saves land beside the test's settings, never in a real home.
+    e = g_environ_setenv(e, "XDG_STATE_HOME", (config_home + "/state").c_str(), TRUE);
     for (gchar **p = e; *p; p++)
         env->v.push_back(*p);
     env->v.push_back(nullptr);

@@ -15,7 +15,8 @@ struct cli_run_result {
     bool ended_before_sigint = false;
 };
 
-// Runs `program` with the arguments and XDG_CONFIG_HOME=config_home, in
+// Runs `program` with the arguments and XDG_CONFIG_HOME=config_home
+// (XDG_STATE_HOME=config_home/state), in
 // `cwd` (empty: the test's own folder), with an empty stdin that is no
 // terminal (so questions get "no"); waits for it, but kills it after 60 s
 // and says so in `err`.

@@ -63,3 +63,33 @@ std::string scratch_list(const std::string &dir)
         out += (out.empty() ? "" : " ") + n;
     return out;
 }
+
+namespace {
+
+bool run_quietly(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    int status = -1;
+    if (!g_spawn_sync(nullptr, args.data(), nullptr,
+                      GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                  G_SPAWN_STDERR_TO_DEV_NULL),
+                      nullptr, nullptr, nullptr, nullptr, &status, nullptr))
+        return false;
+    return g_spawn_check_wait_status(status, nullptr);
+}
+
+}  // namespace
+
+bool scratch_mount_tmpfs(const std::string &dir, size_t bytes, bool read_only)
+{
+    std::string options = "size=" + std::to_string(bytes) + (read_only ? ",ro" : "");
+    return run_quietly({"mount", "-t", "tmpfs", "-o", options, "tmpfs", dir});
+}
+
+void scratch_unmount(const std::string &dir)
+{
+    run_quietly({"umount", dir});
+}

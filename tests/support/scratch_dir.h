@@ -13,3 +13,9 @@ std::string scratch_read(const std::string &path, bool *ok = nullptr);
 bool scratch_write(const std::string &path, const std::string &data);
 // Names of the entries of a folder, sorted.
 std::string scratch_list(const std::string &dir);
+// Mounts a tmpfs of `bytes` on the folder (read-only when asked): a full
+// or read-only disk for real.  False where mounting is not allowed (not
+// root, no mount program); the caller skips that case then.
+bool scratch_mount_tmpfs(const std::string &dir, size_t bytes, bool read_only);
+// Unmounts what scratch_mount_tmpfs mounted.
+void scratch_unmount(const std::string &dir);

@@ -196,10 +196,17 @@ TEST_F(ImageFile, DigestMatchesMd5sum)
         std::string digest = scratch_read(p + ".md5");
         int status = -1;
         std::string printed = run_md5sum(dir, {"-b", "plain.d64"}, &status);
-        EXPECT_EQ(digest + "\n", printed);
+        EXPECT_EQ(digest, printed);
         run_md5sum(dir, {"-c", "--status", "plain.d64.md5"}, &status);
         EXPECT_EQ(status, 0);
     }
+    // A digest beside the file stays in step with it, asked for or not.
+    options_create_md5_digest = 0;
+    d64_set_block_error_info(d64_storage, 21, 2, D64_ERR_GCR);
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 1), 1);
+    int status = -1;
+    run_md5sum(dir, {"-c", "--status", "plain.d64.md5"}, &status);
+    EXPECT_EQ(status, 0) << scratch_read(p + ".md5");
     gchar *empty = filer_md5_hex("", 0);
     EXPECT_STREQ(empty, "d41d8cd98f00b204e9800998ecf8427e");
     g_free(empty);
