@@ -348,14 +348,7 @@ int cli_run_merge(const cli_args &args)
             json_builder_add_string_value(b, status == CLI_EXIT_FAILED ? "failed" : "succeeded");
             json_builder_set_member_name(b, "elapsed_seconds");
             json_builder_add_double_value(b, elapsed);
-            json_builder_set_member_name(b, "files");
-            json_builder_begin_array(b);
-            for (const std::string &f : files) {
-                gchar *shown = g_filename_display_name(f.c_str());
-                json_builder_add_string_value(b, shown);
-                g_free(shown);
-            }
-            json_builder_end_array(b);
+            cli_json_add_files(b, "files", files);
             json_builder_set_member_name(b, "same_disk");
             json_builder_add_boolean_value(b, merge_same_disk(merged));
             json_builder_set_member_name(b, "disagreeing_sectors");
