@@ -424,10 +424,15 @@ TEST_F(Read, AStopInThePassEndsAtOnceAndKeepsWhatArrived)
         ASSERT_EQ(waitpid(c.pid, nullptr, WNOHANG), 0) << "the read should still be running";
         auto start = std::chrono::steady_clock::now();
         // A second stop, of another signal so that the two cannot merge
-        // into one pending signal, before the first is acted on.
-        kill(c.pid, sc.signal_number);
+        // into one pending signal, before the first is acted on: both are
+        // sent to the stopped program, so it sees them together.
         if (sc.signals > 1)
+            kill(c.pid, SIGSTOP);
+        kill(c.pid, sc.signal_number);
+        if (sc.signals > 1) {
             kill(c.pid, SIGTERM);
+            kill(c.pid, SIGCONT);
+        }
         int status = cli_child_finish(&c, 5);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                              .count();
