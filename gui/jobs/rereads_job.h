@@ -1,0 +1,22 @@
+// Re-reads: loading a D64 file to improve, the five operations that read
+// again the faulty sectors of the image in memory, the track-range dialog,
+// and the finishers that save the improved image back to its file with the
+// "-reread" log.
+#pragma once
+
+#include <gtk/gtk.h>
+
+// core_load_d64_file_for_rereads and the menu handlers are declared in
+// gui/windows/handlers.h.
+
+// The modal "Track range" dialog with its two spin buttons.
+GtkWidget *create_dialog_track_range(void);
+
+// Workers and finishers (message: null or a constant failure text).
+void thread_reread_all_sectors_with_errors(void);
+void thread_reread_dir_track_sectors_with_errors(void);
+void thread_retry_dir_track_and_first_sector(void);
+void thread_reread_track_range_sectors_with_errors(void);
+void thread_reread_allocated_sectors(void);
+gboolean idle_finish_rereading_all_sectors(gpointer message);
+gboolean idle_finish_rereading_sectors(gpointer message);
