@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gui/app/controls.h"
+#include "gui/app/menu.h"
 #include "gui/windows/log.h"
 #include "gui/jobs/operation.h"
 #include "engine/options.h"
@@ -32,7 +33,7 @@ const char *startup_initialise(void)
     d64_module_init();
     d64_storage_init_and_set_to_not_ready();
 
-    window_main = create_window_main();
+    window_main = create_window_main(menu_rows, menu_row_count, menu_bindings, menu_binding_count);
     dirview_module_init();
     sector_grid_module_init();
     gtk_widget_show(window_main);

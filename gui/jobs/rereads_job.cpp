@@ -373,3 +373,21 @@ DRAVLEN_MENU_HANDLER(on_menuitem_reread_based_on_bam_contents_activate)
     (void)data;
     start_reread(reread_allocated);
 }
+
+void on_window_main_drag_data_received(GtkWidget *, GdkDragContext *context, gint, gint,
+                                       GtkSelectionData *selection, guint, guint time, gpointer)
+{
+    char *file_name = window_main_drop_file_name(selection);
+    if (!file_name) {
+        gtk_drag_finish(context, FALSE, FALSE, time);
+        return;
+    }
+    char *folder = g_path_get_dirname(file_name);
+    options_set_string(&options_d64_dir_string, folder);
+    g_free(folder);
+    // Loading ties the image to the file once it has been read.
+    core_load_d64_file_for_rereads(file_name);
+    g_free(file_name);
+    gtk_drag_finish(context, TRUE, FALSE, time);
+    gtk_window_present(GTK_WINDOW(window_main));
+}

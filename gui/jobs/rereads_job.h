@@ -9,6 +9,12 @@
 // core_load_d64_file_for_rereads and the menu handlers are declared in
 // gui/windows/handlers.h.
 
+// A file dropped on the main window: its folder becomes the working folder
+// and it is loaded for re-reads; refused while an operation runs.
+void on_window_main_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, gint y,
+                                       GtkSelectionData *selection, guint info, guint time,
+                                       gpointer data);
+
 // The modal "Track range" dialog with its two spin buttons.
 GtkWidget *create_dialog_track_range(void);
 

@@ -1,6 +1,5 @@
 #include "gui/windows/window_main.h"
 
-#include <gdk/gdkkeysyms.h>
 #include <glib/gi18n.h>
 
 #include <initializer_list>
@@ -8,7 +7,6 @@
 
 #include "engine/operation_state.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/placement.h"
 #include "gui/windows/widgets.h"
 
@@ -44,11 +42,6 @@ struct accel {
     guint key;
     GdkModifierType mods;
 };
-constexpr accel NO_ACCEL = {0, (GdkModifierType)0};
-constexpr GdkModifierType CTRL = GDK_CONTROL_MASK;
-constexpr GdkModifierType ALT = GDK_MOD1_MASK;
-constexpr GdkModifierType SHIFT = GDK_SHIFT_MASK;
-constexpr GdkModifierType CTRL_ALT = (GdkModifierType)(GDK_CONTROL_MASK | GDK_MOD1_MASK);
 
 GtkWidget *add_menu_item(GtkWidget *menu, const char *name, const char *label, const char *stock,
                          accel a, const char *tooltip, GCallback handler)
@@ -99,183 +92,64 @@ GtkWidget *add_menu(GtkWidget *menubar, const char *name, const char *label, con
     return menu;
 }
 
-GtkWidget *build_menubar()
+GtkWidget *build_menubar(const window_main_menu_row *rows, int n_rows)
 {
     GtkWidget *menubar = reg(gtk_menu_bar_new(), "menubar_main");
-    GtkWidget *m;
-
-    m = add_menu(menubar, "menuitem_file", _("_File"), "gtk-floppy");
-    add_menu_item(m, "menuitem_select_folder", _("Select working folder..."), "gtk-open",
-                  {GDK_F12, (GdkModifierType)0},
-                  _("Select the folder where disk images are saved to and loaded from"),
-                  G_CALLBACK(on_menuitem_select_folder_activate));
-    add_menu_item(m, "menuitem_merge_dump", _("Merge another dump into this image..."),
-                  "gtk-add", NO_ACCEL,
-                  _("Stack another dump of the same disk onto the image in memory, keeping "
-                    "the best read of every sector"),
-                  G_CALLBACK(on_menuitem_merge_dump_activate));
-    add_separator(m, "separatormenuitem_file");
-    GtkWidget *quit = gtk_image_menu_item_new_from_stock(GTK_STOCK_QUIT, accel_group);
-    reg(quit, "menuitem_quit");
-    g_signal_connect(quit, "activate", G_CALLBACK(on_menuitem_quit_activate), nullptr);
-    gtk_container_add(GTK_CONTAINER(m), quit);
-
-    m = add_menu(menubar, "menuitem_configuration", _("_Configuration"), "gtk-preferences");
-    add_menu_item(m, "menuitem_connection", _("C_onnection settings..."), "gtk-network",
-                  {GDK_o, CTRL}, _("Configure connection ports for Dravlen"),
-                  G_CALLBACK(on_menuitem_connection_activate));
-    add_menu_item(m, "menuitem_format_parameters", _("For_mat parameters..."), "gtk-new",
-                  {GDK_f, CTRL}, _("Configure parameters used to format disks"),
-                  G_CALLBACK(on_menuitem_format_parameters_activate));
-    add_menu_item(m, "menuitem_application_settings", _("_Application settings..."), "gtk-edit",
-                  {GDK_s, CTRL}, _("Configure miscellaneous application settings"),
-                  G_CALLBACK(on_menuitem_application_settings_activate));
-    add_menu_item(m, "menuitem_fonts", _("_Fonts..."), "gtk-select-font", NO_ACCEL,
-                  _("Configure the fontset used in text areas"),
-                  G_CALLBACK(on_menuitem_fonts_activate));
-    GtkWidget *zoom = add_menu_item(m, "menuitem_zoom", _("_Zoom"), "gtk-zoom-in", NO_ACCEL,
-                                    nullptr, nullptr);
-    GtkWidget *zoom_menu = reg(gtk_menu_new(), "menuitem_zoom_menu");
-    gtk_menu_item_set_submenu(GTK_MENU_ITEM(zoom), zoom_menu);
-    GtkWidget *zoom2 = gtk_radio_menu_item_new_with_mnemonic(nullptr, _("_2x"));
-    reg(zoom2, "menuitem_zoom_2x");
-    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(zoom2), TRUE);
-    g_signal_connect(zoom2, "activate", G_CALLBACK(on_menuitem_zoom_2x_activate), nullptr);
-    gtk_container_add(GTK_CONTAINER(zoom_menu), zoom2);
-    GtkWidget *zoom4 = gtk_radio_menu_item_new_with_mnemonic_from_widget(
-        GTK_RADIO_MENU_ITEM(zoom2), _("_4x"));
-    reg(zoom4, "menuitem_zoom_4x");
-    g_signal_connect(zoom4, "activate", G_CALLBACK(on_menuitem_zoom_4x_activate), nullptr);
-    gtk_container_add(GTK_CONTAINER(zoom_menu), zoom4);
-
-    m = add_menu(menubar, "menuitem_view", _("View"), "gtk-zoom-fit");
-    add_menu_item(m, "menuitem_view_disk_imaging_tab", _("View disk imaging tab"), "gtk-harddisk",
-                  {GDK_1, ALT}, nullptr, G_CALLBACK(on_menuitem_view_disk_imaging_tab_activate));
-    add_menu_item(m, "menuitem_view_files_directory_tab", _("View files / directory tab"),
-                  "gtk-directory", {GDK_2, ALT}, nullptr,
-                  G_CALLBACK(on_menuitem_view_files_directory_tab_activate));
-    add_menu_item(m, "menuitem_view_logging_tab", _("View logging tab"), "gtk-file",
-                  {GDK_3, ALT}, nullptr, G_CALLBACK(on_menuitem_view_logging_tab_activate));
-
-    m = add_menu(menubar, "menuitem_firmware", _("Firm_ware"), "gtk-media-record");
-    add_menu_item(m, "menuitem_read_firmware_version", _("Read firmware _version"), "gtk-find",
-                  {GDK_v, CTRL},
-                  _("Query the version of the firmware currently running on the Dravlen hardware"),
-                  G_CALLBACK(on_menuitem_read_firmware_version_activate));
-    add_menu_item(m, "menuitem_reset_into_bootloader", _("_Reset into bootloader"), "gtk-execute",
-                  {GDK_r, CTRL_ALT},
-                  _("Reset the Dravlen hardware allowing the discovery of the bootloader port"),
-                  G_CALLBACK(on_menuitem_reset_into_bootloader_activate));
-    add_menu_item(m, "menuitem_update", _("_Update firmware"), "gtk-refresh", {GDK_u, CTRL_ALT},
-                  _("Update the Dravlen firmware with the version that was developed and tested "
-                    "in conjunction with this version of the client"),
-                  G_CALLBACK(on_menuitem_update_activate));
-
-    m = add_menu(menubar, "menuitem_tools", _("_Tools"), "gtk-execute");
-    add_menu_item(m, "menuitem_initialize", _("_Initialize disk"), "gtk-yes", {GDK_i, CTRL},
-                  _("Clear the error channel and force the DOS to read the disk ID and the "
-                    "contents of the BAM, storing these in the drive's RAM"),
-                  G_CALLBACK(on_menuitem_initialize_activate));
-    add_menu_item(m, "menuitem_query_error_channel", _("Query _error channel"),
-                  "gtk-dialog-question", {GDK_e, CTRL},
-                  _("Query the error channel of the selected drive"),
-                  G_CALLBACK(on_menuitem_query_error_channel_activate));
-    add_separator(m, "separatormenuitem_tools_grid");
-    add_menu_item(m, "menuitem_export_sector_grid_to_png", _("Export sector grid to PNG..."),
-                  "gtk-save-as", {GDK_F6, SHIFT}, _("Export sector grid contents to a PNG image"),
-                  G_CALLBACK(on_menuitem_export_sector_grid_to_png_activate));
-    add_separator(m, "separatormenuitem_tools_directory");
-    add_menu_item(m, "menuitem_disk_directory", _("Disk _directory"), "gtk-index",
-                  {GDK_F7, (GdkModifierType)0},
-                  _("List directory contents from the disk currently in use"),
-                  G_CALLBACK(on_menuitem_disk_directory_activate));
-    add_menu_item(m, "menuitem_export_directory_to_png", _("Export directory to PNG..."),
-                  "gtk-save-as", {GDK_F7, SHIFT},
-                  _("Export in-memory directory contents to a PNG image"),
-                  G_CALLBACK(on_menuitem_export_directory_to_png_activate));
-    add_separator(m, "separatormenuitem_tools_reset");
-    add_menu_item(m, "menuitem_reset_drive", _("_Reset drive (soft)"), "gtk-execute",
-                  {GDK_r, CTRL}, _("Soft reset the selected drive (through the \"UJ:\" command)"),
-                  G_CALLBACK(on_menuitem_reset_drive_activate));
-    add_menu_item(m, "menuitem_reset_the_iec_bus", _("Reset the IEC _bus (hard)"), "gtk-execute",
-                  {GDK_b, CTRL},
-                  _("Hard reset the IEC bus by pulling the reset line down for 20 ms"),
-                  G_CALLBACK(on_menuitem_reset_the_iec_bus_activate));
-    add_separator(m, "separatormenuitem_tools_format");
-    add_menu_item(m, "menuitem_format_ii", _("_Format II"), "gtk-new", {GDK_f, CTRL_ALT},
-                  _("Fast format the disk in the selected drive with the Format II code of "
-                    "the device"),
-                  G_CALLBACK(on_menuitem_format_ii_activate));
-    add_separator(m, "separatormenuitem_tools_rom");
-    add_menu_item(m, "menuitem_dump_1541_drive_rom", _("Dump 15_41 drive ROM..."), "gtk-save-as",
-                  {GDK_4, CTRL_ALT}, _("Dump a 1541 drive's ROM ($C000-$FFFF) to file"),
-                  G_CALLBACK(on_menuitem_dump_1541_drive_rom_activate));
-    add_menu_item(m, "menuitem_dump_1571_drive_rom", _("Dump 15_71 drive ROM..."), "gtk-save-as",
-                  {GDK_7, CTRL_ALT}, _("Dump a 1571 drive's ROM ($8000-$FFFF) to file"),
-                  G_CALLBACK(on_menuitem_dump_1571_drive_rom_activate));
-
-    m = add_menu(menubar, "menuitem_special_dumps", _("_Special"), "gtk-convert");
-    add_menu_item(m, "menuitem_dump_the_whole_disk", _("Warpsave the whole disk"), "gtk-save-as",
-                  {GDK_F1, (GdkModifierType)0},
-                  _("Warpsave a disk image from the selected drive to a D64 file"),
-                  G_CALLBACK(on_menuitem_dump_the_whole_disk_activate));
-    add_menu_item(m, "menuitem_dump_track_18_only", _("Dump dir track only"), "gtk-save-as",
-                  {GDK_F2, (GdkModifierType)0}, _("Dump sectors in track 18 (dir track) only"),
-                  G_CALLBACK(on_menuitem_dump_track_18_only_activate));
-    add_menu_item(m, "menuitem_dump_track_18_and_first_sector",
-                  _("Dump dir track and first sector"), "gtk-save-as",
-                  {GDK_F3, (GdkModifierType)0},
-                  _("Dump sectors in track 18 (dir track) and the first sector of each PRG file "
-                    "file that's part of the directory listing"),
-                  G_CALLBACK(on_menuitem_dump_track_18_and_first_sector_activate));
-    add_menu_item(m, "menuitem_dump_bam_based", _("Dump based on BAM contents"), "gtk-save-as",
-                  {GDK_F4, (GdkModifierType)0},
-                  _("Dump only sectors that are allocated, according to BAM contents"),
-                  G_CALLBACK(on_menuitem_dump_bam_based_activate));
-    add_separator(m, "separatormenuitem_special_rereads");
-    add_menu_item(m, "menuitem_load_d64_file_for_rereads", _("Load D64 file for re-reads..."),
-                  "gtk-open", {GDK_F5, (GdkModifierType)0},
-                  _("Select a disk image for re-reading sectors with errors"),
-                  G_CALLBACK(on_menuitem_load_d64_file_for_rereads_activate));
-    add_menu_item(m, "menuitem_reread_all_sectors", _("Re-read all sectors with errors"),
-                  "gtk-refresh", {GDK_F1, SHIFT}, _("Re-read all accessible sectors with errors"),
-                  G_CALLBACK(on_menuitem_reread_all_sectors_activate));
-    add_menu_item(m, "menuitem_reread_dir_track", _("Re-read sectors with errors in dir track"),
-                  "gtk-refresh", {GDK_F2, SHIFT},
-                  _("Re-read all sectors with errors in track 18 (dir track)"),
-                  G_CALLBACK(on_menuitem_reread_dir_track_activate));
-    add_menu_item(m, "menuitem_reread_dir_track_and_first_sector",
-                  _("Re-read dir track and first sector (alpha)"), "gtk-refresh", {GDK_F3, SHIFT},
-                  _("Re-read all sectors with errors in track 18 (dir track) and the first sector "
-                    "of each PRG file that's part of the directory listing"),
-                  G_CALLBACK(on_menuitem_reread_dir_track_and_first_sector_activate));
-    add_menu_item(m, "menuitem_reread_based_on_bam_contents", _("Re-read based on BAM contents"),
-                  "gtk-refresh", {GDK_F4, SHIFT},
-                  _("Re-read all sectors with errors and that are allocated, according to BAM "
-                    "contents"),
-                  G_CALLBACK(on_menuitem_reread_based_on_bam_contents_activate));
-    add_menu_item(m, "menuitem_reread_track_range", _("Re-read sectors with errors in track range"),
-                  "gtk-refresh", {GDK_F5, SHIFT}, _("Re-read all sectors with errors in a track range"),
-                  G_CALLBACK(on_menuitem_reread_track_range_activate));
-    add_separator(m, "separatormenuitem_special_verify");
-    add_menu_item(m, "menuitem_verify_disk_against_image", _("Verify disk against image"),
-                  "gtk-find", {0, (GdkModifierType)0},
-                  _("Read the disk in the selected drive and compare every sector with the "
-                    "image in memory"),
-                  G_CALLBACK(on_menuitem_verify_disk_against_image_activate));
-
-    m = add_menu(menubar, "menuitem_help", _("_Help"), "gtk-help");
-    GtkWidget *about = gtk_image_menu_item_new_from_stock(GTK_STOCK_ABOUT, nullptr);
-    reg(about, "menuitem_about");
-    g_signal_connect(about, "activate", G_CALLBACK(on_menuitem_about_activate), nullptr);
-    gtk_container_add(GTK_CONTAINER(m), about);
+    GtkWidget *m = nullptr;
+    GtkWidget *last_item = nullptr;  // holder of the radio rows that follow
+    const char *last_item_name = nullptr;
+    GtkWidget *radio_menu = nullptr;
+    GtkWidget *last_radio = nullptr;
+    for (int i = 0; i < n_rows; i++) {
+        const window_main_menu_row &r = rows[i];
+        if (r.kind != WINDOW_MAIN_RADIO)
+            radio_menu = last_radio = nullptr;
+        switch (r.kind) {
+        case WINDOW_MAIN_MENU:
+            m = add_menu(menubar, r.name, _(r.label), r.stock);
+            break;
+        case WINDOW_MAIN_ITEM:
+            last_item = add_menu_item(m, r.name, _(r.label), r.stock, {r.key, r.mods},
+                                      r.tooltip ? _(r.tooltip) : nullptr, r.handler);
+            last_item_name = r.name;
+            break;
+        case WINDOW_MAIN_SEPARATOR:
+            add_separator(m, r.name);
+            break;
+        case WINDOW_MAIN_STOCK: {
+            GtkWidget *item = gtk_image_menu_item_new_from_stock(r.label, accel_group);
+            reg(item, r.name);
+            g_signal_connect(item, "activate", r.handler, nullptr);
+            gtk_container_add(GTK_CONTAINER(m), item);
+            break;
+        }
+        case WINDOW_MAIN_RADIO: {
+            if (!radio_menu) {
+                std::string menu_name = std::string(last_item_name) + "_menu";
+                radio_menu = reg(gtk_menu_new(), menu_name.c_str());
+                gtk_menu_item_set_submenu(GTK_MENU_ITEM(last_item), radio_menu);
+            }
+            GtkWidget *radio =
+                last_radio ? gtk_radio_menu_item_new_with_mnemonic_from_widget(
+                                 GTK_RADIO_MENU_ITEM(last_radio), _(r.label))
+                           : gtk_radio_menu_item_new_with_mnemonic(nullptr, _(r.label));
+            reg(radio, r.name);
+            if (!last_radio)
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(radio), TRUE);
+            g_signal_connect(radio, "activate", r.handler, nullptr);
+            gtk_container_add(GTK_CONTAINER(radio_menu), radio);
+            last_radio = radio;
+            break;
+        }
+        }
+    }
     return menubar;
 }
 
 // A button holding a stock image and a mnemonic label, as the rest of the
 // program expects (the label is looked up and relabelled by name).
 GtkWidget *stock_button(const char *name, const char *stock, const char *label,
-                        const char *label_name, const char *tooltip, GCallback handler)
+                        const char *label_name, const char *tooltip)
 {
     GtkWidget *button = reg(gtk_button_new(), name);
     GtkWidget *align = gtk_alignment_new(0.5, 0.5, 0, 0);
@@ -291,7 +165,6 @@ GtkWidget *stock_button(const char *name, const char *stock, const char *label,
     gtk_box_pack_start(GTK_BOX(hbox), lbl, FALSE, FALSE, 0);
     gtk_widget_show_all(hbox);
     gtk_widget_set_tooltip_text(button, tooltip);
-    g_signal_connect(button, "clicked", handler, nullptr);
     return button;
 }
 
@@ -336,8 +209,7 @@ GtkWidget *build_imaging_page()
     gtk_box_pack_start(GTK_BOX(col),
                        stock_button("button_save_image_to_D64", "gtk-save-as",
                                     _("Warp_save to D64..."), "label_save_image_to_D64",
-                                    _("Warpsave a disk image from the selected drive to a D64 file"),
-                                    G_CALLBACK(on_button_save_image_to_D64_clicked)),
+                                    _("Warpsave a disk image from the selected drive to a D64 file")),
                        FALSE, FALSE, 0);
 
     GtkWidget *pre = reg(gtk_check_button_new_with_mnemonic(_("Pre-initialize disk")),
@@ -353,8 +225,6 @@ GtkWidget *build_imaging_page()
     gtk_widget_set_tooltip_text(auto_check,
                                 _("If enabled, when dumping a disk, D64 filenames are "
                                   "automatically generated and the save dialog is not used"));
-    g_signal_connect(auto_check, "toggled", G_CALLBACK(on_checkbutton_disk_dump_auto_naming_toggled),
-                     nullptr);
     gtk_frame_set_label_widget(GTK_FRAME(naming), auto_check);
     gtk_box_pack_start(GTK_BOX(col), naming, FALSE, FALSE, 0);
     GtkWidget *nt = reg(gtk_table_new(2, 3, FALSE), "table_disk_dump_auto_naming");
@@ -423,8 +293,7 @@ GtkWidget *build_imaging_page()
                      stock_button("button_load_image_from_D64", "gtk-open",
                                   _("Wa_rpsave to disk..."), "label_load_image_from_D64",
                                   _("Warpsave a disk image from a D64 file to a floppy disk in "
-                                    "the selected drive"),
-                                  G_CALLBACK(on_button_load_image_from_D64_clicked)),
+                                    "the selected drive")),
                      FALSE, FALSE, 0);
     return hbox;
 }
@@ -451,27 +320,23 @@ GtkWidget *build_files_page()
     gtk_box_pack_start(GTK_BOX(hbox), col, TRUE, TRUE, 0);
     struct {
         const char *name, *stock, *text, *label_name, *tooltip;
-        GCallback handler;
     } buttons[] = {
         {"button_directory", "gtk-find", _("_Directory"), "label_directory",
-         _("List directory contents from the disk currently in use"),
-         G_CALLBACK(on_button_directory_clicked)},
+         _("List directory contents from the disk currently in use")},
         {"button_save_PRG", "gtk-save-as", _("E_xport PRG..."), "label_save_PRG",
-         _("Export the selected PRG file"), G_CALLBACK(on_button_save_PRG_clicked)},
+         _("Export the selected PRG file")},
         {"button_format_disk", "gtk-new", _("Format disk"), "label_format_disk",
-         _("Format a disk using (slow) DOS routines"), G_CALLBACK(on_button_format_disk_clicked)},
+         _("Format a disk using (slow) DOS routines")},
         {"button_validate_disk", "gtk-apply", _("Validate disk"), "label_validate_disk",
-         _("Validate a disk"), G_CALLBACK(on_button_validate_disk_clicked)},
+         _("Validate a disk")},
         {"button_scratch_file", "gtk-delete", _("Scratch file"), "label_scratch_file",
-         _("Delete the selected file"), G_CALLBACK(on_button_scratch_file_clicked)},
+         _("Delete the selected file")},
         {"button_load_PRG", "gtk-open", _("Import PRG..."), "label_load_PRG",
-         _("Import a PRG file into the floppy disk currently in use"),
-         G_CALLBACK(on_button_load_PRG_clicked)},
+         _("Import a PRG file into the floppy disk currently in use")},
     };
     for (auto &b : buttons)
         gtk_box_pack_start(GTK_BOX(col),
-                           stock_button(b.name, b.stock, b.text, b.label_name, b.tooltip,
-                                        b.handler),
+                           stock_button(b.name, b.stock, b.text, b.label_name, b.tooltip),
                            FALSE, FALSE, 0);
     return hbox;
 }
@@ -519,7 +384,6 @@ GtkWidget *build_status_row()
     GtkWidget *abort = reg(gtk_button_new_with_mnemonic(_("_Abort")), "button_abort_operation");
     gtk_widget_set_sensitive(abort, FALSE);
     gtk_widget_set_tooltip_text(abort, _("Abort the disk operation currently in progress, if any"));
-    g_signal_connect(abort, "clicked", G_CALLBACK(on_button_abort_operation_clicked), nullptr);
     gtk_box_pack_start(GTK_BOX(row), abort, FALSE, FALSE, 0);
     GtkWidget *drive = reg(gtk_hbox_new(FALSE, 4), "hbox_drive");
     gtk_box_pack_start(GTK_BOX(row), drive, FALSE, FALSE, 0);
@@ -537,7 +401,8 @@ GtkWidget *build_status_row()
 
 }  // namespace
 
-GtkWidget *create_window_main(void)
+GtkWidget *create_window_main(const window_main_menu_row *rows, int n_rows,
+                              const window_main_binding *bindings, int n_bindings)
 {
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     building = window;
@@ -553,7 +418,7 @@ GtkWidget *create_window_main(void)
     GtkWidget *vbox = reg(gtk_vbox_new(FALSE, 1), "vbox_main");
     gtk_container_set_border_width(GTK_CONTAINER(vbox), 1);
     gtk_container_add(GTK_CONTAINER(window), vbox);
-    gtk_box_pack_start(GTK_BOX(vbox), build_menubar(), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(vbox), build_menubar(rows, n_rows), FALSE, FALSE, 0);
 
     GtkWidget *notebook = reg(gtk_notebook_new(), "notebook_main");
     gtk_notebook_set_tab_pos(GTK_NOTEBOOK(notebook), GTK_POS_BOTTOM);
@@ -572,9 +437,9 @@ GtkWidget *create_window_main(void)
 
     gtk_box_pack_start(GTK_BOX(vbox), build_status_row(), FALSE, FALSE, 0);
 
-    g_signal_connect(window, "delete_event", G_CALLBACK(on_window_main_delete_event), nullptr);
-    g_signal_connect(window, "drag_data_received", G_CALLBACK(on_window_main_drag_data_received),
-                     nullptr);
+    for (int i = 0; i < n_bindings; i++)
+        g_signal_connect(lookup_widget(window, bindings[i].widget), bindings[i].signal,
+                         bindings[i].handler, nullptr);
     building = nullptr;
     return window;
 }
@@ -653,24 +518,6 @@ char *window_main_drop_file_name(GtkSelectionData *selection)
     char *file_name = uris[0] ? g_filename_from_uri(uris[0], nullptr, nullptr) : nullptr;
     g_strfreev(uris);
     return file_name;
-}
-
-void on_window_main_drag_data_received(GtkWidget *, GdkDragContext *context, gint, gint,
-                                       GtkSelectionData *selection, guint, guint time, gpointer)
-{
-    char *file_name = window_main_drop_file_name(selection);
-    if (!file_name) {
-        gtk_drag_finish(context, FALSE, FALSE, time);
-        return;
-    }
-    char *folder = g_path_get_dirname(file_name);
-    options_set_string(&options_d64_dir_string, folder);
-    g_free(folder);
-    // Loading ties the image to the file once it has been read.
-    core_load_d64_file_for_rereads(file_name);
-    g_free(file_name);
-    gtk_drag_finish(context, TRUE, FALSE, time);
-    gtk_window_present(GTK_WINDOW(window_main));
 }
 
 void window_main_set_textview_fonts(void)

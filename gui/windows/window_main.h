@@ -15,7 +15,40 @@ extern GtkWidget *progressbar_main;
 extern GtkTargetEntry target_list[];
 extern const guint n_targets;
 
-GtkWidget *create_window_main(void);
+// How a row of the menu table becomes a menu bar entry.
+enum window_main_menu_kind {
+    WINDOW_MAIN_MENU,       // a top-level menu; the rows after it fill it
+    WINDOW_MAIN_ITEM,       // an item; one without a handler holds the radio rows after it
+    WINDOW_MAIN_RADIO,      // a radio item of that submenu; the first one starts active
+    WINDOW_MAIN_SEPARATOR,  // a separator
+    WINDOW_MAIN_STOCK,      // a stock item: label is the stock id, text and accelerator its own
+};
+
+// One menu bar entry: widget name, text with its mnemonic (marked with N_,
+// translated when built), icon, accelerator (key 0 for none), tooltip and
+// the handler of "activate".
+struct window_main_menu_row {
+    window_main_menu_kind kind;
+    const char *name;
+    const char *label;
+    const char *stock;
+    guint key;
+    GdkModifierType mods;
+    const char *tooltip;
+    GCallback handler;
+};
+
+// A handler connected to a named widget of the main window once it is built.
+struct window_main_binding {
+    const char *widget;
+    const char *signal;
+    GCallback handler;
+};
+
+// Builds the main window with the menu bar the rows describe, in their
+// order, and connects the bindings.
+GtkWidget *create_window_main(const window_main_menu_row *rows, int n_rows,
+                              const window_main_binding *bindings, int n_bindings);
 
 void notebook_main_set_page(int page);
 // Keeps the main window inside the work area after it grew or moved; the
@@ -31,9 +64,6 @@ void on_menuitem_view_disk_imaging_tab_activate(GtkMenuItem *item, gpointer data
 void on_menuitem_view_files_directory_tab_activate(GtkMenuItem *item, gpointer data);
 void on_menuitem_view_logging_tab_activate(GtkMenuItem *item, gpointer data);
 void on_menuitem_select_folder_activate(GtkMenuItem *item, gpointer data);
-void on_window_main_drag_data_received(GtkWidget *widget, GdkDragContext *context,
-                                       gint x, gint y, GtkSelectionData *selection,
-                                       guint info, guint time, gpointer data);
 
 // The file a drop names, or null when the drop must be refused (busy, no
 // data, not 8-bit, no URI).  Newly allocated.
