@@ -8,7 +8,6 @@
 #include "image/imagefile.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/placement.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"

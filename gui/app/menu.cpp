@@ -3,9 +3,21 @@
 #include <gdk/gdkkeysyms.h>
 #include <glib/gi18n.h>
 
+#include "gui/app/controls.h"
+#include "gui/app/startup.h"
 #include "gui/drawing/dirview.h"
+#include "gui/jobs/drive_commands.h"
+#include "gui/jobs/drive_files_job.h"
+#include "gui/jobs/imaging_job.h"
+#include "gui/jobs/maintenance_job.h"
+#include "gui/jobs/merge_job.h"
+#include "gui/jobs/operation.h"
 #include "gui/jobs/rereads_job.h"
-#include "gui/windows/handlers.h"
+#include "gui/jobs/restore_job.h"
+#include "gui/jobs/special_dumps_job.h"
+#include "gui/windows/dialogs.h"
+#include "gui/windows/sector_grid.h"
+#include "gui/windows/settings.h"
 #include "gui/windows/window_main.h"
 
 namespace {

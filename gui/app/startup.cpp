@@ -14,7 +14,6 @@
 #include "device/console.h"
 #include "image/d64.h"
 #include "gui/windows/dialogs.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/sector_contents_window.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/widgets.h"

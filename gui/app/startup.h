@@ -1,6 +1,8 @@
 // Start-up after toolkit initialisation, and the three ways of quitting.
 #pragma once
 
+#include <gtk/gtk.h>
+
 // Initialises the modules, builds the windows, loads and applies the options
 // and writes the start-up log lines.  Returns the options file path.
 const char *startup_initialise(void);
@@ -10,3 +12,9 @@ void prepare_to_quit_program(void);
 
 // Modules that hold drawing surfaces or text screens register a function
 // here to free them when the program quits; they run in registration order.
+
+// File > Quit, closing the main window, and the main window's "destroy":
+// each stops a running operation and leaves the main loop.
+void on_menuitem_quit_activate(GtkMenuItem *item, gpointer data);
+gboolean on_window_main_delete_event(GtkWidget *widget, GdkEvent *event, gpointer data);
+void quit_program(GtkWidget *widget, gpointer data);

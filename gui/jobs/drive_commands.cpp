@@ -1,9 +1,9 @@
-// The one-command drive jobs of the Tools menu.
+#include "gui/jobs/drive_commands.h"
+
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
 
 #include "gui/jobs/operation.h"
-#include "gui/windows/handlers.h"
 
 static void start_drive_command(const char *command, const char *thread_name,
                                 const char *status_format, const char *log_title)

@@ -21,7 +21,6 @@
 #include "gui/jobs/sector_reads_job.h"
 #include "gui/drawing/dirview.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
@@ -265,14 +264,14 @@ gboolean idle_finish_disk_image_receipt(gpointer message)
     return FALSE;
 }
 
-DRAVLEN_BUTTON_HANDLER(on_button_save_image_to_D64_clicked)
+void on_button_save_image_to_D64_clicked(GtkButton *button, gpointer data)
 {
     (void)button;
     (void)data;
     start_imaging();
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_dump_the_whole_disk_activate)
+void on_menuitem_dump_the_whole_disk_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include <cstdint>
 
@@ -19,3 +20,6 @@ gboolean idle_finish_disk_image_receipt(gpointer message);
 // PRG files whose first sector carries an accessible sector error.
 int count_accessible_sector_errors_on_first_sector_of_all_prgs(void);
 
+// The Warpsave button and Special > Warpsave the whole disk.
+void on_button_save_image_to_D64_clicked(GtkButton *button, gpointer data);
+void on_menuitem_dump_the_whole_disk_activate(GtkMenuItem *item, gpointer data);

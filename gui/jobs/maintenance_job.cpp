@@ -15,7 +15,6 @@
 #include "engine/update.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/window_main.h"
 
 #include <string>

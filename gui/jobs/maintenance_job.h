@@ -1,12 +1,19 @@
 // Device maintenance: the firmware version and its verdict, the reset into
 // the bootloader, the firmware update through avrdude, and the drive's error
-// channel.  The handlers are declared in gui/windows/handlers.h.
+// channel. 
 #pragma once
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 // firmware_version_verdict
 #include "device/firmware.h"
+
+// Firmware menu and Tools > Query error channel.
+void on_menuitem_read_firmware_version_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_reset_into_bootloader_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_update_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_query_error_channel_activate(GtkMenuItem *item, gpointer data);
 
 // Workers and their finishers.
 void thread_receive_firmware_version(void);

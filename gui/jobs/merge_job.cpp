@@ -1,5 +1,7 @@
 // File > Merge another dump into this image: the image in memory stacked
 // with a dump of the same disk by the rules of "dravlen merge".
+#include "gui/jobs/merge_job.h"
+
 #include "gui/jobs/disk_checks_job.h"
 #include "gui/jobs/special_dumps_job.h"
 
@@ -18,7 +20,6 @@
 #include "gui/drawing/dirview.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/log.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/window_main.h"
@@ -48,7 +49,7 @@ std::string difference_text(const merge_result &m)
 
 }  // namespace
 
-DRAVLEN_MENU_HANDLER(on_menuitem_merge_dump_activate)
+void on_menuitem_merge_dump_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;

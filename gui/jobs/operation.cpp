@@ -9,7 +9,6 @@
 
 #include "gui/windows/log.h"
 #include "gui/windows/sector_grid.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include <cstdint>
 
@@ -103,3 +104,6 @@ gboolean idle_finish_cmd_execution(gpointer failure);
 // Starts the generic command `command` on the selected drive.
 int core_console_cmd_execute(const char *command, const char *thread_name,
                              const char *status_text, const char *log_title);
+
+// The Abort button: asks the running operation to stop.
+void on_button_abort_operation_clicked(GtkButton *button, gpointer data);

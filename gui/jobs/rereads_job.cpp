@@ -15,7 +15,6 @@
 #include "gui/jobs/special_dumps_job.h"
 #include "gui/drawing/dirview.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
@@ -327,7 +326,7 @@ gboolean idle_finish_rereading_sectors(gpointer message)
     return FALSE;
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_load_d64_file_for_rereads_activate)
+void on_menuitem_load_d64_file_for_rereads_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;
@@ -339,35 +338,35 @@ DRAVLEN_MENU_HANDLER(on_menuitem_load_d64_file_for_rereads_activate)
     g_free(path);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_all_sectors_activate)
+void on_menuitem_reread_all_sectors_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;
     start_reread(reread_all);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_activate)
+void on_menuitem_reread_dir_track_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;
     start_reread(reread_dir_track);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_dir_track_and_first_sector_activate)
+void on_menuitem_reread_dir_track_and_first_sector_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;
     start_reread(reread_dir_track_prgs);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_track_range_activate)
+void on_menuitem_reread_track_range_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;
     start_reread(reread_track_range);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_reread_based_on_bam_contents_activate)
+void on_menuitem_reread_based_on_bam_contents_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;

@@ -6,8 +6,16 @@
 
 #include <gtk/gtk.h>
 
-// core_load_d64_file_for_rereads and the menu handlers are declared in
-// gui/windows/handlers.h.
+// Loads a D64 for re-reads (the drop target uses it too).
+void core_load_d64_file_for_rereads(const char *path);
+
+// Special > Load D64 file for re-reads and the five re-read items.
+void on_menuitem_load_d64_file_for_rereads_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_reread_all_sectors_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_reread_dir_track_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_reread_dir_track_and_first_sector_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_reread_based_on_bam_contents_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_reread_track_range_activate(GtkMenuItem *item, gpointer data);
 
 // A file dropped on the main window: its folder becomes the working folder
 // and it is loaded for re-reads; refused while an operation runs.

@@ -17,7 +17,6 @@
 #include "gui/drawing/dirview.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/window_main.h"
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 // restore_sector_order
 #include "engine/restore.h"
@@ -15,3 +16,7 @@ gboolean idle_finish_disk_image_sending(gpointer failure);
 // "Verify after restore" is on.
 void thread_verify_disk(void);
 gboolean idle_finish_disk_verify(gpointer failure);
+
+// The Warpsave to disk button and Special > Verify disk against image.
+void on_button_load_image_from_D64_clicked(GtkButton *button, gpointer data);
+void on_menuitem_verify_disk_against_image_activate(GtkMenuItem *item, gpointer data);

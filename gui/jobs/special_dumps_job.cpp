@@ -15,7 +15,6 @@
 #include "gui/jobs/sector_reads_job.h"
 #include "gui/drawing/dirview.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
@@ -250,21 +249,21 @@ gboolean idle_finish_allocated_sector_receipt(gpointer message)
     return finish_special_dump(allocated_dump, static_cast<const char *>(message));
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_only_activate)
+void on_menuitem_dump_track_18_only_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;
     start_special_dump(dir_track_dump);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_dump_track_18_and_first_sector_activate)
+void on_menuitem_dump_track_18_and_first_sector_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;
     start_special_dump(dir_track_first_sector_dump);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_dump_bam_based_activate)
+void on_menuitem_dump_bam_based_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;

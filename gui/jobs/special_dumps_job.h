@@ -6,6 +6,7 @@
 #pragma once
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include "engine/dumps.h"
 
@@ -30,3 +31,9 @@ engine_ui dumps_worker_ui(GSourceFunc finisher);
 // Finisher side: when the image holds read data, shows its directory and
 // allocated sectors (or logs why not).  1 when it holds read data.
 int dumps_show_directory_and_allocated_sectors(void);
+
+// Special > Dump dir track only, Dump dir track and first sector, Dump based
+// on BAM contents.
+void on_menuitem_dump_track_18_only_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_dump_track_18_and_first_sector_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_dump_bam_based_activate(GtkMenuItem *item, gpointer data);

@@ -5,7 +5,6 @@
 #include <initializer_list>
 
 #include "device/firmware.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 

@@ -15,3 +15,6 @@ GtkWidget *create_dialog_about(void);
 gboolean get_user_confirmation(const char *markup);
 gboolean get_user_confirmation_to_modify_disk(void);
 void get_user_acknowledgement(const char *markup);
+
+// Help > About.
+void on_menuitem_about_activate(GtkMenuItem *item, gpointer data);

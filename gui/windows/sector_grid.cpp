@@ -12,7 +12,6 @@
 #include "image/directory.h"
 #include "image/imagefile.h"
 #include "gui/windows/filechooser.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/sector_contents_window.h"
 #include "gui/windows/settings.h"
 #include "gui/windows/widgets.h"
@@ -481,19 +480,19 @@ gboolean on_drawingarea_sectors_query_tooltip(GtkWidget *, gint x, gint y, gbool
     return TRUE;
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_zoom_2x_activate)
+void on_menuitem_zoom_2x_activate(GtkMenuItem *item, gpointer data)
 {
     (void)data;
     zoom_to(item, 1);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_zoom_4x_activate)
+void on_menuitem_zoom_4x_activate(GtkMenuItem *item, gpointer data)
 {
     (void)data;
     zoom_to(item, 2);
 }
 
-DRAVLEN_MENU_HANDLER(on_menuitem_export_sector_grid_to_png_activate)
+void on_menuitem_export_sector_grid_to_png_activate(GtkMenuItem *item, gpointer data)
 {
     (void)item;
     (void)data;

@@ -104,5 +104,7 @@ gboolean on_drawingarea_sectors_button_press_event(GtkWidget *widget, GdkEventBu
 gboolean on_drawingarea_sectors_query_tooltip(GtkWidget *widget, gint x, gint y,
                                               gboolean keyboard_mode, GtkTooltip *tooltip,
                                               gpointer data);
-// The zoom and export menu handlers are declared with the other menu
-// handlers in gui/windows/handlers.h.
+// Configuration > Zoom > 2x and 4x; Tools > Export sector grid to PNG.
+void on_menuitem_zoom_2x_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_zoom_4x_activate(GtkMenuItem *item, gpointer data);
+void on_menuitem_export_sector_grid_to_png_activate(GtkMenuItem *item, gpointer data);

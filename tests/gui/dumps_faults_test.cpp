@@ -24,7 +24,6 @@
 #include "tests/support/sim_process.h"
 #include "gui/windows/dialogs.h"
 #include "gui/jobs/rereads_job.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 

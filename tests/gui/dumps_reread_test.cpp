@@ -23,7 +23,6 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 

@@ -20,7 +20,6 @@
 #include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/sector_contents_window.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/widgets.h"

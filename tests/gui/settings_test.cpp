@@ -19,7 +19,7 @@
 #include "device/serial.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/sim_process.h"
-#include "gui/windows/handlers.h"
+#include "gui/jobs/drive_commands.h"
 #include "gui/windows/settings.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"

@@ -27,7 +27,6 @@
 #include "gui/windows/dialogs.h"
 #include "gui/windows/filechooser.h"
 #include "gui/jobs/rereads_job.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 

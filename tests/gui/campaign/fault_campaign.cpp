@@ -48,7 +48,6 @@
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 #include "gui/windows/dialogs.h"
-#include "gui/windows/handlers.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 

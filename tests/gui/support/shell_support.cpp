@@ -15,7 +15,7 @@
 #include "gui/app/startup.h"
 #include "device/detect.h"
 #include "tests/support/scratch_dir.h"
-#include "gui/windows/handlers.h"
+#include "gui/app/controls.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 
