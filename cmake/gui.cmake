@@ -15,7 +15,8 @@ if(DRAVLEN_GUI_SOURCES)
   dravlen_split_tracks(_gui_shared _gui_per_track
       SOURCES ${DRAVLEN_GUI_SOURCES}
       PER_TRACK startup.cpp disk_checks_job.cpp imaging_job.cpp merge_job.cpp rereads_job.cpp
-                special_dumps_job.cpp dirview.cpp dialogs.cpp filechooser.cpp sector_grid.cpp)
+                special_dumps_job.cpp dirview.cpp dirview_panel.cpp dialogs.cpp filechooser.cpp
+                sector_grid.cpp)
   dravlen_shared_objects(dravlen_gui_shared OBJECT ${_gui_shared})
   target_link_libraries(dravlen_gui_shared PUBLIC PkgConfig::GTK2)
   target_compile_definitions(dravlen_gui_shared PUBLIC

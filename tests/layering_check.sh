@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks which folders include which: the engine and the command line stay
-# free of GTK and of the windows, the low modules free of GTK, and the
-# window's folders (gui/app/, gui/jobs/, gui/windows/) include each other in
-# one direction only.
+# free of GTK and of the windows, the low modules free of GTK, the window's
+# folders (gui/app/, gui/jobs/, gui/windows/) include each other in one
+# direction only, and gui/drawing/ includes no other folder of gui/.
 # Usage: layering_check.sh SOURCE_DIR
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
@@ -47,6 +47,14 @@ while read -r from to file; do
     complain "$file ($from/) includes $to/"
   fi
 done < <(edges gui/app gui/jobs gui/windows)
+
+# gui/drawing/ (C64 pixbufs, palette, text screens, the directory panel's
+# drawing) draws for the windows and knows none of them.
+while read -r from to file; do
+  case $to in
+    gui/*) complain "$file ($from/) includes $to/" ;;
+  esac
+done < <(edges gui/drawing)
 
 [ $status -eq 0 ] && echo "layering: ok"
 exit $status

@@ -5,7 +5,6 @@
 
 #include "gui/app/controls.h"
 #include "gui/app/startup.h"
-#include "gui/drawing/dirview.h"
 #include "gui/jobs/drive_commands.h"
 #include "gui/jobs/drive_files_job.h"
 #include "gui/jobs/imaging_job.h"
@@ -16,6 +15,7 @@
 #include "gui/jobs/restore_job.h"
 #include "gui/jobs/special_dumps_job.h"
 #include "gui/windows/dialogs.h"
+#include "gui/windows/dirview_panel.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/settings.h"
 #include "gui/windows/window_main.h"

@@ -21,6 +21,7 @@
 
 #include "gui/drawing/c64pixbufs.h"
 #include "gui/drawing/dirview.h"
+#include "gui/windows/dirview_panel.h"
 #include "gui/drawing/palette.h"
 #include "gui/windows/settings.h"
 

@@ -1,7 +1,6 @@
 #include "gui/drawing/dirview.h"
 
 #include <gdk/gdkkeysyms.h>
-#include <glib/gi18n.h>
 
 #include <algorithm>
 #include <climits>
@@ -9,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "gui/windows/log.h"
 #include "engine/options.h"
 #include "image/d64.h"
 #include "image/damage.h"
@@ -18,9 +16,6 @@
 #include "image/listing.h"
 #include "gui/drawing/c64pixbufs.h"
 #include "gui/drawing/palette.h"
-#include "gui/windows/filechooser.h"
-#include "gui/windows/widgets.h"
-#include "gui/windows/window_main.h"
 
 #define DIRVIEW_STR2(x) #x
 #define DIRVIEW_STR(x) DIRVIEW_STR2(x)
@@ -31,6 +26,8 @@ filer_record *dir_filer = nullptr;
 GtkWidget *drawingarea_directory_listing = nullptr;
 int flag_dir_in_track_18 = 1;
 int flag_dir_listing_was_last_operation = 0;
+GtkWidget *vscrollbar_files_directory = nullptr;
+bool listing_from_image = false;
 
 const char *const filer_placeholder_listing =
     "0 \x12\"DRAVLEN CLIENT  \" " DIRVIEW_STR(TRACKS) " 2A\r664 BLOCKS FREE.\r";
@@ -39,14 +36,10 @@ namespace {
 
 constexpr int SCREEN_WIDTH = FILER_COLUMNS * 8;
 constexpr int SCREEN_HEIGHT = FILER_ROWS * 8;
-constexpr int DIR_TRACK_BYTES = 19 * 256;
-
-GtkWidget *vscrollbar_files_directory = nullptr;
 
 // Per item of the panel's listing: 1 when the damage report names its file.
 // Only for a listing of the image in memory; a drive's listing has none.
 std::vector<char> damaged_items;
-bool listing_from_image = false;
 
 // The damaged files among the items of the image's listing: with scratched
 // entries shown every entry is an item, else every file is.
@@ -169,12 +162,6 @@ disp_screen *quoted_screen(GdkPixbuf *target)
     disp_font_face_rev(screen, c64pixbufs_get_quoted_font_rev_array());
     disp_clear(screen);
     return screen;
-}
-
-GdkPixbuf *preview_draw_directory(const uint8_t *image, int min_rows)
-{
-    GdkPixbuf *out = nullptr;
-    return d64pixbuf_directory_decode_listing(image, &out, min_rows) ? out : nullptr;
 }
 
 GtkAdjustment *scrollbar_adjustment()
@@ -657,67 +644,12 @@ void drawingarea_directory_listing_reset(void)
     vscrollbar_files_directory_reset(filer_get_number_items(dir_filer));
 }
 
-void decode_and_show_directory_listing(void)
-{
-    uint8_t *saved_track_18 = nullptr;
-    if (!d64_is_first_dir_link_valid(d64_storage)) {
-        for (int track : {19, 20}) {
-            if (d64_get_block_error_info(d64_storage, track, 0) != D64_ERR_OK ||
-                !d64_is_first_dir_link_valid_in_track(d64_storage, track))
-                continue;
-            saved_track_18 = static_cast<uint8_t *>(
-                g_memdup2(d64_storage + d64_sector_offset(18, 0), DIR_TRACK_BYTES));
-            memcpy(d64_storage + d64_sector_offset(18, 0), d64_storage + d64_sector_offset(track, 0),
-                   DIR_TRACK_BYTES);
-            flag_dir_in_track_18 = 0;
-            char *text = g_strdup_printf(
-                "First dir t/s link found in track %d: directory listing might be retrievable\n",
-                track);
-            log_warpsave_and_log_textview_append(text);
-            g_free(text);
-            break;
-        }
-    }
-    if (!d64_is_first_dir_link_valid(d64_storage))
-        log_warpsave_and_log_textview_append(
-            "Unexpected first dir t/s link: directory contents might not be as expected\n");
-    GString *listing = g_string_new(nullptr);
-    int loop = 0;
-    d64_create_directory_listing(d64_storage, listing, options_include_scr_files, &loop);
-    if (loop)
-        log_warpsave_and_log_textview_append(
-            "Loop detected in the dir t/s chain: directory contents might not be as expected\n");
-    // The image stays as it was read: the copy served the listing only.
-    if (saved_track_18) {
-        memcpy(d64_storage + d64_sector_offset(18, 0), saved_track_18, DIR_TRACK_BYTES);
-        g_free(saved_track_18);
-    }
-    int count = filer_show_dir(dir_filer, listing->str);
-    listing_from_image = true;
-    g_string_free(listing, TRUE);
-    drawingarea_directory_listing_redraw();
-    vscrollbar_files_directory_reset(count);
-    flag_dir_listing_was_last_operation = 0;
-}
-
 void dirview_mark_damaged_files(int whole_disk)
 {
     if (!listing_from_image)
         return;
     damaged_items = damaged_items_of(d64_storage, whole_disk, options_include_scr_files);
     drawingarea_directory_listing_redraw();
-}
-
-gboolean idle_decode_and_show_directory_listing(gpointer)
-{
-    flag_dir_in_track_18 = 1;
-    if (!d64_is_bam_sector_error_free(d64_storage)) {
-        log_warpsave_and_log_textview_append(
-            "BAM sector contains errors: not listing directory contents\n");
-        return FALSE;
-    }
-    decode_and_show_directory_listing();
-    return FALSE;
 }
 
 gboolean idle_drawingarea_directory_listing_clear(gpointer)
@@ -862,56 +794,6 @@ void on_vscrollbar_files_directory_value_changed(GtkRange *range, gpointer)
         drawingarea_directory_listing_redraw();
 }
 
-gchar *dirview_png_suggested_name(void)
-{
-    const char *extension = options_file_extensions_uppercase == 1 ? "PNG" : "png";
-    if (utf8_path_lastopenfile_d64 && flag_dir_listing_was_last_operation == 0) {
-        gchar *base = g_path_get_basename(utf8_path_lastopenfile_d64);
-        gchar *name = g_strdup_printf("%s.%s", base, extension);
-        g_free(base);
-        return name;
-    }
-    char disk_name[17] = "";
-    filer_get_disk_name(dir_filer, disk_name);
-    sanitize_filename(disk_name);
-    return g_strdup_printf("%s.%s", disk_name[0] ? disk_name : "NO NAME", extension);
-}
-
-void on_menuitem_export_directory_to_png_activate(GtkMenuItem *, gpointer)
-{
-    statusbar_main_update(_(" Exporting dir listing"));
-    log_textview_append("================================\n");
-    log_textview_append("Exporting dir listing\n");
-    gchar *suggested = dirview_png_suggested_name();
-    char *path = nullptr;
-    int chosen = fileopen_save_png_file(suggested, &path, _("Save directory listing to PNG"));
-    g_free(suggested);
-    if (!chosen) {
-        log_textview_append("Dir listing not exported at user's request\n");
-        return;
-    }
-    GError *error = nullptr;
-    if (filer_save_dir_listing_to_png(dir_filer, path, options_double_png_dimensions,
-                                      flag_dir_in_track_18, &error)) {
-        gchar *base = g_path_get_basename(path);
-        gchar *status = g_strdup_printf(_(" Export succeeded: %s"), base);
-        statusbar_main_update(status);
-        gchar *line = g_strdup_printf("Completed (%s)\n", base);
-        log_textview_append(line);
-        g_free(line);
-        g_free(status);
-        g_free(base);
-    } else {
-        statusbar_main_update(_(" Export failed: Unable to save to PNG file"));
-        gchar *line = g_strdup_printf("Unable to export dir listing to PNG file: %s\n",
-                                      error ? error->message : "unknown error");
-        log_textview_append(line);
-        g_free(line);
-    }
-    g_clear_error(&error);
-    g_free(path);
-}
-
 void dirview_module_shutdown(void)
 {
     if (pixbuf_directory_listing) {
@@ -924,30 +806,3 @@ void dirview_module_shutdown(void)
     dir_filer = nullptr;
 }
 
-void dirview_module_init(void)
-{
-    static int done = 0;
-    fileopen_preview_draw_directory = preview_draw_directory;
-    fileopen_preview_blues_to_reds = d64pixbuf_substitute_blues_with_reds;
-    if (done || !window_main)
-        return;
-    done = 1;
-    GtkWidget *area = lookup_widget(window_main, "drawingarea_directory_listing");
-    vscrollbar_files_directory = lookup_widget(window_main, "vscrollbar_files_directory");
-    if (area) {
-        g_signal_connect(area, "configure_event",
-                         G_CALLBACK(on_drawingarea_directory_listing_configure_event), nullptr);
-        g_signal_connect(area, "expose_event",
-                         G_CALLBACK(on_drawingarea_directory_listing_expose_event), nullptr);
-        g_signal_connect(area, "key_press_event",
-                         G_CALLBACK(on_drawingarea_directory_listing_key_press_event), nullptr);
-        g_signal_connect(area, "scroll_event",
-                         G_CALLBACK(on_drawingarea_directory_listing_scroll_event), nullptr);
-        g_signal_connect(area, "button_press_event",
-                         G_CALLBACK(on_drawingarea_directory_listing_button_press_event), nullptr);
-    }
-    if (vscrollbar_files_directory)
-        g_signal_connect(vscrollbar_files_directory, "value_changed",
-                         G_CALLBACK(on_vscrollbar_files_directory_value_changed), nullptr);
-    widgets_add_quit_cleanup(dirview_module_shutdown);
-}

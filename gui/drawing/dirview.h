@@ -3,7 +3,9 @@
 // line) with one highlighted current item, the browser that moves it, the
 // PNG export of a listing and the drawing used by the D64 file chooser
 // preview.  GUI thread only; workers reach the panel through the idle_
-// functions.
+// functions.  The panel's ties to the window (listing the image with its log
+// lines, the export menu item, the chooser preview) are in
+// gui/windows/dirview_panel.h.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -41,13 +43,15 @@ extern int flag_dir_in_track_18;
 // 1 after a listing received from the drive, 0 after one built from the
 // image; picks the name suggested for the PNG export.
 extern int flag_dir_listing_was_last_operation;
+// The panel's scroll bar, found when the panel is connected.
+extern GtkWidget *vscrollbar_files_directory;
+// True while the listing shown was built from the image in memory: only that
+// one can show damaged files.
+extern bool listing_from_image;
 
 // The listing shown at start-up and after a reset.
 extern const char *const filer_placeholder_listing;
 
-// Connects the panel's signals and the chooser preview hooks; call once
-// after the main window is built, before it is shown.
-void dirview_module_init(void);
 // Frees the panel image, its text screen and the browser (quitting).
 void dirview_module_shutdown(void);
 
@@ -107,10 +111,6 @@ void drawingarea_directory_listing_redraw(void);
 void vscrollbar_files_directory_reset(int count);
 // Scrollbar value to the browser's top item.
 void vscrollbar_files_directory_sync(void);
-// Lists d64_storage in the panel; the caller has checked the header sector
-// and set flag_dir_in_track_18 to 1.
-void decode_and_show_directory_listing(void);
-gboolean idle_decode_and_show_directory_listing(gpointer data);
 // Once an image is complete: shows the files the damage report names in
 // the panel's listing of it in light red (whole_disk 0 after a partial
 // dump: sectors it did not read are no damage).  Nothing for a drive's
@@ -132,7 +132,3 @@ gboolean on_drawingarea_directory_listing_scroll_event(GtkWidget *widget, GdkEve
 gboolean on_drawingarea_directory_listing_button_press_event(GtkWidget *widget,
                                                              GdkEventButton *event, gpointer data);
 void on_vscrollbar_files_directory_value_changed(GtkRange *range, gpointer data);
-void on_menuitem_export_directory_to_png_activate(GtkMenuItem *item, gpointer data);
-
-// The suggested file name of the PNG export (g_free it).
-gchar *dirview_png_suggested_name(void);

@@ -2,6 +2,7 @@
 
 #include "gui/windows/log.h"
 #include "gui/drawing/dirview.h"
+#include "gui/windows/dirview_panel.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/sector_grid.h"
 

@@ -20,6 +20,7 @@
 #include "gui/jobs/disk_checks_job.h"
 #include "gui/jobs/sector_reads_job.h"
 #include "gui/drawing/dirview.h"
+#include "gui/windows/dirview_panel.h"
 #include "gui/windows/filechooser.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/widgets.h"

@@ -14,6 +14,7 @@
 #include "gui/jobs/imaging_job.h"
 #include "gui/jobs/sector_reads_job.h"
 #include "gui/drawing/dirview.h"
+#include "gui/windows/dirview_panel.h"
 #include "gui/windows/filechooser.h"
 #include "gui/windows/sector_grid.h"
 #include "gui/windows/widgets.h"

@@ -14,6 +14,7 @@
 #include "engine/options.h"
 #include "image/d64.h"
 #include "gui/drawing/dirview.h"
+#include "gui/windows/dirview_panel.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"

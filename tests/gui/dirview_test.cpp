@@ -2,6 +2,7 @@
 // text screen, the PNG export and preview pictures, and the panel of the
 // real main window (placeholder, handlers, scrollbar, red fallback listing).
 #include "gui/drawing/dirview.h"
+#include "gui/windows/dirview_panel.h"
 
 #include <gtest/gtest.h>
 
