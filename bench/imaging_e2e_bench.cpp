@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "device/console.h"
 #include "device/serial.h"
@@ -26,8 +26,8 @@
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

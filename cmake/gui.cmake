@@ -1,21 +1,22 @@
-# GTK part of the programs: everything in app/ but main.cpp, plus
-# render/, ui/ and operations/. Built once per track count as a static
-# library that both the program and the GUI tests link.
-file(GLOB _gui_app CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
-list(REMOVE_ITEM _gui_app ${CMAKE_SOURCE_DIR}/app/main.cpp)
-file(GLOB _gui_rest CONFIGURE_DEPENDS
-     ${CMAKE_SOURCE_DIR}/render/*.cpp
-     ${CMAKE_SOURCE_DIR}/ui/*.cpp
-     ${CMAKE_SOURCE_DIR}/operations/*.cpp)
-set(DRAVLEN_GUI_SOURCES ${_gui_app} ${_gui_rest})
+# GTK part of the programs: everything below gui/ but gui/app/main.cpp.
+# Built once per track count as a static library that both the program and
+# the GUI tests link.
+file(GLOB _gui_sources CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/gui/app/*.cpp
+     ${CMAKE_SOURCE_DIR}/gui/jobs/*.cpp
+     ${CMAKE_SOURCE_DIR}/gui/windows/*.cpp
+     ${CMAKE_SOURCE_DIR}/gui/drawing/*.cpp)
+list(REMOVE_ITEM _gui_sources ${CMAKE_SOURCE_DIR}/gui/app/main.cpp)
+set(DRAVLEN_GUI_SOURCES ${_gui_sources})
 
 set(DRAVLEN_HAVE_GUI_LIB OFF)
 if(DRAVLEN_GUI_SOURCES)
   set(DRAVLEN_HAVE_GUI_LIB ON)
   dravlen_split_tracks(_gui_shared _gui_per_track
       SOURCES ${DRAVLEN_GUI_SOURCES}
-      PER_TRACK startup.cpp disk_checks.cpp imaging.cpp merge.cpp rereads.cpp special_dumps.cpp
-                dirview.cpp dialogs.cpp filechooser.cpp sector_grid.cpp)
+      PER_TRACK startup.cpp disk_checks_job.cpp imaging_job.cpp merge_job.cpp rereads_job.cpp
+                special_dumps_job.cpp dirview.cpp dirview_panel.cpp dialogs.cpp filechooser.cpp
+                sector_grid.cpp)
   dravlen_shared_objects(dravlen_gui_shared OBJECT ${_gui_shared})
   target_link_libraries(dravlen_gui_shared PUBLIC PkgConfig::GTK2)
   target_compile_definitions(dravlen_gui_shared PUBLIC
@@ -26,8 +27,8 @@ if(DRAVLEN_GUI_SOURCES)
   endforeach()
 endif()
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/app/main.cpp AND DRAVLEN_HAVE_GUI_LIB)
-  dravlen_shared_objects(dravlen_gui_main OBJECT ${CMAKE_SOURCE_DIR}/app/main.cpp)
+if(EXISTS ${CMAKE_SOURCE_DIR}/gui/app/main.cpp AND DRAVLEN_HAVE_GUI_LIB)
+  dravlen_shared_objects(dravlen_gui_main OBJECT ${CMAKE_SOURCE_DIR}/gui/app/main.cpp)
   target_link_libraries(dravlen_gui_main PUBLIC PkgConfig::GTK2)
   target_compile_definitions(dravlen_gui_main PUBLIC
       DRAVLEN_LOCALEDIR="${CMAKE_INSTALL_PREFIX}/share/locale")

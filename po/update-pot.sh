@@ -4,7 +4,7 @@
 # show up there untranslated and changed ones as fuzzy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-find app ui render operations device image engine -name '*.cpp' 2>/dev/null | LC_ALL=C sort > po/POTFILES
+find gui device image engine -name '*.cpp' 2>/dev/null | LC_ALL=C sort > po/POTFILES
 xgettext --language=C++ --from-code=UTF-8 --keyword=_ --keyword=N_ \
   --add-comments=TRANSLATORS: --package-name=dravlen-client --package-version=3.11.0 \
   --files-from=po/POTFILES --output=po/dravlen-client.pot

@@ -13,12 +13,13 @@
 
 #include "engine/options.h"
 #include "image/d64.h"
-#include "render/dirview.h"
+#include "gui/drawing/dirview.h"
+#include "gui/windows/dirview_panel.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // Directory panel: the browser's moves, clicks and name rules on a private
 // text screen, the PNG export and preview pictures, and the panel of the
 // real main window (placeholder, handlers, scrollbar, red fallback listing).
-#include "render/dirview.h"
+#include "gui/drawing/dirview.h"
+#include "gui/windows/dirview_panel.h"
 
 #include <gtest/gtest.h>
 
@@ -13,20 +14,20 @@
 #include <string>
 #include <vector>
 
-#include "ui/log.h"
+#include "gui/windows/log.h"
 #include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
-#include "render/c64pixbufs.h"
-#include "render/palette.h"
+#include "gui/drawing/c64pixbufs.h"
+#include "gui/drawing/palette.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/filechooser.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/filechooser.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

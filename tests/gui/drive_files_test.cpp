@@ -9,20 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "image/d64.h"
-#include "operations/drive_files.h"
-#include "render/dirview.h"
+#include "gui/jobs/drive_files_job.h"
+#include "gui/drawing/dirview.h"
 #include "tests/gui/support/drive_support.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/dialogs.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/dialogs.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

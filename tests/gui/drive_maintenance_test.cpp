@@ -14,17 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "device/firmware.h"
-#include "operations/maintenance.h"
+#include "gui/jobs/maintenance_job.h"
 #include "tests/gui/support/drive_support.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/imaging.h"
 #include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
-#include "operations/restore.h"
+#include "gui/jobs/restore_job.h"
 #include "tests/gui/support/drive_support.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/grid_support.h"
@@ -22,10 +22,10 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/dialogs.h"
-#include "ui/sector_grid.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/dialogs.h"
+#include "gui/windows/sector_grid.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/log.h"
-#include "app/operation.h"
+#include "gui/windows/log.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "image/imagefile.h"
 #include "tests/gui/support/dumps_support.h"
@@ -22,10 +22,10 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/dialogs.h"
-#include "ui/handlers.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/dialogs.h"
+#include "gui/jobs/rereads_job.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -11,21 +11,20 @@
 #include <set>
 #include <string>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
-#include "operations/rereads.h"
-#include "operations/special_dumps.h"
+#include "gui/jobs/rereads_job.h"
+#include "gui/jobs/special_dumps_job.h"
 #include "tests/gui/support/dumps_support.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/handlers.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

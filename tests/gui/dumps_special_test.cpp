@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "tests/gui/support/dumps_support.h"
 #include "tests/gui/support/fixtures.h"
@@ -17,9 +17,9 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/handlers.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/jobs/special_dumps_job.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include "image/d64.h"
 #include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
-#include "ui/sector_contents_window.h"
-#include "ui/sector_grid.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/sector_contents_window.h"
+#include "gui/windows/sector_grid.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "app/operation.h"
-#include "ui/log.h"
+#include "gui/jobs/operation.h"
+#include "gui/windows/log.h"
 #include "engine/operation_state.h"
 #include "engine/options.h"
 #include "image/d64.h"
@@ -20,11 +20,10 @@
 #include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/handlers.h"
-#include "ui/sector_contents_window.h"
-#include "ui/sector_grid.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/sector_contents_window.h"
+#include "gui/windows/sector_grid.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -8,15 +8,15 @@
 #include <cstring>
 #include <string>
 
-#include "ui/log.h"
+#include "gui/windows/log.h"
 #include "image/d64.h"
-#include "operations/disk_checks.h"
-#include "operations/imaging.h"
-#include "operations/sector_reads.h"
+#include "gui/jobs/disk_checks_job.h"
+#include "gui/jobs/imaging_job.h"
+#include "gui/jobs/sector_reads_job.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
-#include "ui/widgets.h"
+#include "gui/windows/widgets.h"
 
 namespace {
 

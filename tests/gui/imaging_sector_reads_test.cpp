@@ -12,19 +12,19 @@
 #include <string>
 #include <thread>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/operation_state.h"
 #include "engine/options.h"
 #include "device/console.h"
 #include "device/serial.h"
 #include "image/d64.h"
-#include "operations/sector_reads.h"
+#include "gui/jobs/sector_reads_job.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "render/c64pixbufs.h"
-#include "render/disp.h"
-#include "render/palette.h"
+#include "gui/drawing/c64pixbufs.h"
+#include "gui/drawing/disp.h"
+#include "gui/drawing/palette.h"
 
 #include <gtest/gtest.h>
 

@@ -10,13 +10,13 @@
 #include <string>
 
 #include "image/d64.h"
-#include "render/c64pixbufs.h"
+#include "gui/drawing/c64pixbufs.h"
 #include "tests/gui/support/grid_support.h"
 #include "tests/gui/support/shell_support.h"
-#include "ui/sector_contents_window.h"
-#include "ui/settings.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/sector_contents_window.h"
+#include "gui/windows/settings.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "engine/options.h"
 #include "tests/gui/support/shell_support.h"
-#include "ui/settings.h"
-#include "ui/window_main.h"
+#include "gui/windows/settings.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

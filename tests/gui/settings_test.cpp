@@ -14,15 +14,15 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
-#include "app/controls.h"
+#include "gui/app/controls.h"
 #include "engine/options.h"
 #include "device/serial.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/sim_process.h"
-#include "ui/handlers.h"
-#include "ui/settings.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/jobs/drive_commands.h"
+#include "gui/windows/settings.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -9,17 +9,17 @@
 
 #include <string>
 
-#include "ui/log.h"
+#include "gui/windows/log.h"
 #include "engine/options.h"
 #include "image/d64.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/filechooser.h"
-#include "ui/placement.h"
-#include "ui/sector_contents_window.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/filechooser.h"
+#include "gui/windows/placement.h"
+#include "gui/windows/sector_contents_window.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

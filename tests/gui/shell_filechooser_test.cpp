@@ -15,9 +15,9 @@
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/filechooser.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/filechooser.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

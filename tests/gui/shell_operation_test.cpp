@@ -9,15 +9,15 @@
 
 #include <string>
 
-#include "ui/log.h"
-#include "app/operation.h"
+#include "gui/windows/log.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

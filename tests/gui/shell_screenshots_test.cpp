@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "ui/log.h"
+#include "gui/windows/log.h"
 #include "image/d64.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/filechooser.h"
+#include "gui/windows/filechooser.h"
 #include "tests/gui/support/shell_support.h"
-#include "ui/dialogs.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/dialogs.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -14,21 +14,21 @@
 #include <thread>
 #include <vector>
 
-#include "app/controls.h"
+#include "gui/app/controls.h"
 #include "device/firmware.h"
-#include "ui/log.h"
-#include "app/operation.h"
+#include "gui/windows/log.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
-#include "app/startup.h"
+#include "gui/app/startup.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/dialogs.h"
-#include "ui/filechooser.h"
-#include "ui/handlers.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/dialogs.h"
+#include "gui/windows/filechooser.h"
+#include "gui/jobs/rereads_job.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
@@ -47,10 +47,9 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
-#include "ui/dialogs.h"
-#include "ui/handlers.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/dialogs.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "render/c64pixbufs.h"
-#include "render/dirview.h"
+#include "gui/drawing/c64pixbufs.h"
+#include "gui/drawing/dirview.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "image/d64.h"
 #include "image/directory.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/sector_grid.h"
+#include "gui/windows/sector_grid.h"
 
 bool grid_load_cc1541_disk(const std::string &diskname, const std::vector<cc1541_file> &files,
                            std::string *error)

@@ -2,14 +2,14 @@
 
 #include <gtk/gtk.h>
 
-#include "app/operation.h"
+#include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "image/imagefile.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 bool img_build_disk(const std::string &dir, const std::string &name, int tracks, std::string *d64,
                     std::string *g64)

@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/startup.h"
+#include "gui/app/startup.h"
 #include "device/detect.h"
 #include "tests/support/scratch_dir.h"
-#include "ui/handlers.h"
-#include "ui/widgets.h"
-#include "ui/window_main.h"
+#include "gui/app/controls.h"
+#include "gui/windows/widgets.h"
+#include "gui/windows/window_main.h"
 
 const char *const shell_test_user_ini =
     "[imaging]\n"

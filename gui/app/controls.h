@@ -1,0 +1,12 @@
+// Copying options into the main window's controls, and the auto-naming
+// controls.
+#pragma once
+
+#include <gtk/gtk.h>
+
+void controls_adjust_from_options(void);
+// Points the image-file module at the GUI (questions, logs, auto naming).
+void controls_install_filer_hooks(void);
+
+// The auto-naming box: the side and offset controls follow it.
+void on_checkbutton_disk_dump_auto_naming_toggled(GtkToggleButton *button, gpointer data);

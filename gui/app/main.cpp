@@ -1,0 +1,24 @@
+#include <gtk/gtk.h>
+#include <libintl.h>
+
+#include <clocale>
+
+#include "gui/app/startup.h"
+
+int main(int argc, char *argv[])
+{
+    // Workers hand their results over through idle callbacks that take the
+    // GDK lock, so the lock has to exist before anything else runs.
+    gdk_threads_init();
+    gtk_set_locale();
+    bindtextdomain(GETTEXT_PACKAGE, DRAVLEN_LOCALEDIR);
+    bind_textdomain_codeset(GETTEXT_PACKAGE, "UTF-8");
+    textdomain(GETTEXT_PACKAGE);
+    gtk_init(&argc, &argv);
+
+    gdk_threads_enter();
+    startup_initialise();
+    gtk_main();
+    gdk_threads_leave();
+    return 0;
+}

@@ -1,0 +1,266 @@
+#include "gui/jobs/maintenance_job.h"
+
+#include <gtk/gtk.h>
+#include <glib/gi18n.h>
+
+#include <cstdarg>
+
+#include "gui/windows/log.h"
+#include "gui/jobs/operation.h"
+#include "engine/operation_state.h"
+#include "engine/options.h"
+#include "device/console.h"
+#include "device/firmware.h"
+#include "device/serial.h"
+#include "engine/update.h"
+#include "gui/windows/dialogs.h"
+#include "gui/windows/filechooser.h"
+#include "gui/windows/window_main.h"
+
+#include <string>
+
+namespace {
+
+const char text_no_reset[] = "Unable to initiate reset on device";
+
+// The board alone: the status job's own request tells an absent drive.
+int open_and_sync(GSourceFunc finisher)
+{
+    return operation_open_port_and_sync(finisher, 0);
+}
+constexpr auto close_and_finish = operation_close_and_finish;
+
+// Device texts may hold anything; widgets want UTF-8.
+char *displayable(const char *text)
+{
+    return g_utf8_make_valid(text, -1);
+}
+
+void show_status_printf(const char *format, ...) G_GNUC_PRINTF(1, 2);
+void show_status_printf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char *text = g_strdup_vprintf(format, args);
+    va_end(args);
+    statusbar_main_update(text);
+    g_free(text);
+}
+
+void start_drive_job(const char *status_format, const char *log_title, const char *thread_name,
+                     void (*worker)(void))
+{
+    if (!operation_check_device_port())
+        return;
+    int index = combo_active_drive_get_index();
+    options_drive_index = index;
+    ped.device = index + 8;
+    char *status = g_strdup_printf(status_format, ped.device);
+    operation_start_info info = {status, log_title, 0, 1, thread_name, worker, nullptr};
+    operation_start(&info);
+    g_free(status);
+}
+
+// The firmware file chosen for the update that runs; empty: the carried image.
+std::string update_hex_file;
+
+engine_update_request update_request(void)
+{
+    return {options_device_port_string, options_bootloader_port_string, update_hex_file.c_str(),
+            false};
+}
+
+// The window asked the engine's question before the worker started.
+int already_confirmed(void *, engine_question, const char *)
+{
+    return 1;
+}
+
+// The GUI's side of the update worker: the bootloader port line and the
+// finisher, in the order they come.
+void queue_update_log_line(void *, const char *line, int)
+{
+    log_queue_printf("%s", line);
+}
+
+void queue_update_finisher(void *, const engine_outcome *outcome)
+{
+    if (outcome->failure == engine_text_no_port)
+        operation_log_visible_ports();
+    operation_idle_add(idle_finish_device_update, const_cast<char *>(outcome->failure));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- version
+
+void thread_receive_firmware_version(void)
+{
+    GSourceFunc fin = idle_finish_firmware_version_receipt;
+    int handle = open_and_sync(fin);
+    if (handle < 0)
+        return;
+    close_and_finish(handle, fin,
+                     console_request_version(handle, version_storage, sizeof version_storage,
+                                             &flag_abort_requested));
+}
+
+gboolean idle_finish_firmware_version_receipt(gpointer failure)
+{
+    if (operation_finish_decide(static_cast<const char *>(failure),
+                                _(" Firmware version reading aborted"),
+                                _(" Firmware version reading failed: %s")) == OPERATION_SUCCEEDED) {
+        char *version = displayable(version_storage);
+        show_status_printf(_(" Firmware version: v%s (%s)"), version,
+                           _(firmware_version_verdict(version_storage)));
+        char *line = g_strdup_printf("%s\n", version);
+        log_textview_append(line);
+        g_free(line);
+        g_free(version);
+        operation_log_completed();
+    }
+    operation_finish_cleanup();
+    return FALSE;
+}
+
+void on_menuitem_read_firmware_version_activate(GtkMenuItem *, gpointer)
+{
+    if (!operation_check_device_port())
+        return;
+    operation_start_info info = {_(" Firmware version requested"), "Reading firmware version\n",
+                                 0, 1, "version", thread_receive_firmware_version, nullptr};
+    operation_start(&info);
+}
+
+// ---------------------------------------------------------------- reset and update
+
+// Sends the jump into the bootloader; 0 after queueing the finisher.
+static int request_bootloader(int handle, GSourceFunc fin)
+{
+    if (!console_write(handle, "j\r", 2, &flag_abort_requested)) {
+        close_and_finish(handle, fin, text_no_reset);
+        return 0;
+    }
+    return 1;
+}
+
+void thread_reset_device(void)
+{
+    GSourceFunc fin = idle_finish_device_reset;
+    int handle = open_and_sync(fin);
+    if (handle < 0 || !request_bootloader(handle, fin))
+        return;
+    close_and_finish(handle, fin, nullptr);
+}
+
+gboolean idle_finish_device_reset(gpointer failure)
+{
+    if (operation_finish_decide(static_cast<const char *>(failure), _(" Device reset aborted"),
+                                _(" Device reset failed: %s")) == OPERATION_SUCCEEDED) {
+        statusbar_main_update(_(" Device reset succeeded"));
+        operation_log_completed();
+    }
+    operation_finish_cleanup();
+    return FALSE;
+}
+
+void on_menuitem_reset_into_bootloader_activate(GtkMenuItem *, gpointer)
+{
+    if (!operation_check_device_port())
+        return;
+    operation_start_info info = {_(" Device reset requested"), "Resetting device\n", 0, 0, "reset",
+                                 thread_reset_device, nullptr};
+    operation_start(&info);
+}
+
+void thread_update_device(void)
+{
+    engine_ui ui = {};
+    ui.log_line = queue_update_log_line;
+    ui.finished = queue_update_finisher;
+    ui.ask = already_confirmed;
+    engine_update_request request = update_request();
+    engine_update_firmware(&ui, &request);
+}
+
+gboolean idle_finish_device_update(gpointer failure)
+{
+    if (operation_finish_decide(static_cast<const char *>(failure), _(" Firmware update aborted"),
+                                _(" Firmware update failed: %s")) == OPERATION_SUCCEEDED) {
+        statusbar_main_update(_(" Firmware update succeeded"));
+        operation_log_completed();
+    }
+    operation_finish_cleanup();
+    return FALSE;
+}
+
+void on_menuitem_update_activate(GtkMenuItem *, gpointer)
+{
+    if (!operation_check_device_port())
+        return;
+    if (!options_bootloader_port_string || !*options_bootloader_port_string) {
+        statusbar_main_update(_(" Error: Invalid bootloader port"));
+        return;
+    }
+    // A build without the board's firmware flashes only a file the user names.
+    update_hex_file.clear();
+    if (firmware_is_test_image) {
+        char *path = nullptr;
+        if (!fileopen_load_firmware_file(&path))
+            return;
+        update_hex_file = path;
+        g_free(path);
+    }
+    engine_update_request request = update_request();
+    if (const char *problem = engine_update_problem(&request)) {
+        show_status_printf(_(" Firmware update failed: %s"), _(problem));
+        return;
+    }
+    char *question = engine_update_question(&request);
+    char *markup = g_markup_escape_text(question, -1);
+    gboolean yes = get_user_confirmation(markup);
+    g_free(markup);
+    g_free(question);
+    if (!yes)
+        return;
+    operation_start_info info = {_(" Firmware update requested"), "Updating device firmware\n", 0,
+                                 0, "update", thread_update_device, nullptr};
+    operation_start(&info);
+}
+
+// ---------------------------------------------------------------- error channel
+
+void thread_receive_status_message(void)
+{
+    GSourceFunc fin = idle_finish_drive_status_receipt;
+    int handle = open_and_sync(fin);
+    if (handle < 0)
+        return;
+    close_and_finish(handle, fin,
+                     console_request_status(handle, ped.device, status_storage,
+                                            sizeof status_storage, &flag_abort_requested));
+}
+
+gboolean idle_finish_drive_status_receipt(gpointer failure)
+{
+    if (operation_finish_decide(static_cast<const char *>(failure),
+                                _(" Status reading aborted: please wait for the drive to finish"),
+                                _(" Status reading failed: %s")) == OPERATION_SUCCEEDED) {
+        char *status = displayable(status_storage);
+        show_status_printf(_(" Status read in %.2lf seconds: %s"), operation_elapsed_seconds(),
+                           status);
+        char *line = g_strdup_printf("%s\n", status);
+        log_textview_append(line);
+        g_free(line);
+        g_free(status);
+        operation_log_completed();
+    }
+    operation_finish_cleanup();
+    return FALSE;
+}
+
+void on_menuitem_query_error_channel_activate(GtkMenuItem *, gpointer)
+{
+    start_drive_job(_(" Status requested on drive %d"), "Reading disk status\n", "status",
+                    thread_receive_status_message);
+}
