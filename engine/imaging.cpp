@@ -25,6 +25,7 @@
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
+#include "version.h"
 
 namespace {
 
@@ -769,7 +770,7 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
         ui = &none;
     dumps_job_ui job;
     // The same opening as the GUI's per-disk log.
-    job.forward_to(ui, "Log file created by Dravlen client 3.11.0\n");
+    job.forward_to(ui, "Log file created by Dravlen client " DRAVLEN_VERSION "\n");
     pass_ui = p->check_and_save ? &job.ui : ui;
 
     int first = engine_imaging_first_track(p->outmost_track);

@@ -21,6 +21,7 @@
 #include "engine/imaging.h"
 #include "image/d64.h"
 #include "image/directory.h"
+#include "version.h"
 
 namespace {
 
@@ -240,7 +241,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
     }
 
     dumps_job_ui j;
-    j.forward_to(ui, "Log file opened by Dravlen client 3.11.0\n");
+    j.forward_to(ui, "Log file opened by Dravlen client " DRAVLEN_VERSION "\n");
     const engine_ui *u = &j.ui;
     dumps_log(ui, 0, "================================\n");
     dumps_log(ui, 0, "Loading disk image\n");

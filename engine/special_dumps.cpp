@@ -18,6 +18,7 @@
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
+#include "version.h"
 
 GSList *sector_query_list = nullptr;
 
@@ -559,7 +560,7 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
     if (!ui)
         ui = &none;
     dumps_job_ui j;
-    j.forward_to(ui, "Log file created by Dravlen client 3.11.0\n");
+    j.forward_to(ui, "Log file created by Dravlen client " DRAVLEN_VERSION "\n");
     const engine_ui *u = job->check_and_save ? &j.ui : ui;
     if (job->check_and_save) {
         dumps_log(ui, 0, "================================\n");

@@ -14,6 +14,7 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
+#include "version.h"
 
 namespace {
 
@@ -192,7 +193,7 @@ TEST_F(EngineImaging, ANoToReplacingAFileKeepsItAndAYesWritesTheImageAndItsLog)
     EXPECT_EQ(scratch_read(path), disk);
     // The per-disk log holds what was meant for it, in order, and no more.
     std::string log = scratch_read(path + ".log");
-    EXPECT_EQ(log.rfind("Log file created by Dravlen client 3.11.0\nImaging disk\n", 0), 0u)
+    EXPECT_EQ(log.rfind("Log file created by Dravlen client " DRAVLEN_VERSION "\nImaging disk\n", 0), 0u)
         << log;
     EXPECT_NE(log.find("Completed\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("Disk image saved to"), std::string::npos) << log;

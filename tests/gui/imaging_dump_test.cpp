@@ -19,6 +19,7 @@
 #include "tests/support/sim_process.h"
 #include "ui/widgets.h"
 #include "ui/window_main.h"
+#include "version.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ TEST_F(ImagingDump, CleanDiskFromItsRawGcrIsSavedByteForByte)
     std::string md5 = scratch_read(path + ".md5");
     EXPECT_EQ(md5, md5sum_of(path) + " *" + path.substr(path.rfind('/') + 1) + "\n");
     std::string log = disk_log();
-    EXPECT_EQ(log.rfind("Log file created by Dravlen client 3.11.0\nImaging disk\n", 0), 0u) << log;
+    EXPECT_EQ(log.rfind("Log file created by Dravlen client " DRAVLEN_VERSION "\nImaging disk\n", 0), 0u) << log;
     EXPECT_EQ(dumps_count(log, "Correctly processed t/s"), dumps_blocks(TRACKS));
 
     EXPECT_EQ(commands("ws"), std::vector<std::string>{"ws " + std::to_string(TRACKS) + " 8 1"});
@@ -332,7 +333,7 @@ TEST_F(ImagingDump, FirstTrackThreeLeavesTheOuterTracksUnread)
     EXPECT_NE(status.find("[" + std::to_string(42 + MISSING) + "/"), std::string::npos) << status;
     EXPECT_EQ(commands("w1").size(), MISSING ? 1u : 0u);
     std::string log = disk_log();
-    EXPECT_EQ(log.rfind("Log file created by Dravlen client 3.11.0\n"
+    EXPECT_EQ(log.rfind("Log file created by Dravlen client " DRAVLEN_VERSION "\n"
                         "Imaging disk (expected outermost track: 3)\n", 0), 0u) << log;
     // cc1541 fills a disk from track 1 on.
     EXPECT_NE(log.find("Inaccessible tracks are unfortunately in use, according to BAM contents\n"),
