@@ -255,7 +255,7 @@ TEST_F(Writing, EngineVerifyNamesSectorsThatDifferAndKeepsTheImageInMemory)
     engine_verify_result result;
     EXPECT_EQ(engine_verify_disk(&ui, &request, &result), 0);
     EXPECT_EQ(rec.finished, 1);
-    EXPECT_EQ(rec.outcome.failure, engine_text_disk_differs);
+    EXPECT_EQ(rec.outcome.error, ENGINE_ERROR_DISK_DIFFERS);
     EXPECT_EQ(result.compared, (int)(d64_base_size / 256));
     EXPECT_EQ(result.matching, result.compared - 1);
     EXPECT_TRUE(result.unreadable.empty());
@@ -373,7 +373,7 @@ TEST_F(Writing, EngineAsksFirstAndSendsEveryTrackInInterleave)
     EXPECT_EQ(declined.question, "Write disk.d64 to the disk in drive 8?");
     EXPECT_EQ(declined.finished, 1);
     EXPECT_EQ(declined.outcome.kind, ENGINE_FAILED);
-    EXPECT_STREQ(declined.outcome.failure, engine_text_write_not_confirmed);
+    EXPECT_EQ(declined.outcome.error, ENGINE_ERROR_WRITE_NOT_CONFIRMED);
     EXPECT_TRUE(declined.cells.empty());
 
     recorder accepted;
@@ -433,7 +433,7 @@ TEST_F(Writing, EngineRefusesImagesThatWouldNotComeOutEqual)
     EXPECT_EQ(engine_write_image(&ui, &request), 0);
     EXPECT_EQ(r.errors, 2);
     EXPECT_TRUE(r.question.empty());
-    EXPECT_STREQ(r.outcome.failure, engine_text_image_has_errors);
+    EXPECT_EQ(r.outcome.error, ENGINE_ERROR_IMAGE_HAS_ERRORS);
     ASSERT_EQ(r.log.size(), 4u);
     EXPECT_EQ(r.log[2], "Image contains errors and won't be restored\n");
     EXPECT_EQ(r.log[3], "Failed\n");
@@ -510,7 +510,7 @@ TEST_F(Writing, EngineUpdateAsksNamingPortAndFileBeforeTouchingTheBoard)
     std::string hex = dir + "/fw.hex";
     scratch_write(hex, ":00000001FF\r\n");
     engine_update_request carried = {sim.port.c_str(), "", nullptr, false};
-    EXPECT_EQ(engine_update_problem(&carried) == engine_text_no_board_firmware,
+    EXPECT_EQ(engine_update_problem(&carried) == ENGINE_ERROR_NO_BOARD_FIRMWARE,
               firmware_is_test_image != 0);
     recorder r;
     engine_ui ui = engine_recorder_ui(&r);
@@ -522,7 +522,7 @@ TEST_F(Writing, EngineUpdateAsksNamingPortAndFileBeforeTouchingTheBoard)
     engine_update_request request = {sim.port.c_str(), "", hex.c_str(), false};
     EXPECT_EQ(engine_update_firmware(&ui, &request), 0);
     EXPECT_EQ(r.question, "Flash " + hex + " onto the board at " + sim.port + "?");
-    EXPECT_STREQ(r.outcome.failure, engine_text_flash_not_confirmed);
+    EXPECT_EQ(r.outcome.error, ENGINE_ERROR_FLASH_NOT_CONFIRMED);
     EXPECT_EQ(r.finished, 1);
     EXPECT_FALSE(contains(commands(), "j")) << commands();
 }
