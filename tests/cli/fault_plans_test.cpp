@@ -26,6 +26,7 @@
 #include "tests/support/fault_plan.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -86,18 +87,16 @@ std::map<std::string, std::string> folder_contents(const std::string &dir)
     return files;
 }
 
-class FaultPlans : public ::testing::Test {
+class FaultPlans : public SimFixture {
 protected:
-    std::string config_home, dir, work, source, other;
-    sim_process sim = {};
+    std::string work, source, other;
     double worst_interrupt = 0;
     int interrupts = 0;
     std::map<std::string, int> outcomes;  // "read 3", "reread 0", ... and how often
 
     void SetUp() override
     {
-        config_home = scratch_dir_new();
-        dir = scratch_dir_new();
+        SimFixture::SetUp();
         work = dir + "/out";
         ASSERT_EQ(g_mkdir(work.c_str(), 0700), 0);
         std::string made = dir + "/made.d64";
@@ -110,12 +109,6 @@ protected:
         ASSERT_TRUE(scratch_write(dir + "/disk.d64", source));
         // The image of another disk, saved earlier in the same folder.
         other = std::string((size_t)sectors_all * 256, '\x5a');
-    }
-    void TearDown() override
-    {
-        sim_stop(&sim);
-        scratch_dir_remove(config_home);
-        scratch_dir_remove(dir);
     }
 
     cli_run_result run(const std::vector<std::string> &faults, std::vector<std::string> args,

@@ -23,6 +23,7 @@
 #include "tests/support/cli_run.h"
 #include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -46,28 +47,23 @@ std::string hex_data(const std::string &hex)
     return data;
 }
 
-class Writing : public ::testing::Test {
+class Writing : public SimFixture {
 protected:
-    std::string dir;
-    sim_process sim = {};
-
     void SetUp() override
     {
-        dir = scratch_dir_new();
-        ASSERT_FALSE(dir.empty());
+        SimFixture::SetUp();
         d64_module_init();
         engine_clear_abort();
     }
     void TearDown() override
     {
-        sim_stop(&sim);
-        scratch_dir_remove(dir);
+        SimFixture::TearDown();
         engine_clear_abort();
     }
     void start_sim(std::vector<std::string> args)
     {
         args.insert(args.end(), {"--log", dir + "/commands.log"});
-        ASSERT_TRUE(sim_start(&sim, args));
+        SimFixture::start_sim(args);
     }
     std::string commands() { return scratch_read(dir + "/commands.log"); }
 
