@@ -455,7 +455,7 @@ int engine_list_directory(const engine_ui *ui, const engine_drive_job *job, uint
                           int capacity, int *received)
 {
     *received = 0;
-    run r = {ui, job, 0, -1, nullptr, nullptr};
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
     engine_error failure = open_and_sync(&r, "Reading disk directory\n");
     if (!failure)
         failure = engine_error_from_console(
@@ -490,7 +490,7 @@ int engine_export_prg(const engine_ui *ui, const engine_drive_job *job, const ch
                       const engine_save_target *target)
 {
     *received = 0;
-    run r = {ui, job, 0, -1, nullptr, nullptr};
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
     engine_error failure = open_and_sync(&r, "Exporting PRG\n");
     if (failure)
         return finish(&r, failure);
@@ -521,7 +521,7 @@ int engine_export_prg(const engine_ui *ui, const engine_drive_job *job, const ch
 int engine_import_prg(const engine_ui *ui, const engine_drive_job *job, const char *c64_name,
                       const uint8_t *data, int size)
 {
-    run r = {ui, job, 0, -1, nullptr, nullptr};
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
     engine_error failure = open_and_sync(&r, "Importing PRG\n");
     if (failure)
         return finish(&r, failure);
@@ -565,7 +565,7 @@ int engine_drive_dos_command(const engine_ui *ui, const engine_drive_job *job,
 {
     if (status)
         status[0] = 0;
-    run r = {ui, job, 0, -1, nullptr, nullptr};
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
     engine_error failure = open_and_sync(&r, title);
     if (failure)
         return finish(&r, failure);
@@ -599,7 +599,7 @@ int engine_dump_drive_rom(const engine_ui *ui, const engine_drive_job *job, int 
                           const engine_save_target *target)
 {
     *received = 0;
-    run r = {ui, job, 0, -1, nullptr, nullptr};
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
     engine_error failure = open_and_sync(&r, "Dumping Drive ROM\n");
     if (failure)
         return finish(&r, failure);

@@ -4,17 +4,8 @@
 
 namespace {
 
+// From ENGINE_ERROR_NO_PORT on; the ones before are the console layer's.
 const char *const TEXTS[] = {
-    nullptr,
-    "Unable to request command execution on device",
-    "Communication error",
-    "Unable to sync with device",
-    "Device not present",
-    "Filename missing",
-    "File not found",
-    "Command failed",
-    "Unable to request firmware version on device",
-    "Unable to request status on device",
     "Unable to access communication port to device",
     "Unable to initiate sector read on device",
     "Unable to initiate imaging process on device",
@@ -57,31 +48,21 @@ const char *const TEXTS[] = {
     N_("The firmware file is no Intel HEX file"),
     N_("Unable to prepare the firmware file for avrdude"),
 };
-static_assert(sizeof TEXTS / sizeof *TEXTS == ENGINE_ERROR_COUNT, "one text per engine_error");
+static_assert(sizeof TEXTS / sizeof *TEXTS == ENGINE_ERROR_COUNT - ENGINE_ERROR_NO_PORT,
+              "one text per engine_error");
 
 }  // namespace
 
 const char *engine_error_text(engine_error error)
 {
-    return error > ENGINE_ERROR_NONE && error < ENGINE_ERROR_COUNT ? TEXTS[error] : nullptr;
+    if (error < ENGINE_ERROR_NO_PORT)
+        return console_error_text((console_error)error);
+    return error < ENGINE_ERROR_COUNT ? TEXTS[error - ENGINE_ERROR_NO_PORT] : nullptr;
 }
 
 engine_error engine_error_from_console(console_error error)
 {
-    switch (error) {
-    case CONSOLE_OK: return ENGINE_ERROR_NONE;
-    case CONSOLE_ERROR_REQUEST_COMMAND: return ENGINE_ERROR_REQUEST_COMMAND;
-    case CONSOLE_ERROR_COMMUNICATION: return ENGINE_ERROR_COMMUNICATION;
-    case CONSOLE_ERROR_SYNC: return ENGINE_ERROR_SYNC;
-    case CONSOLE_ERROR_DEVICE_NOT_PRESENT: return ENGINE_ERROR_DEVICE_NOT_PRESENT;
-    case CONSOLE_ERROR_FILENAME_MISSING: return ENGINE_ERROR_FILENAME_MISSING;
-    case CONSOLE_ERROR_FILE_NOT_FOUND: return ENGINE_ERROR_FILE_NOT_FOUND;
-    case CONSOLE_ERROR_COMMAND_FAILED: return ENGINE_ERROR_COMMAND_FAILED;
-    case CONSOLE_ERROR_REQUEST_VERSION: return ENGINE_ERROR_REQUEST_VERSION;
-    case CONSOLE_ERROR_REQUEST_STATUS: return ENGINE_ERROR_REQUEST_STATUS;
-    case CONSOLE_ERROR_COUNT: break;
-    }
-    return ENGINE_ERROR_COMMUNICATION;
+    return error < CONSOLE_ERROR_COUNT ? (engine_error)error : ENGINE_ERROR_COMMUNICATION;
 }
 
 bool engine_error_is_nothing_to_reread(engine_error error)

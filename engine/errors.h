@@ -5,19 +5,20 @@
 #include "device/console.h"
 
 enum engine_error {
-    ENGINE_ERROR_NONE = 0,
-    // The command steps of the board's monitor.
-    ENGINE_ERROR_REQUEST_COMMAND,     // "Unable to request command execution on device"
-    ENGINE_ERROR_COMMUNICATION,       // "Communication error"
-    ENGINE_ERROR_SYNC,                // "Unable to sync with device"
-    ENGINE_ERROR_DEVICE_NOT_PRESENT,  // "Device not present"
-    ENGINE_ERROR_FILENAME_MISSING,    // "Filename missing"
-    ENGINE_ERROR_FILE_NOT_FOUND,      // "File not found"
-    ENGINE_ERROR_COMMAND_FAILED,      // "Command failed"
-    ENGINE_ERROR_REQUEST_VERSION,     // "Unable to request firmware version on device"
-    ENGINE_ERROR_REQUEST_STATUS,      // "Unable to request status on device"
+    ENGINE_ERROR_NONE = CONSOLE_OK,
+    // The command steps of the board's monitor: the console layer's codes
+    // and texts.
+    ENGINE_ERROR_REQUEST_COMMAND = CONSOLE_ERROR_REQUEST_COMMAND,
+    ENGINE_ERROR_COMMUNICATION = CONSOLE_ERROR_COMMUNICATION,
+    ENGINE_ERROR_SYNC = CONSOLE_ERROR_SYNC,
+    ENGINE_ERROR_DEVICE_NOT_PRESENT = CONSOLE_ERROR_DEVICE_NOT_PRESENT,
+    ENGINE_ERROR_FILENAME_MISSING = CONSOLE_ERROR_FILENAME_MISSING,
+    ENGINE_ERROR_FILE_NOT_FOUND = CONSOLE_ERROR_FILE_NOT_FOUND,
+    ENGINE_ERROR_COMMAND_FAILED = CONSOLE_ERROR_COMMAND_FAILED,
+    ENGINE_ERROR_REQUEST_VERSION = CONSOLE_ERROR_REQUEST_VERSION,
+    ENGINE_ERROR_REQUEST_STATUS = CONSOLE_ERROR_REQUEST_STATUS,
     // Ports and requests.
-    ENGINE_ERROR_NO_PORT,             // "Unable to access communication port to device"
+    ENGINE_ERROR_NO_PORT = CONSOLE_ERROR_COUNT, // "Unable to access communication port to device"
     ENGINE_ERROR_NO_SECTOR_READ,      // "Unable to initiate sector read on device"
     ENGINE_ERROR_NO_IMAGING,          // "Unable to initiate imaging process on device"
     ENGINE_ERROR_NO_DIRECTORY_REQUEST,
