@@ -157,10 +157,8 @@ void engine_set_silence_limit(double seconds);
 void engine_allow_long_silence(int handle);
 // Reports a job's one outcome, abort first, then failure, else success, with
 // the elapsed time since start_us; logs "Aborted", "Failed" or "Completed"
-// when `framed`.  `text` replaces the failure's own text when it says more
-// (it must outlive the call).  1 on success.
-int engine_finish_job(const engine_ui *ui, gint64 start_us, engine_error failure, bool framed,
-                      const char *text = nullptr);
+// when `framed`.  1 on success.
+int engine_finish_job(const engine_ui *ui, gint64 start_us, engine_error failure, bool framed);
 // Closes the port; when the board stopped answering (the port's silence
 // limit passed) and no abort came first, says so in the log.
 void engine_close_port(const engine_ui *ui, int handle);

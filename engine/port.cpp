@@ -35,8 +35,7 @@ void engine_allow_long_silence(int handle)
     serial_set_silence_limit(handle, serial_default_silence_limit() * ENGINE_LONG_SILENCE_FACTOR);
 }
 
-int engine_finish_job(const engine_ui *ui, gint64 start_us, engine_error failure, bool framed,
-                      const char *text)
+int engine_finish_job(const engine_ui *ui, gint64 start_us, engine_error failure, bool framed)
 {
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
@@ -48,7 +47,7 @@ int engine_finish_job(const engine_ui *ui, gint64 start_us, engine_error failure
         outcome.kind = ENGINE_SUCCEEDED;
     if (outcome.kind == ENGINE_FAILED) {
         outcome.error = failure;
-        outcome.failure = text ? text : engine_error_text(failure);
+        outcome.failure = engine_error_text(failure);
     }
     if (framed && ui && ui->log_line)
         ui->log_line(ui->user,
