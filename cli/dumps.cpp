@@ -360,8 +360,8 @@ int cli_run_reread(const cli_args &args)
 
     const engine_outcome &o = r.terminal.outcome;
     // Nothing to re-read is no failure: the file stays as it is.
-    bool nothing_to_do = r.terminal.finished && o.kind == ENGINE_FAILED && o.failure &&
-                         g_str_has_prefix(o.failure, "No errors to correct");
+    bool nothing_to_do = r.terminal.finished && o.kind == ENGINE_FAILED &&
+                         engine_error_is_nothing_to_reread(o.error);
     int status;
     tally n = count_sectors(r, true);
     if (nothing_to_do) {

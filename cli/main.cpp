@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <unistd.h>
+#include "version.h"
 
 namespace {
 

@@ -111,14 +111,14 @@ int cli_report_outcome(const cli_args &args, const cli_terminal &terminal, const
         break;
     }
     const char *failure = terminal.outcome.failure ? terminal.outcome.failure : "failed";
-    if (strcmp(failure, "Unable to access communication port to device") == 0) {
+    if (terminal.outcome.error == ENGINE_ERROR_NO_PORT) {
         std::string problem = cli_port_problem(args.port);
         if (!problem.empty()) {
             cli_error("cannot open %s: %s", cli_port_shown(args).c_str(), problem.c_str());
             return CLI_EXIT_FAILED;
         }
     }
-    if (failure == console_text_device_not_present)
+    if (terminal.outcome.error == ENGINE_ERROR_DEVICE_NOT_PRESENT)
         cli_error("%s failed: drive %d: %s", what, args.device, failure);
     else
         cli_error("%s failed: %s", what, failure);

@@ -310,12 +310,13 @@ int cli_run_update(const cli_args &args)
 {
     engine_update_request request = {args.port.c_str(), args.bootloader_port.c_str(),
                                      args.hex.c_str(), true};
-    if (const char *problem = engine_update_problem(&request)) {
-        if (problem == engine_text_no_board_firmware)
+    if (engine_error problem = engine_update_problem(&request)) {
+        if (problem == ENGINE_ERROR_NO_BOARD_FIRMWARE)
             return cli_fail(args, CLI_EXIT_USAGE,
                             "this build carries no board firmware, only a test image: "
                             "name the firmware file with --hex FILE");
-        return cli_fail(args, CLI_EXIT_FAILED, "cannot flash %s: %s", args.hex.c_str(), problem);
+        return cli_fail(args, CLI_EXIT_FAILED, "cannot flash %s: %s", args.hex.c_str(),
+                        engine_error_text(problem));
     }
     std::string port_problem = cli_port_problem(args.port);
     if (!port_problem.empty())
@@ -340,7 +341,7 @@ int cli_run_update(const cli_args &args)
             fputs(line.c_str(), stderr);
     int status = CLI_EXIT_FAILED;
     if (view.terminal.finished && outcome.kind == ENGINE_FAILED &&
-        outcome.failure == engine_text_no_bootloader_port)
+        outcome.error == ENGINE_ERROR_NO_BOOTLOADER_PORT)
         cli_error("update failed: no bootloader port appeared; name it with "
                   "--bootloader-port PATH");
     else

@@ -4,8 +4,9 @@
 # template.
 include(GNUInstallDirs)
 
-# Every installed program has man/<program>.1.  The command-line programs
-# are built without GTK too.
+# Every installed program has man/<program>.1, or man/<program>.1.in that
+# gets the version filled in.  The command-line programs are built without
+# GTK too.
 set(DRAVLEN_INSTALLED_PROGRAMS
     dravlen-client
     dravlen-client40
@@ -15,7 +16,12 @@ set(DRAVLEN_INSTALLED_PROGRAMS
 foreach(_prog IN LISTS DRAVLEN_INSTALLED_PROGRAMS)
   if(TARGET ${_prog})
     install(TARGETS ${_prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${CMAKE_SOURCE_DIR}/man/${_prog}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    set(_page ${CMAKE_SOURCE_DIR}/man/${_prog}.1)
+    if(EXISTS ${_page}.in)
+      configure_file(${_page}.in ${CMAKE_BINARY_DIR}/man/${_prog}.1 @ONLY)
+      set(_page ${CMAKE_BINARY_DIR}/man/${_prog}.1)
+    endif()
+    install(FILES ${_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 endforeach()
 
@@ -38,7 +44,9 @@ endif()
 set(DRAVLEN_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
     "Folder for the board's udev rule (relative to the install prefix, or absolute)")
 install(FILES ${CMAKE_SOURCE_DIR}/data/60-dravlen.rules DESTINATION ${DRAVLEN_UDEV_RULES_DIR})
-install(FILES ${CMAKE_SOURCE_DIR}/data/dravlen-client.metainfo.xml
+configure_file(${CMAKE_SOURCE_DIR}/data/dravlen-client.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/data/dravlen-client.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/data/dravlen-client.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 install(FILES ${CMAKE_SOURCE_DIR}/data/dravlen-client.desktop
@@ -80,6 +88,6 @@ if(DRAVLEN_TESTS AND NOT DRAVLEN_FUZZ)
   if(DRAVLEN_APPSTREAMCLI)
     add_test(NAME metainfo_valid
              COMMAND ${DRAVLEN_APPSTREAMCLI} validate --no-net
-                     ${CMAKE_SOURCE_DIR}/data/dravlen-client.metainfo.xml)
+                     ${CMAKE_BINARY_DIR}/data/dravlen-client.metainfo.xml)
   endif()
 endif()

@@ -7,11 +7,11 @@
 # such as image/d64.h) stops the build instead of silently mixing the two
 # geometries: move it to its per-track list then.
 
-# What every part of the client needs: the tree's include root, GLib,
-# libcrypto and the gettext domain.
+# What every part of the client needs: the tree's include root, the
+# generated version header, GLib and the gettext domain.
 add_library(dravlen_base INTERFACE)
-target_include_directories(dravlen_base INTERFACE ${CMAKE_SOURCE_DIR})
-target_link_libraries(dravlen_base INTERFACE PkgConfig::GLIB OpenSSL::Crypto)
+target_include_directories(dravlen_base INTERFACE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(dravlen_base INTERFACE PkgConfig::GLIB)
 target_compile_definitions(dravlen_base INTERFACE GETTEXT_PACKAGE="dravlen-client")
 
 # dravlen_split_tracks(<shared var> <per-track var> SOURCES <files>

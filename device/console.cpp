@@ -6,15 +6,30 @@
 #include <cstring>
 #include <string>
 
-const char console_text_unable_to_request_command[] = "Unable to request command execution on device";
-const char console_text_communication_error[] = "Communication error";
-const char console_text_unable_to_sync[] = "Unable to sync with device";
-const char console_text_device_not_present[] = "Device not present";
-const char console_text_filename_missing[] = "Filename missing";
-const char console_text_file_not_found[] = "File not found";
-const char console_text_command_failed[] = "Command failed";
-const char console_text_unable_to_request_version[] = "Unable to request firmware version on device";
-const char console_text_unable_to_request_status[] = "Unable to request status on device";
+namespace {
+
+const char *const ERROR_TEXTS[] = {
+    nullptr,
+    "Unable to request command execution on device",
+    "Communication error",
+    "Unable to sync with device",
+    "Device not present",
+    "Filename missing",
+    "File not found",
+    "Command failed",
+    "Unable to request firmware version on device",
+    "Unable to request status on device",
+};
+
+}  // namespace
+
+static_assert(sizeof ERROR_TEXTS / sizeof *ERROR_TEXTS == CONSOLE_ERROR_COUNT,
+              "one text per console_error");
+
+const char *console_error_text(console_error error)
+{
+    return error > CONSOLE_OK && error < CONSOLE_ERROR_COUNT ? ERROR_TEXTS[error] : nullptr;
+}
 const char console_old_firmware_version[] = "1.13.0.35";
 
 namespace {
@@ -126,15 +141,15 @@ int console_check_success(int handle, std::atomic<int> *abort)
     return answer[0] == 'O' && answer[1] == 'K';
 }
 
-const char *console_answer_failure_text(const char answer[2])
+console_error console_answer_failure(const char answer[2])
 {
     if (answer[0] == 'N' && answer[1] == 'P')
-        return console_text_device_not_present;
+        return CONSOLE_ERROR_DEVICE_NOT_PRESENT;
     if (answer[0] == 'F' && answer[1] == 'M')
-        return console_text_filename_missing;
+        return CONSOLE_ERROR_FILENAME_MISSING;
     if (answer[0] == 'N' && answer[1] == 'F')
-        return console_text_file_not_found;
-    return console_text_command_failed;
+        return CONSOLE_ERROR_FILE_NOT_FOUND;
+    return CONSOLE_ERROR_COMMAND_FAILED;
 }
 
 static void console_queue_with_g_idle_add(GSourceFunc finisher, gpointer data)
@@ -144,20 +159,20 @@ static void console_queue_with_g_idle_add(GSourceFunc finisher, gpointer data)
 
 void (*console_finisher_queue)(GSourceFunc, gpointer) = console_queue_with_g_idle_add;
 
-const char *console_process_command(int handle, int device, const char *command_word,
-                                    std::atomic<int> *abort, char answer[2])
+console_error console_process_command(int handle, int device, const char *command_word,
+                                      std::atomic<int> *abort, char answer[2])
 {
     char got[2] = {' ', ' '};
-    const char *failure = nullptr;
+    console_error failure = CONSOLE_OK;
     std::string command = std::string(command_word) + " " + std::to_string(device);
     if (!console_execute_command(handle, command.c_str(), abort))
-        failure = console_text_unable_to_request_command;
+        failure = CONSOLE_ERROR_REQUEST_COMMAND;
     else if (!console_read(handle, got, sizeof got, abort))
-        failure = console_text_communication_error;
+        failure = CONSOLE_ERROR_COMMUNICATION;
     else if (got[0] != 'O' || got[1] != 'K')
-        failure = console_answer_failure_text(got);
+        failure = console_answer_failure(got);
     else if (!console_synch_with_device(handle, abort))
-        failure = console_text_unable_to_sync;
+        failure = CONSOLE_ERROR_SYNC;
     if (answer)
         memcpy(answer, got, sizeof got);
     return failure;
@@ -166,70 +181,70 @@ const char *console_process_command(int handle, int device, const char *command_
 int wrapper_process_command(int handle, int device, const char *command_word,
                             GSourceFunc finisher)
 {
-    const char *failure =
+    console_error failure =
         console_process_command(handle, device, command_word, &flag_abort_requested);
     if (!failure)
         return 1;
-    console_finisher_queue(finisher, const_cast<char *>(failure));
+    console_finisher_queue(finisher, const_cast<char *>(console_error_text(failure)));
     return 0;
 }
 
-const char *console_request_version(int handle, char *version, size_t size,
-                                    std::atomic<int> *abort, int *prompt_taken)
+console_error console_request_version(int handle, char *version, size_t size,
+                                      std::atomic<int> *abort, int *prompt_taken)
 {
     if (prompt_taken)
         *prompt_taken = 0;
     if (size < 2)
-        return console_text_communication_error;
+        return CONSOLE_ERROR_COMMUNICATION;
     version[0] = 0;
     if (!console_execute_command(handle, "v", abort))
-        return console_text_unable_to_request_version;
+        return CONSOLE_ERROR_REQUEST_VERSION;
     if (!console_read(handle, version, 1, abort)) {
         version[0] = 0;
-        return console_text_communication_error;
+        return CONSOLE_ERROR_COMMUNICATION;
     }
     if (version[0] == '>') {
         // The prompt came at once: a firmware that does not know "v".
         g_strlcpy(version, console_old_firmware_version, size);
         if (prompt_taken)
             *prompt_taken = 1;
-        return nullptr;
+        return CONSOLE_OK;
     }
     // The first byte is never a line end; the text ends at the first CR or
     // LF after it, or where the buffer is full.  Bytes after it stay unread.
     for (size_t i = 1;; i++) {
         if (!console_read(handle, version + i, 1, abort)) {
             version[i] = 0;
-            return console_text_communication_error;
+            return CONSOLE_ERROR_COMMUNICATION;
         }
         char c = version[i];
         if (c == '\r' || c == '\n' || i == size - 1) {
             version[i] = 0;
-            return nullptr;
+            return CONSOLE_OK;
         }
     }
 }
 
-const char *console_request_status(int handle, int device, char *status, size_t size,
-                                   std::atomic<int> *abort)
+console_error console_request_status(int handle, int device, char *status, size_t size,
+                                     std::atomic<int> *abort)
 {
     status[0] = 0;
     std::string command = "de " + std::to_string(device);
     if (!console_execute_command(handle, command.c_str(), abort))
-        return console_text_unable_to_request_status;
+        return CONSOLE_ERROR_REQUEST_STATUS;
     char answer[2];
     if (!console_read(handle, answer, sizeof answer, abort))
-        return console_text_communication_error;
+        return CONSOLE_ERROR_COMMUNICATION;
     if (answer[0] != 'O' || answer[1] != 'K')
-        return console_answer_failure_text(answer);
+        return console_answer_failure(answer);
     unsigned char length;
     if (!console_read(handle, &length, 1, abort))
-        return console_text_communication_error;
+        return CONSOLE_ERROR_COMMUNICATION;
     size_t n = length < size - 1 ? length : size - 1;
     if (!console_read(handle, status, n, abort)) {
         status[0] = 0;
-        return console_text_communication_error;
+        return CONSOLE_ERROR_COMMUNICATION;
     }
     status[n] = 0;
-    return nullptr;
+    return CONSOLE_OK;
 }

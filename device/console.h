@@ -29,44 +29,49 @@ int console_execute_command(int handle, const char *command, std::atomic<int> *a
 // Reads a two-letter answer; succeeds exactly when it is "OK".
 int console_check_success(int handle, std::atomic<int> *abort);
 
-// Failure texts of the command steps, for finishers.
-extern const char console_text_unable_to_request_command[];
-extern const char console_text_communication_error[];
-extern const char console_text_unable_to_sync[];
-extern const char console_text_device_not_present[];
-extern const char console_text_filename_missing[];
-extern const char console_text_file_not_found[];
-extern const char console_text_command_failed[];
+// How a command step failed; CONSOLE_OK (0) when it did not.
+enum console_error {
+    CONSOLE_OK = 0,
+    CONSOLE_ERROR_REQUEST_COMMAND,    // "Unable to request command execution on device"
+    CONSOLE_ERROR_COMMUNICATION,      // "Communication error"
+    CONSOLE_ERROR_SYNC,               // "Unable to sync with device"
+    CONSOLE_ERROR_DEVICE_NOT_PRESENT, // "Device not present"
+    CONSOLE_ERROR_FILENAME_MISSING,   // "Filename missing"
+    CONSOLE_ERROR_FILE_NOT_FOUND,     // "File not found"
+    CONSOLE_ERROR_COMMAND_FAILED,     // "Command failed"
+    CONSOLE_ERROR_REQUEST_VERSION,    // "Unable to request firmware version on device"
+    CONSOLE_ERROR_REQUEST_STATUS,     // "Unable to request status on device"
+    CONSOLE_ERROR_COUNT
+};
 
-// The failure text that belongs to a two-letter answer other than "OK".
-const char *console_answer_failure_text(const char answer[2]);
+// The constant English text of a failure; null for CONSOLE_OK.
+const char *console_error_text(console_error error);
+
+// The failure that belongs to a two-letter answer other than "OK".
+console_error console_answer_failure(const char answer[2]);
 
 // Sends "<command_word> <device>", reads the answer and, after "OK",
-// synchronises again.  Returns null on success, else the failure text
-// ("Unable to request command execution on device", "Communication error",
-// "Unable to sync with device" or the answer's text).  *answer, when given,
+// synchronises again.  Returns CONSOLE_OK, else the failure
+// (CONSOLE_ERROR_REQUEST_COMMAND, _COMMUNICATION, _SYNC or the answer's).  *answer, when given,
 // receives the two letters (blank when none came).
-const char *console_process_command(int handle, int device, const char *command_word,
-                                    std::atomic<int> *abort, char answer[2] = nullptr);
+console_error console_process_command(int handle, int device, const char *command_word,
+                                      std::atomic<int> *abort, char answer[2] = nullptr);
 
 // "v": the firmware version line into `version` (at most size - 1 bytes,
 // cut at CR or LF).  A monitor that answers with its prompt at once does not
-// know "v": the text becomes console_old_firmware_version.  Returns null or
-// the failure text ("Unable to request firmware version on device",
-// "Communication error").  *prompt_taken, when given, tells whether the
+// know "v": the text becomes console_old_firmware_version.  Returns
+// CONSOLE_OK or the failure (CONSOLE_ERROR_REQUEST_VERSION, _COMMUNICATION).  *prompt_taken, when given, tells whether the
 // first byte of the prompt was taken that way (its space is still waiting).
-const char *console_request_version(int handle, char *version, size_t size,
-                                    std::atomic<int> *abort, int *prompt_taken = nullptr);
+console_error console_request_version(int handle, char *version, size_t size,
+                                      std::atomic<int> *abort, int *prompt_taken = nullptr);
 extern const char console_old_firmware_version[];
-extern const char console_text_unable_to_request_version[];
 
 // "de <device>": the drive's error channel into `status` (at most size - 1
 // bytes of the length-prefixed text; the rest is left unread).  Returns
-// null or the failure text ("Unable to request status on device",
-// "Communication error" or the answer's text).  `status` is empty on failure.
-const char *console_request_status(int handle, int device, char *status, size_t size,
-                                   std::atomic<int> *abort);
-extern const char console_text_unable_to_request_status[];
+// CONSOLE_OK or the failure (CONSOLE_ERROR_REQUEST_STATUS, _COMMUNICATION
+// or the answer's).  `status` is empty on failure.
+console_error console_request_status(int handle, int device, char *status, size_t size,
+                                     std::atomic<int> *abort);
 
 // The same as console_process_command, but on failure queues `finisher` as a one-shot idle
 // callback with the failure text as its data and returns 0; the caller then

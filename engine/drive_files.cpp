@@ -22,17 +22,7 @@
 #include "image/basic.h"
 #include "image/imagefile.h"
 
-const char drive_files_text_too_large[] = "Received data does not fit into the buffer";
-const char drive_files_text_overrequest[] = "Device asked for more bytes than the file holds";
-
 namespace {
-
-const char text_no_port[] = "Unable to access communication port to device";
-const char text_no_directory_request[] = "Unable to request directory on device";
-const char text_no_load_request[] = "Unable to request PRG loading on device";
-const char text_no_save_request[] = "Unable to request PRG saving on device";
-const char text_no_rom_request[] = "Unable to request ROM dumping on device";
-const char text_not_saved[] = "Unable to save to file";
 
 constexpr int MAX_PROGRESS_LINES = 15;
 
@@ -44,6 +34,7 @@ struct run {
     int handle;
     const char *saved_path;  // the file written, or null
     char *asked_path;        // a name the user gave through ask_file_name
+    const char *failure_text; // the failure with the drive's reason, or null
 };
 
 void log_line(const run &r, const char *line)
@@ -75,8 +66,8 @@ void post_listing(const run &r, engine_listing_event event, const char *text)
         r.ui->listing(r.ui->user, event, text);
 }
 
-// Opens the port and waits for the prompt; null or the failure text.
-const char *open_and_sync(run *r, const char *title)
+// Opens the port and waits for the prompt; ENGINE_ERROR_NONE or the failure.
+engine_error open_and_sync(run *r, const char *title)
 {
     r->start_us = g_get_monotonic_time();
     r->handle = -1;
@@ -89,7 +80,7 @@ const char *open_and_sync(run *r, const char *title)
         r->handle = -1;
         if (r->job->report_visible_ports)
             engine_report_visible_ports(r->ui);
-        return text_no_port;
+        return ENGINE_ERROR_NO_PORT;
     }
     return engine_sync_with_drive(r->handle, r->job->device);
 }
@@ -103,29 +94,29 @@ void close_port(run *r)
 
 // Whether the failure is the drive's refusal, whose reason its error
 // channel holds.
-bool refused_by_drive(const char *failure)
+bool refused_by_drive(engine_error failure)
 {
-    return failure == console_text_command_failed || failure == console_text_file_not_found ||
-           failure == console_text_filename_missing;
+    return failure == ENGINE_ERROR_COMMAND_FAILED || failure == ENGINE_ERROR_FILE_NOT_FOUND ||
+           failure == ENGINE_ERROR_FILENAME_MISSING;
 }
 
-// The failure text with the drive's reason appended when it gave one
+// The failure with the drive's reason appended to its text when it gave one
 // ("Command failed: 63,FILE EXISTS,00,00").  Interned: outcome texts are
 // used after the operation, even on another thread, as constant ones are.
-const char *with_status(const char *failure, const char *status)
+engine_error with_status(run *r, engine_error failure, const char *status)
 {
     // Below 20 the drive reports no error, 73 is its power-on message.
     int number = g_ascii_isdigit(status[0]) ? atoi(status) : 0;
     if (!refused_by_drive(failure) || number < 20 || number == 73)
         return failure;
-    gchar *text = g_strdup_printf("%s: %s", failure, status);
-    const char *kept = g_intern_string(text);
+    gchar *text = g_strdup_printf("%s: %s", engine_error_text(failure), status);
+    r->failure_text = g_intern_string(text);
     g_free(text);
-    return kept;
+    return failure;
 }
 
 // A file job the drive refused: its error channel is read to say why.
-const char *with_drive_status(run *r, const char *failure)
+engine_error with_drive_status(run *r, engine_error failure)
 {
     if (!refused_by_drive(failure) || r->handle < 0 || engine_abort_requested() ||
         !console_synch_with_device(r->handle, engine_abort_flag()))
@@ -135,12 +126,12 @@ const char *with_drive_status(run *r, const char *failure)
                                engine_abort_flag()))
         return failure;
     engine_make_printable(status);
-    return with_status(failure, status);
+    return with_status(r, failure, status);
 }
 
 // Closes the port and reports the outcome, abort first (a file already
 // saved stays the result).  1 on success.
-int finish(run *r, const char *failure)
+int finish(run *r, engine_error failure)
 {
     close_port(r);
     engine_outcome outcome = {};
@@ -153,7 +144,8 @@ int finish(run *r, const char *failure)
         outcome.kind = ENGINE_ABORTED;
     } else if (failure) {
         outcome.kind = ENGINE_FAILED;
-        outcome.failure = failure;
+        outcome.error = failure;
+        outcome.failure = r->failure_text ? r->failure_text : engine_error_text(failure);
     } else {
         outcome.kind = ENGINE_SUCCEEDED;
     }
@@ -201,34 +193,34 @@ int read_keeping_what_fits(int handle, uint8_t *buffer, int capacity, int *store
 // The answer and contents of a "dd" file read into buffer.  After every
 // piece `progress` runs with the bytes stored.  Data beyond the buffer is
 // still taken from the link, so the exchange ends where the device ends it,
-// but the transfer fails.  Returns null or the failure text.
+// but the transfer fails.  Returns ENGINE_ERROR_NONE or the failure.
 template <typename Progress>
-const char *receive_file(int handle, uint8_t *buffer, int capacity, int *stored,
+engine_error receive_file(int handle, uint8_t *buffer, int capacity, int *stored,
                          Progress progress)
 {
     *stored = 0;
     char answer[2];
     if (!console_read(handle, answer, 2, engine_abort_flag()))
-        return console_text_communication_error;
+        return ENGINE_ERROR_COMMUNICATION;
     if (answer[0] != 'O' || answer[1] != 'K')
-        return console_answer_failure_text(answer);
+        return engine_error_from_console(console_answer_failure(answer));
     bool overflow = false;
     if (!read_keeping_what_fits(handle, buffer, capacity, stored, 2))
-        return console_text_communication_error;
+        return ENGINE_ERROR_COMMUNICATION;
     progress(*stored);
     for (;;) {
         int count;
         if (!read_u16(handle, &count))
-            return console_text_communication_error;
+            return ENGINE_ERROR_COMMUNICATION;
         if (count == 0)
             break;
         if (*stored + count > capacity)
             overflow = true;
         if (!read_keeping_what_fits(handle, buffer, capacity, stored, count))
-            return console_text_communication_error;
+            return ENGINE_ERROR_COMMUNICATION;
         progress(*stored);
     }
-    return overflow ? drive_files_text_too_large : nullptr;
+    return overflow ? ENGINE_ERROR_TOO_LARGE : ENGINE_ERROR_NONE;
 }
 
 // The log texts of saving one kind of file.
@@ -238,33 +230,33 @@ struct save_texts {
     const char *cancelled;
 };
 
-// Saves what was received per `target`; null or the failure text.
-const char *save_received(run *r, const engine_save_target *target, const char *suggested,
-                          const uint8_t *data, int size, const save_texts &texts)
+// Saves what was received per `target`; ENGINE_ERROR_NONE or the failure.
+engine_error save_received(run *r, const engine_save_target *target, const char *suggested,
+                            const uint8_t *data, int size, const save_texts &texts)
 {
     if (!target || !target->save || engine_abort_requested())
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     const char *path = target->path;
     if (!path) {
         if (r->ui && r->ui->ask_file_name)
             r->asked_path = r->ui->ask_file_name(r->ui->user, suggested);
         if (!r->asked_path) {
             log_line(*r, texts.cancelled);
-            return nullptr;
+            return ENGINE_ERROR_NONE;
         }
         path = r->asked_path;
     }
     // Ctrl+C while the name was asked: nothing is written.
     if (engine_abort_requested())
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     char *error = nullptr;
-    const char *failure = nullptr;
+    engine_error failure = ENGINE_ERROR_NONE;
     if (drive_files_write_file(path, data, size, target->overwrite, &error)) {
         log_printf(*r, texts.saved, path);
         r->saved_path = path;
     } else {
         log_printf(*r, texts.failed, error ? error : "");
-        failure = text_not_saved;
+        failure = ENGINE_ERROR_NOT_SAVED;
     }
     g_free(error);
     return failure;
@@ -463,16 +455,17 @@ int engine_list_directory(const engine_ui *ui, const engine_drive_job *job, uint
                           int capacity, int *received)
 {
     *received = 0;
-    run r = {ui, job, 0, -1, nullptr, nullptr};
-    const char *failure = open_and_sync(&r, "Reading disk directory\n");
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
+    engine_error failure = open_and_sync(&r, "Reading disk directory\n");
     if (!failure)
-        failure = console_process_command(r.handle, job->device, "di", engine_abort_flag());
+        failure = engine_error_from_console(
+            console_process_command(r.handle, job->device, "di", engine_abort_flag()));
     if (failure)
         return finish(&r, failure);
     char command[24];
     g_snprintf(command, sizeof command, "dd \"$\" %d", job->device);
     if (!console_execute_command(r.handle, command, engine_abort_flag()))
-        return finish(&r, text_no_directory_request);
+        return finish(&r, ENGINE_ERROR_NO_DIRECTORY_REQUEST);
     post_listing(r, ENGINE_LISTING_NOTICE, "READING DIR...");
     drive_files_listing_progress progress = {};
     int stored = 0;
@@ -497,15 +490,15 @@ int engine_export_prg(const engine_ui *ui, const engine_drive_job *job, const ch
                       const engine_save_target *target)
 {
     *received = 0;
-    run r = {ui, job, 0, -1, nullptr, nullptr};
-    const char *failure = open_and_sync(&r, "Exporting PRG\n");
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
+    engine_error failure = open_and_sync(&r, "Exporting PRG\n");
     if (failure)
         return finish(&r, failure);
     char *command = g_strdup_printf("dd \"%s\" %d 1", c64_name, job->device);
     int requested = console_execute_command(r.handle, command, engine_abort_flag());
     g_free(command);
     if (!requested)
-        return finish(&r, text_no_load_request);
+        return finish(&r, ENGINE_ERROR_NO_LOAD_REQUEST);
     int stored = 0;
     failure = receive_file(r.handle, buffer, capacity, &stored, [&](int stored_now) {
         if (blocks != 0)
@@ -528,40 +521,41 @@ int engine_export_prg(const engine_ui *ui, const engine_drive_job *job, const ch
 int engine_import_prg(const engine_ui *ui, const engine_drive_job *job, const char *c64_name,
                       const uint8_t *data, int size)
 {
-    run r = {ui, job, 0, -1, nullptr, nullptr};
-    const char *failure = open_and_sync(&r, "Importing PRG\n");
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
+    engine_error failure = open_and_sync(&r, "Importing PRG\n");
     if (failure)
         return finish(&r, failure);
     char *command = g_strdup_printf("du \"%s\" %d %d", c64_name, job->device, size);
     int requested = console_execute_command(r.handle, command, engine_abort_flag());
     g_free(command);
     if (!requested)
-        return finish(&r, text_no_save_request);
+        return finish(&r, ENGINE_ERROR_NO_SAVE_REQUEST);
     char answer[2];
     if (!console_read(r.handle, answer, 2, engine_abort_flag()))
-        return finish(&r, console_text_communication_error);
+        return finish(&r, ENGINE_ERROR_COMMUNICATION);
     if (answer[0] != 'O' || answer[1] != 'K') {
         // "NF" means nothing special when writing.
         return finish(&r, with_drive_status(&r, answer[0] == 'N' && answer[1] == 'F'
-                                                    ? console_text_command_failed
-                                                    : console_answer_failure_text(answer)));
+                                                    ? ENGINE_ERROR_COMMAND_FAILED
+                                                    : engine_error_from_console(
+                                                          console_answer_failure(answer))));
     }
     for (int sent = 0;;) {
         int wanted;
         if (!read_u16(r.handle, &wanted))
-            return finish(&r, console_text_communication_error);
+            return finish(&r, ENGINE_ERROR_COMMUNICATION);
         // Answering with less could never end: the device would wait for
         // the rest.  Nothing of it is sent.
         if (wanted > size - sent)
-            return finish(&r, drive_files_text_overrequest);
+            return finish(&r, ENGINE_ERROR_OVERREQUEST);
         if (!console_write(r.handle, data + sent, (size_t)wanted, engine_abort_flag()))
-            return finish(&r, console_text_communication_error);
+            return finish(&r, ENGINE_ERROR_COMMUNICATION);
         sent += wanted;
         if (sent == size)
             break;
         report_progress(r, (double)sent / size);
     }
-    return finish(&r, nullptr);
+    return finish(&r, ENGINE_ERROR_NONE);
 }
 
 // ---------------------------------------------------------------- DOS commands
@@ -571,30 +565,31 @@ int engine_drive_dos_command(const engine_ui *ui, const engine_drive_job *job,
 {
     if (status)
         status[0] = 0;
-    run r = {ui, job, 0, -1, nullptr, nullptr};
-    const char *failure = open_and_sync(&r, title);
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
+    engine_error failure = open_and_sync(&r, title);
     if (failure)
         return finish(&r, failure);
     char answer[2];
     engine_allow_long_silence(r.handle);  // a format or a validate takes its time
-    failure = console_process_command(r.handle, job->device, command, engine_abort_flag(), answer);
+    failure = engine_error_from_console(
+        console_process_command(r.handle, job->device, command, engine_abort_flag(), answer));
     // A refused command leaves its reason on the error channel; the monitor
     // shows its prompt after the answer, so the channel can still be read.
-    bool answered = !failure || (answer[0] != ' ' && failure != console_text_device_not_present &&
-                                 failure != console_text_unable_to_sync);
+    bool answered = !failure || (answer[0] != ' ' && failure != ENGINE_ERROR_DEVICE_NOT_PRESENT &&
+                                 failure != ENGINE_ERROR_SYNC);
     if (status && answered && failure && !console_synch_with_device(r.handle, engine_abort_flag()))
         answered = false;
     if (status && answered && !engine_abort_requested()) {
-        const char *f = console_request_status(r.handle, job->device, status, ENGINE_STATUS_SIZE,
-                                               engine_abort_flag());
+        console_error f = console_request_status(r.handle, job->device, status,
+                                                 ENGINE_STATUS_SIZE, engine_abort_flag());
         if (!f) {
             engine_make_printable(status);
             log_printf(r, "%s\n", status);
         } else if (!failure) {
-            failure = f;
+            failure = engine_error_from_console(f);
         }
     }
-    return finish(&r, status && failure ? with_status(failure, status) : failure);
+    return finish(&r, status && failure ? with_status(&r, failure, status) : failure);
 }
 
 // ---------------------------------------------------------------- drive ROM
@@ -604,8 +599,8 @@ int engine_dump_drive_rom(const engine_ui *ui, const engine_drive_job *job, int 
                           const engine_save_target *target)
 {
     *received = 0;
-    run r = {ui, job, 0, -1, nullptr, nullptr};
-    const char *failure = open_and_sync(&r, "Dumping Drive ROM\n");
+    run r = {ui, job, 0, -1, nullptr, nullptr, nullptr};
+    engine_error failure = open_and_sync(&r, "Dumping Drive ROM\n");
     if (failure)
         return finish(&r, failure);
     // $8000-$FFFF at most.
@@ -616,14 +611,14 @@ int engine_dump_drive_rom(const engine_ui *ui, const engine_drive_job *job, int 
     else
         g_snprintf(command, sizeof command, "wd %d %d", job->device, 256 - pages);
     if (!console_execute_command(r.handle, command, engine_abort_flag()))
-        return finish(&r, text_no_rom_request);
+        return finish(&r, ENGINE_ERROR_NO_ROM_REQUEST);
     unsigned load_address = pages == DRIVE_ROM_PAGES_1541 ? 0xC000 : 0x8000;
     buffer[0] = (uint8_t)(load_address & 0xFF);
     buffer[1] = (uint8_t)(load_address >> 8);
     int total = pages * 256 + 2;
     for (int stored = 2; stored < total;) {
         if (!console_read(r.handle, buffer + stored, 256, engine_abort_flag()))
-            return finish(&r, console_text_communication_error);
+            return finish(&r, ENGINE_ERROR_COMMUNICATION);
         stored += 256;
         report_progress(r, (double)stored / total);
     }

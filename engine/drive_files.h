@@ -13,10 +13,6 @@ constexpr int DIR_STORAGE_SIZE = 4800;
 // 664 blocks of 254 bytes: the largest file a 35-track disk holds.
 constexpr int PRG_STORAGE_SIZE = 168656;
 
-// Failure texts of transfers that do not fit.
-extern const char drive_files_text_too_large[];
-extern const char drive_files_text_overrequest[];
-
 // What every job here needs.
 struct engine_drive_job {
     const char *port;

@@ -78,9 +78,6 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
 int engine_reread(const engine_ui *ui, engine_reread_selection selection,
                   const engine_sector_job *job);
 
-// The failure of a re-read that found another disk in the drive and was
-// not told to go on; the question before it named both disks.
-extern const char engine_text_other_disk[];  // "Another disk is in the drive"
 // What identifies a disk in its header sector (18/0): the disk name and
 // ID, and the BAM.  Null when `a` and `b` are the same disk, else what
 // differs ("disk name and ID", "BAM").

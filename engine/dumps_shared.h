@@ -16,25 +16,26 @@ void dumps_log(const engine_ui *ui, int for_disk_log, const char *format, ...)
 void dumps_show(const engine_ui *ui, engine_image_view what);
 
 // The job's connection: job->handle when given, else `port` opened and at
-// the prompt.  Null on success (the caller closes *handle), else the text.
-const char *dumps_open_port(const engine_sector_job *job, int *handle);
-// "di", "w1 <device>" and the prompt again.  Null or the failure text.
-const char *dumps_start_sector_reads(int handle, int device);
+// the prompt.  ENGINE_ERROR_NONE on success (the caller closes *handle),
+// else the failure.
+engine_error dumps_open_port(const engine_sector_job *job, int *handle);
+// "di", "w1 <device>" and the prompt again.  ENGINE_ERROR_NONE or the failure.
+engine_error dumps_start_sector_reads(int handle, int device);
 // The outermost track, at least 1.
 int dumps_first_track(int outmost_track);
-// The text when the BAM sector has errors or the first directory link is
-// wrong, else null.
-const char *dumps_bam_gate_failure(void);
+// The failure when the BAM sector has errors or the first directory link is
+// wrong, else ENGINE_ERROR_NONE.
+engine_error dumps_bam_gate_failure(void);
 // The first sector of every PRG of the directory in memory (mode 0 first
 // reads, 1 re-reads).  1 also when skipped; 0 with r->failure set.
 int dumps_read_first_sectors(engine_sector_reader *r, int tries, int mode, int dir_order);
 
 // After the BAM sector: the gate, the allocated view, then every allocated
 // sector from the outermost track on in visit order (mode 0 first reads,
-// 1 re-reads, which pass over the sectors the drive cannot reach).  Null on
-// success, else the failure text.
-const char *dumps_read_allocated_sectors(engine_sector_reader *r, const engine_sector_job *job,
-                                         int mode);
+// 1 re-reads, which pass over the sectors the drive cannot reach).
+// ENGINE_ERROR_NONE on success, else the failure.
+engine_error dumps_read_allocated_sectors(engine_sector_reader *r, const engine_sector_job *job,
+                                          int mode);
 
 // Forwards to the user's callbacks, keeping the lines of the per-disk log
 // for the save.  Not copyable: ui.user points at it.
@@ -43,6 +44,9 @@ struct dumps_job_ui {
     engine_ui ui = {};
     std::string disk_log;
     std::string save_error;  // why the last save failed, as it said
+    // The text of the last failure of a save or load when it says more than
+    // the failure's own text; interned, as outcome texts outlive the job.
+    const char *failure_text = nullptr;
     dumps_job_ui() = default;
     dumps_job_ui(const dumps_job_ui &) = delete;
     dumps_job_ui &operator=(const dumps_job_ui &) = delete;
@@ -51,20 +55,24 @@ struct dumps_job_ui {
 
 // Writes d64_storage to path with the job's per-disk log (reread: appended
 // to "-reread.log") and the digest when the options want one; adds the
-// files to *files.  Null on success, else the failure text.
-const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
-                             std::vector<std::string> *files);
+// files to *files.  ENGINE_ERROR_NONE on success, else the failure (with
+// its reason in j->failure_text).
+engine_error dumps_save_image(dumps_job_ui *j, const char *path, int reread,
+                              std::vector<std::string> *files);
 // Asks before replacing an existing file (unless overwrite), then saves as
 // dumps_save_image does.  A declined question saves nothing, or with
 // keep_under_free_name saves under destination_free_name and says so.
-// Null on success or when aborted meanwhile, else the failure text.
-const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
-                                   int keep_under_free_name, std::vector<std::string> *files);
-// Loads a D64 into d64_storage.  Null on success, else why not.
-const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
+// ENGINE_ERROR_NONE on success or when aborted meanwhile, else the failure.
+engine_error dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
+                                    int keep_under_free_name, std::vector<std::string> *files);
+// Loads a D64 into d64_storage.  ENGINE_ERROR_NONE on success, else the
+// failure (with the reason in j->failure_text).
+engine_error dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
 // Reports the outcome with the sector counts: aborted when an abort came
 // before anything was written, else what was done.  Returns 1 on success.
 // With ended_early (engine_early_end) the files hold what a read that was
-// cut short kept: an abort then stays "aborted", files and all.
-int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
-                 std::vector<std::string> *files, int ended_early = ENGINE_EARLY_NONE);
+// cut short kept: an abort then stays "aborted", files and all.  `text`,
+// when given, is the failure's text with its reason.
+int dumps_finish(const engine_ui *ui, gint64 start_us, engine_error failure,
+                 std::vector<std::string> *files, int ended_early = ENGINE_EARLY_NONE,
+                 const char *text = nullptr);

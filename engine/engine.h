@@ -8,6 +8,8 @@
 // Callbacks come from that thread, in order.  GLib only, no GTK.
 #pragma once
 
+#include "engine/errors.h"
+
 #include <glib.h>
 
 #include <atomic>
@@ -39,10 +41,12 @@ enum engine_listing_event {
     ENGINE_LISTING_NOTICE,  // a short notice in place of the listing ("READING DIR...")
 };
 
-// How an operation ended.  Texts are constant English texts.
+// How an operation ended.  Texts are English texts that live at least until
+// the next operation.
 struct engine_outcome {
     engine_outcome_kind kind;
-    const char *failure;          // ENGINE_FAILED: what went wrong; else null
+    engine_error error;           // ENGINE_FAILED: what went wrong; else ENGINE_ERROR_NONE
+    const char *failure;          // ENGINE_FAILED: its text, with details where known; else null
     double elapsed_seconds;       // from the start of the operation
     const char *const *files;     // null-terminated list of files written, or null
     int sectors_good;             // disk reads: sectors read correctly
@@ -137,10 +141,10 @@ struct engine_board_info {
 
 // On a freshly opened port: waits for the prompt and, for a device from 8
 // to 11, makes sure that the drive answers (reading its error channel, which
-// clears it), then waits for the prompt again.  Null when the drive is
-// there, else "Device not present" or the failure text of the step.  Every
-// job that talks to a drive calls it before anything else.
-const char *engine_sync_with_drive(int handle, int device);
+// clears it), then waits for the prompt again.  ENGINE_ERROR_NONE when the
+// drive is there, else ENGINE_ERROR_DEVICE_NOT_PRESENT or the failure of the
+// step.  Every job that talks to a drive calls it before anything else.
+engine_error engine_sync_with_drive(int handle, int device);
 
 // How much longer than its usual limit the board may stay silent during a
 // drive command or a write, which may format the whole disk first (some
@@ -154,7 +158,7 @@ void engine_allow_long_silence(int handle);
 // Reports a job's one outcome, abort first, then failure, else success, with
 // the elapsed time since start_us; logs "Aborted", "Failed" or "Completed"
 // when `framed`.  1 on success.
-int engine_finish_job(const engine_ui *ui, gint64 start_us, const char *failure, bool framed);
+int engine_finish_job(const engine_ui *ui, gint64 start_us, engine_error failure, bool framed);
 // Closes the port; when the board stopped answering (the port's silence
 // limit passed) and no abort came first, says so in the log.
 void engine_close_port(const engine_ui *ui, int handle);

@@ -25,6 +25,7 @@
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
+#include "version.h"
 
 namespace {
 
@@ -464,25 +465,25 @@ int receive_fast_pass(int handle, int first_track, int *prompt_taken)
     return 1;
 }
 
-// The re-read phase once it has been decided on.  0 with the failure text.
+// The re-read phase once it has been decided on.  0 with the failure.
 int reread_faulty_sectors(int handle, const engine_imaging_params *p, int first_track,
-                          int prompt_taken, const char **failure)
+                          int prompt_taken, engine_error *failure)
 {
     if (!prompt_taken && !console_synch_with_device(handle, engine_abort_flag())) {
-        *failure = console_text_unable_to_sync;
+        *failure = ENGINE_ERROR_SYNC;
         return 0;
     }
     char command[16];
     g_snprintf(command, sizeof command, "w1 %d", p->device);
     if (!console_execute_command(handle, command, engine_abort_flag())) {
-        *failure = "Unable to initiate sector read on device";
+        *failure = ENGINE_ERROR_NO_SECTOR_READ;
         return 0;
     }
     if (!console_synch_with_device(handle, engine_abort_flag())) {
-        *failure = console_text_unable_to_sync;
+        *failure = ENGINE_ERROR_SYNC;
         return 0;
     }
-    engine_sector_reader r = {pass_ui, handle, p->device, nullptr};
+    engine_sector_reader r = {pass_ui, handle, p->device, ENGINE_ERROR_NONE};
     if (p->retry_once_per_pass) {
         for (int n = 0; n < p->retries; n++)
             for (int t = first_track; t <= TRACKS; t++)
@@ -500,26 +501,28 @@ int reread_faulty_sectors(int handle, const engine_imaging_params *p, int first_
     return 1;
 }
 
-// The pass and the re-read phase.  Null on success, else the failure text;
-// *rereading is 1 once the pass is over and the re-read phase has begun.
-const char *read_into_store(const engine_imaging_params *p, int *rereading)
+// The pass and the re-read phase.  ENGINE_ERROR_NONE on success, else the
+// failure; *rereading is 1 once the pass is over and the re-read phase has
+// begun.
+engine_error read_into_store(const engine_imaging_params *p, int *rereading)
 {
     *rereading = 0;
     int handle = -1;
     if (!p->port || !*p->port || !serial_connect_and_configure_port(&handle, p->port))
-        return "Unable to access communication port to device";
-    const char *failure = nullptr;
+        return ENGINE_ERROR_NO_PORT;
+    engine_error failure = ENGINE_ERROR_NONE;
     int first = engine_imaging_first_track(p->outmost_track);
     char command[32];
     int prompt_taken = 0;
     if ((failure = engine_sync_with_drive(handle, p->device))) {
     } else if (p->pre_initialize &&
-               (failure = console_process_command(handle, p->device, "di", engine_abort_flag()))) {
+               (failure = engine_error_from_console(
+                    console_process_command(handle, p->device, "di", engine_abort_flag())))) {
     } else if (g_snprintf(command, sizeof command, "ws %d %d %d", TRACKS, p->device, first),
                !console_execute_command(handle, command, engine_abort_flag())) {
-        failure = "Unable to initiate imaging process on device";
+        failure = ENGINE_ERROR_NO_IMAGING;
     } else if (!receive_fast_pass(handle, first, &prompt_taken)) {
-        failure = console_text_communication_error;
+        failure = ENGINE_ERROR_COMMUNICATION;
     }
     if (failure) {
         engine_close_port(pass_ui, handle);
@@ -583,13 +586,19 @@ std::string image_path(const engine_imaging_params *p, int first)
     return path;
 }
 
-// Names the D64 and saves it with its ".log" and ".md5".  Null on success,
-// else the failure text; *files gets what was written.
-const char *save_image(dumps_job_ui *j, const engine_imaging_params *p, int first,
+// Names the D64 and saves it with its ".log" and ".md5".  ENGINE_ERROR_NONE
+// on success, else the failure; *files gets what was written.
+engine_error save_image(dumps_job_ui *j, const engine_imaging_params *p, int first,
                        std::vector<std::string> *files)
 {
     return dumps_confirm_and_save(j, image_path(p, first), p->overwrite,
                                   p->keep_under_free_name, files);
+}
+
+// The text of a failed save: its reason when it gave one.
+const char *failure_text(const dumps_job_ui &j, engine_error failure)
+{
+    return j.failure_text ? j.failure_text : engine_error_text(failure);
 }
 
 // "NAME.partial.d64" for "NAME.d64".
@@ -603,8 +612,8 @@ std::string partial_path(const std::string &path)
 }
 
 // The image's save failed: it goes to the fallback folder instead, as
-// "YYYYMMDD-HHMMSS_DISKNAME.d64", and the user is told where.  1 when it
-// was saved there.
+// "YYYYMMDD-HHMMSS_DISKNAME.d64", and the user is told where; `failure`
+// is the text of why the save failed.  1 when it was saved there.
 int save_to_fallback(dumps_job_ui *j, const engine_imaging_params *p, int first,
                      const char *failure, std::vector<std::string> *files)
 {
@@ -626,6 +635,8 @@ int save_to_fallback(dumps_job_ui *j, const engine_imaging_params *p, int first,
     std::vector<std::string> kept;
     if (dumps_save_image(j, path.c_str(), 0, &kept))
         return 0;
+    // The first save's reason stays the outcome's.
+    j->failure_text = failure;
     files->insert(files->end(), kept.begin(), kept.end());
     gchar *shown = g_filename_display_name(path.c_str());
     gchar *line = g_strdup_printf("the image could not be saved (%s): it is kept in %s", failure,
@@ -644,9 +655,9 @@ int save_to_fallback(dumps_job_ui *j, const engine_imaging_params *p, int first,
 // asked, as the user is stopping the job.  Returns ENGINE_EARLY_*, or
 // ENGINE_EARLY_NONE when nothing was kept; *save_failure: why a save failed.
 int keep_early_end(dumps_job_ui *j, const engine_imaging_params *p, int first, int rereading,
-                   std::vector<std::string> *files, const char **save_failure)
+                   std::vector<std::string> *files, engine_error *save_failure)
 {
-    *save_failure = nullptr;
+    *save_failure = ENGINE_ERROR_NONE;
     if (!p->keep_on_early_end || engine_abort_repeated() || imaging_nothing_read(d64_storage, first))
         return ENGINE_EARLY_NONE;
     std::string path = image_path(p, first);
@@ -752,11 +763,11 @@ void engine_disk_name_for_file(int first_track, char *name17)
     filer_disk_name_for_file(d64_storage, !imaging_nothing_read(d64_storage, first_track), name17);
 }
 
-const char *engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p)
+engine_error engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p)
 {
     pass_ui = ui;
     int rereading = 0;
-    const char *failure = read_into_store(p, &rereading);
+    engine_error failure = read_into_store(p, &rereading);
     pass_ui = nullptr;
     return failure;
 }
@@ -769,7 +780,7 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
         ui = &none;
     dumps_job_ui job;
     // The same opening as the GUI's per-disk log.
-    job.forward_to(ui, "Log file created by Dravlen client 3.11.0\n");
+    job.forward_to(ui, "Log file created by Dravlen client " DRAVLEN_VERSION "\n");
     pass_ui = p->check_and_save ? &job.ui : ui;
 
     int first = engine_imaging_first_track(p->outmost_track);
@@ -781,7 +792,7 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
         g_free(title);
     }
     int rereading = 0;
-    const char *failure = read_into_store(p, &rereading);
+    engine_error failure = read_into_store(p, &rereading);
     std::vector<std::string> files;
     int ended_early = ENGINE_EARLY_NONE;
     if (p->check_and_save && !failure && !engine_abort_requested()) {
@@ -791,21 +802,22 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
             engine_log_damage_report(&job.ui, 1);
         failure = save_image(&job, p, first, &files);
         if (failure && files.empty())
-            save_to_fallback(&job, p, first, failure, &files);
+            save_to_fallback(&job, p, first, failure_text(job, failure), &files);
     } else if (p->check_and_save) {
-        const char *save_failure = nullptr;
+        engine_error save_failure = ENGINE_ERROR_NONE;
         ended_early = keep_early_end(&job, p, first, rereading, &files, &save_failure);
-        if (save_failure && save_to_fallback(&job, p, first, save_failure, &files))
+        if (save_failure &&
+            save_to_fallback(&job, p, first, failure_text(job, save_failure), &files))
             ended_early = rereading ? ENGINE_EARLY_REREADS_CUT : ENGINE_EARLY_PARTIAL;
         // Stopped by the user in the re-read phase: the image is whole, so
         // that is a saved image, not a failure.
         if (ended_early == ENGINE_EARLY_REREADS_CUT && engine_abort_requested())
-            failure = nullptr;
+            failure = ENGINE_ERROR_NONE;
         if (save_failure)
             failure = save_failure;
     }
     pass_ui = nullptr;
-    return dumps_finish(ui, start_us, failure, &files, ended_early);
+    return dumps_finish(ui, start_us, failure, &files, ended_early, job.failure_text);
 }
 
 char *engine_cell_log_line(int code, int t, int s, int c, int *both)

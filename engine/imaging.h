@@ -37,17 +37,13 @@ char *engine_cell_log_line(int code, int track, int sector, int checksum, int *b
 // ---------------------------------------------------------------- sector reads
 
 // One connection on which "w1 <device>" has been sent.  A function that
-// returns 0 leaves in `failure` the constant text of what went wrong; the
-// caller closes the port.
+// returns 0 leaves in `failure` what went wrong; the caller closes the port.
 struct engine_sector_reader {
     const engine_ui *ui;
     int handle;
     int device;
-    const char *failure;
+    engine_error failure;
 };
-
-extern const char engine_text_unable_to_read[];     // "Unable to read sector from device"
-extern const char engine_text_communication_error[]; // "Communication error"
 
 // Up to `retries` attempts at track/sector.  reread 0: first read (the first
 // attempt that arrives intact is stored whatever it is); reread 1: only a
@@ -124,8 +120,8 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p);
 void engine_log_damage_report(const engine_ui *ui, int whole_disk);
 // The pass and the re-read phase of engine_read_disk alone, into
 // d64_storage (which the caller has reset), reporting to `ui`: no checks,
-// no saving, no `finished`.  Null on success, else the failure text.
-const char *engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p);
+// no saving, no `finished`.  ENGINE_ERROR_NONE on success, else the failure.
+engine_error engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p);
 
 // 1 when every sector of tracks first_track to TRACKS still has error byte
 // 0x03 (nothing was read).

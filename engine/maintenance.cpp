@@ -12,8 +12,6 @@
 
 namespace {
 
-const char text_no_port[] = "Unable to access communication port to device";
-
 // One running operation: its user, its start time and its port.
 struct job {
     const engine_ui *ui;
@@ -38,22 +36,22 @@ void log_printf(const job &j, const char *format, ...)
     g_free(text);
 }
 
-// Opens the port and waits for the prompt; null or the failure text.
+// Opens the port and waits for the prompt; ENGINE_ERROR_NONE or the failure.
 // A device from 8 to 11 must answer too (engine_sync_with_drive); 0: the
 // board alone.
-const char *open_and_sync(job *j, const char *port, const char *title, int device = 0)
+engine_error open_and_sync(job *j, const char *port, const char *title, int device = 0)
 {
     j->start_us = g_get_monotonic_time();
     j->handle = -1;
     log_line(*j, "================================\n");
     log_line(*j, title);
     if (!port || !*port || !serial_connect_and_configure_port(&j->handle, port))
-        return text_no_port;
+        return ENGINE_ERROR_NO_PORT;
     return engine_sync_with_drive(j->handle, device);
 }
 
 // Closes the port and reports the outcome, abort first.  1 on success.
-int finish(job *j, const char *failure)
+int finish(job *j, engine_error failure)
 {
     if (j->handle >= 0)
         engine_close_port(j->ui, j->handle);
@@ -65,7 +63,8 @@ int finish(job *j, const char *failure)
         log_line(*j, "Aborted\n");
     } else if (failure) {
         outcome.kind = ENGINE_FAILED;
-        outcome.failure = failure;
+        outcome.error = failure;
+        outcome.failure = engine_error_text(failure);
         log_line(*j, "Failed\n");
     } else {
         outcome.kind = ENGINE_SUCCEEDED;
@@ -93,11 +92,11 @@ int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_i
     for (int &p : info->present)
         p = -1;
     job j = {ui, 0, -1};
-    const char *failure = open_and_sync(&j, port, "Reading firmware version\n");
+    engine_error failure = open_and_sync(&j, port, "Reading firmware version\n");
     int prompt_taken = 0;
     if (!failure)
-        failure = console_request_version(j.handle, info->version, sizeof info->version,
-                                          engine_abort_flag(), &prompt_taken);
+        failure = engine_error_from_console(console_request_version(
+            j.handle, info->version, sizeof info->version, engine_abort_flag(), &prompt_taken));
     if (failure)
         return finish(&j, failure);
     // The rest of the version line and the prompt stand between us and the
@@ -105,20 +104,19 @@ int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_i
     char space;
     if (prompt_taken ? !console_read(j.handle, &space, 1, engine_abort_flag())
                      : !console_synch_with_device(j.handle, engine_abort_flag()))
-        return finish(&j, prompt_taken ? console_text_communication_error
-                                       : console_text_unable_to_sync);
+        return finish(&j, prompt_taken ? ENGINE_ERROR_COMMUNICATION : ENGINE_ERROR_SYNC);
     info->verdict = firmware_version_verdict(info->version);
     log_printf(j, "%s\n", info->version);
     // A drive that is there answers on its error channel; "NP" says it is not.
     for (int device = ENGINE_FIRST_DEVICE; device <= ENGINE_LAST_DEVICE && !failure; device++) {
         int i = device - ENGINE_FIRST_DEVICE;
-        const char *f = console_request_status(j.handle, device, info->status[i],
-                                               sizeof info->status[i], engine_abort_flag());
-        if (f == console_text_device_not_present) {
+        console_error f = console_request_status(j.handle, device, info->status[i],
+                                                 sizeof info->status[i], engine_abort_flag());
+        if (f == CONSOLE_ERROR_DEVICE_NOT_PRESENT) {
             info->present[i] = 0;
             log_printf(j, "Drive %d: not present\n", device);
         } else if (f) {
-            failure = f;
+            failure = engine_error_from_console(f);
         } else {
             info->present[i] = 1;
             engine_make_printable(info->status[i]);
@@ -126,7 +124,7 @@ int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_i
         }
         // The monitor shows its prompt after every command.
         if (!failure && !console_synch_with_device(j.handle, engine_abort_flag()))
-            failure = console_text_unable_to_sync;
+            failure = ENGINE_ERROR_SYNC;
     }
     return finish(&j, failure);
 }
@@ -135,10 +133,10 @@ int engine_read_drive_status(const engine_ui *ui, const char *port, int device, 
 {
     status[0] = 0;
     job j = {ui, 0, -1};
-    const char *failure = open_and_sync(&j, port, "Reading disk status\n");
+    engine_error failure = open_and_sync(&j, port, "Reading disk status\n");
     if (!failure)
-        failure = console_request_status(j.handle, device, status, ENGINE_STATUS_SIZE,
-                                         engine_abort_flag());
+        failure = engine_error_from_console(console_request_status(
+            j.handle, device, status, ENGINE_STATUS_SIZE, engine_abort_flag()));
     if (!failure) {
         engine_make_printable(status);
         log_printf(j, "%s\n", status);
@@ -165,29 +163,30 @@ int engine_drive_command(const engine_ui *ui, const char *port, int device, cons
 {
     status[0] = 0;
     job j = {ui, 0, -1};
-    const char *failure = open_and_sync(&j, port, "Sending drive command\n", device);
+    engine_error failure = open_and_sync(&j, port, "Sending drive command\n", device);
     if (failure)
         return finish(&j, failure);
     if (engine_drive_command_problem(text))
-        return finish(&j, console_text_unable_to_request_command);
+        return finish(&j, ENGINE_ERROR_REQUEST_COMMAND);
     log_printf(j, "%s\n", text);
     std::string word = std::string("dc \"") + text + "\"";
     char answer[2];
     engine_allow_long_silence(j.handle);  // a format or a validate takes its time
-    failure = console_process_command(j.handle, device, word.c_str(), engine_abort_flag(), answer);
+    failure = engine_error_from_console(
+        console_process_command(j.handle, device, word.c_str(), engine_abort_flag(), answer));
     // A refused command leaves its reason on the error channel; the monitor
     // shows its prompt after the answer, so the channel can still be read.
-    bool answered = !failure || (answer[0] != ' ' && failure != console_text_device_not_present);
+    bool answered = !failure || (answer[0] != ' ' && failure != ENGINE_ERROR_DEVICE_NOT_PRESENT);
     if (failure && answered && !console_synch_with_device(j.handle, engine_abort_flag()))
         answered = false;
     if (answered) {
-        const char *f = console_request_status(j.handle, device, status, ENGINE_STATUS_SIZE,
-                                               engine_abort_flag());
+        console_error f = console_request_status(j.handle, device, status, ENGINE_STATUS_SIZE,
+                                                 engine_abort_flag());
         if (!f) {
             engine_make_printable(status);
             log_printf(j, "%s\n", status);
         } else if (!failure) {
-            failure = f;
+            failure = engine_error_from_console(f);
         }
     }
     return finish(&j, failure);
@@ -197,9 +196,10 @@ static int process_simple(const engine_ui *ui, const char *port, int device, con
                           const char *title)
 {
     job j = {ui, 0, -1};
-    const char *failure = open_and_sync(&j, port, title, device);
+    engine_error failure = open_and_sync(&j, port, title, device);
     if (!failure)
-        failure = console_process_command(j.handle, device, word, engine_abort_flag());
+        failure = engine_error_from_console(
+            console_process_command(j.handle, device, word, engine_abort_flag()));
     return finish(&j, failure);
 }
 

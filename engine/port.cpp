@@ -9,20 +9,20 @@
 #include "device/console.h"
 #include "device/serial.h"
 
-const char *engine_sync_with_drive(int handle, int device)
+engine_error engine_sync_with_drive(int handle, int device)
 {
     if (!console_synch_with_device(handle, engine_abort_flag()))
-        return console_text_unable_to_sync;
+        return ENGINE_ERROR_SYNC;
     if (device < ENGINE_FIRST_DEVICE || device > ENGINE_LAST_DEVICE)
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     // Reading the channel clears it; every job reads it afresh when it needs it.
     char status[ENGINE_STATUS_SIZE];
-    if (const char *failure = console_request_status(handle, device, status, sizeof status,
-                                                     engine_abort_flag()))
-        return failure;
+    if (console_error failure = console_request_status(handle, device, status, sizeof status,
+                                                       engine_abort_flag()))
+        return engine_error_from_console(failure);
     if (!console_synch_with_device(handle, engine_abort_flag()))
-        return console_text_unable_to_sync;
-    return nullptr;
+        return ENGINE_ERROR_SYNC;
+    return ENGINE_ERROR_NONE;
 }
 
 void engine_set_silence_limit(double seconds)
@@ -35,7 +35,7 @@ void engine_allow_long_silence(int handle)
     serial_set_silence_limit(handle, serial_default_silence_limit() * ENGINE_LONG_SILENCE_FACTOR);
 }
 
-int engine_finish_job(const engine_ui *ui, gint64 start_us, const char *failure, bool framed)
+int engine_finish_job(const engine_ui *ui, gint64 start_us, engine_error failure, bool framed)
 {
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
@@ -45,8 +45,10 @@ int engine_finish_job(const engine_ui *ui, gint64 start_us, const char *failure,
         outcome.kind = ENGINE_FAILED;
     else
         outcome.kind = ENGINE_SUCCEEDED;
-    if (outcome.kind == ENGINE_FAILED)
-        outcome.failure = failure;
+    if (outcome.kind == ENGINE_FAILED) {
+        outcome.error = failure;
+        outcome.failure = engine_error_text(failure);
+    }
     if (framed && ui && ui->log_line)
         ui->log_line(ui->user,
                      outcome.kind == ENGINE_ABORTED  ? "Aborted\n"

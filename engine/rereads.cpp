@@ -21,6 +21,7 @@
 #include "engine/imaging.h"
 #include "image/d64.h"
 #include "image/directory.h"
+#include "version.h"
 
 namespace {
 
@@ -64,20 +65,20 @@ int reread_selected_tracks(engine_sector_reader *r, int first, int last,
     return 1;
 }
 
-const char *no_errors_text(engine_reread_selection selection)
+engine_error no_errors_failure(engine_reread_selection selection)
 {
     switch (selection) {
     case ENGINE_REREAD_DIR_TRACK:
-        return "No errors to correct on track 18";
+        return ENGINE_ERROR_NOTHING_ON_TRACK_18;
     case ENGINE_REREAD_TRACK_RANGE:
-        return "No errors to correct in track range";
+        return ENGINE_ERROR_NOTHING_IN_RANGE;
     default:
-        return "No errors to correct on disk";
+        return ENGINE_ERROR_NOTHING_ON_DISK;
     }
 }
 
 // Every allocated sector the drive can reach, faulty or not.
-const char *reread_allocated(engine_sector_reader *r, const engine_sector_job *job)
+engine_error reread_allocated(engine_sector_reader *r, const engine_sector_job *job)
 {
     if (d64_is_bam_sector_error_free(d64_storage))
         dumps_log(r->ui, 1, "BAM sector was already correctly read previously, using its contents\n");
@@ -88,15 +89,16 @@ const char *reread_allocated(engine_sector_reader *r, const engine_sector_job *j
 
 // Before any sector is taken: is the disk in the drive the image's?  Both
 // header sectors must have been read correctly to tell; otherwise the log
-// says that they were not compared.  Null to go on, else the failure text.
-const char *check_same_disk(engine_sector_reader *r, const engine_sector_job *job)
+// says that they were not compared.  ENGINE_ERROR_NONE to go on, else the
+// failure.
+engine_error check_same_disk(engine_sector_reader *r, const engine_sector_job *job)
 {
     if (!job->same_disk_check)
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     if (d64_get_block_error_info(d64_storage, 18, 0) != D64_ERR_OK) {
         dumps_log(r->ui, 1, "Header sector of the image not read: the disk in the drive is not "
                             "compared with it\n");
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     }
     uint8_t drive[256];
     int good = 0;
@@ -105,12 +107,12 @@ const char *check_same_disk(engine_sector_reader *r, const engine_sector_job *jo
     if (!good) {
         dumps_log(r->ui, 1, "Header sector of the disk in the drive not read: it is not "
                             "compared with the image\n");
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     }
     const uint8_t *held = d64_storage + d64_sector_offset(18, 0);
     const char *what = engine_other_disk_difference(held, drive);
     if (!what)
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     std::string text = "Another disk in drive " + std::to_string(job->device) + ": \"" +
                        engine_header_label(drive) + "\" where the image holds \"" +
                        engine_header_label(held) + "\" (" + what + " differ)";
@@ -118,20 +120,20 @@ const char *check_same_disk(engine_sector_reader *r, const engine_sector_job *jo
     std::string question = text + "\nRe-read its sectors into the image all the same?";
     if (r->ui->ask && r->ui->ask(r->ui->user, ENGINE_ASK_OTHER_DISK, question.c_str())) {
         dumps_log(r->ui, 1, "Re-reading the other disk into the image, as asked\n");
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     }
-    return engine_text_other_disk;
+    return ENGINE_ERROR_OTHER_DISK;
 }
 
-// The reads of a re-read.  Null on success, else the failure text.
-const char *reread_into_store(const engine_ui *ui, engine_reread_selection selection,
-                              const engine_sector_job *job)
+// The reads of a re-read.  ENGINE_ERROR_NONE on success, else the failure.
+engine_error reread_into_store(const engine_ui *ui, engine_reread_selection selection,
+                               const engine_sector_job *job)
 {
     int handle = -1;
-    if (const char *failure = dumps_open_port(job, &handle))
+    if (engine_error failure = dumps_open_port(job, &handle))
         return failure;
-    engine_sector_reader r = {ui, handle, job->device, nullptr};
-    const char *failure = nullptr;
+    engine_sector_reader r = {ui, handle, job->device, ENGINE_ERROR_NONE};
+    engine_error failure = ENGINE_ERROR_NONE;
     if (selection == ENGINE_REREAD_ALLOCATED) {
         failure = dumps_start_sector_reads(handle, job->device);
         if (!failure)
@@ -146,17 +148,17 @@ const char *reread_into_store(const engine_ui *ui, engine_reread_selection selec
     tracks_of(selection, job, &first, &last);
     int count = d64_count_accessible_sector_errors(d64_storage, first, last);
     if (count == 0 && selection != ENGINE_REREAD_DIR_TRACK_PRGS) {
-        failure = no_errors_text(selection);
-        dumps_log(ui, 1, "%s\n", failure);
+        failure = no_errors_failure(selection);
+        dumps_log(ui, 1, "%s\n", engine_error_text(failure));
     } else if (count > job->max_errors) {
         if (selection == ENGINE_REREAD_TRACK_RANGE) {
             dumps_log(ui, 1, "Too many errors in track range (%d) to retry reading (max is %d)\n",
                       count, job->max_errors);
-            failure = "Too many errors in track range to retry";
+            failure = ENGINE_ERROR_TOO_MANY_IN_RANGE;
         } else {
             dumps_log(ui, 1, "Too many errors (%d) to retry reading (max is %d)\n", count,
                       job->max_errors);
-            failure = "Too many errors to retry";
+            failure = ENGINE_ERROR_TOO_MANY;
         }
     }
     // The first-sector pass needs the drive's sector code too, so "di" and
@@ -197,8 +199,6 @@ std::string file_bytes(const std::string &path, int *ok)
 
 }  // namespace
 
-const char engine_text_other_disk[] = "Another disk is in the drive";
-
 const char *engine_other_disk_difference(const uint8_t *a, const uint8_t *b)
 {
     // The name, the two padding bytes and the ID.
@@ -235,26 +235,25 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
         ui = &none;
     std::vector<std::string> files;
     if (!job->check_and_save) {
-        const char *failure = reread_into_store(ui, selection, job);
+        engine_error failure = reread_into_store(ui, selection, job);
         return dumps_finish(ui, start_us, failure, &files);
     }
 
     dumps_job_ui j;
-    j.forward_to(ui, "Log file opened by Dravlen client 3.11.0\n");
+    j.forward_to(ui, "Log file opened by Dravlen client " DRAVLEN_VERSION "\n");
     const engine_ui *u = &j.ui;
     dumps_log(ui, 0, "================================\n");
     dumps_log(ui, 0, "Loading disk image\n");
     engine_reset_image_store();
     guint64 size = 0;
     std::string path = job->path ? link_target(job->path) : std::string();
-    const char *failure = job->path ? nullptr : "No image file";
+    engine_error failure = job->path ? ENGINE_ERROR_NONE : ENGINE_ERROR_NO_IMAGE_FILE;
     // Held until the job ends: a second re-read of the file is refused
     // rather than one of them wiping out the other's result.
     int lock = failure ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        failure = errno == EWOULDBLOCK ? "Another re-read of this image is running"
-                                       : "Unable to lock the image file";
-        dumps_log(ui, 0, "%s\n", failure);
+        failure = errno == EWOULDBLOCK ? ENGINE_ERROR_REREAD_RUNNING : ENGINE_ERROR_NO_LOCK;
+        dumps_log(ui, 0, "%s\n", engine_error_text(failure));
     }
     int loaded_ok = 0;
     std::string loaded = failure ? std::string() : file_bytes(path, &loaded_ok);
@@ -300,7 +299,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
     sector_query_list_free();
     if (lock >= 0)
         close(lock);
-    return dumps_finish(ui, start_us, failure, &files);
+    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, j.failure_text);
 }
 
 char *engine_reread_heading(engine_reread_selection selection, int outmost_track, int range_first,

@@ -11,15 +11,8 @@
 #include <cstring>
 #include <vector>
 
-const char engine_text_unable_to_load_image[] = "Unable to load from image";
-const char engine_text_wrong_image_size[] = "Image size is not as expected";
-const char engine_text_image_has_errors[] = "Image contains errors";
-const char engine_text_write_not_confirmed[] = "Writing to the disk was not confirmed";
-
 namespace {
 
-const char text_no_port[] = "Unable to access communication port to device";
-const char text_no_restore_request[] = "Unable to initiate imaging process on device";
 // The grid's cell code of a sector that went out to the disk.
 const int cell_written = 10;
 
@@ -38,9 +31,9 @@ int send_on_request(int handle, const uint8_t *packet)
     return console_write(handle, packet, WARP_PACKET_SIZE, engine_abort_flag());
 }
 
-// The transfer itself; null or the failure text.
-const char *send_image(const engine_ui *ui, const char *port, int device,
-                       const unsigned char *image, int *written)
+// The transfer itself; ENGINE_ERROR_NONE or the failure.
+engine_error send_image(const engine_ui *ui, const char *port, int device,
+                         const unsigned char *image, int *written)
 {
     int dummy = 0;
     if (!written)
@@ -48,13 +41,13 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
     *written = 0;
     int handle = -1;
     if (!port || !*port || !serial_connect_and_configure_port(&handle, port))
-        return text_no_port;
-    const char *failure = nullptr;
+        return ENGINE_ERROR_NO_PORT;
+    engine_error failure = ENGINE_ERROR_NONE;
     char command[16];
     g_snprintf(command, sizeof command, "wr %d", device);
     if ((failure = engine_sync_with_drive(handle, device))) {
     } else if (*written = 1, !console_execute_command(handle, command, engine_abort_flag())) {
-        failure = text_no_restore_request;
+        failure = ENGINE_ERROR_NO_IMAGING;
     }
     // The drive formats the disk before it asks for the first track.
     engine_allow_long_silence(handle);
@@ -73,7 +66,7 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
                                    (uint8_t)t);
             warp_shift_outgoing_stream(packet);
             if (!send_on_request(handle, packet)) {
-                failure = console_text_communication_error;
+                failure = ENGINE_ERROR_COMMUNICATION;
                 break;
             }
             if (ui && ui->progress)
@@ -84,7 +77,7 @@ const char *send_image(const engine_ui *ui, const char *port, int device,
         // Track 0 tells the device that the image is complete.
         packet[WARP_PACKET_SIZE - 1] = 0;
         if (!send_on_request(handle, packet))
-            failure = console_text_communication_error;
+            failure = ENGINE_ERROR_COMMUNICATION;
     }
     engine_close_port(ui, handle);
     if (*written && (failure || engine_abort_requested())) {
@@ -155,7 +148,7 @@ const char *engine_restore_refusal_log_line(engine_image_check check)
 }
 
 int engine_restore_send(const engine_ui *ui, const char *port, int device,
-                        const unsigned char *image, int *written)
+                          const unsigned char *image, int *written)
 {
     gint64 start = g_get_monotonic_time();
     return engine_finish_job(ui, start, send_image(ui, port, device, image, written), false);
@@ -183,7 +176,7 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
             log_line(ui, line);
             g_free(line);
             g_free(message);
-            return engine_finish_job(ui, start, engine_text_unable_to_load_image, true);
+            return engine_finish_job(ui, start, ENGINE_ERROR_UNABLE_TO_LOAD, true);
         }
         bytes.assign(contents.begin(), contents.end());
     }
@@ -195,8 +188,8 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
             ui->error_count(ui->user, error_count);
         log_line(ui, engine_restore_refusal_log_line(check));
         return engine_finish_job(ui, start,
-                      check == ENGINE_IMAGE_WRONG_SIZE ? engine_text_wrong_image_size
-                                                       : engine_text_image_has_errors,
+                      check == ENGINE_IMAGE_WRONG_SIZE ? ENGINE_ERROR_WRONG_IMAGE_SIZE
+                                                       : ENGINE_ERROR_IMAGE_HAS_ERRORS,
                       true);
     }
 
@@ -207,7 +200,7 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
     g_free(question);
     // An abort while the question was open counts as the answer.
     if (!yes || engine_abort_requested())
-        return engine_finish_job(ui, start, engine_text_write_not_confirmed, true);
+        return engine_finish_job(ui, start, ENGINE_ERROR_WRITE_NOT_CONFIRMED, true);
     return engine_finish_job(ui, start, send_image(ui, request->port, request->device, bytes.data(), request->written),
                   true);
 }

@@ -24,11 +24,6 @@ engine_image_check engine_restore_check_image(const unsigned char *data, size_t 
 // The log line that explains a refusal.
 const char *engine_restore_refusal_log_line(engine_image_check check);
 
-// Failure texts of a refused image.
-extern const char engine_text_unable_to_load_image[];
-extern const char engine_text_wrong_image_size[];
-extern const char engine_text_image_has_errors[];
-extern const char engine_text_write_not_confirmed[];
 
 // Sends `image` (d64_base_size bytes) to the disk in drive `device`: one
 // sector_cell (CELL code 10, written) and progress per sector, then

@@ -8,9 +8,6 @@
 #include "gcr/warp.h"
 #include "image/d64.h"
 
-const char engine_text_unable_to_read[] = "Unable to read sector from device";
-const char engine_text_communication_error[] = "Communication error";
-
 namespace {
 
 // Used only by the one operation that runs at a time.
@@ -46,9 +43,9 @@ void step_errors(engine_sector_reader *r, int delta)
         r->ui->error_count_step(r->ui->user, delta);
 }
 
-int fail(engine_sector_reader *r, const char *text)
+int fail(engine_sector_reader *r, engine_error failure)
 {
-    r->failure = text;
+    r->failure = failure;
     return 0;
 }
 
@@ -59,11 +56,11 @@ int read_once(engine_sector_reader *r, int track, int sector, read_outcome *outc
     char command[32];
     g_snprintf(command, sizeof command, "w2 %d %d %d", r->device, track, sector);
     if (!console_execute_command(r->handle, command, engine_abort_flag()))
-        return fail(r, engine_text_unable_to_read);
+        return fail(r, ENGINE_ERROR_UNABLE_TO_READ);
     if (!console_read(r->handle, receive_buffer, sizeof receive_buffer, engine_abort_flag()))
-        return fail(r, engine_text_communication_error);
+        return fail(r, ENGINE_ERROR_COMMUNICATION);
     if (!console_synch_with_device(r->handle, engine_abort_flag()))
-        return fail(r, console_text_unable_to_sync);
+        return fail(r, ENGINE_ERROR_SYNC);
     *checksum = 0;
     if (warp_incoming_stream_is_empty(receive_buffer)) {
         *outcome = OUTCOME_NO_SECTOR;

@@ -18,6 +18,7 @@
 #include "image/d64.h"
 #include "image/directory.h"
 #include "image/imagefile.h"
+#include "version.h"
 
 GSList *sector_query_list = nullptr;
 
@@ -46,34 +47,34 @@ void dumps_show(const engine_ui *ui, engine_image_view what)
         ui->directory_ready(ui->user, what);
 }
 
-const char *dumps_open_port(const engine_sector_job *job, int *handle)
+engine_error dumps_open_port(const engine_sector_job *job, int *handle)
 {
     *handle = job->handle;
     if (*handle >= 0)
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     if (!job->port || !*job->port || !serial_connect_and_configure_port(handle, job->port)) {
         *handle = -1;
-        return "Unable to access communication port to device";
+        return ENGINE_ERROR_NO_PORT;
     }
-    if (const char *failure = engine_sync_with_drive(*handle, job->device)) {
+    if (engine_error failure = engine_sync_with_drive(*handle, job->device)) {
         serial_disconnect_port(*handle);
         *handle = -1;
         return failure;
     }
-    return nullptr;
+    return ENGINE_ERROR_NONE;
 }
 
-const char *dumps_start_sector_reads(int handle, int device)
+engine_error dumps_start_sector_reads(int handle, int device)
 {
-    if (const char *failure = console_process_command(handle, device, "di", engine_abort_flag()))
-        return failure;
+    if (console_error failure = console_process_command(handle, device, "di", engine_abort_flag()))
+        return engine_error_from_console(failure);
     char command[16];
     g_snprintf(command, sizeof command, "w1 %d", device);
     if (!console_execute_command(handle, command, engine_abort_flag()))
-        return "Unable to initiate sector read on device";
+        return ENGINE_ERROR_NO_SECTOR_READ;
     if (!console_synch_with_device(handle, engine_abort_flag()))
-        return console_text_unable_to_sync;
-    return nullptr;
+        return ENGINE_ERROR_SYNC;
+    return ENGINE_ERROR_NONE;
 }
 
 int dumps_first_track(int outmost_track)
@@ -81,19 +82,19 @@ int dumps_first_track(int outmost_track)
     return outmost_track < 1 ? 1 : outmost_track;
 }
 
-const char *dumps_bam_gate_failure(void)
+engine_error dumps_bam_gate_failure(void)
 {
     if (!d64_is_bam_sector_error_free(d64_storage))
-        return "BAM sector contains errors";
+        return ENGINE_ERROR_BAM_ERRORS;
     if (!d64_is_first_dir_link_valid(d64_storage))
-        return "Unexpected first dir t/s link";
-    return nullptr;
+        return ENGINE_ERROR_DIR_LINK;
+    return ENGINE_ERROR_NONE;
 }
 
-const char *dumps_read_allocated_sectors(engine_sector_reader *r, const engine_sector_job *job,
-                                         int mode)
+engine_error dumps_read_allocated_sectors(engine_sector_reader *r, const engine_sector_job *job,
+                                          int mode)
 {
-    if (const char *failure = dumps_bam_gate_failure())
+    if (engine_error failure = dumps_bam_gate_failure())
         return failure;
     dumps_show(r->ui, ENGINE_SHOW_ALLOCATED_SECTORS);
     for (int t = dumps_first_track(job->outmost_track); t <= TRACKS; t++) {
@@ -110,7 +111,7 @@ const char *dumps_read_allocated_sectors(engine_sector_reader *r, const engine_s
                 return r->failure;
         }
     }
-    return nullptr;
+    return ENGINE_ERROR_NONE;
 }
 
 void dumps_job_ui::forward_to(const engine_ui *to, const char *opening)
@@ -227,19 +228,19 @@ int with_file_hooks(dumps_job_ui *j, std::string *status, Body body)
 
 }  // namespace
 
-const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
-                             std::vector<std::string> *files)
+engine_error dumps_save_image(dumps_job_ui *j, const char *path, int reread,
+                              std::vector<std::string> *files)
 {
     std::string status;
     j->save_error.clear();
+    j->failure_text = nullptr;
     filer_saved saved;
-    // The outcome outlives the job: the text must stay until the next save.
-    static std::string failure;
     if (!with_file_hooks(j, &status, [&] {
             return save_d64_image_and_ancillary_files(path, 0, reread, &saved);
         })) {
-        failure = j->save_error.empty() ? "Unable to save to file" : j->save_error;
-        return failure.c_str();
+        if (!j->save_error.empty())
+            j->failure_text = g_intern_string(j->save_error.c_str());
+        return ENGINE_ERROR_NOT_SAVED;
     }
     // Only what was written is listed; a file beside the image that could
     // not be written fails the save, the image itself being kept.
@@ -252,16 +253,17 @@ const char *dumps_save_image(dumps_job_ui *j, const char *path, int reread,
         files->push_back(md5);
     if (saved.log == 0 || saved.md5 == 0) {
         gchar *shown = g_filename_display_name((saved.log == 0 ? log : md5).c_str());
-        failure = std::string("Disk image saved, but not ") + shown + ": " + saved.error;
+        std::string text = std::string("Disk image saved, but not ") + shown + ": " + saved.error;
         g_free(shown);
-        j->ui.log_line(j, (failure + "\n").c_str(), 0);
-        return failure.c_str();
+        j->ui.log_line(j, (text + "\n").c_str(), 0);
+        j->failure_text = g_intern_string(text.c_str());
+        return ENGINE_ERROR_PARTLY_SAVED;
     }
-    return nullptr;
+    return ENGINE_ERROR_NONE;
 }
 
-const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
-                                   int keep_under_free_name, std::vector<std::string> *files)
+engine_error dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
+                                    int keep_under_free_name, std::vector<std::string> *files)
 {
     std::string target = path;
     if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !overwrite) {
@@ -282,13 +284,13 @@ const char *dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int
         } else if (!yes) {
             g_free(shown);
             j->ui.log_line(j, "Unable to save disk image to file: file exists\n", 0);
-            return "file exists";
+            return ENGINE_ERROR_FILE_EXISTS;
         }
         g_free(shown);
     }
     // An abort that came in during the checks or the question writes nothing.
     if (engine_abort_requested())
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     return dumps_save_image(j, target.c_str(), 0, files);
 }
 
@@ -306,10 +308,9 @@ char *engine_replace_undefined_errors(void)
                            count, t, first[0] - start_sector_of_track[t], first[1]);
 }
 
-const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
+engine_error dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
 {
-    static std::string reason;
-    reason.clear();
+    j->failure_text = nullptr;
     std::string status;
     if (with_file_hooks(j, &status, [&] { return filer_load_d64_image(path, size); })) {
         if (char *text = engine_replace_undefined_errors()) {
@@ -319,17 +320,21 @@ const char *dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
                 j->user_ui->warning(j->user_ui->user, text);
             g_free(text);
         }
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     }
     // The status line says which: " Load failed: <reason>".
     const char prefix[] = " Load failed: ";
-    reason = status.rfind(prefix, 0) == 0 ? status.substr(sizeof prefix - 1) : status;
-    return reason.empty() ? "Unable to load from image" : reason.c_str();
+    std::string reason = status.rfind(prefix, 0) == 0 ? status.substr(sizeof prefix - 1) : status;
+    if (!reason.empty())
+        j->failure_text = g_intern_string(reason.c_str());
+    return ENGINE_ERROR_UNABLE_TO_LOAD;
 }
 
-int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
-                 std::vector<std::string> *files, int ended_early)
+int dumps_finish(const engine_ui *ui, gint64 start_us, engine_error failure,
+                 std::vector<std::string> *files, int ended_early, const char *text)
 {
+    if (!text)
+        text = engine_error_text(failure);
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
     outcome.ended_early = ended_early;
@@ -338,14 +343,17 @@ int dumps_finish(const engine_ui *ui, gint64 start_us, const char *failure,
     if (engine_abort_requested() && files->empty()) {
         outcome.kind = ENGINE_ABORTED;
         // The cause goes along: the GUI's finisher takes the worker's text.
-        outcome.failure = failure;
+        outcome.error = failure;
+        outcome.failure = text;
         files->clear();
     } else if (ended_early == ENGINE_EARLY_PARTIAL && engine_abort_requested()) {
         outcome.kind = ENGINE_ABORTED;
-        outcome.failure = failure;
+        outcome.error = failure;
+        outcome.failure = text;
     } else {
         outcome.kind = failure ? ENGINE_FAILED : ENGINE_SUCCEEDED;
-        outcome.failure = failure;
+        outcome.error = failure;
+        outcome.failure = text;
     }
     std::vector<const char *> names;
     for (const std::string &f : *files)
@@ -482,22 +490,22 @@ int read_dir_track(engine_sector_reader *r, int tries)
 }
 
 // The BAM sector, then every allocated sector from the outermost track on.
-const char *read_allocated(engine_sector_reader *r, const engine_sector_job *job)
+engine_error read_allocated(engine_sector_reader *r, const engine_sector_job *job)
 {
     if (!engine_read_sector_with_retries(r, 18, 0, job->tries, 1))
         return r->failure;
     return dumps_read_allocated_sectors(r, job, 0);
 }
 
-// The reads of a dump.  Null on success, else the failure text.
-const char *dump_into_store(const engine_ui *ui, engine_dump_kind kind,
-                            const engine_sector_job *job)
+// The reads of a dump.  ENGINE_ERROR_NONE on success, else the failure.
+engine_error dump_into_store(const engine_ui *ui, engine_dump_kind kind,
+                             const engine_sector_job *job)
 {
     int handle = -1;
-    if (const char *failure = dumps_open_port(job, &handle))
+    if (engine_error failure = dumps_open_port(job, &handle))
         return failure;
-    const char *failure = dumps_start_sector_reads(handle, job->device);
-    engine_sector_reader r = {ui, handle, job->device, nullptr};
+    engine_error failure = dumps_start_sector_reads(handle, job->device);
+    engine_sector_reader r = {ui, handle, job->device, ENGINE_ERROR_NONE};
     if (!failure) {
         switch (kind) {
         case ENGINE_DUMP_DIR_TRACK:
@@ -532,9 +540,10 @@ filer_dump_kind file_kind(engine_dump_kind kind)
     return FILER_DUMP_BAM;
 }
 
-// Names the dump's file and saves it.  Null on success, else the failure text.
-const char *name_and_save(dumps_job_ui *j, engine_dump_kind kind, const engine_sector_job *job,
-                          int read_data, std::vector<std::string> *files)
+// Names the dump's file and saves it.  ENGINE_ERROR_NONE on success, else
+// the failure.
+engine_error name_and_save(dumps_job_ui *j, engine_dump_kind kind, const engine_sector_job *job,
+                           int read_data, std::vector<std::string> *files)
 {
     std::string path;
     if (job->path && *job->path) {
@@ -559,7 +568,7 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
     if (!ui)
         ui = &none;
     dumps_job_ui j;
-    j.forward_to(ui, "Log file created by Dravlen client 3.11.0\n");
+    j.forward_to(ui, "Log file created by Dravlen client " DRAVLEN_VERSION "\n");
     const engine_ui *u = job->check_and_save ? &j.ui : ui;
     if (job->check_and_save) {
         dumps_log(ui, 0, "================================\n");
@@ -567,7 +576,7 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
         dumps_log(u, 1, "%s", heading);
         g_free(heading);
     }
-    const char *failure = dump_into_store(u, kind, job);
+    engine_error failure = dump_into_store(u, kind, job);
     std::vector<std::string> files;
     if (job->check_and_save && !failure && !engine_abort_requested()) {
         int read_data = engine_show_read_image(u, job->outmost_track);
@@ -578,7 +587,7 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
     }
     if (job->check_and_save)
         sector_query_list_free();
-    return dumps_finish(ui, start_us, failure, &files);
+    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, j.failure_text);
 }
 
 char *engine_dump_heading(engine_dump_kind kind, int outmost_track)

@@ -16,23 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-const char engine_text_no_port[] = "Unable to access communication port to device";
-const char engine_text_no_bootloader_port[] = "No bootloader port appeared";
-const char engine_text_no_board_firmware[] =
-    N_("This build carries no board firmware: name a firmware file");
-const char engine_text_flash_not_confirmed[] = N_("Flashing the firmware was not confirmed");
-
 namespace {
-
-const char text_no_reset[] = "Unable to initiate reset on device";
-const char text_avrdude_failed[] = "The avrdude executable exited with error";
-const char text_avrdude_not_started[] = "Unable to start the avrdude executable";
-const char text_not_flashed[] = "Aborted before avrdude was started";
-const char text_hex_not_regular[] = N_("The firmware file is not a regular file");
-const char text_hex_too_large[] = N_("The firmware file is too large");
-const char text_hex_unreadable[] = N_("Unable to read the firmware file");
-const char text_hex_not_intel[] = N_("The firmware file is no Intel HEX file");
-const char text_no_folder[] = N_("Unable to prepare the firmware file for avrdude");
 
 // The 32U4's 32 KiB of flash take about 90 KB of Intel HEX; a file much
 // larger is not firmware for this board.
@@ -110,9 +94,9 @@ void log_avrdude_output(const engine_ui *ui, int fd)
         log_text(ui, pending);
 }
 
-// Runs avrdude in `folder` to its end; null or the failure text.
-const char *run_avrdude(const engine_ui *ui, const engine_update_request *request,
-                        const char *folder, const char *port)
+// Runs avrdude in `folder` to its end; ENGINE_ERROR_NONE or the failure.
+engine_error run_avrdude(const engine_ui *ui, const engine_update_request *request,
+                          const char *folder, const char *port)
 {
     // An argument vector: a port name with spaces or quotes stays one
     // argument.
@@ -127,7 +111,7 @@ const char *run_avrdude(const engine_ui *ui, const engine_update_request *reques
     g_strfreev(argv);
     if (!started) {
         g_clear_error(&error);
-        return text_avrdude_not_started;
+        return ENGINE_ERROR_AVRDUDE_NOT_STARTED;
     }
     log_avrdude_output(ui, out);
     close(out);
@@ -140,7 +124,7 @@ const char *run_avrdude(const engine_ui *ui, const engine_update_request *reques
 #else
     gboolean exited_fine = g_spawn_check_exit_status(wait_status, nullptr);
 #endif
-    return exited_fine ? nullptr : text_avrdude_failed;
+    return exited_fine ? ENGINE_ERROR_NONE : ENGINE_ERROR_AVRDUDE_FAILED;
 }
 
 bool has_hex_file(const engine_update_request *request)
@@ -148,63 +132,63 @@ bool has_hex_file(const engine_update_request *request)
     return request->hex_file && *request->hex_file;
 }
 
-// The image to flash into *text; null or why not.  The file is looked at
+// The image to flash into *text; ENGINE_ERROR_NONE or why not.  The file is looked at
 // before it is read: a FIFO or a device would block or never end.
-const char *load_image(const engine_update_request *request, std::string *text)
+engine_error load_image(const engine_update_request *request, std::string *text)
 {
     if (!has_hex_file(request)) {
         if (firmware_is_test_image)
-            return engine_text_no_board_firmware;
+            return ENGINE_ERROR_NO_BOARD_FIRMWARE;
         text->assign(firmware);
-        return nullptr;
+        return ENGINE_ERROR_NONE;
     }
     GStatBuf st;
     if (g_stat(request->hex_file, &st) != 0)
-        return text_hex_unreadable;
+        return ENGINE_ERROR_HEX_UNREADABLE;
     if (!S_ISREG(st.st_mode))
-        return text_hex_not_regular;
+        return ENGINE_ERROR_HEX_NOT_REGULAR;
     if (st.st_size > hex_size_limit)
-        return text_hex_too_large;
+        return ENGINE_ERROR_HEX_TOO_LARGE;
     gchar *contents = nullptr;
     gsize length = 0;
     if (!g_file_get_contents(request->hex_file, &contents, &length, nullptr))
-        return text_hex_unreadable;
+        return ENGINE_ERROR_HEX_UNREADABLE;
     text->assign(contents, length);
     g_free(contents);
     // Text records up to the end record.
     size_t first = text->find_first_not_of(" \t\r\n");
     if (first == std::string::npos || (*text)[first] != ':' ||
         text->find(":00000001FF") == std::string::npos)
-        return text_hex_not_intel;
-    return nullptr;
+        return ENGINE_ERROR_HEX_NOT_INTEL;
+    return ENGINE_ERROR_NONE;
 }
 
-const char *update(const engine_ui *ui, const engine_update_request *request, const char *folder,
-                   int *handle)
+engine_error update(const engine_ui *ui, const engine_update_request *request,
+                    const char *folder, int *handle)
 {
     // The bootloader shows up as a port of its own after "j"; what exists
     // before tells it apart.
     std::vector<std::string> ports_before = detect_list_ports();
     if (!request->port || !*request->port ||
         !serial_connect_and_configure_port(handle, request->port))
-        return engine_text_no_port;
+        return ENGINE_ERROR_NO_PORT;
     if (!console_synch_with_device(*handle, engine_abort_flag()))
-        return console_text_unable_to_sync;
+        return ENGINE_ERROR_SYNC;
     if (!console_write(*handle, "j\r", 2, engine_abort_flag()))
-        return text_no_reset;
+        return ENGINE_ERROR_NO_RESET;
     // Abort during the wait means nothing is flashed; once avrdude runs it
     // is left to finish, as stopping it could leave the board without
     // firmware.
     if (!wait_for_bootloader())
-        return text_not_flashed;
+        return ENGINE_ERROR_NOT_FLASHED;
     const char *configured = request->bootloader_port ? request->bootloader_port : "";
     std::string port =
         maintenance_find_bootloader_port(configured, ports_before, bootloader_extra_wait_ms);
     if (engine_abort_requested())
-        return text_not_flashed;
+        return ENGINE_ERROR_NOT_FLASHED;
     // avrdude would wait on a missing port or take a file of that name.
     if (!port_exists(port.c_str()))
-        return engine_text_no_bootloader_port;
+        return ENGINE_ERROR_NO_BOOTLOADER_PORT;
     log_text(ui, "Bootloader port: " + port);
     return run_avrdude(ui, request, folder, port.c_str());
 }
@@ -242,7 +226,7 @@ std::string maintenance_find_bootloader_port(const char *configured,
     }
 }
 
-const char *engine_update_problem(const engine_update_request *request)
+engine_error engine_update_problem(const engine_update_request *request)
 {
     std::string text;
     return load_image(request, &text);
@@ -263,26 +247,26 @@ char *engine_update_question(const engine_update_request *request)
 
 // Asks, then flashes from a folder of its own: avrdude reads the image
 // under a plain name from its working folder.
-static const char *confirm_and_update(const engine_ui *ui, const engine_update_request *request,
-                               int *handle)
+static engine_error confirm_and_update(const engine_ui *ui,
+                                       const engine_update_request *request, int *handle)
 {
     std::string image;
-    if (const char *problem = load_image(request, &image))
+    if (engine_error problem = load_image(request, &image))
         return problem;
     char *question = engine_update_question(request);
     int yes = ui && ui->ask && ui->ask(ui->user, ENGINE_ASK_FLASH_FIRMWARE, question);
     g_free(question);
     if (!yes)
-        return engine_text_flash_not_confirmed;
+        return ENGINE_ERROR_FLASH_NOT_CONFIRMED;
     if (engine_abort_requested())
-        return text_not_flashed;
+        return ENGINE_ERROR_NOT_FLASHED;
     char *folder = g_dir_make_tmp("dravlen-update-XXXXXX", nullptr);
     if (!folder)
-        return text_no_folder;
+        return ENGINE_ERROR_NO_FOLDER;
     char *path = g_build_filename(folder, firmware_file_name, nullptr);
-    const char *failure = g_file_set_contents(path, image.data(), (gssize)image.size(), nullptr)
-                              ? update(ui, request, folder, handle)
-                              : text_no_folder;
+    engine_error failure = g_file_set_contents(path, image.data(), (gssize)image.size(), nullptr)
+                               ? update(ui, request, folder, handle)
+                               : ENGINE_ERROR_NO_FOLDER;
     g_unlink(path);
     g_rmdir(folder);
     g_free(path);
@@ -295,7 +279,7 @@ int engine_update_firmware(const engine_ui *ui, const engine_update_request *req
     gint64 start = g_get_monotonic_time();
     int handle = -1;
     // The board's port stays open while avrdude runs.
-    const char *failure = confirm_and_update(ui, request, &handle);
+    engine_error failure = confirm_and_update(ui, request, &handle);
     if (handle >= 0)
         serial_disconnect_port(handle);
     engine_outcome outcome = {};
@@ -303,8 +287,10 @@ int engine_update_firmware(const engine_ui *ui, const engine_update_request *req
     outcome.kind = engine_abort_requested() ? ENGINE_ABORTED
                    : failure                ? ENGINE_FAILED
                                             : ENGINE_SUCCEEDED;
-    if (outcome.kind == ENGINE_FAILED)
-        outcome.failure = failure;
+    if (outcome.kind == ENGINE_FAILED) {
+        outcome.error = failure;
+        outcome.failure = engine_error_text(failure);
+    }
     if (ui && ui->finished)
         ui->finished(ui->user, &outcome);
     return outcome.kind == ENGINE_SUCCEEDED;

@@ -19,11 +19,6 @@ std::string maintenance_find_bootloader_port(const char *configured,
                                              const std::vector<std::string> &before,
                                              int wait_ms);
 
-extern const char engine_text_no_port[];
-extern const char engine_text_no_bootloader_port[];
-extern const char engine_text_no_board_firmware[];
-extern const char engine_text_flash_not_confirmed[];
-
 struct engine_update_request {
     const char *port;             // the board's port
     const char *bootloader_port;  // as configured; empty: the port that appears is taken
@@ -33,16 +28,16 @@ struct engine_update_request {
 
 // Why the request cannot flash anything, before the board is touched: a
 // build carrying only the test image and no file named
-// (engine_text_no_board_firmware), or a file that is no regular file, too
-// large, unreadable or no Intel HEX.  Null when it can.
-const char *engine_update_problem(const engine_update_request *request);
+// (ENGINE_ERROR_NO_BOARD_FIRMWARE), or a file that is no regular file, too
+// large, unreadable or no Intel HEX.  ENGINE_ERROR_NONE when it can.
+engine_error engine_update_problem(const engine_update_request *request);
 
 // The question asked before flashing, naming the board's port and the file
 // (the carried image by its file name and version).  g_free it.
 char *engine_update_question(const engine_update_request *request);
 
 // Checks the request, asks ENGINE_ASK_FLASH_FIRMWARE with
-// engine_update_question (no: engine_text_flash_not_confirmed, the board
+// engine_update_question (no: ENGINE_ERROR_FLASH_NOT_CONFIRMED, the board
 // untouched), puts the image into a folder of its own, sends "j", waits for
 // the bootloader (Abort ends the wait and nothing is flashed), makes sure its
 // port exists, logs "Bootloader port: ...", runs avrdude to its end with

@@ -5,7 +5,6 @@
 #include "engine/imaging.h"
 #include "image/d64.h"
 
-const char engine_text_disk_differs[] = "Disk does not match the image";
 
 namespace {
 
@@ -45,7 +44,7 @@ int engine_verify_disk(const engine_ui *ui, const engine_verify_request *request
     p.max_errors = D64_MAX_SECTORS;  // every sector that failed gets its re-reads
     p.outmost_track = 1;
     p.retry_once_per_pass = request->retry_once_per_pass;
-    const char *failure = engine_read_disk_into_store(ui, &p);
+    engine_error failure = engine_read_disk_into_store(ui, &p);
 
     if (!failure && !engine_abort_requested()) {
         for (int t = 1; t <= TRACKS; t++)
@@ -69,7 +68,7 @@ int engine_verify_disk(const engine_ui *ui, const engine_verify_request *request
         log_line(ui, line);
         g_free(line);
         if (result->matching != result->compared)
-            failure = engine_text_disk_differs;
+            failure = ENGINE_ERROR_DISK_DIFFERS;
     }
     memcpy(d64_storage, kept.data(), kept.size());
 

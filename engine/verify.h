@@ -25,14 +25,13 @@ struct engine_verify_result {
 };
 
 // Failure text of a disk that does not match: "Disk does not match the image".
-extern const char engine_text_disk_differs[];
 
 // Reads the disk with the whole-disk read (its cells and log lines come as a
 // read's), then compares every sector: a sector that differs is painted
 // ENGINE_CELL_DIFFERS and logged, one that did not read is logged, and the
 // summary "Verified: N of M sectors match" goes to the log.  The image
 // store holds what it held before afterwards.  Fails with
-// engine_text_disk_differs when any sector differs or did not read.  Calls
+// ENGINE_ERROR_DISK_DIFFERS when any sector differs or did not read.  Calls
 // ui->finished once; 1 when the disk matches the image.
 int engine_verify_disk(const engine_ui *ui, const engine_verify_request *request,
                        engine_verify_result *result);

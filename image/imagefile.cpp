@@ -2,7 +2,6 @@
 
 #include <glib/gi18n-lib.h>
 #include <glib/gstdio.h>
-#include <openssl/evp.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -395,14 +394,7 @@ void filer_disk_name_for_file(const uint8_t *image, int has_read_data, char *nam
 
 gchar *filer_md5_hex(const void *data, size_t length)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digest_length = 0;
-    if (!EVP_Digest(data, length, digest, &digest_length, EVP_md5(), nullptr))
-        return nullptr;
-    GString *hex = g_string_sized_new(2 * digest_length);
-    for (unsigned int i = 0; i < digest_length; i++)
-        g_string_append_printf(hex, "%02x", digest[i]);
-    return g_string_free(hex, FALSE);
+    return g_compute_checksum_for_data(G_CHECKSUM_MD5, (const guchar *)data, length);
 }
 
 int filer_load_d64_image(const char *path, guint64 *file_size)

@@ -4,9 +4,11 @@
 # show up there untranslated and changed ones as fuzzy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The version is set in one place, the project() line of CMakeLists.txt.
+version=$(sed -n 's/^project(dravlen-client VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 find gui device image engine -name '*.cpp' 2>/dev/null | LC_ALL=C sort > po/POTFILES
 xgettext --language=C++ --from-code=UTF-8 --keyword=_ --keyword=N_ \
-  --add-comments=TRANSLATORS: --package-name=dravlen-client --package-version=3.11.0 \
+  --add-comments=TRANSLATORS: --package-name=dravlen-client --package-version="$version" \
   --files-from=po/POTFILES --output=po/dravlen-client.pot
 rm -f po/POTFILES
 echo "po/dravlen-client.pot: $(grep -c '^msgid ' po/dravlen-client.pot) messages"

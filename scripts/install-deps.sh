@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
-  libglib2.0-dev libgtk2.0-dev libjson-glib-dev libssl-dev gettext
+  libglib2.0-dev libgtk2.0-dev libjson-glib-dev gettext
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   cc1541 cbmconvert avrdude

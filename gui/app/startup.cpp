@@ -24,6 +24,7 @@
 #include "gui/windows/dirview_panel.h"
 #include "gui/drawing/palette.h"
 #include "gui/windows/settings.h"
+#include "version.h"
 
 const char *startup_initialise(void)
 {
@@ -55,7 +56,7 @@ const char *startup_initialise(void)
     controls_install_filer_hooks();
     const char *path = options_module_init();
     char *text =
-        g_strdup_printf("Started Dravlen client 3.11.0\nConfiguration file: %s\n", path);
+        g_strdup_printf("Started Dravlen client " DRAVLEN_VERSION "\nConfiguration file: %s\n", path);
     log_textview_append(text);
     g_free(text);
 

@@ -85,7 +85,7 @@ void queue_update_log_line(void *, const char *line, int)
 
 void queue_update_finisher(void *, const engine_outcome *outcome)
 {
-    if (outcome->failure == engine_text_no_port)
+    if (outcome->error == ENGINE_ERROR_NO_PORT)
         operation_log_visible_ports();
     operation_idle_add(idle_finish_device_update, const_cast<char *>(outcome->failure));
 }
@@ -101,8 +101,8 @@ void thread_receive_firmware_version(void)
     if (handle < 0)
         return;
     close_and_finish(handle, fin,
-                     console_request_version(handle, version_storage, sizeof version_storage,
-                                             &flag_abort_requested));
+                     console_error_text(console_request_version(
+                         handle, version_storage, sizeof version_storage, &flag_abort_requested)));
 }
 
 gboolean idle_finish_firmware_version_receipt(gpointer failure)
@@ -212,8 +212,8 @@ void on_menuitem_update_activate(GtkMenuItem *, gpointer)
         g_free(path);
     }
     engine_update_request request = update_request();
-    if (const char *problem = engine_update_problem(&request)) {
-        show_status_printf(_(" Firmware update failed: %s"), _(problem));
+    if (engine_error problem = engine_update_problem(&request)) {
+        show_status_printf(_(" Firmware update failed: %s"), _(engine_error_text(problem)));
         return;
     }
     char *question = engine_update_question(&request);
@@ -237,8 +237,9 @@ void thread_receive_status_message(void)
     if (handle < 0)
         return;
     close_and_finish(handle, fin,
-                     console_request_status(handle, ped.device, status_storage,
-                                            sizeof status_storage, &flag_abort_requested));
+                     console_error_text(console_request_status(handle, ped.device, status_storage,
+                                                               sizeof status_storage,
+                                                               &flag_abort_requested)));
 }
 
 gboolean idle_finish_drive_status_receipt(gpointer failure)

@@ -312,13 +312,13 @@ int operation_open_port_and_sync(GSourceFunc finisher, int device)
     int handle = -1;
     if (!serial_connect_and_configure_port(&handle, options_device_port_string)) {
         operation_log_visible_ports();
-        operation_idle_add(finisher, (gpointer) "Unable to access communication port to device");
+        operation_idle_add(finisher, (gpointer)engine_error_text(ENGINE_ERROR_NO_PORT));
         return -1;
     }
-    if (const char *failure = engine_sync_with_drive(handle, device)) {
+    if (engine_error failure = engine_sync_with_drive(handle, device)) {
         engine_ui ui = operation_engine_ui(nullptr);
         engine_close_port(&ui, handle);
-        operation_idle_add(finisher, const_cast<char *>(failure));
+        operation_idle_add(finisher, const_cast<char *>(engine_error_text(failure)));
         return -1;
     }
     return handle;

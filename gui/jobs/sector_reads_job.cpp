@@ -45,14 +45,14 @@ const engine_ui gui_ui = [] {
 
 engine_sector_reader reader_on(int handle)
 {
-    return engine_sector_reader{&gui_ui, handle, ped.device, nullptr};
+    return engine_sector_reader{&gui_ui, handle, ped.device, ENGINE_ERROR_NONE};
 }
 
 // The engine's failure text goes to the finisher, as one idle call.
 int done(int ok, const engine_sector_reader &r, GSourceFunc fail)
 {
     if (!ok)
-        operation_idle_add(fail, const_cast<char *>(r.failure));
+        operation_idle_add(fail, const_cast<char *>(engine_error_text(r.failure)));
     return ok;
 }
 

@@ -7,6 +7,7 @@
 #include "device/firmware.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
+#include "version.h"
 
 int request_confirmation_to_modify_disk = 1;
 
@@ -151,7 +152,7 @@ GtkWidget *create_dialog_about(void)
     widgets_register(dialog, image, "image_about");
 
     char *name = g_strdup_printf(TRACKS == 40 ? "%s (40 tracks)" : "%s (35 tracks)",
-                                 "Dravlen client 3.11.0");
+                                 "Dravlen client " DRAVLEN_VERSION);
     char *heading = g_markup_printf_escaped("<span size=\"xx-large\"><b>%s</b></span>", name);
     g_free(name);
     GtkWidget *title = gtk_label_new(nullptr);

@@ -4,6 +4,7 @@
 
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
+#include "version.h"
 
 GString *log_warpsave = nullptr;
 
@@ -32,7 +33,7 @@ void log_warpsave_new(int mode)
     // A log left over by a caller would otherwise leak.
     log_warpsave_delete();
     log_warpsave = g_string_new(nullptr);
-    g_string_printf(log_warpsave, "Log file %s by Dravlen client 3.11.0\n",
+    g_string_printf(log_warpsave, "Log file %s by Dravlen client " DRAVLEN_VERSION "\n",
                     mode == 1 ? "opened" : "created");
 }
 

@@ -15,31 +15,15 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
 
 const char *const program = TRACKS == 40 ? "dravlen40" : "dravlen";
 
-class Cli : public ::testing::Test {
+class Cli : public SimFixture {
 protected:
-    std::string config_home;
-    sim_process sim = {};
-
-    void SetUp() override
-    {
-        config_home = scratch_dir_new();
-        ASSERT_FALSE(config_home.empty());
-    }
-    void TearDown() override
-    {
-        sim_stop(&sim);
-        scratch_dir_remove(config_home);
-    }
-    void start_sim(const std::vector<std::string> &args)
-    {
-        ASSERT_TRUE(sim_start(&sim, args));
-    }
     cli_run_result run(std::vector<std::string> args)
     {
         return cli_run(DRAVLEN_CLI_PATH, args, config_home);

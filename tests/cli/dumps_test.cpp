@@ -20,6 +20,7 @@
 #include "tests/support/cli_run.h"
 #include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -66,39 +67,29 @@ cli_run_result run_cli(const std::string &cwd, const std::string &config_home,
     return r;
 }
 
-class Dumps : public ::testing::Test {
+class Dumps : public SimFixture {
 protected:
-    std::string config_home, dir, work;
+    std::string work;
     std::string source;  // the disk's D64, this build's size
-    sim_process sim = {};
 
     void SetUp() override
     {
-        config_home = scratch_dir_new();
-        dir = scratch_dir_new();
+        SimFixture::SetUp();
         work = dir + "/work";
         ASSERT_EQ(g_mkdir(work.c_str(), 0700), 0);
-        std::string path = dir + "/disk.d64";
-        ASSERT_TRUE(cc1541_build_d64(path, "DUMP ME", "5X",
-                                     {{"LOADER", "PRG", false, false, 600},
-                                      {"NOTES", "SEQ", false, false, 5000},
-                                      {"GAME", "PRG", false, false, 12000}}));
-        source = scratch_read(path);
+        source = make_disk("disk.d64", "DUMP ME", "5X",
+                           {{"LOADER", "PRG", false, false, 600},
+                            {"NOTES", "SEQ", false, false, 5000},
+                            {"GAME", "PRG", false, false, 12000}});
         ASSERT_EQ(source.size(), 683u * 256);
         // Tracks beyond 35 are there, empty, in the 40-track build.
         source.resize((size_t)sectors_all * 256, '\0');
-        ASSERT_TRUE(scratch_write(path, source));
-    }
-    void TearDown() override
-    {
-        sim_stop(&sim);
-        scratch_dir_remove(config_home);
-        scratch_dir_remove(dir);
+        ASSERT_TRUE(scratch_write(dir + "/disk.d64", source));
     }
     void start_sim(std::vector<std::string> extra = {})
     {
         extra.insert(extra.begin(), {"--drive", "8=" + dir + "/disk.d64"});
-        ASSERT_TRUE(sim_start(&sim, extra));
+        SimFixture::start_sim(extra);
     }
     cli_run_result run(std::vector<std::string> args, int sigint_after_ms = -1)
     {

@@ -13,7 +13,9 @@
 #include "image/imagefile.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
+#include "version.h"
 
 namespace {
 
@@ -83,29 +85,23 @@ engine_ui recording_ui(recorder *r)
     return ui;
 }
 
-class EngineImaging : public ::testing::Test {
+class EngineImaging : public SimFixture {
 protected:
-    std::string dir;
     std::string disk;  // the D64 bytes cc1541 made
-    sim_process sim = {};
 
     void SetUp() override
     {
         engine_clear_abort();
         d64_module_init();
-        dir = scratch_dir_new();
-        ASSERT_TRUE(cc1541_build_d64(dir + "/disk.d64", "ENGINE", "E1",
-                                     {{"ONE", "PRG", false, false, 5000}, {"TWO"}}));
-        disk = scratch_read(dir + "/disk.d64");
+        SimFixture::SetUp();
         // This build's track count: empty tracks beyond 35.
-        disk.resize((size_t)d64_base_size, '\0');
-        ASSERT_TRUE(scratch_write(dir + "/disk.d64", disk));
+        disk = make_disk("disk.d64", "ENGINE", "E1", {{"ONE", "PRG", false, false, 5000}, {"TWO"}},
+                         (size_t)d64_base_size);
         engine_reset_image_store();
     }
     void TearDown() override
     {
-        sim_stop(&sim);
-        scratch_dir_remove(dir);
+        SimFixture::TearDown();
         engine_clear_abort();
     }
     engine_imaging_params params()
@@ -192,7 +188,7 @@ TEST_F(EngineImaging, ANoToReplacingAFileKeepsItAndAYesWritesTheImageAndItsLog)
     EXPECT_EQ(scratch_read(path), disk);
     // The per-disk log holds what was meant for it, in order, and no more.
     std::string log = scratch_read(path + ".log");
-    EXPECT_EQ(log.rfind("Log file created by Dravlen client 3.11.0\nImaging disk\n", 0), 0u)
+    EXPECT_EQ(log.rfind("Log file created by Dravlen client " DRAVLEN_VERSION "\nImaging disk\n", 0), 0u)
         << log;
     EXPECT_NE(log.find("Completed\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("Disk image saved to"), std::string::npos) << log;

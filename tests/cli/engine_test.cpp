@@ -11,21 +11,22 @@
 
 #include "engine/engine.h"
 #include "tests/support/engine_recorder.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
 
-class Engine : public ::testing::Test {
+class Engine : public SimFixture {
 protected:
-    sim_process sim = {};
     void SetUp() override
     {
         engine_clear_abort();
-        ASSERT_TRUE(sim_start(&sim, {"--version", "2.3.1", "--blank", "9"}));
+        SimFixture::SetUp();
+        start_sim({"--version", "2.3.1", "--blank", "9"});
     }
     void TearDown() override
     {
-        sim_stop(&sim);
+        SimFixture::TearDown();
         engine_clear_abort();
     }
 };

@@ -23,18 +23,15 @@
 #include <vector>
 
 #include "tests/support/cc1541_tool.h"
+#include "tests/support/fault_plan.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
 
 const int sectors_all = TRACKS == 40 ? 768 : 683;
-
-int sectors_of(int track)
-{
-    return track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17;
-}
 
 struct fault_plan {
     uint64_t seed = 0;
@@ -60,83 +57,21 @@ struct fault_plan {
     }
 };
 
-// One set of faults, leaning towards the ends of tracks, where a lost
-// packet leaves the track of the next one in doubt.  `device` adds a
-// device that hangs up or falls silent; `*silent` says whether it may.
-std::vector<std::string> random_faults(std::mt19937_64 &rng, bool device, bool *silent)
-{
-    auto pick = [&](int n) { return (int)(rng() % (uint64_t)n); };
-    auto ts = [](int t, int s) { return std::to_string(t) + "/" + std::to_string(s); };
-    std::vector<std::string> args;
-    int faults = 1 + pick(4);
-    for (int i = 0; i < faults; i++) {
-        int t = 1 + pick(34);
-        int any_s = pick(sectors_of(t));
-        // The last packet of a track carries its highest sectors.
-        std::string end = ts(t, sectors_of(t) - 1 - pick(2));
-        switch (pick(8)) {
-        case 0:
-            args.insert(args.end(), {"--drop", pick(2) ? end : ts(t, any_s)});
-            break;
-        case 1:
-            args.insert(args.end(), {"--corrupt-checksum", pick(2) ? end : ts(t, any_s)});
-            break;
-        case 2:  // a lost end of track before a track without sync
-            args.insert(args.end(), {"--drop", end, "--no-sector-track", std::to_string(t + 1)});
-            break;
-        case 3:
-            args.insert(args.end(), {"--no-sector-track", std::to_string(1 + pick(35))});
-            break;
-        case 4: {
-            static const char *const codes[] = {"1,5", "5,1", "9,9,1", "5", "3,1", "2,6,1"};
-            args.insert(args.end(), {"--sequence", ts(t, any_s) + "=" + codes[pick(6)]});
-            break;
-        }
-        case 5:
-            args.insert(args.end(),
-                        {"--sector-number", ts(t, any_s) + "=" + std::to_string(pick(2) ? 25 : pick(sectors_of(t)))});
-            break;
-        case 6: {  // the re-read of a lost sector answered with another one
-            std::string at = ts(t, any_s);
-            int other = (any_s + 1 + pick(sectors_of(t) - 1)) % sectors_of(t);
-            args.insert(args.end(), {"--drop", at, "--reply-sector",
-                                     at + "=" + std::to_string(other)});
-            break;
-        }
-        default:
-            args.insert(args.end(), {"--corrupt-random", std::to_string(1 + pick(4)), "--seed",
-                                     std::to_string(rng() % 1000000007)});
-            break;
-        }
-    }
-    *silent = false;
-    if (device) {
-        if (pick(2)) {
-            args.insert(args.end(), {"--hangup-after", std::to_string(pick(250000))});
-        } else {
-            args.insert(args.end(), {"--silent-after", std::to_string(pick(250000))});
-            *silent = true;
-        }
-    }
-    return args;
-}
-
 fault_plan make_plan(uint64_t seed)
 {
-    std::mt19937_64 rng(seed);
-    auto pick = [&](int n) { return (int)(rng() % (uint64_t)n); };
+    fault_rng rng(seed);
     fault_plan p;
     p.seed = seed;
     bool silent = false;
-    p.read_faults = random_faults(rng, pick(100) < 25, &silent);
+    p.read_faults = fault_args(fault_draw_cli(rng, rng.chance(25), &silent));
     // A silent device is only ever left by Ctrl+C or by the program's own
     // time limits; the plans do not wait for those.
-    if (silent || pick(100) < 20)
-        p.interrupt_read_ms = 100 + pick(2500);
-    p.reread_faults = random_faults(rng, pick(100) < 20, &silent);
-    if (silent || pick(100) < 20)
-        p.interrupt_reread_ms = 100 + pick(2000);
-    p.md5 = pick(2);
+    if (silent || rng.chance(20))
+        p.interrupt_read_ms = 100 + rng.pick(2500);
+    p.reread_faults = fault_args(fault_draw_cli(rng, rng.chance(20), &silent));
+    if (silent || rng.chance(20))
+        p.interrupt_reread_ms = 100 + rng.pick(2000);
+    p.md5 = rng.pick(2);
     return p;
 }
 
@@ -152,18 +87,16 @@ std::map<std::string, std::string> folder_contents(const std::string &dir)
     return files;
 }
 
-class FaultPlans : public ::testing::Test {
+class FaultPlans : public SimFixture {
 protected:
-    std::string config_home, dir, work, source, other;
-    sim_process sim = {};
+    std::string work, source, other;
     double worst_interrupt = 0;
     int interrupts = 0;
     std::map<std::string, int> outcomes;  // "read 3", "reread 0", ... and how often
 
     void SetUp() override
     {
-        config_home = scratch_dir_new();
-        dir = scratch_dir_new();
+        SimFixture::SetUp();
         work = dir + "/out";
         ASSERT_EQ(g_mkdir(work.c_str(), 0700), 0);
         std::string made = dir + "/made.d64";
@@ -176,12 +109,6 @@ protected:
         ASSERT_TRUE(scratch_write(dir + "/disk.d64", source));
         // The image of another disk, saved earlier in the same folder.
         other = std::string((size_t)sectors_all * 256, '\x5a');
-    }
-    void TearDown() override
-    {
-        sim_stop(&sim);
-        scratch_dir_remove(config_home);
-        scratch_dir_remove(dir);
     }
 
     cli_run_result run(const std::vector<std::string> &faults, std::vector<std::string> args,

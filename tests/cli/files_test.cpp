@@ -14,6 +14,7 @@
 #include "tests/support/cli_run.h"
 #include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -28,26 +29,13 @@ std::string lower(const std::string &s)
     return out;
 }
 
-class Files : public ::testing::Test {
+class Files : public SimFixture {
 protected:
-    std::string dir, config_home;
-    sim_process sim = {};
-
     void SetUp() override
     {
         if (!cc1541_available())
             GTEST_SKIP() << "cc1541 not installed";
-        dir = scratch_dir_new();
-        config_home = scratch_dir_new();
-        ASSERT_FALSE(dir.empty());
-    }
-    void TearDown() override
-    {
-        sim_stop(&sim);
-        if (!dir.empty())
-            scratch_dir_remove(dir);
-        if (!config_home.empty())
-            scratch_dir_remove(config_home);
+        SimFixture::SetUp();
     }
     // The simulator with `disk` in drive 8, saved to out.d64 when it stops.
     void start_sim(const std::string &disk, std::vector<std::string> extra = {})
@@ -55,7 +43,7 @@ protected:
         std::vector<std::string> args = {"--drive", "8=" + disk, "--save", "8=" + dir + "/out.d64",
                                          "--log", dir + "/commands.log"};
         args.insert(args.end(), extra.begin(), extra.end());
-        ASSERT_TRUE(sim_start(&sim, args));
+        SimFixture::start_sim(args);
     }
     cli_run_result run(std::vector<std::string> args)
     {
@@ -65,9 +53,8 @@ protected:
     std::string make_disk(const std::string &name, const std::vector<cc1541_file> &files,
                           const std::string &diskname = "FILES DISK")
     {
-        std::string path = dir + "/" + name;
-        EXPECT_TRUE(cc1541_build_d64(path, diskname, "fd", files));
-        return path;
+        SimFixture::make_disk(name, diskname, "fd", files);
+        return dir + "/" + name;
     }
     // The files cbmconvert extracts from an image, into a fresh folder.
     std::string extract(const std::string &image)

@@ -12,6 +12,7 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 
@@ -23,18 +24,16 @@ int index_of(std::pair<int, int> ts)
     return start_sector_of_track[ts.first] + ts.second;
 }
 
-class Offline : public ::testing::Test {
+class Offline : public SimFixture {
 protected:
-    std::string dir, config_home, clean;  // clean: the disk's data for this build
+    std::string clean;  // clean: the disk's data for this build
     std::vector<std::vector<std::pair<int, int>>> chains;
 
     void SetUp() override
     {
         if (!cc1541_available())
             GTEST_SKIP() << "cc1541 not installed";
-        dir = scratch_dir_new();
-        config_home = scratch_dir_new();
-        ASSERT_FALSE(dir.empty());
+        SimFixture::SetUp();
         std::vector<cc1541_file> files = {{"SMALL"}, {"MIDDLE"}, {"LARGE"}, {"NOTES"}};
         files[1].data_size = 3000;
         files[2].data_size = 20000;
@@ -45,12 +44,6 @@ protected:
         chains = cc1541_chains(clean);
         clean.resize((size_t)sectors_all * 256, '\0');
         ASSERT_TRUE(scratch_write(dir + "/disk.d64", clean));
-    }
-    void TearDown() override
-    {
-        for (const std::string &d : {dir, config_home})
-            if (!d.empty())
-                scratch_dir_remove(d);
     }
     cli_run_result run(const std::vector<std::string> &args)
     {

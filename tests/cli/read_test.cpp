@@ -20,6 +20,7 @@
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -55,27 +56,15 @@ int good_sectors_hold_the_disk(const std::string &saved, const std::string &d64)
     return good;
 }
 
-class Read : public ::testing::Test {
+class Read : public SimFixture {
 protected:
-    std::string config_home, dir, work;
-    sim_process sim = {};
+    std::string work;
 
     void SetUp() override
     {
-        config_home = scratch_dir_new();
-        dir = scratch_dir_new();
+        SimFixture::SetUp();
         work = dir + "/out";
         ASSERT_EQ(g_mkdir(work.c_str(), 0700), 0);
-    }
-    void TearDown() override
-    {
-        sim_stop(&sim);
-        scratch_dir_remove(config_home);
-        scratch_dir_remove(dir);
-    }
-    void start_sim(const std::vector<std::string> &args)
-    {
-        ASSERT_TRUE(sim_start(&sim, args));
     }
     // A cc1541 disk with a few files; its D64 bytes go to *d64.
     void make_disk(const std::string &name, const std::string &diskname, std::string *d64,

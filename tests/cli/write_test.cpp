@@ -23,6 +23,7 @@
 #include "tests/support/cli_run.h"
 #include "tests/support/engine_recorder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -46,28 +47,23 @@ std::string hex_data(const std::string &hex)
     return data;
 }
 
-class Writing : public ::testing::Test {
+class Writing : public SimFixture {
 protected:
-    std::string dir;
-    sim_process sim = {};
-
     void SetUp() override
     {
-        dir = scratch_dir_new();
-        ASSERT_FALSE(dir.empty());
+        SimFixture::SetUp();
         d64_module_init();
         engine_clear_abort();
     }
     void TearDown() override
     {
-        sim_stop(&sim);
-        scratch_dir_remove(dir);
+        SimFixture::TearDown();
         engine_clear_abort();
     }
     void start_sim(std::vector<std::string> args)
     {
         args.insert(args.end(), {"--log", dir + "/commands.log"});
-        ASSERT_TRUE(sim_start(&sim, args));
+        SimFixture::start_sim(args);
     }
     std::string commands() { return scratch_read(dir + "/commands.log"); }
 
@@ -255,7 +251,7 @@ TEST_F(Writing, EngineVerifyNamesSectorsThatDifferAndKeepsTheImageInMemory)
     engine_verify_result result;
     EXPECT_EQ(engine_verify_disk(&ui, &request, &result), 0);
     EXPECT_EQ(rec.finished, 1);
-    EXPECT_EQ(rec.outcome.failure, engine_text_disk_differs);
+    EXPECT_EQ(rec.outcome.error, ENGINE_ERROR_DISK_DIFFERS);
     EXPECT_EQ(result.compared, (int)(d64_base_size / 256));
     EXPECT_EQ(result.matching, result.compared - 1);
     EXPECT_TRUE(result.unreadable.empty());
@@ -373,7 +369,7 @@ TEST_F(Writing, EngineAsksFirstAndSendsEveryTrackInInterleave)
     EXPECT_EQ(declined.question, "Write disk.d64 to the disk in drive 8?");
     EXPECT_EQ(declined.finished, 1);
     EXPECT_EQ(declined.outcome.kind, ENGINE_FAILED);
-    EXPECT_STREQ(declined.outcome.failure, engine_text_write_not_confirmed);
+    EXPECT_EQ(declined.outcome.error, ENGINE_ERROR_WRITE_NOT_CONFIRMED);
     EXPECT_TRUE(declined.cells.empty());
 
     recorder accepted;
@@ -433,7 +429,7 @@ TEST_F(Writing, EngineRefusesImagesThatWouldNotComeOutEqual)
     EXPECT_EQ(engine_write_image(&ui, &request), 0);
     EXPECT_EQ(r.errors, 2);
     EXPECT_TRUE(r.question.empty());
-    EXPECT_STREQ(r.outcome.failure, engine_text_image_has_errors);
+    EXPECT_EQ(r.outcome.error, ENGINE_ERROR_IMAGE_HAS_ERRORS);
     ASSERT_EQ(r.log.size(), 4u);
     EXPECT_EQ(r.log[2], "Image contains errors and won't be restored\n");
     EXPECT_EQ(r.log[3], "Failed\n");
@@ -510,7 +506,7 @@ TEST_F(Writing, EngineUpdateAsksNamingPortAndFileBeforeTouchingTheBoard)
     std::string hex = dir + "/fw.hex";
     scratch_write(hex, ":00000001FF\r\n");
     engine_update_request carried = {sim.port.c_str(), "", nullptr, false};
-    EXPECT_EQ(engine_update_problem(&carried) == engine_text_no_board_firmware,
+    EXPECT_EQ(engine_update_problem(&carried) == ENGINE_ERROR_NO_BOARD_FIRMWARE,
               firmware_is_test_image != 0);
     recorder r;
     engine_ui ui = engine_recorder_ui(&r);
@@ -522,7 +518,7 @@ TEST_F(Writing, EngineUpdateAsksNamingPortAndFileBeforeTouchingTheBoard)
     engine_update_request request = {sim.port.c_str(), "", hex.c_str(), false};
     EXPECT_EQ(engine_update_firmware(&ui, &request), 0);
     EXPECT_EQ(r.question, "Flash " + hex + " onto the board at " + sim.port + "?");
-    EXPECT_STREQ(r.outcome.failure, engine_text_flash_not_confirmed);
+    EXPECT_EQ(r.outcome.error, ENGINE_ERROR_FLASH_NOT_CONFIRMED);
     EXPECT_EQ(r.finished, 1);
     EXPECT_FALSE(contains(commands(), "j")) << commands();
 }

@@ -34,11 +34,11 @@ namespace {
 // that carries the end-of-track flag, is the sector before that.
 int first_sent(int track)
 {
-    return (7 * track + 3) % dumps_sectors(track);
+    return (7 * track + 3) % geometry_sectors(track);
 }
 int last_sent(int track)
 {
-    return (first_sent(track) + dumps_sectors(track) - 1) % dumps_sectors(track);
+    return (first_sent(track) + geometry_sectors(track) - 1) % geometry_sectors(track);
 }
 
 std::string ts(int t, int s)
@@ -111,12 +111,12 @@ protected:
     // codes appear.
     void expect_good_means_the_disks(dumps_disk &d)
     {
-        if (d.data.size() < (size_t)256 * dumps_blocks(TRACKS)) {
+        if (d.data.size() < (size_t)256 * geometry_blocks(TRACKS)) {
             ADD_FAILURE() << "no image";
             return;
         }
         for (int t = 1; t <= TRACKS; t++)
-            for (int s = 0; s < dumps_sectors(t); s++) {
+            for (int s = 0; s < geometry_sectors(t); s++) {
                 uint8_t e = d.error(t, s);
                 EXPECT_TRUE(e == 0x01 || e == 0x03 || e == 0x05 || e == 0x09 || e == 0x0F)
                     << ts(t, s) << " error byte " << (int)e;
@@ -160,7 +160,7 @@ TEST_F(DumpsFaults, LostEndOfTrackPacketNeverPutsTheNextTracksSectorOnItsTrack)
         EXPECT_EQ(d.error(18, first_sent(18)), retries ? 0x01 : 0x03);
         EXPECT_EQ(count_label(), retries ? 1 : 2);
         for (int t = 1; t <= TRACKS; t++)
-            for (int s = 0; s < dumps_sectors(t); s++)
+            for (int s = 0; s < geometry_sectors(t); s++)
                 if (!(t == 17 && s == lost) && !(t == 18 && s == first_sent(18) && !retries)) {
                     EXPECT_EQ(d.error(t, s), 0x01) << ts(t, s);
                 }
@@ -185,7 +185,7 @@ TEST_F(DumpsFaults, UncertainTrackIsSettledByTheStreamBeforeAnythingIsStored)
     expect_good_means_the_disks(d);
     int unread = 0;
     for (int t = 1; t <= TRACKS; t++)
-        for (int s = 0; s < dumps_sectors(t); s++)
+        for (int s = 0; s < geometry_sectors(t); s++)
             unread += d.error(t, s) != 0x01;
     // The two lost, the dropped five: nothing else was lost to the doubt.
     EXPECT_EQ(unread, 7);
@@ -215,7 +215,7 @@ TEST_F(DumpsFaults, LostEndOfTrackBeforeATrackWithoutSyncShiftsNothingAndEnds)
         for (int s = 0; s < 21; s++)
             EXPECT_EQ(d.error(11, s), 0x03) << s;
         for (int t = 12; t <= TRACKS; t++)
-            for (int s = 0; s < dumps_sectors(t); s++)
+            for (int s = 0; s < geometry_sectors(t); s++)
                 EXPECT_EQ(d.error(t, s), 0x01) << ts(t, s);
         EXPECT_NE(disk_log().find("Sector retries exhausted for track 11\n"), std::string::npos);
         EXPECT_EQ(dumps_count(disk_log(), "Sector retries exhausted"), 1);
@@ -274,7 +274,7 @@ TEST_F(DumpsFaults, PassUnderRandomTransmissionFaultsEndsAndKeepsOnlyTheDisksDat
             // missing.
             int unread = 0;
             for (int t = 1; t <= TRACKS; t++)
-                for (int s = 0; s < dumps_sectors(t); s++)
+                for (int s = 0; s < geometry_sectors(t); s++)
                     unread += d.error(t, s) != 0x01;
             EXPECT_EQ(unread, dumps_count(disk_log(), "Transmission validation failed"));
         }

@@ -93,9 +93,9 @@ TEST_F(DumpsReread, LoadingShowsTheImageAndForgetsFilesItCannotUse)
     EXPECT_TRUE(dumps_in_order(shell_log_text(),
                                {"================================\nLoading disk image\n",
                                 dumps_fmt("Completed (image.d64, %d bytes)\n",
-                                          dumps_blocks(TRACKS) * 257)}))
+                                          geometry_blocks(TRACKS) * 257)}))
         << shell_log_text();
-    EXPECT_EQ(std::string((const char *)d64_storage + d64_base_size, dumps_blocks(TRACKS)),
+    EXPECT_EQ(std::string((const char *)d64_storage + d64_base_size, geometry_blocks(TRACKS)),
               std::string(file.errors.begin(), file.errors.end()));
     gtk_notebook_set_current_page(GTK_NOTEBOOK(w("notebook_main")), 0);
 
@@ -362,7 +362,7 @@ TEST_F(DumpsReread, AllocatedRereadReadsEveryAllocatedSectorItCanReach)
     std::vector<std::string> reads = w2();
     std::set<std::string> expected;
     for (int t = 1; t <= 35; t++)
-        for (int s = 0; s < dumps_sectors(t); s++)
+        for (int s = 0; s < geometry_sectors(t); s++)
             if (file.allocated(t, s) && !(t == 18 && s == 0) && !(t == 2 && s == 0))
                 expected.insert(dumps_fmt("w2 8 %d %d", t, s));
     EXPECT_EQ(std::set<std::string>(reads.begin(), reads.end()), expected);

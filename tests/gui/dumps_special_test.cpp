@@ -72,7 +72,7 @@ TEST_F(DumpsSpecial, DirTrackDumpKeepsErrorsAndNamesFilesWithTheFlagOnEitherSide
 
     // Everything off track 18 stays "not read" and counts; every PRG starts
     // off track 18.
-    int expected_errors = dumps_blocks(TRACKS) - 19 + 2;
+    int expected_errors = geometry_blocks(TRACKS) - 19 + 2;
     std::string status = shell_status_text();
     EXPECT_TRUE(starts_with(status, " Track 18 read completed in ")) << status;
     EXPECT_TRUE(ends_with(status, dumps_fmt(" seconds [%d/4]", expected_errors))) << status;
@@ -80,9 +80,9 @@ TEST_F(DumpsSpecial, DirTrackDumpKeepsErrorsAndNamesFilesWithTheFlagOnEitherSide
               std::to_string(expected_errors));
 
     dumps_disk d = saved("0012a_T18_RESCUE ME.d64");
-    ASSERT_EQ(d.file().size(), size_t(dumps_blocks(TRACKS) * 257));
+    ASSERT_EQ(d.file().size(), size_t(geometry_blocks(TRACKS) * 257));
     for (int t = 1; t <= TRACKS; t++)
-        for (int s = 0; s < dumps_sectors(t); s++) {
+        for (int s = 0; s < geometry_sectors(t); s++) {
             int want = t != 18 ? 0x03 : s == 4 ? 0x05 : s == 10 ? 0x03 : 0x01;
             ASSERT_EQ(d.error(t, s), want) << t << "/" << s;
             std::string expected = t == 18 && s != 10 ? std::string(disk.block(t, s), 256)
@@ -139,7 +139,7 @@ TEST_F(DumpsSpecial, FirstSectorPassReadsInTrackOrderOrDirectoryOrder)
     EXPECT_TRUE(*answered);
     std::string status = shell_status_text();
     EXPECT_TRUE(starts_with(status, " Track 18+ read completed in ")) << status;
-    EXPECT_TRUE(ends_with(status, dumps_fmt(" seconds [%d/1]", dumps_blocks(TRACKS) - 19 - 3)))
+    EXPECT_TRUE(ends_with(status, dumps_fmt(" seconds [%d/1]", geometry_blocks(TRACKS) - 19 - 3)))
         << status;
     dumps_disk d = saved("T18+_RESCUE ME.d64");
     for (const dumps_file_entry *e : {&game, &loader, &data, &tail})
@@ -199,7 +199,7 @@ TEST_F(DumpsSpecial, DiskWithoutSyncOnTrack18IsStillSavedAsUnformatted)
     dumps_prepare_window(0, 10, 1);
     dumps_set_auto_naming(true, out, false, 7);
     ASSERT_TRUE(run("menuitem_dump_track_18_only"));
-    EXPECT_TRUE(ends_with(shell_status_text(), dumps_fmt(" seconds [%d/0]", dumps_blocks(TRACKS))))
+    EXPECT_TRUE(ends_with(shell_status_text(), dumps_fmt(" seconds [%d/0]", geometry_blocks(TRACKS))))
         << shell_status_text();
     dumps_disk d = saved("0007a_T18_UNFORMATTED.d64");
     EXPECT_EQ(std::set<uint8_t>(d.errors.begin(), d.errors.end()), std::set<uint8_t>{0x03});
@@ -224,7 +224,7 @@ TEST_F(DumpsSpecial, BamDumpReadsEachAllocatedSectorOnceFromTheOutermostTrack)
     EXPECT_EQ(reads[0], "w2 8 18 0");
     std::set<std::string> expected, seen(reads.begin() + 1, reads.end());
     for (int t = 1; t <= 35; t++)
-        for (int s = 0; s < dumps_sectors(t); s++)
+        for (int s = 0; s < geometry_sectors(t); s++)
             if (disk.allocated(t, s) && !(t == 18 && s == 0))
                 expected.insert(dumps_fmt("w2 8 %d %d", t, s));
     EXPECT_EQ(seen, expected);
@@ -232,7 +232,7 @@ TEST_F(DumpsSpecial, BamDumpReadsEachAllocatedSectorOnceFromTheOutermostTrack)
 
     dumps_disk d = saved("0001a_BAM_RESCUE ME.d64");
     for (int t = 1; t <= 35; t++)
-        for (int s = 0; s < dumps_sectors(t); s++) {
+        for (int s = 0; s < geometry_sectors(t); s++) {
             int want = !disk.allocated(t, s) ? 0x03 : (t == 30 && s == 5) ? 0x05 : 0x01;
             ASSERT_EQ(d.error(t, s), want) << t << "/" << s;
         }

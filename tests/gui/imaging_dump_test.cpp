@@ -19,6 +19,7 @@
 #include "tests/support/sim_process.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
+#include "version.h"
 
 namespace {
 
@@ -104,8 +105,8 @@ TEST_F(ImagingDump, CleanDiskFromItsRawGcrIsSavedByteForByte)
     std::string md5 = scratch_read(path + ".md5");
     EXPECT_EQ(md5, md5sum_of(path) + " *" + path.substr(path.rfind('/') + 1) + "\n");
     std::string log = disk_log();
-    EXPECT_EQ(log.rfind("Log file created by Dravlen client 3.11.0\nImaging disk\n", 0), 0u) << log;
-    EXPECT_EQ(dumps_count(log, "Correctly processed t/s"), dumps_blocks(TRACKS));
+    EXPECT_EQ(log.rfind("Log file created by Dravlen client " DRAVLEN_VERSION "\nImaging disk\n", 0), 0u) << log;
+    EXPECT_EQ(dumps_count(log, "Correctly processed t/s"), geometry_blocks(TRACKS));
 
     EXPECT_EQ(commands("ws"), std::vector<std::string>{"ws " + std::to_string(TRACKS) + " 8 1"});
     EXPECT_TRUE(commands("w1").empty());
@@ -146,7 +147,7 @@ TEST_F(ImagingDump, DamagedDiskKeepsItsErrorsAndRetriesFixWhatTheyCan)
     // the disk's bytes; the rest of track 30 and track 31 prove that the
     // renumbered packet still ended its track.
     for (int t = 1; t <= 35; t++)
-        for (int s = 0; s < dumps_sectors(t); s++) {
+        for (int s = 0; s < geometry_sectors(t); s++) {
             uint8_t e = got.error(t, s);
             if (e == 1 || e == 5) {
                 EXPECT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))
@@ -193,7 +194,7 @@ TEST_F(ImagingDump, LostEndOfTrackPacketDoesNotPourTheNextTrackIntoThisOne)
     ASSERT_TRUE(img_run_dump());
     img_disk got = saved();
     for (int t = 1; t <= 35; t++)
-        for (int s = 0; s < dumps_sectors(t); s++) {
+        for (int s = 0; s < geometry_sectors(t); s++) {
             ASSERT_EQ(got.error(t, s), t == 2 && s == 16 ? 3 : 1) << t << "/" << s;
             if (got.error(t, s) == 1) {
                 ASSERT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))
@@ -332,7 +333,7 @@ TEST_F(ImagingDump, FirstTrackThreeLeavesTheOuterTracksUnread)
     EXPECT_NE(status.find("[" + std::to_string(42 + MISSING) + "/"), std::string::npos) << status;
     EXPECT_EQ(commands("w1").size(), MISSING ? 1u : 0u);
     std::string log = disk_log();
-    EXPECT_EQ(log.rfind("Log file created by Dravlen client 3.11.0\n"
+    EXPECT_EQ(log.rfind("Log file created by Dravlen client " DRAVLEN_VERSION "\n"
                         "Imaging disk (expected outermost track: 3)\n", 0), 0u) << log;
     // cc1541 fills a disk from track 1 on.
     EXPECT_NE(log.find("Inaccessible tracks are unfortunately in use, according to BAM contents\n"),
@@ -347,10 +348,10 @@ img_disk read_shifted(const img_disk &disk, int k)
 {
     img_disk r = disk;
     for (int p = 1; p <= 35; p++)
-        for (int s = 0; s < dumps_sectors(p); s++) {
+        for (int s = 0; s < geometry_sectors(p); s++) {
             int from = p + k;
-            char *to = &r.data[256 * dumps_block(p, s)];
-            if (from < 1 || from > 35 || s >= dumps_sectors(from)) {
+            char *to = &r.data[256 * geometry_block(p, s)];
+            if (from < 1 || from > 35 || s >= geometry_sectors(from)) {
                 std::fill(to, to + 256, 0);
                 r.error(p, s) = 3;
             } else {
@@ -381,7 +382,7 @@ TEST_F(ImagingDump, HeadStopDiskShiftedInwardsWhenAccepted)
     for (int s = 0; s < 21; s++)
         EXPECT_EQ(got.error(1, s), 0x0F);
     for (int t = 2; t <= 35; t++)
-        for (int s = 0; s < dumps_sectors(t); s++) {
+        for (int s = 0; s < geometry_sectors(t); s++) {
             ASSERT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))
                 << t << "/" << s;
             ASSERT_EQ(got.error(t, s), 1) << t << "/" << s;
@@ -406,7 +407,7 @@ TEST_F(ImagingDump, HeadStopDiskKeptAsReadWhenDeclined)
     ASSERT_TRUE(img_run_dump());
     EXPECT_TRUE(*answered);
     img_disk got = saved();
-    EXPECT_TRUE(got.data.substr(0, 256 * dumps_blocks(35)) == as_read.data);
+    EXPECT_TRUE(got.data.substr(0, 256 * geometry_blocks(35)) == as_read.data);
     EXPECT_NE(disk_log().find("Tracks not shifted inwards at user's request\n"), std::string::npos);
     // No directory on track 18: the name cannot come from it.
     EXPECT_NE(img_saved_image(out).find("NO NAME"), std::string::npos) << img_saved_image(out);
@@ -421,9 +422,9 @@ TEST_F(ImagingDump, MisalignedDiskShiftedOutwardsWhenAccepted)
     EXPECT_TRUE(*answered);
     img_disk got = saved();
     for (int t = 1; t <= 34; t++)
-        for (int s = 0; s < dumps_sectors(t); s++) {
+        for (int s = 0; s < geometry_sectors(t); s++) {
             // Only as many sectors as the drive's track held come back.
-            bool lost = s >= dumps_sectors(t + 1);
+            bool lost = s >= geometry_sectors(t + 1);
             ASSERT_EQ(got.error(t, s), lost ? 3 : 1) << t << "/" << s;
             if (!lost) {
                 ASSERT_EQ(std::string(got.block(t, s), 256), std::string(disk.block(t, s), 256))

@@ -29,6 +29,7 @@
 #include "gui/jobs/rereads_job.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
+#include "version.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ TEST_F(Shell, MissingNameWarnsAndGivesNull)
 TEST_F(Shell, StartUpShowsImagingTabLogLinesAndHidesBuildSpecificControls)
 {
     EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(w("notebook_main"))), 0);
-    std::string expected = "Started Dravlen client 3.11.0\nConfiguration file: " +
+    std::string expected = "Started Dravlen client " DRAVLEN_VERSION "\nConfiguration file: " +
                            shell_test_config_path() + "\n";
     EXPECT_EQ(shell_log_text().compare(0, expected.size(), expected), 0) << shell_log_text();
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(window_main)), "Dravlen client");
@@ -360,14 +361,14 @@ TEST_F(Shell, PerDiskLogHeaderAppendAndDelete)
     log_warpsave_delete();
 
     log_warpsave_new(0);
-    EXPECT_STREQ(log_warpsave_get_str(), "Log file created by Dravlen client 3.11.0\n");
+    EXPECT_STREQ(log_warpsave_get_str(), "Log file created by Dravlen client " DRAVLEN_VERSION "\n");
     log_warpsave_new(1);  // replaces the previous one
-    EXPECT_STREQ(log_warpsave_get_str(), "Log file opened by Dravlen client 3.11.0\n");
+    EXPECT_STREQ(log_warpsave_get_str(), "Log file opened by Dravlen client " DRAVLEN_VERSION "\n");
     log_warpsave_append(nullptr);
     shell_log_clear();
     log_warpsave_and_log_textview_append("t/s 18/0 \n");
     EXPECT_EQ(std::string(log_warpsave_get_str()),
-              "Log file opened by Dravlen client 3.11.0\nt/s 18/0 \n");
+              "Log file opened by Dravlen client " DRAVLEN_VERSION "\nt/s 18/0 \n");
     EXPECT_EQ(log_warpsave_get_len(), (int)strlen(log_warpsave_get_str()));
     EXPECT_EQ(shell_log_text(), "t/s 18/0 \n");
     log_warpsave_delete();
@@ -427,7 +428,7 @@ TEST_F(Shell, LinesFromAWorkerReachBothLogsInOrder)
     worker.join();
     ASSERT_TRUE(arrived) << shell_log_text();
     EXPECT_EQ(std::string(log_warpsave_get_str()),
-              "Log file created by Dravlen client 3.11.0\n" + expected);
+              "Log file created by Dravlen client " DRAVLEN_VERSION "\n" + expected);
     log_warpsave_delete();
 }
 
@@ -523,8 +524,8 @@ TEST_F(Shell, AboutBoxNamesTheBuild)
     GtkWidget *about = create_dialog_about();
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(about)), "About Dravlen client");
     std::string title = gtk_label_get_text(GTK_LABEL(lookup_widget(about, "label_about_title")));
-    EXPECT_EQ(title, TRACKS == 40 ? "Dravlen client 3.11.0 (40 tracks)"
-                                  : "Dravlen client 3.11.0 (35 tracks)");
+    EXPECT_EQ(title, TRACKS == 40 ? "Dravlen client " DRAVLEN_VERSION " (40 tracks)"
+                                  : "Dravlen client " DRAVLEN_VERSION " (35 tracks)");
     std::string text =
         gtk_label_get_text(GTK_LABEL(lookup_widget(about, "label_about_description")));
     // A build with the test image must not claim to carry firmware.

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/geometry.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -360,12 +361,6 @@ packet_info take_apart(const bytes &p) {
   return info;
 }
 
-int sectors_of(int t) { return t <= 17 ? 21 : t <= 24 ? 19 : t <= 30 ? 18 : 17; }
-int first_block(int t) {
-  int b = 0;
-  for (int i = 1; i < t; i++) b += sectors_of(i);
-  return b;
-}
 
 // Packets of one "ws" pass grouped by track, following the end-of-track
 // flags and the no-sector packets as the client does.
@@ -411,18 +406,18 @@ TEST_F(SimTest, WholeDiskPassDeliversEverySectorOncePerTrack) {
     auto tracks = read_pass(&p, 1, 35);
     EXPECT_TRUE(p.prompt());
     for (int t = 1; t <= 35; t++) {
-      ASSERT_EQ((int)tracks[t].size(), sectors_of(t)) << "track " << t;
-      std::vector<int> seen(sectors_of(t), 0);
+      ASSERT_EQ((int)tracks[t].size(), geometry_sectors(t)) << "track " << t;
+      std::vector<int> seen(geometry_sectors(t), 0);
       for (size_t i = 0; i < tracks[t].size(); i++) {
         const packet_info &k = tracks[t][i];
         EXPECT_TRUE(k.transmission_ok && k.gcr_ok && k.checksum_ok) << t << "/" << k.sector;
         EXPECT_EQ(k.eot, i + 1 == tracks[t].size());
-        ASSERT_TRUE(k.sector >= 0 && k.sector < sectors_of(t));
+        ASSERT_TRUE(k.sector >= 0 && k.sector < geometry_sectors(t));
         seen[k.sector]++;
-        EXPECT_EQ(0, memcmp(k.data, image.data() + (first_block(t) + k.sector) * 256, 256))
+        EXPECT_EQ(0, memcmp(k.data, image.data() + (geometry_block(t, 0) + k.sector) * 256, 256))
             << t << "/" << k.sector;
       }
-      EXPECT_EQ(std::vector<int>(sectors_of(t), 1), seen) << "track " << t;
+      EXPECT_EQ(std::vector<int>(geometry_sectors(t), 1), seen) << "track " << t;
     }
     ASSERT_TRUE(sim_stop(&sim));
     // The raw tracks decode to the same blocks, without error info.
@@ -435,11 +430,11 @@ TEST_F(SimTest, InjectedFaultsAndErrorInfoChangeTheStatedPackets) {
   std::string image = read_file(d64);
   // Error info: 23 on 4/0, 21 on 5/1, 27 on 6/2, 20 on 7/3, 24 on 8/4.
   std::string info(683, '\x01');
-  info[first_block(4) + 0] = 0x05;
-  info[first_block(5) + 1] = 0x03;
-  info[first_block(6) + 2] = 0x09;
-  info[first_block(7) + 3] = 0x02;
-  info[first_block(8) + 4] = 0x06;
+  info[geometry_block(4, 0) + 0] = 0x05;
+  info[geometry_block(5, 0) + 1] = 0x03;
+  info[geometry_block(6, 0) + 2] = 0x09;
+  info[geometry_block(7, 0) + 3] = 0x02;
+  info[geometry_block(8, 0) + 4] = 0x06;
   std::string with_info = image + info;
   std::string path = dir.file("errors.d64");
   g_file_set_contents(path.c_str(), with_info.data(), (gssize)with_info.size(), nullptr);
@@ -472,7 +467,7 @@ TEST_F(SimTest, InjectedFaultsAndErrorInfoChangeTheStatedPackets) {
   EXPECT_FALSE(find(8, 4)->gcr_ok);
   // Untouched sectors stay clean; tracks beyond the disk have no sectors.
   for (int t : {9, 18, 35}) {
-    EXPECT_EQ((int)tracks[t].size(), sectors_of(t));
+    EXPECT_EQ((int)tracks[t].size(), geometry_sectors(t));
     for (const packet_info &k : tracks[t]) EXPECT_TRUE(k.transmission_ok && k.gcr_ok && k.checksum_ok);
   }
   for (int t = 36; t <= 40; t++) {
@@ -510,7 +505,7 @@ TEST_F(SimTest, InjectedFaultsAndErrorInfoChangeTheStatedPackets) {
   ASSERT_TRUE(p.read_n(&raw, 324));
   packet_info bam = take_apart(raw);
   EXPECT_EQ(bam.sector, 0);
-  EXPECT_EQ(0, memcmp(bam.data, image.data() + first_block(18) * 256, 256));
+  EXPECT_EQ(0, memcmp(bam.data, image.data() + geometry_block(18, 0) * 256, 256));
 }
 
 // ---------------------------------------------------------------- DOS-level commands
@@ -697,10 +692,10 @@ TEST_F(SimTest, RestoreWritesEveryReceivedSectorOntoTheDisk) {
     ASSERT_TRUE(p.prompt());
     ASSERT_TRUE(p.command("wr 8"));
     for (int t = 1; t <= 35; t++) {
-      for (int i = 0; i < sectors_of(t); i++) {
-        int s = (i * 5) % sectors_of(t);  // any order is taken; the packet names its place
+      for (int i = 0; i < geometry_sectors(t); i++) {
+        int s = (i * 5) % geometry_sectors(t);  // any order is taken; the packet names its place
         ASSERT_EQ(p.read_str(1), "d") << t << "/" << s;
-        bytes pk = outgoing_packet((const uint8_t *)source.data() + (first_block(t) + s) * 256, t, s);
+        bytes pk = outgoing_packet((const uint8_t *)source.data() + (geometry_block(t, 0) + s) * 256, t, s);
         ASSERT_TRUE(p.write_bytes(pk.data(), pk.size()));
       }
     }
@@ -837,7 +832,7 @@ TEST_F(SimTest, FortyTrackDisksStreamAndSaveAllTracks) {
     for (int t = 36; t <= 40; t++) {
       ASSERT_EQ(tracks[t].size(), 17u);
       for (const packet_info &k : tracks[t])
-        EXPECT_EQ(0, memcmp(k.data, image.data() + (first_block(t) + k.sector) * 256, 256));
+        EXPECT_EQ(0, memcmp(k.data, image.data() + (geometry_block(t, 0) + k.sector) * 256, 256));
     }
     // A quick format keeps the ID and the blocks beyond the directory.
     EXPECT_TRUE(simple_command(&p, "dc \"N:renamed\" 8"));
@@ -845,9 +840,9 @@ TEST_F(SimTest, FortyTrackDisksStreamAndSaveAllTracks) {
   ASSERT_TRUE(sim_stop(&sim));
   std::string saved = read_file(dir.file("forty_out.d64"));
   ASSERT_EQ(saved.size(), 196608u);
-  EXPECT_EQ(saved.substr(0, first_block(18) * 256), image.substr(0, first_block(18) * 256));
-  EXPECT_EQ(saved.substr(first_block(18) * 256 + 162, 2), image.substr(first_block(18) * 256 + 162, 2));
-  EXPECT_EQ(saved.substr(first_block(18) * 256 + 144, 7), "renamed");
+  EXPECT_EQ(saved.substr(0, geometry_block(18, 0) * 256), image.substr(0, geometry_block(18, 0) * 256));
+  EXPECT_EQ(saved.substr(geometry_block(18, 0) * 256 + 162, 2), image.substr(geometry_block(18, 0) * 256 + 162, 2));
+  EXPECT_EQ(saved.substr(geometry_block(18, 0) * 256 + 144, 7), "renamed");
 }
 
 TEST_F(SimTest, RandomCorruptionFollowsTheSeed) {
@@ -1001,7 +996,7 @@ TEST_F(SimTest, RawTracksAreReadAtAnyBitPosition) {
     ASSERT_EQ(tracks[t].size(), 21u) << t;
     for (const packet_info &k : tracks[t]) {
       EXPECT_TRUE(k.transmission_ok && k.gcr_ok && k.checksum_ok) << t << "/" << k.sector;
-      EXPECT_EQ(0, memcmp(k.data, image.data() + (first_block(t) + k.sector) * 256, 256)) << t << "/" << k.sector;
+      EXPECT_EQ(0, memcmp(k.data, image.data() + (geometry_block(t, 0) + k.sector) * 256, 256)) << t << "/" << k.sector;
     }
   }
 }
@@ -1051,7 +1046,7 @@ std::string three_file_disk(const temp_dir &dir) {
 std::string with_error(const temp_dir &dir, const char *name, std::string image, int track, int sector,
                        uint8_t code) {
   std::string info(683, '\x01');
-  info[first_block(track) + sector] = (char)code;
+  info[geometry_block(track, 0) + sector] = (char)code;
   image += info;
   g_file_set_contents(dir.file(name).c_str(), image.data(), (gssize)image.size(), nullptr);
   return dir.file(name);
@@ -1232,10 +1227,10 @@ TEST_F(SimTest, ValidateThatMeetsABadFileBlockKeepsTheOldBam) {
   // The last block of the last file is bad; the directory reads, so the
   // listing works while validate stops at the file.
   std::string image = three_file_disk(dir);
-  const uint8_t *dir_sector = (const uint8_t *)image.data() + (first_block(18) + 1) * 256;
+  const uint8_t *dir_sector = (const uint8_t *)image.data() + (geometry_block(18, 0) + 1) * 256;
   int t = dir_sector[2 * 32 + 3], s = dir_sector[2 * 32 + 4];
   for (int hops = 0; hops < 10; hops++) {
-    const uint8_t *b = (const uint8_t *)image.data() + (first_block(t) + s) * 256;
+    const uint8_t *b = (const uint8_t *)image.data() + (geometry_block(t, 0) + s) * 256;
     if (b[0] == 0) break;
     t = b[0];
     s = b[1];

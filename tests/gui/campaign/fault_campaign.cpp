@@ -45,6 +45,7 @@
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
+#include "tests/support/fault_plan.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 #include "gui/windows/dialogs.h"
@@ -164,38 +165,18 @@ struct op_plan {
     bool restore_dirty = false;
 };
 
-struct plan {
+struct plan : fault_set {
     uint64_t seed = 0;
     int base = 0;
     dumps_disk served;  // the disk as served (data and error info)
     std::vector<std::string> args;
-    std::set<ts_pair> corrupt, drop;
-    std::set<int> no_sector;
-    std::map<ts_pair, std::vector<int>> sequence;
-    std::map<ts_pair, int> renumber;
-    std::map<ts_pair, int> reply;  // single-sector reads answered with another sector
-    int corrupt_random = 0;
-    long long silent_after = -1, hangup_after = -1;
-    int trickle = 0;
-    bool timing = false;
     std::vector<op_plan> ops;
     std::set<ts_pair> previous_errors;  // error sectors of previous.d64
 };
 
 int sectors_of(int t)
 {
-    return dumps_sectors(t);
-}
-
-// The order in which the simulator's whole-disk pass meets a D64 track.
-int last_packet_sector(int t)
-{
-    int n = sectors_of(t);
-    return ((t * 7 + 3) % n + n - 1) % n;
-}
-int first_packet_sector(int t)
-{
-    return (t * 7 + 3) % sectors_of(t);
+    return geometry_sectors(t);
 }
 
 bool code_is_bad(int code)
@@ -228,7 +209,7 @@ bool good_possible(const plan &p, int t, int s)
 
 std::string ts_text(ts_pair ts)
 {
-    return std::to_string(ts.first) + "/" + std::to_string(ts.second);
+    return fault_ts_text(ts);
 }
 
 plan make_plan(uint64_t seed)
@@ -262,7 +243,7 @@ plan make_plan(uint64_t seed)
     int faults = pick(5);
     for (int i = 0; i < faults; i++) {
         int t = 1 + pick(34);
-        ts_pair end(t, last_packet_sector(t)), next(t + 1, first_packet_sector(t + 1));
+        ts_pair end(t, fault_last_packet_sector(t)), next(t + 1, fault_first_packet_sector(t + 1));
         switch (pick(8)) {
         case 0:
             p.corrupt.insert(chance(50) ? end : any_ts(1, 35));
@@ -322,35 +303,8 @@ plan make_plan(uint64_t seed)
     else if (device < 28)
         p.timing = true;
 
-    for (const ts_pair &ts : p.corrupt)
-        p.args.insert(p.args.end(), {"--corrupt-checksum", ts_text(ts)});
-    for (const ts_pair &ts : p.drop)
-        p.args.insert(p.args.end(), {"--drop", ts_text(ts)});
-    for (int t : p.no_sector)
-        p.args.insert(p.args.end(), {"--no-sector-track", std::to_string(t)});
-    for (const auto &seq : p.sequence) {
-        std::string codes;
-        for (int c : seq.second)
-            codes += (codes.empty() ? "" : ",") + std::to_string(c);
-        p.args.insert(p.args.end(), {"--sequence", ts_text(seq.first) + "=" + codes});
-    }
-    for (const auto &r : p.renumber)
-        p.args.insert(p.args.end(), {"--sector-number", ts_text(r.first) + "=" +
-                                                            std::to_string(r.second)});
-    for (const auto &r : p.reply)
-        p.args.insert(p.args.end(), {"--reply-sector", ts_text(r.first) + "=" +
-                                                           std::to_string(r.second)});
-    if (p.corrupt_random)
-        p.args.insert(p.args.end(), {"--corrupt-random", std::to_string(p.corrupt_random),
-                                     "--seed", std::to_string(seed % 1000000007)});
-    if (p.silent_after >= 0)
-        p.args.insert(p.args.end(), {"--silent-after", std::to_string(p.silent_after)});
-    if (p.hangup_after >= 0)
-        p.args.insert(p.args.end(), {"--hangup-after", std::to_string(p.hangup_after)});
-    if (p.trickle)
-        p.args.insert(p.args.end(), {"--trickle", std::to_string(p.trickle)});
-    if (p.timing)
-        p.args.push_back("--drive-timing");
+    p.corrupt_seed = seed % 1000000007;
+    p.args = fault_args(p);
 
     // previous.d64: an earlier image of this disk with some sectors bad.
     for (int t = 1; t <= disk_tracks; t++)
@@ -620,7 +574,7 @@ void check_image(run_state &st, const uint8_t *image, bool with_errors, const st
     int64_t base = d64_base_size;
     for (int t = 1; t <= TRACKS; t++)
         for (int s = 0; s < sectors_of(t); s++) {
-            int code = with_errors ? image[base + dumps_block(t, s)] : 1;
+            int code = with_errors ? image[base + geometry_block(t, s)] : 1;
             if (code != 0x01 && code != 0x03 && code != 0x05 && code != 0x09 && code != 0x0F) {
                 violation(st, what + ": undefined error byte " + std::to_string(code) + " at " +
                                   ts_text({t, s}));
@@ -670,7 +624,7 @@ void check_image(run_state &st, const uint8_t *image, bool with_errors, const st
             int c = seq.second[std::min<size_t>(i, seq.second.size() - 1)];
             best = std::max(best, merit(c));
         }
-        int held = image[base + dumps_block(t, s)];
+        int held = image[base + geometry_block(t, s)];
         if (held != 0x0F && merit(held) != best)
             violation(st, what + ": " + ts_text(seq.first) + " holds " + std::to_string(held) +
                               " after " + std::to_string(reads) + " reads of sequence " +
@@ -686,8 +640,8 @@ void check_image(run_state &st, const uint8_t *image, bool with_errors, const st
 void check_saved_file(run_state &st, const std::string &path, const std::string &what)
 {
     std::string bytes = scratch_read(path);
-    size_t base = 256u * dumps_blocks(TRACKS);
-    bool with_errors = bytes.size() == base + dumps_blocks(TRACKS);
+    size_t base = 256u * geometry_blocks(TRACKS);
+    bool with_errors = bytes.size() == base + geometry_blocks(TRACKS);
     if (bytes.size() != base && !with_errors) {
         violation(st, what + ": saved file " + path + " has size " + std::to_string(bytes.size()));
         return;
@@ -695,7 +649,7 @@ void check_saved_file(run_state &st, const std::string &path, const std::string 
     check_image(st, (const uint8_t *)bytes.data(), with_errors, what, false);
     int count = 0;
     if (with_errors)
-        for (int i = 0; i < dumps_blocks(TRACKS); i++) {
+        for (int i = 0; i < geometry_blocks(TRACKS); i++) {
             uint8_t c = (uint8_t)bytes[base + i];
             count += c != 0x01 && c != 0x0F;
         }

@@ -13,24 +13,6 @@
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 
-int dumps_sectors(int track)
-{
-    return track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17;
-}
-
-int dumps_block(int track, int sector)
-{
-    int b = 0;
-    for (int t = 1; t < track; t++)
-        b += dumps_sectors(t);
-    return b + sector;
-}
-
-int dumps_blocks(int tracks)
-{
-    return dumps_block(tracks + 1, 0);
-}
-
 std::string dumps_disk::file(bool plain) const
 {
     return plain ? data : data + std::string(errors.begin(), errors.end());
@@ -42,7 +24,7 @@ std::vector<dumps_file_entry> dumps_disk::directory() const
     int t = 18, s = 1, number = 0;
     for (int sectors = 0; sectors < 18 && t == 18 && s < 19; sectors++) {
         const unsigned char *b =
-            reinterpret_cast<const unsigned char *>(data.data()) + 256 * dumps_block(t, s);
+            reinterpret_cast<const unsigned char *>(data.data()) + 256 * geometry_block(t, s);
         for (int i = 0; i < 8; i++) {
             const unsigned char *e = b + 32 * i;
             number++;
@@ -61,14 +43,14 @@ std::vector<dumps_file_entry> dumps_disk::directory() const
 bool dumps_disk::allocated(int t, int s) const
 {
     const unsigned char *bam = reinterpret_cast<const unsigned char *>(data.data()) +
-                               256 * dumps_block(18, 0) + 4 * t;
+                               256 * geometry_block(18, 0) + 4 * t;
     return !(bam[1 + s / 8] & (1 << (s % 8)));
 }
 
 void dumps_disk::set_allocated(int t, int s)
 {
     unsigned char *bam =
-        reinterpret_cast<unsigned char *>(&data[256 * dumps_block(18, 0) + 4 * t]);
+        reinterpret_cast<unsigned char *>(&data[256 * geometry_block(18, 0) + 4 * t]);
     if (bam[1 + s / 8] & (1 << (s % 8))) {
         bam[1 + s / 8] &= (unsigned char)~(1 << (s % 8));
         bam[0]--;
@@ -79,13 +61,13 @@ bool dumps_read_disk(const std::string &path, int tracks, dumps_disk *disk)
 {
     bool ok = false;
     std::string bytes = scratch_read(path, &ok);
-    size_t base = 256u * dumps_blocks(tracks);
-    if (!ok || (bytes.size() != base && bytes.size() != base + dumps_blocks(tracks)))
+    size_t base = 256u * geometry_blocks(tracks);
+    if (!ok || (bytes.size() != base && bytes.size() != base + geometry_blocks(tracks)))
         return false;
     disk->tracks = tracks;
     disk->data = bytes.substr(0, base);
     if (bytes.size() == base)
-        disk->errors.assign(dumps_blocks(tracks), 0x01);
+        disk->errors.assign(geometry_blocks(tracks), 0x01);
     else
         disk->errors.assign(bytes.begin() + base, bytes.end());
     return true;
@@ -136,7 +118,7 @@ bool dumps_build_disk(const std::string &dir, int tracks, dumps_disk *disk)
         const unsigned char program[] = {0x01, 0x08, 0x0b, 0x08, 0x0a, 0x00, 0x99, '"',
                                          'H',  'I',  '"',  0x00, 0x00, 0x00};
         std::string bytes(reinterpret_cast<const char *>(program), sizeof program);
-        disk->data.replace(256 * dumps_block(e.track, e.sector) + 2, bytes.size(), bytes);
+        disk->data.replace(256 * geometry_block(e.track, e.sector) + 2, bytes.size(), bytes);
     }
     return true;
 }

@@ -3,14 +3,12 @@
 // it, and the main-window settings a dump or re-read reads.
 #pragma once
 
+#include "tests/support/geometry.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// 1541 geometry, written out independently of the program's tables.
-int dumps_sectors(int track);
-int dumps_block(int track, int sector);
-int dumps_blocks(int tracks);
 
 struct dumps_file_entry {
     int number;  // 1-based directory position
@@ -25,8 +23,8 @@ struct dumps_disk {
     std::string data;
     std::vector<uint8_t> errors;
 
-    char *block(int t, int s) { return &data[256 * dumps_block(t, s)]; }
-    uint8_t &error(int t, int s) { return errors[dumps_block(t, s)]; }
+    char *block(int t, int s) { return &data[256 * geometry_block(t, s)]; }
+    uint8_t &error(int t, int s) { return errors[geometry_block(t, s)]; }
     // D64 with error info (or without, when plain).
     std::string file(bool plain = false) const;
     std::vector<dumps_file_entry> directory() const;

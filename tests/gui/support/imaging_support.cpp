@@ -62,13 +62,13 @@ bool img_load(const std::string &path, img_disk *disk)
     if (!ok)
         return false;
     for (int tracks : {35, 40}) {
-        size_t base = 256 * (size_t)dumps_blocks(tracks);
-        if (bytes.size() != base && bytes.size() != base + dumps_blocks(tracks))
+        size_t base = 256 * (size_t)geometry_blocks(tracks);
+        if (bytes.size() != base && bytes.size() != base + geometry_blocks(tracks))
             continue;
         disk->tracks = tracks;
         disk->data = bytes.substr(0, base);
         if (bytes.size() == base)
-            disk->errors.assign(dumps_blocks(tracks), 1);
+            disk->errors.assign(geometry_blocks(tracks), 1);
         else
             disk->errors.assign(bytes.begin() + base, bytes.end());
         return true;

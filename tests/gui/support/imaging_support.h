@@ -20,8 +20,8 @@ struct img_disk {
     std::string data;              // 256 bytes per block
     std::vector<uint8_t> errors;   // one per block
     int tracks = 35;
-    const char *block(int t, int s) const { return data.data() + 256 * dumps_block(t, s); }
-    uint8_t &error(int t, int s) { return errors[dumps_block(t, s)]; }
+    const char *block(int t, int s) const { return data.data() + 256 * geometry_block(t, s); }
+    uint8_t &error(int t, int s) { return errors[geometry_block(t, s)]; }
     std::string file() const;      // D64 with error info
 };
 bool img_load(const std::string &path, img_disk *disk);
