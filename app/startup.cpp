@@ -26,7 +26,6 @@
 
 const char *startup_initialise(void)
 {
-    console_finisher_queue = operation_idle_add;
     palette_module_init();
     c64pixbufs_module_init();
     d64_module_init();

@@ -1,6 +1,5 @@
 #include "device/console.h"
 
-#include "engine/operation_state.h"
 #include "device/serial.h"
 
 #include <cstring>
@@ -137,13 +136,6 @@ const char *console_answer_failure_text(const char answer[2])
     return console_text_command_failed;
 }
 
-static void console_queue_with_g_idle_add(GSourceFunc finisher, gpointer data)
-{
-    g_idle_add(finisher, data);
-}
-
-void (*console_finisher_queue)(GSourceFunc, gpointer) = console_queue_with_g_idle_add;
-
 const char *console_process_command(int handle, int device, const char *command_word,
                                     std::atomic<int> *abort, char answer[2])
 {
@@ -161,17 +153,6 @@ const char *console_process_command(int handle, int device, const char *command_
     if (answer)
         memcpy(answer, got, sizeof got);
     return failure;
-}
-
-int wrapper_process_command(int handle, int device, const char *command_word,
-                            GSourceFunc finisher)
-{
-    const char *failure =
-        console_process_command(handle, device, command_word, &flag_abort_requested);
-    if (!failure)
-        return 1;
-    console_finisher_queue(finisher, const_cast<char *>(failure));
-    return 0;
 }
 
 const char *console_request_version(int handle, char *version, size_t size,
