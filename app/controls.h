@@ -3,5 +3,5 @@
 #pragma once
 
 void controls_adjust_from_options(void);
-// Points the image-file module at the GUI (questions, logs, auto naming).
-void controls_install_filer_hooks(void);
+// Lets a save of the options store where the main window stands now.
+void controls_install_window_position(void);

@@ -50,7 +50,7 @@ const char *startup_initialise(void)
     notebook_main_set_page(1);
     notebook_main_set_page(0);
 
-    controls_install_filer_hooks();
+    controls_install_window_position();
     const char *path = options_module_init();
     char *text =
         g_strdup_printf("Started Dravlen client 3.11.0\nConfiguration file: %s\n", path);

@@ -563,33 +563,37 @@ const char *read_into_store(const engine_imaging_params *p, int *rereading)
 
 // ---------------------------------------------------------------- saving
 
-// The D64's name: the one asked for, or the automatic one.
+// The D64's name as the request gives it, never asking: the one asked
+// for, else the automatic one.
 std::string image_path(const engine_imaging_params *p, int first)
 {
-    std::string path;
-    if (p->path && *p->path) {
-        path = p->path;
-    } else {
-        char name[D64_NAME_BUFFER_SIZE];
-        engine_disk_name_for_file(first, name);
-        gchar *file = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, name);
-        gchar *full = options_d64_dir_string
-                          ? g_build_filename(options_d64_dir_string, file, nullptr)
-                          : g_strdup(file);
-        path = full;
-        g_free(full);
-        g_free(file);
-    }
+    if (p->path && *p->path)
+        return p->path;
+    char name[D64_NAME_BUFFER_SIZE];
+    engine_disk_name_for_file(first, name);
+    gchar *full = filer_auto_name_path(p->naming, FILER_DUMP_WHOLE_DISK, p->folder, p->offset,
+                                       p->side_b, name);
+    std::string path = full;
+    g_free(full);
     return path;
 }
 
-// Names the D64 and saves it with its ".log" and ".md5".  Null on success,
-// else the failure text; *files gets what was written.
+// Names the D64 (asking for a name when neither a path nor automatic
+// naming is given) and saves it with its ".log" and ".md5".  Null on
+// success or when no name was given, else the failure text; *files gets
+// what was written.
 const char *save_image(dumps_job_ui *j, const engine_imaging_params *p, int first,
                        std::vector<std::string> *files)
 {
-    return dumps_confirm_and_save(j, image_path(p, first), p->overwrite,
-                                  p->keep_under_free_name, files);
+    char name[D64_NAME_BUFFER_SIZE];
+    engine_disk_name_for_file(first, name);
+    std::string path;
+    int chosen = 0;
+    if (!dumps_image_name(j, FILER_DUMP_WHOLE_DISK, p->path, p->auto_naming, p->folder, p->offset,
+                          p->side_b, p->naming, name, &path, &chosen))
+        return nullptr;
+    return dumps_confirm_and_save(j, path, p->overwrite || chosen, p->keep_under_free_name,
+                                  p->folder, files);
 }
 
 // "NAME.partial.d64" for "NAME.d64".
@@ -615,7 +619,7 @@ int save_to_fallback(dumps_job_ui *j, const engine_imaging_params *p, int first,
     GDateTime *now = g_date_time_new_now_local();
     gchar *stamp = g_date_time_format(now, "%Y%m%d-%H%M%S");
     g_date_time_unref(now);
-    gchar *file = g_strdup_printf("%s_%s.%s", stamp, name, filer_d64_extension());
+    gchar *file = g_strdup_printf("%s_%s.%s", stamp, name, filer_d64_extension(p->naming));
     gchar *full = g_build_filename(p->fallback_folder, file, nullptr);
     std::string path = destination_free_name(full);
     if (!g_file_test(full, G_FILE_TEST_EXISTS))
@@ -770,29 +774,30 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
     dumps_job_ui job;
     // The same opening as the GUI's per-disk log.
     job.forward_to(ui, "Log file created by Dravlen client 3.11.0\n");
-    pass_ui = p->check_and_save ? &job.ui : ui;
+    job.md5 = p->md5;
+    pass_ui = &job.ui;
 
     int first = engine_imaging_first_track(p->outmost_track);
-    if (p->check_and_save) {
-        if (ui->log_line)
-            ui->log_line(ui->user, "================================\n", 0);
-        char *title = engine_imaging_title(p->outmost_track);
-        job.ui.log_line(&job, title, 1);
-        g_free(title);
-    }
+    if (ui->log_line)
+        ui->log_line(ui->user, "================================\n", 0);
+    char *title = engine_imaging_title(p->outmost_track);
+    job.ui.log_line(&job, title, 1);
+    g_free(title);
     int rereading = 0;
     const char *failure = read_into_store(p, &rereading);
     std::vector<std::string> files;
     int ended_early = ENGINE_EARLY_NONE;
-    if (p->check_and_save && !failure && !engine_abort_requested()) {
+    if (!failure && !engine_abort_requested()) {
+        if (ui->read_done)
+            ui->read_done(ui->user);
         job.ui.log_line(&job, "Completed\n", 1);
         engine_check_read_image(&job.ui, first, p->notify_beyond_35, p->notify_side_b);
-        if (!imaging_nothing_read(d64_storage, first))
+        if (!imaging_nothing_read(d64_storage, first) || p->damage_report_unread)
             engine_log_damage_report(&job.ui, 1);
         failure = save_image(&job, p, first, &files);
         if (failure && files.empty())
             save_to_fallback(&job, p, first, failure, &files);
-    } else if (p->check_and_save) {
+    } else {
         const char *save_failure = nullptr;
         ended_early = keep_early_end(&job, p, first, rereading, &files, &save_failure);
         if (save_failure && save_to_fallback(&job, p, first, save_failure, &files))
@@ -805,7 +810,7 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
             failure = save_failure;
     }
     pass_ui = nullptr;
-    return dumps_finish(ui, start_us, failure, &files, ended_early);
+    return dumps_finish(ui, start_us, failure, &files, ended_early, job.save);
 }
 
 char *engine_cell_log_line(int code, int t, int s, int c, int *both)
