@@ -52,6 +52,9 @@ struct engine_sector_job {
     // Re-reads: load `path` first (and hold it locked) instead of working
     // on the image already in d64_storage.
     int load_path;
+    // The front end has shown the separator and the heading: the heading
+    // goes to the per-disk log only.
+    int heading_shown;
     int overwrite;              // dumps: replace an existing file without asking
     int keep_under_free_name;   // dumps: a taken name not replaced: save beside it
     int notify_beyond_35;       // full re-read: hints of tracks beyond 35

@@ -51,6 +51,10 @@ struct dumps_job_ui {
     void forward_to(const engine_ui *to, const char *opening);
 };
 
+// The separator (log view) and the job's heading (both logs); when the
+// front end has shown them (`shown`), the heading goes to the per-disk log only.
+void dumps_log_heading(dumps_job_ui *j, const char *heading, int shown);
+
 // The one place that saves a D64: writes d64_storage to path with the job's
 // per-disk log (reread: appended to "-reread.log") and the digest when the
 // job wants one, and says so in the log; adds the files to *files.  Null

@@ -778,10 +778,14 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
     pass_ui = &job.ui;
 
     int first = engine_imaging_first_track(p->outmost_track);
-    if (ui->log_line)
-        ui->log_line(ui->user, "================================\n", 0);
     char *title = engine_imaging_title(p->outmost_track);
-    job.ui.log_line(&job, title, 1);
+    if (p->heading_shown) {
+        job.disk_log += title;
+    } else {
+        if (ui->log_line)
+            ui->log_line(ui->user, "================================\n", 0);
+        job.ui.log_line(&job, title, 1);
+    }
     g_free(title);
     int rereading = 0;
     const char *failure = read_into_store(p, &rereading);

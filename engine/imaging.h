@@ -99,6 +99,9 @@ struct engine_imaging_params {
     int overwrite;             // replace an existing file without asking
     // The damage report also when nothing was read (the window's log has it).
     int damage_report_unread;
+    // The front end has shown the separator and the title: the title goes
+    // to the per-disk log only.
+    int heading_shown;
     // A taken name that is not to be replaced: the image goes under a free
     // name beside it (said through notice) instead of being thrown away.
     int keep_under_free_name;

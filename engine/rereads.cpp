@@ -241,7 +241,8 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
     // A loaded file is written back where a symbolic link points.
     std::string path = !job->path ? std::string() : job->load_path ? link_target(job->path)
                                                                    : std::string(job->path);
-    const char *failure = job->path ? nullptr : "No image file";
+    // Without a file to write back to, an image in memory is only re-read.
+    const char *failure = job->path || !job->load_path ? nullptr : "No image file";
     int lock = -1;
     int loaded_ok = 1;
     std::string loaded;
@@ -270,10 +271,9 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
         }
     }
     if (!failure) {
-        dumps_log(ui, 0, "================================\n");
         char *heading = engine_reread_heading(selection, job->outmost_track, job->range_first,
                                               job->range_last);
-        dumps_log(u, 1, "%s", heading);
+        dumps_log_heading(&j, heading, job->heading_shown);
         g_free(heading);
         failure = reread_into_store(u, selection, job);
     }
@@ -297,7 +297,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
             g_free(was);
         }
         // Shown or asked about during the checks: an abort then saves nothing.
-        if (!engine_abort_requested()) {
+        if (!engine_abort_requested() && job->path) {
             engine_log_damage_report(u, 1);
             failure = dumps_save_image(&j, target.c_str(), 1, &files);
         }

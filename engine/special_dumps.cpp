@@ -40,6 +40,16 @@ void dumps_log(const engine_ui *ui, int for_disk_log, const char *format, ...)
     g_free(text);
 }
 
+void dumps_log_heading(dumps_job_ui *j, const char *heading, int shown)
+{
+    if (shown) {
+        j->disk_log += heading;
+        return;
+    }
+    dumps_log(j->user_ui, 0, "================================\n");
+    dumps_log(&j->ui, 1, "%s", heading);
+}
+
 void dumps_show(const engine_ui *ui, engine_image_view what)
 {
     if (ui && ui->directory_ready)
@@ -541,9 +551,8 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
     j.forward_to(ui, "Log file created by Dravlen client 3.11.0\n");
     j.md5 = job->md5;
     const engine_ui *u = &j.ui;
-    dumps_log(ui, 0, "================================\n");
     char *heading = engine_dump_heading(kind, job->outmost_track);
-    dumps_log(u, 1, "%s", heading);
+    dumps_log_heading(&j, heading, job->heading_shown);
     g_free(heading);
     const char *failure = dump_into_store(u, kind, job);
     std::vector<std::string> files;

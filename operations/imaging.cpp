@@ -105,11 +105,20 @@ void run_on_gui_and_wait(std::function<void()> body)
     g_mutex_clear(&call.lock);
 }
 
-// Cell events carry their log lines separately (log_line): the grid only paints.
-gboolean idle_paint_cell(gpointer data)
+// The lines of cell events that both logs show come as log_line; the
+// others belong to the per-disk log alone, kept here as the window's copy.
+gboolean idle_paint_cell_and_free(gpointer data)
 {
-    int packed = GPOINTER_TO_INT(data);
-    drawingarea_sector_grid_activate_cell(packed >> 16, (packed >> 8) & 0xFF, packed & 0xFF);
+    auto *rec = static_cast<cell_activation_record *>(data);
+    drawingarea_sector_grid_activate_cell(rec->track, rec->sector, rec->code);
+    int both = 0;
+    if (char *line = engine_cell_log_line(rec->code, rec->track, rec->sector, rec->checksum,
+                                          &both)) {
+        if (!both)
+            log_warpsave_append(line);
+        g_free(line);
+    }
+    g_free(rec);
     return FALSE;
 }
 
@@ -123,11 +132,12 @@ std::string current_folder;
 // set and read on the GUI thread only.
 std::string reread_skipped_note;
 
-void gui_cell(void *, int track, int sector, int code, int)
+void gui_cell(void *, int track, int sector, int code, int checksum)
 {
     if (code == ENGINE_CELL_LEFT_UNREAD)
         code = CELL_NO_SYNC;
-    post(idle_paint_cell, GINT_TO_POINTER(track << 16 | sector << 8 | code));
+    if (auto *rec = sector_grid_new_cell_record(track, sector, (uint8_t)checksum, code))
+        post(idle_paint_cell_and_free, rec);
 }
 
 gboolean idle_log_view_append_and_free(gpointer text)
@@ -404,6 +414,7 @@ int thread_receive_disk_image(void)
     p.md5 = n.md5;
     p.overwrite = n.overwrite;
     p.damage_report_unread = 1;
+    p.heading_shown = 1;
     engine_read_disk(&ui, &p);
     return 0;
 }
@@ -430,18 +441,22 @@ void core_save_whole_disk_image_to_D64(void)
     options_outmost_track = ped.outmost_track;
 
     char *status = g_strdup_printf(_(" Imaging process started on drive %d"), ped.device);
+    char *title = engine_imaging_title(ped.outmost_track);
     log_warpsave_delete();
+    log_warpsave_new(0);
+    // The view gets the separator and the title from the start sequence.
+    log_warpsave_append(title);
 
     sector_reads_reset_image_and_views();
     imaging_window_begin(&whole_disk_job);
     notebook_main_set_page(0);
     controls_set_accessible_sector_error_count(0);
 
-    // The engine logs the separator and the title first.
-    operation_start_info info = {status, nullptr, 0, 1, "receiver",
+    operation_start_info info = {status, title, 0, 1, "receiver",
                                  [] { thread_receive_disk_image(); }, nullptr};
     operation_start(&info);
     g_free(status);
+    g_free(title);
 }
 
 gboolean idle_finish_disk_image_receipt(gpointer data)

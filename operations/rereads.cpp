@@ -53,6 +53,7 @@ void run_reread(reread_selection selection)
     engine_ui ui = imaging_window_ui(job_of(selection));
     engine_sector_job job = dumps_job_from_ped(handle);
     job.path = reread_path.c_str();
+    job.heading_shown = 1;
     job.md5 = imaging_window_current_naming()->md5;
     job.notify_beyond_35 = options_notify_tracks_beyond_35;
     job.notify_side_b = options_notify_side_b_1571;
@@ -103,12 +104,16 @@ void start_reread(const reread_operation &op)
 
     char *status = g_strdup_printf(_(" Re-reading process started on drive %d"), ped.device);
     reread_path = utf8_path_lastopenfile_d64;
+    gchar *heading = engine_reread_heading(op.selection, ped.outmost_track, ped.range_first_track,
+                                           ped.range_last_track);
+    log_warpsave_new(1);
+    log_warpsave_append(heading);
     imaging_window_begin(job_of(op.selection));
     notebook_main_set_page(0);
-    // The engine logs the separator and the heading first.
-    operation_start_info info = {status, nullptr, 0, 1, op.thread_name, op.worker, nullptr};
+    operation_start_info info = {status, heading, 0, 1, op.thread_name, op.worker, nullptr};
     operation_start(&info);
     g_free(status);
+    g_free(heading);
 }
 
 const reread_operation reread_all = {SELECT_ALL, "reread_all",

@@ -87,6 +87,7 @@ void run_dump(const special_dump &dump)
     job.naming = n->naming;
     job.md5 = n->md5;
     job.overwrite = n->overwrite;
+    job.heading_shown = 1;
     engine_special_dump(&ui, dump.engine_kind, &job);
 }
 
@@ -97,17 +98,20 @@ void start_special_dump(const special_dump &dump)
     dumps_copy_controls_to_ped(1);
 
     char *status = g_strdup_printf(_(dump.started), ped.device);
-    log_warpsave_delete();
+    char *title = engine_dump_heading(dump.engine_kind, ped.outmost_track);
+    log_warpsave_new(0);
+    // The view gets the separator and the heading from the start sequence.
+    log_warpsave_append(title);
 
     sector_reads_reset_image_and_views();
     imaging_window_begin(&dump.job);
     notebook_main_set_page(0);
     controls_set_accessible_sector_error_count(0);
 
-    // The engine logs the separator and the heading first.
-    operation_start_info info = {status, nullptr, 0, 1, dump.thread_name, dump.worker, nullptr};
+    operation_start_info info = {status, title, 0, 1, dump.thread_name, dump.worker, nullptr};
     operation_start(&info);
     g_free(status);
+    g_free(title);
 }
 
 gboolean finish_special_dump(const special_dump &dump, gpointer result)
