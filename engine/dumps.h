@@ -53,7 +53,7 @@ struct engine_sector_job {
     // on the image already in d64_storage.
     int load_path;
     // The front end has shown the separator and the heading: the heading
-    // goes to the per-disk log only.
+    // goes to the per-disk log only (always so for a re-read without load_path).
     int heading_shown;
     int overwrite;              // dumps: replace an existing file without asking
     int keep_under_free_name;   // dumps: a taken name not replaced: save beside it

@@ -182,7 +182,16 @@ void engine_close_port(const engine_ui *ui, int handle);
 int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_info *info);
 
 // The drive's error channel ("de").  `status` holds ENGINE_STATUS_SIZE bytes.
-int engine_read_drive_status(const engine_ui *ui, const char *port, int device, char *status);
+// quiet: the front end frames the job in its log and shows the status (as
+// the drive sent it); else the log gets the frame and the printable status.
+int engine_read_drive_status(const engine_ui *ui, const char *port, int device, char *status,
+                             bool quiet = false);
+
+// For a front end that frames the job in its log and shows the result: the
+// board's firmware version alone ("v"; `version` holds ENGINE_VERSION_SIZE
+// bytes), and the jump into the bootloader ("j").  1 on success.
+int engine_read_firmware_version(const engine_ui *ui, const char *port, char *version);
+int engine_reset_into_bootloader(const engine_ui *ui, const char *port);
 
 // Whether `text` can be sent as a drive command: not empty, one line, no
 // quote, and short enough for the monitor's line.  Null when it can, else

@@ -273,7 +273,8 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
     if (!failure) {
         char *heading = engine_reread_heading(selection, job->outmost_track, job->range_first,
                                               job->range_last);
-        dumps_log_heading(&j, heading, job->heading_shown);
+        // An image already in memory is the front end's: it frames the job.
+        dumps_log_heading(&j, heading, job->heading_shown || !job->load_path);
         g_free(heading);
         failure = reread_into_store(u, selection, job);
     }
