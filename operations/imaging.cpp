@@ -90,13 +90,14 @@ gboolean idle_run_waiting_call(gpointer data)
     return FALSE;
 }
 
-void run_on_gui_and_wait(std::function<void()> body)
+// `runner` gets the call through the queue and runs it (idle_run_waiting_call).
+void run_on_gui_and_wait(GSourceFunc runner, std::function<void()> body)
 {
     waiting_call call;
     call.body = std::move(body);
     g_mutex_init(&call.lock);
     g_cond_init(&call.cond);
-    post(idle_run_waiting_call, &call);
+    post(runner, &call);
     g_mutex_lock(&call.lock);
     while (!call.done)
         g_cond_wait(&call.cond, &call.lock);
@@ -201,10 +202,35 @@ void gui_reread_skipped(void *, const char *text)
     post(idle_note_reread_skipped, g_strdup(text));
 }
 
+// Set on the GUI thread when the job's finisher has run.
+bool current_finished = false;
+
+// Once the drive's part is over, the checks, the naming and the save run
+// as one step of the window, as a finisher would: nothing else of the
+// window's own (Abort included) comes between them, only their dialogs and
+// what the job shows.  The worker goes on meanwhile.
+gboolean idle_hold_until_finished(gpointer data)
+{
+    idle_run_waiting_call(data);
+    gdk_threads_leave();
+    while (!current_finished)
+        g_main_context_iteration(nullptr, TRUE);
+    gdk_threads_enter();
+    return FALSE;
+}
+
+// In the queue's order, the hold starts at the window's top level, where
+// the queue can go on being drained.
+gboolean idle_start_hold(gpointer data)
+{
+    operation_idle_add(idle_hold_until_finished, data);
+    return FALSE;
+}
+
 // The drive's part is over: the status says so before the checks ask anything.
 void gui_read_done(void *)
 {
-    run_on_gui_and_wait([] {
+    run_on_gui_and_wait(idle_start_hold, [] {
         current_read_done = 1;
         if (tmr)
             g_timer_stop(tmr);
@@ -229,7 +255,7 @@ int gui_ask(void *, engine_question question, const char *text)
 {
     int answer = 0;
     std::string markup = text;
-    run_on_gui_and_wait([&] {
+    run_on_gui_and_wait(idle_run_waiting_call, [&] {
         if (question == ENGINE_ASK_SHIFT_TRACKS) {
             answer = get_user_confirmation(markup.c_str()) ? 1 : 0;
         } else {
@@ -244,7 +270,8 @@ int gui_ask_overwrite(void *, const char *path, const char *folder)
 {
     gchar *markup = filer_overwrite_markup(path, folder);
     int answer = 0;
-    run_on_gui_and_wait([&] { answer = get_user_confirmation(markup) ? 1 : 0; });
+    run_on_gui_and_wait(idle_run_waiting_call,
+                        [&] { answer = get_user_confirmation(markup) ? 1 : 0; });
     g_free(markup);
     return answer;
 }
@@ -253,7 +280,7 @@ char *gui_ask_file_name(void *, const char *suggested)
 {
     char *path = nullptr;
     std::string offered = suggested;
-    run_on_gui_and_wait([&] {
+    run_on_gui_and_wait(idle_run_waiting_call, [&] {
         if (!fileopen_save_d64_file(offered.c_str(), &path))
             path = nullptr;
     });
@@ -265,6 +292,7 @@ gboolean idle_finish_job(gpointer data)
     auto *result = static_cast<imaging_window_result *>(data);
     const imaging_window_job *job = current_job;
     result->read_done = current_read_done;
+    current_finished = true;
     job->finisher(result);
     delete result;
     return FALSE;
@@ -315,6 +343,7 @@ void imaging_window_begin(const imaging_window_job *job)
 {
     current_job = job;
     current_read_done = 0;
+    current_finished = false;
     reread_skipped_note.clear();
     GtkWidget *box = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
     current_naming.auto_naming = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(box));
