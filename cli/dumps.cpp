@@ -260,11 +260,7 @@ int cli_run_dump(const cli_args &args)
     if (TRACKS == 40 && which->kind == ENGINE_DUMP_ALLOCATED)
         return cli_fail(args, CLI_EXIT_USAGE,
                         "dump bam reads the 35-track BAM: use dravlen (--tracks 35)");
-    // Automatic names go where the user runs the program, not the GUI's folder.
-    options_set_string(&options_d64_dir_string, nullptr);
     d64_module_init();
-    if (args.md5)
-        options_create_md5_digest = 1;
 
     engine_sector_job job = {};
     job.port = args.port.c_str();
@@ -273,8 +269,12 @@ int cli_run_dump(const cli_args &args)
     job.tries = tries_from(args);
     job.outmost_track = outmost_from(args);
     job.first_sector_in_dir_order = options_first_sector_in_dir_order;
-    job.check_and_save = 1;
     job.path = args.operands.size() > 1 ? args.operands[1].c_str() : nullptr;
+    // Automatic names go where the user runs the program, not the GUI's folder.
+    job.auto_naming = 1;
+    job.folder = nullptr;
+    job.naming = options_file_naming();
+    job.md5 = args.md5 || options_create_md5_digest;
     job.side_b = args.side_b > 0 ? 1 : 0;
     job.offset = args.offset > 0 ? args.offset : 1;
     job.overwrite = args.overwrite;
@@ -328,8 +328,6 @@ int cli_run_dump(const cli_args &args)
 int cli_run_reread(const cli_args &args)
 {
     d64_module_init();
-    if (args.md5)
-        options_create_md5_digest = 1;
     const std::string &path = args.operands[0];
     if (!g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR))
         return cli_fail(args, CLI_EXIT_FAILED, "cannot re-read %s: no such file", path.c_str());
@@ -345,7 +343,8 @@ int cli_run_reread(const cli_args &args)
     job.range_last = args.range_last;
     job.retry_once_per_pass = options_retry_sectors_once_per_pass;
     job.first_sector_in_dir_order = options_first_sector_in_dir_order;
-    job.check_and_save = 1;
+    job.load_path = 1;
+    job.md5 = args.md5 || options_create_md5_digest;
     job.path = path.c_str();
     job.notify_beyond_35 = options_notify_tracks_beyond_35;
     job.notify_side_b = options_notify_side_b_1571;

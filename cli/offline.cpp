@@ -323,9 +323,12 @@ int cli_run_merge(const cli_args &args)
         std::string log = "Log file created by Dravlen client " DRAVLEN_VERSION "\n";
         for (const std::string &line : lines)
             log += line + "\n";
-        GError *error = nullptr;
-        if (filer_save_image_with_log(out.c_str(), merged.image.data(), log, &error)) {
+        filer_saved saved;
+        if (filer_save_d64(out.c_str(), merged.image.data(), &log, 0, 0, &saved) &&
+            saved.log == 1 && saved.md5 != 0) {
             files = {out, out + ".log"};
+            if (saved.md5 == 1)
+                files.push_back(out + ".md5");
             status = merged.sectors_bad > 0 ? CLI_EXIT_SECTOR_ERRORS : CLI_EXIT_OK;
             if (!args.json)
                 for (const merge_vote &v : merged.majority)
@@ -338,8 +341,8 @@ int cli_run_merge(const cli_args &args)
                     merged.sectors_bad);
             cli_print_damage(stderr, report);
         } else {
-            cli_error("cannot write %s: %s", out.c_str(), error ? error->message : "failed");
-            g_clear_error(&error);
+            cli_error("cannot write %s: %s", out.c_str(),
+                      saved.error.empty() ? "failed" : saved.error.c_str());
         }
     }
     double elapsed = (g_get_monotonic_time() - start_us) / 1e6;

@@ -277,7 +277,7 @@ int next_disk_wanted(void)
 // combination, and the program says so; --overwrite keeps the name.
 bool settle_automatic_name(const cli_args &args, engine_imaging_params *p)
 {
-    gchar *name = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, nullptr);
+    gchar *name = filer_auto_name(p->naming, FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, nullptr);
     destination_verdict verdict = destination_check(name);
     if (verdict != DESTINATION_OK && verdict != DESTINATION_TAKEN) {
         cli_error("cannot save to %s: %s", name, destination_text(verdict));
@@ -289,7 +289,7 @@ bool settle_automatic_name(const cli_args &args, engine_imaging_params *p)
         while (p->offset <= 9999 && destination_check(name) == DESTINATION_TAKEN) {
             filer_auto_naming_advance(&p->side_b, &p->offset);
             g_free(name);
-            name = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, nullptr);
+            name = filer_auto_name(p->naming, FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, nullptr);
         }
         fprintf(stderr, "%s exists: this disk goes to %s\n", taken, name);
         g_free(taken);
@@ -314,12 +314,7 @@ int finish_refused(const cli_args &args)
 
 int cli_run_read(const cli_args &args)
 {
-    // Names come from the command line, not the GUI's folder: the files go
-    // where the user runs the program (or where FILE says).
-    options_set_string(&options_d64_dir_string, nullptr);
     d64_module_init();
-    if (args.md5)
-        options_create_md5_digest = 1;
 
     engine_imaging_params p = {};
     p.port = args.port.c_str();
@@ -329,13 +324,18 @@ int cli_run_read(const cli_args &args)
     p.outmost_track = args.first_track > 0 ? args.first_track : options_outmost_track;
     p.pre_initialize = args.pre_initialize;
     p.retry_once_per_pass = options_retry_sectors_once_per_pass;
-    p.check_and_save = 1;
     p.notify_beyond_35 = options_notify_tracks_beyond_35;
     p.notify_side_b = options_notify_side_b_1571;
     p.path = args.operands.empty() ? nullptr : args.operands[0].c_str();
     p.side_b = args.side_b >= 0 ? args.side_b : 0;
     p.offset = args.offset > 0 ? args.offset : 1;
     p.overwrite = args.overwrite;
+    // Names come from the command line, not the GUI's folder: the files go
+    // where the user runs the program (or where FILE says).
+    p.auto_naming = 1;
+    p.folder = nullptr;
+    p.naming = options_file_naming();
+    p.md5 = args.md5 || options_create_md5_digest;
     // A name taken after the read (one made from the disk name, or a file
     // that appeared meanwhile) is no reason to throw the read away.
     p.keep_under_free_name = 1;

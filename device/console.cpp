@@ -1,6 +1,5 @@
 #include "device/console.h"
 
-#include "engine/operation_state.h"
 #include "device/serial.h"
 
 #include <cstring>
@@ -152,13 +151,6 @@ console_error console_answer_failure(const char answer[2])
     return CONSOLE_ERROR_COMMAND_FAILED;
 }
 
-static void console_queue_with_g_idle_add(GSourceFunc finisher, gpointer data)
-{
-    g_idle_add(finisher, data);
-}
-
-void (*console_finisher_queue)(GSourceFunc, gpointer) = console_queue_with_g_idle_add;
-
 console_error console_process_command(int handle, int device, const char *command_word,
                                       std::atomic<int> *abort, char answer[2])
 {
@@ -176,17 +168,6 @@ console_error console_process_command(int handle, int device, const char *comman
     if (answer)
         memcpy(answer, got, sizeof got);
     return failure;
-}
-
-int wrapper_process_command(int handle, int device, const char *command_word,
-                            GSourceFunc finisher)
-{
-    console_error failure =
-        console_process_command(handle, device, command_word, &flag_abort_requested);
-    if (!failure)
-        return 1;
-    console_finisher_queue(finisher, const_cast<char *>(console_error_text(failure)));
-    return 0;
 }
 
 console_error console_request_version(int handle, char *version, size_t size,

@@ -73,12 +73,3 @@ extern const char console_old_firmware_version[];
 console_error console_request_status(int handle, int device, char *status, size_t size,
                                      std::atomic<int> *abort);
 
-// The same as console_process_command, but on failure queues `finisher` as a one-shot idle
-// callback with the failure text as its data and returns 0; the caller then
-// only closes the port.  Uses flag_abort_requested.
-int wrapper_process_command(int handle, int device, const char *command_word,
-                            GSourceFunc finisher);
-
-// How wrapper_process_command queues its finisher: g_idle_add by default; the
-// GUI puts its own queue here so finishers run under its lock and in order.
-extern void (*console_finisher_queue)(GSourceFunc finisher, gpointer data);

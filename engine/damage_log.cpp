@@ -18,4 +18,6 @@ void engine_log_damage_report(const engine_ui *ui, int whole_disk)
     ui->log_line(ui->user, "Damage report\n", 1);
     for (const std::string &line : lines)
         ui->log_line(ui->user, (line + "\n").c_str(), 1);
+    if (ui->directory_ready)
+        ui->directory_ready(ui->user, ENGINE_SHOW_DAMAGED_FILES);
 }

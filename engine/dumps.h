@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "image/imagefile.h"
 
 enum engine_dump_kind {
     ENGINE_DUMP_DIR_TRACK,              // track 18
@@ -39,13 +40,21 @@ struct engine_sector_job {
     int retry_once_per_pass;    // re-reads: one try per sector and pass, `tries` passes
     int first_sector_in_dir_order; // the first-sector pass walks the directory, not the tracks
 
-    // Only when the engine runs the whole job (the command line); the GUI
-    // shows, names and saves in its finisher.
-    int check_and_save;
-    // Dumps: the D64 to write, or null for the automatic name (side_b,
-    // offset) in the current folder.  Re-reads: the D64 to load and save back.
+    // Dumps: the D64 to write; when null, auto_naming makes the name (in
+    // folder, when given) from side_b and offset, else ask_file_name asks.
+    // Re-reads: the D64 to save back to (loaded first with load_path).
     const char *path;
+    int auto_naming;
+    const char *folder;
     int side_b, offset;
+    filer_naming naming;        // how generated names look
+    int md5;                    // write NAME.md5 beside the image
+    // Re-reads: load `path` first (and hold it locked) instead of working
+    // on the image already in d64_storage.
+    int load_path;
+    // The front end has shown the separator and the heading: the heading
+    // goes to the per-disk log only (always so for a re-read without load_path).
+    int heading_shown;
     int overwrite;              // dumps: replace an existing file without asking
     int keep_under_free_name;   // dumps: a taken name not replaced: save beside it
     int notify_beyond_35;       // full re-read: hints of tracks beyond 35
@@ -64,17 +73,18 @@ extern GSList *sector_query_list;
 void sector_query_list_free(void);
 
 // Reads the dump into d64_storage, which the caller has reset
-// (engine_reset_image_store).  With check_and_save, then shows what can be
-// shown and saves the D64 with its ".log" (and ".md5").  Calls
-// ui->finished exactly once.  1 on success.
+// (engine_reset_image_store), shows what can be shown and saves the D64
+// with its ".log" (and ".md5").  Calls ui->finished exactly once.  1 on
+// success.
 int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine_sector_job *job);
 
-// Re-reads the selection of the image in d64_storage.  With check_and_save,
-// job->path is loaded first and, after a successful re-read, the image goes
-// back over it with the "-reread" log: over the file a symbolic link points
-// to, in its folder.  The file is locked meanwhile, so a second re-read of
-// it is refused; when it no longer holds what was loaded, the result goes
-// beside it under a free name instead.  Calls ui->finished exactly once.
+// Re-reads the selection of the image in d64_storage and, after a
+// successful re-read and its checks, saves it over job->path with the
+// "-reread" log.  With load_path, job->path is loaded first and the image
+// goes back over the file a symbolic link points to, in its folder; the
+// file is locked meanwhile, so a second re-read of it is refused, and when
+// it no longer holds what was loaded, the result goes beside it under a
+// free name instead.  Calls ui->finished exactly once.
 int engine_reread(const engine_ui *ui, engine_reread_selection selection,
                   const engine_sector_job *job);
 

@@ -43,7 +43,8 @@ struct dumps_job_ui {
     const engine_ui *user_ui = nullptr;
     engine_ui ui = {};
     std::string disk_log;
-    std::string save_error;  // why the last save failed, as it said
+    int md5 = 0;                          // the save writes NAME.md5 too
+    int save = ENGINE_SAVE_NOT_REACHED;   // how far the save got
     // The text of the last failure of a save or load when it says more than
     // the failure's own text; interned, as outcome texts outlive the job.
     const char *failure_text = nullptr;
@@ -53,18 +54,32 @@ struct dumps_job_ui {
     void forward_to(const engine_ui *to, const char *opening);
 };
 
-// Writes d64_storage to path with the job's per-disk log (reread: appended
-// to "-reread.log") and the digest when the options want one; adds the
-// files to *files.  ENGINE_ERROR_NONE on success, else the failure (with
-// its reason in j->failure_text).
+// The separator (log view) and the job's heading (both logs); when the
+// front end has shown them (`shown`), the heading goes to the per-disk log only.
+void dumps_log_heading(dumps_job_ui *j, const char *heading, int shown);
+
+// The one place that saves a D64: writes d64_storage to path with the job's
+// per-disk log (reread: appended to "-reread.log") and the digest when the
+// job wants one, and says so in the log; adds the files to *files.
+// ENGINE_ERROR_NONE on success, else the failure (with its reason in
+// j->failure_text).
 engine_error dumps_save_image(dumps_job_ui *j, const char *path, int reread,
                               std::vector<std::string> *files);
-// Asks before replacing an existing file (unless overwrite), then saves as
-// dumps_save_image does.  A declined question saves nothing, or with
-// keep_under_free_name saves under destination_free_name and says so.
-// ENGINE_ERROR_NONE on success or when aborted meanwhile, else the failure.
+// The image's file name: `path` when given, else the automatic one (in
+// folder, when given), else the one the user gives through ask_file_name,
+// offered `suggested` (*chosen 1: no overwrite question follows).  0 when
+// the user gave none, which is logged.
+int dumps_image_name(dumps_job_ui *j, filer_dump_kind kind, const char *path, int auto_naming,
+                     const char *folder, int offset, int side_b, const filer_naming &naming,
+                     const char *disk_name, std::string *name, int *chosen);
+// Asks before replacing an existing file (unless overwrite; ask_overwrite
+// gets `folder`), then saves as dumps_save_image does.  A declined question
+// saves nothing, or with keep_under_free_name saves under
+// destination_free_name and says so.  ENGINE_ERROR_NONE on success or when
+// aborted meanwhile, else the failure.
 engine_error dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
-                                    int keep_under_free_name, std::vector<std::string> *files);
+                                    int keep_under_free_name, const char *folder,
+                                    std::vector<std::string> *files);
 // Loads a D64 into d64_storage.  ENGINE_ERROR_NONE on success, else the
 // failure (with the reason in j->failure_text).
 engine_error dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
@@ -72,7 +87,8 @@ engine_error dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
 // before anything was written, else what was done.  Returns 1 on success.
 // With ended_early (engine_early_end) the files hold what a read that was
 // cut short kept: an abort then stays "aborted", files and all.  `text`,
-// when given, is the failure's text with its reason.
+// when given, is the failure's text with its reason; `save`
+// (engine_save_state) goes to the outcome.
 int dumps_finish(const engine_ui *ui, gint64 start_us, engine_error failure,
                  std::vector<std::string> *files, int ended_early = ENGINE_EARLY_NONE,
-                 const char *text = nullptr);
+                 const char *text = nullptr, int save = ENGINE_SAVE_NOT_REACHED);

@@ -32,6 +32,7 @@ enum engine_image_view {
     ENGINE_SHOW_DIRECTORY,         // the directory track is in: list the directory
     ENGINE_SHOW_ALLOCATED_SECTORS, // the BAM is in: mark the allocated sectors
     ENGINE_SHOW_SECTOR_ERRORS,     // the error info changed as a whole: repaint every sector
+    ENGINE_SHOW_DAMAGED_FILES,     // the damage report is logged: mark the damaged files
 };
 
 // Steps of a directory listing that the drive sends.
@@ -57,6 +58,16 @@ struct engine_outcome {
     // A read that keeps what it read when it ends early (ENGINE_EARLY_*):
     // how it ended, and so what the files hold.
     int ended_early;
+    // A job that saves an image: how far the save got (engine_save_state).
+    int save;
+};
+
+enum engine_save_state {
+    ENGINE_SAVE_NOT_REACHED = 0, // the job ended before its save
+    ENGINE_SAVE_WRITTEN,         // the image file was written
+    ENGINE_SAVE_DECLINED,        // the file exists and was not to be replaced
+    ENGINE_SAVE_CANCELLED,       // no file name was given
+    ENGINE_SAVE_FAILED,          // writing the image file failed
 };
 
 enum engine_early_end {
@@ -101,6 +112,13 @@ struct engine_ui {
     // Something the user must be told even when the log is not shown, such
     // as a file saved under another name than the one asked for; no "\n".
     void (*notice)(void *user, const char *text);
+    // A read's drive part is over and went well; its checks, naming and save
+    // follow (with their questions) before `finished`.
+    void (*read_done)(void *user);
+    // Asks before replacing the existing file `path`; `folder` is the image
+    // folder the name was made in, or null.  Returns 1 for yes.  When null,
+    // ask is used with ENGINE_ASK_OVERWRITE.  Blocks until answered.
+    int (*ask_overwrite)(void *user, const char *path, const char *folder);
 };
 
 // After an image was loaded into the store: error bytes that no D64 defines
@@ -168,7 +186,16 @@ void engine_close_port(const engine_ui *ui, int handle);
 int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_info *info);
 
 // The drive's error channel ("de").  `status` holds ENGINE_STATUS_SIZE bytes.
-int engine_read_drive_status(const engine_ui *ui, const char *port, int device, char *status);
+// quiet: the front end frames the job in its log and shows the status (as
+// the drive sent it); else the log gets the frame and the printable status.
+int engine_read_drive_status(const engine_ui *ui, const char *port, int device, char *status,
+                             bool quiet = false);
+
+// For a front end that frames the job in its log and shows the result: the
+// board's firmware version alone ("v"; `version` holds ENGINE_VERSION_SIZE
+// bytes), and the jump into the bootloader ("j").  1 on success.
+int engine_read_firmware_version(const engine_ui *ui, const char *port, char *version);
+int engine_reset_into_bootloader(const engine_ui *ui, const char *port);
 
 // Whether `text` can be sent as a drive command: not empty, one line, no
 // quote, and short enough for the monitor's line.  Null when it can, else

@@ -29,37 +29,34 @@
 
 namespace {
 
-// The one running read's user.
-const engine_ui *pass_ui = nullptr;
-
-void log_printf(const char *format, ...) G_GNUC_PRINTF(1, 2);
-void log_printf(const char *format, ...)
+void log_printf(const engine_ui *ui, const char *format, ...) G_GNUC_PRINTF(2, 3);
+void log_printf(const engine_ui *ui, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
     char *text = g_strdup_vprintf(format, args);
     va_end(args);
-    if (pass_ui && pass_ui->log_line)
-        pass_ui->log_line(pass_ui->user, text, 1);
+    if (ui && ui->log_line)
+        ui->log_line(ui->user, text, 1);
     g_free(text);
 }
 
-void cell(int track, int sector, int checksum, int code)
+void cell(const engine_ui *ui, int track, int sector, int checksum, int code)
 {
-    if (pass_ui && pass_ui->sector_cell)
-        pass_ui->sector_cell(pass_ui->user, track, sector, code, checksum);
+    if (ui && ui->sector_cell)
+        ui->sector_cell(ui->user, track, sector, code, checksum);
 }
 
-void step_errors(int delta)
+void step_errors(const engine_ui *ui, int delta)
 {
-    if (pass_ui && pass_ui->error_count_step)
-        pass_ui->error_count_step(pass_ui->user, delta);
+    if (ui && ui->error_count_step)
+        ui->error_count_step(ui->user, delta);
 }
 
-void show(engine_image_view what)
+void show(const engine_ui *ui, engine_image_view what)
 {
-    if (pass_ui && pass_ui->directory_ready)
-        pass_ui->directory_ready(pass_ui->user, what);
+    if (ui && ui->directory_ready)
+        ui->directory_ready(ui->user, what);
 }
 
 
@@ -177,7 +174,7 @@ bool reading_over(const pass_reading &r)
     return r.track > TRACKS;
 }
 
-void leave_unread(int track, int s, const char *why)
+void leave_unread(const engine_ui *ui, int track, int s, const char *why)
 {
     uint32_t bit = 1u << s;
     if (pass.left_unread[track] & bit)
@@ -185,8 +182,8 @@ void leave_unread(int track, int s, const char *why)
     pass.left_unread[track] |= bit;
     memset(d64_storage + d64_sector_offset(track, s), 0, 256);
     d64_set_block_error_info(d64_storage, track, s, D64_ERR_NO_SYNC);
-    log_printf("Sector t/s %2d/%-2d %s: left unread\n", track, s, why);
-    cell(track, s, 0, ENGINE_CELL_LEFT_UNREAD);
+    log_printf(ui, "Sector t/s %2d/%-2d %s: left unread\n", track, s, why);
+    cell(ui, track, s, 0, ENGINE_CELL_LEFT_UNREAD);
 }
 
 // Follows the sector numbers of a track in the order they came; where they
@@ -195,7 +192,7 @@ void leave_unread(int track, int s, const char *why)
 // any of them may be the one with the wrong number.  The packets after a
 // break start a new turn, so that one wrong number costs a few sectors and
 // not the rest of the track.
-void check_turn(int track, int s)
+void check_turn(const engine_ui *ui, int track, int s)
 {
     const char *why = "out of turn on its track";
     int last = pass.last_sector[track];
@@ -217,20 +214,20 @@ void check_turn(int track, int s)
         broken = true;  // past where the track began
     if (!broken)
         return;
-    leave_unread(track, pass.first_sector[track], why);
-    leave_unread(track, pass.wrap_from[track], why);
-    leave_unread(track, pass.wrap_to[track], why);
-    leave_unread(track, last, why);
-    leave_unread(track, s, why);
+    leave_unread(ui, track, pass.first_sector[track], why);
+    leave_unread(ui, track, pass.wrap_from[track], why);
+    leave_unread(ui, track, pass.wrap_to[track], why);
+    leave_unread(ui, track, last, why);
+    leave_unread(ui, track, s, why);
     pass.first_sector[track] = s;
     pass.wrap_from[track] = pass.wrap_to[track] = -1;
 }
 
-void place(int track, const pass_packet &p)
+void place(const engine_ui *ui, int track, const pass_packet &p)
 {
     int s = p.sector;
     if (s >= d64_sectors_of_track(track)) {
-        log_printf("Invalid sector value received: %d\n", s);
+        log_printf(ui, "Invalid sector value received: %d\n", s);
         return;
     }
     uint32_t bit = 1u << s;
@@ -239,25 +236,25 @@ void place(int track, const pass_packet &p)
     if (pass.placed[track] & bit) {
         // Two packets named the same sector, so one of them carries another
         // sector's data, and nothing tells which.
-        leave_unread(track, s, "received twice");
+        leave_unread(ui, track, s, "received twice");
         return;
     }
     pass.placed[track] |= bit;
     if (p.error == D64_ERR_OK) {
-        cell(track, s, p.checksum, ENGINE_CELL_READ_OK);
+        cell(ui, track, s, p.checksum, ENGINE_CELL_READ_OK);
     } else {
-        cell(track, s, p.checksum,
+        cell(ui, track, s, p.checksum,
              p.error == D64_ERR_CHECKSUM ? ENGINE_CELL_CHECKSUM_FAILED : ENGINE_CELL_GCR_FAILED);
-        step_errors(+1);
+        step_errors(ui, +1);
     }
     memcpy(d64_storage + d64_sector_offset(track, s), p.data, 256);
     d64_set_block_error_info(d64_storage, track, s, p.error);
-    check_turn(track, s);
+    check_turn(ui, track, s);
 }
 
-void drop_pending_front()
+void drop_pending_front(const engine_ui *ui)
 {
-    log_printf("Track of sector %d uncertain after a lost packet: left unread\n",
+    log_printf(ui, "Track of sector %d uncertain after a lost packet: left unread\n",
              pass.pending.front().sector);
     pass.pending.pop_front();
     for (pass_reading &r : pass.readings)
@@ -266,11 +263,11 @@ void drop_pending_front()
 
 // Stores the oldest pending packets while every reading agrees on their
 // track.  At the end of the pass (final) the rest is dropped.
-void flush(bool final)
+void flush(const engine_ui *ui, bool final)
 {
     while (!pass.pending.empty()) {
         if (pass.readings.empty()) {
-            drop_pending_front();
+            drop_pending_front(ui);
             continue;
         }
         int track = pass.readings[0].where.front();
@@ -278,12 +275,12 @@ void flush(bool final)
             if (r.where.front() != track)
                 track = 0;
         if (track == 0 && (final || pass.readings.size() == 1)) {
-            drop_pending_front();
+            drop_pending_front(ui);
             continue;
         }
         if (track == 0)
             break;
-        place(track, pass.pending.front());
+        place(ui, track, pass.pending.front());
         pass.pending.pop_front();
         for (pass_reading &r : pass.readings)
             r.where.pop_front();
@@ -295,7 +292,7 @@ void flush(bool final)
             past_18 = past_18 && r.track > 18;
         if (past_18 || final) {
             pass.listing_posted = true;
-            show(ENGINE_SHOW_DIRECTORY);
+            show(ui, ENGINE_SHOW_DIRECTORY);
         }
     }
 }
@@ -403,7 +400,7 @@ int track_just_ended()
 
 // The "ws" stream from the first track to TRACKS.  0 on a failed read;
 // *prompt_taken tells that the prompt after the stream has been read.
-int receive_fast_pass(int handle, int first_track, int *prompt_taken)
+int receive_fast_pass(const engine_ui *ui, int handle, int first_track, int *prompt_taken)
 {
     *prompt_taken = 0;
     pass.readings.clear();
@@ -438,16 +435,16 @@ int receive_fast_pass(int handle, int first_track, int *prompt_taken)
             continue;  // lost track: the rest of the stream is only drained
         if (warp_incoming_stream_is_empty(receive_buffer)) {
             step(EVENT_NO_SECTOR);
-            flush(false);
+            flush(ui, false);
             if (!pass.readings.empty())
-                log_printf("Sector retries exhausted for track %d\n", track_just_ended());
+                log_printf(ui, "Sector retries exhausted for track %d\n", track_just_ended());
             continue;
         }
         if (!warp_validate_incoming_stream(receive_buffer)) {
             // Dropped whole, end-of-track flag included.
-            log_printf("Transmission validation failed, skipping packet\n");
+            log_printf(ui, "Transmission validation failed, skipping packet\n");
             step(EVENT_LOST);
-            flush(false);
+            flush(ui, false);
             continue;
         }
         warp_normalise_incoming_stream(receive_buffer);
@@ -459,15 +456,15 @@ int receive_fast_pass(int handle, int first_track, int *prompt_taken)
         p.sector = (int)sector;
         p.error = !gcr_ok ? D64_ERR_GCR : (checksum_ok ? D64_ERR_OK : D64_ERR_CHECKSUM);
         step(EVENT_PACKET, end_of_track != 0);
-        flush(false);
+        flush(ui, false);
     }
-    flush(true);
+    flush(ui, true);
     return 1;
 }
 
 // The re-read phase once it has been decided on.  0 with the failure.
-int reread_faulty_sectors(int handle, const engine_imaging_params *p, int first_track,
-                          int prompt_taken, engine_error *failure)
+int reread_faulty_sectors(const engine_ui *ui, int handle, const engine_imaging_params *p,
+                          int first_track, int prompt_taken, engine_error *failure)
 {
     if (!prompt_taken && !console_synch_with_device(handle, engine_abort_flag())) {
         *failure = ENGINE_ERROR_SYNC;
@@ -483,7 +480,7 @@ int reread_faulty_sectors(int handle, const engine_imaging_params *p, int first_
         *failure = ENGINE_ERROR_SYNC;
         return 0;
     }
-    engine_sector_reader r = {pass_ui, handle, p->device, ENGINE_ERROR_NONE};
+    engine_sector_reader r = {ui, handle, p->device, ENGINE_ERROR_NONE};
     if (p->retry_once_per_pass) {
         for (int n = 0; n < p->retries; n++)
             for (int t = first_track; t <= TRACKS; t++)
@@ -504,7 +501,7 @@ int reread_faulty_sectors(int handle, const engine_imaging_params *p, int first_
 // The pass and the re-read phase.  ENGINE_ERROR_NONE on success, else the
 // failure; *rereading is 1 once the pass is over and the re-read phase has
 // begun.
-engine_error read_into_store(const engine_imaging_params *p, int *rereading)
+engine_error read_into_store(const engine_ui *ui, const engine_imaging_params *p, int *rereading)
 {
     *rereading = 0;
     int handle = -1;
@@ -521,78 +518,82 @@ engine_error read_into_store(const engine_imaging_params *p, int *rereading)
     } else if (g_snprintf(command, sizeof command, "ws %d %d %d", TRACKS, p->device, first),
                !console_execute_command(handle, command, engine_abort_flag())) {
         failure = ENGINE_ERROR_NO_IMAGING;
-    } else if (!receive_fast_pass(handle, first, &prompt_taken)) {
+    } else if (!receive_fast_pass(ui, handle, first, &prompt_taken)) {
         failure = ENGINE_ERROR_COMMUNICATION;
     }
     if (failure) {
-        engine_close_port(pass_ui, handle);
+        engine_close_port(ui, handle);
         return failure;
     }
 
     int count = d64_count_accessible_sector_errors(d64_storage, first, TRACKS);
-    if (pass_ui && pass_ui->error_count)
-        pass_ui->error_count(pass_ui->user, count);
+    if (ui && ui->error_count)
+        ui->error_count(ui->user, count);
 
     imaging_reread_verdict verdict =
         imaging_reread_decide(d64_storage, first, p->retries, p->max_errors, count);
-    if (pass_ui && pass_ui->reread_skipped && count > 0 && verdict != IMAGING_REREAD_RUN) {
+    if (ui && ui->reread_skipped && count > 0 && verdict != IMAGING_REREAD_RUN) {
         gchar *why = engine_reread_skipped_text(verdict, count, p->max_errors);
-        pass_ui->reread_skipped(pass_ui->user, why);
+        ui->reread_skipped(ui->user, why);
         g_free(why);
     }
     switch (verdict) {
     case IMAGING_REREAD_UNFORMATTED:
-        log_printf("The disk appears to be unformatted so no retry will be performed\n");
+        log_printf(ui, "The disk appears to be unformatted so no retry will be performed\n");
         break;
     case IMAGING_REREAD_BAD_DIR_LINK:
-        log_printf("Unexpected first dir t/s link: not retrying any sectors with errors; if "
+        log_printf(ui, "Unexpected first dir t/s link: not retrying any sectors with errors; if "
                    "the disk is shifted, re-read any sectors with errors\n");
         break;
     case IMAGING_REREAD_TOO_MANY:
-        log_printf("Too many errors (%d) to retry reading (max is %d)\n", count, p->max_errors);
+        log_printf(ui, "Too many errors (%d) to retry reading (max is %d)\n", count, p->max_errors);
         break;
     case IMAGING_REREAD_RUN:
         *rereading = 1;
-        reread_faulty_sectors(handle, p, first, prompt_taken, &failure);
+        reread_faulty_sectors(ui, handle, p, first, prompt_taken, &failure);
         break;
     case IMAGING_REREAD_DISABLED:
     case IMAGING_REREAD_NOTHING_TO_DO:
         break;
     }
     g_usleep(10);
-    engine_close_port(pass_ui, handle);
+    engine_close_port(ui, handle);
     return failure;
 }
 
 // ---------------------------------------------------------------- saving
 
-// The D64's name: the one asked for, or the automatic one.
+// The D64's name as the request gives it, never asking: the one asked
+// for, else the automatic one.
 std::string image_path(const engine_imaging_params *p, int first)
 {
-    std::string path;
-    if (p->path && *p->path) {
-        path = p->path;
-    } else {
-        char name[D64_NAME_BUFFER_SIZE];
-        engine_disk_name_for_file(first, name);
-        gchar *file = filer_auto_name(FILER_DUMP_WHOLE_DISK, p->offset, p->side_b, name);
-        gchar *full = options_d64_dir_string
-                          ? g_build_filename(options_d64_dir_string, file, nullptr)
-                          : g_strdup(file);
-        path = full;
-        g_free(full);
-        g_free(file);
-    }
+    if (p->path && *p->path)
+        return p->path;
+    char name[D64_NAME_BUFFER_SIZE];
+    engine_disk_name_for_file(first, name);
+    gchar *full = filer_auto_name_path(p->naming, FILER_DUMP_WHOLE_DISK, p->folder, p->offset,
+                                       p->side_b, name);
+    std::string path = full;
+    g_free(full);
     return path;
 }
 
-// Names the D64 and saves it with its ".log" and ".md5".  ENGINE_ERROR_NONE
-// on success, else the failure; *files gets what was written.
+// Names the D64 (asking for a name when neither a path nor automatic
+// naming is given) and saves it with its ".log" and ".md5".
+// ENGINE_ERROR_NONE on success or when no name was given, else the failure;
+// *files gets what was written.
 engine_error save_image(dumps_job_ui *j, const engine_imaging_params *p, int first,
                        std::vector<std::string> *files)
 {
-    return dumps_confirm_and_save(j, image_path(p, first), p->overwrite,
-                                  p->keep_under_free_name, files);
+    char name[D64_NAME_BUFFER_SIZE];
+    engine_disk_name_for_file(first, name);
+    std::string path;
+    int chosen = 0;
+    if (!dumps_image_name(j, FILER_DUMP_WHOLE_DISK, p->path, p->auto_naming, p->folder, p->offset,
+                          p->side_b, p->naming, name, &path, &chosen))
+        return ENGINE_ERROR_NONE;
+    return dumps_confirm_and_save(j, path, p->overwrite || chosen, p->keep_under_free_name,
+                                  p->folder, files);
 }
 
 // The text of a failed save: its reason when it gave one.
@@ -624,7 +625,7 @@ int save_to_fallback(dumps_job_ui *j, const engine_imaging_params *p, int first,
     GDateTime *now = g_date_time_new_now_local();
     gchar *stamp = g_date_time_format(now, "%Y%m%d-%H%M%S");
     g_date_time_unref(now);
-    gchar *file = g_strdup_printf("%s_%s.%s", stamp, name, filer_d64_extension());
+    gchar *file = g_strdup_printf("%s_%s.%s", stamp, name, filer_d64_extension(p->naming));
     gchar *full = g_build_filename(p->fallback_folder, file, nullptr);
     std::string path = destination_free_name(full);
     if (!g_file_test(full, G_FILE_TEST_EXISTS))
@@ -765,11 +766,8 @@ void engine_disk_name_for_file(int first_track, char *name17)
 
 engine_error engine_read_disk_into_store(const engine_ui *ui, const engine_imaging_params *p)
 {
-    pass_ui = ui;
     int rereading = 0;
-    engine_error failure = read_into_store(p, &rereading);
-    pass_ui = nullptr;
-    return failure;
+    return read_into_store(ui, p, &rereading);
 }
 
 int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
@@ -781,29 +779,34 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
     dumps_job_ui job;
     // The same opening as the GUI's per-disk log.
     job.forward_to(ui, "Log file created by Dravlen client " DRAVLEN_VERSION "\n");
-    pass_ui = p->check_and_save ? &job.ui : ui;
+    job.md5 = p->md5;
 
     int first = engine_imaging_first_track(p->outmost_track);
-    if (p->check_and_save) {
+    char *title = engine_imaging_title(p->outmost_track);
+    if (p->heading_shown) {
+        job.disk_log += title;
+    } else {
         if (ui->log_line)
             ui->log_line(ui->user, "================================\n", 0);
-        char *title = engine_imaging_title(p->outmost_track);
         job.ui.log_line(&job, title, 1);
-        g_free(title);
     }
+    g_free(title);
     int rereading = 0;
-    engine_error failure = read_into_store(p, &rereading);
+    // The pass reports through the job, which keeps the per-disk log.
+    engine_error failure = read_into_store(&job.ui, p, &rereading);
     std::vector<std::string> files;
     int ended_early = ENGINE_EARLY_NONE;
-    if (p->check_and_save && !failure && !engine_abort_requested()) {
+    if (!failure && !engine_abort_requested()) {
+        if (ui->read_done)
+            ui->read_done(ui->user);
         job.ui.log_line(&job, "Completed\n", 1);
         engine_check_read_image(&job.ui, first, p->notify_beyond_35, p->notify_side_b);
-        if (!imaging_nothing_read(d64_storage, first))
+        if (!imaging_nothing_read(d64_storage, first) || p->damage_report_unread)
             engine_log_damage_report(&job.ui, 1);
         failure = save_image(&job, p, first, &files);
         if (failure && files.empty())
             save_to_fallback(&job, p, first, failure_text(job, failure), &files);
-    } else if (p->check_and_save) {
+    } else {
         engine_error save_failure = ENGINE_ERROR_NONE;
         ended_early = keep_early_end(&job, p, first, rereading, &files, &save_failure);
         if (save_failure &&
@@ -816,8 +819,7 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
         if (save_failure)
             failure = save_failure;
     }
-    pass_ui = nullptr;
-    return dumps_finish(ui, start_us, failure, &files, ended_early, job.failure_text);
+    return dumps_finish(ui, start_us, failure, &files, ended_early, job.failure_text, job.save);
 }
 
 char *engine_cell_log_line(int code, int t, int s, int c, int *both)

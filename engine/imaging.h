@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/engine.h"
+#include "image/imagefile.h"
 
 #include <cstdint>
 #include <functional>
@@ -81,14 +82,22 @@ struct engine_imaging_params {
     int outmost_track;         // 1 to 5: where the drive's head can still read
     int pre_initialize;        // "di" before the pass
     int retry_once_per_pass;   // re-read every sector once per pass instead of all tries at once
-    // Only when the engine runs the whole job (the command line); the GUI
-    // checks and saves in its finisher with the functions further down.
-    int check_and_save;
     int notify_beyond_35;      // ask about tracks beyond 35 when hints are found
     int notify_side_b;         // ask about a disk that looks like side B of a 1571 disk
-    const char *path;          // the D64 to write, or null for the automatic name
+    // The D64 to write; when null, auto_naming makes the name (in folder,
+    // when given) from side_b and offset, else ask_file_name asks for one.
+    const char *path;
+    int auto_naming;
+    const char *folder;
     int side_b, offset;        // automatic naming: 0001A, 0001B, ...
+    filer_naming naming;       // how generated names look
+    int md5;                   // write NAME.md5 beside the image
     int overwrite;             // replace an existing file without asking
+    // The damage report also when nothing was read (the window's log has it).
+    int damage_report_unread;
+    // The front end has shown the separator and the title: the title goes
+    // to the per-disk log only.
+    int heading_shown;
     // A taken name that is not to be replaced: the image goes under a free
     // name beside it (said through notice) instead of being thrown away.
     int keep_under_free_name;
@@ -108,10 +117,10 @@ char *engine_imaging_title(int outmost_track);
 // The first track the pass reads: outmost_track within 1 to 5.
 int engine_imaging_first_track(int outmost_track);
 
-// Images the disk into d64_storage, which the caller has reset.  With
-// check_and_save, then runs the checks and saves the image; the outcome's
-// files name what was written.  Calls ui->finished exactly once.  1 when
-// the disk was read (and saved, if asked).
+// Images the disk into d64_storage, which the caller has reset, then runs
+// the checks, names the image and saves it; the outcome's files name what
+// was written.  Calls ui->finished exactly once.  1 when the disk was read
+// and saved.
 int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p);
 
 // The damage report of d64_storage (damage_report_make) as per-disk log

@@ -5,6 +5,7 @@
 #include "device/console.h"
 #include "device/firmware.h"
 #include "device/serial.h"
+#include "engine/update.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -12,11 +13,14 @@
 
 namespace {
 
-// One running operation: its user, its start time and its port.
+// One running operation: its user, its start time and its port.  A quiet
+// job leaves the framing (separator, title, last word) and the showing of
+// its result to the front end.
 struct job {
     const engine_ui *ui;
     gint64 start_us;
     int handle;
+    bool quiet = false;
 };
 
 void log_line(const job &j, const char *line)
@@ -43,8 +47,10 @@ engine_error open_and_sync(job *j, const char *port, const char *title, int devi
 {
     j->start_us = g_get_monotonic_time();
     j->handle = -1;
-    log_line(*j, "================================\n");
-    log_line(*j, title);
+    if (!j->quiet) {
+        log_line(*j, "================================\n");
+        log_line(*j, title);
+    }
     if (!port || !*port || !serial_connect_and_configure_port(&j->handle, port))
         return ENGINE_ERROR_NO_PORT;
     return engine_sync_with_drive(j->handle, device);
@@ -58,18 +64,21 @@ int finish(job *j, engine_error failure)
     j->handle = -1;
     engine_outcome outcome = {};
     outcome.elapsed_seconds = (g_get_monotonic_time() - j->start_us) / 1e6;
+    const char *word;
     if (engine_abort_requested()) {
         outcome.kind = ENGINE_ABORTED;
-        log_line(*j, "Aborted\n");
+        word = "Aborted\n";
     } else if (failure) {
         outcome.kind = ENGINE_FAILED;
         outcome.error = failure;
         outcome.failure = engine_error_text(failure);
-        log_line(*j, "Failed\n");
+        word = "Failed\n";
     } else {
         outcome.kind = ENGINE_SUCCEEDED;
-        log_line(*j, "Completed\n");
+        word = "Completed\n";
     }
+    if (!j->quiet)
+        log_line(*j, word);
     if (j->ui && j->ui->finished)
         j->ui->finished(j->ui->user, &outcome);
     return outcome.kind == ENGINE_SUCCEEDED;
@@ -129,15 +138,36 @@ int engine_read_board_info(const engine_ui *ui, const char *port, engine_board_i
     return finish(&j, failure);
 }
 
-int engine_read_drive_status(const engine_ui *ui, const char *port, int device, char *status)
+int engine_read_firmware_version(const engine_ui *ui, const char *port, char *version)
+{
+    version[0] = 0;
+    job j = {ui, 0, -1, true};
+    engine_error failure = open_and_sync(&j, port, "");
+    if (!failure)
+        failure = engine_error_from_console(
+            console_request_version(j.handle, version, ENGINE_VERSION_SIZE, engine_abort_flag()));
+    return finish(&j, failure);
+}
+
+int engine_reset_into_bootloader(const engine_ui *ui, const char *port)
+{
+    job j = {ui, 0, -1, true};
+    engine_error failure = open_and_sync(&j, port, "");
+    if (!failure && !console_write(j.handle, "j\r", 2, engine_abort_flag()))
+        failure = ENGINE_ERROR_NO_RESET;
+    return finish(&j, failure);
+}
+
+int engine_read_drive_status(const engine_ui *ui, const char *port, int device, char *status,
+                             bool quiet)
 {
     status[0] = 0;
-    job j = {ui, 0, -1};
+    job j = {ui, 0, -1, quiet};
     engine_error failure = open_and_sync(&j, port, "Reading disk status\n");
     if (!failure)
         failure = engine_error_from_console(console_request_status(
             j.handle, device, status, ENGINE_STATUS_SIZE, engine_abort_flag()));
-    if (!failure) {
+    if (!failure && !quiet) {
         engine_make_printable(status);
         log_printf(j, "%s\n", status);
     }

@@ -442,3 +442,13 @@ void options_module_shutdown()
     g_free(utf8_path_configfile);
     utf8_path_configfile = nullptr;
 }
+
+filer_naming options_file_naming(void)
+{
+    filer_naming naming;
+    naming.uppercase_extension = options_file_extensions_uppercase;
+    naming.uppercase_side = options_side_letters_uppercase;
+    naming.flags_before_offset = options_special_flags_before_offset;
+    naming.append_disk_name = options_append_disk_name;
+    return naming;
+}

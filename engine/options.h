@@ -5,6 +5,8 @@
 #include <glib.h>
 #include <cstddef>
 
+#include "image/imagefile.h"
+
 // A colour as three 16-bit components (the GUI turns it into a GdkColor).
 struct options_color {
     guint16 red;
@@ -72,6 +74,9 @@ extern int *options_window_main_position;
 // or returns 0 when there is no window.  Without a hook (or when it returns
 // 0) saving writes the last known position, if any.
 extern int (*options_window_position_hook)(int *x, int *y);
+
+// How generated file names look, as the [outputs] settings say.
+filer_naming options_file_naming(void);
 
 // Settles the folder and path, loads the file, returns utf8_path_configfile.
 const char *options_module_init();

@@ -234,44 +234,53 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
     if (!ui)
         ui = &none;
     std::vector<std::string> files;
-    if (!job->check_and_save) {
-        engine_error failure = reread_into_store(ui, selection, job);
-        return dumps_finish(ui, start_us, failure, &files);
-    }
-
     dumps_job_ui j;
     j.forward_to(ui, "Log file opened by Dravlen client " DRAVLEN_VERSION "\n");
+    j.md5 = job->md5;
     const engine_ui *u = &j.ui;
-    dumps_log(ui, 0, "================================\n");
-    dumps_log(ui, 0, "Loading disk image\n");
-    engine_reset_image_store();
-    guint64 size = 0;
-    std::string path = job->path ? link_target(job->path) : std::string();
-    engine_error failure = job->path ? ENGINE_ERROR_NONE : ENGINE_ERROR_NO_IMAGE_FILE;
-    // Held until the job ends: a second re-read of the file is refused
-    // rather than one of them wiping out the other's result.
-    int lock = failure ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        failure = errno == EWOULDBLOCK ? ENGINE_ERROR_REREAD_RUNNING : ENGINE_ERROR_NO_LOCK;
-        dumps_log(ui, 0, "%s\n", engine_error_text(failure));
-    }
-    int loaded_ok = 0;
-    std::string loaded = failure ? std::string() : file_bytes(path, &loaded_ok);
-    if (!failure)
-        failure = dumps_load_image(&j, path.c_str(), &size);
-    if (!failure) {
-        engine_correct_track_shift(u, 0);
-        gchar *base = g_filename_display_basename(job->path);
-        dumps_log(ui, 0, "Completed (%s, %llu bytes)\n", base, (unsigned long long)size);
-        g_free(base);
+    // A loaded file is written back where a symbolic link points.
+    std::string path = !job->path ? std::string() : job->load_path ? link_target(job->path)
+                                                                   : std::string(job->path);
+    // Without a file to write back to, an image in memory is only re-read.
+    engine_error failure =
+        job->path || !job->load_path ? ENGINE_ERROR_NONE : ENGINE_ERROR_NO_IMAGE_FILE;
+    int lock = -1;
+    int loaded_ok = 1;
+    std::string loaded;
+    if (job->load_path) {
         dumps_log(ui, 0, "================================\n");
+        dumps_log(ui, 0, "Loading disk image\n");
+        engine_reset_image_store();
+        guint64 size = 0;
+        // Held until the job ends: a second re-read of the file is refused
+        // rather than one of them wiping out the other's result.
+        lock = failure ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            failure = errno == EWOULDBLOCK ? ENGINE_ERROR_REREAD_RUNNING : ENGINE_ERROR_NO_LOCK;
+            dumps_log(ui, 0, "%s\n", engine_error_text(failure));
+        }
+        loaded_ok = 0;
+        loaded = failure ? std::string() : file_bytes(path, &loaded_ok);
+        if (!failure)
+            failure = dumps_load_image(&j, path.c_str(), &size);
+        if (!failure) {
+            engine_correct_track_shift(u, 0);
+            gchar *base = g_filename_display_basename(job->path);
+            dumps_log(ui, 0, "Completed (%s, %llu bytes)\n", base, (unsigned long long)size);
+            g_free(base);
+        }
+    }
+    if (!failure) {
         char *heading = engine_reread_heading(selection, job->outmost_track, job->range_first,
                                               job->range_last);
-        dumps_log(u, 1, "%s", heading);
+        // An image already in memory is the front end's: it frames the job.
+        dumps_log_heading(&j, heading, job->heading_shown || !job->load_path);
         g_free(heading);
         failure = reread_into_store(u, selection, job);
     }
     if (!failure && !engine_abort_requested()) {
+        if (ui->read_done)
+            ui->read_done(ui->user);
         int full = selection == ENGINE_REREAD_ALL;
         if (full)
             engine_reread_checks(u, job->outmost_track);
@@ -280,7 +289,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
         // file is kept, and the result goes beside it.
         int still_ok = 0;
         std::string target = path;
-        if (file_bytes(path, &still_ok) != loaded || !still_ok || !loaded_ok) {
+        if (job->load_path && (file_bytes(path, &still_ok) != loaded || !still_ok || !loaded_ok)) {
             target = destination_free_name(path);
             gchar *was = g_filename_display_basename(path.c_str());
             gchar *now = g_filename_display_basename(target.c_str());
@@ -289,7 +298,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
             g_free(was);
         }
         // Shown or asked about during the checks: an abort then saves nothing.
-        if (!engine_abort_requested()) {
+        if (!engine_abort_requested() && job->path) {
             engine_log_damage_report(u, 1);
             failure = dumps_save_image(&j, target.c_str(), 1, &files);
         }
@@ -299,7 +308,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
     sector_query_list_free();
     if (lock >= 0)
         close(lock);
-    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, j.failure_text);
+    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, j.failure_text, j.save);
 }
 
 char *engine_reread_heading(engine_reread_selection selection, int outmost_track, int range_first,

@@ -41,6 +41,16 @@ void dumps_log(const engine_ui *ui, int for_disk_log, const char *format, ...)
     g_free(text);
 }
 
+void dumps_log_heading(dumps_job_ui *j, const char *heading, int shown)
+{
+    if (shown) {
+        j->disk_log += heading;
+        return;
+    }
+    dumps_log(j->user_ui, 0, "================================\n");
+    dumps_log(&j->ui, 1, "%s", heading);
+}
+
 void dumps_show(const engine_ui *ui, engine_image_view what)
 {
     if (ui && ui->directory_ready)
@@ -171,77 +181,25 @@ void dumps_job_ui::forward_to(const engine_ui *to, const char *opening)
         };
 }
 
-namespace {
-
-// The save reaches its user through the image files' hooks; only one job
-// saves at a time.
-dumps_job_ui *saving_job = nullptr;
-std::string *status_sink = nullptr;
-
-const char *hook_per_disk_log(int *length)
-{
-    *length = (int)saving_job->disk_log.size();
-    return saving_job->disk_log.c_str();
-}
-
-void hook_log_view(const char *text)
-{
-    if (saving_job)
-        saving_job->ui.log_line(&*saving_job, text, 0);
-}
-
-// The save says why it failed on both logs; that becomes the failure text.
-void hook_log_both(const char *text)
-{
-    if (!saving_job)
-        return;
-    saving_job->save_error = text;
-    while (!saving_job->save_error.empty() && saving_job->save_error.back() == '\n')
-        saving_job->save_error.pop_back();
-    saving_job->ui.log_line(saving_job, text, 1);
-}
-
-void hook_status(const char *text)
-{
-    if (status_sink)
-        *status_sink = text;
-}
-
-// Runs `body` with the image files reporting to the job.
-template <typename Body>
-int with_file_hooks(dumps_job_ui *j, std::string *status, Body body)
-{
-    filer_ui_hooks saved = filer_hooks;
-    filer_hooks = filer_ui_hooks{};
-    filer_hooks.per_disk_log = hook_per_disk_log;
-    filer_hooks.log_view = hook_log_view;
-    filer_hooks.log_both = hook_log_both;
-    filer_hooks.status = hook_status;
-    saving_job = j;
-    status_sink = status;
-    int ok = body();
-    saving_job = nullptr;
-    status_sink = nullptr;
-    filer_hooks = saved;
-    return ok;
-}
-
-}  // namespace
-
 engine_error dumps_save_image(dumps_job_ui *j, const char *path, int reread,
                               std::vector<std::string> *files)
 {
-    std::string status;
-    j->save_error.clear();
     j->failure_text = nullptr;
     filer_saved saved;
-    if (!with_file_hooks(j, &status, [&] {
-            return save_d64_image_and_ancillary_files(path, 0, reread, &saved);
-        })) {
-        if (!j->save_error.empty())
-            j->failure_text = g_intern_string(j->save_error.c_str());
+    if (!filer_save_d64(path, d64_storage, &j->disk_log, reread, j->md5, &saved)) {
+        j->save = ENGINE_SAVE_FAILED;
+        std::string text = path ? "Unable to save disk image to file: " + saved.error
+                                : std::string("Unable to save to file");
+        j->failure_text = g_intern_string(text.c_str());
+        if (path)
+            j->ui.log_line(j, (text + "\n").c_str(), 1);
         return ENGINE_ERROR_NOT_SAVED;
     }
+    j->save = ENGINE_SAVE_WRITTEN;
+    // Texts shown take the display name: a file name need not be UTF-8.
+    gchar *shown_path = g_filename_display_name(path);
+    dumps_log(&j->ui, 0, "Disk image saved to: %s\n", shown_path);
+    g_free(shown_path);
     // Only what was written is listed; a file beside the image that could
     // not be written fails the save, the image itself being kept.
     files->push_back(path);
@@ -262,15 +220,52 @@ engine_error dumps_save_image(dumps_job_ui *j, const char *path, int reread,
     return ENGINE_ERROR_NONE;
 }
 
+int dumps_image_name(dumps_job_ui *j, filer_dump_kind kind, const char *path, int auto_naming,
+                     const char *folder, int offset, int side_b, const filer_naming &naming,
+                     const char *disk_name, std::string *name, int *chosen)
+{
+    *chosen = 0;
+    if (path && *path) {
+        *name = path;
+        return 1;
+    }
+    if (auto_naming) {
+        gchar *full = filer_auto_name_path(naming, kind, folder, offset, side_b, disk_name);
+        *name = full;
+        g_free(full);
+        return 1;
+    }
+    gchar *suggested = filer_suggested_name(naming, kind, disk_name);
+    char *given = j->user_ui->ask_file_name
+                      ? j->user_ui->ask_file_name(j->user_ui->user, suggested)
+                      : nullptr;
+    g_free(suggested);
+    if (!given) {
+        j->save = ENGINE_SAVE_CANCELLED;
+        dumps_log(&j->ui, 0, "%s", _("Disk image not saved at user's request\n"));
+        return 0;
+    }
+    *name = given;
+    g_free(given);
+    *chosen = 1;
+    return 1;
+}
+
 engine_error dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, int overwrite,
-                                    int keep_under_free_name, std::vector<std::string> *files)
+                                    int keep_under_free_name, const char *folder,
+                                    std::vector<std::string> *files)
 {
     std::string target = path;
     if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !overwrite) {
         gchar *shown = g_filename_display_name(path.c_str());
-        gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
-        int yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
-        g_free(text);
+        int yes = 0;
+        if (j->user_ui->ask_overwrite) {
+            yes = j->user_ui->ask_overwrite(j->user_ui->user, path.c_str(), folder);
+        } else {
+            gchar *text = g_strdup_printf("A file named \"%s\" already exists. Replace it?", shown);
+            yes = j->ui.ask ? j->ui.ask(j, ENGINE_ASK_OVERWRITE, text) : 0;
+            g_free(text);
+        }
         if (!yes && keep_under_free_name) {
             // What was read is kept: it may not come back a second time.
             target = destination_free_name(path);
@@ -283,6 +278,7 @@ engine_error dumps_confirm_and_save(dumps_job_ui *j, const std::string &path, in
             g_free(free_shown);
         } else if (!yes) {
             g_free(shown);
+            j->save = ENGINE_SAVE_DECLINED;
             j->ui.log_line(j, "Unable to save disk image to file: file exists\n", 0);
             return ENGINE_ERROR_FILE_EXISTS;
         }
@@ -311,8 +307,8 @@ char *engine_replace_undefined_errors(void)
 engine_error dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
 {
     j->failure_text = nullptr;
-    std::string status;
-    if (with_file_hooks(j, &status, [&] { return filer_load_d64_image(path, size); })) {
+    filer_load_problem problem;
+    if (filer_load_d64_image(path, size, &problem)) {
         if (char *text = engine_replace_undefined_errors()) {
             std::string line = std::string(text) + "\n";
             j->ui.log_line(j, line.c_str(), 1);
@@ -322,20 +318,19 @@ engine_error dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
         }
         return ENGINE_ERROR_NONE;
     }
-    // The status line says which: " Load failed: <reason>".
-    const char prefix[] = " Load failed: ";
-    std::string reason = status.rfind(prefix, 0) == 0 ? status.substr(sizeof prefix - 1) : status;
-    if (!reason.empty())
-        j->failure_text = g_intern_string(reason.c_str());
+    j->ui.log_line(j, problem.log.c_str(), 0);
+    if (problem.reason)
+        j->failure_text = g_intern_string(problem.reason);
     return ENGINE_ERROR_UNABLE_TO_LOAD;
 }
 
 int dumps_finish(const engine_ui *ui, gint64 start_us, engine_error failure,
-                 std::vector<std::string> *files, int ended_early, const char *text)
+                 std::vector<std::string> *files, int ended_early, const char *text, int save)
 {
     if (!text)
         text = engine_error_text(failure);
     engine_outcome outcome = {};
+    outcome.save = save;
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
     outcome.ended_early = ended_early;
     // An abort that comes once the files are written is too late to stop
@@ -545,18 +540,16 @@ filer_dump_kind file_kind(engine_dump_kind kind)
 engine_error name_and_save(dumps_job_ui *j, engine_dump_kind kind, const engine_sector_job *job,
                            int read_data, std::vector<std::string> *files)
 {
+    char name[D64_NAME_BUFFER_SIZE];
+    filer_disk_name_for_file(d64_storage, read_data, name);
     std::string path;
-    if (job->path && *job->path) {
-        path = job->path;
-    } else {
-        char name[D64_NAME_BUFFER_SIZE];
-        filer_disk_name_for_file(d64_storage, read_data, name);
-        gchar *file = filer_auto_name(file_kind(kind), job->offset > 0 ? job->offset : 1,
-                                      job->side_b, name);
-        path = file;
-        g_free(file);
-    }
-    return dumps_confirm_and_save(j, path, job->overwrite, job->keep_under_free_name, files);
+    int chosen = 0;
+    if (!dumps_image_name(j, file_kind(kind), job->path, job->auto_naming, job->folder,
+                          job->offset > 0 ? job->offset : 1, job->side_b, job->naming, name, &path,
+                          &chosen))
+        return ENGINE_ERROR_NONE;
+    return dumps_confirm_and_save(j, path, job->overwrite || chosen, job->keep_under_free_name,
+                                  job->folder, files);
 }
 
 }  // namespace
@@ -569,25 +562,24 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
         ui = &none;
     dumps_job_ui j;
     j.forward_to(ui, "Log file created by Dravlen client " DRAVLEN_VERSION "\n");
-    const engine_ui *u = job->check_and_save ? &j.ui : ui;
-    if (job->check_and_save) {
-        dumps_log(ui, 0, "================================\n");
-        char *heading = engine_dump_heading(kind, job->outmost_track);
-        dumps_log(u, 1, "%s", heading);
-        g_free(heading);
-    }
+    j.md5 = job->md5;
+    const engine_ui *u = &j.ui;
+    char *heading = engine_dump_heading(kind, job->outmost_track);
+    dumps_log_heading(&j, heading, job->heading_shown);
+    g_free(heading);
     engine_error failure = dump_into_store(u, kind, job);
     std::vector<std::string> files;
-    if (job->check_and_save && !failure && !engine_abort_requested()) {
+    if (!failure && !engine_abort_requested()) {
+        if (ui->read_done)
+            ui->read_done(ui->user);
         int read_data = engine_show_read_image(u, job->outmost_track);
         dumps_log(u, 1, "Completed\n");
         if (read_data)
             engine_log_damage_report(u, 0);
         failure = name_and_save(&j, kind, job, read_data, &files);
     }
-    if (job->check_and_save)
-        sector_query_list_free();
-    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, j.failure_text);
+    sector_query_list_free();
+    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, j.failure_text, j.save);
 }
 
 char *engine_dump_heading(engine_dump_kind kind, int outmost_track)

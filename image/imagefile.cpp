@@ -13,34 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/options.h"
 #include "image/d64.h"
 #include "image/directory.h"
 
-filer_ui_hooks filer_hooks = {};
-int filer_auto_naming_side_b = 0;
-int filer_auto_naming_offset = 1;
 gchar *utf8_path_lastopenfile_d64 = nullptr;
 
 namespace {
-
-void report_status(const char *text)
-{
-    if (filer_hooks.status)
-        filer_hooks.status(text);
-}
-
-void report_log_view(const char *text)
-{
-    if (filer_hooks.log_view)
-        filer_hooks.log_view(text);
-}
-
-void report_log_both(const char *text)
-{
-    if (filer_hooks.log_both)
-        filer_hooks.log_both(text);
-}
 
 // Written to a temporary file beside the target and renamed over it, so a
 // failed write never costs the file that was there before.
@@ -52,41 +30,13 @@ gboolean write_file_atomically(const char *path, const char *data, gsize length,
                                     0666, error);
 }
 
-// Asks before replacing an existing image; 1 to go on.
-int may_overwrite(const char *path)
-{
-    if (!g_file_test(path, G_FILE_TEST_IS_REGULAR))
-        return 1;
-    if (!filer_hooks.confirm)
-        return 0;
-    gchar *name = g_filename_display_basename(path);
-    // The image folder names where the file is; a path built without one
-    // (folder unset) is named by its own folder.
-    gchar *dir = options_d64_dir_string ? g_strdup(options_d64_dir_string)
-                                        : g_path_get_dirname(path);
-    gchar *folder = g_filename_display_basename(dir);
-    gchar *markup = g_markup_printf_escaped(
-        _("<span size=\"x-large\"><b>A file named \"%s\" already exists. Do you want to "
-          "replace it?</b></span>\n\nThe file already exists in \"%s\". Replacing it will "
-          "overwrite its contents."),
-        name, folder);
-    int yes = filer_hooks.confirm(markup);
-    g_free(markup);
-    g_free(folder);
-    g_free(dir);
-    g_free(name);
-    return yes;
-}
-
 // 1 written, 0 failed (*error set), -1 no per-disk log to write.
-int write_log_file(const char *path, int reread, GError **error)
+int write_log_file(const char *path, const std::string *text, int reread, GError **error)
 {
-    int length = 0;
-    const char *log = filer_hooks.per_disk_log ? filer_hooks.per_disk_log(&length) : nullptr;
-    if (!log)
+    if (!text)
         return -1;  // no per-disk log: leave any older file alone
-    if (length < 0)
-        length = 0;
+    const char *log = text->data();
+    size_t length = text->size();
     gchar *name = g_strdup_printf("%s%s.log", path, reread ? "-reread" : "");
     gchar *old = nullptr;
     gsize old_length = 0;
@@ -94,7 +44,7 @@ int write_log_file(const char *path, int reread, GError **error)
     if (reread && g_file_test(name, G_FILE_TEST_IS_REGULAR) &&
         g_file_get_contents(name, &old, &old_length, nullptr)) {
         std::string joined(old, old_length);
-        joined.append(log, (size_t)length);
+        joined.append(log, length);
         written = write_file_atomically(name, joined.data(), joined.size(), error);
     } else {
         written = write_file_atomically(name, log, (gsize)length, error);
@@ -200,67 +150,56 @@ int64_t filer_image_size_to_save(const uint8_t *image)
     return d64_base_size;
 }
 
-int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread,
-                                       filer_saved *saved)
+int filer_save_d64(const char *path, const uint8_t *image, const std::string *log, int reread,
+                   int want_md5, filer_saved *saved)
 {
-    if (!path)
-        return 0;
-    if (auto_naming && options_confirm_overwrite && !may_overwrite(path)) {
-        report_status(_(" Imaging interrupted: file exists"));
-        report_log_view("Unable to save disk image to file: file exists");
+    filer_saved none;
+    if (!saved)
+        saved = &none;
+    *saved = filer_saved{};
+    if (!path) {
+        saved->error = "no file name";
         return 0;
     }
-
-    int64_t size = filer_image_size_to_save(d64_storage);
+    int64_t size = filer_image_size_to_save(image);
     GError *error = nullptr;
-    if (!write_file_atomically(path, (const char *)d64_storage, (gsize)size, &error)) {
-        report_status(_(" Imaging failed: Unable to save to file"));
-        gchar *line = g_strdup_printf("Unable to save disk image to file: %s\n",
-                                      error ? error->message : "unknown error");
-        report_log_both(line);
-        g_free(line);
-        if (error)
-            g_error_free(error);
+    if (!write_file_atomically(path, (const char *)image, (gsize)size, &error)) {
+        note_failure(saved, error);
         return 0;
     }
-
-    // path may be utf8_path_lastopenfile_d64 itself: copy before freeing.
-    gchar *copy = g_strdup(path);
-    g_free(utf8_path_lastopenfile_d64);
-    utf8_path_lastopenfile_d64 = copy;
-    options_save_to_file();
-    // Texts shown take the display name: a file name need not be UTF-8.
-    gchar *shown = g_filename_display_name(copy);
-    gchar *line = g_strdup_printf("Disk image saved to: %s\n", shown);
-    g_free(shown);
-    report_log_view(line);
-    g_free(line);
-    if (filer_hooks.window_title) {
-        gchar *base = g_filename_display_basename(copy);
-        filer_hooks.window_title(base);
-        g_free(base);
-    }
-
     GError *log_error = nullptr;
-    int log = write_log_file(copy, reread, &log_error);
-    if (log == 0)
+    saved->log = write_log_file(path, log, reread, &log_error);
+    if (saved->log == 0)
         note_failure(saved, log_error);
-    int md5 = -1;
     // A digest already beside the file is kept in step with it: an old sum
     // beside a new image would call a good image damaged.
-    gchar *digest = g_strdup_printf("%s.md5", copy);
-    if (options_create_md5_digest || g_file_test(digest, G_FILE_TEST_EXISTS)) {
+    gchar *digest = g_strdup_printf("%s.md5", path);
+    if (want_md5 || g_file_test(digest, G_FILE_TEST_EXISTS)) {
         GError *md5_error = nullptr;
-        md5 = write_digest_file(copy, d64_storage, (size_t)size, &md5_error);
-        if (md5 == 0)
+        saved->md5 = write_digest_file(path, image, (size_t)size, &md5_error);
+        if (saved->md5 == 0)
             note_failure(saved, md5_error);
     }
     g_free(digest);
-    if (saved) {
-        saved->log = log;
-        saved->md5 = md5;
-    }
     return 1;
+}
+
+gchar *filer_overwrite_markup(const char *path, const char *folder_path)
+{
+    gchar *name = g_filename_display_basename(path);
+    // The image folder names where the file is; a path built without one
+    // (folder unset) is named by its own folder.
+    gchar *dir = folder_path ? g_strdup(folder_path) : g_path_get_dirname(path);
+    gchar *folder = g_filename_display_basename(dir);
+    gchar *markup = g_markup_printf_escaped(
+        _("<span size=\"x-large\"><b>A file named \"%s\" already exists. Do you want to "
+          "replace it?</b></span>\n\nThe file already exists in \"%s\". Replacing it will "
+          "overwrite its contents."),
+        name, folder);
+    g_free(folder);
+    g_free(dir);
+    g_free(name);
+    return markup;
 }
 
 int filer_read_d64_file(const char *path, std::vector<uint8_t> *image, GError **error)
@@ -279,18 +218,6 @@ int filer_read_d64_file(const char *path, std::vector<uint8_t> *image, GError **
     }
     image->resize(with_info, D64_ERR_OK);
     return 1;
-}
-
-int filer_save_image_with_log(const char *path, const uint8_t *image, const std::string &log,
-                              GError **error)
-{
-    int64_t size = filer_image_size_to_save(image);
-    if (!write_file_atomically(path, (const char *)image, (gsize)size, error))
-        return 0;
-    gchar *name = g_strdup_printf("%s.log", path);
-    int ok = write_file_atomically(name, log.data(), log.size(), error);
-    g_free(name);
-    return ok;
 }
 
 void sanitize_filename(char *name)
@@ -329,53 +256,39 @@ void filer_auto_naming_advance(int *side_b, int *offset)
     *side_b = 0;
 }
 
-void auto_naming_next_combination()
+const char *filer_d64_extension(const filer_naming &naming)
 {
-    int side_b = filer_auto_naming_side_b;
-    int offset = filer_auto_naming_offset;
-    if (filer_hooks.auto_naming_get)
-        filer_hooks.auto_naming_get(&side_b, &offset);
-    filer_auto_naming_advance(&side_b, &offset);
-    filer_auto_naming_side_b = side_b;
-    filer_auto_naming_offset = offset;
-    if (filer_hooks.auto_naming_set)
-        filer_hooks.auto_naming_set(side_b, offset);
+    return naming.uppercase_extension ? "D64" : "d64";
 }
 
-const char *filer_d64_extension()
-{
-    return options_file_extensions_uppercase ? "D64" : "d64";
-}
-
-gchar *filer_auto_name(filer_dump_kind kind, int offset, int side_b, const char *disk_name)
+gchar *filer_auto_name(const filer_naming &naming, filer_dump_kind kind, int offset, int side_b,
+                       const char *disk_name)
 {
     const dump_patterns &p = patterns_of(kind);
-    const char *format = options_special_flags_before_offset ? p.auto_before : p.auto_after;
+    const char *format = naming.flags_before_offset ? p.auto_before : p.auto_after;
     char side = side_b ? 'B' : 'A';
-    if (!options_side_letters_uppercase)
+    if (!naming.uppercase_side)
         side = g_ascii_tolower(side);
-    bool append = options_append_disk_name && disk_name;
+    bool append = naming.append_disk_name && disk_name;
     return g_strdup_printf(format, offset, side, append ? "_" : "", append ? disk_name : "",
-                           filer_d64_extension());
+                           filer_d64_extension(naming));
 }
 
-gchar *filer_suggested_name(filer_dump_kind kind, const char *disk_name)
+gchar *filer_suggested_name(const filer_naming &naming, filer_dump_kind kind,
+                            const char *disk_name)
 {
     const dump_patterns &p = patterns_of(kind);
-    const char *format = options_special_flags_before_offset ? p.suggest_before : p.suggest_after;
-    return g_strdup_printf(format, disk_name ? disk_name : "", filer_d64_extension());
+    const char *format = naming.flags_before_offset ? p.suggest_before : p.suggest_after;
+    return g_strdup_printf(format, disk_name ? disk_name : "", filer_d64_extension(naming));
 }
 
-gchar *filer_auto_name_path(filer_dump_kind kind, const char *disk_name)
+gchar *filer_auto_name_path(const filer_naming &naming, filer_dump_kind kind, const char *folder,
+                            int offset, int side_b, const char *disk_name)
 {
-    int side_b = filer_auto_naming_side_b;
-    int offset = filer_auto_naming_offset;
-    if (filer_hooks.auto_naming_get)
-        filer_hooks.auto_naming_get(&side_b, &offset);
-    gchar *name = filer_auto_name(kind, offset, side_b, disk_name);
-    if (!options_d64_dir_string)
+    gchar *name = filer_auto_name(naming, kind, offset, side_b, disk_name);
+    if (!folder)
         return name;
-    gchar *path = g_build_filename(options_d64_dir_string, name, nullptr);
+    gchar *path = g_build_filename(folder, name, nullptr);
     g_free(name);
     return path;
 }
@@ -397,25 +310,28 @@ gchar *filer_md5_hex(const void *data, size_t length)
     return g_compute_checksum_for_data(G_CHECKSUM_MD5, (const guchar *)data, length);
 }
 
-int filer_load_d64_image(const char *path, guint64 *file_size)
+int filer_load_d64_image(const char *path, guint64 *file_size, filer_load_problem *problem)
 {
+    filer_load_problem ignored;
+    if (!problem)
+        problem = &ignored;
     const size_t plain = (size_t)d64_base_size;
     const size_t with_info = (size_t)(d64_base_size + d64_block_error_info_size);
     std::vector<uint8_t> data;
     GError *error = nullptr;
     if (!path || !read_bounded(path, with_info, data, &error)) {
-        report_status(_(" Load failed: Unable to load from image"));
-        gchar *line = g_strdup_printf("Unable to load from image: %s\n",
-                                      error ? error->message : "no file");
-        report_log_view(line);
-        g_free(line);
+        problem->status = _(" Load failed: Unable to load from image");
+        problem->reason = "Unable to load from image";
+        problem->log = std::string("Unable to load from image: ") +
+                       (error ? error->message : "no file") + "\n";
         g_clear_error(&error);
         return 0;
     }
     if (data.size() != plain && data.size() != with_info) {
-        report_status(_(" Load failed: Image size is not as expected"));
-        report_log_view(TRACKS == 40 ? "Image size is not as expected for a 40-track disk\n"
-                                     : "Image size is not as expected for a 35-track disk\n");
+        problem->status = _(" Load failed: Image size is not as expected");
+        problem->reason = "Image size is not as expected";
+        problem->log = TRACKS == 40 ? "Image size is not as expected for a 40-track disk\n"
+                                    : "Image size is not as expected for a 35-track disk\n";
         filer_forget_image_path();
         return 0;
     }

@@ -1,6 +1,6 @@
 // Files written and read for a disk image: the D64 file with its ".log" and
 // ".md5" companions, the names generated for dumps, and loading a D64 file
-// back into the image store.  GLib only; the GUI plugs in through filer_hooks.
+// back into the image store.  GLib only; what is said about it is the caller's.
 #pragma once
 
 #include <glib.h>
@@ -10,24 +10,13 @@
 #include <string>
 #include <vector>
 
-// What the GUI provides.  Every hook may stay NULL: texts are then dropped,
-// there is no per-disk log, and an overwrite question counts as declined.
-struct filer_ui_hooks {
-    int (*confirm)(const char *markup);        // yes/no question, 1 for yes
-    void (*status)(const char *text);          // status bar
-    void (*log_view)(const char *text);        // log view only
-    void (*log_both)(const char *text);        // per-disk log and log view
-    const char *(*per_disk_log)(int *length);  // per-disk log text, NULL if none
-    void (*window_title)(const char *name);    // main window title
-    // The auto-naming controls (side radio buttons and offset spin button).
-    // Without them the state lives in filer_auto_naming_side_b/_offset.
-    void (*auto_naming_get)(int *side_b, int *offset);
-    void (*auto_naming_set)(int side_b, int offset);
+// How generated file names look (the user's settings).
+struct filer_naming {
+    int uppercase_extension;  // "D64" instead of "d64"
+    int uppercase_side;       // "0001A" instead of "0001a"
+    int flags_before_offset;  // "T18_0001a" instead of "0001a_T18"
+    int append_disk_name;     // "0001a_GAMES"
 };
-extern filer_ui_hooks filer_hooks;
-
-extern int filer_auto_naming_side_b;  // 0 side A, 1 side B
-extern int filer_auto_naming_offset;  // 1 to 9999
 
 // Last image saved or opened; the file re-reads write back to.  Owned here.
 // It belongs to the image in memory: only a successful save or load sets it,
@@ -52,24 +41,23 @@ struct filer_saved {
     std::string error;
 };
 
-// Writes the image store to path (with error info when any sector is not
-// clean), then its log and, when wanted, its digest.  auto_naming 1 asks
-// before replacing a file; reread 1 appends to "P-reread.log".  1 when the
-// image file was written; *saved (may be null) tells about the others.
-int save_d64_image_and_ancillary_files(const char *path, int auto_naming, int reread,
-                                       filer_saved *saved = nullptr);
+// Writes image (data, then error info when any sector is not clean) to
+// path, then `log` (when given) as path.log, or appended to
+// "path-reread.log" with reread 1, then path.md5 when want_md5 or when one
+// is there already (kept in step).  Each file goes through a temporary name
+// and a rename.  1 when the image file was written; *saved (may be null)
+// tells about the others and holds the first failure's message.
+int filer_save_d64(const char *path, const uint8_t *image, const std::string *log, int reread,
+                   int want_md5, filer_saved *saved);
+
+// The question before replacing path, as dialog markup, naming the folder
+// (or, when null, the file's own folder); g_free it.
+gchar *filer_overwrite_markup(const char *path, const char *folder);
 
 // Reads a D64 file apart from the store, with the size checks of
 // filer_load_d64_image: *image gets its data and error info (0x01 for every
 // sector of a file without).  1 on success, else 0 with *error set.
 int filer_read_d64_file(const char *path, std::vector<uint8_t> *image, GError **error);
-
-// Writes an image held apart from the store (data and error info) to path
-// as a save does, error info only when a sector is not clean, then its log
-// as path.log; each through a temporary name and a rename.  1 on success,
-// else 0 with *error set.
-int filer_save_image_with_log(const char *path, const uint8_t *image, const std::string &log,
-                              GError **error);
 
 // Bytes of the image store that a save writes.
 int64_t filer_image_size_to_save(const uint8_t *image);
@@ -78,18 +66,19 @@ int64_t filer_image_size_to_save(const uint8_t *image);
 void sanitize_filename(char *name);
 
 // Steps side and offset after an auto-named save: 0001A, 0001B, 0002A, ...
-void auto_naming_next_combination();
 void filer_auto_naming_advance(int *side_b, int *offset);
 
-// "d64" or "D64" as the options say.
-const char *filer_d64_extension();
+// "d64" or "D64".
+const char *filer_d64_extension(const filer_naming &naming);
 // Generated name for a dump (no folder); g_free the result.
-gchar *filer_auto_name(filer_dump_kind kind, int offset, int side_b, const char *disk_name);
+gchar *filer_auto_name(const filer_naming &naming, filer_dump_kind kind, int offset, int side_b,
+                       const char *disk_name);
 // Name offered in the save dialog; g_free the result.
-gchar *filer_suggested_name(filer_dump_kind kind, const char *disk_name);
-// Generated name from the current auto-naming state, inside the image folder
-// when one is set; g_free the result.
-gchar *filer_auto_name_path(filer_dump_kind kind, const char *disk_name);
+gchar *filer_suggested_name(const filer_naming &naming, filer_dump_kind kind,
+                            const char *disk_name);
+// Generated name inside `folder` (null: no folder); g_free the result.
+gchar *filer_auto_name_path(const filer_naming &naming, filer_dump_kind kind, const char *folder,
+                            int offset, int side_b, const char *disk_name);
 // The image's disk name made fit for a file name: "NO NAME" when nothing is
 // left of it, "UNFORMATTED" when the image holds no read data.
 void filer_disk_name_for_file(const uint8_t *image, int has_read_data, char *name17);
@@ -97,9 +86,18 @@ void filer_disk_name_for_file(const uint8_t *image, int has_read_data, char *nam
 // 32 lowercase hex digits of the MD5 of data; g_free the result.
 gchar *filer_md5_hex(const void *data, size_t length);
 
+// Why a load failed: the status bar text, the same without " Load failed: "
+// (English), and the log view line.
+struct filer_load_problem {
+    const char *status = nullptr;
+    const char *reason = nullptr;
+    std::string log;
+};
+
 // Reads a D64 file into d64_storage after the size checks; a file without
 // error info gets every error byte set to 0x01.  On failure the store is not
-// touched.  1 on success; the file's size goes to *file_size when given.
+// touched and *problem (may be null) says why.  1 on success; the file's
+// size goes to *file_size when given.
 // A file of the wrong size also forgets utf8_path_lastopenfile_d64, so do not
 // pass that string itself as path.
-int filer_load_d64_image(const char *path, guint64 *file_size);
+int filer_load_d64_image(const char *path, guint64 *file_size, filer_load_problem *problem);

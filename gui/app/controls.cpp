@@ -61,37 +61,6 @@ void on_checkbutton_disk_dump_auto_naming_toggled(GtkToggleButton *button, gpoin
 
 namespace {
 
-int filer_confirm(const char *markup)
-{
-    return get_user_confirmation(markup) ? 1 : 0;
-}
-
-const char *filer_per_disk_log(int *length)
-{
-    if (!log_warpsave)
-        return nullptr;
-    *length = log_warpsave_get_len();
-    return log_warpsave_get_str();
-}
-
-void filer_auto_naming_get(int *side_b, int *offset)
-{
-    *side_b = gtk_toggle_button_get_active(
-        GTK_TOGGLE_BUTTON(main_widget("radiobutton_disk_dump_auto_naming_side_b")));
-    *offset = gtk_spin_button_get_value_as_int(
-        GTK_SPIN_BUTTON(main_widget("spinbutton_disk_dump_auto_naming_offset")));
-}
-
-void filer_auto_naming_set(int side_b, int offset)
-{
-    gtk_spin_button_set_value(
-        GTK_SPIN_BUTTON(main_widget("spinbutton_disk_dump_auto_naming_offset")), offset);
-    gtk_toggle_button_set_active(
-        GTK_TOGGLE_BUTTON(main_widget(side_b ? "radiobutton_disk_dump_auto_naming_side_b"
-                                             : "radiobutton_disk_dump_auto_naming_side_a")),
-        TRUE);
-}
-
 int window_position(int *x, int *y)
 {
     if (!window_main || !position_restored)
@@ -102,15 +71,7 @@ int window_position(int *x, int *y)
 
 }  // namespace
 
-void controls_install_filer_hooks(void)
+void controls_install_window_position(void)
 {
-    filer_hooks.confirm = filer_confirm;
-    filer_hooks.status = statusbar_main_update;
-    filer_hooks.log_view = log_textview_append;
-    filer_hooks.log_both = log_warpsave_and_log_textview_append;
-    filer_hooks.per_disk_log = filer_per_disk_log;
-    filer_hooks.window_title = window_main_title_update;
-    filer_hooks.auto_naming_get = filer_auto_naming_get;
-    filer_hooks.auto_naming_set = filer_auto_naming_set;
     options_window_position_hook = window_position;
 }

@@ -28,7 +28,6 @@
 
 const char *startup_initialise(void)
 {
-    console_finisher_queue = operation_idle_add;
     palette_module_init();
     c64pixbufs_module_init();
     d64_module_init();
@@ -53,7 +52,7 @@ const char *startup_initialise(void)
     notebook_main_set_page(1);
     notebook_main_set_page(0);
 
-    controls_install_filer_hooks();
+    controls_install_window_position();
     const char *path = options_module_init();
     char *text =
         g_strdup_printf("Started Dravlen client " DRAVLEN_VERSION "\nConfiguration file: %s\n", path);

@@ -57,26 +57,6 @@ int verify_and_correct_misaligned_tracks(int log_both)
     return engine_correct_track_shift(&ui, log_both == 1);
 }
 
-void check_if_inaccessible_tracks_are_used(int last_track)
-{
-    engine_ui ui = disk_checks_gui_ui();
-    engine_check_inaccessible_tracks(&ui, last_track);
-}
-
-#if TRACKS != 40
-void check_if_tracks_beyond_35_are_used(void)
-{
-    engine_ui ui = disk_checks_gui_ui();
-    engine_check_tracks_beyond_35(&ui);
-}
-#endif
-
-void check_if_1571_side_b(void)
-{
-    engine_ui ui = disk_checks_gui_ui();
-    engine_check_side_b_1571(&ui);
-}
-
 void decode_bam_and_show_allocated_sectors(void)
 {
 #if TRACKS != 40

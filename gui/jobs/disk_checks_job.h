@@ -19,15 +19,6 @@ engine_ui disk_checks_gui_ui(void);
 // declined.
 int verify_and_correct_misaligned_tracks(int log_both);
 
-// Tells whether the BAM allocates anything on tracks 1 to last_track.
-void check_if_inaccessible_tracks_are_used(int last_track);
-#if TRACKS != 40
-// Notice when PRG chains seem to continue beyond track 35.
-void check_if_tracks_beyond_35_are_used(void);
-#endif
-// Notice when only tracks 1 to 4 read, or nothing had sync.
-void check_if_1571_side_b(void);
-
 // Circles the allocated sectors; callers have checked the BAM sector and the
 // first directory link.
 void decode_bam_and_show_allocated_sectors(void);

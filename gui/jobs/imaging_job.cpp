@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -20,6 +21,7 @@
 #include "gui/jobs/disk_checks_job.h"
 #include "gui/jobs/sector_reads_job.h"
 #include "gui/drawing/dirview.h"
+#include "gui/windows/dialogs.h"
 #include "gui/windows/dirview_panel.h"
 #include "gui/windows/filechooser.h"
 #include "gui/windows/sector_grid.h"
@@ -68,32 +70,89 @@ void post(GSourceFunc function, gpointer data)
     }
 }
 
-void post_cell(int track, int sector, uint8_t checksum, int code)
-{
-    if (auto *rec = sector_grid_new_cell_record(track, sector, checksum, code))
-        post(idle_drawingarea_sector_grid_activate_cell_and_free, rec);
-}
+// A call the worker waits for: the GUI thread runs it in its turn in the
+// queue (a dialog, say) and wakes the worker with the answer.
+struct waiting_call {
+    std::function<void()> body;
+    GMutex lock;
+    GCond cond;
+    bool done = false;
+};
 
-gboolean idle_paint_unread_cell(gpointer data)
+gboolean idle_run_waiting_call(gpointer data)
 {
-    int code = GPOINTER_TO_INT(data);
-    drawingarea_sector_grid_activate_cell(code >> 8, code & 0xFF, CELL_NO_SYNC);
+    auto *call = static_cast<waiting_call *>(data);
+    call->body();
+    g_mutex_lock(&call->lock);
+    call->done = true;
+    g_cond_signal(&call->cond);
+    g_mutex_unlock(&call->lock);
     return FALSE;
 }
 
-// The window's side of the engine's read: every event goes through the
-// one ordered queue, so the window shows them in the order they came.
+// `runner` gets the call through the queue and runs it (idle_run_waiting_call).
+void run_on_gui_and_wait(GSourceFunc runner, std::function<void()> body)
+{
+    waiting_call call;
+    call.body = std::move(body);
+    g_mutex_init(&call.lock);
+    g_cond_init(&call.cond);
+    post(runner, &call);
+    g_mutex_lock(&call.lock);
+    while (!call.done)
+        g_cond_wait(&call.cond, &call.lock);
+    g_mutex_unlock(&call.lock);
+    g_cond_clear(&call.cond);
+    g_mutex_clear(&call.lock);
+}
+
+// The lines of cell events that both logs show come as log_line; the
+// others belong to the per-disk log alone, kept here as the window's copy.
+gboolean idle_paint_cell_and_free(gpointer data)
+{
+    auto *rec = static_cast<cell_activation_record *>(data);
+    drawingarea_sector_grid_activate_cell(rec->track, rec->sector, rec->code);
+    int both = 0;
+    if (char *line = engine_cell_log_line(rec->code, rec->track, rec->sector, rec->checksum,
+                                          &both)) {
+        if (!both)
+            log_warpsave_append(line);
+        g_free(line);
+    }
+    g_free(rec);
+    return FALSE;
+}
+
+// The job that runs now (one at a time) and what the GUI thread learnt of it.
+const imaging_window_job *current_job = nullptr;
+int current_read_done = 0;
+imaging_window_naming current_naming;
+std::string current_folder;
+
+// Why faulty sectors were not read again, for the status text at the end;
+// set and read on the GUI thread only.
+std::string reread_skipped_note;
+
 void gui_cell(void *, int track, int sector, int code, int checksum)
 {
     if (code == ENGINE_CELL_LEFT_UNREAD)
-        post(idle_paint_unread_cell, GINT_TO_POINTER(track << 8 | sector));
-    else
-        post_cell(track, sector, (uint8_t)checksum, code);
+        code = CELL_NO_SYNC;
+    if (auto *rec = sector_grid_new_cell_record(track, sector, (uint8_t)checksum, code))
+        post(idle_paint_cell_and_free, rec);
 }
 
-void gui_log(void *, const char *line, int)
+gboolean idle_log_view_append_and_free(gpointer text)
 {
-    post(idle_log_warpsave_and_log_textview_append_and_free, g_strdup(line));
+    log_textview_append(static_cast<char *>(text));
+    g_free(text);
+    return FALSE;
+}
+
+void gui_log(void *, const char *line, int for_disk_log)
+{
+    post(for_disk_log ? idle_log_warpsave_and_log_textview_append_and_free
+                      : idle_log_view_append_and_free,
+         g_strdup(line));
 }
 
 void gui_error_count(void *, int count)
@@ -108,15 +167,28 @@ void gui_error_step(void *, int delta)
          nullptr);
 }
 
-void gui_show(void *, engine_image_view what)
+gboolean idle_show(gpointer data)
 {
-    if (what == ENGINE_SHOW_DIRECTORY)
-        post(idle_decode_and_show_directory_listing, nullptr);
+    switch ((engine_image_view)GPOINTER_TO_INT(data)) {
+    case ENGINE_SHOW_DIRECTORY:
+        return idle_decode_and_show_directory_listing(nullptr);
+    case ENGINE_SHOW_ALLOCATED_SECTORS:
+        decode_bam_and_show_allocated_sectors();
+        break;
+    case ENGINE_SHOW_SECTOR_ERRORS:
+        drawingarea_sector_grid_refresh_from_error_info();
+        break;
+    case ENGINE_SHOW_DAMAGED_FILES:
+        dirview_mark_damaged_files(current_job ? current_job->whole_disk : 1);
+        break;
+    }
+    return FALSE;
 }
 
-// Why faulty sectors were not read again, for the status text at the end;
-// set and read on the GUI thread only.
-std::string reread_skipped_note;
+void gui_show(void *, engine_image_view what)
+{
+    post(idle_show, GINT_TO_POINTER((int)what));
+}
 
 gboolean idle_note_reread_skipped(gpointer text)
 {
@@ -130,14 +202,113 @@ void gui_reread_skipped(void *, const char *text)
     post(idle_note_reread_skipped, g_strdup(text));
 }
 
-void gui_finished(void *, const engine_outcome *outcome)
+// Set on the GUI thread when the job's finisher has run.
+bool current_finished = false;
+
+// Once the drive's part is over, the checks, the naming and the save run
+// as one step of the window, as a finisher would: nothing else of the
+// window's own (Abort included) comes between them, only their dialogs and
+// what the job shows.  The worker goes on meanwhile.
+gboolean idle_hold_until_finished(gpointer data)
 {
-    post(idle_finish_disk_image_receipt, const_cast<char *>(outcome->failure));
+    idle_run_waiting_call(data);
+    gdk_threads_leave();
+    while (!current_finished)
+        g_main_context_iteration(nullptr, TRUE);
+    gdk_threads_enter();
+    return FALSE;
 }
 
-int first_track_of_pass()
+// In the queue's order, the hold starts at the window's top level, where
+// the queue can go on being drained.
+gboolean idle_start_hold(gpointer data)
 {
-    return engine_imaging_first_track(ped.outmost_track);
+    operation_idle_add(idle_hold_until_finished, data);
+    return FALSE;
+}
+
+// The drive's part is over: the status says so before the checks ask anything.
+void gui_read_done(void *)
+{
+    run_on_gui_and_wait(idle_start_hold, [] {
+        current_read_done = 1;
+        if (tmr)
+            g_timer_stop(tmr);
+        int errors = d64_count_accessible_sector_errors(d64_storage, 1, TRACKS);
+        int prg_errors = count_accessible_sector_errors_on_first_sector_of_all_prgs();
+        char *text = g_strdup_printf(_(current_job->completed), operation_elapsed_seconds(), errors,
+                                     prg_errors);
+        if (!reread_skipped_note.empty()) {
+            char *with_note = g_strdup_printf("%s; %s", text, reread_skipped_note.c_str());
+            g_free(text);
+            text = with_note;
+        }
+        statusbar_main_update(text);
+        g_free(text);
+        controls_set_accessible_sector_error_count(errors);
+    });
+}
+
+// The checks' questions: the shift a yes/no one, the notices an
+// acknowledgement (answered yes).
+int gui_ask(void *, engine_question question, const char *text)
+{
+    int answer = 0;
+    std::string markup = text;
+    run_on_gui_and_wait(idle_run_waiting_call, [&] {
+        if (question == ENGINE_ASK_SHIFT_TRACKS) {
+            answer = get_user_confirmation(markup.c_str()) ? 1 : 0;
+        } else {
+            get_user_acknowledgement(markup.c_str());
+            answer = 1;
+        }
+    });
+    return answer;
+}
+
+int gui_ask_overwrite(void *, const char *path, const char *folder)
+{
+    gchar *markup = filer_overwrite_markup(path, folder);
+    int answer = 0;
+    run_on_gui_and_wait(idle_run_waiting_call,
+                        [&] { answer = get_user_confirmation(markup) ? 1 : 0; });
+    g_free(markup);
+    return answer;
+}
+
+char *gui_ask_file_name(void *, const char *suggested)
+{
+    char *path = nullptr;
+    std::string offered = suggested;
+    run_on_gui_and_wait(idle_run_waiting_call, [&] {
+        if (!fileopen_save_d64_file(offered.c_str(), &path))
+            path = nullptr;
+    });
+    return path;
+}
+
+gboolean idle_finish_job(gpointer data)
+{
+    auto *result = static_cast<imaging_window_result *>(data);
+    const imaging_window_job *job = current_job;
+    result->read_done = current_read_done;
+    current_finished = true;
+    job->finisher(result);
+    delete result;
+    return FALSE;
+}
+
+void gui_finished(void *, const engine_outcome *outcome)
+{
+    auto *result = new imaging_window_result;
+    result->kind = outcome->kind;
+    result->has_failure = outcome->failure != nullptr;
+    if (outcome->failure)
+        result->failure = outcome->failure;
+    result->save = outcome->save;
+    if (outcome->files && outcome->files[0])
+        result->saved_path = outcome->files[0];
+    post(idle_finish_job, result);
 }
 
 void start_imaging(void)
@@ -145,18 +316,115 @@ void start_imaging(void)
     core_save_whole_disk_image_to_D64();
 }
 
+const imaging_window_job whole_disk_job = {N_(" Imaging completed in %.2lf seconds [%d/%d]"), 1,
+                                           idle_finish_disk_image_receipt};
+
 }  // namespace
 
-int thread_receive_disk_image(void)
+engine_ui imaging_window_ui(const imaging_window_job *job)
 {
+    current_job = job;
     engine_ui ui = {};
     ui.sector_cell = gui_cell;
     ui.log_line = gui_log;
     ui.error_count = gui_error_count;
     ui.error_count_step = gui_error_step;
     ui.directory_ready = gui_show;
-    ui.finished = gui_finished;
     ui.reread_skipped = gui_reread_skipped;
+    ui.read_done = gui_read_done;
+    ui.ask = gui_ask;
+    ui.ask_overwrite = gui_ask_overwrite;
+    ui.ask_file_name = gui_ask_file_name;
+    ui.finished = gui_finished;
+    return ui;
+}
+
+void imaging_window_begin(const imaging_window_job *job)
+{
+    current_job = job;
+    current_read_done = 0;
+    current_finished = false;
+    reread_skipped_note.clear();
+    GtkWidget *box = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
+    current_naming.auto_naming = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(box));
+    current_naming.side_b = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(
+        lookup_widget(window_main, "radiobutton_disk_dump_auto_naming_side_b")));
+    current_naming.offset = gtk_spin_button_get_value_as_int(
+        GTK_SPIN_BUTTON(lookup_widget(window_main, "spinbutton_disk_dump_auto_naming_offset")));
+    current_folder = options_d64_dir_string ? options_d64_dir_string : "";
+    current_naming.folder = options_d64_dir_string ? current_folder.c_str() : nullptr;
+    current_naming.naming = options_file_naming();
+    current_naming.md5 = options_create_md5_digest;
+    // The save dialog asks itself before replacing a file.
+    current_naming.overwrite = !options_confirm_overwrite;
+}
+
+gboolean imaging_window_idle_failed(gpointer failure)
+{
+    auto *result = new imaging_window_result;
+    result->kind = ENGINE_FAILED;
+    result->has_failure = failure != nullptr;
+    if (failure)
+        result->failure = static_cast<const char *>(failure);
+    result->save = ENGINE_SAVE_NOT_REACHED;
+    return idle_finish_job(result);
+}
+
+const imaging_window_naming *imaging_window_current_naming(void)
+{
+    return &current_naming;
+}
+
+int imaging_window_finish(const imaging_window_result *r, const char *aborted_text,
+                          const char *failed_format)
+{
+    const char *failure = r->has_failure ? r->failure.c_str() : nullptr;
+    if (!r->read_done || r->kind == ENGINE_ABORTED) {
+        operation_outcome outcome = operation_finish_decide(failure, aborted_text, failed_format);
+        if (outcome == OPERATION_ABORTED)
+            log_warpsave_append("Aborted\n");
+        else if (outcome == OPERATION_FAILED)
+            log_warpsave_append("Failed\n");
+        return 0;
+    }
+    switch (r->save) {
+    case ENGINE_SAVE_WRITTEN: {
+        g_free(utf8_path_lastopenfile_d64);
+        utf8_path_lastopenfile_d64 = g_strdup(r->saved_path.c_str());
+        options_save_to_file();
+        gchar *base = g_filename_display_basename(r->saved_path.c_str());
+        window_main_title_update(base);
+        g_free(base);
+        break;
+    }
+    case ENGINE_SAVE_DECLINED:
+        statusbar_main_update(_(" Imaging interrupted: file exists"));
+        break;
+    case ENGINE_SAVE_FAILED:
+        statusbar_main_update(_(" Imaging failed: Unable to save to file"));
+        break;
+    default:
+        break;
+    }
+    if (current_naming.auto_naming && r->save != ENGINE_SAVE_NOT_REACHED) {
+        int side_b = current_naming.side_b, offset = current_naming.offset;
+        filer_auto_naming_advance(&side_b, &offset);
+        gtk_spin_button_set_value(
+            GTK_SPIN_BUTTON(lookup_widget(window_main, "spinbutton_disk_dump_auto_naming_offset")),
+            offset);
+        gtk_toggle_button_set_active(
+            GTK_TOGGLE_BUTTON(lookup_widget(window_main,
+                                            side_b ? "radiobutton_disk_dump_auto_naming_side_b"
+                                                   : "radiobutton_disk_dump_auto_naming_side_a")),
+            TRUE);
+    }
+    return 1;
+}
+
+int thread_receive_disk_image(void)
+{
+    engine_ui ui = imaging_window_ui(&whole_disk_job);
+    const imaging_window_naming &n = current_naming;
     engine_imaging_params p = {};
     p.port = options_device_port_string;
     p.device = ped.device;
@@ -165,6 +433,17 @@ int thread_receive_disk_image(void)
     p.outmost_track = ped.outmost_track;
     p.pre_initialize = ped.pre_initialize;
     p.retry_once_per_pass = options_retry_sectors_once_per_pass;
+    p.notify_beyond_35 = options_notify_tracks_beyond_35;
+    p.notify_side_b = options_notify_side_b_1571;
+    p.auto_naming = n.auto_naming;
+    p.folder = n.folder;
+    p.side_b = n.side_b;
+    p.offset = n.offset;
+    p.naming = n.naming;
+    p.md5 = n.md5;
+    p.overwrite = n.overwrite;
+    p.damage_report_unread = 1;
+    p.heading_shown = 1;
     engine_read_disk(&ui, &p);
     return 0;
 }
@@ -198,7 +477,7 @@ void core_save_whole_disk_image_to_D64(void)
     log_warpsave_append(title);
 
     sector_reads_reset_image_and_views();
-    reread_skipped_note.clear();
+    imaging_window_begin(&whole_disk_job);
     notebook_main_set_page(0);
     controls_set_accessible_sector_error_count(0);
 
@@ -209,57 +488,11 @@ void core_save_whole_disk_image_to_D64(void)
     g_free(title);
 }
 
-gboolean idle_finish_disk_image_receipt(gpointer message)
+gboolean idle_finish_disk_image_receipt(gpointer data)
 {
-    operation_outcome outcome = operation_finish_decide(
-        static_cast<const char *>(message), _(" Imaging aborted: please wait for the drive to finish"),
-        _(" Imaging failed: %s"));
-    if (outcome == OPERATION_ABORTED) {
-        log_warpsave_append("Aborted\n");
-    } else if (outcome == OPERATION_FAILED) {
-        log_warpsave_append("Failed\n");
-    } else {
-        int errors = d64_count_accessible_sector_errors(d64_storage, 1, TRACKS);
-        int prg_errors = count_accessible_sector_errors_on_first_sector_of_all_prgs();
-        char *text = g_strdup_printf(_(" Imaging completed in %.2lf seconds [%d/%d]"),
-                                     operation_elapsed_seconds(), errors, prg_errors);
-        if (!reread_skipped_note.empty()) {
-            char *with_note = g_strdup_printf("%s; %s", text, reread_skipped_note.c_str());
-            g_free(text);
-            text = with_note;
-        }
-        statusbar_main_update(text);
-        g_free(text);
-        controls_set_accessible_sector_error_count(errors);
-        log_warpsave_and_log_textview_append("Completed\n");
-
-        int first = first_track_of_pass();
-        engine_ui checks = disk_checks_gui_ui();
-        engine_check_read_image(&checks, first, options_notify_tracks_beyond_35,
-                                options_notify_side_b_1571);
-        engine_log_damage_report(&checks, 1);
-        dirview_mark_damaged_files(1);
-        char name[D64_NAME_BUFFER_SIZE];
-        engine_disk_name_for_file(first, name);
-
-        GtkWidget *auto_naming = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
-        if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_naming))) {
-            gchar *path = filer_auto_name_path(FILER_DUMP_WHOLE_DISK, name);
-            save_d64_image_and_ancillary_files(path, 1, 0);
-            g_free(path);
-            auto_naming_next_combination();
-        } else {
-            gchar *suggestion = filer_suggested_name(FILER_DUMP_WHOLE_DISK, name);
-            char *path = nullptr;
-            if (fileopen_save_d64_file(suggestion, &path)) {
-                save_d64_image_and_ancillary_files(path, 0, 0);
-                g_free(path);
-            } else {
-                log_textview_append(_("Disk image not saved at user's request\n"));
-            }
-            g_free(suggestion);
-        }
-    }
+    imaging_window_finish(static_cast<const imaging_window_result *>(data),
+                          _(" Imaging aborted: please wait for the drive to finish"),
+                          _(" Imaging failed: %s"));
     operation_finish_cleanup();
     button_warpsave_to_d64_give_focus();
     return FALSE;

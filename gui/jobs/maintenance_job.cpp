@@ -9,9 +9,7 @@
 #include "gui/jobs/operation.h"
 #include "engine/operation_state.h"
 #include "engine/options.h"
-#include "device/console.h"
 #include "device/firmware.h"
-#include "device/serial.h"
 #include "engine/update.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/filechooser.h"
@@ -21,14 +19,25 @@
 
 namespace {
 
-const char text_no_reset[] = "Unable to initiate reset on device";
+// The short jobs' side of the engine: the window frames the job and shows
+// its result; a port that cannot be opened gets the ports that answer.
+GSourceFunc short_job_finisher = nullptr;
 
-// The board alone: the status job's own request tells an absent drive.
-int open_and_sync(GSourceFunc finisher)
+void short_job_finished(void *, const engine_outcome *outcome)
 {
-    return operation_open_port_and_sync(finisher, 0);
+    const char *failure = outcome->kind == ENGINE_FAILED ? outcome->failure : nullptr;
+    if (outcome->kind == ENGINE_FAILED && outcome->error == ENGINE_ERROR_NO_PORT)
+        operation_log_visible_ports();
+    operation_idle_add(short_job_finisher, const_cast<char *>(failure));
 }
-constexpr auto close_and_finish = operation_close_and_finish;
+
+engine_ui short_job_ui(GSourceFunc finisher)
+{
+    short_job_finisher = finisher;
+    engine_ui ui = operation_engine_ui(finisher);
+    ui.finished = short_job_finished;
+    return ui;
+}
 
 // Device texts may hold anything; widgets want UTF-8.
 char *displayable(const char *text)
@@ -96,13 +105,8 @@ void queue_update_finisher(void *, const engine_outcome *outcome)
 
 void thread_receive_firmware_version(void)
 {
-    GSourceFunc fin = idle_finish_firmware_version_receipt;
-    int handle = open_and_sync(fin);
-    if (handle < 0)
-        return;
-    close_and_finish(handle, fin,
-                     console_error_text(console_request_version(
-                         handle, version_storage, sizeof version_storage, &flag_abort_requested)));
+    engine_ui ui = short_job_ui(idle_finish_firmware_version_receipt);
+    engine_read_firmware_version(&ui, options_device_port_string, version_storage);
 }
 
 gboolean idle_finish_firmware_version_receipt(gpointer failure)
@@ -134,23 +138,10 @@ void on_menuitem_read_firmware_version_activate(GtkMenuItem *, gpointer)
 
 // ---------------------------------------------------------------- reset and update
 
-// Sends the jump into the bootloader; 0 after queueing the finisher.
-static int request_bootloader(int handle, GSourceFunc fin)
-{
-    if (!console_write(handle, "j\r", 2, &flag_abort_requested)) {
-        close_and_finish(handle, fin, text_no_reset);
-        return 0;
-    }
-    return 1;
-}
-
 void thread_reset_device(void)
 {
-    GSourceFunc fin = idle_finish_device_reset;
-    int handle = open_and_sync(fin);
-    if (handle < 0 || !request_bootloader(handle, fin))
-        return;
-    close_and_finish(handle, fin, nullptr);
+    engine_ui ui = short_job_ui(idle_finish_device_reset);
+    engine_reset_into_bootloader(&ui, options_device_port_string);
 }
 
 gboolean idle_finish_device_reset(gpointer failure)
@@ -232,14 +223,8 @@ void on_menuitem_update_activate(GtkMenuItem *, gpointer)
 
 void thread_receive_status_message(void)
 {
-    GSourceFunc fin = idle_finish_drive_status_receipt;
-    int handle = open_and_sync(fin);
-    if (handle < 0)
-        return;
-    close_and_finish(handle, fin,
-                     console_error_text(console_request_status(handle, ped.device, status_storage,
-                                                               sizeof status_storage,
-                                                               &flag_abort_requested)));
+    engine_ui ui = short_job_ui(idle_finish_drive_status_receipt);
+    engine_read_drive_status(&ui, options_device_port_string, ped.device, status_storage, true);
 }
 
 gboolean idle_finish_drive_status_receipt(gpointer failure)

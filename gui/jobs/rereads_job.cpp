@@ -28,28 +28,35 @@ constexpr reread_selection SELECT_DIR_TRACK_PRGS = ENGINE_REREAD_DIR_TRACK_PRGS;
 constexpr reread_selection SELECT_TRACK_RANGE = ENGINE_REREAD_TRACK_RANGE;
 constexpr reread_selection SELECT_ALLOCATED = ENGINE_REREAD_ALLOCATED;
 
-GSourceFunc finisher_of(reread_selection selection)
+const imaging_window_job full_reread_job = {N_(" Re-reading completed in %.2lf seconds [%d/%d]"),
+                                            1, idle_finish_rereading_all_sectors};
+const imaging_window_job partial_reread_job = {
+    N_(" Partial re-reading completed in %.2lf seconds [%d/%d]"), 1,
+    idle_finish_rereading_sectors};
+
+const imaging_window_job *job_of(reread_selection selection)
 {
-    return selection == SELECT_ALL ? idle_finish_rereading_all_sectors
-                                   : idle_finish_rereading_sectors;
+    return selection == SELECT_ALL ? &full_reread_job : &partial_reread_job;
 }
 
-// The five workers: the engine re-reads on the connection the worker opened.
+// The image file the re-read writes back to, taken at the start.
+std::string reread_path;
+
+// The five workers: the engine re-reads on the connection the worker opened
+// and saves the image back to its file.
 void run_reread(reread_selection selection)
 {
-    GSourceFunc finisher = finisher_of(selection);
-    int handle = operation_open_port_and_sync(finisher, ped.device);
+    int handle = operation_open_port_and_sync(imaging_window_idle_failed, ped.device);
     if (handle < 0)
         return;
-    engine_ui ui = dumps_worker_ui(finisher);
+    engine_ui ui = imaging_window_ui(job_of(selection));
     engine_sector_job job = dumps_job_from_ped(handle);
+    job.path = reread_path.c_str();
+    job.heading_shown = 1;
+    job.md5 = imaging_window_current_naming()->md5;
+    job.notify_beyond_35 = options_notify_tracks_beyond_35;
+    job.notify_side_b = options_notify_side_b_1571;
     engine_reread(&ui, selection, &job);
-}
-
-gchar *heading_of(reread_selection selection)
-{
-    return engine_reread_heading(selection, ped.outmost_track, ped.range_first_track,
-                                 ped.range_last_track);
 }
 
 // Runs the track-range dialog; 1 with ped's range set when accepted.
@@ -95,9 +102,12 @@ void start_reread(const reread_operation &op)
         return;
 
     char *status = g_strdup_printf(_(" Re-reading process started on drive %d"), ped.device);
-    gchar *heading = heading_of(op.selection);
+    reread_path = utf8_path_lastopenfile_d64;
+    gchar *heading = engine_reread_heading(op.selection, ped.outmost_track, ped.range_first_track,
+                                           ped.range_last_track);
     log_warpsave_new(1);
     log_warpsave_append(heading);
+    imaging_window_begin(job_of(op.selection));
     notebook_main_set_page(0);
     operation_start_info info = {status, heading, 0, 1, op.thread_name, op.worker, nullptr};
     operation_start(&info);
@@ -116,44 +126,6 @@ const reread_operation reread_track_range = {SELECT_TRACK_RANGE, "reread_track_r
                                              thread_reread_track_range_sectors_with_errors};
 const reread_operation reread_allocated = {SELECT_ALLOCATED, "reread_allocated_sectors",
                                            thread_reread_allocated_sectors};
-
-// What both finishers do first; 1 on success, after the status line.
-int report_outcome(const char *message, const char *completed_format)
-{
-    operation_outcome outcome = operation_finish_decide(
-        message, _(" Re-reading aborted: please wait for the drive to finish"),
-        _(" Re-reading failed: %s"));
-    if (outcome == OPERATION_ABORTED) {
-        log_warpsave_append("Aborted\n");
-        return 0;
-    }
-    if (outcome == OPERATION_FAILED) {
-        log_warpsave_append("Failed\n");
-        return 0;
-    }
-    int errors = d64_count_accessible_sector_errors(d64_storage, 1, TRACKS);
-    int prg_errors = count_accessible_sector_errors_on_first_sector_of_all_prgs();
-    char *text = g_strdup_printf(completed_format, operation_elapsed_seconds(), errors, prg_errors);
-    statusbar_main_update(text);
-    g_free(text);
-    controls_set_accessible_sector_error_count(errors);
-    return 1;
-}
-
-// Writes the image back to the file it came from, log under "-reread".
-void save_back(void)
-{
-    log_warpsave_and_log_textview_append("Completed\n");
-    engine_ui checks = disk_checks_gui_ui();
-    engine_log_damage_report(&checks, 1);
-    dirview_mark_damaged_files(1);
-    if (!utf8_path_lastopenfile_d64)
-        return;
-    // The save replaces the remembered path with a copy of what it is given.
-    gchar *path = g_strdup(utf8_path_lastopenfile_d64);
-    save_d64_image_and_ancillary_files(path, 0, 1);
-    g_free(path);
-}
 
 void run_notification_checks(void)
 {
@@ -238,7 +210,10 @@ void core_load_d64_file_for_rereads(const char *path)
     // The reset has forgotten the remembered path; only a load that
     // succeeds ties the image to its file again.
     guint64 size = 0;
-    if (!filer_load_d64_image(file, &size)) {
+    filer_load_problem problem;
+    if (!filer_load_d64_image(file, &size, &problem)) {
+        statusbar_main_update(problem.status);
+        log_textview_append(problem.log.c_str());
         g_free(file);
         return;
     }
@@ -300,30 +275,18 @@ void thread_reread_allocated_sectors(void)
     run_reread(SELECT_ALLOCATED);
 }
 
-gboolean idle_finish_rereading_all_sectors(gpointer message)
+gboolean idle_finish_rereading_all_sectors(gpointer result)
 {
-    if (report_outcome(static_cast<const char *>(message),
-                       _(" Re-reading completed in %.2lf seconds [%d/%d]"))) {
-        engine_ui checks = disk_checks_gui_ui();
-        engine_reread_checks(&checks, ped.outmost_track);
-        save_back();
-        if (dumps_show_directory_and_allocated_sectors())
-            run_notification_checks();
-    }
+    imaging_window_finish(static_cast<const imaging_window_result *>(result),
+                          _(" Re-reading aborted: please wait for the drive to finish"),
+                          _(" Re-reading failed: %s"));
     operation_finish_cleanup();
     return FALSE;
 }
 
-gboolean idle_finish_rereading_sectors(gpointer message)
+gboolean idle_finish_rereading_sectors(gpointer result)
 {
-    if (report_outcome(static_cast<const char *>(message),
-                       _(" Partial re-reading completed in %.2lf seconds [%d/%d]"))) {
-        save_back();
-        dumps_show_directory_and_allocated_sectors();
-    }
-    sector_query_list_free();
-    operation_finish_cleanup();
-    return FALSE;
+    return idle_finish_rereading_all_sectors(result);
 }
 
 void on_menuitem_load_d64_file_for_rereads_activate(GtkMenuItem *item, gpointer data)

@@ -24,75 +24,71 @@ namespace {
 
 // What tells the three dumps apart.
 struct special_dump {
+    imaging_window_job job;
     filer_dump_kind kind;
     engine_dump_kind engine_kind;
     const char *started;    // status format with the device number
     const char *aborted;
     const char *failed;     // status format with the message
-    const char *completed;  // status format with seconds, N and P
     const char *thread_name;
     void (*worker)(void);
 };
 
 const special_dump dir_track_dump = {
+    {N_(" Track 18 read completed in %.2lf seconds [%d/%d]"), 0, idle_finish_dir_track_receipt},
     FILER_DUMP_DIR_TRACK,
     ENGINE_DUMP_DIR_TRACK,
     N_(" Track 18 read process started on drive %d"),
     N_(" Track 18 read aborted: please wait for the drive to finish"),
     N_(" Track 18 read failed: %s"),
-    N_(" Track 18 read completed in %.2lf seconds [%d/%d]"),
     "dir_track_receiver",
     thread_receive_dir_track,
 };
 
 const special_dump dir_track_first_sector_dump = {
+    {N_(" Track 18+ read completed in %.2lf seconds [%d/%d]"), 0,
+     idle_finish_dir_track_and_first_sector_receipt},
     FILER_DUMP_DIR_TRACK_FIRST_SECTORS,
     ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS,
     N_(" Track 18+ read process started on drive %d"),
     N_(" Track 18+ read aborted: please wait for the drive to finish"),
     N_(" Track 18+ read failed: %s"),
-    N_(" Track 18+ read completed in %.2lf seconds [%d/%d]"),
     "dir_track_and_first_sector_receiver",
     thread_receive_dir_track_and_first_sector,
 };
 
 const special_dump allocated_dump = {
+    {N_(" BAM-based read completed in %.2lf seconds [%d/%d]"), 0,
+     idle_finish_allocated_sector_receipt},
     FILER_DUMP_BAM,
     ENGINE_DUMP_ALLOCATED,
     N_(" BAM based read process started on drive %d"),
     N_(" BAM-based read aborted: please wait for the drive to finish"),
     N_(" BAM-based read failed: %s"),
-    N_(" BAM-based read completed in %.2lf seconds [%d/%d]"),
     "allocated_sector_receiver",
     thread_receive_allocated_sectors,
 };
 
-// The worker's finisher; one operation runs at a time.
-GSourceFunc worker_finisher = nullptr;
-
-void gui_show(void *, engine_image_view what)
-{
-    if (what == ENGINE_SHOW_ALLOCATED_SECTORS)
-        operation_idle_add(idle_decode_bam_and_show_allocated_sectors, nullptr);
-    else if (what == ENGINE_SHOW_DIRECTORY)
-        operation_idle_add(idle_decode_and_show_directory_listing, nullptr);
-}
-
-void gui_finished(void *, const engine_outcome *outcome)
-{
-    operation_idle_add(worker_finisher, const_cast<char *>(outcome->failure));
-}
-
 // The worker of the three dumps: the engine reads on the connection the
-// worker opened (which also lists the ports that answer when it cannot).
-void run_dump(engine_dump_kind kind, GSourceFunc finisher)
+// worker opened (which also lists the ports that answer when it cannot),
+// then shows, names and saves the image.
+void run_dump(const special_dump &dump)
 {
-    int handle = operation_open_port_and_sync(finisher, ped.device);
+    int handle = operation_open_port_and_sync(imaging_window_idle_failed, ped.device);
     if (handle < 0)
         return;
-    engine_ui ui = dumps_worker_ui(finisher);
+    engine_ui ui = imaging_window_ui(&dump.job);
     engine_sector_job job = dumps_job_from_ped(handle);
-    engine_special_dump(&ui, kind, &job);
+    const imaging_window_naming *n = imaging_window_current_naming();
+    job.auto_naming = n->auto_naming;
+    job.folder = n->folder;
+    job.side_b = n->side_b;
+    job.offset = n->offset;
+    job.naming = n->naming;
+    job.md5 = n->md5;
+    job.overwrite = n->overwrite;
+    job.heading_shown = 1;
+    engine_special_dump(&ui, dump.engine_kind, &job);
 }
 
 void start_special_dump(const special_dump &dump)
@@ -108,6 +104,7 @@ void start_special_dump(const special_dump &dump)
     log_warpsave_append(title);
 
     sector_reads_reset_image_and_views();
+    imaging_window_begin(&dump.job);
     notebook_main_set_page(0);
     controls_set_accessible_sector_error_count(0);
 
@@ -117,53 +114,11 @@ void start_special_dump(const special_dump &dump)
     g_free(title);
 }
 
-// The three finishers differ in their texts and in the list they free.
-gboolean finish_special_dump(const special_dump &dump, const char *message)
+gboolean finish_special_dump(const special_dump &dump, gpointer result)
 {
-    operation_outcome outcome = operation_finish_decide(message, _(dump.aborted), _(dump.failed));
-    if (outcome == OPERATION_ABORTED) {
-        log_warpsave_append("Aborted\n");
-    } else if (outcome == OPERATION_FAILED) {
-        log_warpsave_append("Failed\n");
-    } else {
-        int errors = d64_count_accessible_sector_errors(d64_storage, 1, TRACKS);
-        int prg_errors = count_accessible_sector_errors_on_first_sector_of_all_prgs();
-        char *text = g_strdup_printf(_(dump.completed), operation_elapsed_seconds(), errors,
-                                     prg_errors);
-        statusbar_main_update(text);
-        g_free(text);
-        controls_set_accessible_sector_error_count(errors);
-
-        int read_data = dumps_show_directory_and_allocated_sectors();
-        char name[D64_NAME_BUFFER_SIZE];
-        filer_disk_name_for_file(d64_storage, read_data, name);
-        log_warpsave_and_log_textview_append("Completed\n");
-        if (read_data) {
-            engine_ui checks = disk_checks_gui_ui();
-            engine_log_damage_report(&checks, 0);
-            dirview_mark_damaged_files(0);
-        }
-
-        GtkWidget *auto_naming = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
-        if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_naming))) {
-            gchar *path = filer_auto_name_path(dump.kind, name);
-            save_d64_image_and_ancillary_files(path, 1, 0);
-            g_free(path);
-            auto_naming_next_combination();
-        } else {
-            gchar *suggestion = filer_suggested_name(dump.kind, name);
-            char *path = nullptr;
-            if (fileopen_save_d64_file(suggestion, &path)) {
-                save_d64_image_and_ancillary_files(path, 0, 0);
-                g_free(path);
-            } else {
-                log_textview_append(_("Disk image not saved at user's request\n"));
-            }
-            g_free(suggestion);
-        }
-    }
-    if (dump.kind == FILER_DUMP_DIR_TRACK_FIRST_SECTORS)
-        sector_query_list_free();
+    if (imaging_window_finish(static_cast<const imaging_window_result *>(result), _(dump.aborted),
+                              _(dump.failed)))
+        flag_dir_in_track_18 = 1;
     operation_finish_cleanup();
     return FALSE;
 }
@@ -202,15 +157,6 @@ engine_sector_job dumps_job_from_ped(int handle)
     return job;
 }
 
-engine_ui dumps_worker_ui(GSourceFunc finisher)
-{
-    worker_finisher = finisher;
-    engine_ui ui = sector_reads_gui_ui();
-    ui.directory_ready = gui_show;
-    ui.finished = gui_finished;
-    return ui;
-}
-
 int dumps_show_directory_and_allocated_sectors(void)
 {
     engine_ui ui = disk_checks_gui_ui();
@@ -222,32 +168,32 @@ int dumps_show_directory_and_allocated_sectors(void)
 
 void thread_receive_dir_track(void)
 {
-    run_dump(ENGINE_DUMP_DIR_TRACK, idle_finish_dir_track_receipt);
+    run_dump(dir_track_dump);
 }
 
 void thread_receive_dir_track_and_first_sector(void)
 {
-    run_dump(ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS, idle_finish_dir_track_and_first_sector_receipt);
+    run_dump(dir_track_first_sector_dump);
 }
 
 void thread_receive_allocated_sectors(void)
 {
-    run_dump(ENGINE_DUMP_ALLOCATED, idle_finish_allocated_sector_receipt);
+    run_dump(allocated_dump);
 }
 
-gboolean idle_finish_dir_track_receipt(gpointer message)
+gboolean idle_finish_dir_track_receipt(gpointer result)
 {
-    return finish_special_dump(dir_track_dump, static_cast<const char *>(message));
+    return finish_special_dump(dir_track_dump, result);
 }
 
-gboolean idle_finish_dir_track_and_first_sector_receipt(gpointer message)
+gboolean idle_finish_dir_track_and_first_sector_receipt(gpointer result)
 {
-    return finish_special_dump(dir_track_first_sector_dump, static_cast<const char *>(message));
+    return finish_special_dump(dir_track_first_sector_dump, result);
 }
 
-gboolean idle_finish_allocated_sector_receipt(gpointer message)
+gboolean idle_finish_allocated_sector_receipt(gpointer result)
 {
-    return finish_special_dump(allocated_dump, static_cast<const char *>(message));
+    return finish_special_dump(allocated_dump, result);
 }
 
 void on_menuitem_dump_track_18_only_activate(GtkMenuItem *item, gpointer data)

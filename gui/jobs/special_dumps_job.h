@@ -10,8 +10,8 @@
 
 #include "engine/dumps.h"
 
-// Workers (thread bodies) and their finishers (message: null or a constant
-// failure text).
+// Workers (thread bodies) and their finishers (data: the
+// imaging_window_result).
 void thread_receive_dir_track(void);
 void thread_receive_dir_track_and_first_sector(void);
 void thread_receive_allocated_sectors(void);
@@ -25,9 +25,6 @@ void dumps_copy_controls_to_ped(int with_outmost);
 // Worker side: the engine's parameters from ped and the options, on the
 // connection the worker opened.
 engine_sector_job dumps_job_from_ped(int handle);
-// Worker side: the engine's events posted to the window one idle call each,
-// in order; the outcome queues `finisher` with its failure text.
-engine_ui dumps_worker_ui(GSourceFunc finisher);
 // Finisher side: when the image holds read data, shows its directory and
 // allocated sectors (or logs why not).  1 when it holds read data.
 int dumps_show_directory_and_allocated_sectors(void);

@@ -1,6 +1,6 @@
 // Disk checks on hand-made images: the misalignment signs and the track
-// shifts, inaccessible tracks, PRG chains beyond track 35, 1571 side B, the
-// re-read decision of a dump and the interleaved sector order.
+// shifts with the window's question, PRG chains beyond track 35, 1571 side
+// B and the re-read decision of a dump.
 #include <gtest/gtest.h>
 
 #include <gtk/gtk.h>
@@ -12,7 +12,6 @@
 #include "image/d64.h"
 #include "gui/jobs/disk_checks_job.h"
 #include "gui/jobs/imaging_job.h"
-#include "gui/jobs/sector_reads_job.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
@@ -151,22 +150,6 @@ TEST_F(ImagingChecks, AcceptedOutwardsShiftReturnsMinusK)
               std::string::npos);
 }
 
-TEST_F(ImagingChecks, InaccessibleTracksInUseFollowTheBam)
-{
-    bam({});
-    check_if_inaccessible_tracks_are_used(2);
-    bam({2});
-    check_if_inaccessible_tracks_are_used(2);
-    check_if_inaccessible_tracks_are_used(1);
-    set_error(18, 0, D64_ERR_CHECKSUM);
-    check_if_inaccessible_tracks_are_used(2);
-    EXPECT_EQ(shell_log_text(),
-              "Inaccessible tracks are not in use, according to BAM contents\n"
-              "Inaccessible tracks are unfortunately in use, according to BAM contents\n"
-              "Inaccessible tracks are not in use, according to BAM contents\n"
-              "BAM sector contains errors: Can't verify if inaccessible tracks are in use");
-}
-
 TEST_F(ImagingChecks, ChainsReachingBeyondTrack35AreHinted)
 {
     bam({});
@@ -201,24 +184,6 @@ TEST_F(ImagingChecks, LoopingChainsEndOnTheSharedBudget)
     // The loop eats the whole budget, so the second file is never followed.
     EXPECT_EQ(disk_checks_count_tracks_beyond_35_hints(d64_storage), 0);
 }
-
-#if TRACKS != 40
-TEST_F(ImagingChecks, TracksBeyond35AreAnnounced)
-{
-    bam({});
-    prg(0, 17, 0);
-    block(17, 0)[0] = 40;
-    block(17, 0)[1] = 3;
-    std::string notice;
-    auto answered = shell_answer_dialog("dialog_notice", GTK_RESPONSE_CLOSE, [&](GtkWidget *d) {
-        notice = gtk_label_get_text(GTK_LABEL(lookup_widget(d, "label_notice")));
-    });
-    check_if_tracks_beyond_35_are_used();
-    EXPECT_TRUE(*answered);
-    EXPECT_NE(notice.find("dump it as a 40 track disk"), std::string::npos) << notice;
-    EXPECT_EQ(shell_log_text(), "Tracks beyond 35 might be in use\n");
-}
-#endif
 
 TEST_F(ImagingChecks, SideBOfA1571Disk)
 {
@@ -266,21 +231,6 @@ TEST_F(ImagingChecks, PrgFirstSectorErrorsCountOnlyPrgsWithValidStarts)
     set_error(19, 2, D64_ERR_INACCESSIBLE);
     set_error(20, 0, D64_ERR_GCR);
     EXPECT_EQ(imaging_count_prg_first_sector_errors(d64_storage), 1);
-}
-
-TEST(ImagingOrder, InterleavedOrderVisitsEverySectorOnce)
-{
-    const std::vector<int> expected[] = {
-        {0, 3, 6, 9, 12, 15, 18, 1, 4, 7, 10, 13, 16, 19, 2, 5, 8, 11, 14, 17, 20},
-        {0, 3, 6, 9, 12, 15, 18, 2, 5, 8, 11, 14, 17, 4, 7, 10, 13, 16, 1},
-        {0, 3, 6, 9, 12, 15, 1, 4, 7, 10, 13, 16, 2, 5, 8, 11, 14, 17},
-        {0, 3, 6, 9, 12, 15, 2, 5, 8, 11, 14, 1, 4, 7, 10, 13, 16},
-    };
-    for (const auto &e : expected) {
-        int order[21];
-        int n = sector_reads_interleaved_order((int)e.size(), order);
-        EXPECT_EQ(std::vector<int>(order, order + n), e);
-    }
 }
 
 }  // namespace

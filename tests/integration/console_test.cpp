@@ -142,10 +142,14 @@ double abort_latency(std::atomic<int> *flag, int delay_ms, const std::function<i
 
 std::vector<std::string> finished_texts;
 
-gboolean record_finisher(gpointer data)
+// A command as a job sends it: a failure's text is what the job ends with.
+bool process_command(int handle, int device, const char *word)
 {
-    finished_texts.push_back(data ? static_cast<const char *>(data) : "(none)");
-    return G_SOURCE_REMOVE;
+    std::atomic<int> never{0};
+    console_error failure = console_process_command(handle, device, word, &never);
+    if (failure)
+        finished_texts.push_back(console_error_text(failure));
+    return failure == CONSOLE_OK;
 }
 
 void run_idle_callbacks()
@@ -342,7 +346,7 @@ TEST_F(ConsolePty, TextsThatWouldSplitTheLineAreRefusedUnsent)
         EXPECT_FALSE(console_command_is_one_line(bad)) << bad;
         EXPECT_FALSE(console_execute_command(handle, bad, &abort_flag)) << bad;
     }
-    EXPECT_FALSE(wrapper_process_command(handle, 8, "dc \"S:X\r\"", record_finisher));
+    EXPECT_FALSE(process_command(handle, 8, "dc \"S:X\r\""));
     pollfd pf{peer.master, POLLIN, 0};
     EXPECT_EQ(poll(&pf, 1, 50), 0) << "nothing may reach the device";
     run_idle_callbacks();
@@ -367,7 +371,7 @@ TEST_F(ConsolePty, ProcessedCommandCarriesDeviceNumberAndResyncsAfterOk)
 {
     peer_play(&peer, {expect_bytes(5), send_bytes("rb 9\r\nOK"), pause_ms(30), mark_done(),
                       send_bytes("\r\n> ")});
-    EXPECT_TRUE(wrapper_process_command(handle, 9, "rb", record_finisher));
+    EXPECT_TRUE(process_command(handle, 9, "rb"));
     peer.worker.join();
     EXPECT_EQ(peer.received, "rb 9\r");
     EXPECT_EQ(peer.marked.load(), 1);
@@ -396,7 +400,7 @@ TEST_F(ConsolePty, ProcessedCommandReportsEachFailureOnce)
         peer.slave = -1;
         finished_texts.clear();
         peer_play(&peer, c.script);
-        EXPECT_FALSE(wrapper_process_command(handle, 8, "di", record_finisher));
+        EXPECT_FALSE(process_command(handle, 8, "di"));
         run_idle_callbacks();
         ASSERT_EQ(finished_texts.size(), 1u);
         EXPECT_EQ(finished_texts[0], c.text);
@@ -499,7 +503,7 @@ TEST_F(ConsoleSim, SynchronisesThroughNoiseAndStaysInStep)
         ASSERT_GE(h, 0);
         // After "OK" the second synchronisation eats noise and prompt, so the
         // next command's echo is the next thing read.
-        EXPECT_TRUE(wrapper_process_command(h, 8, "di", record_finisher));
+        EXPECT_TRUE(process_command(h, 8, "di"));
         ASSERT_TRUE(console_execute_command(h, "v", &abort_flag));
         char version[7];
         ASSERT_TRUE(console_read(h, version, sizeof version, &abort_flag));
@@ -531,7 +535,7 @@ TEST_F(ConsoleSim, EveryAnswerHasItsFailureText)
         int h = open_synced();
         ASSERT_GE(h, 0) << c.word;
         finished_texts.clear();
-        EXPECT_FALSE(wrapper_process_command(h, 9, c.word, record_finisher)) << c.word;
+        EXPECT_FALSE(process_command(h, 9, c.word)) << c.word;
         serial_disconnect_port(h);
         run_idle_callbacks();
         ASSERT_EQ(finished_texts.size(), 1u) << c.word;
@@ -617,7 +621,7 @@ TEST_F(ConsoleSim, SecondClientIsRefusedWhileThePortIsHeld)
     int second = -1;
     EXPECT_FALSE(serial_connect_and_configure_port(&second, sim.port.c_str()));
     // The holder is undisturbed.
-    EXPECT_TRUE(wrapper_process_command(first, 8, "di", record_finisher));
+    EXPECT_TRUE(process_command(first, 8, "di"));
     serial_disconnect_port(first);
     second = open_synced();
     ASSERT_GE(second, 0);

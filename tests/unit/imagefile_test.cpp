@@ -17,31 +17,25 @@
 
 namespace {
 
-// What the GUI hooks received.
-struct captured_ui {
-    std::vector<std::string> status, log_view, log_both, titles, questions;
-    int answer = 0;
+// What the caller hands to a save, and what it got back.
+struct save_inputs {
     std::string per_disk_log;
     bool has_log = true;
+    int md5 = 0;
+    filer_saved saved;
 };
-captured_ui ui;
+save_inputs ui;
 
 void reset_hooks()
 {
-    ui = captured_ui();
-    filer_hooks = {};
-    filer_hooks.status = [](const char *t) { ui.status.push_back(t); };
-    filer_hooks.log_view = [](const char *t) { ui.log_view.push_back(t); };
-    filer_hooks.log_both = [](const char *t) { ui.log_both.push_back(t); };
-    filer_hooks.window_title = [](const char *t) { ui.titles.push_back(t); };
-    filer_hooks.confirm = [](const char *m) {
-        ui.questions.push_back(m);
-        return ui.answer;
-    };
-    filer_hooks.per_disk_log = [](int *len) -> const char * {
-        *len = (int)ui.per_disk_log.size();
-        return ui.has_log ? ui.per_disk_log.c_str() : nullptr;
-    };
+    ui = save_inputs();
+}
+
+// The store saved as the engine saves it.
+int save_d64_image_and_ancillary_files(const char *path, int, int reread)
+{
+    return filer_save_d64(path, d64_storage, ui.has_log ? &ui.per_disk_log : nullptr, reread,
+                          ui.md5, &ui.saved);
 }
 
 std::string store_bytes(int64_t n)
@@ -76,7 +70,6 @@ protected:
     }
     void TearDown() override
     {
-        filer_hooks = {};
         options_module_shutdown();
         g_free(utf8_path_lastopenfile_d64);
         utf8_path_lastopenfile_d64 = nullptr;
@@ -108,7 +101,7 @@ TEST_F(ImageFile, SaveAndLoadRoundTrips)
     std::string expected = store_bytes(d64_base_size + d64_block_error_info_size);
     d64_storage_init_and_set_to_not_ready();
     guint64 size = 0;
-    ASSERT_EQ(filer_load_d64_image(p.c_str(), &size), 1);
+    ASSERT_EQ(filer_load_d64_image(p.c_str(), &size, nullptr), 1);
     EXPECT_EQ(size, (guint64)d64_base_size);
     EXPECT_EQ(store_bytes(d64_base_size + d64_block_error_info_size), expected);
 
@@ -121,16 +114,10 @@ TEST_F(ImageFile, SaveAndLoadRoundTrips)
     expected = store_bytes(d64_base_size + d64_block_error_info_size);
     EXPECT_EQ(scratch_read(q), expected);
     d64_storage_init_and_set_to_not_ready();
-    ASSERT_EQ(filer_load_d64_image(q.c_str(), &size), 1);
+    ASSERT_EQ(filer_load_d64_image(q.c_str(), &size, nullptr), 1);
     EXPECT_EQ(size, (guint64)(d64_base_size + d64_block_error_info_size));
     EXPECT_EQ(store_bytes(d64_base_size + d64_block_error_info_size), expected);
 
-    // A save remembers the path, names the window and tells the log view.
-    EXPECT_STREQ(utf8_path_lastopenfile_d64, q.c_str());
-    ASSERT_FALSE(ui.titles.empty());
-    EXPECT_EQ(ui.titles.back(), "errors.d64");
-    EXPECT_EQ(ui.log_view.back(), "Disk image saved to: " + q + "\n");
-    EXPECT_TRUE(g_file_test(utf8_path_configfile, G_FILE_TEST_IS_REGULAR));
 }
 
 TEST_F(ImageFile, LogFilesNormalAndReread)
@@ -146,8 +133,7 @@ TEST_F(ImageFile, LogFilesNormalAndReread)
     ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 1), 1);
     EXPECT_EQ(scratch_read(p + "-reread.log"), "reread one\n");
     ui.per_disk_log = "reread two\n";
-    ASSERT_STREQ(utf8_path_lastopenfile_d64, p.c_str());  // saving to the remembered path itself
-    ASSERT_EQ(save_d64_image_and_ancillary_files(utf8_path_lastopenfile_d64, 0, 1), 1);
+    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 1), 1);
     EXPECT_EQ(scratch_read(p + "-reread.log"), "reread one\nreread two\n");
     EXPECT_EQ(scratch_read(p + ".log"), "first\n");
 
@@ -188,7 +174,7 @@ TEST_F(ImageFile, DigestMatchesMd5sum)
     ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
     EXPECT_FALSE(g_file_test((p + ".md5").c_str(), G_FILE_TEST_EXISTS));
 
-    options_create_md5_digest = 1;
+    ui.md5 = 1;
     for (int with_errors = 0; with_errors < 2; with_errors++) {
         if (with_errors)
             d64_set_block_error_info(d64_storage, 20, 5, D64_ERR_CHECKSUM);
@@ -201,7 +187,7 @@ TEST_F(ImageFile, DigestMatchesMd5sum)
         EXPECT_EQ(status, 0);
     }
     // A digest beside the file stays in step with it, asked for or not.
-    options_create_md5_digest = 0;
+    ui.md5 = 0;
     d64_set_block_error_info(d64_storage, 21, 2, D64_ERR_GCR);
     ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 1), 1);
     int status = -1;
@@ -212,55 +198,22 @@ TEST_F(ImageFile, DigestMatchesMd5sum)
     g_free(empty);
 }
 
-TEST_F(ImageFile, OverwriteQuestion)
+TEST(ImageFileNames, OverwriteQuestionNamesFileAndFolder)
 {
-    std::string p = at("0001a.d64");
-    ASSERT_TRUE(scratch_write(p, "good old image"));
-    ASSERT_TRUE(scratch_write(p + ".log", "old log"));
-    options_create_md5_digest = 1;
-
-    // Declined: all three files as they were, nothing remembered.
-    ui.answer = 0;
-    EXPECT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 0);
-    ASSERT_EQ(ui.questions.size(), 1u);
-    EXPECT_NE(ui.questions[0].find("A file named \"0001a.d64\" already exists"), std::string::npos);
-    gchar *folder = g_path_get_basename(dir.c_str());  // no image folder set: the path's own
-    EXPECT_NE(ui.questions[0].find(std::string("already exists in \"") + folder + "\""),
+    gchar *markup = filer_overwrite_markup("/tmp/x/0001a.d64", nullptr);
+    EXPECT_NE(std::string(markup).find("A file named \"0001a.d64\" already exists"),
               std::string::npos);
-    g_free(folder);
-    EXPECT_EQ(scratch_read(p), "good old image");
-    EXPECT_EQ(scratch_read(p + ".log"), "old log");
-    EXPECT_FALSE(g_file_test((p + ".md5").c_str(), G_FILE_TEST_EXISTS));
-    EXPECT_EQ(utf8_path_lastopenfile_d64, nullptr);
-    EXPECT_EQ(ui.status.back(), " Imaging interrupted: file exists");
-    EXPECT_EQ(ui.log_view.back(), "Unable to save disk image to file: file exists");
-
-    // No GUI to ask: treated as declined.
-    filer_hooks.confirm = nullptr;
-    EXPECT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 0);
-    EXPECT_EQ(scratch_read(p), "good old image");
-
-    // Names chosen in the save dialog, or the question switched off: no question.
-    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 0, 0), 1);
-    options_confirm_overwrite = 0;
-    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 1);
-    EXPECT_EQ(ui.questions.size(), 1u);
-
-    // Accepted: replaced.
-    options_confirm_overwrite = 1;
-    reset_hooks();
-    ui.answer = 1;
-    ASSERT_TRUE(scratch_write(p, "good old image"));
-    ASSERT_EQ(save_d64_image_and_ancillary_files(p.c_str(), 1, 0), 1);
-    EXPECT_EQ(ui.questions.size(), 1u);
-    EXPECT_EQ(scratch_read(p), store_bytes(d64_base_size));
+    // No image folder set: the path's own.
+    EXPECT_NE(std::string(markup).find("already exists in \"x\""), std::string::npos);
+    g_free(markup);
+    markup = filer_overwrite_markup("/tmp/x/0001a.d64", "/images/mine");
+    EXPECT_NE(std::string(markup).find("already exists in \"mine\""), std::string::npos);
+    g_free(markup);
 
     // Markup special characters in the name are escaped.
-    std::string amp = at("a&b.d64");
-    ASSERT_TRUE(scratch_write(amp, "x"));
-    ui.answer = 0;
-    save_d64_image_and_ancillary_files(amp.c_str(), 1, 0);
-    EXPECT_NE(ui.questions.back().find("a&amp;b.d64"), std::string::npos);
+    markup = filer_overwrite_markup("/tmp/a&b.d64", nullptr);
+    EXPECT_NE(std::string(markup).find("a&amp;b.d64"), std::string::npos);
+    g_free(markup);
 }
 
 TEST_F(ImageFile, FailedSaveKeepsExistingFile)
@@ -268,7 +221,7 @@ TEST_F(ImageFile, FailedSaveKeepsExistingFile)
     std::string p = at("keep.d64");
     ASSERT_TRUE(scratch_write(p, "good old image"));
     ASSERT_TRUE(scratch_write(p + ".log", "old log"));
-    options_create_md5_digest = 1;
+    ui.md5 = 1;
     std::string before = scratch_list(dir);
 
     // A file size limit makes the write itself fail halfway.
@@ -286,10 +239,7 @@ TEST_F(ImageFile, FailedSaveKeepsExistingFile)
     EXPECT_EQ(scratch_read(p), "good old image");
     EXPECT_EQ(scratch_read(p + ".log"), "old log");
     EXPECT_EQ(scratch_list(dir), before);  // no temporary file left behind
-    EXPECT_EQ(utf8_path_lastopenfile_d64, nullptr);
-    EXPECT_EQ(ui.status.back(), " Imaging failed: Unable to save to file");
-    ASSERT_EQ(ui.log_both.size(), 1u);
-    EXPECT_EQ(ui.log_both[0].rfind("Unable to save disk image to file: ", 0), 0u);
+    EXPECT_FALSE(ui.saved.error.empty());
 
     // Missing folder, and a folder standing where the file should go.
     EXPECT_EQ(save_d64_image_and_ancillary_files(at("nowhere/x.d64").c_str(), 0, 0), 0);
@@ -312,13 +262,14 @@ TEST_F(ImageFile, LoadRefusesWrongSizes)
         ASSERT_TRUE(scratch_write(p, std::string((size_t)n, '\x01')));
         d64_storage_init_and_set_to_not_ready();
         std::string reset_store = store_bytes(full);
-        reset_hooks();
         utf8_path_lastopenfile_d64 = g_strdup(p.c_str());
-        EXPECT_EQ(filer_load_d64_image(p.c_str(), nullptr), 0);
+        filer_load_problem problem;
+        EXPECT_EQ(filer_load_d64_image(p.c_str(), nullptr, &problem), 0);
         EXPECT_EQ(store_bytes(full), reset_store);
         EXPECT_EQ(utf8_path_lastopenfile_d64, nullptr);
-        EXPECT_EQ(ui.status.back(), " Load failed: Image size is not as expected");
-        EXPECT_EQ(ui.log_view.back(), TRACKS == 35
+        EXPECT_STREQ(problem.status, " Load failed: Image size is not as expected");
+        EXPECT_STREQ(problem.reason, "Image size is not as expected");
+        EXPECT_EQ(problem.log, TRACKS == 35
                                           ? "Image size is not as expected for a 35-track disk\n"
                                           : "Image size is not as expected for a 40-track disk\n");
     }
@@ -326,15 +277,15 @@ TEST_F(ImageFile, LoadRefusesWrongSizes)
     // Unreadable: a different failure, and the remembered path stays.
     const char *unreadable[] = {"missing.d64", "."};
     for (const char *name : unreadable) {
-        reset_hooks();
         d64_storage_init_and_set_to_not_ready();
         std::string reset_store = store_bytes(full);
         utf8_path_lastopenfile_d64 = g_strdup("kept");
-        EXPECT_EQ(filer_load_d64_image(at(name).c_str(), nullptr), 0);
+        filer_load_problem problem;
+        EXPECT_EQ(filer_load_d64_image(at(name).c_str(), nullptr, &problem), 0);
         EXPECT_EQ(store_bytes(full), reset_store);
         EXPECT_STREQ(utf8_path_lastopenfile_d64, "kept");
-        EXPECT_EQ(ui.status.back(), " Load failed: Unable to load from image");
-        EXPECT_EQ(ui.log_view.back().rfind("Unable to load from image: ", 0), 0u);
+        EXPECT_STREQ(problem.status, " Load failed: Unable to load from image");
+        EXPECT_EQ(problem.log.rfind("Unable to load from image: ", 0), 0u);
         g_free(utf8_path_lastopenfile_d64);
         utf8_path_lastopenfile_d64 = nullptr;
     }
@@ -385,56 +336,37 @@ TEST(ImageFileNames, AutoNamingSequence)
     EXPECT_EQ(offset, 1);
     EXPECT_EQ(side_b, 0);
 
-    // The GUI's controls are the state when it provides them.
-    static int widget_side, widget_offset;
-    widget_side = 1;
-    widget_offset = 41;
-    filer_hooks = {};
-    filer_hooks.auto_naming_get = [](int *s, int *o) {
-        *s = widget_side;
-        *o = widget_offset;
-    };
-    filer_hooks.auto_naming_set = [](int s, int o) {
-        widget_side = s;
-        widget_offset = o;
-    };
-    auto_naming_next_combination();
-    EXPECT_EQ(widget_side, 0);
-    EXPECT_EQ(widget_offset, 42);
-    filer_hooks = {};
 }
 
 TEST(ImageFileNames, DumpNamePatterns)
 {
-    options_set_defaults();
+    filer_naming n = {};
     auto check = [](gchar *got, const char *want) {
         EXPECT_STREQ(got, want);
         g_free(got);
     };
-    check(filer_auto_name(FILER_DUMP_WHOLE_DISK, 12, 1, "GAMES"), "0012b.d64");
-    options_append_disk_name = 1;
-    check(filer_auto_name(FILER_DUMP_WHOLE_DISK, 12, 1, "GAMES"), "0012b_GAMES.d64");
-    check(filer_auto_name(FILER_DUMP_DIR_TRACK, 3, 0, "X"), "0003a_T18_X.d64");
-    options_append_disk_name = 0;
-    options_file_extensions_uppercase = 1;
-    options_side_letters_uppercase = 1;
-    check(filer_auto_name(FILER_DUMP_DIR_TRACK_FIRST_SECTORS, 9999, 0, "X"), "9999A_T18+.D64");
-    check(filer_auto_name(FILER_DUMP_BAM, 7, 1, "X"), "0007B_BAM.D64");
-    check(filer_suggested_name(FILER_DUMP_BAM, "GAMES"), "GAMES_BAM.D64");
-    options_special_flags_before_offset = 1;
-    check(filer_auto_name(FILER_DUMP_BAM, 7, 1, "X"), "BAM_0007B.D64");
-    check(filer_auto_name(FILER_DUMP_DIR_TRACK, 7, 1, "X"), "T18_0007B.D64");
-    check(filer_auto_name(FILER_DUMP_WHOLE_DISK, 7, 1, "X"), "0007B.D64");
-    check(filer_suggested_name(FILER_DUMP_DIR_TRACK_FIRST_SECTORS, "G"), "T18+_G.D64");
-    check(filer_suggested_name(FILER_DUMP_WHOLE_DISK, "NO NAME"), "NO NAME.D64");
+    check(filer_auto_name(n, FILER_DUMP_WHOLE_DISK, 12, 1, "GAMES"), "0012b.d64");
+    n.append_disk_name = 1;
+    check(filer_auto_name(n, FILER_DUMP_WHOLE_DISK, 12, 1, "GAMES"), "0012b_GAMES.d64");
+    check(filer_auto_name(n, FILER_DUMP_DIR_TRACK, 3, 0, "X"), "0003a_T18_X.d64");
+    n.append_disk_name = 0;
+    n.uppercase_extension = 1;
+    n.uppercase_side = 1;
+    check(filer_auto_name(n, FILER_DUMP_DIR_TRACK_FIRST_SECTORS, 9999, 0, "X"), "9999A_T18+.D64");
+    check(filer_auto_name(n, FILER_DUMP_BAM, 7, 1, "X"), "0007B_BAM.D64");
+    check(filer_suggested_name(n, FILER_DUMP_BAM, "GAMES"), "GAMES_BAM.D64");
+    n.flags_before_offset = 1;
+    check(filer_auto_name(n, FILER_DUMP_BAM, 7, 1, "X"), "BAM_0007B.D64");
+    check(filer_auto_name(n, FILER_DUMP_DIR_TRACK, 7, 1, "X"), "T18_0007B.D64");
+    check(filer_auto_name(n, FILER_DUMP_WHOLE_DISK, 7, 1, "X"), "0007B.D64");
+    check(filer_suggested_name(n, FILER_DUMP_DIR_TRACK_FIRST_SECTORS, "G"), "T18+_G.D64");
+    check(filer_suggested_name(n, FILER_DUMP_WHOLE_DISK, "NO NAME"), "NO NAME.D64");
 
     // The image folder, when set, holds generated names.
-    options_special_flags_before_offset = 0;
-    options_set_string(&options_d64_dir_string, "/some/folder");
-    filer_auto_naming_side_b = 0;
-    filer_auto_naming_offset = 5;
-    check(filer_auto_name_path(FILER_DUMP_WHOLE_DISK, "X"), "/some/folder/0005A.D64");
-    options_module_shutdown();
+    n.flags_before_offset = 0;
+    check(filer_auto_name_path(n, FILER_DUMP_WHOLE_DISK, "/some/folder", 5, 0, "X"),
+          "/some/folder/0005A.D64");
+    check(filer_auto_name_path(n, FILER_DUMP_WHOLE_DISK, nullptr, 5, 0, "X"), "0005A.D64");
 }
 
 TEST(ImageFileNames, DiskNameForFile)
