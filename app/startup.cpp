@@ -84,29 +84,6 @@ void prepare_to_quit_program(void)
     widgets_run_quit_cleanups();
 }
 
-static gboolean confirm_quit(void)
-{
-    return get_user_confirmation(_("Are you sure you want to quit?"));
-}
-
-void on_menuitem_quit_activate(GtkMenuItem *, gpointer)
-{
-    if (!confirm_quit())
-        return;
-    options_save_to_file();
-    prepare_to_quit_program();
-    gtk_main_quit();
-}
-
-gboolean on_window_main_delete_event(GtkWidget *, GdkEvent *, gpointer)
-{
-    if (!confirm_quit())
-        return TRUE;
-    options_save_to_file();
-    prepare_to_quit_program();
-    return FALSE;
-}
-
 void quit_program(GtkWidget *, gpointer)
 {
     prepare_to_quit_program();

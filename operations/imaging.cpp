@@ -19,6 +19,7 @@
 #include "image/imagefile.h"
 #include "operations/disk_checks.h"
 #include "operations/sector_reads.h"
+#include "operations/unsaved.h"
 #include "render/dirview.h"
 #include "ui/filechooser.h"
 #include "ui/handlers.h"
@@ -176,7 +177,7 @@ int count_accessible_sector_errors_on_first_sector_of_all_prgs(void)
 
 void core_save_whole_disk_image_to_D64(void)
 {
-    if (!operation_check_device_port())
+    if (!operation_check_device_port() || !unsaved_confirm(UNSAVED_ANOTHER_READ))
         return;
 
     int index = combo_active_drive_get_index();
@@ -214,6 +215,7 @@ gboolean idle_finish_disk_image_receipt(gpointer message)
     operation_outcome outcome = operation_finish_decide(
         static_cast<const char *>(message), _(" Imaging aborted: please wait for the drive to finish"),
         _(" Imaging failed: %s"));
+    unsaved_read_ended(_("The whole-disk read"));
     if (outcome == OPERATION_ABORTED) {
         log_warpsave_append("Aborted\n");
     } else if (outcome == OPERATION_FAILED) {
@@ -245,14 +247,14 @@ gboolean idle_finish_disk_image_receipt(gpointer message)
         GtkWidget *auto_naming = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
         if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_naming))) {
             gchar *path = filer_auto_name_path(FILER_DUMP_WHOLE_DISK, name);
-            save_d64_image_and_ancillary_files(path, 1, 0);
+            if (unsaved_saved(save_d64_image_and_ancillary_files(path, 1, 0)))
+                auto_naming_next_combination();
             g_free(path);
-            auto_naming_next_combination();
         } else {
             gchar *suggestion = filer_suggested_name(FILER_DUMP_WHOLE_DISK, name);
             char *path = nullptr;
             if (fileopen_save_d64_file(suggestion, &path)) {
-                save_d64_image_and_ancillary_files(path, 0, 0);
+                unsaved_saved(save_d64_image_and_ancillary_files(path, 0, 0));
                 g_free(path);
             } else {
                 log_textview_append(_("Disk image not saved at user's request\n"));

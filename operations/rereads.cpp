@@ -12,7 +12,9 @@
 #include "operations/disk_checks.h"
 #include "operations/imaging.h"
 #include "operations/sector_reads.h"
+#include "operations/questions.h"
 #include "operations/special_dumps.h"
+#include "operations/unsaved.h"
 #include "render/dirview.h"
 #include "ui/filechooser.h"
 #include "ui/handlers.h"
@@ -44,6 +46,9 @@ void run_reread(reread_selection selection)
         return;
     engine_ui ui = dumps_worker_ui(finisher);
     engine_sector_job job = dumps_job_from_ped(handle);
+    // Another disk in the drive is asked about before any sector is taken.
+    ui.ask = questions_ask_from_worker;
+    job.same_disk_check = 1;
     engine_reread(&ui, selection, &job);
 }
 
@@ -85,11 +90,7 @@ struct reread_operation {
 
 void start_reread(const reread_operation &op)
 {
-    if (!utf8_path_lastopenfile_d64) {
-        statusbar_main_update(_(" First dump a disk or load a disk image"));
-        return;
-    }
-    if (!operation_check_device_port())
+    if (!unsaved_file_for_reread() || !operation_check_device_port())
         return;
     dumps_copy_controls_to_ped(op.selection == SELECT_ALL || op.selection == SELECT_ALLOCATED);
     if (op.selection == SELECT_TRACK_RANGE && !ask_track_range())
@@ -124,6 +125,7 @@ int report_outcome(const char *message, const char *completed_format)
     operation_outcome outcome = operation_finish_decide(
         message, _(" Re-reading aborted: please wait for the drive to finish"),
         _(" Re-reading failed: %s"));
+    unsaved_read_ended(_("The re-read"));
     if (outcome == OPERATION_ABORTED) {
         log_warpsave_append("Aborted\n");
         return 0;
@@ -152,7 +154,7 @@ void save_back(void)
         return;
     // The save replaces the remembered path with a copy of what it is given.
     gchar *path = g_strdup(utf8_path_lastopenfile_d64);
-    save_d64_image_and_ancillary_files(path, 0, 1);
+    unsaved_saved(save_d64_image_and_ancillary_files(path, 0, 1));
     g_free(path);
 }
 
@@ -225,7 +227,7 @@ GtkWidget *create_dialog_track_range(void)
 void core_load_d64_file_for_rereads(const char *path)
 {
     // Loading resets the image store that a running worker writes into.
-    if (operation_is_running())
+    if (operation_is_running() || !unsaved_confirm(UNSAVED_LOAD))
         return;
     // The caller may pass the remembered path itself, which a failed load
     // frees.
@@ -244,6 +246,7 @@ void core_load_d64_file_for_rereads(const char *path)
         return;
     }
     utf8_path_lastopenfile_d64 = g_strdup(file);
+    unsaved_forget();
     if (char *undefined = engine_replace_undefined_errors()) {
         log_warpsave_and_log_textview_append(undefined);
         log_warpsave_and_log_textview_append("\n");

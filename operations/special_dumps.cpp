@@ -13,6 +13,7 @@
 #include "operations/disk_checks.h"
 #include "operations/imaging.h"
 #include "operations/sector_reads.h"
+#include "operations/unsaved.h"
 #include "render/dirview.h"
 #include "ui/filechooser.h"
 #include "ui/handlers.h"
@@ -97,7 +98,7 @@ void run_dump(engine_dump_kind kind, GSourceFunc finisher)
 
 void start_special_dump(const special_dump &dump)
 {
-    if (!operation_check_device_port())
+    if (!operation_check_device_port() || !unsaved_confirm(UNSAVED_ANOTHER_READ))
         return;
     dumps_copy_controls_to_ped(1);
 
@@ -121,6 +122,7 @@ void start_special_dump(const special_dump &dump)
 gboolean finish_special_dump(const special_dump &dump, const char *message)
 {
     operation_outcome outcome = operation_finish_decide(message, _(dump.aborted), _(dump.failed));
+    unsaved_read_ended(_("The dump"));
     if (outcome == OPERATION_ABORTED) {
         log_warpsave_append("Aborted\n");
     } else if (outcome == OPERATION_FAILED) {
@@ -147,14 +149,14 @@ gboolean finish_special_dump(const special_dump &dump, const char *message)
         GtkWidget *auto_naming = lookup_widget(window_main, "checkbutton_disk_dump_auto_naming");
         if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_naming))) {
             gchar *path = filer_auto_name_path(dump.kind, name);
-            save_d64_image_and_ancillary_files(path, 1, 0);
+            if (unsaved_saved(save_d64_image_and_ancillary_files(path, 1, 0)))
+                auto_naming_next_combination();
             g_free(path);
-            auto_naming_next_combination();
         } else {
             gchar *suggestion = filer_suggested_name(dump.kind, name);
             char *path = nullptr;
             if (fileopen_save_d64_file(suggestion, &path)) {
-                save_d64_image_and_ancillary_files(path, 0, 0);
+                unsaved_saved(save_d64_image_and_ancillary_files(path, 0, 0));
                 g_free(path);
             } else {
                 log_textview_append(_("Disk image not saved at user's request\n"));

@@ -8,6 +8,10 @@
 #define DRAVLEN_BUTTON_HANDLER(name) void name(GtkButton *button, gpointer data)
 
 DRAVLEN_MENU_HANDLER(on_menuitem_quit_activate);
+// The File menu opens: "Save image as..." is sensitive when the image holds
+// read data and no operation runs.
+DRAVLEN_MENU_HANDLER(on_menuitem_file_activate);
+DRAVLEN_MENU_HANDLER(on_menuitem_save_image_as_activate);
 DRAVLEN_MENU_HANDLER(on_menuitem_connection_activate);
 DRAVLEN_MENU_HANDLER(on_menuitem_format_parameters_activate);
 DRAVLEN_MENU_HANDLER(on_menuitem_application_settings_activate);

@@ -105,6 +105,12 @@ GtkWidget *build_menubar()
     GtkWidget *m;
 
     m = add_menu(menubar, "menuitem_file", _("_File"), "gtk-floppy");
+    g_signal_connect(gtk_menu_get_attach_widget(GTK_MENU(m)), "activate",
+                     G_CALLBACK(on_menuitem_file_activate), nullptr);
+    add_menu_item(m, "menuitem_save_image_as", _("Save image as..."), "gtk-save-as",
+                  {GDK_s, (GdkModifierType)(GDK_CONTROL_MASK | GDK_SHIFT_MASK)},
+                  _("Save the image in memory, with its log, to a D64 file"),
+                  G_CALLBACK(on_menuitem_save_image_as_activate));
     add_menu_item(m, "menuitem_select_folder", _("Select working folder..."), "gtk-open",
                   {GDK_F12, (GdkModifierType)0},
                   _("Select the folder where disk images are saved to and loaded from"),
