@@ -157,7 +157,10 @@ int unsaved_file_for_reread(void)
         statusbar_main_update(_(" First dump a disk or load a disk image"));
         return 0;
     }
-    return unsaved_save_as() && utf8_path_lastopenfile_d64;
+    if (unsaved_save_as() && utf8_path_lastopenfile_d64)
+        return 1;
+    statusbar_main_update(_(" First save the image: File > Save image as..."));
+    return 0;
 }
 
 void on_menuitem_file_activate(GtkMenuItem *, gpointer)
