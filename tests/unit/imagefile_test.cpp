@@ -268,6 +268,7 @@ TEST_F(ImageFile, FailedSaveKeepsExistingFile)
     std::string p = at("keep.d64");
     ASSERT_TRUE(scratch_write(p, "good old image"));
     ASSERT_TRUE(scratch_write(p + ".log", "old log"));
+    ASSERT_TRUE(scratch_write(p + ".md5", "old sum"));
     options_create_md5_digest = 1;
     std::string before = scratch_list(dir);
 
@@ -285,11 +286,14 @@ TEST_F(ImageFile, FailedSaveKeepsExistingFile)
     EXPECT_EQ(saved, 0);
     EXPECT_EQ(scratch_read(p), "good old image");
     EXPECT_EQ(scratch_read(p + ".log"), "old log");
+    EXPECT_EQ(scratch_read(p + ".md5"), "old sum");
     EXPECT_EQ(scratch_list(dir), before);  // no temporary file left behind
     EXPECT_EQ(utf8_path_lastopenfile_d64, nullptr);
-    EXPECT_EQ(ui.status.back(), " Imaging failed: Unable to save to file");
+    // The reason follows the usual text, and the log names the file, not
+    // a temporary one.
+    EXPECT_EQ(ui.status.back(), " Imaging failed: Unable to save to file: File too large");
     ASSERT_EQ(ui.log_both.size(), 1u);
-    EXPECT_EQ(ui.log_both[0].rfind("Unable to save disk image to file: ", 0), 0u);
+    EXPECT_EQ(ui.log_both[0], "Unable to save disk image to file: " + p + ": File too large\n");
 
     // Missing folder, and a folder standing where the file should go.
     EXPECT_EQ(save_d64_image_and_ancillary_files(at("nowhere/x.d64").c_str(), 0, 0), 0);
