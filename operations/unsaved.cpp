@@ -55,6 +55,10 @@ std::string disk_name(void)
 void unsaved_read_ended(const char *job)
 {
     what = job;
+    // A read into a fresh image is in no file yet, even when a file holds
+    // the same bytes: only an image tied to its file can match it.
+    if (!utf8_path_lastopenfile_d64)
+        clean_digest.clear();
     disk_log.assign(log_warpsave_get_str(), (size_t)log_warpsave_get_len());
 }
 

@@ -45,6 +45,7 @@ protected:
         dumps_prepare_window(0, 1000, 1);
         dumps_set_auto_naming(false);
         filer_forget_image_path();
+        d64_storage_init_and_set_to_not_ready();
         shell_log_clear();
     }
     void TearDown() override
@@ -70,6 +71,9 @@ protected:
     {
         gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_file")));
         bool offered = gtk_widget_get_sensitive(w("menuitem_save_image_as"));
+        if (offered && !shell_screenshot_dir().empty())
+            shell_snap_window(gtk_widget_get_toplevel(w("menuitem_file_menu")),
+                              shell_screenshot_dir() + "/file_menu_save_image_as.png");
         gtk_menu_shell_deactivate(GTK_MENU_SHELL(w("menubar_main")));
         return offered;
     }
@@ -94,6 +98,8 @@ protected:
         shell_answer_dialog("dialog_yes_no_confirmation", response, [text](GtkWidget *dialog) {
             *text = gtk_label_get_text(
                 GTK_LABEL(lookup_widget(dialog, "label_yes_no_confirmation")));
+            if (!shell_screenshot_dir().empty() && text->find("Quit and") != std::string::npos)
+                shell_snap_window(dialog, shell_screenshot_dir() + "/unsaved_read_question.png");
         });
         return text;
     }
