@@ -42,6 +42,9 @@ void install_stop_signal_handlers(void)
     sigemptyset(&action.sa_mask);
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal_number, &action, nullptr);
+    // A file size limit makes a write fail as a full disk does, rather than
+    // end the program with a temporary file left behind.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 // "--name=value" or "--name value"; 0 with a usage error when it is missing.

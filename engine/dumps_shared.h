@@ -45,6 +45,7 @@ struct dumps_job_ui {
     std::string disk_log;
     int md5 = 0;                          // the save writes NAME.md5 too
     int save = ENGINE_SAVE_NOT_REACHED;   // how far the save got
+    const char *save_reason = nullptr;    // why it failed ("No space left on device"), interned
     // The text of the last failure of a save or load when it says more than
     // the failure's own text; interned, as outcome texts outlive the job.
     const char *failure_text = nullptr;
@@ -86,9 +87,9 @@ engine_error dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size);
 // Reports the outcome with the sector counts: aborted when an abort came
 // before anything was written, else what was done.  Returns 1 on success.
 // With ended_early (engine_early_end) the files hold what a read that was
-// cut short kept: an abort then stays "aborted", files and all.  `text`,
-// when given, is the failure's text with its reason; `save`
-// (engine_save_state) goes to the outcome.
+// cut short kept: an abort then stays "aborted", files and all.  The job
+// `j`, when given, gives the failure's text with its reason and how far
+// its save got.
 int dumps_finish(const engine_ui *ui, gint64 start_us, engine_error failure,
                  std::vector<std::string> *files, int ended_early = ENGINE_EARLY_NONE,
-                 const char *text = nullptr, int save = ENGINE_SAVE_NOT_REACHED);
+                 const dumps_job_ui *j = nullptr);

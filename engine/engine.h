@@ -58,8 +58,10 @@ struct engine_outcome {
     // A read that keeps what it read when it ends early (ENGINE_EARLY_*):
     // how it ended, and so what the files hold.
     int ended_early;
-    // A job that saves an image: how far the save got (engine_save_state).
+    // A job that saves an image: how far the save got (engine_save_state),
+    // and why a failed save failed ("No space left on device"), or null.
     int save;
+    const char *save_reason;
 };
 
 enum engine_save_state {

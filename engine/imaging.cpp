@@ -819,7 +819,7 @@ int engine_read_disk(const engine_ui *ui, const engine_imaging_params *p)
         if (save_failure)
             failure = save_failure;
     }
-    return dumps_finish(ui, start_us, failure, &files, ended_early, job.failure_text, job.save);
+    return dumps_finish(ui, start_us, failure, &files, ended_early, &job);
 }
 
 char *engine_cell_log_line(int code, int t, int s, int c, int *both)

@@ -87,35 +87,10 @@ engine_error reread_allocated(engine_sector_reader *r, const engine_sector_job *
     return dumps_read_allocated_sectors(r, job, 1);
 }
 
-// Before any sector is taken: is the disk in the drive the image's?  Both
-// header sectors must have been read correctly to tell; otherwise the log
-// says that they were not compared.  ENGINE_ERROR_NONE to go on, else the
-// failure.
-engine_error check_same_disk(engine_sector_reader *r, const engine_sector_job *job)
+// Another disk is in the drive, as `text` says: asked whether to go on.
+// ENGINE_ERROR_NONE to go on, else the failure.
+engine_error other_disk_found(engine_sector_reader *r, const std::string &text)
 {
-    if (!job->same_disk_check)
-        return ENGINE_ERROR_NONE;
-    if (d64_get_block_error_info(d64_storage, 18, 0) != D64_ERR_OK) {
-        dumps_log(r->ui, 1, "Header sector of the image not read: the disk in the drive is not "
-                            "compared with it\n");
-        return ENGINE_ERROR_NONE;
-    }
-    uint8_t drive[256];
-    int good = 0;
-    if (!engine_read_sector_copy(r, 18, 0, std::max(job->tries, 1), drive, &good))
-        return r->failure;
-    if (!good) {
-        dumps_log(r->ui, 1, "Header sector of the disk in the drive not read: it is not "
-                            "compared with the image\n");
-        return ENGINE_ERROR_NONE;
-    }
-    const uint8_t *held = d64_storage + d64_sector_offset(18, 0);
-    const char *what = engine_other_disk_difference(held, drive);
-    if (!what)
-        return ENGINE_ERROR_NONE;
-    std::string text = "Another disk in drive " + std::to_string(job->device) + ": \"" +
-                       engine_header_label(drive) + "\" where the image holds \"" +
-                       engine_header_label(held) + "\" (" + what + " differ)";
     dumps_log(r->ui, 1, "%s\n", text.c_str());
     std::string question = text + "\nRe-read its sectors into the image all the same?";
     if (r->ui->ask && r->ui->ask(r->ui->user, ENGINE_ASK_OTHER_DISK, question.c_str())) {
@@ -123,6 +98,73 @@ engine_error check_same_disk(engine_sector_reader *r, const engine_sector_job *j
         return ENGINE_ERROR_NONE;
     }
     return ENGINE_ERROR_OTHER_DISK;
+}
+
+// Without both header sectors, sectors the image holds good tell the disks
+// apart: a few of varied bytes (an empty sector looks alike on any disk),
+// from the directory track on, a track apart at least.  Read good from the
+// drive, the same disk gives the same bytes.  ENGINE_ERROR_NONE to go on,
+// else the failure.
+engine_error compare_witness_sector(engine_sector_reader *r, const engine_sector_job *job)
+{
+    int compared = 0, last_track = 0;
+    for (int pass = 0; pass < 2 && compared < 3; pass++)
+        for (int t = pass ? 1 : 18; t <= (pass ? TRACKS : 18); t++)
+            for (int s = 0; s < d64_sectors_of_track(t); s++) {
+                if (compared >= 3 || (t == 18 && (s == 0 || pass)) || t == last_track ||
+                    d64_get_block_error_info(d64_storage, t, s) != D64_ERR_OK)
+                    continue;
+                const uint8_t *held = d64_storage + d64_sector_offset(t, s);
+                if (std::all_of(held, held + 256, [held](uint8_t b) { return b == held[0]; }))
+                    continue;
+                uint8_t drive[256];
+                int good = 0;
+                if (!engine_read_sector_copy(r, t, s, std::max(job->tries, 1), drive, &good))
+                    return r->failure;
+                if (!good)
+                    continue;
+                compared++;
+                last_track = t;
+                if (memcmp(held, drive, 256) == 0)
+                    continue;
+                return other_disk_found(r, "Another disk in drive " + std::to_string(job->device) +
+                                               ": its sector " + std::to_string(t) + "/" +
+                                               std::to_string(s) +
+                                               " holds other bytes than the image's");
+            }
+    if (!compared)
+        dumps_log(r->ui, 1, "No sector to compare the disk in the drive with the image\n");
+    return ENGINE_ERROR_NONE;
+}
+
+// Before any sector is taken: is the disk in the drive the image's?  The
+// header sectors tell when both are read correctly, else a sector both
+// hold good.  ENGINE_ERROR_NONE to go on, else the failure.
+engine_error check_same_disk(engine_sector_reader *r, const engine_sector_job *job)
+{
+    if (!job->same_disk_check)
+        return ENGINE_ERROR_NONE;
+    if (d64_get_block_error_info(d64_storage, 18, 0) != D64_ERR_OK) {
+        dumps_log(r->ui, 1, "Header sector of the image not read: the disk in the drive is "
+                            "compared with it by another sector\n");
+        return compare_witness_sector(r, job);
+    }
+    uint8_t drive[256];
+    int good = 0;
+    if (!engine_read_sector_copy(r, 18, 0, std::max(job->tries, 1), drive, &good))
+        return r->failure;
+    if (!good) {
+        dumps_log(r->ui, 1, "Header sector of the disk in the drive not read: it is compared "
+                            "with the image by another sector\n");
+        return compare_witness_sector(r, job);
+    }
+    const uint8_t *held = d64_storage + d64_sector_offset(18, 0);
+    const char *what = engine_other_disk_difference(held, drive);
+    if (!what)
+        return ENGINE_ERROR_NONE;
+    return other_disk_found(r, "Another disk in drive " + std::to_string(job->device) + ": \"" +
+                                   engine_header_label(drive) + "\" where the image holds \"" +
+                                   engine_header_label(held) + "\" (" + what + " differ)");
 }
 
 // The reads of a re-read.  ENGINE_ERROR_NONE on success, else the failure.
@@ -308,7 +350,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
     sector_query_list_free();
     if (lock >= 0)
         close(lock);
-    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, j.failure_text, j.save);
+    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, &j);
 }
 
 char *engine_reread_heading(engine_reread_selection selection, int outmost_track, int range_first,

@@ -185,11 +185,17 @@ engine_error dumps_save_image(dumps_job_ui *j, const char *path, int reread,
                               std::vector<std::string> *files)
 {
     j->failure_text = nullptr;
+    j->save_reason = nullptr;
     filer_saved saved;
     if (!filer_save_d64(path, d64_storage, &j->disk_log, reread, j->md5, &saved)) {
         j->save = ENGINE_SAVE_FAILED;
-        std::string text = path ? "Unable to save disk image to file: " + saved.error
+        j->save_reason = saved.error.empty() ? nullptr : g_intern_string(saved.error.c_str());
+        // The file that failed, never the temporary name it was written under.
+        gchar *failed = g_filename_display_name(saved.failed.c_str());
+        std::string text = path ? std::string("Unable to save disk image to file: ") + failed +
+                                      ": " + saved.error
                                 : std::string("Unable to save to file");
+        g_free(failed);
         j->failure_text = g_intern_string(text.c_str());
         if (path)
             j->ui.log_line(j, (text + "\n").c_str(), 1);
@@ -325,12 +331,14 @@ engine_error dumps_load_image(dumps_job_ui *j, const char *path, guint64 *size)
 }
 
 int dumps_finish(const engine_ui *ui, gint64 start_us, engine_error failure,
-                 std::vector<std::string> *files, int ended_early, const char *text, int save)
+                 std::vector<std::string> *files, int ended_early, const dumps_job_ui *j)
 {
-    if (!text)
-        text = engine_error_text(failure);
+    const char *text = j && j->failure_text ? j->failure_text : engine_error_text(failure);
     engine_outcome outcome = {};
-    outcome.save = save;
+    if (j) {
+        outcome.save = j->save;
+        outcome.save_reason = j->save_reason;
+    }
     outcome.elapsed_seconds = (g_get_monotonic_time() - start_us) / 1e6;
     outcome.ended_early = ended_early;
     // An abort that comes once the files are written is too late to stop
@@ -579,7 +587,7 @@ int engine_special_dump(const engine_ui *ui, engine_dump_kind kind, const engine
         failure = name_and_save(&j, kind, job, read_data, &files);
     }
     sector_query_list_free();
-    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, j.failure_text, j.save);
+    return dumps_finish(ui, start_us, failure, &files, ENGINE_EARLY_NONE, &j);
 }
 
 char *engine_dump_heading(engine_dump_kind kind, int outmost_track)

@@ -20,67 +20,82 @@ gchar *utf8_path_lastopenfile_d64 = nullptr;
 
 namespace {
 
-// Written to a temporary file beside the target and renamed over it, so a
-// failed write never costs the file that was there before.
-gboolean write_file_atomically(const char *path, const char *data, gsize length, GError **error)
-{
-    return g_file_set_contents_full(path, data, (gssize)length,
-                                    (GFileSetContentsFlags)(G_FILE_SET_CONTENTS_CONSISTENT |
-                                                            G_FILE_SET_CONTENTS_DURABLE),
-                                    0666, error);
-}
+// One file of a save, written first under a temporary name beside its
+// target so that the files of one save appear together.
+struct pending_file {
+    std::string target;
+    std::string temp;
+};
 
-// 1 written, 0 failed (*error set), -1 no per-disk log to write.
-int write_log_file(const char *path, const std::string *text, int reread, GError **error)
+// Writes data to a fresh temporary file beside target.  1 on success, else
+// 0 with *reason set and nothing left behind.
+int write_temporary(const std::string &target, const char *data, size_t length,
+                    std::vector<pending_file> *pending, std::string *reason)
 {
-    if (!text)
-        return -1;  // no per-disk log: leave any older file alone
-    const char *log = text->data();
-    size_t length = text->size();
-    gchar *name = g_strdup_printf("%s%s.log", path, reread ? "-reread" : "");
-    gchar *old = nullptr;
-    gsize old_length = 0;
-    gboolean written;
-    if (reread && g_file_test(name, G_FILE_TEST_IS_REGULAR) &&
-        g_file_get_contents(name, &old, &old_length, nullptr)) {
-        std::string joined(old, old_length);
-        joined.append(log, length);
-        written = write_file_atomically(name, joined.data(), joined.size(), error);
-    } else {
-        written = write_file_atomically(name, log, (gsize)length, error);
-    }
-    g_free(old);
-    g_free(name);
-    return written ? 1 : 0;
-}
-
-// 1 written, 0 failed (*error set).
-int write_digest_file(const char *path, const uint8_t *data, size_t length, GError **error)
-{
-    gchar *hex = filer_md5_hex(data, length);
-    if (!hex) {
-        g_set_error_literal(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "no MD5 digest");
+    std::string pattern = target + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = g_mkstemp_full(name.data(), O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *reason = g_strerror(errno);
         return 0;
     }
-    gchar *base = g_path_get_basename(path);
-    // The line md5sum -c checks.
-    gchar *text = g_strdup_printf("%s *%s\n", hex, base);
-    gchar *name = g_strdup_printf("%s.md5", path);
-    gboolean written = write_file_atomically(name, text, strlen(text), error);
-    g_free(name);
-    g_free(text);
-    g_free(base);
-    g_free(hex);
-    return written ? 1 : 0;
+    int err = 0;
+    while (length > 0) {
+        ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : EIO;
+            break;
+        }
+        data += n;
+        length -= (size_t)n;
+    }
+    if (!err && fsync(fd) != 0)
+        err = errno;
+    if (close(fd) != 0 && !err)
+        err = errno;
+    if (err) {
+        g_unlink(name.data());
+        *reason = g_strerror(err);
+        return 0;
+    }
+    pending->push_back({target, name.data()});
+    return 1;
 }
 
-// Keeps the first failure's message for the caller.
-void note_failure(filer_saved *saved, GError *error)
+void remove_temporaries(const std::vector<pending_file> &pending)
 {
-    if (saved && saved->error.empty())
-        saved->error = error ? error->message : "unknown error";
-    if (error)
-        g_error_free(error);
+    for (const pending_file &f : pending)
+        g_unlink(f.temp.c_str());
+}
+
+// What the per-disk log file of a save holds: the log, after what an
+// "-reread.log" already holds.
+std::string log_contents(const char *log_name, const std::string &log, int reread)
+{
+    std::string text;
+    gchar *old = nullptr;
+    gsize old_length = 0;
+    if (reread && g_file_test(log_name, G_FILE_TEST_IS_REGULAR) &&
+        g_file_get_contents(log_name, &old, &old_length, nullptr))
+        text.assign(old, old_length);
+    g_free(old);
+    return text + log;
+}
+
+// The line md5sum -c checks, or "" when there is no digest.
+std::string digest_line(const char *path, const uint8_t *data, size_t length)
+{
+    gchar *hex = filer_md5_hex(data, length);
+    if (!hex)
+        return std::string();
+    gchar *base = g_path_get_basename(path);
+    std::string line = std::string(hex) + " *" + base + "\n";
+    g_free(base);
+    g_free(hex);
+    return line;
 }
 
 struct dump_patterns {
@@ -161,26 +176,63 @@ int filer_save_d64(const char *path, const uint8_t *image, const std::string *lo
         saved->error = "no file name";
         return 0;
     }
+
+    // Everything is written under temporary names first and renamed at the
+    // end: a D64 never stands beside another image's log or digest, and a
+    // save that fails leaves the files that were there as they were.
     int64_t size = filer_image_size_to_save(image);
-    GError *error = nullptr;
-    if (!write_file_atomically(path, (const char *)image, (gsize)size, &error)) {
-        note_failure(saved, error);
-        return 0;
-    }
-    GError *log_error = nullptr;
-    saved->log = write_log_file(path, log, reread, &log_error);
-    if (saved->log == 0)
-        note_failure(saved, log_error);
+    std::string log_name = std::string(path) + (reread ? "-reread.log" : ".log");
+    std::string md5_name = std::string(path) + ".md5";
+    // No per-disk log: any older file is left alone.
+    bool with_log = log != nullptr;
+    std::string log_text = with_log ? log_contents(log_name.c_str(), *log, reread) : std::string();
     // A digest already beside the file is kept in step with it: an old sum
     // beside a new image would call a good image damaged.
-    gchar *digest = g_strdup_printf("%s.md5", path);
-    if (want_md5 || g_file_test(digest, G_FILE_TEST_EXISTS)) {
-        GError *md5_error = nullptr;
-        saved->md5 = write_digest_file(path, image, (size_t)size, &md5_error);
-        if (saved->md5 == 0)
-            note_failure(saved, md5_error);
+    bool with_md5 = want_md5 || g_file_test(md5_name.c_str(), G_FILE_TEST_EXISTS);
+    std::string md5_text = with_md5 ? digest_line(path, image, (size_t)size) : std::string();
+    std::vector<pending_file> pending;
+    std::string reason;
+    std::string failed = path;
+    if (g_file_test(path, G_FILE_TEST_EXISTS) && !g_file_test(path, G_FILE_TEST_IS_REGULAR)) {
+        reason = g_file_test(path, G_FILE_TEST_IS_DIR) ? g_strerror(EISDIR) : "not a regular file";
+    } else if (!write_temporary(path, (const char *)image, (size_t)size, &pending, &reason)) {
+    } else if (with_log && (failed = log_name, !write_temporary(log_name, log_text.data(),
+                                                                 log_text.size(), &pending,
+                                                                 &reason))) {
+    } else if (with_md5 && md5_text.empty()) {
+        failed = md5_name;
+        reason = "no MD5 digest";
+    } else if (with_md5 && (failed = md5_name, !write_temporary(md5_name, md5_text.data(),
+                                                                 md5_text.size(), &pending,
+                                                                 &reason))) {
+    } else {
+        failed.clear();
+        // The old digest goes first: between the renames the new image may
+        // stand alone, never beside the old image's sum.
+        if (g_file_test(md5_name.c_str(), G_FILE_TEST_EXISTS))
+            g_unlink(md5_name.c_str());
+        for (size_t i = 0; i < pending.size(); i++)
+            if (g_rename(pending[i].temp.c_str(), pending[i].target.c_str()) != 0) {
+                reason = g_strerror(errno);
+                failed = pending[i].target;
+                remove_temporaries(std::vector<pending_file>(pending.begin() + (long)i,
+                                                             pending.end()));
+                pending.clear();
+                break;
+            }
     }
-    g_free(digest);
+    saved->error = reason;
+    saved->failed = failed;
+    if (!failed.empty() && (failed == path || !pending.empty())) {
+        // Nothing was renamed, or the image itself was not: no file changed.
+        remove_temporaries(pending);
+        saved->failed = failed;
+        return 0;
+    }
+    // The image is in place; a file beside it may not be.
+    bool log_failed = failed == log_name, md5_failed = failed == md5_name;
+    saved->log = with_log ? (log_failed ? 0 : 1) : -1;
+    saved->md5 = with_md5 ? (md5_failed || log_failed ? 0 : 1) : -1;
     return 1;
 }
 

@@ -38,15 +38,17 @@ enum filer_dump_kind {
 struct filer_saved {
     int log = -1;
     int md5 = -1;
-    std::string error;
+    std::string error;   // why a file could not be written ("No space left on device")
+    std::string failed;  // which file that was
 };
 
 // Writes image (data, then error info when any sector is not clean) to
 // path, then `log` (when given) as path.log, or appended to
 // "path-reread.log" with reread 1, then path.md5 when want_md5 or when one
-// is there already (kept in step).  Each file goes through a temporary name
-// and a rename.  1 when the image file was written; *saved (may be null)
-// tells about the others and holds the first failure's message.
+// is there already (kept in step).  All are written under temporary names
+// first and renamed at the end, the old digest removed before: a failure
+// while writing changes no file.  1 when the image file was written;
+// *saved (may be null) tells about the others and holds the failure.
 int filer_save_d64(const char *path, const uint8_t *image, const std::string *log, int reread,
                    int want_md5, filer_saved *saved);
 

@@ -2,6 +2,7 @@
 #include <libintl.h>
 
 #include <clocale>
+#include <csignal>
 
 #include "gui/app/startup.h"
 
@@ -10,6 +11,9 @@ int main(int argc, char *argv[])
     // Workers hand their results over through idle callbacks that take the
     // GDK lock, so the lock has to exist before anything else runs.
     gdk_threads_init();
+    // A file size limit makes a save fail as a full disk does, rather than
+    // end the program with a temporary file left behind.
+    signal(SIGXFSZ, SIG_IGN);
     gtk_set_locale();
     bindtextdomain(GETTEXT_PACKAGE, DRAVLEN_LOCALEDIR);
     bind_textdomain_codeset(GETTEXT_PACKAGE, "UTF-8");

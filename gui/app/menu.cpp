@@ -14,6 +14,7 @@
 #include "gui/jobs/rereads_job.h"
 #include "gui/jobs/restore_job.h"
 #include "gui/jobs/special_dumps_job.h"
+#include "gui/jobs/unsaved.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/dirview_panel.h"
 #include "gui/windows/sector_grid.h"
@@ -38,7 +39,12 @@ constexpr window_main_menu_kind STOCK = WINDOW_MAIN_STOCK;
 
 // kind, widget name, text, icon, accelerator, tooltip, handler
 const window_main_menu_row menu_rows[] = {
-    {MENU, "menuitem_file", N_("_File"), "gtk-floppy", 0, NONE, nullptr, nullptr},
+    {MENU, "menuitem_file", N_("_File"), "gtk-floppy", 0, NONE, nullptr,
+     G_CALLBACK(on_menuitem_file_activate)},
+    {ITEM, "menuitem_save_image_as", N_("Save image as..."), "gtk-save-as", GDK_s,
+     (GdkModifierType)(GDK_CONTROL_MASK | GDK_SHIFT_MASK),
+     N_("Save the image in memory, with its log, to a D64 file"),
+     G_CALLBACK(on_menuitem_save_image_as_activate)},
     {ITEM, "menuitem_select_folder", N_("Select working folder..."), "gtk-open", GDK_F12, NONE,
      N_("Select the folder where disk images are saved to and loaded from"),
      G_CALLBACK(on_menuitem_select_folder_activate)},

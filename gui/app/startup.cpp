@@ -13,6 +13,7 @@
 #include "engine/options.h"
 #include "device/console.h"
 #include "image/d64.h"
+#include "gui/jobs/unsaved.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/sector_contents_window.h"
 #include "gui/windows/sector_grid.h"
@@ -85,14 +86,9 @@ void prepare_to_quit_program(void)
     widgets_run_quit_cleanups();
 }
 
-static gboolean confirm_quit(void)
-{
-    return get_user_confirmation(_("Are you sure you want to quit?"));
-}
-
 void on_menuitem_quit_activate(GtkMenuItem *, gpointer)
 {
-    if (!confirm_quit())
+    if (!unsaved_confirm_quit())
         return;
     options_save_to_file();
     prepare_to_quit_program();
@@ -101,7 +97,7 @@ void on_menuitem_quit_activate(GtkMenuItem *, gpointer)
 
 gboolean on_window_main_delete_event(GtkWidget *, GdkEvent *, gpointer)
 {
-    if (!confirm_quit())
+    if (!unsaved_confirm_quit())
         return TRUE;
     options_save_to_file();
     prepare_to_quit_program();

@@ -20,6 +20,7 @@
 #include "image/imagefile.h"
 #include "gui/jobs/disk_checks_job.h"
 #include "gui/jobs/sector_reads_job.h"
+#include "gui/jobs/unsaved.h"
 #include "gui/drawing/dirview.h"
 #include "gui/windows/dialogs.h"
 #include "gui/windows/dirview_panel.h"
@@ -258,6 +259,11 @@ int gui_ask(void *, engine_question question, const char *text)
     run_on_gui_and_wait(idle_run_waiting_call, [&] {
         if (question == ENGINE_ASK_SHIFT_TRACKS) {
             answer = get_user_confirmation(markup.c_str()) ? 1 : 0;
+        } else if (question == ENGINE_ASK_OTHER_DISK) {
+            // Plain text: it quotes the disks' names.
+            gchar *escaped = g_markup_escape_text(markup.c_str(), -1);
+            answer = get_user_confirmation(escaped) ? 1 : 0;
+            g_free(escaped);
         } else {
             get_user_acknowledgement(markup.c_str());
             answer = 1;
@@ -306,6 +312,8 @@ void gui_finished(void *, const engine_outcome *outcome)
     if (outcome->failure)
         result->failure = outcome->failure;
     result->save = outcome->save;
+    if (outcome->save_reason)
+        result->save_reason = outcome->save_reason;
     if (outcome->files && outcome->files[0])
         result->saved_path = outcome->files[0];
     post(idle_finish_job, result);
@@ -317,7 +325,8 @@ void start_imaging(void)
 }
 
 const imaging_window_job whole_disk_job = {N_(" Imaging completed in %.2lf seconds [%d/%d]"), 1,
-                                           idle_finish_disk_image_receipt};
+                                           idle_finish_disk_image_receipt,
+                                           N_("The whole-disk read")};
 
 }  // namespace
 
@@ -379,6 +388,9 @@ int imaging_window_finish(const imaging_window_result *r, const char *aborted_te
                           const char *failed_format)
 {
     const char *failure = r->has_failure ? r->failure.c_str() : nullptr;
+    // Whatever the ending, what was read stays in memory until it is saved.
+    unsaved_read_ended(_(current_job->what));
+    unsaved_saved(r->save == ENGINE_SAVE_WRITTEN);
     if (!r->read_done || r->kind == ENGINE_ABORTED) {
         operation_outcome outcome = operation_finish_decide(failure, aborted_text, failed_format);
         if (outcome == OPERATION_ABORTED)
@@ -400,13 +412,20 @@ int imaging_window_finish(const imaging_window_result *r, const char *aborted_te
     case ENGINE_SAVE_DECLINED:
         statusbar_main_update(_(" Imaging interrupted: file exists"));
         break;
-    case ENGINE_SAVE_FAILED:
-        statusbar_main_update(_(" Imaging failed: Unable to save to file"));
+    case ENGINE_SAVE_FAILED: {
+        // The reason is said where the user looks; the image stays for
+        // File > "Save image as...".
+        std::string status = _(" Imaging failed: Unable to save to file");
+        if (!r->save_reason.empty())
+            status += ": " + r->save_reason;
+        statusbar_main_update(status.c_str());
         break;
+    }
     default:
         break;
     }
-    if (current_naming.auto_naming && r->save != ENGINE_SAVE_NOT_REACHED) {
+    // A name that was not saved is not stepped past.
+    if (current_naming.auto_naming && r->save == ENGINE_SAVE_WRITTEN) {
         int side_b = current_naming.side_b, offset = current_naming.offset;
         filer_auto_naming_advance(&side_b, &offset);
         gtk_spin_button_set_value(
@@ -455,7 +474,7 @@ int count_accessible_sector_errors_on_first_sector_of_all_prgs(void)
 
 void core_save_whole_disk_image_to_D64(void)
 {
-    if (!operation_check_device_port())
+    if (!operation_check_device_port() || !unsaved_confirm(UNSAVED_ANOTHER_READ))
         return;
 
     int index = combo_active_drive_get_index();

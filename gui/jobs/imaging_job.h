@@ -17,6 +17,7 @@ struct imaging_window_job {
     const char *completed;  // status once the drive's part is over: seconds, N and P
     int whole_disk;         // damage marks count unread sectors as damage
     GSourceFunc finisher;   // runs last with the imaging_window_result
+    const char *what;       // names the read in the unsaved-read questions
 };
 
 // How the job ended, for its finisher (GUI thread; freed after it).
@@ -25,6 +26,7 @@ struct imaging_window_result {
     int has_failure;
     std::string failure;
     int save;                // engine_save_state
+    std::string save_reason; // why a failed save failed, or ""
     std::string saved_path;  // the image file written, or ""
     int read_done;           // the drive's part went well
 };

@@ -13,6 +13,7 @@
 #include "gui/jobs/imaging_job.h"
 #include "gui/jobs/sector_reads_job.h"
 #include "gui/jobs/special_dumps_job.h"
+#include "gui/jobs/unsaved.h"
 #include "gui/drawing/dirview.h"
 #include "gui/windows/filechooser.h"
 #include "gui/windows/sector_grid.h"
@@ -29,10 +30,11 @@ constexpr reread_selection SELECT_TRACK_RANGE = ENGINE_REREAD_TRACK_RANGE;
 constexpr reread_selection SELECT_ALLOCATED = ENGINE_REREAD_ALLOCATED;
 
 const imaging_window_job full_reread_job = {N_(" Re-reading completed in %.2lf seconds [%d/%d]"),
-                                            1, idle_finish_rereading_all_sectors};
+                                            1, idle_finish_rereading_all_sectors,
+                                            N_("The re-read")};
 const imaging_window_job partial_reread_job = {
     N_(" Partial re-reading completed in %.2lf seconds [%d/%d]"), 1,
-    idle_finish_rereading_sectors};
+    idle_finish_rereading_sectors, N_("The re-read")};
 
 const imaging_window_job *job_of(reread_selection selection)
 {
@@ -56,6 +58,8 @@ void run_reread(reread_selection selection)
     job.md5 = imaging_window_current_naming()->md5;
     job.notify_beyond_35 = options_notify_tracks_beyond_35;
     job.notify_side_b = options_notify_side_b_1571;
+    // Another disk in the drive is asked about before any sector is taken.
+    job.same_disk_check = 1;
     engine_reread(&ui, selection, &job);
 }
 
@@ -91,11 +95,7 @@ struct reread_operation {
 
 void start_reread(const reread_operation &op)
 {
-    if (!utf8_path_lastopenfile_d64) {
-        statusbar_main_update(_(" First dump a disk or load a disk image"));
-        return;
-    }
-    if (!operation_check_device_port())
+    if (!unsaved_file_for_reread() || !operation_check_device_port())
         return;
     dumps_copy_controls_to_ped(op.selection == SELECT_ALL || op.selection == SELECT_ALLOCATED);
     if (op.selection == SELECT_TRACK_RANGE && !ask_track_range())
@@ -196,7 +196,7 @@ GtkWidget *create_dialog_track_range(void)
 void core_load_d64_file_for_rereads(const char *path)
 {
     // Loading resets the image store that a running worker writes into.
-    if (operation_is_running())
+    if (operation_is_running() || !unsaved_confirm(UNSAVED_LOAD))
         return;
     // The caller may pass the remembered path itself, which a failed load
     // frees.
@@ -218,6 +218,7 @@ void core_load_d64_file_for_rereads(const char *path)
         return;
     }
     utf8_path_lastopenfile_d64 = g_strdup(file);
+    unsaved_forget();
     if (char *undefined = engine_replace_undefined_errors()) {
         log_warpsave_and_log_textview_append(undefined);
         log_warpsave_and_log_textview_append("\n");

@@ -8,6 +8,7 @@
 #include "gui/windows/log.h"
 #include "gui/jobs/operation.h"
 #include "engine/operation_state.h"
+#include "gui/jobs/unsaved.h"
 #include "engine/options.h"
 #include "engine/input_file.h"
 #include "engine/restore.h"
@@ -153,7 +154,8 @@ void on_menuitem_verify_disk_against_image_activate(GtkMenuItem *, gpointer)
 
 void on_button_load_image_from_D64_clicked(GtkButton *, gpointer)
 {
-    if (!operation_check_device_port() || !get_user_confirmation_to_modify_disk())
+    if (!operation_check_device_port() || !unsaved_confirm(UNSAVED_RESTORE) ||
+        !get_user_confirmation_to_modify_disk())
         return;
     char *path = nullptr;
     if (!fileopen_load_d64_file(&path, _("Select a disk image to restore to the disk currently in use"),
@@ -211,12 +213,14 @@ void on_button_load_image_from_D64_clicked(GtkButton *, gpointer)
     ped.received_size = (int)length;
     controls_set_accessible_sector_error_count(error_count);
     if (check == ENGINE_IMAGE_HAS_ERRORS) {
+        unsaved_forget();
         refuse(_(" Restore failed: Image contains errors"), engine_restore_refusal_log_line(check));
         g_free(status);
         return;
     }
     if (length == (gsize)d64_base_size)
         d64_init_error_info_contents(d64_storage, D64_ERR_OK);
+    unsaved_forget();
     drawingarea_sector_grid_reset();
     drawingarea_directory_listing_reset();
     // Status and log title are up already.

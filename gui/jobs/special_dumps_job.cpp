@@ -13,6 +13,7 @@
 #include "gui/jobs/disk_checks_job.h"
 #include "gui/jobs/imaging_job.h"
 #include "gui/jobs/sector_reads_job.h"
+#include "gui/jobs/unsaved.h"
 #include "gui/drawing/dirview.h"
 #include "gui/windows/dirview_panel.h"
 #include "gui/windows/filechooser.h"
@@ -35,7 +36,8 @@ struct special_dump {
 };
 
 const special_dump dir_track_dump = {
-    {N_(" Track 18 read completed in %.2lf seconds [%d/%d]"), 0, idle_finish_dir_track_receipt},
+    {N_(" Track 18 read completed in %.2lf seconds [%d/%d]"), 0, idle_finish_dir_track_receipt,
+     N_("The dump")},
     FILER_DUMP_DIR_TRACK,
     ENGINE_DUMP_DIR_TRACK,
     N_(" Track 18 read process started on drive %d"),
@@ -47,7 +49,7 @@ const special_dump dir_track_dump = {
 
 const special_dump dir_track_first_sector_dump = {
     {N_(" Track 18+ read completed in %.2lf seconds [%d/%d]"), 0,
-     idle_finish_dir_track_and_first_sector_receipt},
+     idle_finish_dir_track_and_first_sector_receipt, N_("The dump")},
     FILER_DUMP_DIR_TRACK_FIRST_SECTORS,
     ENGINE_DUMP_DIR_TRACK_FIRST_SECTORS,
     N_(" Track 18+ read process started on drive %d"),
@@ -59,7 +61,7 @@ const special_dump dir_track_first_sector_dump = {
 
 const special_dump allocated_dump = {
     {N_(" BAM-based read completed in %.2lf seconds [%d/%d]"), 0,
-     idle_finish_allocated_sector_receipt},
+     idle_finish_allocated_sector_receipt, N_("The dump")},
     FILER_DUMP_BAM,
     ENGINE_DUMP_ALLOCATED,
     N_(" BAM based read process started on drive %d"),
@@ -93,7 +95,7 @@ void run_dump(const special_dump &dump)
 
 void start_special_dump(const special_dump &dump)
 {
-    if (!operation_check_device_port())
+    if (!operation_check_device_port() || !unsaved_confirm(UNSAVED_ANOTHER_READ))
         return;
     dumps_copy_controls_to_ped(1);
 

@@ -107,6 +107,10 @@ GtkWidget *build_menubar(const window_main_menu_row *rows, int n_rows)
         switch (r.kind) {
         case WINDOW_MAIN_MENU:
             m = add_menu(menubar, r.name, _(r.label), r.stock);
+            // A menu's handler runs as it opens, to set what its items may do.
+            if (r.handler)
+                g_signal_connect(gtk_menu_get_attach_widget(GTK_MENU(m)), "activate", r.handler,
+                                 nullptr);
             break;
         case WINDOW_MAIN_ITEM:
             last_item = add_menu_item(m, r.name, _(r.label), r.stock, {r.key, r.mods},

@@ -7,7 +7,11 @@
 //   reread never makes a good sector worse;
 // - a failed or interrupted run leaves the folder byte for byte as it was,
 //   and the image of another disk beside it is never touched;
-// - no temporary file stays behind;
+// - no temporary file stays behind, in the folder or in the fallback;
+// - a read is never lost: once sectors have arrived, they are in a saved
+//   image (the one asked for, the partial one or the fallback), also when
+//   the disk is full;
+// - a reread with another disk in the drive takes none of its sectors;
 // - Ctrl+C ends every wait within 0.2 s.
 #include <gtest/gtest.h>
 
@@ -40,6 +44,8 @@ struct fault_plan {
     int interrupt_read_ms = -1;               // Ctrl+C after this long (-1: never)
     int interrupt_reread_ms = -1;
     bool md5 = false;
+    size_t full_room = 0;     // the folder is a tmpfs with this much room left
+    bool other_disk = false;  // the reread finds another disk in the drive
 
     std::string text() const
     {
@@ -53,6 +59,10 @@ struct fault_plan {
             s += " " + a;
         if (interrupt_reread_ms >= 0)
             s += " (Ctrl+C at " + std::to_string(interrupt_reread_ms) + " ms)";
+        if (full_room)
+            s += "; " + std::to_string(full_room) + " bytes free";
+        if (other_disk)
+            s += "; another disk for the reread";
         return s;
     }
 };
@@ -72,6 +82,11 @@ fault_plan make_plan(uint64_t seed)
     if (silent || rng.chance(20))
         p.interrupt_reread_ms = 100 + rng.pick(2000);
     p.md5 = rng.pick(2);
+    // Drawn apart, so that the plans of a seed stay what they were.
+    std::mt19937_64 more(seed ^ 0x66756c6cULL);
+    if (more() % 100 < 15)
+        p.full_room = more() % 2 ? 32768 : 180224;
+    p.other_disk = more() % 100 < 12;
     return p;
 }
 
@@ -89,7 +104,7 @@ std::map<std::string, std::string> folder_contents(const std::string &dir)
 
 class FaultPlans : public SimFixture {
 protected:
-    std::string work, source, other;
+    std::string work, source, other, other_disk;
     double worst_interrupt = 0;
     int interrupts = 0;
     std::map<std::string, int> outcomes;  // "read 3", "reread 0", ... and how often
@@ -109,12 +124,23 @@ protected:
         ASSERT_TRUE(scratch_write(dir + "/disk.d64", source));
         // The image of another disk, saved earlier in the same folder.
         other = std::string((size_t)sectors_all * 256, '\x5a');
+        // Another disk for the drive: every sector of other bytes behind
+        // the same links, and another name in its header.
+        std::string another = source;
+        for (size_t i = 0; i < another.size(); i++)
+            if (i % 256 >= 2)
+                another[i] ^= 0x20;
+        const size_t header = (size_t)(17 * 21) * 256;
+        another.replace(header + 0x90, 10, "OTHER DISK");
+        other_disk = dir + "/other_disk.d64";
+        ASSERT_TRUE(scratch_write(other_disk, another));
     }
 
     cli_run_result run(const std::vector<std::string> &faults, std::vector<std::string> args,
-                       int interrupt_ms)
+                       int interrupt_ms, const std::string &disk = std::string())
     {
-        std::vector<std::string> sim_args = {"--drive", "8=" + dir + "/disk.d64"};
+        std::vector<std::string> sim_args = {"--drive",
+                                             "8=" + (disk.empty() ? dir + "/disk.d64" : disk)};
         sim_args.insert(sim_args.end(), faults.begin(), faults.end());
         cli_run_result r;
         if (!sim_start(&sim, sim_args)) {
@@ -168,11 +194,51 @@ protected:
         return good;
     }
 
+    // A save's temporary file: its target's name and six random characters.
+    static bool is_temporary(const std::string &name)
+    {
+        size_t dot = name.rfind('.');
+        return dot != std::string::npos && name.size() - dot == 7 &&
+               (contains(name.substr(0, dot), ".d64") || contains(name.substr(0, dot), ".log") ||
+                contains(name.substr(0, dot), ".md5"));
+    }
+    std::string fallback_folder() { return config_home + "/state/dravlen"; }
+
+    // The checks every ending passes: no temporary file anywhere, and once
+    // a track was read, the read is in a saved image.
+    void check_kept(const cli_run_result &r, const std::map<std::string, std::string> &after)
+    {
+        const std::map<std::string, std::string> fallback = folder_contents(fallback_folder());
+        for (const std::map<std::string, std::string> *files : {&after, &fallback})
+            for (const auto &entry : *files)
+                EXPECT_FALSE(is_temporary(entry.first)) << "temporary file " << entry.first;
+        int images = 0;
+        for (const auto &entry : fallback)
+            if (g_str_has_suffix(entry.first.c_str(), ".d64")) {
+                images++;
+                check_image(entry.second);
+            }
+        images += (int)after.count("image.d64") + (int)after.count("image.partial.d64");
+        if (contains(r.err, " done: "))
+            EXPECT_GT(images, 0) << "sectors arrived and no image keeps them\n" << r.err;
+    }
+
     void run_plan(const fault_plan &p)
     {
         SCOPED_TRACE(p.text());
         for (const auto &entry : folder_contents(work))
             g_remove((work + "/" + entry.first).c_str());
+        scratch_dir_remove(fallback_folder());
+        bool full = p.full_room && scratch_mount_tmpfs(work, other.size() + p.full_room, false);
+        struct unmount_at_end {
+            std::string dir;
+            bool mounted;
+            ~unmount_at_end()
+            {
+                if (mounted)
+                    scratch_unmount(dir);
+            }
+        } unmount{work, full};
         ASSERT_TRUE(scratch_write(work + "/other.d64", other));
         auto before = folder_contents(work);
 
@@ -182,6 +248,7 @@ protected:
         cli_run_result r = run(p.read_faults, args, p.interrupt_read_ms);
         outcomes["read " + std::to_string(r.status)]++;
         auto after = folder_contents(work);
+        check_kept(r, after);
         EXPECT_TRUE(after["other.d64"] == other) << "the other disk's image changed";
         if (r.status == 130 || r.status == 1) {
             // What arrived is kept: the whole image when only the re-reads
@@ -195,11 +262,13 @@ protected:
             for (const char *name : {"image.d64", "image.partial.d64"})
                 if (after.count(name))
                     check_image(after[name]);
+            // On a full disk the fallback holds it instead.
+            bool fallback = !folder_contents(fallback_folder()).empty();
             if (contains(r.err, "sectors kept, the rest marked not read")) {
-                EXPECT_TRUE(after.count("image.partial.d64")) << r.err;
+                EXPECT_TRUE(after.count("image.partial.d64") || fallback) << r.err;
             }
             if (contains(r.err, "the image is saved with its error info")) {
-                EXPECT_TRUE(after.count("image.d64")) << r.err;
+                EXPECT_TRUE(after.count("image.d64") || fallback) << r.err;
             }
             return;
         }
@@ -224,9 +293,14 @@ protected:
         // The reread, against the disk with other faults.
         before = folder_contents(work);
         r = run(p.reread_faults, {"reread", "image.d64", "--max-errors", "800"},
-                p.interrupt_reread_ms);
+                p.interrupt_reread_ms, p.other_disk ? other_disk : std::string());
         outcomes["reread " + std::to_string(r.status)]++;
         after = folder_contents(work);
+        for (const auto &entry : after)
+            EXPECT_FALSE(is_temporary(entry.first)) << "temporary file " << entry.first;
+        if (p.other_disk && r.status != 130)
+            EXPECT_TRUE(after["image.d64"] == image) << "another disk's sectors were taken\n"
+                                                     << r.err;
         EXPECT_TRUE(after["other.d64"] == other) << "the other disk's image changed";
         if (r.status == 130 || r.status == 1) {
             EXPECT_TRUE(after["image.d64"] == image) << "a failed or interrupted reread changed it\n"

@@ -16,6 +16,7 @@
 #include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "image/imagefile.h"
+#include "gui/jobs/unsaved.h"
 #include "tests/gui/support/dumps_support.h"
 #include "tests/gui/support/fixtures.h"
 #include "tests/gui/support/shell_support.h"
@@ -356,6 +357,9 @@ TEST_F(DumpsFaults, RereadRefusesOnceTheImageOfItsFileWasReplaced)
     ASSERT_EQ(a_image, disk.file(true));
 
     auto reload_a = [&] {
+        // A read in memory that no file holds is given up knowingly.
+        if (unsaved_pending())
+            shell_answer_dialog("dialog_yes_no_confirmation", GTK_RESPONSE_YES);
         auto loaded = shell_choose_load(a, 0);
         gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_load_d64_file_for_rereads")));
         ASSERT_TRUE(shell_pump_until([loaded] { return *loaded; }, 5000));
@@ -364,8 +368,16 @@ TEST_F(DumpsFaults, RereadRefusesOnceTheImageOfItsFileWasReplaced)
     auto expect_refused = [&](const char *after) {
         SCOPED_TRACE(after);
         EXPECT_EQ(utf8_path_lastopenfile_d64, nullptr);
+        // A read that no file holds is offered a save first; declined, the
+        // re-read does not start.
+        bool unsaved = unsaved_pending();
+        auto declined = unsaved ? shell_answer_dialog("filechooserdialog_save",
+                                                      GTK_RESPONSE_CANCEL)
+                                : std::make_shared<bool>(false);
         ASSERT_TRUE(run("menuitem_reread_all_sectors"));
-        EXPECT_EQ(shell_status_text(), " First dump a disk or load a disk image");
+        EXPECT_EQ(*declined, unsaved);
+        EXPECT_EQ(shell_status_text(), unsaved ? " First save the image: File > Save image as..."
+                                               : " First dump a disk or load a disk image");
         EXPECT_EQ(scratch_read(a), a_image);
         EXPECT_EQ(scratch_read(a + ".log"), a_log);
         EXPECT_FALSE(g_file_test((a + "-reread.log").c_str(), G_FILE_TEST_EXISTS));

@@ -166,7 +166,7 @@ TEST_F(DumpsReread, RereadAllTakesOnlyBetterReadsAndSavesBackWithTheRereadLog)
     EXPECT_EQ(block(d, 25, 0), block(drive, 25, 0));
 
     // A good read ends a sector's tries; the others use both.
-    EXPECT_EQ(w2(), (std::vector<std::string>{"w2 8 1 0", "w2 8 1 3", "w2 8 1 3", "w2 8 19 2",
+    EXPECT_EQ(sector_reads(), (std::vector<std::string>{"w2 8 1 0", "w2 8 1 3", "w2 8 1 3", "w2 8 19 2",
                                               "w2 8 19 2", "w2 8 21 5", "w2 8 21 5", "w2 8 25 0",
                                               "w2 8 25 0"}));
     EXPECT_TRUE(dumps_in_order(commands(), {"di 8\n", "w1 8\n", "w2 8 1 0\n"}));
@@ -225,7 +225,7 @@ TEST_F(DumpsReread, OncePerPassSpreadsTriesAndSkipsTracksBelowTheOutermost)
     dumps_prepare_window(2, 10, 3);
     ASSERT_TRUE(run("menuitem_reread_all_sectors"));
     EXPECT_TRUE(ends_with(shell_status_text(), " seconds [3/1]")) << shell_status_text();
-    EXPECT_EQ(w2(), (std::vector<std::string>{"w2 8 17 3", "w2 8 21 5", "w2 8 17 3", "w2 8 21 5",
+    EXPECT_EQ(sector_reads(), (std::vector<std::string>{"w2 8 17 3", "w2 8 21 5", "w2 8 17 3", "w2 8 21 5",
                                               "w2 8 17 3", "w2 8 21 5"}));
     std::string log = scratch_read(image + "-reread.log");
     EXPECT_TRUE(dumps_in_order(log, {"Re-reading sectors (expected outermost track: 3)\n",
@@ -263,7 +263,7 @@ TEST_F(DumpsReread, TrackRangeDialogOffersOnlyReachableTracksAndOrdersTheEnds)
     EXPECT_EQ(start, 3);
     EXPECT_EQ(end, TRACKS);
     // An end before the start reads the start track alone.
-    EXPECT_EQ(w2(), std::vector<std::string>{"w2 8 30 1"});
+    EXPECT_EQ(sector_reads(), std::vector<std::string>{"w2 8 30 1"});
     EXPECT_TRUE(starts_with(shell_status_text(), " Partial re-reading completed in "))
         << shell_status_text();
     EXPECT_NE(scratch_read(image + "-reread.log")
@@ -316,7 +316,7 @@ TEST_F(DumpsReread, DirTrackRereadsStayOnTrack18AndTheFirstSectors)
     start_sim();
     load();
     ASSERT_TRUE(run("menuitem_reread_dir_track"));
-    EXPECT_EQ(w2(), std::vector<std::string>{"w2 8 18 4"});
+    EXPECT_EQ(sector_reads(), std::vector<std::string>{"w2 8 18 4"});
     EXPECT_TRUE(starts_with(shell_status_text(), " Partial re-reading completed in "))
         << shell_status_text();
     EXPECT_EQ(saved().error(18, 4), 0x01);
@@ -337,7 +337,7 @@ TEST_F(DumpsReread, DirTrackRereadsStayOnTrack18AndTheFirstSectors)
     EXPECT_TRUE(dumps_in_order(commands(), {"di 8\n", "w1 8\n",
                                             dumps_fmt("w2 8 %d %d\n", game->track, game->sector)}))
         << commands();
-    EXPECT_EQ(w2().size(), 1u);
+    EXPECT_EQ(sector_reads().size(), 1u);
     EXPECT_EQ(dumps_count(shell_log_text(),
                           "Sector was already correctly read and decoded, if applicable\n"),
               3);
@@ -359,7 +359,7 @@ TEST_F(DumpsReread, AllocatedRereadReadsEveryAllocatedSectorItCanReach)
     ASSERT_TRUE(run("menuitem_reread_based_on_bam_contents"));
     EXPECT_TRUE(starts_with(shell_status_text(), " Partial re-reading completed in "))
         << shell_status_text();
-    std::vector<std::string> reads = w2();
+    std::vector<std::string> reads = sector_reads();
     std::set<std::string> expected;
     for (int t = 1; t <= 35; t++)
         for (int s = 0; s < geometry_sectors(t); s++)

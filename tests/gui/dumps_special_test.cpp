@@ -264,8 +264,11 @@ TEST_F(DumpsSpecial, BadBamSectorStopsTheBamDumpAndSkipsTheFirstSectorPass)
     EXPECT_EQ(w2().size(), 2u);  // the BAM sector, twice
     EXPECT_EQ(scratch_list(out), "");
 
-    // The dir-track-and-first-sector dump skips its pass and succeeds.
+    // The dir-track-and-first-sector dump skips its pass and succeeds,
+    // once told to drop the BAM sector read before, which no file holds.
+    auto dropped = shell_answer_dialog("dialog_yes_no_confirmation", GTK_RESPONSE_YES);
     ASSERT_TRUE(run("menuitem_dump_track_18_and_first_sector"));
+    EXPECT_TRUE(*dropped);
     EXPECT_TRUE(starts_with(shell_status_text(), " Track 18+ read completed in "))
         << shell_status_text();
     EXPECT_NE(shell_log_text().find("BAM sector contains errors: not iterating through PRG files\n"),

@@ -221,6 +221,7 @@ TEST_F(ImageFile, FailedSaveKeepsExistingFile)
     std::string p = at("keep.d64");
     ASSERT_TRUE(scratch_write(p, "good old image"));
     ASSERT_TRUE(scratch_write(p + ".log", "old log"));
+    ASSERT_TRUE(scratch_write(p + ".md5", "old sum"));
     ui.md5 = 1;
     std::string before = scratch_list(dir);
 
@@ -238,8 +239,11 @@ TEST_F(ImageFile, FailedSaveKeepsExistingFile)
     EXPECT_EQ(saved, 0);
     EXPECT_EQ(scratch_read(p), "good old image");
     EXPECT_EQ(scratch_read(p + ".log"), "old log");
+    EXPECT_EQ(scratch_read(p + ".md5"), "old sum");
     EXPECT_EQ(scratch_list(dir), before);  // no temporary file left behind
-    EXPECT_FALSE(ui.saved.error.empty());
+    // The reason, and the file that failed, not a temporary one.
+    EXPECT_EQ(ui.saved.error, "File too large");
+    EXPECT_EQ(ui.saved.failed, p);
 
     // Missing folder, and a folder standing where the file should go.
     EXPECT_EQ(save_d64_image_and_ancillary_files(at("nowhere/x.d64").c_str(), 0, 0), 0);

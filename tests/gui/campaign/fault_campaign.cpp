@@ -14,7 +14,13 @@
 // - an operation ends by itself unless the device fell silent, and Abort
 //   ends it within 0.2 s;
 // - only the chosen file or the image's own files are written, and a failed
-//   or aborted operation leaves every file as it was.
+//   or aborted operation leaves every file as it was;
+// - a read is never lost: after any ending the image in memory is in a
+//   saved file byte for byte, or "Save image as..." is offered and saves it
+//   so (tried at the end of every plan);
+// - no temporary file of a save survives, also when a file size limit makes
+//   saves fail halfway;
+// - no saved image holds sectors of another disk.
 //
 //   dravlen_fault_campaign35 [--seed N] [--plans N] [--time-limit SECONDS]
 //   dravlen_fault_campaign35 --plan SEED [--plan SEED ...]   (replays plans, verbosely)
@@ -24,7 +30,10 @@
 // latency X ms".
 #include <gtk/gtk.h>
 #include <glib/gstdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cinttypes>
@@ -41,14 +50,17 @@
 #include "engine/options.h"
 #include "image/d64.h"
 #include "image/imagefile.h"
+#include "gui/jobs/unsaved.h"
 #include "tests/gui/support/dumps_support.h"
 #include "tests/gui/support/imaging_support.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/fault_plan.h"
+#include "tests/support/geometry.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_process.h"
 #include "gui/windows/dialogs.h"
+#include "gui/windows/sector_grid.h"
 #include "gui/windows/widgets.h"
 #include "gui/windows/window_main.h"
 
@@ -163,6 +175,7 @@ struct op_plan {
     bool md5 = false;
     int load_target = 0;      // OP_LOAD: 0 previous.d64, 1 the last saved image
     bool restore_dirty = false;
+    long fsize_limit = 0;     // bytes a file may grow to during the op, 0: no limit
 };
 
 struct plan : fault_set {
@@ -350,6 +363,12 @@ plan make_plan(uint64_t seed)
         if (op.kind == OP_RESTORE)
             break;  // it changes the disk: nothing after it
     }
+    // Full disks come from a generator of their own, so that the plans of
+    // a seed stay what they were.
+    std::mt19937_64 full(seed ^ 0x66756c6cULL);
+    for (op_plan &op : p.ops)
+        if (full() % 100 < 15)
+            op.fsize_limit = full() % 2 ? 4096 : 40000 + (long)(full() % 100000);
     return p;
 }
 
@@ -446,6 +465,8 @@ struct answerer {
     std::string load_path;
     bool active = true;
     bool kept_file = false;  // the chooser's replace question was declined
+    bool guard_declined = false;  // asked to drop an unsaved read: no
+    std::string save_as_path;     // "Save image as..." at the end of a plan
 };
 
 gboolean answer_tick(gpointer data)
@@ -474,7 +495,13 @@ gboolean answer_tick(gpointer data)
     int response = GTK_RESPONSE_CANCEL;
     if (name == "filechooserdialog_save") {
         // After declining to replace the file, the user gives up saving.
-        if (a->op->save != SAVE_CANCEL && !a->kept_file) {
+        if (!a->save_as_path.empty()) {
+            gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), a->save_as_path.c_str());
+            gchar *base = g_path_get_basename(a->save_as_path.c_str());
+            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), base);
+            g_free(base);
+            response = GTK_RESPONSE_OK;
+        } else if (a->op->save != SAVE_CANCEL && !a->kept_file) {
             gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), a->st->chosen.c_str());
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), "chosen.d64");
             response = GTK_RESPONSE_OK;
@@ -484,6 +511,10 @@ gboolean answer_tick(gpointer data)
         response = GTK_RESPONSE_OK;
     } else if (name == "dialog_yes_no_confirmation") {
         response = a->op->confirm_yes ? GTK_RESPONSE_YES : GTK_RESPONSE_NO;
+        const char *text =
+            gtk_label_get_text(GTK_LABEL(lookup_widget(dialog, "label_yes_no_confirmation")));
+        if (!a->op->confirm_yes && text && strstr(text, " is not saved"))
+            a->guard_declined = true;
     } else if (name == "dialog_notice") {
         response = GTK_RESPONSE_CLOSE;
     } else if (GTK_IS_MESSAGE_DIALOG(dialog)) {
@@ -661,6 +692,84 @@ void check_saved_file(run_state &st, const std::string &path, const std::string 
 
 enum outcome { ENDED_OK, ENDED_FAILED, ENDED_ABORTED, NOT_STARTED };
 
+std::string memory_image()
+{
+    return std::string((const char *)d64_storage, (size_t)filer_image_size_to_save(d64_storage));
+}
+
+// Whether the file holds the image in memory: with its error info, or
+// without when every sector is clean.
+bool file_holds_memory(const std::string &path)
+{
+    std::string bytes = scratch_read(path);
+    size_t base = (size_t)d64_base_size, full = base + (size_t)d64_block_error_info_size;
+    std::string store((const char *)d64_storage, full);
+    if (bytes.size() == full)
+        return bytes == store;
+    return bytes.size() == base && store == memory_image() + std::string(full - base, '\x01');
+}
+
+// A save's temporary file: its target's name and six random characters.
+bool is_temporary(const std::string &name)
+{
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot != 7)
+        return false;
+    std::string stem = name.substr(0, dot);
+    return g_str_has_suffix(stem.c_str(), ".d64") || g_str_has_suffix(stem.c_str(), ".log") ||
+           g_str_has_suffix(stem.c_str(), ".md5");
+}
+
+// After any ending: no temporary file, and what the image in memory holds
+// is in its file or can still be saved.
+void check_read_kept(run_state &st, const std::string &what)
+{
+    for (const auto &f : snapshot(st.out))
+        if (is_temporary(f.first))
+            violation(st, what + ": temporary file " + f.first + " left behind");
+    if (!sector_grid_image_holds_read_data())
+        return;
+    if (unsaved_pending()) {
+        gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_file")));
+        bool offered = gtk_widget_get_sensitive(w("menuitem_save_image_as"));
+        gtk_menu_shell_deactivate(GTK_MENU_SHELL(w("menubar_main")));
+        if (!offered)
+            violation(st, what + ": an unsaved read is in memory and \"Save image as...\" is "
+                                 "not offered");
+    } else if (utf8_path_lastopenfile_d64 && !file_holds_memory(utf8_path_lastopenfile_d64)) {
+        violation(st, what + ": the image in memory is taken as saved, but " +
+                          utf8_path_lastopenfile_d64 + " holds something else");
+    }
+}
+
+// The end of a plan: an unsaved read is saved with "Save image as...", and
+// the file is the image in memory byte for byte, with its log.
+void check_final_save(run_state &st)
+{
+    if (st.fatal || !unsaved_pending())
+        return;
+    static const op_plan none = {};
+    std::string path = st.dir + "/kept/final.d64";
+    g_mkdir_with_parents((st.dir + "/kept").c_str(), 0700);
+    auto *a = new answerer{&st, &none, "", true, false};
+    a->save_as_path = path;
+    g_timeout_add(10, answer_tick, a);
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_save_image_as")));
+    shell_pump(5);
+    a->active = false;
+    std::string bytes = scratch_read(path);
+    if (bytes != memory_image())
+        violation(st, "Save image as...: " + std::to_string(bytes.size()) +
+                          " bytes saved, not the image in memory");
+    else
+        check_image(st, (const uint8_t *)bytes.data(), bytes.size() > 256u * geometry_blocks(TRACKS),
+                    "Save image as...", false);
+    if (!g_file_test((path + ".log").c_str(), G_FILE_TEST_IS_REGULAR))
+        violation(st, "Save image as...: no log beside the image");
+    if (unsaved_pending())
+        violation(st, "Save image as...: the read is still taken as unsaved");
+}
+
 // Runs one operation of the plan from its menu item (or button).
 void run_op(run_state &st, const op_plan &op, int index)
 {
@@ -681,6 +790,17 @@ void run_op(run_state &st, const op_plan &op, int index)
         a->load_path = st.out + (op.restore_dirty ? "/previous.d64" : "/restore.d64");
     g_timeout_add(10, answer_tick, a);
 
+    bool reread_op = op.kind >= OP_REREAD_ALL && op.kind <= OP_REREAD_RANGE;
+    // A re-read with a read in memory that no file holds saves it first.
+    bool save_first = reread_op && !utf8_path_lastopenfile_d64 && unsaved_pending();
+    const std::string image_before = memory_image();
+    struct rlimit old_limit;
+    getrlimit(RLIMIT_FSIZE, &old_limit);
+    if (op.fsize_limit) {
+        struct rlimit limit = old_limit;
+        limit.rlim_cur = (rlim_t)op.fsize_limit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
     bool resets = op.kind <= OP_DUMP_BAM || op.kind == OP_RESTORE;
     if (resets) {
         st.reset_log_offset = scratch_read(st.log_path).size();
@@ -736,8 +856,16 @@ void run_op(run_state &st, const op_plan &op, int index)
     }
     shell_pump(5);  // let the answerer see no dialog left
     a->active = false;
+    setrlimit(RLIMIT_FSIZE, &old_limit);
     if (st.fatal)
         return;
+    if (a->guard_declined) {
+        // Asked whether to drop the unsaved read, the user said no.
+        if (!changed_files(before, snapshot(st.out)).empty() || memory_image() != image_before)
+            violation(st, what + ": declined, it still changed the image or its files");
+        check_read_kept(st, what + " (declined)");
+        return;
+    }
 
     std::string status = shell_status_text();
     std::string log = shell_log_text().substr(std::min(log_mark, shell_log_text().size()));
@@ -745,7 +873,8 @@ void run_op(run_state &st, const op_plan &op, int index)
     if (status.find("aborted") != std::string::npos || aborted)
         result = ENDED_ABORTED;
     else if (status.find("failed") != std::string::npos || status.find("Error") != std::string::npos ||
-             status.find("First dump") != std::string::npos)
+             status.find("First dump") != std::string::npos ||
+             status.find("First save") != std::string::npos)
         result = ENDED_FAILED;
     if (st.verbose)
         printf("  %s (save %s): %s (%.0f ms), remembered file %s\n", what.c_str(),
@@ -763,12 +892,19 @@ void run_op(run_state &st, const op_plan &op, int index)
                name == base + "-reread.log";
     };
     bool reading = op.kind <= OP_DUMP_BAM;
-    bool reread = op.kind >= OP_REREAD_ALL && op.kind <= OP_REREAD_RANGE;
+    bool reread = reread_op;
+    // The file "Save image as..." wrote before the re-read, which then works on it.
+    std::string saved_first = save_first && utf8_path_lastopenfile_d64 &&
+                                      st.chosen == utf8_path_lastopenfile_d64
+                                  ? st.chosen
+                                  : "";
+    if (!saved_first.empty())
+        st.model_path = saved_first;
 
     if (!changed.empty()) {
         std::string expected;
         if (result != ENDED_OK) {
-            expected = "";
+            expected = saved_first;
         } else if (reading && op.save != SAVE_CANCEL) {
             expected = utf8_path_lastopenfile_d64 ? utf8_path_lastopenfile_d64 : "";
             if (op.save == SAVE_CHOSEN && expected != st.chosen)
@@ -826,8 +962,15 @@ void run_op(run_state &st, const op_plan &op, int index)
     }
     if (result != ENDED_OK && op.kind != OP_LOAD)
         st.reads_uncertain = true;
-    if (!saved_path.empty())
+    // The counter follows the image only once an operation completed.
+    if (!saved_path.empty() && result == ENDED_OK) {
         check_saved_file(st, saved_path, what + " (saved " + saved_path.substr(st.out.size() + 1) + ")");
+    } else if (!saved_path.empty()) {
+        std::string bytes = scratch_read(saved_path);
+        check_image(st, (const uint8_t *)bytes.data(), bytes.size() > 256u * geometry_blocks(TRACKS),
+                    what + " (saved first)", false);
+    }
+    check_read_kept(st, what);
 }
 
 void write_fixtures(run_state &st)
@@ -902,6 +1045,7 @@ std::vector<std::string> run_plan(const plan &p, const std::string &work, bool v
     for (size_t i = 0; i < p.ops.size() && !st.fatal && !st.hung; i++)
         run_op(st, p.ops[i], (int)i);
 
+    check_final_save(st);
     sim_stop(&st.sim);
     if (st.restored && !st.fatal) {
         std::string want = scratch_read(st.out + "/restore.d64");
@@ -939,6 +1083,8 @@ bool sim_supports(const char *option)
 int main(int argc, char **argv)
 {
     shell_claim_display();
+    // A save that meets the file size limit fails with EFBIG instead.
+    signal(SIGXFSZ, SIG_IGN);
     uint64_t seed = 1;
     long plans = 300;
     double time_limit = 0;

@@ -4,6 +4,7 @@
 
 #include "gui/jobs/operation.h"
 #include "engine/options.h"
+#include "gui/jobs/unsaved.h"
 #include "tests/gui/support/shell_support.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
@@ -18,6 +19,8 @@ void WindowTest::SetUp()
 
 void WindowTest::TearDown()
 {
+    // A read a test left unsaved would make the next test's first read ask.
+    unsaved_forget();
     // A test skipped before set-up has no folder.
     if (!dir.empty())
         scratch_dir_remove(dir);
@@ -183,4 +186,12 @@ bool DumpsTest::run(const char *menu_item, int timeout_ms)
 std::vector<std::string> DumpsTest::w2()
 {
     return dumps_commands(dir + "/commands.log", "w2 ");
+}
+
+std::vector<std::string> DumpsTest::sector_reads()
+{
+    std::vector<std::string> reads = w2();
+    if (!reads.empty() && reads.front().size() > 8 && reads.front().substr(4) == " 18 0")
+        reads.erase(reads.begin());
+    return reads;
 }

@@ -92,6 +92,9 @@ protected:
     bool run(const char *menu_item, int timeout_ms = 60000);
     // The sector reads the simulator was asked for.
     std::vector<std::string> w2();
+    // The same without the header read (18/0) with which a re-read first
+    // compares the disk in the drive with the image.
+    std::vector<std::string> sector_reads();
 
     std::string out;
     dumps_disk disk;
