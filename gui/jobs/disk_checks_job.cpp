@@ -37,6 +37,9 @@ void gui_show(void *, engine_image_view what)
     case ENGINE_SHOW_SECTOR_ERRORS:
         drawingarea_sector_grid_refresh_from_error_info();
         break;
+    case ENGINE_SHOW_DAMAGED_FILES:
+        dirview_mark_damaged_files(1);
+        break;
     }
 }
 

@@ -54,6 +54,10 @@ protected:
     // only when `window` (as the window asks).
     void dump(saver *s, engine_sector_job job, bool window = true)
     {
+        // A board of its own for each dump: these tests are about the save.
+        sim_stop(&sim);
+        ASSERT_TRUE(sim_start(&sim, {"--drive", "8=" + dir + "/disk.d64"}));
+        job.port = sim.port.c_str();
         engine_ui ui = {};
         ui.user = s;
         ui.log_line = [](void *u, const char *line, int) { of(u)->log.push_back(line); };
@@ -117,7 +121,7 @@ TEST_F(EngineSaving, AReplaceQuestionDeclinedOrUnansweredKeepsEveryFile)
     saver yes;
     yes.answer = 1;
     dump(&yes, j);
-    EXPECT_EQ(yes.outcome.save, ENGINE_SAVE_WRITTEN);
+    EXPECT_EQ(yes.outcome.save, ENGINE_SAVE_WRITTEN) << yes.failure;
     EXPECT_EQ(scratch_read(p).size(), (size_t)d64_base_size + d64_block_error_info_size);
     EXPECT_TRUE(exists(p + ".md5"));
     EXPECT_EQ(yes.log.back(), "Disk image saved to: " + p + "\n");
@@ -125,7 +129,7 @@ TEST_F(EngineSaving, AReplaceQuestionDeclinedOrUnansweredKeepsEveryFile)
     j.overwrite = 1;
     dump(&off, j);
     EXPECT_TRUE(off.asked.empty());
-    EXPECT_EQ(off.outcome.save, ENGINE_SAVE_WRITTEN);
+    EXPECT_EQ(off.outcome.save, ENGINE_SAVE_WRITTEN) << off.failure;
 }
 
 TEST_F(EngineSaving, ANameTheUserGivesIsTakenWithoutAQuestion)

@@ -135,15 +135,9 @@ TEST_F(Unsaved, FailedSaveNamesItsReasonKeepsTheNameAndLetsTheUserSaveElsewhere)
     start_sim();
     dumps_set_auto_naming(true, out, false, 7);
     // Files may not grow past 4 KiB: the image's write fails halfway.
-    struct rlimit old_limit;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old_limit;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ASSERT_TRUE(scratch_file_size_limit(4096));
     bool ended = run("menuitem_dump_the_whole_disk");
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    signal(SIGXFSZ, old_handler);
+    scratch_file_size_unlimit();
     ASSERT_TRUE(ended);
 
     EXPECT_EQ(shell_status_text(), " Imaging failed: Unable to save to file: File too large");

@@ -1,5 +1,9 @@
 #include "tests/support/scratch_dir.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <glib.h>
 #include <glib/gstdio.h>
 
@@ -92,4 +96,38 @@ bool scratch_mount_tmpfs(const std::string &dir, size_t bytes, bool read_only)
 void scratch_unmount(const std::string &dir)
 {
     run_quietly({"umount", dir});
+}
+
+namespace {
+
+struct rlimit size_limit_before;
+void (*sigxfsz_before)(int) = SIG_DFL;
+bool size_limited = false;
+
+}  // namespace
+
+bool scratch_file_size_limit(size_t bytes)
+{
+    if (!bytes)
+        return true;
+    if (!size_limited) {
+        if (getrlimit(RLIMIT_FSIZE, &size_limit_before) != 0)
+            return false;
+        sigxfsz_before = signal(SIGXFSZ, SIG_IGN);
+    }
+    struct rlimit limit = size_limit_before;
+    limit.rlim_cur = (rlim_t)bytes;
+    size_limited = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    if (!size_limited)
+        signal(SIGXFSZ, sigxfsz_before);
+    return size_limited;
+}
+
+void scratch_file_size_unlimit(void)
+{
+    if (!size_limited)
+        return;
+    setrlimit(RLIMIT_FSIZE, &size_limit_before);
+    signal(SIGXFSZ, sigxfsz_before);
+    size_limited = false;
 }

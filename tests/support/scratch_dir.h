@@ -19,3 +19,8 @@ std::string scratch_list(const std::string &dir);
 bool scratch_mount_tmpfs(const std::string &dir, size_t bytes, bool read_only);
 // Unmounts what scratch_mount_tmpfs mounted.
 void scratch_unmount(const std::string &dir);
+// Files this process writes may grow to `bytes` at most (0: no limit), and
+// a write past that fails as on a full disk (SIGXFSZ ignored) until
+// scratch_file_size_unlimit.  True when the limit was set.
+bool scratch_file_size_limit(size_t bytes);
+void scratch_file_size_unlimit(void);

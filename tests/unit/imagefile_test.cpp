@@ -226,15 +226,9 @@ TEST_F(ImageFile, FailedSaveKeepsExistingFile)
     std::string before = scratch_list(dir);
 
     // A file size limit makes the write itself fail halfway.
-    struct rlimit old_limit;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old_limit;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ASSERT_TRUE(scratch_file_size_limit(4096));
     int saved = save_d64_image_and_ancillary_files(p.c_str(), 0, 0);
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    signal(SIGXFSZ, old_handler);
+    scratch_file_size_unlimit();
 
     EXPECT_EQ(saved, 0);
     EXPECT_EQ(scratch_read(p), "good old image");

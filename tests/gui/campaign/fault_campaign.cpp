@@ -794,13 +794,7 @@ void run_op(run_state &st, const op_plan &op, int index)
     // A re-read with a read in memory that no file holds saves it first.
     bool save_first = reread_op && !utf8_path_lastopenfile_d64 && unsaved_pending();
     const std::string image_before = memory_image();
-    struct rlimit old_limit;
-    getrlimit(RLIMIT_FSIZE, &old_limit);
-    if (op.fsize_limit) {
-        struct rlimit limit = old_limit;
-        limit.rlim_cur = (rlim_t)op.fsize_limit;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    scratch_file_size_limit((size_t)op.fsize_limit);
     bool resets = op.kind <= OP_DUMP_BAM || op.kind == OP_RESTORE;
     if (resets) {
         st.reset_log_offset = scratch_read(st.log_path).size();
@@ -856,7 +850,7 @@ void run_op(run_state &st, const op_plan &op, int index)
     }
     shell_pump(5);  // let the answerer see no dialog left
     a->active = false;
-    setrlimit(RLIMIT_FSIZE, &old_limit);
+    scratch_file_size_unlimit();
     if (st.fatal)
         return;
     if (a->guard_declined) {
