@@ -3,8 +3,6 @@
 operation_data ped;
 std::mutex lock_ped;
 std::atomic<int> flag_abort_requested{0};
-char version_storage[32];
-char status_storage[128];
 
 void ped_set_progress(double fraction)
 {

@@ -29,8 +29,6 @@ extern std::mutex lock_ped;
 // serial read and write checks it.
 extern std::atomic<int> flag_abort_requested;
 
-extern char version_storage[32];
-extern char status_storage[128];
 
 // 1 while an operation runs: the GUI sets it as it locks and unlocks its
 // controls, and whatever would replace the image store checks it.

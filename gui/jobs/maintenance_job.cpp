@@ -21,22 +21,46 @@ namespace {
 
 // The short jobs' side of the engine: the window frames the job and shows
 // its result; a port that cannot be opened gets the ports that answer.
-GSourceFunc short_job_finisher = nullptr;
+// The worker's buffer for the device's answer, and the finisher to queue.
+struct short_job_run {
+    GSourceFunc finisher;
+    char text[ENGINE_STATUS_SIZE];
+};
 
-void short_job_finished(void *, const engine_outcome *outcome)
+// What the finisher gets (and frees): the failure text, if any, and the
+// answer, both copied while the worker still holds them.
+struct short_job_result {
+    bool failed;
+    std::string failure;
+    std::string text;
+};
+
+void short_job_finished(void *user, const engine_outcome *outcome)
 {
-    const char *failure = outcome->kind == ENGINE_FAILED ? outcome->failure : nullptr;
+    auto *run = static_cast<short_job_run *>(user);
+    auto *result = new short_job_result{outcome->kind == ENGINE_FAILED, "", run->text};
+    if (result->failed && outcome->failure)
+        result->failure = outcome->failure;
     if (outcome->kind == ENGINE_FAILED && outcome->error == ENGINE_ERROR_NO_PORT)
         operation_log_visible_ports();
-    operation_idle_add(short_job_finisher, const_cast<char *>(failure));
+    operation_idle_add(run->finisher, result);
 }
 
-engine_ui short_job_ui(GSourceFunc finisher)
+engine_ui short_job_ui(short_job_run *run)
 {
-    short_job_finisher = finisher;
-    engine_ui ui = operation_engine_ui(finisher);
+    run->text[0] = 0;
+    engine_ui ui = operation_engine_ui(run->finisher);
+    ui.user = run;
     ui.finished = short_job_finished;
     return ui;
+}
+
+// Decides a short job's end (abort first); the caller frees the result.
+operation_outcome short_job_decide(const short_job_result *result, const char *aborted_text,
+                                   const char *failed_format)
+{
+    return operation_finish_decide(result->failed ? result->failure.c_str() : nullptr,
+                                   aborted_text, failed_format);
 }
 
 // Device texts may hold anything; widgets want UTF-8.
@@ -105,18 +129,19 @@ void queue_update_finisher(void *, const engine_outcome *outcome)
 
 void thread_receive_firmware_version(void)
 {
-    engine_ui ui = short_job_ui(idle_finish_firmware_version_receipt);
-    engine_read_firmware_version(&ui, options_device_port_string, version_storage);
+    short_job_run run = {idle_finish_firmware_version_receipt, {}};
+    engine_ui ui = short_job_ui(&run);
+    engine_read_firmware_version(&ui, options_device_port_string, run.text);
 }
 
-gboolean idle_finish_firmware_version_receipt(gpointer failure)
+gboolean idle_finish_firmware_version_receipt(gpointer data)
 {
-    if (operation_finish_decide(static_cast<const char *>(failure),
-                                _(" Firmware version reading aborted"),
-                                _(" Firmware version reading failed: %s")) == OPERATION_SUCCEEDED) {
-        char *version = displayable(version_storage);
+    auto *result = static_cast<short_job_result *>(data);
+    if (short_job_decide(result, _(" Firmware version reading aborted"),
+                         _(" Firmware version reading failed: %s")) == OPERATION_SUCCEEDED) {
+        char *version = displayable(result->text.c_str());
         show_status_printf(_(" Firmware version: v%s (%s)"), version,
-                           _(firmware_version_verdict(version_storage)));
+                           _(firmware_version_verdict(result->text.c_str())));
         char *line = g_strdup_printf("%s\n", version);
         log_textview_append(line);
         g_free(line);
@@ -124,6 +149,7 @@ gboolean idle_finish_firmware_version_receipt(gpointer failure)
         operation_log_completed();
     }
     operation_finish_cleanup();
+    delete result;
     return FALSE;
 }
 
@@ -140,18 +166,21 @@ void on_menuitem_read_firmware_version_activate(GtkMenuItem *, gpointer)
 
 void thread_reset_device(void)
 {
-    engine_ui ui = short_job_ui(idle_finish_device_reset);
+    short_job_run run = {idle_finish_device_reset, {}};
+    engine_ui ui = short_job_ui(&run);
     engine_reset_into_bootloader(&ui, options_device_port_string);
 }
 
-gboolean idle_finish_device_reset(gpointer failure)
+gboolean idle_finish_device_reset(gpointer data)
 {
-    if (operation_finish_decide(static_cast<const char *>(failure), _(" Device reset aborted"),
-                                _(" Device reset failed: %s")) == OPERATION_SUCCEEDED) {
+    auto *result = static_cast<short_job_result *>(data);
+    if (short_job_decide(result, _(" Device reset aborted"), _(" Device reset failed: %s")) ==
+        OPERATION_SUCCEEDED) {
         statusbar_main_update(_(" Device reset succeeded"));
         operation_log_completed();
     }
     operation_finish_cleanup();
+    delete result;
     return FALSE;
 }
 
@@ -223,16 +252,17 @@ void on_menuitem_update_activate(GtkMenuItem *, gpointer)
 
 void thread_receive_status_message(void)
 {
-    engine_ui ui = short_job_ui(idle_finish_drive_status_receipt);
-    engine_read_drive_status(&ui, options_device_port_string, ped.device, status_storage, true);
+    short_job_run run = {idle_finish_drive_status_receipt, {}};
+    engine_ui ui = short_job_ui(&run);
+    engine_read_drive_status(&ui, options_device_port_string, ped.device, run.text, true);
 }
 
-gboolean idle_finish_drive_status_receipt(gpointer failure)
+gboolean idle_finish_drive_status_receipt(gpointer data)
 {
-    if (operation_finish_decide(static_cast<const char *>(failure),
-                                _(" Status reading aborted: please wait for the drive to finish"),
-                                _(" Status reading failed: %s")) == OPERATION_SUCCEEDED) {
-        char *status = displayable(status_storage);
+    auto *result = static_cast<short_job_result *>(data);
+    if (short_job_decide(result, _(" Status reading aborted: please wait for the drive to finish"),
+                         _(" Status reading failed: %s")) == OPERATION_SUCCEEDED) {
+        char *status = displayable(result->text.c_str());
         show_status_printf(_(" Status read in %.2lf seconds: %s"), operation_elapsed_seconds(),
                            status);
         char *line = g_strdup_printf("%s\n", status);
@@ -242,6 +272,7 @@ gboolean idle_finish_drive_status_receipt(gpointer failure)
         operation_log_completed();
     }
     operation_finish_cleanup();
+    delete result;
     return FALSE;
 }
 

@@ -15,15 +15,16 @@ void on_menuitem_reset_into_bootloader_activate(GtkMenuItem *item, gpointer data
 void on_menuitem_update_activate(GtkMenuItem *item, gpointer data);
 void on_menuitem_query_error_channel_activate(GtkMenuItem *item, gpointer data);
 
-// Workers and their finishers.
+// Workers and their finishers.  The version, reset and status finishers take
+// the result their worker queued (its answer with it) and free it.
 void thread_receive_firmware_version(void);
-gboolean idle_finish_firmware_version_receipt(gpointer failure);
+gboolean idle_finish_firmware_version_receipt(gpointer result);
 void thread_reset_device(void);
-gboolean idle_finish_device_reset(gpointer failure);
+gboolean idle_finish_device_reset(gpointer result);
 void thread_update_device(void);
 gboolean idle_finish_device_update(gpointer failure);
 void thread_receive_status_message(void);
-gboolean idle_finish_drive_status_receipt(gpointer failure);
+gboolean idle_finish_drive_status_receipt(gpointer result);
 
 // maintenance_avrdude_argv, maintenance_find_bootloader_port
 #include "engine/update.h"
