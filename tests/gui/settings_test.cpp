@@ -225,8 +225,11 @@ TEST_F(SettingsTest, DetectListsAnsweringBoardsAndFillsTheStableName)
     EXPECT_STREQ(options_device_port_string, "/dev/ttyACM0");
     EXPECT_FALSE(file_written());
 
-    // With nothing answering the entry stays as it was.
+    // With nothing answering the entry stays as it was. The links go first: a
+    // freed pty number is soon reused by a board of a test running alongside.
     serial_disconnect_port(held);
+    for (const char *name : {"/usb-Dravlen_board-if00", "/ttyACM1", "/ttyACM2"})
+        g_remove((ports + name).c_str());
     sim_stop(&board);
     sim_stop(&other);
     sim_stop(&busy);
@@ -235,8 +238,6 @@ TEST_F(SettingsTest, DetectListsAnsweringBoardsAndFillsTheStableName)
     ASSERT_TRUE(shell_pump_until([&] { return gtk_widget_get_sensitive(detect); }, 10000));
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "No Dravlen port answers.");
     EXPECT_EQ(entry_of(w, "entry_connection_settings_device_port"), "/dev/x");
-    for (const char *name : {"/usb-Dravlen_board-if00", "/ttyACM1", "/ttyACM2"})
-        g_remove((ports + name).c_str());
 }
 
 TEST_F(SettingsTest, DetectAlsoTriesThePortTypedInAndTheConfiguredOne)
