@@ -154,6 +154,45 @@ int engine_restore_send(const engine_ui *ui, const char *port, int device,
     return engine_finish_job(ui, start, send_image(ui, port, device, image, written), false);
 }
 
+engine_error engine_write_image_load(const engine_ui *ui, const engine_write_request *request,
+                                    std::vector<unsigned char> *bytes, int *error_count)
+{
+    bytes->clear();
+    *error_count = 0;
+    if (request->image) {
+        bytes->assign(request->image, request->image + request->image_size);
+    } else {
+        std::string contents;
+        long long size = 0;
+        char *message = nullptr;
+        // No image is larger than a 40-track one with error info.
+        engine_input_result input =
+            request->image_path
+                ? engine_read_input_file(request->image_path, 768 * 257, &contents, &size,
+                                         &message, engine_abort_flag())
+                : ENGINE_INPUT_UNREADABLE;
+        if (input != ENGINE_INPUT_READ && input != ENGINE_INPUT_TOO_LARGE) {
+            char *line = g_strdup_printf("Unable to load from image: %s\n",
+                                         message ? message : "no file");
+            log_line(ui, line);
+            g_free(line);
+            g_free(message);
+            return ENGINE_ERROR_UNABLE_TO_LOAD;
+        }
+        g_free(message);
+        // A file larger than any image is refused by its size.
+        if (input == ENGINE_INPUT_TOO_LARGE)
+            contents.assign(1, '\0');
+        bytes->assign(contents.begin(), contents.end());
+    }
+    engine_image_check check = engine_restore_check_image(bytes->data(), bytes->size(), error_count);
+    if (check == ENGINE_IMAGE_CLEAN)
+        return ENGINE_ERROR_NONE;
+    log_line(ui, engine_restore_refusal_log_line(check));
+    return check == ENGINE_IMAGE_WRONG_SIZE ? ENGINE_ERROR_WRONG_IMAGE_SIZE
+                                            : ENGINE_ERROR_IMAGE_HAS_ERRORS;
+}
+
 int engine_write_image(const engine_ui *ui, const engine_write_request *request)
 {
     gint64 start = g_get_monotonic_time();
@@ -161,36 +200,12 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
     log_line(ui, "Restoring disk image\n");
 
     std::vector<unsigned char> bytes;
-    if (request->image) {
-        bytes.assign(request->image, request->image + request->image_size);
-    } else {
-        std::string contents;
-        long long size = 0;
-        char *message = nullptr;
-        if (!request->image_path ||
-            engine_read_input_file(request->image_path, 768 * 257, &contents, &size, &message,
-                                   engine_abort_flag()) !=
-                ENGINE_INPUT_READ) {
-            char *line = g_strdup_printf("Unable to load from image: %s\n",
-                                         message ? message : "no file");
-            log_line(ui, line);
-            g_free(line);
-            g_free(message);
-            return engine_finish_job(ui, start, ENGINE_ERROR_UNABLE_TO_LOAD, true);
-        }
-        bytes.assign(contents.begin(), contents.end());
-    }
-
     int error_count = 0;
-    engine_image_check check = engine_restore_check_image(bytes.data(), bytes.size(), &error_count);
-    if (check == ENGINE_IMAGE_WRONG_SIZE || check == ENGINE_IMAGE_HAS_ERRORS) {
-        if (check == ENGINE_IMAGE_HAS_ERRORS && ui && ui->error_count)
+    engine_error refused = engine_write_image_load(ui, request, &bytes, &error_count);
+    if (refused) {
+        if (refused == ENGINE_ERROR_IMAGE_HAS_ERRORS && ui && ui->error_count)
             ui->error_count(ui->user, error_count);
-        log_line(ui, engine_restore_refusal_log_line(check));
-        return engine_finish_job(ui, start,
-                      check == ENGINE_IMAGE_WRONG_SIZE ? ENGINE_ERROR_WRONG_IMAGE_SIZE
-                                                       : ENGINE_ERROR_IMAGE_HAS_ERRORS,
-                      true);
+        return engine_finish_job(ui, start, refused, true);
     }
 
     char *base = g_path_get_basename(request->image_path ? request->image_path : "the image");
@@ -201,6 +216,7 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
     // An abort while the question was open counts as the answer.
     if (!yes || engine_abort_requested())
         return engine_finish_job(ui, start, ENGINE_ERROR_WRITE_NOT_CONFIRMED, true);
-    return engine_finish_job(ui, start, send_image(ui, request->port, request->device, bytes.data(), request->written),
-                  true);
+    return engine_finish_job(
+        ui, start, send_image(ui, request->port, request->device, bytes.data(), request->written),
+        true);
 }

@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 
 #include <cstddef>
+#include <vector>
 
 // The order in which the sectors of a track with `sectors` sectors (17, 18,
 // 19 or 21) are sent; fills order[0..sectors-1] and returns 1, or returns 0
@@ -42,6 +43,15 @@ struct engine_write_request {
     size_t image_size;
     int *written = nullptr;      // when given: 1 once the write request went out to the drive
 };
+
+// The first step of a restore: the image's bytes (read from image_path unless
+// `image` is given) into *bytes, and their check.  Logs why it is refused:
+// "Unable to load from image: ..." (ENGINE_ERROR_UNABLE_TO_LOAD) or the
+// refusal line (ENGINE_ERROR_WRONG_IMAGE_SIZE, with a file larger than any
+// image too; ENGINE_ERROR_IMAGE_HAS_ERRORS, the bytes kept so that they can
+// be shown).  *error_count per engine_restore_check_image.  Touches no port.
+engine_error engine_write_image_load(const engine_ui *ui, const engine_write_request *request,
+                                    std::vector<unsigned char> *bytes, int *error_count);
 
 // The whole restore of a file: reads and checks it (refusals are failures
 // with the texts above), asks ENGINE_ASK_WRITE_DISK, sends it, and frames

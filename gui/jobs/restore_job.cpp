@@ -4,13 +4,13 @@
 #include <glib/gi18n.h>
 
 #include <cstring>
+#include <vector>
 
 #include "gui/windows/log.h"
 #include "gui/jobs/operation.h"
 #include "engine/operation_state.h"
 #include "gui/jobs/unsaved.h"
 #include "engine/options.h"
-#include "engine/input_file.h"
 #include "engine/restore.h"
 #include "engine/verify.h"
 #include "image/d64.h"
@@ -30,10 +30,16 @@ void queue_cell(void *, int track, int sector, int code, int checksum)
     sector_grid_queue_cell(track, sector, (uint8_t)checksum, code);
 }
 
-void refuse(const char *status, const char *log_line)
+void log_now(void *, const char *line, int)
 {
-    statusbar_main_update(status);
-    log_textview_append(log_line);
+    log_textview_append(line);
+}
+
+void show_refusal(engine_error refused)
+{
+    char *text = g_strdup_printf(_(" Restore failed: %s"), _(engine_error_text(refused)));
+    statusbar_main_update(text);
+    g_free(text);
 }
 
 // Set by the sender before its finisher is queued: the write request went
@@ -176,49 +182,31 @@ void on_button_load_image_from_D64_clicked(GtkButton *, gpointer)
     log_textview_append("================================\n");
     log_textview_append("Restoring disk image\n");
 
-    std::string image;
-    long long file_size = 0;
-    char *message = nullptr;
-    // No image is larger than a 40-track one with error info.
-    engine_input_result input =
-        engine_read_input_file(path, 768 * 257, &image, &file_size, &message, nullptr);
-    if (input != ENGINE_INPUT_READ && input != ENGINE_INPUT_TOO_LARGE) {
-        statusbar_main_update(_(" Restore failed: Unable to load from image"));
-        char *line = g_strdup_printf("Unable to load from image: %s\n", message);
-        log_textview_append(line);
-        g_free(line);
-        g_free(message);
-        g_free(path);
-        g_free(status);
-        return;
-    }
-    g_free(message);
-    g_free(path);
-    // A file too large is refused by its size, as a wrong size.
-    if (input == ENGINE_INPUT_TOO_LARGE)
-        image.assign(1, '\0');
-    const char *contents = image.data();
-    gsize length = image.size();
+    // Read and checked here, before the job starts: a refused image starts no job.
+    engine_ui ui = {};
+    ui.log_line = log_now;
+    engine_write_request request = {options_device_port_string, ped.device, path, nullptr, 0};
+    std::vector<unsigned char> image;
     int error_count = 0;
-    engine_image_check check =
-        engine_restore_check_image((const unsigned char *)contents, length, &error_count);
-    if (check == ENGINE_IMAGE_WRONG_SIZE) {
+    engine_error refused = engine_write_image_load(&ui, &request, &image, &error_count);
+    g_free(path);
+    if (refused == ENGINE_ERROR_UNABLE_TO_LOAD || refused == ENGINE_ERROR_WRONG_IMAGE_SIZE) {
         g_free(status);
-        refuse(_(" Restore failed: Image size is not as expected"),
-               engine_restore_refusal_log_line(check));
+        show_refusal(refused);
         return;
     }
     // A refused image stays loaded, with its error count shown.
-    memcpy(d64_storage, contents, length);
+    size_t length = image.size();
+    memcpy(d64_storage, image.data(), length);
     ped.received_size = (int)length;
     controls_set_accessible_sector_error_count(error_count);
-    if (check == ENGINE_IMAGE_HAS_ERRORS) {
+    if (refused) {
         unsaved_forget();
-        refuse(_(" Restore failed: Image contains errors"), engine_restore_refusal_log_line(check));
+        show_refusal(refused);
         g_free(status);
         return;
     }
-    if (length == (gsize)d64_base_size)
+    if (length == (size_t)d64_base_size)
         d64_init_error_info_contents(d64_storage, D64_ERR_OK);
     unsaved_forget();
     drawingarea_sector_grid_reset();
