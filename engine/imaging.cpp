@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,8 +61,6 @@ void show(const engine_ui *ui, engine_image_view what)
 }
 
 
-// The fast pass has its own receive buffer: the single-sector reads keep theirs.
-uint8_t receive_buffer[WARP_PACKET_SIZE];
 
 // The stream is drained in as large reads as the port offers, but never past
 // the packets that must still come (at least one per remaining track), so
@@ -70,7 +69,6 @@ struct pass_reader {
     uint8_t buffer[32 * WARP_PACKET_SIZE];
     size_t start, end;
 };
-pass_reader reader;
 
 const uint8_t prompt_bytes[4] = {'\r', '\n', '>', ' '};
 // How long the prompt must stand alone before it counts as the end of the
@@ -80,7 +78,8 @@ const int prompt_quiet_ms = 250;
 
 // Reads the next packet; sets *prompt instead when the device came back to
 // its prompt, so a pass that expected more packets than came still ends.
-int read_packet(int handle, size_t bytes_still_due, uint8_t *packet, int *prompt)
+int read_packet(pass_reader &reader, int handle, size_t bytes_still_due, uint8_t *packet,
+                int *prompt)
 {
     *prompt = 0;
     while (reader.end - reader.start < WARP_PACKET_SIZE) {
@@ -162,7 +161,6 @@ struct pass_state {
     int wrap_to[D64_MAX_TRACKS + 1];
     bool listing_posted;
 };
-pass_state pass;
 
 // Readings kept apart at most; beyond that those on one track are merged.
 const size_t max_readings = 256;
@@ -174,7 +172,7 @@ bool reading_over(const pass_reading &r)
     return r.track > TRACKS;
 }
 
-void leave_unread(const engine_ui *ui, int track, int s, const char *why)
+void leave_unread(pass_state &pass, const engine_ui *ui, int track, int s, const char *why)
 {
     uint32_t bit = 1u << s;
     if (pass.left_unread[track] & bit)
@@ -192,7 +190,7 @@ void leave_unread(const engine_ui *ui, int track, int s, const char *why)
 // any of them may be the one with the wrong number.  The packets after a
 // break start a new turn, so that one wrong number costs a few sectors and
 // not the rest of the track.
-void check_turn(const engine_ui *ui, int track, int s)
+void check_turn(pass_state &pass, const engine_ui *ui, int track, int s)
 {
     const char *why = "out of turn on its track";
     int last = pass.last_sector[track];
@@ -214,16 +212,16 @@ void check_turn(const engine_ui *ui, int track, int s)
         broken = true;  // past where the track began
     if (!broken)
         return;
-    leave_unread(ui, track, pass.first_sector[track], why);
-    leave_unread(ui, track, pass.wrap_from[track], why);
-    leave_unread(ui, track, pass.wrap_to[track], why);
-    leave_unread(ui, track, last, why);
-    leave_unread(ui, track, s, why);
+    leave_unread(pass, ui, track, pass.first_sector[track], why);
+    leave_unread(pass, ui, track, pass.wrap_from[track], why);
+    leave_unread(pass, ui, track, pass.wrap_to[track], why);
+    leave_unread(pass, ui, track, last, why);
+    leave_unread(pass, ui, track, s, why);
     pass.first_sector[track] = s;
     pass.wrap_from[track] = pass.wrap_to[track] = -1;
 }
 
-void place(const engine_ui *ui, int track, const pass_packet &p)
+void place(pass_state &pass, const engine_ui *ui, int track, const pass_packet &p)
 {
     int s = p.sector;
     if (s >= d64_sectors_of_track(track)) {
@@ -236,7 +234,7 @@ void place(const engine_ui *ui, int track, const pass_packet &p)
     if (pass.placed[track] & bit) {
         // Two packets named the same sector, so one of them carries another
         // sector's data, and nothing tells which.
-        leave_unread(ui, track, s, "received twice");
+        leave_unread(pass, ui, track, s, "received twice");
         return;
     }
     pass.placed[track] |= bit;
@@ -249,10 +247,10 @@ void place(const engine_ui *ui, int track, const pass_packet &p)
     }
     memcpy(d64_storage + d64_sector_offset(track, s), p.data, 256);
     d64_set_block_error_info(d64_storage, track, s, p.error);
-    check_turn(ui, track, s);
+    check_turn(pass, ui, track, s);
 }
 
-void drop_pending_front(const engine_ui *ui)
+void drop_pending_front(pass_state &pass, const engine_ui *ui)
 {
     log_printf(ui, "Track of sector %d uncertain after a lost packet: left unread\n",
              pass.pending.front().sector);
@@ -263,11 +261,11 @@ void drop_pending_front(const engine_ui *ui)
 
 // Stores the oldest pending packets while every reading agrees on their
 // track.  At the end of the pass (final) the rest is dropped.
-void flush(const engine_ui *ui, bool final)
+void flush(pass_state &pass, const engine_ui *ui, bool final)
 {
     while (!pass.pending.empty()) {
         if (pass.readings.empty()) {
-            drop_pending_front(ui);
+            drop_pending_front(pass, ui);
             continue;
         }
         int track = pass.readings[0].where.front();
@@ -275,12 +273,12 @@ void flush(const engine_ui *ui, bool final)
             if (r.where.front() != track)
                 track = 0;
         if (track == 0 && (final || pass.readings.size() == 1)) {
-            drop_pending_front(ui);
+            drop_pending_front(pass, ui);
             continue;
         }
         if (track == 0)
             break;
-        place(ui, track, pass.pending.front());
+        place(pass, ui, track, pass.pending.front());
         pass.pending.pop_front();
         for (pass_reading &r : pass.readings)
             r.where.pop_front();
@@ -301,7 +299,7 @@ void flush(const engine_ui *ui, bool final)
 // allows what any of them allows (fewest packets).
 // Every way the stream can still go stays open, so nothing in doubt is
 // stored; the pass only settles later.
-void merge_by_track()
+void merge_by_track(pass_state &pass)
 {
     std::vector<pass_reading> merged;
     for (pass_reading &r : pass.readings) {
@@ -323,7 +321,7 @@ void merge_by_track()
 
 // Carries every reading over one event of the stream, keeping those that
 // still fit, and merges readings that have come to the same state.
-void step(pass_event event, bool end_of_track = false)
+void step(pass_state &pass, pass_event event, bool end_of_track = false)
 {
     std::vector<pass_reading> next;
     for (pass_reading &r : pass.readings) {
@@ -386,11 +384,11 @@ void step(pass_event event, bool end_of_track = false)
                 same->where[i] = 0;
     }
     if (pass.readings.size() > max_readings)
-        merge_by_track();
+        merge_by_track(pass);
 }
 
 // The track that a no-sector packet ended, for its log line.
-int track_just_ended()
+int track_just_ended(const pass_state &pass)
 {
     int track = pass.readings.empty() ? 0 : pass.readings[0].track - 1;
     for (const pass_reading &r : pass.readings)
@@ -403,6 +401,12 @@ int track_just_ended()
 int receive_fast_pass(const engine_ui *ui, int handle, int first_track, int *prompt_taken)
 {
     *prompt_taken = 0;
+    // The pass's own state and receive buffer: the single-sector reads keep theirs.
+    auto owned = std::make_unique<pass_state>();
+    auto owned_reader = std::make_unique<pass_reader>();
+    pass_state &pass = *owned;
+    pass_reader &reader = *owned_reader;
+    uint8_t receive_buffer[WARP_PACKET_SIZE];
     pass.readings.clear();
     pass.readings.push_back(pass_reading{first_track, 0, {}});
     pass.pending.clear();
@@ -424,27 +428,27 @@ int receive_fast_pass(const engine_ui *ui, int handle, int first_track, int *pro
         if (all_over)
             break;
         int prompt = 0;
-        if (!read_packet(handle, due, receive_buffer, &prompt))
+        if (!read_packet(reader, handle, due, receive_buffer, &prompt))
             return 0;
         if (prompt) {
             *prompt_taken = 1;
-            step(EVENT_END);
+            step(pass, EVENT_END);
             break;
         }
         if (pass.readings.empty())
             continue;  // lost track: the rest of the stream is only drained
         if (warp_incoming_stream_is_empty(receive_buffer)) {
-            step(EVENT_NO_SECTOR);
-            flush(ui, false);
+            step(pass, EVENT_NO_SECTOR);
+            flush(pass, ui, false);
             if (!pass.readings.empty())
-                log_printf(ui, "Sector retries exhausted for track %d\n", track_just_ended());
+                log_printf(ui, "Sector retries exhausted for track %d\n", track_just_ended(pass));
             continue;
         }
         if (!warp_validate_incoming_stream(receive_buffer)) {
             // Dropped whole, end-of-track flag included.
             log_printf(ui, "Transmission validation failed, skipping packet\n");
-            step(EVENT_LOST);
-            flush(ui, false);
+            step(pass, EVENT_LOST);
+            flush(pass, ui, false);
             continue;
         }
         warp_normalise_incoming_stream(receive_buffer);
@@ -455,10 +459,10 @@ int receive_fast_pass(const engine_ui *ui, int handle, int first_track, int *pro
                                             &checksum_ok, &end_of_track);
         p.sector = (int)sector;
         p.error = !gcr_ok ? D64_ERR_GCR : (checksum_ok ? D64_ERR_OK : D64_ERR_CHECKSUM);
-        step(EVENT_PACKET, end_of_track != 0);
-        flush(ui, false);
+        step(pass, EVENT_PACKET, end_of_track != 0);
+        flush(pass, ui, false);
     }
-    flush(ui, true);
+    flush(pass, ui, true);
     return 1;
 }
 
