@@ -93,7 +93,7 @@ int engine_reread(const engine_ui *ui, engine_reread_selection selection,
 // differs ("disk name and ID", "BAM").
 const char *engine_other_disk_difference(const uint8_t *a, const uint8_t *b);
 // The disk name and ID of a header sector as the directory shows them
-// ("NAME,ID"), unprintable bytes as '?'.
+// ("NAME,ID"), in the text the listings use (petscii_to_text).
 std::string engine_header_label(const uint8_t *header);
 
 // The log headings; g_free them.

@@ -20,6 +20,7 @@
 #include "engine/destination.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
+#include "image/petscii.h"
 #include "image/directory.h"
 #include "version.h"
 
@@ -255,15 +256,12 @@ const char *engine_other_disk_difference(const uint8_t *a, const uint8_t *b)
 
 std::string engine_header_label(const uint8_t *header)
 {
+    // As the listings show names, so that the user can tell the disks apart.
     auto field = [&](int offset, int length) {
-        std::string text;
-        for (int i = 0; i < length; i++) {
-            uint8_t c = header[offset + i];
-            if (c == 0xA0)
-                break;
-            text += c >= 0x20 && c < 0x7F ? (char)c : '?';
-        }
-        return text;
+        std::string petscii;
+        for (int i = 0; i < length && header[offset + i] != 0xA0; i++)
+            petscii += (char)header[offset + i];
+        return petscii_to_text(petscii);
     };
     return field(D64_BAM_DISKNAME_OFFSET, 16) + "," + field(D64_BAM_DISKID_OFFSET, 2);
 }

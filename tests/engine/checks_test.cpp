@@ -1,14 +1,16 @@
 // The checks of an image in memory, told through the engine's callbacks:
 // inaccessible tracks in use, hints of tracks beyond 35, and the order in
-// which the sector reads visit a track.
+// which the sector reads visit a track; disks named as the listings name them.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "engine/dumps.h"
 #include "engine/imaging.h"
 #include "image/d64.h"
+#include "image/directory.h"
 
 namespace {
 
@@ -106,6 +108,16 @@ TEST(EngineOrder, InterleavedOrderVisitsEverySectorOnce)
         int n = engine_interleaved_order((int)e.size(), order);
         EXPECT_EQ(std::vector<int>(order, order + n), e);
     }
+}
+
+TEST(EngineOrder, HeaderLabelShowsNamesAsTheListingsDo)
+{
+    uint8_t header[256];
+    memset(header, 0xA0, sizeof header);
+    // Shifted letters and a graphics byte, as a C64 may have named the disk.
+    memcpy(header + D64_BAM_DISKNAME_OFFSET, "\xc4\xc1\xd4\xc1 1\x7e", 7);
+    memcpy(header + D64_BAM_DISKID_OFFSET, "AB", 2);
+    EXPECT_EQ(engine_header_label(header), "data 1{$7e},AB");
 }
 
 }  // namespace
