@@ -155,7 +155,8 @@ int engine_restore_send(const engine_ui *ui, const char *port, int device,
 }
 
 engine_error engine_write_image_load(const engine_ui *ui, const engine_write_request *request,
-                                    std::vector<unsigned char> *bytes, int *error_count)
+                                    std::vector<unsigned char> *bytes, int *error_count,
+                                    std::atomic<int> *abort)
 {
     bytes->clear();
     *error_count = 0;
@@ -169,7 +170,7 @@ engine_error engine_write_image_load(const engine_ui *ui, const engine_write_req
         engine_input_result input =
             request->image_path
                 ? engine_read_input_file(request->image_path, 768 * 257, &contents, &size,
-                                         &message, engine_abort_flag())
+                                         &message, abort)
                 : ENGINE_INPUT_UNREADABLE;
         if (input != ENGINE_INPUT_READ && input != ENGINE_INPUT_TOO_LARGE) {
             char *line = g_strdup_printf("Unable to load from image: %s\n",
@@ -201,7 +202,8 @@ int engine_write_image(const engine_ui *ui, const engine_write_request *request)
 
     std::vector<unsigned char> bytes;
     int error_count = 0;
-    engine_error refused = engine_write_image_load(ui, request, &bytes, &error_count);
+    engine_error refused =
+        engine_write_image_load(ui, request, &bytes, &error_count, engine_abort_flag());
     if (refused) {
         if (refused == ENGINE_ERROR_IMAGE_HAS_ERRORS && ui && ui->error_count)
             ui->error_count(ui->user, error_count);

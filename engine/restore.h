@@ -4,6 +4,7 @@
 
 #include "engine/engine.h"
 
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
@@ -50,8 +51,11 @@ struct engine_write_request {
 // refusal line (ENGINE_ERROR_WRONG_IMAGE_SIZE, with a file larger than any
 // image too; ENGINE_ERROR_IMAGE_HAS_ERRORS, the bytes kept so that they can
 // be shown).  *error_count per engine_restore_check_image.  Touches no port.
+// `abort` as for engine_read_input_file: the window, which checks before its
+// job starts, passes none.
 engine_error engine_write_image_load(const engine_ui *ui, const engine_write_request *request,
-                                    std::vector<unsigned char> *bytes, int *error_count);
+                                    std::vector<unsigned char> *bytes, int *error_count,
+                                    std::atomic<int> *abort);
 
 // The whole restore of a file: reads and checks it (refusals are failures
 // with the texts above), asks ENGINE_ASK_WRITE_DISK, sends it, and frames

@@ -1,6 +1,8 @@
 // Firmware update through the board's bootloader and avrdude.
 #include "engine/update.h"
 
+#include "engine/input_file.h"
+
 #include "device/console.h"
 #include "device/detect.h"
 #include "device/firmware.h"
@@ -142,19 +144,23 @@ engine_error load_image(const engine_update_request *request, std::string *text)
         text->assign(firmware);
         return ENGINE_ERROR_NONE;
     }
-    GStatBuf st;
-    if (g_stat(request->hex_file, &st) != 0)
-        return ENGINE_ERROR_HEX_UNREADABLE;
-    if (!S_ISREG(st.st_mode))
+    // Small enough to read at once, so no abort test: the window checks
+    // before its job starts, while the flag may still hold the last abort.
+    long long size = 0;
+    char *message = nullptr;
+    engine_input_result input =
+        engine_read_input_file(request->hex_file, hex_size_limit, text, &size, &message, nullptr);
+    g_free(message);
+    switch (input) {
+    case ENGINE_INPUT_READ:
+        break;
+    case ENGINE_INPUT_NOT_REGULAR:
         return ENGINE_ERROR_HEX_NOT_REGULAR;
-    if (st.st_size > hex_size_limit)
+    case ENGINE_INPUT_TOO_LARGE:
         return ENGINE_ERROR_HEX_TOO_LARGE;
-    gchar *contents = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(request->hex_file, &contents, &length, nullptr))
+    default:
         return ENGINE_ERROR_HEX_UNREADABLE;
-    text->assign(contents, length);
-    g_free(contents);
+    }
     // Text records up to the end record.
     size_t first = text->find_first_not_of(" \t\r\n");
     if (first == std::string::npos || (*text)[first] != ':' ||

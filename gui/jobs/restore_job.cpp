@@ -188,7 +188,7 @@ void on_button_load_image_from_D64_clicked(GtkButton *, gpointer)
     engine_write_request request = {options_device_port_string, ped.device, path, nullptr, 0};
     std::vector<unsigned char> image;
     int error_count = 0;
-    engine_error refused = engine_write_image_load(&ui, &request, &image, &error_count);
+    engine_error refused = engine_write_image_load(&ui, &request, &image, &error_count, nullptr);
     g_free(path);
     if (refused == ENGINE_ERROR_UNABLE_TO_LOAD || refused == ENGINE_ERROR_WRONG_IMAGE_SIZE) {
         g_free(status);
