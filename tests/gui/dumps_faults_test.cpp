@@ -69,13 +69,7 @@ protected:
         DumpsTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        options_confirm_overwrite = 0;
-        request_confirmation_to_modify_disk = 0;
-        dumps_prepare_window(0, 1000, 1);
-        dumps_set_auto_naming(true, out);
-        g_free(utf8_path_lastopenfile_d64);
-        utf8_path_lastopenfile_d64 = nullptr;
-        shell_log_clear();
+        prepare_quiet_window(true);
     }
     void TearDown() override
     {

@@ -40,13 +40,8 @@ protected:
         DumpsTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        options_confirm_overwrite = 0;
-        request_confirmation_to_modify_disk = 0;
-        dumps_prepare_window(0, 1000, 1);
-        dumps_set_auto_naming(false);
-        filer_forget_image_path();
+        prepare_quiet_window(false);
         d64_storage_init_and_set_to_not_ready();
-        shell_log_clear();
     }
     void TearDown() override
     {

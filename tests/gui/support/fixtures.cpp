@@ -5,7 +5,10 @@
 #include "gui/jobs/operation.h"
 #include "engine/options.h"
 #include "gui/jobs/unsaved.h"
+#include "image/imagefile.h"
+#include "tests/gui/support/dumps_support.h"
 #include "tests/gui/support/shell_support.h"
+#include "gui/windows/dialogs.h"
 #include "tests/support/cc1541_tool.h"
 #include "tests/support/scratch_dir.h"
 #include "gui/windows/widgets.h"
@@ -153,6 +156,21 @@ void DumpsTest::SetUp()
     options_create_md5_digest = 0;
     options_file_extensions_uppercase = 0;
     options_verify_after_restore = 0;  // the restore tests verify on their own
+}
+
+void DumpsTest::prepare_quiet_window(bool auto_naming)
+{
+    options_confirm_overwrite = 0;
+    request_confirmation_to_modify_disk = 0;
+    dumps_prepare_window(0, 1000, 1);
+    if (auto_naming)
+        dumps_set_auto_naming(true, out);
+    else
+        dumps_set_auto_naming(false);
+    g_free(utf8_path_lastopenfile_d64);
+    utf8_path_lastopenfile_d64 = nullptr;
+    filer_forget_image_path();
+    shell_log_clear();
 }
 
 void DumpsTest::start_sim(std::vector<std::string> extra, bool with_drive)

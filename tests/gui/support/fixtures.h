@@ -95,6 +95,10 @@ protected:
     // The same without the header read (18/0) with which a re-read first
     // compares the disk in the drive with the image.
     std::vector<std::string> sector_reads();
+    // No question about overwriting or modifying a disk, a re-read limit of
+    // 1000 errors, automatic naming into `out` or none, no image file and
+    // an empty log: what the tests of saving and keeping reads start from.
+    void prepare_quiet_window(bool auto_naming);
 
     std::string out;
     dumps_disk disk;
