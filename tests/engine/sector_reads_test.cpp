@@ -92,24 +92,7 @@ protected:
         serial_disconnect_port(handle);
         return r;
     }
-    std::vector<std::string> reads()
-    {
-        std::vector<std::string> lines;
-        std::string text = scratch_read(dir + "/commands.log");
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find('\n', at);
-            if (end == std::string::npos)
-                end = text.size();
-            std::string line = text.substr(at, end - at);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.rfind("w2", 0) == 0)
-                lines.push_back(line);
-            at = end + 1;
-        }
-        return lines;
-    }
+    std::vector<std::string> reads() { return sim_logged_commands(dir + "/commands.log", "w2"); }
     std::string block(int t, int s)
     {
         return std::string((const char *)d64_storage + d64_sector_offset(t, s), 256);

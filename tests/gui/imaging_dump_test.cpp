@@ -40,7 +40,7 @@ protected:
     }
     std::vector<std::string> commands(const std::string &prefix)
     {
-        return dumps_commands(dir + "/commands.log", prefix);
+        return sim_logged_commands(dir + "/commands.log", prefix);
     }
     // The disk in the drive, as built by cc1541.
     img_disk build(const std::string &name, std::string *g64 = nullptr)

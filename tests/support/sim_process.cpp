@@ -1,5 +1,7 @@
 #include "tests/support/sim_process.h"
 
+#include "tests/support/scratch_dir.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -70,4 +72,23 @@ int sim_stop(sim_process *sim) {
   if (sim->out_fd >= 0) close(sim->out_fd);
   sim->out_fd = -1;
   return r > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::vector<std::string> sim_logged_commands(const std::string &log_path, const std::string &prefix)
+{
+    std::vector<std::string> lines;
+    std::string text = scratch_read(log_path);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
 }

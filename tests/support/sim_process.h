@@ -21,5 +21,9 @@ int sim_start(sim_process *sim, const std::vector<std::string> &args);
 // it exited 0.  Nothing to do (0) for one not running: never started, or
 // stopped before.
 int sim_stop(sim_process *sim);
+// The lines of a simulator's command log (--log) that start with `prefix`,
+// without their line ends.
+std::vector<std::string> sim_logged_commands(const std::string &log_path,
+                                             const std::string &prefix);
 
 #endif

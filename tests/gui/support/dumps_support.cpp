@@ -157,25 +157,6 @@ bool dumps_wait_idle(int timeout_ms)
     return shell_pump_until([] { return !operation_is_running(); }, timeout_ms);
 }
 
-std::vector<std::string> dumps_commands(const std::string &log_path, const std::string &prefix)
-{
-    std::vector<std::string> lines;
-    std::string text = scratch_read(log_path);
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            lines.push_back(line);
-        at = end + 1;
-    }
-    return lines;
-}
-
 int dumps_count(const std::string &text, const std::string &piece)
 {
     int n = 0;

@@ -49,8 +49,6 @@ void dumps_set_auto_naming(bool on, const std::string &folder = std::string(), b
 // Pumps until the running operation has finished.
 bool dumps_wait_idle(int timeout_ms = 60000);
 
-// Lines of the simulator's --log that start with prefix.
-std::vector<std::string> dumps_commands(const std::string &log_path, const std::string &prefix);
 int dumps_count(const std::string &text, const std::string &piece);
 // True when the pieces occur in `text` in this order.
 bool dumps_in_order(const std::string &text, const std::vector<std::string> &pieces);

@@ -203,7 +203,7 @@ bool DumpsTest::run(const char *menu_item, int timeout_ms)
 
 std::vector<std::string> DumpsTest::w2()
 {
-    return dumps_commands(dir + "/commands.log", "w2 ");
+    return sim_logged_commands(dir + "/commands.log", "w2 ");
 }
 
 std::vector<std::string> DumpsTest::sector_reads()
