@@ -22,7 +22,13 @@ int main(int argc, char *argv[])
 
     gdk_threads_enter();
     startup_initialise();
+    startup_watch_signals();
     gtk_main();
     gdk_threads_leave();
+    // Ended by a signal, the program says so to its parent as well.
+    if (int sig = startup_ending_signal()) {
+        signal(sig, SIG_DFL);
+        raise(sig);
+    }
     return 0;
 }

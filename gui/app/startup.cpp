@@ -2,8 +2,13 @@
 
 #include <gtk/gtk.h>
 #include <glib/gi18n.h>
+#include <glib-unix.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "gui/app/controls.h"
@@ -108,4 +113,74 @@ void quit_program(GtkWidget *, gpointer)
 {
     prepare_to_quit_program();
     gtk_main_quit();
+}
+
+// ---------------------------------------------------------------- signals
+
+namespace {
+
+// How long a running job may take to end after the abort a signal sent.
+const int signal_wait_ms = 10000;
+
+struct signal_ending {
+    int signal;      // 0: no signal has come
+    gint64 since_us; // when it came
+};
+signal_ending ending = {0, 0};
+
+void end_after_signal(void)
+{
+    std::string why;
+    std::string kept = unsaved_keep(&why);
+    if (!kept.empty())
+        fprintf(stderr, "dravlen-client: ended by signal %d: the unsaved read was saved to %s\n",
+                ending.signal, kept.c_str());
+    else if (!why.empty())
+        fprintf(stderr, "dravlen-client: ended by signal %d: the unsaved read could not be "
+                        "saved: %s\n",
+                ending.signal, why.c_str());
+    options_save_to_file();
+    // Without a main loop (the tests pump events themselves) there is
+    // nothing to leave.
+    if (gtk_main_level() > 0) {
+        prepare_to_quit_program();
+        gtk_main_quit();
+    }
+}
+
+gboolean wait_for_the_job(gpointer)
+{
+    if (operation_is_running() &&
+        g_get_monotonic_time() - ending.since_us < (gint64)signal_wait_ms * 1000)
+        return TRUE;
+    end_after_signal();
+    return FALSE;
+}
+
+gboolean on_ending_signal(gpointer data)
+{
+    // A second signal while the job ends: end now with what there is.
+    if (ending.signal) {
+        ending.since_us = 0;
+        return TRUE;
+    }
+    ending = {GPOINTER_TO_INT(data), g_get_monotonic_time()};
+    if (operation_is_running())
+        flag_abort_requested.store(1, std::memory_order_relaxed);
+    // Runs with the GDK lock, as the job finishers do.
+    gdk_threads_add_timeout(50, wait_for_the_job, nullptr);
+    return TRUE;
+}
+
+}  // namespace
+
+int startup_ending_signal(void)
+{
+    return ending.signal;
+}
+
+void startup_watch_signals(void)
+{
+    for (int sig : {SIGTERM, SIGHUP, SIGINT})
+        g_unix_signal_add(sig, on_ending_signal, GINT_TO_POINTER(sig));
 }

@@ -18,3 +18,11 @@ void prepare_to_quit_program(void);
 void on_menuitem_quit_activate(GtkMenuItem *item, gpointer data);
 gboolean on_window_main_delete_event(GtkWidget *widget, GdkEvent *event, gpointer data);
 void quit_program(GtkWidget *widget, gpointer data);
+
+// SIGTERM, SIGHUP and SIGINT end the window without a question: a running
+// job is aborted and given up to 10 s to end, an unsaved read is saved
+// (unsaved_keep, the path on stderr), the options are saved, and the main
+// loop is left.
+void startup_watch_signals(void);
+// The signal that ended the main loop, or 0.
+int startup_ending_signal(void);

@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "gui/jobs/operation.h"
 #include "engine/options.h"
+#include "engine/destination.h"
 #include "engine/dumps_shared.h"
 #include "engine/errors.h"
 #include "engine/operation_state.h"
@@ -48,6 +51,19 @@ std::string disk_name(void)
     char name[D64_NAME_BUFFER_SIZE];
     filer_disk_name_for_file(d64_storage, sector_grid_image_holds_read_data(), name);
     return name;
+}
+
+// The image in memory with its per-disk log (and digest, when that setting
+// is on) to `path`, through the engine's one save.
+engine_error save_store(const engine_ui *ui, dumps_job_ui *job, const char *path,
+                        std::vector<std::string> *files)
+{
+    job->forward_to(ui, "");
+    job->md5 = options_create_md5_digest;
+    // A loaded image has no per-disk log of its own: its save starts one.
+    job->disk_log = disk_log.empty() ? "Log file created by Dravlen client " DRAVLEN_VERSION "\n"
+                                     : disk_log;
+    return dumps_save_image(job, path, 0, files);
 }
 
 }  // namespace
@@ -127,13 +143,8 @@ int unsaved_save_as(void)
     engine_ui ui = {};
     ui.log_line = log_view_line;
     dumps_job_ui job;
-    job.forward_to(&ui, "");
-    job.md5 = options_create_md5_digest;
-    // A loaded image has no per-disk log of its own: its save starts one.
-    job.disk_log = disk_log.empty() ? "Log file created by Dravlen client " DRAVLEN_VERSION "\n"
-                                    : disk_log;
     std::vector<std::string> files;
-    engine_error failure = dumps_save_image(&job, path, 0, &files);
+    engine_error failure = save_store(&ui, &job, path, &files);
     gchar *base = g_filename_display_basename(path);
     if (failure && files.empty()) {
         // The image stays in memory, unsaved: another place can be chosen.
@@ -158,6 +169,37 @@ int unsaved_save_as(void)
     g_free(status);
     g_free(base);
     return 1;
+}
+
+std::string unsaved_keep(std::string *why)
+{
+    why->clear();
+    if (!unsaved_pending())
+        return std::string();
+    std::string folder = options_d64_dir_string ? options_d64_dir_string : "";
+    if (folder.empty() || !g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR) ||
+        access(folder.c_str(), W_OK) != 0)
+        folder = g_get_home_dir();
+    gchar *name = filer_suggested_name(options_file_naming(), FILER_DUMP_WHOLE_DISK,
+                                       disk_name().c_str());
+    gchar *wanted = g_build_filename(folder.c_str(), name, nullptr);
+    std::string path = wanted;
+    for (const char *beside : {"", ".log", ".md5"})
+        if (g_file_test((path + beside).c_str(), G_FILE_TEST_EXISTS))
+            path = destination_free_name(wanted);
+    g_free(wanted);
+    g_free(name);
+    engine_ui ui = {};
+    ui.log_line = log_view_line;
+    dumps_job_ui job;
+    std::vector<std::string> files;
+    engine_error failure = save_store(&ui, &job, path.c_str(), &files);
+    if (failure && files.empty()) {
+        *why = job.save_reason ? job.save_reason : engine_error_text(failure);
+        return std::string();
+    }
+    unsaved_saved(1);
+    return path;
 }
 
 int unsaved_file_for_reread(void)

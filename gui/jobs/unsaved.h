@@ -6,6 +6,8 @@
 
 #include <gtk/gtk.h>
 
+#include <string>
+
 // What would drop an unsaved read; each asks its own question.
 enum unsaved_action {
     UNSAVED_QUIT,
@@ -38,6 +40,11 @@ int unsaved_confirm_quit(void);
 // to a file the user picks; a failure says why and the image stays.
 // 1 when saved.
 int unsaved_save_as(void);
+// The window is ending without a question (a signal): an unsaved read goes,
+// with its log, under a free name in the D64 folder, else the home folder.
+// The path saved to; empty when nothing was unsaved, or when the save
+// failed, and then *why says why.
+std::string unsaved_keep(std::string *why);
 // A re-read with no file behind the image: with an unsaved read it is
 // saved first (Save image as...), else the user is told to dump or load.
 // 1 when the image now has its file.

@@ -1,6 +1,7 @@
 // A read the window holds but no file does: "Save image as..." keeps it
 // after a cancelled or failed save, an abort or a hang-up; whatever would
-// drop it asks first; a re-read asks before it takes another disk's sectors.
+// drop it asks first; a re-read asks before it takes another disk's sectors;
+// a signal that ends the window saves it.
 #include <gtest/gtest.h>
 #include <glib/gstdio.h>
 
@@ -251,6 +252,29 @@ TEST_F(Unsaved, RereadAsksBeforeItTakesAnotherDisksSectors)
     asked = question(GTK_RESPONSE_YES);
     ASSERT_TRUE(run("menuitem_reread_all_sectors"));
     EXPECT_NE(dumps_count(scratch_read(dir + "/commands.log"), "w2 9 20 3"), 0);
+}
+
+TEST_F(Unsaved, ASignalAbortsTheReadAndSavesWhatArrivedBeforeTheWindowEnds)
+{
+    // A real drive's pace: the signal comes in the middle of the pass.
+    start_sim({"--drive-timing"});
+    dumps_set_auto_naming(true, out);
+    g_free(options_d64_dir_string);
+    options_d64_dir_string = g_strdup(out.c_str());
+    startup_watch_signals();
+    gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_dump_the_whole_disk")));
+    shell_pump(800);
+    ASSERT_TRUE(operation_is_running());
+    kill(getpid(), SIGTERM);
+    ASSERT_TRUE(shell_pump_until([&] { return !unsaved_pending() && !operation_is_running(); },
+                                 15000));
+    EXPECT_TRUE(flag_abort_requested.load());
+    std::string listed = scratch_list(out);
+    ASSERT_NE(listed.find(".d64.log"), std::string::npos) << listed;
+    std::string kept = out + "/" + listed.substr(0, listed.find(".d64") + 4);
+    EXPECT_TRUE(scratch_read(kept) == memory_image()) << listed;
+    EXPECT_TRUE(d64_count_accessible_sector_errors(d64_storage, 1, TRACKS) > 0)
+        << "only a part was read";
 }
 
 }  // namespace
