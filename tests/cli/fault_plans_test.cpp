@@ -2,7 +2,7 @@
 // faults at once (lost packets, failed checksums, tracks without sync,
 // renumbered sectors, single-sector reads answered with another sector,
 // changing reads, a device that hangs up or falls
-// silent) and Ctrl+C at a random moment.  Whatever happens:
+// silent) and Ctrl+C, SIGTERM or SIGHUP at a random moment.  Whatever happens:
 // - no sector is saved as good unless it holds the disk's bytes, and a
 //   reread never makes a good sector worse;
 // - a failed or interrupted run leaves the folder byte for byte as it was,
@@ -12,7 +12,7 @@
 //   image (the one asked for, the partial one or the fallback), also when
 //   the disk is full;
 // - a reread with another disk in the drive takes none of its sectors;
-// - Ctrl+C ends every wait within 0.2 s.
+// - each of those signals ends every wait within 0.2 s.
 #include <gtest/gtest.h>
 
 #include <glib.h>
@@ -46,6 +46,7 @@ struct fault_plan {
     bool md5 = false;
     size_t full_room = 0;     // the folder is a tmpfs with this much room left
     bool other_disk = false;  // the reread finds another disk in the drive
+    int stop = SIGINT;        // what the interruptions send
 
     std::string text() const
     {
@@ -63,6 +64,8 @@ struct fault_plan {
             s += "; " + std::to_string(full_room) + " bytes free";
         if (other_disk)
             s += "; another disk for the reread";
+        if (stop != SIGINT)
+            s += stop == SIGTERM ? "; stopped by SIGTERM" : "; stopped by SIGHUP";
         return s;
     }
 };
@@ -87,6 +90,9 @@ fault_plan make_plan(uint64_t seed)
     if (more() % 100 < 15)
         p.full_room = more() % 2 ? 32768 : 180224;
     p.other_disk = more() % 100 < 12;
+    // A session that ends or a terminal that closes stops a run as Ctrl+C does.
+    const int stops[] = {SIGINT, SIGINT, SIGTERM, SIGHUP};
+    p.stop = stops[more() % 4];
     return p;
 }
 
@@ -137,7 +143,7 @@ protected:
     }
 
     cli_run_result run(const std::vector<std::string> &faults, std::vector<std::string> args,
-                       int interrupt_ms, const std::string &disk = std::string())
+                       int interrupt_ms, int stop, const std::string &disk = std::string())
     {
         std::vector<std::string> sim_args = {"--drive",
                                              "8=" + (disk.empty() ? dir + "/disk.d64" : disk)};
@@ -149,7 +155,7 @@ protected:
         }
         args.insert(args.begin() + 1, {"--port", sim.port});
         if (interrupt_ms >= 0) {
-            r = cli_run_interrupted(DRAVLEN_CLI_PATH, args, config_home, interrupt_ms, work);
+            r = cli_run_interrupted(DRAVLEN_CLI_PATH, args, config_home, interrupt_ms, work, stop);
             if (!r.ended_before_sigint) {
                 interrupts++;
                 worst_interrupt = std::max(worst_interrupt, r.seconds_after_sigint);
@@ -245,7 +251,7 @@ protected:
         std::vector<std::string> args = {"read", "image.d64", "--retries", "2"};
         if (p.md5)
             args.push_back("--md5");
-        cli_run_result r = run(p.read_faults, args, p.interrupt_read_ms);
+        cli_run_result r = run(p.read_faults, args, p.interrupt_read_ms, p.stop);
         outcomes["read " + std::to_string(r.status)]++;
         auto after = folder_contents(work);
         check_kept(r, after);
@@ -293,7 +299,7 @@ protected:
         // The reread, against the disk with other faults.
         before = folder_contents(work);
         r = run(p.reread_faults, {"reread", "image.d64", "--max-errors", "800"},
-                p.interrupt_reread_ms, p.other_disk ? other_disk : std::string());
+                p.interrupt_reread_ms, p.stop, p.other_disk ? other_disk : std::string());
         outcomes["reread " + std::to_string(r.status)]++;
         after = folder_contents(work);
         for (const auto &entry : after)

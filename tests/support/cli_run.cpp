@@ -222,7 +222,7 @@ int cli_child_finish(cli_child *c, double seconds)
 cli_run_result cli_run_interrupted(const std::string &program,
                                    const std::vector<std::string> &args,
                                    const std::string &config_home, int delay_ms,
-                                   const std::string &cwd)
+                                   const std::string &cwd, int stop)
 {
     cli_run_result r;
     cli_child c;
@@ -238,7 +238,7 @@ cli_run_result cli_run_interrupted(const std::string &program,
         cli_child_drain(&c);
         auto now = std::chrono::steady_clock::now();
         if (!sent && now - start >= std::chrono::milliseconds(delay_ms)) {
-            kill(c.pid, SIGINT);
+            kill(c.pid, stop);
             sent = true;
             interrupted = now;
         } else if (sent && now - interrupted >= std::chrono::seconds(5)) {

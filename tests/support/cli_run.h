@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include <string>
+#include <csignal>
 #include <vector>
 
 struct cli_run_result {
@@ -23,13 +24,13 @@ struct cli_run_result {
 cli_run_result cli_run(const std::string &program, const std::vector<std::string> &args,
                        const std::string &config_home, const std::string &cwd = std::string());
 
-// The same, but sends SIGINT after `delay_ms` and measures how long the
+// The same, but sends `stop` (SIGINT: Ctrl+C) after `delay_ms` and measures how long the
 // program takes to end then (it is killed after 5 s).  Output is read all
 // along, so a talkative program never blocks on a full pipe.
 cli_run_result cli_run_interrupted(const std::string &program,
                                    const std::vector<std::string> &args,
                                    const std::string &config_home, int delay_ms,
-                                   const std::string &cwd = std::string());
+                                   const std::string &cwd = std::string(), int stop = SIGINT);
 
 // Runs `program` as cli_run does, but with stdin and stderr on a terminal
 // (a pty) `columns` wide; stdout goes nowhere.  `input` is typed once the
