@@ -349,7 +349,7 @@ TEST_F(FaultPlans, ReadAndRereadNeverSaveAWrongSectorNorTouchAnotherFile)
         if (HasFatalFailure())
             break;
     }
-    printf("%d plans, %d interrupted, worst Ctrl+C %.1f ms; exit statuses:", plans, interrupts,
+    printf("%d plans, %d interrupted, worst stop %.1f ms; exit statuses:", plans, interrupts,
            worst_interrupt * 1000);
     for (const auto &o : outcomes)
         printf(" %s: %d,", o.first.c_str(), o.second);
