@@ -225,8 +225,9 @@ protected:
                 check_image(entry.second);
             }
         images += (int)after.count("image.d64") + (int)after.count("image.partial.d64");
-        if (contains(r.err, " done: "))
+        if (contains(r.err, " done: ")) {
             EXPECT_GT(images, 0) << "sectors arrived and no image keeps them\n" << r.err;
+        }
     }
 
     void run_plan(const fault_plan &p)
@@ -304,9 +305,10 @@ protected:
         after = folder_contents(work);
         for (const auto &entry : after)
             EXPECT_FALSE(is_temporary(entry.first)) << "temporary file " << entry.first;
-        if (p.other_disk && r.status != 130)
+        if (p.other_disk && r.status != 130) {
             EXPECT_TRUE(after["image.d64"] == image) << "another disk's sectors were taken\n"
                                                      << r.err;
+        }
         EXPECT_TRUE(after["other.d64"] == other) << "the other disk's image changed";
         if (r.status == 130 || r.status == 1) {
             EXPECT_TRUE(after["image.d64"] == image) << "a failed or interrupted reread changed it\n"
