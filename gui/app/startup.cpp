@@ -141,10 +141,12 @@ void end_after_signal(void)
                 ending.signal, why.c_str());
     options_save_to_file();
     // Without a main loop (the tests pump events themselves) there is
-    // nothing to leave.
+    // nothing to leave, and the next signal is watched for afresh.
     if (gtk_main_level() > 0) {
         prepare_to_quit_program();
         gtk_main_quit();
+    } else {
+        ending = {0, 0};
     }
 }
 

@@ -198,6 +198,9 @@ std::string unsaved_keep(std::string *why)
         *why = job.save_reason ? job.save_reason : engine_error_text(failure);
         return std::string();
     }
+    // The image is in that file now, as after Save image as.
+    g_free(utf8_path_lastopenfile_d64);
+    utf8_path_lastopenfile_d64 = g_strdup(path.c_str());
     unsaved_saved(1);
     return path;
 }
