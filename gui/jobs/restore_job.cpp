@@ -37,9 +37,11 @@ void log_now(void *, const char *line, int)
 
 void show_refusal(engine_error refused)
 {
-    char *text = g_strdup_printf(_(" Restore failed: %s"), _(engine_error_text(refused)));
-    statusbar_main_update(text);
-    g_free(text);
+    statusbar_main_update(refused == ENGINE_ERROR_UNABLE_TO_LOAD
+                              ? _(" Restore failed: Unable to load from image")
+                          : refused == ENGINE_ERROR_WRONG_IMAGE_SIZE
+                              ? _(" Restore failed: Image size is not as expected")
+                              : _(" Restore failed: Image contains errors"));
 }
 
 // Set by the sender before its finisher is queued: the write request went
