@@ -434,7 +434,7 @@ int cli_run_get(const cli_args &args)
     engine_drive_job job = job_of(args);
     std::vector<uint8_t> buffer(PRG_STORAGE_SIZE);
     int received = 0;
-    engine_save_target target = {out.c_str(), 1, args.overwrite};
+    engine_save_target target = {out.c_str(), 1, args.overwrite, 0};
     engine_export_prg(&ui, &job, petscii.c_str(), 0, buffer.data(), (int)buffer.size(), &received,
                       &target);
     bool saved = !t.terminal.files.empty();
@@ -639,7 +639,7 @@ int cli_run_rom(const cli_args &args)
     engine_drive_job job = job_of(args);
     std::vector<uint8_t> buffer(pages * 256 + 2);
     int received = 0;
-    engine_save_target target = {out.c_str(), 1, args.overwrite};
+    engine_save_target target = {out.c_str(), 1, args.overwrite, 0};
     engine_dump_drive_rom(&ui, &job, pages, buffer.data(), (int)buffer.size(), &received, &target);
     bool saved = !t.terminal.files.empty();
     int exit_status = cli_report_outcome(args, t.terminal, "ROM dump");

@@ -509,7 +509,8 @@ int engine_export_prg(const engine_ui *ui, const engine_drive_job *job, const ch
     // The drive is done with the file: the port is not needed while saving.
     close_port(&r);
     if (!failure && !engine_abort_requested()) {
-        char *suggested = drive_files_suggested_file_name(c64_name, 0);
+        char *suggested =
+            drive_files_suggested_file_name(c64_name, target && target->uppercase_extension);
         save_texts texts = {"PRG saved to: %s\n", "Unable to save PRG to file: %s\n",
                             "PRG not saved at user's request\n"};
         failure = save_received(&r, target, suggested, buffer, stored, texts);
@@ -627,7 +628,8 @@ int engine_dump_drive_rom(const engine_ui *ui, const engine_drive_job *job, int 
     *received = total;
     close_port(&r);
     if (!engine_abort_requested()) {
-        char *suggested = drive_files_suggested_file_name("ROM", 0);
+        char *suggested =
+            drive_files_suggested_file_name("ROM", target && target->uppercase_extension);
         save_texts texts = {"Drive ROM saved to: %s\n", "Unable to save drive ROM to file: %s\n",
                             "Drive ROM not saved at user's request\n"};
         failure = save_received(&r, target, suggested, buffer, total, texts);

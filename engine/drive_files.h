@@ -31,6 +31,7 @@ struct engine_save_target {
     const char *path;
     int save;       // 0: the caller keeps the bytes and saves them itself
     int overwrite;  // replace an existing file (else the save fails)
+    int uppercase_extension;  // the asked name is offered as "NAME.PRG", not "NAME.prg"
 };
 
 // Logs which serial ports answer as the board (a scan of up to 1.5 s):

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <string>
 
 #include "gui/windows/log.h"
 #include "gui/jobs/operation.h"
@@ -71,37 +72,113 @@ void end_progress_bar(void)
     gtk_widget_hide(progressbar_main);
 }
 
-// Offers the received bytes for saving; the texts differ per job.
+// A job that saves what it received: the engine asks for the file name
+// through the chooser and saves; the window shows the outcome.
 struct save_texts {
+    const char *completed;      // status once the drive is done, "%.2lf": seconds
     const char *chooser_title;
-    const char *failed_status;
-    const char *failed_log;   // "%s": the error message
-    const char *saved_log;    // "%s": the path
-    const char *cancel_log;
-    bool rom;                 // a ROM dump: its own folder memory
+    const char *save_failed;    // status when the file could not be written
+    const char *aborted;
+    const char *failed;         // "%s": the failure
+    bool rom;                   // a ROM dump: its own folder memory
 };
 
-void save_received(const char *name, const save_texts &texts)
+const save_texts prg_texts = {N_(" PRG export completed in %.2lf seconds"),
+                              N_("Save file contents to PRG"),
+                              N_(" PRG export failed: Unable to save to file"),
+                              N_(" PRG export aborted: please wait for the drive to finish"),
+                              N_(" PRG export failed: %s"), false};
+const save_texts rom_texts = {N_(" Drive ROM dumping completed in %.2lf seconds"),
+                              N_("Save ROM contents to PRG"),
+                              N_(" Drive ROM dumping failed: Unable to save to file"),
+                              N_(" Drive ROM dumping aborted: please wait for the drive to finish"),
+                              N_(" Drive ROM dumping failed: %s"), true};
+
+// The worker's side of a saving job; `asked` is set once the chooser ran.
+struct save_run {
+    const save_texts *texts;
+    bool asked;
+};
+
+// What the finisher gets (and frees), copied while the worker holds it.
+struct save_result {
+    const save_texts *texts;
+    engine_outcome_kind kind;
+    std::string failure;
+    bool asked;
+    bool saved;
+};
+
+// The drive is done: the status says so, then the chooser opens while the
+// worker waits for the name.
+char *ask_save_path(void *user, const char *suggested)
 {
-    char *suggested = drive_files_suggested_file_name(name, options_file_extensions_uppercase == 1);
+    auto *run = static_cast<save_run *>(user);
+    const save_texts *texts = run->texts;
+    std::string offered = suggested;
     char *path = nullptr;
-    if ((texts.rom ? fileopen_save_rom_file : fileopen_save_prg_file)(suggested, &path,
-                                                                      texts.chooser_title)) {
-        // The chooser has asked before replacing a file.
-        char *error = nullptr;
-        if (drive_files_write_file(path, prg_storage, ped.received_size, 1, &error)) {
-            options_save_to_file();
-            log_printf(texts.saved_log, path);
-        } else {
-            statusbar_main_update(texts.failed_status);
-            log_printf(texts.failed_log, error ? error : "");
-        }
-        g_free(error);
-        g_free(path);
-    } else {
-        log_textview_append(texts.cancel_log);
+    operation_run_on_gui_and_wait(operation_idle_add, operation_run_waiting_call, [&] {
+        end_progress_bar();
+        if (tmr)
+            g_timer_stop(tmr);
+        show_status_printf(_(texts->completed), operation_elapsed_seconds());
+        if (!(texts->rom ? fileopen_save_rom_file : fileopen_save_prg_file)(
+                offered.c_str(), &path, _(texts->chooser_title)))
+            path = nullptr;
+    });
+    run->asked = true;
+    return path;
+}
+
+gboolean finish_saving_job(gpointer data);
+
+void save_finished(void *user, const engine_outcome *outcome)
+{
+    auto *run = static_cast<save_run *>(user);
+    auto *result = new save_result{run->texts, outcome->kind, "", run->asked,
+                                   outcome->files && outcome->files[0]};
+    if (outcome->failure)
+        result->failure = outcome->failure;
+    operation_idle_add(finish_saving_job, result);
+}
+
+engine_ui save_ui(save_run *run)
+{
+    engine_ui ui = operation_engine_ui(nullptr);
+    ui.user = run;
+    ui.ask_file_name = ask_save_path;
+    ui.finished = save_finished;
+    return ui;
+}
+
+// The chooser has asked before replacing a file.
+engine_save_target chosen_file(void)
+{
+    return engine_save_target{nullptr, 1, 1, options_file_extensions_uppercase == 1};
+}
+
+// The finisher of a saving job.  Once the chooser has run, the status shows
+// the drive's end already and the log takes no closing word (the save's own
+// line ends it); an abort still ends the job as aborted.
+gboolean finish_saving_job(gpointer data)
+{
+    auto *result = static_cast<save_result *>(data);
+    const save_texts *texts = result->texts;
+    end_progress_bar();
+    if (result->saved) {
+        options_save_to_file();  // the chooser remembers its folder
+    } else if (result->asked && !engine_abort_requested()) {
+        if (result->kind == ENGINE_FAILED)
+            statusbar_main_update(_(texts->save_failed));
+    } else if (operation_finish_decide(result->kind == ENGINE_FAILED ? result->failure.c_str()
+                                                                     : nullptr,
+                                       _(texts->aborted),
+                                       _(texts->failed)) == OPERATION_SUCCEEDED) {
+        show_status_printf(_(texts->completed), operation_elapsed_seconds());
     }
-    g_free(suggested);
+    delete result;
+    operation_finish_cleanup();
+    return FALSE;
 }
 
 // The C64 file name of the current directory item, into ped.file_name.
@@ -206,30 +283,12 @@ void on_menuitem_disk_directory_activate(GtkMenuItem *, gpointer)
 
 void thread_export_prg_file(void)
 {
-    engine_ui ui = operation_engine_ui(idle_finish_prg_file_export_receipt);
+    save_run run = {&prg_texts, false};
+    engine_ui ui = save_ui(&run);
     engine_drive_job job = gui_job();
-    // The finisher offers the file for saving.
-    engine_save_target keep = {nullptr, 0, 0};
+    engine_save_target target = chosen_file();
     engine_export_prg(&ui, &job, ped.file_name, ped.total_size, prg_storage, PRG_STORAGE_SIZE,
-                      &ped.received_size, &keep);
-}
-
-gboolean idle_finish_prg_file_export_receipt(gpointer failure)
-{
-    end_progress_bar();
-    if (operation_finish_decide(static_cast<const char *>(failure),
-                                _(" PRG export aborted: please wait for the drive to finish"),
-                                _(" PRG export failed: %s")) == OPERATION_SUCCEEDED) {
-        show_status_printf(_(" PRG export completed in %.2lf seconds"),
-                           operation_elapsed_seconds());
-        save_texts texts = {_("Save file contents to PRG"),
-                            _(" PRG export failed: Unable to save to file"),
-                            "Unable to save PRG to file: %s\n", "PRG saved to: %s\n",
-                            "PRG not saved at user's request\n", false};
-        save_received(ped.file_name, texts);
-    }
-    operation_finish_cleanup();
-    return FALSE;
+                      &ped.received_size, &target);
 }
 
 void on_button_save_PRG_clicked(GtkButton *, gpointer)
@@ -409,29 +468,12 @@ void on_menuitem_format_ii_activate(GtkMenuItem *, gpointer)
 
 void thread_export_drive_rom(void)
 {
-    engine_ui ui = operation_engine_ui(idle_finish_drive_rom_export_receipt);
+    save_run run = {&rom_texts, false};
+    engine_ui ui = save_ui(&run);
     engine_drive_job job = gui_job();
-    engine_save_target keep = {nullptr, 0, 0};
+    engine_save_target target = chosen_file();
     engine_dump_drive_rom(&ui, &job, ped.total_size, prg_storage, PRG_STORAGE_SIZE,
-                          &ped.received_size, &keep);
-}
-
-gboolean idle_finish_drive_rom_export_receipt(gpointer failure)
-{
-    end_progress_bar();
-    if (operation_finish_decide(static_cast<const char *>(failure),
-                                _(" Drive ROM dumping aborted: please wait for the drive to finish"),
-                                _(" Drive ROM dumping failed: %s")) == OPERATION_SUCCEEDED) {
-        show_status_printf(_(" Drive ROM dumping completed in %.2lf seconds"),
-                           operation_elapsed_seconds());
-        save_texts texts = {_("Save ROM contents to PRG"),
-                            _(" Drive ROM dumping failed: Unable to save to file"),
-                            "Unable to save drive ROM to file: %s\n", "Drive ROM saved to: %s\n",
-                            "Drive ROM not saved at user's request\n", true};
-        save_received("ROM", texts);
-    }
-    operation_finish_cleanup();
-    return FALSE;
+                          &ped.received_size, &target);
 }
 
 void core_export_drive_rom_activate(int pages)

@@ -37,9 +37,7 @@ void core_export_drive_rom_activate(int pages);
 void thread_receive_directory_listing(void);
 gboolean idle_finish_directory_listing_receipt(gpointer failure);
 void thread_export_prg_file(void);
-gboolean idle_finish_prg_file_export_receipt(gpointer failure);
 void thread_import_prg_file(void);
 gboolean idle_finish_prg_file_import_delivery(gpointer failure);
 void thread_export_drive_rom(void);
-gboolean idle_finish_drive_rom_export_receipt(gpointer failure);
 

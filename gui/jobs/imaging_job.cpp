@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -69,42 +68,6 @@ void post(GSourceFunc function, gpointer data)
         batch_posted = true;
         operation_idle_add(idle_run_batch, nullptr);
     }
-}
-
-// A call the worker waits for: the GUI thread runs it in its turn in the
-// queue (a dialog, say) and wakes the worker with the answer.
-struct waiting_call {
-    std::function<void()> body;
-    GMutex lock;
-    GCond cond;
-    bool done = false;
-};
-
-gboolean idle_run_waiting_call(gpointer data)
-{
-    auto *call = static_cast<waiting_call *>(data);
-    call->body();
-    g_mutex_lock(&call->lock);
-    call->done = true;
-    g_cond_signal(&call->cond);
-    g_mutex_unlock(&call->lock);
-    return FALSE;
-}
-
-// `runner` gets the call through the queue and runs it (idle_run_waiting_call).
-void run_on_gui_and_wait(GSourceFunc runner, std::function<void()> body)
-{
-    waiting_call call;
-    call.body = std::move(body);
-    g_mutex_init(&call.lock);
-    g_cond_init(&call.cond);
-    post(runner, &call);
-    g_mutex_lock(&call.lock);
-    while (!call.done)
-        g_cond_wait(&call.cond, &call.lock);
-    g_mutex_unlock(&call.lock);
-    g_cond_clear(&call.cond);
-    g_mutex_clear(&call.lock);
 }
 
 // The lines of cell events that both logs show come as log_line; the
@@ -212,7 +175,7 @@ bool current_finished = false;
 // what the job shows.  The worker goes on meanwhile.
 gboolean idle_hold_until_finished(gpointer data)
 {
-    idle_run_waiting_call(data);
+    operation_run_waiting_call(data);
     gdk_threads_leave();
     while (!current_finished)
         g_main_context_iteration(nullptr, TRUE);
@@ -231,7 +194,7 @@ gboolean idle_start_hold(gpointer data)
 // The drive's part is over: the status says so before the checks ask anything.
 void gui_read_done(void *)
 {
-    run_on_gui_and_wait(idle_start_hold, [] {
+    operation_run_on_gui_and_wait(post, idle_start_hold, [] {
         current_read_done = 1;
         if (tmr)
             g_timer_stop(tmr);
@@ -256,7 +219,7 @@ int gui_ask(void *, engine_question question, const char *text)
 {
     int answer = 0;
     std::string markup = text;
-    run_on_gui_and_wait(idle_run_waiting_call, [&] {
+    operation_run_on_gui_and_wait(post, operation_run_waiting_call, [&] {
         if (question == ENGINE_ASK_SHIFT_TRACKS) {
             answer = get_user_confirmation(markup.c_str()) ? 1 : 0;
         } else if (question == ENGINE_ASK_OTHER_DISK) {
@@ -276,7 +239,7 @@ int gui_ask_overwrite(void *, const char *path, const char *folder)
 {
     gchar *markup = filer_overwrite_markup(path, folder);
     int answer = 0;
-    run_on_gui_and_wait(idle_run_waiting_call,
+    operation_run_on_gui_and_wait(post, operation_run_waiting_call,
                         [&] { answer = get_user_confirmation(markup) ? 1 : 0; });
     g_free(markup);
     return answer;
@@ -286,7 +249,7 @@ char *gui_ask_file_name(void *, const char *suggested)
 {
     char *path = nullptr;
     std::string offered = suggested;
-    run_on_gui_and_wait(idle_run_waiting_call, [&] {
+    operation_run_on_gui_and_wait(post, operation_run_waiting_call, [&] {
         if (!fileopen_save_d64_file(offered.c_str(), &path))
             path = nullptr;
     });

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "gui/windows/log.h"
 #include "gui/windows/sector_grid.h"
@@ -157,6 +158,42 @@ gboolean idle_decrease_accessible_sector_error_count(gpointer)
 void operation_idle_add(GSourceFunc function, gpointer data)
 {
     gdk_threads_add_idle(function, data);
+}
+
+namespace {
+struct waiting_call {
+    std::function<void()> body;
+    GMutex lock;
+    GCond cond;
+    bool done = false;
+};
+}  // namespace
+
+gboolean operation_run_waiting_call(gpointer data)
+{
+    auto *call = static_cast<waiting_call *>(data);
+    call->body();
+    g_mutex_lock(&call->lock);
+    call->done = true;
+    g_cond_signal(&call->cond);
+    g_mutex_unlock(&call->lock);
+    return FALSE;
+}
+
+void operation_run_on_gui_and_wait(void (*post)(GSourceFunc, gpointer), GSourceFunc runner,
+                                   std::function<void()> body)
+{
+    waiting_call call;
+    call.body = std::move(body);
+    g_mutex_init(&call.lock);
+    g_cond_init(&call.cond);
+    post(runner, &call);
+    g_mutex_lock(&call.lock);
+    while (!call.done)
+        g_cond_wait(&call.cond, &call.lock);
+    g_mutex_unlock(&call.lock);
+    g_cond_clear(&call.cond);
+    g_mutex_clear(&call.lock);
 }
 
 void operation_report_progress(double fraction)

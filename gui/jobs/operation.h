@@ -7,6 +7,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <functional>
 
 #include "engine/operation_state.h"
 #include "engine/engine.h"
@@ -36,6 +37,14 @@ gboolean idle_decrease_accessible_sector_error_count(gpointer data);
 // Queues a one-shot callback on the GUI thread (GDK lock held while it runs);
 // callbacks run in the order they were queued.  Safe from any thread.
 void operation_idle_add(GSourceFunc function, gpointer data);
+// Worker side: runs `body` on the GUI thread (a dialog, say) and waits until
+// it has run.  `post` queues `runner` with the call, behind what the worker
+// queued before; the runner hands it to operation_run_waiting_call, at once
+// or from where it must run.
+void operation_run_on_gui_and_wait(void (*post)(GSourceFunc, gpointer), GSourceFunc runner,
+                                   std::function<void()> body);
+// GUI side: runs a waiting call (`data`) and wakes its worker.
+gboolean operation_run_waiting_call(gpointer data);
 // Formats a line on a worker and queues it for both logs.
 void log_queue_printf(const char *format, ...) G_GNUC_PRINTF(1, 2);
 // Queues a sector grid cell event (paint and log line) from a worker.

@@ -545,7 +545,7 @@ TEST_F(Files, EngineListingEventsAndAskedFileNames)
 
     // Without a path the name is asked; a cancel saves nothing.
     std::vector<uint8_t> prg(PRG_STORAGE_SIZE);
-    engine_save_target ask = {nullptr, 1, 0};
+    engine_save_target ask = {nullptr, 1, 0, 0};
     recorder cancelled;
     ui = recording_ui(&cancelled);
     EXPECT_TRUE(engine_export_prg(&ui, &job, "ENTRY3", 1, prg.data(), (int)prg.size(),

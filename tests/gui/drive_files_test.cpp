@@ -604,6 +604,92 @@ TEST_F(DriveFiles, RomDumpsOf1541And1571)
     EXPECT_TRUE(ends_with(log_text(), "Drive ROM not saved at user's request\n"));
 }
 
+// The name a save chooser offers: the text of its first entry that has one.
+std::string offered_name(GtkWidget *widget)
+{
+    if (GTK_IS_ENTRY(widget))
+        return gtk_entry_get_text(GTK_ENTRY(widget));
+    std::string found;
+    if (GTK_IS_CONTAINER(widget))
+        gtk_container_forall(
+            GTK_CONTAINER(widget),
+            [](GtkWidget *child, gpointer data) {
+                auto *f = static_cast<std::string *>(data);
+                if (f->empty())
+                    *f = offered_name(child);
+            },
+            &found);
+    return found;
+}
+
+TEST_F(DriveFiles, RomAndPrgSavesThatDoNotHappenWriteNothing)
+{
+    std::string out = dir + "/saved";
+    g_mkdir(out.c_str(), 0700);
+    options_set_string(&options_prg_dir_string, out.c_str());
+    options_set_string(&options_rom_dir_string, out.c_str());
+    start_sim({"--blank", "8"});
+    auto dump_rom = [&](std::shared_ptr<bool> answered) {
+        log_clear();
+        gtk_menu_item_activate(GTK_MENU_ITEM(w("menuitem_dump_1541_drive_rom")));
+        ASSERT_TRUE(wait_idle());
+        EXPECT_TRUE(*answered);
+        EXPECT_EQ(scratch_list(out), "") << "nothing saved, no file left half written";
+    };
+    // Cancelled: the drive's end was shown first, then the name offered
+    // with the extension case asked for.
+    options_file_extensions_uppercase = 1;
+    std::string status, title, offered;
+    dump_rom(shell_answer_dialog("filechooserdialog_save", GTK_RESPONSE_CANCEL,
+                                 [&](GtkWidget *d) {
+                                     status = shell_status_text();
+                                     title = gtk_window_get_title(GTK_WINDOW(d));
+                                     offered = offered_name(d);
+                                 }));
+    EXPECT_TRUE(starts_with(status, " Drive ROM dumping completed in ")) << status;
+    EXPECT_EQ(title, "Save ROM contents to PRG");
+    EXPECT_EQ(offered, "ROM.PRG");
+    EXPECT_EQ(log_text(), "================================\nDumping Drive ROM\n"
+                          "Drive ROM not saved at user's request\n");
+
+    // Abort pressed while the chooser is open.
+    dump_rom(shell_answer_dialog(
+        "filechooserdialog_save", GTK_RESPONSE_OK,
+        [&](GtkWidget *d) {
+            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), "rom.prg");
+            click("button_abort_operation");
+        },
+        300));
+    EXPECT_EQ(shell_status_text(), " Drive ROM dumping aborted: please wait for the drive to finish");
+    EXPECT_EQ(log_text(), "================================\nDumping Drive ROM\nAborted\n");
+
+    // Writes that fail as on a full disk.
+    ASSERT_TRUE(scratch_file_size_limit(1000));
+    dump_rom(save_to(out + "/rom.prg"));
+    scratch_file_size_unlimit();
+    EXPECT_EQ(shell_status_text(), " Drive ROM dumping failed: Unable to save to file");
+    EXPECT_EQ(log_text(), "================================\nDumping Drive ROM\n"
+                          "Unable to save drive ROM to file: " + out + "/rom.prg: File too large\n");
+    stop_sim();
+
+    filer_show_dir(dir_filer, "0 \x12\"X               \" XX 2A\r"
+                              "9    \"SMALL\"            PRG  \r"
+                              "655 BLOCKS FREE.\r");
+    start_fake({{"dd \"SMALL\" 8 1", "OK\x01\x08" + drive_u16(2000) + std::string(2000, 'x') +
+                                         drive_u16(0)}});
+    log_clear();
+    auto answered = save_to(out + "/small.prg");
+    ASSERT_TRUE(scratch_file_size_limit(1000));
+    click("button_save_PRG");
+    ASSERT_TRUE(wait_idle());
+    scratch_file_size_unlimit();
+    EXPECT_TRUE(*answered);
+    EXPECT_EQ(shell_status_text(), " PRG export failed: Unable to save to file");
+    EXPECT_EQ(log_text(), "================================\nExporting PRG\n"
+                          "Unable to save PRG to file: " + out + "/small.prg: File too large\n");
+    EXPECT_EQ(scratch_list(out), "");
+}
+
 TEST_F(DriveFiles, RomBytesArriveInBusOrderAndFaultsAreReported)
 {
     std::string pages = std::string(256, '\x00') + std::string(256, '\xFF');
