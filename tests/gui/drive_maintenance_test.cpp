@@ -222,8 +222,9 @@ TEST_F(DriveMaintenance, UpdateFlashesTheChosenFileThroughAPortNameWithSpaces)
     options_set_string(&options_bootloader_port_string, boot.c_str());
     std::string hex = chosen_hex();
     std::string question = start_update(hex);
-    if (firmware_is_test_image)
+    if (firmware_is_test_image) {
         EXPECT_EQ(question, "Flash " + hex + " onto the board at " + sim.port + "?");
+    }
     ASSERT_TRUE(wait_idle(60000));
     EXPECT_EQ(shell_status_text(), " Firmware update succeeded");
     expect_avrdude_log(boot, "Completed");
