@@ -2,6 +2,7 @@
 
 #include <glib/gi18n.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -176,33 +177,48 @@ std::string unsaved_keep(std::string *why)
     why->clear();
     if (!unsaved_pending())
         return std::string();
-    std::string folder = options_d64_dir_string ? options_d64_dir_string : "";
-    if (folder.empty() || !g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR) ||
-        access(folder.c_str(), W_OK) != 0)
-        folder = g_get_home_dir();
+    // The image folder first; when that fails (a full disk), the home
+    // folder, then the state folder the command line falls back to.
+    std::vector<std::string> folders;
+    if (options_d64_dir_string && g_file_test(options_d64_dir_string, G_FILE_TEST_IS_DIR))
+        folders.push_back(options_d64_dir_string);
+    folders.push_back(g_get_home_dir());
+    gchar *state = g_build_filename(g_get_user_state_dir(), "dravlen", nullptr);
+    folders.push_back(state);
+    g_free(state);
     gchar *name = filer_suggested_name(options_file_naming(), FILER_DUMP_WHOLE_DISK,
                                        disk_name().c_str());
-    gchar *wanted = g_build_filename(folder.c_str(), name, nullptr);
-    std::string path = wanted;
-    for (const char *beside : {"", ".log", ".md5"})
-        if (g_file_test((path + beside).c_str(), G_FILE_TEST_EXISTS))
-            path = destination_free_name(wanted);
-    g_free(wanted);
-    g_free(name);
-    engine_ui ui = {};
-    ui.log_line = log_view_line;
-    dumps_job_ui job;
-    std::vector<std::string> files;
-    engine_error failure = save_store(&ui, &job, path.c_str(), &files);
-    if (failure && files.empty()) {
-        *why = job.save_reason ? job.save_reason : engine_error_text(failure);
-        return std::string();
+    std::string kept;
+    for (size_t i = 0; i < folders.size() && kept.empty(); i++) {
+        if (std::find(folders.begin(), folders.begin() + i, folders[i]) != folders.begin() + i ||
+            g_mkdir_with_parents(folders[i].c_str(), 0700) != 0 ||
+            access(folders[i].c_str(), W_OK) != 0)
+            continue;
+        gchar *wanted = g_build_filename(folders[i].c_str(), name, nullptr);
+        std::string path = wanted;
+        for (const char *beside : {"", ".log", ".md5"})
+            if (g_file_test((path + beside).c_str(), G_FILE_TEST_EXISTS))
+                path = destination_free_name(wanted);
+        g_free(wanted);
+        engine_ui ui = {};
+        ui.log_line = log_view_line;
+        dumps_job_ui job;
+        std::vector<std::string> files;
+        engine_error failure = save_store(&ui, &job, path.c_str(), &files);
+        if (failure && files.empty())
+            *why = job.save_reason ? job.save_reason : engine_error_text(failure);
+        else
+            kept = path;
     }
+    g_free(name);
+    if (kept.empty())
+        return kept;
+    why->clear();
     // The image is in that file now, as after Save image as.
     g_free(utf8_path_lastopenfile_d64);
-    utf8_path_lastopenfile_d64 = g_strdup(path.c_str());
+    utf8_path_lastopenfile_d64 = g_strdup(kept.c_str());
     unsaved_saved(1);
-    return path;
+    return kept;
 }
 
 int unsaved_file_for_reread(void)

@@ -41,7 +41,8 @@ int unsaved_confirm_quit(void);
 // 1 when saved.
 int unsaved_save_as(void);
 // The window is ending without a question (a signal): an unsaved read goes,
-// with its log, under a free name in the D64 folder, else the home folder,
+// with its log, under a free name in the D64 folder; when that save fails,
+// in the home folder, then in the user's state folder ("dravlen" in it),
 // and that file becomes the image's file (as after "Save image as...").
 // The path saved to; empty when nothing was unsaved, or when the save
 // failed, and then *why says why.
