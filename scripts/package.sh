@@ -158,20 +158,35 @@ if [ "$install" = 1 ]; then
       # The installed program finds the installed catalogue: its window
       # title is German with LANGUAGE=de.
       if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null; then
-        config=$(mktemp -d "$work/config.XXXXXX")
-        if env -u LC_ALL -u LC_MESSAGES XDG_CONFIG_HOME="$config" LANG=C.UTF-8 LANGUAGE=de \
-             xvfb-run -a bash -c '
-               /usr/bin/dravlen-client >/dev/null 2>&1 & pid=$!
-               for _ in $(seq 100); do
-                 # xdotool matches names regardless of case: compare exactly.
-                 for w in $(xdotool search --onlyvisible --name Dravlen 2>/dev/null); do
-                   if [ "$(xdotool getwindowname "$w")" = Dravlen-Client ]; then
-                     kill $pid; exit 0
-                   fi
+        # A program that ends before its window shows (an X server that
+        # went away under it) gets one more try; its output tells why.
+        german=1
+        for attempt in 1 2; do
+          config=$(mktemp -d "$work/config.XXXXXX")
+          if env -u LC_ALL -u LC_MESSAGES XDG_CONFIG_HOME="$config" LANG=C.UTF-8 LANGUAGE=de \
+               CLIENT_LOG="$config/client.log" xvfb-run -a bash -c '
+                 /usr/bin/dravlen-client >"$CLIENT_LOG" 2>&1 & pid=$!
+                 for _ in $(seq 100); do
+                   # xdotool matches names regardless of case: compare exactly.
+                   for w in $(xdotool search --onlyvisible --name Dravlen 2>/dev/null); do
+                     if [ "$(xdotool getwindowname "$w")" = Dravlen-Client ]; then
+                       kill $pid; exit 0
+                     fi
+                   done
+                   kill -0 $pid 2>/dev/null || exit 2
+                   sleep 0.2
                  done
-                 sleep 0.2
-               done
-               kill $pid; exit 1'; then
+                 kill $pid; exit 1'; then
+            german=0
+            break
+          else
+            status=$?
+            echo "package: attempt $attempt: the program $( [ $status = 2 ] && echo ended early || echo showed no German title ); its output:"
+            sed 's/^/    /' "$config/client.log" 2>/dev/null | head -20
+            [ $status = 2 ] || break
+          fi
+        done
+        if [ "$german" = 0 ]; then
           ok "the installed program speaks German with LANGUAGE=de"
         else
           fail "the installed program did not show its German window title"

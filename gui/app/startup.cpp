@@ -183,6 +183,12 @@ int startup_ending_signal(void)
 
 void startup_watch_signals(void)
 {
-    for (int sig : {SIGTERM, SIGHUP, SIGINT})
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        // One the program was started to ignore (nohup, a background job's
+        // Ctrl+C) stays ignored.
+        struct sigaction now = {};
+        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN)
+            continue;
         g_unix_signal_add(sig, on_ending_signal, GINT_TO_POINTER(sig));
+    }
 }

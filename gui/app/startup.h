@@ -22,7 +22,7 @@ void quit_program(GtkWidget *widget, gpointer data);
 // SIGTERM, SIGHUP and SIGINT end the window without a question: a running
 // job is aborted and given up to 10 s to end, an unsaved read is saved
 // (unsaved_keep, the path on stderr), the options are saved, and the main
-// loop is left.
+// loop is left.  A signal ignored when the program started stays ignored.
 void startup_watch_signals(void);
 // The signal that ended the main loop, or 0.
 int startup_ending_signal(void);
