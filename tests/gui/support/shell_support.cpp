@@ -95,8 +95,15 @@ const std::string &shell_test_start()
     // Port detection looks only at what a test puts into this folder.
     g_mkdir_with_parents(shell_test_ports_folder().c_str(), 0700);
     detect_set_probe_globs({shell_test_ports_folder() + "/*"});
-    // Without an X server every later step would crash somewhere else.
-    if (!gtk_init_check(nullptr, nullptr))
+    // Without an X server every later step would crash somewhere else.  A
+    // loaded server now and then refuses a connection for a moment (seen
+    // once in a few thousand test starts): a few more tries before giving up.
+    bool opened = gtk_init_check(nullptr, nullptr);
+    for (int attempt = 0; !opened && attempt < 10; attempt++) {
+        g_usleep(200 * 1000);
+        opened = gtk_init_check(nullptr, nullptr);
+    }
+    if (!opened)
         g_error("cannot open display %s", g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "(unset)");
     startup_initialise();
     shell_pump(50);
